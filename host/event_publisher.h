@@ -1,0 +1,38 @@
+// The host's event publisher: keeps a copy of every published event.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "host/fault_injector.h"
+#include "host/host_object.h"
+#include "ivo/events.h"
+
+namespace host {
+
+class EventPublisher : public HostObject<ivo::IEventPublisher> {
+ public:
+  // Called with each published event, under no lock of the publisher's.
+  using Sink = std::function<void(const ivo::CertificateEvent& event)>;
+
+  explicit EventPublisher(std::shared_ptr<FaultInjector> faults) : m_faults(std::move(faults)) {}
+
+  ozo::result_t Publish(const ivo::CertificateEvent* event) override;
+
+  void SetSink(Sink sink);
+  std::vector<ivo::CertificateEvent> events() const;
+  void Clear();
+
+ protected:
+  ~EventPublisher() override = default;
+
+ private:
+  std::shared_ptr<FaultInjector> m_faults;
+  mutable std::mutex m_mutex;
+  Sink m_sink;
+  std::vector<ivo::CertificateEvent> m_events;
+};
+
+}  // namespace host

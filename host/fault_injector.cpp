@@ -1,0 +1,56 @@
+#include "host/fault_injector.h"
+
+namespace host {
+
+ozo::result_t FaultInjector::Enter(std::string_view operation) noexcept {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  ++m_calls;
+  try {
+    m_journal.emplace_back(operation);
+  } catch (...) {
+  }
+  if (m_failOrdinal != 0 && m_calls == m_failOrdinal) return m_failCode;
+  for (OperationFault& fault : m_operations) {
+    if (operation.substr(0, fault.prefix.size()) != fault.prefix) continue;
+    if (fault.skip > 0) {
+      --fault.skip;
+      continue;
+    }
+    if (fault.times == 0) continue;
+    --fault.times;
+    return fault.code;
+  }
+  return ozo::results::NoError;
+}
+
+void FaultInjector::FailCall(std::uint64_t ordinal, ozo::result_t code) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_failOrdinal = ordinal;
+  m_failCode = code;
+}
+
+void FaultInjector::FailOperation(std::string operation, ozo::result_t code, std::uint32_t skip,
+                                  std::uint32_t times) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_operations.push_back({std::move(operation), code, skip, times});
+}
+
+void FaultInjector::Reset() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_calls = 0;
+  m_failOrdinal = 0;
+  m_operations.clear();
+  m_journal.clear();
+}
+
+std::uint64_t FaultInjector::calls() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_calls;
+}
+
+std::vector<std::string> FaultInjector::journal() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_journal;
+}
+
+}  // namespace host

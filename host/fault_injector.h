@@ -1,0 +1,50 @@
+// Scheduled failures of host calls, shared by all services of one host.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ozo/result.h"
+
+namespace host {
+
+// Every host operation that can fail calls Enter with its name ("IStorage::
+// AppendNode", "IServiceLocator::GetInterface/6ef3329b", ...). Enter counts
+// the call, keeps its name in the journal and returns the failure scheduled
+// for it, or 0. Thread-safe.
+class FaultInjector {
+ public:
+  ozo::result_t Enter(std::string_view operation) noexcept;
+
+  // Fails the `ordinal`-th call (1-based, counted since the last Reset) with `code`.
+  void FailCall(std::uint64_t ordinal, ozo::result_t code);
+  // Fails calls whose name starts with `operation`: the first `skip` matches
+  // pass, then `times` matches fail with `code`.
+  void FailOperation(std::string operation, ozo::result_t code, std::uint32_t skip = 0,
+                     std::uint32_t times = UINT32_MAX);
+  // Forgets every schedule, the count and the journal.
+  void Reset();
+
+  std::uint64_t calls() const;
+  std::vector<std::string> journal() const;
+
+ private:
+  struct OperationFault {
+    std::string prefix;
+    ozo::result_t code;
+    std::uint32_t skip;
+    std::uint32_t times;
+  };
+
+  mutable std::mutex m_mutex;
+  std::uint64_t m_calls = 0;
+  std::uint64_t m_failOrdinal = 0;
+  ozo::result_t m_failCode = 0;
+  std::vector<OperationFault> m_operations;
+  std::vector<std::string> m_journal;
+};
+
+}  // namespace host

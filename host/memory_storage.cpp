@@ -1,0 +1,191 @@
+#include "host/memory_storage.h"
+
+#include "host/name_protocol.h"
+
+namespace host {
+
+using ozo::result_t;
+namespace results = ozo::results;
+
+result_t MemoryNode::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
+  if (const result_t fault = Enter("IStorage::AppendNode"); ozo::Failed(fault)) return fault;
+  if (!name || !node) return results::InvalidArgument;
+  auto child = Make<MemoryNode>(m_tree, name);
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  m_children.emplace_back(name, child);
+  *node = child.Detach();
+  return results::NoError;
+}
+
+result_t MemoryNode::RemoveNode(ozo::cstr8_t name) {
+  if (const result_t fault = Enter("IStorage::RemoveNode"); ozo::Failed(fault)) return fault;
+  if (!name) return results::InvalidArgument;
+  ozo::ref_ptr<MemoryNode> removed;  // released after the lock
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  for (auto it = m_children.begin(); it != m_children.end(); ++it) {
+    if (it->first == name) {
+      removed = std::move(it->second);
+      m_children.erase(it);
+      return results::NoError;
+    }
+  }
+  return results::PathNotFound;
+}
+
+result_t MemoryNode::GetNode(ozo::cstr8_t name, ozo::IStorage** node) {
+  if (const result_t fault = Enter("IStorage::GetNode"); ozo::Failed(fault)) return fault;
+  if (!name || !node) return results::InvalidArgument;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  for (auto& child : m_children) {
+    if (child.first == name) {
+      child.second->AddRef();
+      *node = child.second.get();
+      return results::NoError;
+    }
+  }
+  return results::PathNotFound;
+}
+
+result_t MemoryNode::GetName(ozo::str8_t buffer, std::uint32_t& size) {
+  if (const result_t fault = Enter("IStorage::GetName"); ozo::Failed(fault)) return fault;
+  return CopyName(m_name, buffer, size);
+}
+
+result_t MemoryNode::GetNodesCount(std::uint32_t& count) {
+  if (const result_t fault = Enter("IStorage::GetNodesCount"); ozo::Failed(fault)) return fault;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  count = static_cast<std::uint32_t>(m_children.size());
+  return results::NoError;
+}
+
+result_t MemoryNode::GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
+  if (const result_t fault = Enter("IStorage::GetNodeName"); ozo::Failed(fault)) return fault;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (index >= m_children.size()) return results::OutOfRange;
+  return CopyName(m_children[index].first, buffer, size);
+}
+
+result_t MemoryNode::GetNode(std::uint32_t index, ozo::IStorage** node) {
+  if (const result_t fault = Enter("IStorage::GetNode/index"); ozo::Failed(fault)) return fault;
+  if (!node) return results::InvalidArgument;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (index >= m_children.size()) return results::OutOfRange;
+  m_children[index].second->AddRef();
+  *node = m_children[index].second.get();
+  return results::NoError;
+}
+
+result_t MemoryNode::GetValuesCount(std::uint32_t& count) {
+  if (const result_t fault = Enter("IStorage::GetValuesCount"); ozo::Failed(fault)) return fault;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  count = static_cast<std::uint32_t>(m_values.size());
+  return results::NoError;
+}
+
+result_t MemoryNode::GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
+  if (const result_t fault = Enter("IStorage::GetValueName"); ozo::Failed(fault)) return fault;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (index >= m_values.size()) return results::OutOfRange;
+  return CopyName(m_values[index].first, buffer, size);
+}
+
+result_t MemoryNode::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
+  if (const result_t fault = Enter("IStorage::SetValue"); ozo::Failed(fault)) return fault;
+  if (!name) return results::InvalidArgument;
+  ozo::types::variant_t copy = value;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  for (auto& entry : m_values) {
+    if (entry.first == name) {
+      entry.second = std::move(copy);
+      return results::NoError;
+    }
+  }
+  m_values.emplace_back(name, std::move(copy));
+  return results::NoError;
+}
+
+result_t MemoryNode::GetValue(ozo::cstr8_t name, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
+  if (const result_t fault = Enter("IStorage::GetValue"); ozo::Failed(fault)) return fault;
+  if (!name) return results::InvalidArgument;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  for (const auto& entry : m_values) {
+    if (entry.first == name) {
+      value = entry.second;
+      return results::NoError;
+    }
+  }
+  return results::NotFound;
+}
+
+result_t MemoryNode::GetValue(std::uint32_t index, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
+  if (const result_t fault = Enter("IStorage::GetValue/index"); ozo::Failed(fault)) return fault;
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (index >= m_values.size()) return results::OutOfRange;
+  value = m_values[index].second;
+  return results::NoError;
+}
+
+result_t MemoryNode::Flush() {
+  if (const result_t fault = Enter("IStorage::Flush"); ozo::Failed(fault)) return fault;
+  m_tree->flushes.fetch_add(1);
+  return results::NoError;
+}
+
+result_t MemoryPersistentStorage::GetStoragesCount(std::uint32_t& count) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  count = static_cast<std::uint32_t>(m_trees.size());
+  return results::NoError;
+}
+
+result_t MemoryPersistentStorage::GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (index >= m_trees.size()) return results::OutOfRange;
+  classId = std::next(m_trees.begin(), index)->first;
+  return results::NoError;
+}
+
+result_t MemoryPersistentStorage::CreateStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
+  if (const result_t fault = m_faults->Enter("IPersistentStorage::CreateStorage"); ozo::Failed(fault)) return fault;
+  if (!storage) return results::InvalidArgument;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto& tree = m_trees[classId];
+  if (!tree.second) {
+    tree.first = std::make_shared<MemoryTree>(m_faults);
+    tree.second = Make<MemoryNode>(tree.first, "");
+  }
+  tree.second->AddRef();
+  *storage = tree.second.get();
+  return results::NoError;
+}
+
+result_t MemoryPersistentStorage::RemoveStorage(ozo::clsid_t classId) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_trees.erase(classId) ? results::NoError : results::NotFound;
+}
+
+result_t MemoryPersistentStorage::Flush() { return results::NoError; }
+
+result_t MemoryPersistentStorage::GetPath(ozo::string8_t& path) {
+  path = m_path.c_str();
+  return results::NoError;
+}
+
+result_t MemoryPersistentStorage::GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
+  if (const result_t fault = m_faults->Enter("IPersistentStorage::GetStorage"); ozo::Failed(fault)) return fault;
+  if (!storage) return results::InvalidArgument;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto tree = m_trees.find(classId);
+  if (tree == m_trees.end()) return results::NotFound;
+  tree->second.second->AddRef();
+  *storage = tree->second.second.get();
+  return results::NoError;
+}
+
+std::uint64_t MemoryPersistentStorage::flushes() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::uint64_t total = 0;
+  for (const auto& tree : m_trees) total += tree.second.first->flushes.load();
+  return total;
+}
+
+}  // namespace host

@@ -1,0 +1,94 @@
+// An in-memory storage tree and a store of such trees per class id.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/fault_injector.h"
+#include "host/host_object.h"
+#include "ozo/storage.h"
+
+namespace host {
+
+// State shared by all nodes of one tree. One mutex serialises every node
+// operation of the tree; no operation calls another while holding it.
+struct MemoryTree {
+  explicit MemoryTree(std::shared_ptr<FaultInjector> f) : faults(std::move(f)) {}
+
+  std::shared_ptr<FaultInjector> faults;
+  std::mutex mutex;
+  std::atomic<std::uint64_t> flushes{0};
+};
+
+// A node with ordered children and values. AppendNode always adds a new child,
+// also when one of that name exists; GetNode and RemoveNode by name act on the
+// first child of that name; a missing child is "Path not found" (0x80010103),
+// a missing value "Not found". A removed child stays usable by whoever holds
+// it, detached from the tree. Fault names: "IStorage::<operation>".
+class MemoryNode : public HostObject<ozo::IStorage> {
+ public:
+  MemoryNode(std::shared_ptr<MemoryTree> tree, std::string name)
+      : m_tree(std::move(tree)), m_name(std::move(name)) {}
+
+  ozo::result_t AppendNode(ozo::cstr8_t name, ozo::IStorage** node) override;
+  ozo::result_t RemoveNode(ozo::cstr8_t name) override;
+  ozo::result_t GetNode(ozo::cstr8_t name, ozo::IStorage** node) override;
+  ozo::result_t GetName(ozo::str8_t buffer, std::uint32_t& size) override;
+  ozo::result_t GetNodesCount(std::uint32_t& count) override;
+  ozo::result_t GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) override;
+  ozo::result_t GetNode(std::uint32_t index, ozo::IStorage** node) override;
+  ozo::result_t GetValuesCount(std::uint32_t& count) override;
+  ozo::result_t GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) override;
+  ozo::result_t SetValue(ozo::cstr8_t name, const ozo::types::variant_t& value,
+                         ozo::IStoredValueFormatter* formatter) override;
+  ozo::result_t GetValue(ozo::cstr8_t name, ozo::types::variant_t& value,
+                         ozo::IStoredValueFormatter* formatter) override;
+  ozo::result_t GetValue(std::uint32_t index, ozo::types::variant_t& value,
+                         ozo::IStoredValueFormatter* formatter) override;
+  ozo::result_t Flush() override;
+
+ protected:
+  ~MemoryNode() override = default;
+
+ private:
+  ozo::result_t Enter(const char* operation) const noexcept { return m_tree->faults->Enter(operation); }
+
+  std::shared_ptr<MemoryTree> m_tree;
+  std::string m_name;
+  std::vector<std::pair<std::string, ozo::ref_ptr<MemoryNode>>> m_children;
+  std::vector<std::pair<std::string, ozo::types::variant_t>> m_values;
+};
+
+// A store: one tree per class id, each made on first CreateStorage.
+class MemoryPersistentStorage : public HostObject<ozo::IPersistentStorage> {
+ public:
+  explicit MemoryPersistentStorage(std::shared_ptr<FaultInjector> faults, std::string path = ":memory:")
+      : m_faults(std::move(faults)), m_path(std::move(path)) {}
+
+  ozo::result_t GetStoragesCount(std::uint32_t& count) override;
+  ozo::result_t GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) override;
+  ozo::result_t CreateStorage(ozo::clsid_t classId, ozo::IStorage** storage) override;
+  ozo::result_t RemoveStorage(ozo::clsid_t classId) override;
+  ozo::result_t Flush() override;
+  ozo::result_t GetPath(ozo::string8_t& path) override;
+  ozo::result_t GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) override;
+
+  // Total Flush calls on nodes of this store's trees.
+  std::uint64_t flushes() const;
+
+ protected:
+  ~MemoryPersistentStorage() override = default;
+
+ private:
+  std::shared_ptr<FaultInjector> m_faults;
+  std::string m_path;
+  mutable std::mutex m_mutex;
+  std::map<ozo::clsid_t, std::pair<std::shared_ptr<MemoryTree>, ozo::ref_ptr<MemoryNode>>> m_trees;
+};
+
+}  // namespace host

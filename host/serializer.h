@@ -1,0 +1,43 @@
+// The host's structure serializer: one stored value per field, plus the
+// structure's type id, so a node identifies the structure it holds.
+#pragma once
+
+#include <memory>
+
+#include "host/fault_injector.h"
+#include "host/host_object.h"
+#include "host/meta_info.h"
+#include "ozo/storage.h"
+
+namespace host {
+
+// Encoding inside a node: the value "$type" (UInt32, the structure type id)
+// and one value per field, named as the field, of the variant kind that
+// matches the field kind. Deserialize of a node without "$type" succeeds and
+// leaves the value empty (a node that holds no object); a type id the
+// registry does not know gives "Meta information not found"; a field stored
+// with another kind gives "Invalid type". Objects are made through the
+// allocator. Fault names: "IStorageSerializer2::Serialize"/"::Deserialize".
+class Serializer : public HostObject<ozo::IStorageSerializer2> {
+ public:
+  static constexpr const char* kTypeValue = "$type";
+
+  Serializer(std::shared_ptr<DescriptorRegistry> registry, ozo::ref_ptr<ozo::IAllocator> allocator,
+             std::shared_ptr<FaultInjector> faults)
+      : m_registry(std::move(registry)), m_allocator(std::move(allocator)), m_faults(std::move(faults)) {}
+
+  ozo::result_t Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t flags,
+                          void* reserved) override;
+  ozo::result_t Deserialize(ozo::any_struct_t* value, ozo::IStorage* node, std::uint32_t flags,
+                            void* reserved) override;
+
+ protected:
+  ~Serializer() override = default;
+
+ private:
+  std::shared_ptr<DescriptorRegistry> m_registry;
+  ozo::ref_ptr<ozo::IAllocator> m_allocator;
+  std::shared_ptr<FaultInjector> m_faults;
+};
+
+}  // namespace host

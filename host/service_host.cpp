@@ -1,0 +1,84 @@
+#include "host/service_host.h"
+
+#include <stdexcept>
+
+#include "ivo/certificates_manager.h"
+
+namespace host {
+
+ServiceHost::ServiceHost(HostOptions options)
+    : m_faults(std::make_shared<FaultInjector>()), m_registry(DescriptorRegistry::WithCertificateRecords()) {
+  m_locator = Make<ServiceLocator>(m_faults);
+  m_locatorPointer = m_locator.get();
+  m_tracer = Make<Tracer>(m_faults, options.traceThreshold);
+  m_allocator = Make<Allocator>(m_faults);
+  m_policy = Make<PolicyProvider>(m_faults);
+  m_events = Make<EventPublisher>(m_faults);
+  m_mutex = Make<StorageMutex>();
+  m_serializer = Make<Serializer>(m_registry, ozo::ref_ptr<ozo::IAllocator>(m_allocator.get()), m_faults);
+  m_primaryMeta = Make<PrimaryMetaInfoProvider>(m_registry, m_faults);
+  m_secondaryMeta = Make<SecondaryMetaInfoProvider>(m_registry, m_faults);
+  m_store = options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>(m_faults));
+  if (ozo::Failed(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref())))
+    throw std::runtime_error("the store cannot make the certificates manager's tree");
+  for (Service service : {Service::Tracer, Service::Allocator, Service::PolicyProvider, Service::EventPublisher,
+                          Service::StorageRoot, Service::StorageMutex, Service::Serializer, Service::PrimaryMetaInfo,
+                          Service::SecondaryMetaInfo})
+    if (options.without.count(service) == 0) Restore(service);
+}
+
+ServiceHost::~ServiceHost() { m_locator->Clear(); }
+
+ozo::iid_t ServiceHost::IidOf(Service service) const noexcept {
+  switch (service) {
+    case Service::Tracer:
+      return ozo::ITracer::IID;
+    case Service::Allocator:
+      return ozo::IAllocator::IID;
+    case Service::PolicyProvider:
+      return ivo::IPolicyProvider::IID;
+    case Service::EventPublisher:
+      return ivo::IEventPublisher::IID;
+    case Service::StorageRoot:
+      return ozo::kStorageRootServiceId;
+    case Service::StorageMutex:
+      return ivo::IStorageMutex::IID;
+    case Service::Serializer:
+      return ozo::IStorageSerializer2::IID;
+    case Service::PrimaryMetaInfo:
+      return ozo::IMetaInfoProvider::IID;
+    case Service::SecondaryMetaInfo:
+      return ozo::IMetaInfoProvider2::IID;
+  }
+  return 0;
+}
+
+ozo::ref_ptr<ozo::IObject> ServiceHost::ObjectOf(Service service) const {
+  switch (service) {
+    case Service::Tracer:
+      return ozo::ref_ptr<ozo::IObject>(m_tracer.get());
+    case Service::Allocator:
+      return ozo::ref_ptr<ozo::IObject>(m_allocator.get());
+    case Service::PolicyProvider:
+      return ozo::ref_ptr<ozo::IObject>(m_policy.get());
+    case Service::EventPublisher:
+      return ozo::ref_ptr<ozo::IObject>(m_events.get());
+    case Service::StorageRoot:
+      return ozo::ref_ptr<ozo::IObject>(m_root.get());
+    case Service::StorageMutex:
+      return ozo::ref_ptr<ozo::IObject>(m_mutex.get());
+    case Service::Serializer:
+      return ozo::ref_ptr<ozo::IObject>(m_serializer.get());
+    case Service::PrimaryMetaInfo:
+      return ozo::ref_ptr<ozo::IObject>(m_primaryMeta.get());
+    case Service::SecondaryMetaInfo:
+      return ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get());
+  }
+  return {};
+}
+
+void ServiceHost::Remove(Service service) { m_locator->Unregister(IidOf(service)); }
+
+void ServiceHost::Restore(Service service) { m_locator->Register(IidOf(service), ObjectOf(service)); }
+
+}  // namespace host

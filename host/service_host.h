@@ -1,0 +1,90 @@
+// A complete host: every service a component asks for, wired into one
+// service locator, each of which can be left out, and all sharing one fault
+// injector through which any call can be made to fail.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+
+#include "host/allocator.h"
+#include "host/event_publisher.h"
+#include "host/fault_injector.h"
+#include "host/memory_storage.h"
+#include "host/meta_info.h"
+#include "host/policy_provider.h"
+#include "host/serializer.h"
+#include "host/service_locator.h"
+#include "host/storage_mutex.h"
+#include "host/tracer.h"
+
+namespace host {
+
+enum class Service {
+  Tracer,
+  Allocator,
+  PolicyProvider,
+  EventPublisher,
+  StorageRoot,
+  StorageMutex,
+  Serializer,
+  PrimaryMetaInfo,
+  SecondaryMetaInfo,
+};
+
+struct HostOptions {
+  std::set<Service> without;         // services the locator does not hand out
+  std::uint32_t traceThreshold = 1000;  // highest level the tracer accepts
+  // The store whose tree for the certificates manager's class id is handed
+  // out as the storage root; a fresh in-memory store when null.
+  ozo::ref_ptr<ozo::IPersistentStorage> store;
+};
+
+class ServiceHost {
+ public:
+  explicit ServiceHost(HostOptions options = {});
+  ~ServiceHost();
+  ServiceHost(const ServiceHost&) = delete;
+  ServiceHost& operator=(const ServiceHost&) = delete;
+
+  ozo::IServiceLocator* locator() const noexcept { return m_locator.get(); }
+  // The address ozoCreateObject takes.
+  ozo::IServiceLocator** locatorAddress() noexcept { return &m_locatorPointer; }
+
+  FaultInjector& faults() const noexcept { return *m_faults; }
+  const std::shared_ptr<FaultInjector>& sharedFaults() const noexcept { return m_faults; }
+  Tracer& tracer() const noexcept { return *m_tracer; }
+  Allocator& allocator() const noexcept { return *m_allocator; }
+  PolicyProvider& policy() const noexcept { return *m_policy; }
+  EventPublisher& events() const noexcept { return *m_events; }
+  StorageMutex& storageMutex() const noexcept { return *m_mutex; }
+  ozo::IPersistentStorage* store() const noexcept { return m_store.get(); }
+  // The certificates manager's tree in the store.
+  ozo::IStorage* storageRoot() const noexcept { return m_root.get(); }
+  const std::shared_ptr<DescriptorRegistry>& registry() const noexcept { return m_registry; }
+
+  // Stops (or resumes) handing out a service.
+  void Remove(Service service);
+  void Restore(Service service);
+
+ private:
+  ozo::iid_t IidOf(Service service) const noexcept;
+  ozo::ref_ptr<ozo::IObject> ObjectOf(Service service) const;
+
+  std::shared_ptr<FaultInjector> m_faults;
+  std::shared_ptr<DescriptorRegistry> m_registry;
+  ozo::ref_ptr<ServiceLocator> m_locator;
+  ozo::IServiceLocator* m_locatorPointer = nullptr;
+  ozo::ref_ptr<Tracer> m_tracer;
+  ozo::ref_ptr<Allocator> m_allocator;
+  ozo::ref_ptr<PolicyProvider> m_policy;
+  ozo::ref_ptr<EventPublisher> m_events;
+  ozo::ref_ptr<StorageMutex> m_mutex;
+  ozo::ref_ptr<Serializer> m_serializer;
+  ozo::ref_ptr<PrimaryMetaInfoProvider> m_primaryMeta;
+  ozo::ref_ptr<SecondaryMetaInfoProvider> m_secondaryMeta;
+  ozo::ref_ptr<ozo::IPersistentStorage> m_store;
+  ozo::ref_ptr<ozo::IStorage> m_root;
+};
+
+}  // namespace host

@@ -1,0 +1,38 @@
+// The host's service locator: a table of services by interface id.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "host/fault_injector.h"
+#include "host/host_object.h"
+#include "ozo/services.h"
+
+namespace host {
+
+// GetInterface answers from the table; an id without a service gives
+// "Interface not supported" (0x80000001). Fault name:
+// "IServiceLocator::GetInterface/<iid in 8 lowercase hex digits>".
+class ServiceLocator : public HostObject<ozo::IServiceLocator> {
+ public:
+  explicit ServiceLocator(std::shared_ptr<FaultInjector> faults) : m_faults(std::move(faults)) {}
+
+  ozo::result_t GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) override;
+
+  // Hands out `service` (already the interface of `iid`) for `iid`.
+  void Register(ozo::iid_t iid, ozo::ref_ptr<ozo::IObject> service);
+  void Unregister(ozo::iid_t iid);
+  // Drops every service (breaks the cycles of services that hold the locator).
+  void Clear();
+
+ protected:
+  ~ServiceLocator() override = default;
+
+ private:
+  std::shared_ptr<FaultInjector> m_faults;
+  std::mutex m_mutex;
+  std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> m_services;
+};
+
+}  // namespace host

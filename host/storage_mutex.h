@@ -1,0 +1,47 @@
+// The host's reader/writer storage mutex, recording how it is taken.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "host/host_object.h"
+#include "ivo/storage_mutex.h"
+
+namespace host {
+
+// A std::shared_mutex that counts its acquisitions by kind and detects a
+// thread taking it while it already holds it (which would deadlock or
+// violate the one-lock-per-operation rule; such an attempt is counted and
+// then proceeds to block as a real mutex would).
+class StorageMutex : public HostObject<ivo::IStorageMutex> {
+ public:
+  enum class Kind { Exclusive, Shared };
+
+  void lock() override;
+  void unlock() override;
+  void lock_shared() override;
+  bool try_lock_shared() override;
+  void unlock_shared() override;
+
+  // Acquisitions in order, when recording is on (it is by default).
+  std::vector<Kind> acquisitions() const;
+  std::uint64_t nestedAcquisitions() const;
+  void SetRecording(bool on);
+  void ClearRecord();
+
+ protected:
+  ~StorageMutex() override = default;
+
+ private:
+  void Record(Kind kind);
+
+  std::shared_mutex m_mutex;
+  mutable std::mutex m_recordMutex;
+  bool m_recording = true;
+  std::vector<Kind> m_acquisitions;
+  std::uint64_t m_nested = 0;
+};
+
+}  // namespace host

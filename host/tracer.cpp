@@ -1,0 +1,109 @@
+#include "host/tracer.h"
+
+#include <cstdlib>
+
+namespace host {
+
+namespace {
+constexpr ozo::result_t kTraceLevelProhibited = ozo::results::Make(0x8000007A);
+}
+
+Tracer::Tracer(std::shared_ptr<FaultInjector> faults, std::uint32_t threshold)
+    : m_faults(std::move(faults)), m_threshold(threshold) {}
+
+Tracer::~Tracer() {
+  for (const auto& lent : m_lent) std::free(lent.first);
+}
+
+ozo::result_t Tracer::ReserveBuffer(std::uint32_t level, char** buffer, std::size_t size) {
+  if (!buffer) return ozo::results::InvalidArgument;
+  const bool growth = *buffer != nullptr;
+  if (const ozo::result_t fault = m_faults->Enter(growth ? "ITracer::ReserveBuffer/grow" : "ITracer::ReserveBuffer");
+      ozo::Failed(fault))
+    return fault;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_requests.push_back(size);
+  if (growth) {
+    if (m_refuseGrowth || m_lent.count(*buffer) == 0) return ozo::results::OutOfMemory;
+    char* grown = static_cast<char*>(std::realloc(*buffer, size ? size : 1));
+    if (!grown) return ozo::results::OutOfMemory;
+    const std::uint32_t recordLevel = m_lent[*buffer];
+    m_lent.erase(*buffer);
+    m_lent[grown] = recordLevel;
+    *buffer = grown;
+    return ozo::results::NoError;
+  }
+  if (level > m_threshold) return kTraceLevelProhibited;
+  char* fresh = static_cast<char*>(std::malloc(size ? size : 1));
+  if (!fresh) return ozo::results::OutOfMemory;
+  m_lent[fresh] = level;
+  *buffer = fresh;
+  return m_acceptCode;
+}
+
+ozo::result_t Tracer::CommitBuffer(char* buffer, std::size_t length) {
+  TraceLine line{0, {}};
+  Sink sink;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto lent = m_lent.find(buffer);
+    if (lent == m_lent.end()) return ozo::results::InvalidArgument;
+    line.level = lent->second;
+    m_lent.erase(lent);
+    line.text.assign(buffer, length);
+    std::free(buffer);
+    sink = m_sink;
+    if (!sink) {
+      m_lines.push_back(line);
+      return ozo::results::NoError;
+    }
+  }
+  sink(line.level, line.text);
+  return ozo::results::NoError;
+}
+
+void Tracer::SetThreshold(std::uint32_t threshold) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_threshold = threshold;
+}
+
+void Tracer::SetAcceptCode(ozo::result_t code) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_acceptCode = code;
+}
+
+void Tracer::SetRefuseGrowth(bool refuse) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_refuseGrowth = refuse;
+}
+
+void Tracer::SetSink(Sink sink) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sink = std::move(sink);
+}
+
+std::vector<TraceLine> Tracer::lines() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_lines;
+}
+
+std::vector<std::string> Tracer::texts(std::uint32_t level) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::string> result;
+  for (const TraceLine& line : m_lines)
+    if (line.level == level) result.push_back(line.text);
+  return result;
+}
+
+std::vector<std::size_t> Tracer::requests() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_requests;
+}
+
+void Tracer::Clear() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_lines.clear();
+  m_requests.clear();
+}
+
+}  // namespace host

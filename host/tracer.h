@@ -1,0 +1,66 @@
+// The host's tracer: keeps committed records and forwards them to a sink.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/fault_injector.h"
+#include "host/host_object.h"
+#include "ozo/services.h"
+
+namespace host {
+
+struct TraceLine {
+  std::uint32_t level;
+  std::string text;
+};
+
+// Accepts records at levels up to `threshold`; refuses higher levels with
+// "Trace level prohibited". Buffers are malloc'ed; a buffer lent out and never
+// committed is freed with the tracer. Thread-safe.
+class Tracer : public HostObject<ozo::ITracer> {
+ public:
+  using Sink = std::function<void(std::uint32_t level, const std::string& text)>;
+
+  explicit Tracer(std::shared_ptr<FaultInjector> faults, std::uint32_t threshold = 1000);
+
+  ozo::result_t ReserveBuffer(std::uint32_t level, char** buffer, std::size_t size) override;
+  ozo::result_t CommitBuffer(char* buffer, std::size_t length) override;
+
+  void SetThreshold(std::uint32_t threshold);
+  // Answer new records with this success code (> 0) instead of 0: the
+  // writer must then treat the record as refused.
+  void SetAcceptCode(ozo::result_t code);
+  // Refuse every request to enlarge an open record.
+  void SetRefuseGrowth(bool refuse);
+  // Called for each committed record, outside the tracer's lock. With a sink
+  // set, records are no longer kept in memory.
+  void SetSink(Sink sink);
+
+  std::vector<TraceLine> lines() const;
+  std::vector<std::string> texts(std::uint32_t level) const;
+  // Sizes asked for by ReserveBuffer, in order (growth included).
+  std::vector<std::size_t> requests() const;
+  void Clear();
+
+ protected:
+  ~Tracer() override;
+
+ private:
+  std::shared_ptr<FaultInjector> m_faults;
+  mutable std::mutex m_mutex;
+  std::uint32_t m_threshold;
+  ozo::result_t m_acceptCode = ozo::results::NoError;
+  bool m_refuseGrowth = false;
+  Sink m_sink;
+  std::map<char*, std::uint32_t> m_lent;  // buffer -> level of its record
+  std::vector<TraceLine> m_lines;
+  std::vector<std::size_t> m_requests;
+};
+
+}  // namespace host
