@@ -25,6 +25,7 @@ ServiceHost::ServiceHost(HostOptions options)
                           Service::StorageRoot, Service::StorageMutex, Service::Serializer, Service::PrimaryMetaInfo,
                           Service::SecondaryMetaInfo})
     if (options.without.count(service) == 0) Restore(service);
+  m_faults->Reset();  // calls are counted from here on
 }
 
 ServiceHost::~ServiceHost() { m_locator->Clear(); }

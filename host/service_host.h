@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <initializer_list>
 #include <set>
 
 #include "host/allocator.h"
@@ -33,6 +34,12 @@ enum class Service {
 };
 
 struct HostOptions {
+  static HostOptions Without(std::initializer_list<Service> services) {
+    HostOptions options;
+    options.without = services;
+    return options;
+  }
+
   std::set<Service> without;         // services the locator does not hand out
   std::uint32_t traceThreshold = 1000;  // highest level the tracer accepts
   // The store whose tree for the certificates manager's class id is handed

@@ -156,14 +156,16 @@ std::string ReadBuildId(std::uintptr_t base, std::size_t size) noexcept {
   for (unsigned i = 0; i < header->e_phnum; ++i) {
     if (segments[i].p_type != PT_NOTE) continue;
     const std::uintptr_t note = bias + segments[i].p_vaddr;
-    if (!inside(note, sizeof(Elf64_Nhdr))) return {};
+    // Images carry several note segments (GNU properties first, as a rule):
+    // the build id is the one whose first note is NT_GNU_BUILD_ID of "GNU".
+    if (!inside(note, sizeof(Elf64_Nhdr))) continue;
     const auto* noteHeader = reinterpret_cast<const Elf64_Nhdr*>(note);
     const std::uintptr_t name = note + sizeof(Elf64_Nhdr);
     const std::uintptr_t descriptor = name + ((noteHeader->n_namesz + 3u) & ~3u);
     if (noteHeader->n_type != NT_GNU_BUILD_ID || noteHeader->n_namesz != 4 || !inside(name, 4) ||
         std::memcmp(reinterpret_cast<const void*>(name), "GNU", 4) != 0 ||
         !inside(descriptor, noteHeader->n_descsz))
-      return {};
+      continue;
     static constexpr char kHex[] = "0123456789abcdef";
     std::string id;
     try {

@@ -65,7 +65,7 @@ bool TraceStream::Reserve(std::size_t extra) noexcept {
 }
 
 void TraceStream::WriteBytes(std::string_view bytes) noexcept {
-  if (!Reserve(bytes.size())) return;
+  if (bytes.empty() || !Reserve(bytes.size())) return;
   std::memcpy(m_base + m_length, bytes.data(), bytes.size());
   m_length += bytes.size();
 }
@@ -78,6 +78,7 @@ void TraceStream::WritePiece(std::string_view prefix, std::string_view body) noe
   char* out = m_base + m_length;
   const std::uint32_t adjust = m_flags & flags::adjustfield;
   auto put = [&out](std::string_view part) {
+    if (part.empty()) return;  // an empty view may have no storage
     std::memcpy(out, part.data(), part.size());
     out += part.size();
   };

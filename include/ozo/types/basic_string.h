@@ -91,7 +91,7 @@ class basic_string_t {
   size_type capacity() const noexcept { return m_capacity; }
   bool empty() const noexcept { return m_size == 0; }
   IAllocator* allocator() const noexcept { return m_allocator; }
-  static constexpr size_type max_size() noexcept { return SIZE_MAX / sizeof(Ch) - 1; }
+  static constexpr size_type max_size() noexcept { return PTRDIFF_MAX / sizeof(Ch) - 1; }
   view_type view() const noexcept { return view_type(c_str(), m_size); }
   operator view_type() const noexcept { return view(); }
   Ch operator[](size_type i) const noexcept { return c_str()[i]; }

@@ -1,0 +1,71 @@
+// The built library as any host sees it.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "host/service_host.h"
+#include "ozo/module.h"
+
+namespace {
+
+std::string RunCommand(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  std::string output;
+  char chunk[512];
+  while (pipe && std::fgets(chunk, sizeof(chunk), pipe.get())) output += chunk;
+  return output;
+}
+
+TEST(SharedLibrary, ExportsExactlyTheTwoEntryPoints) {
+  std::istringstream symbols(RunCommand("nm -D --defined-only '" CM_LIBRARY_PATH "'"));
+  std::set<std::string> exported;
+  for (std::string line; std::getline(symbols, line);) {
+    const std::string name = line.substr(line.rfind(' ') + 1);
+    if (!name.empty()) exported.insert(name);
+  }
+  EXPECT_EQ(exported, (std::set<std::string>{"ozoCanUnloadModule", "ozoCreateObject"}));
+}
+
+TEST(SharedLibrary, NeedsNoTlsLibrary) {
+  const std::string dynamic = RunCommand("readelf -d '" CM_LIBRARY_PATH "'");
+  ASSERT_NE(dynamic.find("NEEDED"), std::string::npos);
+  EXPECT_EQ(dynamic.find("libssl"), std::string::npos) << dynamic;
+}
+
+class Library {
+ public:
+  Library() : m_handle(::dlopen(CM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+  ~Library() {
+    if (m_handle) ::dlclose(m_handle);
+  }
+  template <class Fn>
+  Fn Symbol(const char* name) const {
+    return reinterpret_cast<Fn>(::dlsym(m_handle, name));
+  }
+  explicit operator bool() const { return m_handle != nullptr; }
+
+ private:
+  void* m_handle;
+};
+
+TEST(SharedLibrary, LoadsCreatesNothingForAnUnknownClassAndMayUnload) {
+  Library library;
+  ASSERT_TRUE(library) << ::dlerror();
+  auto create = library.Symbol<ozoCreateObjectFn>("ozoCreateObject");
+  auto canUnload = library.Symbol<ozoCanUnloadModuleFn>("ozoCanUnloadModule");
+  ASSERT_NE(create, nullptr);
+  ASSERT_NE(canUnload, nullptr);
+  EXPECT_EQ(canUnload(), 0);
+  host::ServiceHost host;
+  ozo::IObject* object = nullptr;
+  EXPECT_EQ(create(0x12345678, host.locatorAddress(), &object), ozo::results::ClassNotFound);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(canUnload(), 0);
+}
+
+}  // namespace

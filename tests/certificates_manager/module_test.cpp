@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "host/service_host.h"
+#include "ozo/module.h"
+#include "ozo/object/module_count.h"
+#include "ozo/object/object_impl.h"
+
+namespace {
+
+struct ITestThing : ozo::IObject {
+  static constexpr ozo::iid_t IID = 0x7E57;
+  virtual int Value() = 0;
+
+ protected:
+  ~ITestThing() = default;
+};
+
+// A module class for exercising the object model.
+class Thing : public ozo::object::Ifaces<ITestThing>, ozo::object::NonCopyable {
+ public:
+  explicit Thing(bool fail) {
+    if (fail) throw std::runtime_error("constructor failed");
+  }
+  int Value() override { return 7; }
+
+ protected:
+  ~Thing() = default;
+};
+
+using ThingObject = ozo::detail::ObjectImpl<Thing>;
+
+std::uint32_t LiveObjects() { return ozo::detail::ModuleObjectCount().load(); }
+
+TEST(ObjectModel, ReferencesAndTheModuleCountFollowTheObjectsLife) {
+  ASSERT_EQ(ozoCanUnloadModule(), 0);
+  ThingObject* thing = ThingObject::Create(false);
+  EXPECT_EQ(LiveObjects(), 1u);
+  EXPECT_EQ(ozoCanUnloadModule(), 1);
+
+  void* root = nullptr;
+  void* own = nullptr;
+  ASSERT_EQ(thing->QueryInterface(0, &root), 0);
+  ASSERT_EQ(thing->QueryInterface(ITestThing::IID, &own), 0);
+  EXPECT_EQ(root, static_cast<ITestThing*>(thing));
+  EXPECT_EQ(own, root);
+  EXPECT_EQ(thing->AddRef(), 4u);
+  EXPECT_EQ(thing->Release(), 3u);
+  EXPECT_EQ(static_cast<ITestThing*>(own)->Release(), 2u);
+  EXPECT_EQ(static_cast<ITestThing*>(root)->Release(), 1u);
+
+  void* untouched = &root;
+  EXPECT_EQ(thing->QueryInterface(0xDEAD, &untouched), ozo::results::InterfaceNotSupported);
+  EXPECT_EQ(untouched, &root);
+  EXPECT_EQ(thing->AddRef(), 2u);  // no reference was taken by the failed query
+  thing->Release();
+
+  EXPECT_EQ(thing->Release(), 0u);
+  EXPECT_EQ(LiveObjects(), 0u);
+  EXPECT_EQ(ozoCanUnloadModule(), 0);
+}
+
+TEST(ObjectModel, AFailingConstructorLeavesNothingBehind) {
+  EXPECT_THROW(ThingObject::Create(true), std::runtime_error);
+  EXPECT_EQ(LiveObjects(), 0u);
+}
+
+struct ClassCase {
+  ozo::clsid_t classId;
+};
+
+class UnknownClassTest : public testing::TestWithParam<ozo::clsid_t> {};
+
+TEST_P(UnknownClassTest, IsClassNotFoundWithoutTouchingAnything) {
+  host::ServiceHost host;
+  ozo::IObject* object = reinterpret_cast<ozo::IObject*>(0x1);
+  EXPECT_EQ(ozoCreateObject(GetParam(), host.locatorAddress(), &object), ozo::results::ClassNotFound);
+  EXPECT_EQ(object, reinterpret_cast<ozo::IObject*>(0x1));
+  EXPECT_EQ(host.faults().calls(), 0u);  // the locator was not asked for anything
+  EXPECT_TRUE(host.tracer().lines().empty());
+  EXPECT_EQ(ozoCreateObject(GetParam(), nullptr, nullptr), ozo::results::ClassNotFound);
+  EXPECT_EQ(LiveObjects(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, UnknownClassTest, testing::Values(0u, 1u, 0xBAD1BAD1u, 0xFFFFFFFFu));
+
+}  // namespace

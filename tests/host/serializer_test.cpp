@@ -1,0 +1,96 @@
+#include "host/serializer.h"
+
+#include <gtest/gtest.h>
+
+#include "host/record_descriptors.h"
+#include "host/service_host.h"
+#include "ivo/certificate_records.h"
+
+namespace {
+
+using ozo::ref_ptr;
+using ozo::types::variant_t;
+
+class SerializerTest : public testing::Test {
+ protected:
+  ref_ptr<ozo::IStorage> NewNode() {
+    ref_ptr<ozo::IStorage> node;
+    EXPECT_EQ(m_host.storageRoot()->AppendNode("node", node.Ref()), 0);
+    return node;
+  }
+  ozo::IStorageSerializer2* serializer() {
+    ref_ptr<ozo::IStorageSerializer2> s;
+    EXPECT_EQ(ozo::GetInterface(m_host.locator(), s), 0);
+    m_serializer = s;
+    return m_serializer.get();
+  }
+
+  host::ServiceHost m_host;
+  ref_ptr<ozo::IStorageSerializer2> m_serializer;
+};
+
+TEST_F(SerializerTest, ClientRecordRoundTripsWithItsTypeId) {
+  ivo::ClientCertificate record(ozo::blob_t("\x30\x82\x00", 3), ozo::string8_t("secret password"));
+  auto node = NewNode();
+  ozo::any_descr_ptr_t value{&record, host::ClientCertificateDescriptor(), nullptr};
+  ASSERT_EQ(serializer()->Serialize(&value, node.get(), 0, nullptr), 0);
+
+  ozo::any_struct_t read;
+  ASSERT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), 0);
+  ASSERT_TRUE(read.IsValid());
+  EXPECT_EQ(read.descriptor()->typeId, ivo::ClientCertificate::TypeId);
+  EXPECT_EQ(read.allocator(), &m_host.allocator());
+  const auto* copy = static_cast<const ivo::ClientCertificate*>(read.object());
+  EXPECT_EQ(copy->certificate, record.certificate);
+  EXPECT_EQ(copy->password, record.password);
+}
+
+TEST_F(SerializerTest, ANodeWithoutAStructureReadsAsAnEmptyValue) {
+  auto node = NewNode();
+  ozo::any_struct_t read;
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), 0);
+  EXPECT_FALSE(read.IsValid());
+}
+
+TEST_F(SerializerTest, UnknownTypeIdsAndMismatchedKindsFail) {
+  auto node = NewNode();
+  ASSERT_EQ(node->SetValue("$type", variant_t::FromUInt32(0x1234), nullptr), 0);
+  ozo::any_struct_t read;
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::Make(0x80000076));
+
+  ASSERT_EQ(node->SetValue("$type", variant_t::FromUInt32(ivo::ServerCertificate::TypeId), nullptr), 0);
+  ASSERT_EQ(node->SetValue("certificate", variant_t::FromString8("not a blob"), nullptr), 0);
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::Make(0x8000005D));
+  EXPECT_FALSE(read.IsValid());
+  EXPECT_EQ(m_host.allocator().liveBlocks(), 0u);
+}
+
+TEST_F(SerializerTest, AllocatorFailureIsOutOfMemory) {
+  ivo::ServerCertificate record{ozo::blob_t("abc", 3)};
+  auto node = NewNode();
+  ozo::any_descr_ptr_t value{&record, host::ServerCertificateDescriptor(), nullptr};
+  ASSERT_EQ(serializer()->Serialize(&value, node.get(), 0, nullptr), 0);
+  m_host.faults().FailOperation("IAllocator::Allocate", ozo::results::OutOfMemory);
+  ozo::any_struct_t read;
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::OutOfMemory);
+}
+
+TEST(AnyStruct, DestroysAndFreesWhatItOwnsOnly) {
+  host::ServiceHost host;
+  ivo::ServerCertificate source{ozo::blob_t("abc", 3)};
+  const ozo::StructDescriptor* descriptor = host::ServerCertificateDescriptor();
+  {
+    ozo::any_struct_t owned(descriptor->operations->create(&host.allocator(), &source), descriptor,
+                            &host.allocator());
+    EXPECT_EQ(host.allocator().liveBlocks(), 1u);
+    owned.reset();
+    EXPECT_FALSE(owned.IsValid());
+    EXPECT_EQ(owned.allocator(), &host.allocator());
+    EXPECT_EQ(host.allocator().liveBlocks(), 0u);
+  }
+  ivo::ServerCertificate borrowed{ozo::blob_t("xyz", 3)};
+  { ozo::any_struct_t view(&borrowed, descriptor, nullptr); }
+  EXPECT_EQ(borrowed.certificate.size(), 3u);  // untouched
+}
+
+}  // namespace

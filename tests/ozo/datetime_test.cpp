@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <system_error>
+
+#include "ivo_utils/date_to_string_and_viceversa.h"
+#include "ozo/datetime/posix_datetime.h"
+#include "ozo/error_handling/exception.h"
+
+namespace {
+
+using ozo::datetime::PosixToUtcTime;
+
+struct Conversion {
+  std::int64_t seconds;
+  std::int64_t microseconds;
+  std::int64_t expected;
+};
+
+class PosixToUtcTimeTest : public testing::TestWithParam<Conversion> {};
+
+TEST_P(PosixToUtcTimeTest, Converts) {
+  EXPECT_EQ(PosixToUtcTime(GetParam().seconds, GetParam().microseconds), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PosixToUtcTimeTest,
+                         testing::Values(Conversion{0, 0, 0}, Conversion{1, 0, 10000000}, Conversion{0, 1, 10},
+                                         Conversion{-11644473600, 0, -116444736000000000},
+                                         Conversion{922337203685, 0, 9223372036850000000}));
+
+struct Rejection {
+  std::int64_t seconds;
+  std::int64_t microseconds;
+  std::int32_t line;
+  const char16_t* message;
+};
+
+class PosixToUtcTimeRejectionTest : public testing::TestWithParam<Rejection> {};
+
+TEST_P(PosixToUtcTimeRejectionTest, ThrowsInvalidArgument) {
+  try {
+    PosixToUtcTime(GetParam().seconds, GetParam().microseconds);
+    FAIL() << "accepted";
+  } catch (const ozo::datetime::TimeSystemError& e) {
+    EXPECT_STREQ(e.file(), "ozo/system/datetime/posix/datetime");
+    EXPECT_EQ(e.line(), GetParam().line);
+    EXPECT_EQ(e.message(), GetParam().message);
+    EXPECT_EQ(ozo::GetExceptionResult(e), ozo::results::InvalidArgument);
+    EXPECT_TRUE(e.data()->callStack.empty());
+    EXPECT_EQ(e.GetDescription(), std::u16string(GetParam().message) + u": 0x80000046 (Invalid argument)");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PosixToUtcTimeRejectionTest,
+    testing::Values(Rejection{922337203686, 0, 160, u"Invalid timestamp: epoch 922337203686"},
+                    Rejection{-922337203686, 0, 160, u"Invalid timestamp: epoch 18446743151372347930"},
+                    Rejection{0, 922337203685477581, 163, u"Invalid timestamp: usec 922337203685477581"},
+                    Rejection{-11644473601, 0, 166,
+                              u"Invalid utc timestamp for posix platform 18330299337699551616"}));
+
+class MakeTimeTTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    m_savedTz = tz ? tz : "";
+    m_hadTz = tz != nullptr;
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+  void TearDown() override {
+    if (m_hadTz)
+      ::setenv("TZ", m_savedTz.c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::string m_savedTz;
+  bool m_hadTz = false;
+};
+
+TEST_F(MakeTimeTTest, TheSecondBeforeTheEpochIsMinusOneWithoutAnError) {
+  std::tm time{};
+  time.tm_year = 69;
+  time.tm_mon = 11;
+  time.tm_mday = 31;
+  time.tm_hour = 23;
+  time.tm_min = 59;
+  time.tm_sec = 59;
+  EXPECT_EQ(ivo::MakeTimeT(time), -1);
+}
+
+TEST_F(MakeTimeTTest, NormalisesItsArgument) {
+  std::tm time{};
+  time.tm_year = 70;
+  time.tm_mon = 0;
+  time.tm_mday = 32;  // 1 February
+  EXPECT_EQ(ivo::MakeTimeT(time), 31 * 86400);
+  EXPECT_EQ(time.tm_mon, 1);
+  EXPECT_EQ(time.tm_mday, 1);
+}
+
+TEST_F(MakeTimeTTest, AnOverflowingYearRaisesASystemError) {
+  std::tm time{};
+  time.tm_year = INT32_MAX;
+  time.tm_mon = 1200;
+  try {
+    ivo::MakeTimeT(time);
+    FAIL() << "accepted";
+  } catch (const std::system_error& e) {
+    EXPECT_NE(std::string(e.what()).find("System function 'std::mktime' ends with error. In "
+                                         "ivo_utils/export/ivo_utils/date_to_string_and_viceversa:176"),
+              std::string::npos);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "ozo/trace/trace_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/service_host.h"
+
+namespace {
+
+using namespace ozo::trace;
+
+class TraceStreamTest : public testing::Test {
+ protected:
+  // The text of the one record written by `write`.
+  template <class Write>
+  std::string Written(Write write) {
+    m_host.tracer().Clear();
+    {
+      TraceStream stream(&m_host.tracer(), 800);
+      write(stream);
+    }
+    const auto lines = m_host.tracer().lines();
+    return lines.empty() ? "<no record>" : lines.back().text;
+  }
+
+  host::ServiceHost m_host;
+};
+
+struct FormatCase {
+  const char* name;
+  std::function<void(TraceStream&)> write;
+  const char* expected;
+};
+
+class TraceFormatTest : public TraceStreamTest, public testing::WithParamInterface<FormatCase> {};
+
+TEST_P(TraceFormatTest, Formats) { EXPECT_EQ(Written(GetParam().write), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TraceFormatTest,
+    testing::Values(
+        FormatCase{"Decimal", [](TraceStream& s) { s << 42 << ' ' << -42 << ' ' << 0u; }, "42 -42 0"},
+        FormatCase{"Hex", [](TraceStream& s) { s << hex << 255u << ' ' << -1; }, "ff ffffffff"},
+        FormatCase{"HexShowbase", [](TraceStream& s) { s << hex << showbase << 255u << ' ' << 0u; }, "0xff 0"},
+        FormatCase{"OctShowbase", [](TraceStream& s) { s << oct << showbase << 8u; }, "010"},
+        FormatCase{"WidthRight", [](TraceStream& s) { s << setw(5) << 42 << 42; }, "   4242"},
+        FormatCase{"WidthLeftFill", [](TraceStream& s) { s << left << setfill('*') << setw(5) << 42; }, "42***"},
+        FormatCase{"WidthInternalSign", [](TraceStream& s) { s << internal << setw(6) << -42; }, "-   42"},
+        FormatCase{"WidthInternalBase",
+                   [](TraceStream& s) { s << internal << hex << showbase << setfill('0') << setw(6) << 0xabu; },
+                   "0x00ab"},
+        FormatCase{"WidthOnText", [](TraceStream& s) { s << setw(4) << "ab" << "cd"; }, "  abcd"},
+        FormatCase{"NullText", [](TraceStream& s) { s << static_cast<const char*>(nullptr); }, "(null)"},
+        FormatCase{"Int64Min",
+                   [](TraceStream& s) { s << static_cast<std::int64_t>(INT64_MIN); }, "-9223372036854775808"},
+        FormatCase{"ResultWithMessage",
+                   [](TraceStream& s) { s << ResultFormatter{ozo::results::NotFound, &ozo::GetResultMessage}; },
+                   "0x8000004c (Not found)"},
+        FormatCase{"ResultZero", [](TraceStream& s) { s << ResultFormatter{0, &ozo::GetResultMessage}; },
+                   "0x00000000 (No error)"},
+        FormatCase{"ResultUnknown",
+                   [](TraceStream& s) { s << ResultFormatter{ozo::results::Make(0x8001010A), &ozo::GetResultMessage}; },
+                   "0x8001010a (Unknown result code)"},
+        FormatCase{"ResultWithoutMessage",
+                   [](TraceStream& s) { s << setw(20) << ResultFormatter{ozo::results::NotFound}; }, "0x8000004c"},
+        FormatCase{"CheckLocation",
+                   [](TraceStream& s) {
+                     s << CheckLocation{"certificates_manager/certificates_manager", 474, "GetCertificate(type, tmp)"}
+                       << "result = " << ResultFormatter{ozo::results::NotFound, &ozo::GetResultMessage};
+                   },
+                   "certificates_manager/certificates_manager:474(GetCertificate(type, tmp)),"
+                   "(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)"},
+        FormatCase{"Empty", [](TraceStream&) {}, ""}),
+    [](const testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
+
+TEST_F(TraceStreamTest, OpensDecimalWithSkipwsAndDefaults) {
+  TraceStream stream(&m_host.tracer(), 800);
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream.flags(), flags::dec | flags::skipws);
+  EXPECT_EQ(stream.capacity(), 512u);
+  EXPECT_EQ(stream.precision(), 6u);
+}
+
+TEST_F(TraceStreamTest, BooleanCheckRecordShape) {
+  TraceFailedBoolCheck(&m_host.tracer(), CheckLocation{"ivo_common/synchronized_storage", 145, "value.IsValid()", kBoolCondition},
+                       "Cannot make any struct");
+  ASSERT_EQ(m_host.tracer().lines().size(), 1u);
+  EXPECT_EQ(m_host.tracer().lines()[0].level, 300u);
+  EXPECT_EQ(m_host.tracer().lines()[0].text,
+            "ivo_common/synchronized_storage:145(value.IsValid()),(bool) failed: result = falseCannot make any struct");
+}
+
+TEST_F(TraceStreamTest, GrowsToTwiceTheCapacityThroughLevel1000) {
+  const std::string text(600, 'x');
+  EXPECT_EQ(Written([&](TraceStream& s) { s << text; }), text);
+  EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 1024}));
+}
+
+TEST_F(TraceStreamTest, GrowsToTheNeededLengthWhenLarger) {
+  const std::string text(3000, 'y');
+  EXPECT_EQ(Written([&](TraceStream& s) { s << "ab" << text; }), "ab" + text);
+  EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 3002}));
+}
+
+TEST_F(TraceStreamTest, RefusedGrowthDiscardsTheTextAndLaterPiecesTryAgain) {
+  m_host.tracer().SetRefuseGrowth(true);
+  const std::string big(600, 'x');
+  EXPECT_EQ(Written([&](TraceStream& s) { s << "lost" << big << "kept"; }), "");
+  // After the refusal the capacity is 0, so "kept" asks to grow again.
+  EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 1024, 4}));
+}
+
+TEST_F(TraceStreamTest, NothingIsWrittenWithoutTracerOrAboveTheThreshold) {
+  TraceStream none(nullptr, 800);
+  EXPECT_FALSE(none);
+  m_host.tracer().SetThreshold(300);
+  Trace(&m_host.tracer(), 800, "refused");
+  Trace(&m_host.tracer(), 300, "accepted");
+  ASSERT_EQ(m_host.tracer().lines().size(), 1u);
+  EXPECT_EQ(m_host.tracer().lines()[0].text, "accepted");
+}
+
+TEST_F(TraceStreamTest, PositiveSuccessCodeFromTheTracerIsNoRecord) {
+  m_host.tracer().SetAcceptCode(1);
+  Trace(&m_host.tracer(), 800, "text");
+  EXPECT_TRUE(m_host.tracer().lines().empty());
+}
+
+TEST_F(TraceStreamTest, FailedReserveAtOpenWritesNothing) {
+  m_host.faults().FailOperation("ITracer::ReserveBuffer", ozo::results::OutOfMemory);
+  Trace(&m_host.tracer(), 800, "text");
+  EXPECT_TRUE(m_host.tracer().lines().empty());
+}
+
+}  // namespace
