@@ -1,0 +1,37 @@
+// One owning holder type per OpenSSL object the component creates. A holder
+// frees its object on every path; release() is called only where ownership
+// really leaves.
+#pragma once
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/provider.h>
+#include <openssl/x509.h>
+
+#include <memory>
+
+namespace ivo::openssl {
+
+template <class T>
+struct Deleter;
+
+#define CM_OPENSSL_DELETER(Type, Free)                    \
+  template <>                                             \
+  struct Deleter<Type> {                                  \
+    void operator()(Type* p) const noexcept { Free(p); } \
+  }
+
+CM_OPENSSL_DELETER(BIO, BIO_free_all);
+CM_OPENSSL_DELETER(X509, X509_free);
+CM_OPENSSL_DELETER(PKCS12, PKCS12_free);
+CM_OPENSSL_DELETER(EVP_PKEY, EVP_PKEY_free);
+CM_OPENSSL_DELETER(OSSL_LIB_CTX, OSSL_LIB_CTX_free);
+CM_OPENSSL_DELETER(OSSL_PROVIDER, OSSL_PROVIDER_unload);
+
+#undef CM_OPENSSL_DELETER
+
+template <class T>
+using UniquePtr = std::unique_ptr<T, Deleter<T>>;
+
+}  // namespace ivo::openssl

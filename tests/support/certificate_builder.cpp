@@ -1,0 +1,147 @@
+#include "tests/support/certificate_builder.h"
+
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+#include "certificates_manager/cert_parser/library_context.h"
+#include "certificates_manager/cert_parser/openssl_holders.h"
+
+namespace test {
+namespace {
+
+using ivo::openssl::UniquePtr;
+
+void Check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string("certificate builder: ") + what);
+}
+
+// One key per type for the whole test process: generation is slow.
+EVP_PKEY* KeyOf(KeyType type) {
+  static UniquePtr<EVP_PKEY> ec(EVP_EC_gen("P-256"));
+  static UniquePtr<EVP_PKEY> rsa(EVP_RSA_gen(2048));
+  EVP_PKEY* key = type == KeyType::EcP256 ? ec.get() : rsa.get();
+  Check(key != nullptr, "key generation");
+  return key;
+}
+
+void FillName(X509_NAME* name, const Name& fields) {
+  for (const auto& [field, value] : fields)
+    Check(X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
+                                     reinterpret_cast<const unsigned char*>(value.data()),
+                                     static_cast<int>(value.size()), -1, 0) == 1,
+          "name entry");
+}
+
+void SetTime(ASN1_TIME* time, const std::string& text) {
+  Check(ASN1_TIME_set_string_X509(time, text.c_str()) == 1, "time");
+}
+
+UniquePtr<X509> Build(const CertificateSpec& spec) {
+  UniquePtr<X509> certificate(X509_new());
+  Check(certificate != nullptr, "X509_new");
+  X509_set_version(certificate.get(), 2);
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> serial(
+      BN_bin2bn(spec.serial.data(), static_cast<int>(spec.serial.size()), nullptr), BN_free);
+  Check(serial != nullptr, "serial");
+  BN_set_negative(serial.get(), spec.negativeSerial ? 1 : 0);
+  Check(BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate.get())) != nullptr, "serial");
+  FillName(X509_get_subject_name(certificate.get()), spec.subject);
+  FillName(X509_get_issuer_name(certificate.get()), spec.issuer.value_or(spec.subject));
+  SetTime(X509_getm_notBefore(certificate.get()), spec.notBefore);
+  SetTime(X509_getm_notAfter(certificate.get()), spec.notAfter);
+  EVP_PKEY* key = KeyOf(spec.key);
+  Check(X509_set_pubkey(certificate.get(), key) == 1, "public key");
+  Check(X509_sign(certificate.get(), key, EVP_sha256()) > 0, "signature");
+  return certificate;
+}
+
+ozo::blob_t BioContents(BIO* bio) {
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio, &data);
+  return ozo::blob_t(data, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+ozo::blob_t MakeDer(const CertificateSpec& spec) {
+  UniquePtr<X509> certificate = Build(spec);
+  unsigned char* der = nullptr;
+  const int length = i2d_X509(certificate.get(), &der);
+  Check(length > 0, "i2d_X509");
+  ozo::blob_t blob(der, static_cast<std::size_t>(length));
+  OPENSSL_free(der);
+  return blob;
+}
+
+ozo::blob_t MakePem(const CertificateSpec& spec) {
+  UniquePtr<X509> certificate = Build(spec);
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  Check(bio && PEM_write_bio_X509(bio.get(), certificate.get()) == 1, "PEM_write_bio_X509");
+  return BioContents(bio.get());
+}
+
+ozo::blob_t MakePkcs12(const Pkcs12Spec& spec) {
+  // A context of the builder's own, so legacy containers can be made without
+  // touching the process's default context or the component's.
+  static const ivo::openssl::LibraryContext context;
+  UniquePtr<X509> certificate = spec.withCertificate ? Build(spec.certificate) : nullptr;
+  std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> cas(
+      sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); });
+  for (int i = 0; i < spec.caCertificates; ++i) {
+    CertificateSpec ca;
+    ca.subject = {{"CN", "Test CA " + std::to_string(i)}};
+    ca.serial = {static_cast<unsigned char>(0x40 + i)};
+    Check(sk_X509_push(cas.get(), Build(ca).release()) > 0, "CA stack");
+  }
+  const bool legacy = spec.encryption == Pkcs12Encryption::Legacy;
+  const int keyNid = legacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
+  const int certNid = legacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
+  UniquePtr<PKCS12> container(PKCS12_create_ex(spec.password.c_str(), "test", KeyOf(spec.certificate.key),
+                                               certificate.get(), cas.get(), keyNid, certNid, spec.iterations, -1,
+                                               0, context.get(), nullptr));
+  Check(container != nullptr, "PKCS12_create_ex");
+  {
+    ivo::openssl::ScopedDefaultContext scope(context);
+    Check(PKCS12_set_mac(container.get(), spec.password.c_str(), -1, nullptr, 0, spec.iterations,
+                         legacy ? EVP_sha1() : EVP_sha256()) == 1,
+          "PKCS12_set_mac");
+  }
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  Check(bio && i2d_PKCS12_bio(bio.get(), container.get()) == 1, "i2d_PKCS12_bio");
+  return BioContents(bio.get());
+}
+
+std::string GeneralizedTime(std::int64_t posixSeconds) {
+  const std::time_t seconds = static_cast<std::time_t>(posixSeconds);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y%m%d%H%M%SZ", &utc);
+  return text;
+}
+
+ozo::blob_t BlobOf(const std::string& bytes) { return ozo::blob_t(bytes.data(), bytes.size()); }
+
+std::string StringOf(const ozo::blob_t& blob) {
+  return std::string(reinterpret_cast<const char*>(blob.data()), blob.size());
+}
+
+ozo::blob_t ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  Check(file.good(), ("cannot read " + path).c_str());
+  return BlobOf(std::string(std::istreambuf_iterator<char>(file), {}));
+}
+
+std::string VectorPath(const std::string& name) { return std::string(CM_VECTORS_DIR) + "/" + name; }
+
+}  // namespace test

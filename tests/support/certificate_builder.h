@@ -1,0 +1,60 @@
+// Certificates and PKCS#12 containers made inside the tests with the OpenSSL
+// API, at any date, so that no test depends on files that age.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ozo/types/blob.h"
+
+namespace test {
+
+using Name = std::vector<std::pair<std::string, std::string>>;  // (field, value) in order
+
+enum class KeyType { EcP256, Rsa2048 };
+
+struct CertificateSpec {
+  Name subject = {{"CN", "Test Server"}, {"O", "Test Org"}};
+  std::optional<Name> issuer;  // the subject when absent (self-issued)
+  std::vector<unsigned char> serial = {0x01};  // big-endian magnitude
+  bool negativeSerial = false;
+  // GeneralizedTime text "YYYYMMDDHHMMSSZ"; years 1950 to 2049 are written as
+  // UTCTime, as DER requires.
+  std::string notBefore = "20200101000000Z";
+  std::string notAfter = "21000101000000Z";
+  KeyType key = KeyType::EcP256;
+};
+
+ozo::blob_t MakeDer(const CertificateSpec& spec);
+ozo::blob_t MakePem(const CertificateSpec& spec);
+
+enum class Pkcs12Encryption {
+  Modern,  // PBES2 with AES-256-CBC, SHA-256 MAC (OpenSSL 3 default)
+  Legacy,  // RC2-40 for certificates, 3DES for the key, SHA-1 MAC
+};
+
+struct Pkcs12Spec {
+  CertificateSpec certificate;
+  std::string password = "secret";
+  bool withCertificate = true;
+  int caCertificates = 0;
+  Pkcs12Encryption encryption = Pkcs12Encryption::Modern;
+  int iterations = 2048;
+};
+
+ozo::blob_t MakePkcs12(const Pkcs12Spec& spec);
+
+// "YYYYMMDDHHMMSSZ" of a POSIX time.
+std::string GeneralizedTime(std::int64_t posixSeconds);
+
+ozo::blob_t BlobOf(const std::string& bytes);
+std::string StringOf(const ozo::blob_t& blob);
+
+// The bytes of a file of the shared test vectors (or any path).
+ozo::blob_t ReadFile(const std::string& path);
+std::string VectorPath(const std::string& name);
+
+}  // namespace test
