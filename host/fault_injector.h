@@ -13,8 +13,10 @@ namespace host {
 
 // Every host operation that can fail calls Enter with its name ("IStorage::
 // AppendNode", "IServiceLocator::GetInterface/6ef3329b", ...). Enter counts
-// the call, keeps its name in the journal and returns the failure scheduled
-// for it, or 0. Thread-safe.
+// the call, keeps its name in the journal and returns the code scheduled for
+// it, or 0. A failure code makes the operation fail at once; storage nodes
+// and the serializer answer a scheduled success code (> 0) after doing their
+// work. Thread-safe.
 class FaultInjector {
  public:
   ozo::result_t Enter(std::string_view operation) noexcept;

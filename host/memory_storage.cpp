@@ -7,18 +7,36 @@ namespace host {
 using ozo::result_t;
 namespace results = ozo::results;
 
+namespace {
+// The operation's own failure, else the injected success code.
+result_t Answer(result_t result, result_t injected) { return ozo::Failed(result) ? result : injected; }
+}  // namespace
+
 result_t MemoryNode::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  if (const result_t fault = Enter("IStorage::AppendNode"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::AppendNode");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!name || !node) return results::InvalidArgument;
   auto child = Make<MemoryNode>(m_tree, name);
+  ozo::ref_ptr<MemoryNode> replaced;  // released after the lock
   std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (m_tree->duplicates == DuplicateNames::Replace) {
+    for (auto& existing : m_children) {
+      if (existing.first == name) {
+        replaced = std::move(existing.second);
+        existing.second = child;
+        *node = child.Detach();
+        return fault;
+      }
+    }
+  }
   m_children.emplace_back(name, child);
   *node = child.Detach();
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryNode::RemoveNode(ozo::cstr8_t name) {
-  if (const result_t fault = Enter("IStorage::RemoveNode"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::RemoveNode");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!name) return results::InvalidArgument;
   ozo::ref_ptr<MemoryNode> removed;  // released after the lock
   std::lock_guard<std::mutex> lock(m_tree->mutex);
@@ -26,109 +44,120 @@ result_t MemoryNode::RemoveNode(ozo::cstr8_t name) {
     if (it->first == name) {
       removed = std::move(it->second);
       m_children.erase(it);
-      return results::NoError;
+      return fault;
     }
   }
   return results::PathNotFound;
 }
 
 result_t MemoryNode::GetNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  if (const result_t fault = Enter("IStorage::GetNode"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetNode");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!name || !node) return results::InvalidArgument;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   for (auto& child : m_children) {
     if (child.first == name) {
       child.second->AddRef();
       *node = child.second.get();
-      return results::NoError;
+      return fault;
     }
   }
   return results::PathNotFound;
 }
 
 result_t MemoryNode::GetName(ozo::str8_t buffer, std::uint32_t& size) {
-  if (const result_t fault = Enter("IStorage::GetName"); ozo::Failed(fault)) return fault;
-  return CopyName(m_name, buffer, size);
+  const result_t fault = Enter("IStorage::GetName");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
+  return Answer(CopyName(m_name, buffer, size), fault);
 }
 
 result_t MemoryNode::GetNodesCount(std::uint32_t& count) {
-  if (const result_t fault = Enter("IStorage::GetNodesCount"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetNodesCount");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   count = static_cast<std::uint32_t>(m_children.size());
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryNode::GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  if (const result_t fault = Enter("IStorage::GetNodeName"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetNodeName");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   if (index >= m_children.size()) return results::OutOfRange;
-  return CopyName(m_children[index].first, buffer, size);
+  return Answer(CopyName(m_children[index].first, buffer, size), fault);
 }
 
 result_t MemoryNode::GetNode(std::uint32_t index, ozo::IStorage** node) {
-  if (const result_t fault = Enter("IStorage::GetNode/index"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetNode/index");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!node) return results::InvalidArgument;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   if (index >= m_children.size()) return results::OutOfRange;
   m_children[index].second->AddRef();
   *node = m_children[index].second.get();
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryNode::GetValuesCount(std::uint32_t& count) {
-  if (const result_t fault = Enter("IStorage::GetValuesCount"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetValuesCount");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   count = static_cast<std::uint32_t>(m_values.size());
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryNode::GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  if (const result_t fault = Enter("IStorage::GetValueName"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetValueName");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   if (index >= m_values.size()) return results::OutOfRange;
-  return CopyName(m_values[index].first, buffer, size);
+  return Answer(CopyName(m_values[index].first, buffer, size), fault);
 }
 
 result_t MemoryNode::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  if (const result_t fault = Enter("IStorage::SetValue"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::SetValue");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!name) return results::InvalidArgument;
   ozo::types::variant_t copy = value;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   for (auto& entry : m_values) {
     if (entry.first == name) {
       entry.second = std::move(copy);
-      return results::NoError;
+      return fault;
     }
   }
   m_values.emplace_back(name, std::move(copy));
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryNode::GetValue(ozo::cstr8_t name, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  if (const result_t fault = Enter("IStorage::GetValue"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetValue");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!name) return results::InvalidArgument;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   for (const auto& entry : m_values) {
     if (entry.first == name) {
       value = entry.second;
-      return results::NoError;
+      return fault;
     }
   }
   return results::NotFound;
 }
 
 result_t MemoryNode::GetValue(std::uint32_t index, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  if (const result_t fault = Enter("IStorage::GetValue/index"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::GetValue/index");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   if (index >= m_values.size()) return results::OutOfRange;
   value = m_values[index].second;
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryNode::Flush() {
-  if (const result_t fault = Enter("IStorage::Flush"); ozo::Failed(fault)) return fault;
+  const result_t fault = Enter("IStorage::Flush");  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
   m_tree->flushes.fetch_add(1);
-  return results::NoError;
+  return fault;
 }
 
 result_t MemoryPersistentStorage::GetStoragesCount(std::uint32_t& count) {
@@ -150,7 +179,7 @@ result_t MemoryPersistentStorage::CreateStorage(ozo::clsid_t classId, ozo::IStor
   std::lock_guard<std::mutex> lock(m_mutex);
   auto& tree = m_trees[classId];
   if (!tree.second) {
-    tree.first = std::make_shared<MemoryTree>(m_faults);
+    tree.first = std::make_shared<MemoryTree>(m_faults, m_duplicates);
     tree.second = Make<MemoryNode>(tree.first, "");
   }
   tree.second->AddRef();

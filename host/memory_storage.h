@@ -15,19 +15,29 @@
 
 namespace host {
 
+// What AppendNode does when a child of that name exists.
+enum class DuplicateNames {
+  Replace,  // the new child takes the old one's place (names are unique keys)
+  Append,   // a second child of that name is added after the others
+};
+
 // State shared by all nodes of one tree. One mutex serialises every node
 // operation of the tree; no operation calls another while holding it.
 struct MemoryTree {
-  explicit MemoryTree(std::shared_ptr<FaultInjector> f) : faults(std::move(f)) {}
+  MemoryTree(std::shared_ptr<FaultInjector> f, DuplicateNames d) : faults(std::move(f)), duplicates(d) {}
 
   std::shared_ptr<FaultInjector> faults;
+  DuplicateNames duplicates;
   std::mutex mutex;
   std::atomic<std::uint64_t> flushes{0};
 };
 
-// A node with ordered children and values. AppendNode always adds a new child,
-// also when one of that name exists; GetNode and RemoveNode by name act on the
-// first child of that name; a missing child is "Path not found" (0x80010103),
+// A node with ordered children and values. AppendNode adds a new, empty child;
+// one of the same name is replaced or kept beside it as the tree's
+// DuplicateNames says (replacing keeps names unique, so a record left empty
+// by an interrupted write never hides the next one). GetNode and RemoveNode
+// by name act on the first child of that name; a missing child is "Path not
+// found" (0x80010103),
 // a missing value "Not found". A removed child stays usable by whoever holds
 // it, detached from the tree. Fault names: "IStorage::<operation>".
 class MemoryNode : public HostObject<ozo::IStorage> {
@@ -67,8 +77,9 @@ class MemoryNode : public HostObject<ozo::IStorage> {
 // A store: one tree per class id, each made on first CreateStorage.
 class MemoryPersistentStorage : public HostObject<ozo::IPersistentStorage> {
  public:
-  explicit MemoryPersistentStorage(std::shared_ptr<FaultInjector> faults, std::string path = ":memory:")
-      : m_faults(std::move(faults)), m_path(std::move(path)) {}
+  explicit MemoryPersistentStorage(std::shared_ptr<FaultInjector> faults,
+                                   DuplicateNames duplicates = DuplicateNames::Replace, std::string path = ":memory:")
+      : m_faults(std::move(faults)), m_duplicates(duplicates), m_path(std::move(path)) {}
 
   ozo::result_t GetStoragesCount(std::uint32_t& count) override;
   ozo::result_t GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) override;
@@ -86,6 +97,7 @@ class MemoryPersistentStorage : public HostObject<ozo::IPersistentStorage> {
 
  private:
   std::shared_ptr<FaultInjector> m_faults;
+  DuplicateNames m_duplicates;
   std::string m_path;
   mutable std::mutex m_mutex;
   std::map<ozo::clsid_t, std::pair<std::shared_ptr<MemoryTree>, ozo::ref_ptr<MemoryNode>>> m_trees;

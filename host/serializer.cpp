@@ -76,27 +76,27 @@ bool Decode(const variant_t& value, void* object, const ozo::FieldDescriptor& fi
 }  // namespace
 
 ozo::result_t Serializer::Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t, void*) {
-  if (const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Serialize"); ozo::Failed(fault)) return fault;
+  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Serialize");  // positive: answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!value || !value->object || !value->descriptor || !node) return ozo::results::InvalidArgument;
   try {
     const ozo::StructDescriptor& descriptor = *value->descriptor;
     ozo::result_t result = node->SetValue(kTypeValue, variant_t::FromUInt32(descriptor.typeId), nullptr);
     for (std::uint32_t i = 0; ozo::Succeeded(result) && i < descriptor.fieldsCount; ++i)
       result = node->SetValue(descriptor.fields[i].name, Encode(value->object, descriptor.fields[i]), nullptr);
-    return ozo::Failed(result) ? result : ozo::results::NoError;
+    return ozo::Failed(result) ? result : fault;
   } catch (const std::bad_alloc&) {
     return ozo::results::OutOfMemory;
   }
 }
 
 ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* node, std::uint32_t, void*) {
-  if (const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Deserialize"); ozo::Failed(fault))
-    return fault;
+  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Deserialize");  // positive: answered after the work
+  if (ozo::Failed(fault)) return fault;
   if (!value || !node) return ozo::results::InvalidArgument;
   variant_t typeId;
   ozo::result_t result = node->GetValue(kTypeValue, typeId, nullptr);
-  if (result == ozo::results::NotFound) return ozo::results::NoError;  // holds no object
-  if (ozo::Failed(result)) return result;
+  if (ozo::Failed(result)) return result;  // "Not found" for an empty node
   if (typeId.tag() != VariantTag::UInt32) return kInvalidType;
   const ozo::StructDescriptor* descriptor = m_registry->Find(typeId.uint32());
   if (!descriptor) return kMetaInformationNotFound;
@@ -114,6 +114,10 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
     for (std::uint32_t i = 0; i < descriptor->fieldsCount; ++i) {
       variant_t field;
       result = node->GetValue(descriptor->fields[i].name, field, nullptr);
+      if (result == ozo::results::NotFound) {  // cut short: the structure holds no object
+        value->Assign(nullptr, descriptor, nullptr);
+        return fault;
+      }
       if (ozo::Failed(result)) return result;
       if (!Decode(field, object, descriptor->fields[i])) return kInvalidType;
     }
@@ -121,7 +125,7 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
     return ozo::results::OutOfMemory;
   }
   value->swap(built);
-  return ozo::results::NoError;
+  return fault;
 }
 
 }  // namespace host

@@ -13,11 +13,15 @@ namespace host {
 
 // Encoding inside a node: the value "$type" (UInt32, the structure type id)
 // and one value per field, named as the field, of the variant kind that
-// matches the field kind. Deserialize of a node without "$type" succeeds and
-// leaves the value empty (a node that holds no object); a type id the
-// registry does not know gives "Meta information not found"; a field stored
-// with another kind gives "Invalid type". Objects are made through the
-// allocator. Fault names: "IStorageSerializer2::Serialize"/"::Deserialize".
+// matches the field kind. Deserialize answers:
+// - an empty node (no "$type"): "Not found" (0x8000004C);
+// - a type id the registry does not know: "Meta information not found";
+// - a known type with a field missing (a write that was cut short): success
+//   with the type's descriptor and no object, i.e. a structure node that
+//   holds no object;
+// - a field stored with another kind: "Invalid type".
+// Objects are made through the allocator. Fault names:
+// "IStorageSerializer2::Serialize" and "IStorageSerializer2::Deserialize".
 class Serializer : public HostObject<ozo::IStorageSerializer2> {
  public:
   static constexpr const char* kTypeValue = "$type";

@@ -55,17 +55,32 @@ TEST_F(MemoryStorageTest, MissingChildrenAndValuesHaveTheirCodes) {
   EXPECT_EQ(m_root->GetNode(3u, child.Ref()), ozo::results::OutOfRange);
 }
 
-TEST_F(MemoryStorageTest, AppendAddsASecondChildOfTheSameNameAndRemoveTakesTheFirst) {
+TEST_F(MemoryStorageTest, AppendReplacesAChildOfTheSameNameByDefault) {
   ref_ptr<ozo::IStorage> first, second, got;
   ASSERT_EQ(m_root->AppendNode("Siem", first.Ref()), 0);
   ASSERT_EQ(m_root->AppendNode("Siem", second.Ref()), 0);
   std::uint32_t count = 0;
   ASSERT_EQ(m_root->GetNodesCount(count), 0);
+  EXPECT_EQ(count, 1u);
+  ASSERT_EQ(m_root->GetNode("Siem", got.Ref()), 0);
+  EXPECT_EQ(got.get(), second.get());
+}
+
+TEST(MemoryStorage, AppendAddsASecondChildOfTheSameNameWhenAskedAndRemoveTakesTheFirst) {
+  auto store = host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>(),
+                                                          host::DuplicateNames::Append);
+  ref_ptr<ozo::IStorage> root;
+  ASSERT_EQ(store->CreateStorage(1, root.Ref()), 0);
+  ref_ptr<ozo::IStorage> first, second, got;
+  ASSERT_EQ(root->AppendNode("Siem", first.Ref()), 0);
+  ASSERT_EQ(root->AppendNode("Siem", second.Ref()), 0);
+  std::uint32_t count = 0;
+  ASSERT_EQ(root->GetNodesCount(count), 0);
   EXPECT_EQ(count, 2u);
-  ASSERT_EQ(m_root->GetNode("Siem", got.Ref()), 0);
+  ASSERT_EQ(root->GetNode("Siem", got.Ref()), 0);
   EXPECT_EQ(got.get(), first.get());
-  ASSERT_EQ(m_root->RemoveNode("Siem"), 0);
-  ASSERT_EQ(m_root->GetNode("Siem", got.Ref()), 0);
+  ASSERT_EQ(root->RemoveNode("Siem"), 0);
+  ASSERT_EQ(root->GetNode("Siem", got.Ref()), 0);
   EXPECT_EQ(got.get(), second.get());
   // The removed node stays usable by its holder.
   EXPECT_EQ(first->SetValue("v", variant_t::FromUInt32(1), nullptr), 0);

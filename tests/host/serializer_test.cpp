@@ -45,11 +45,17 @@ TEST_F(SerializerTest, ClientRecordRoundTripsWithItsTypeId) {
   EXPECT_EQ(copy->password, record.password);
 }
 
-TEST_F(SerializerTest, ANodeWithoutAStructureReadsAsAnEmptyValue) {
+TEST_F(SerializerTest, AnEmptyNodeIsNotFoundAndACutShortOneHoldsNoObject) {
   auto node = NewNode();
   ozo::any_struct_t read;
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::NotFound);
+  ASSERT_EQ(node->SetValue("$type", variant_t::FromUInt32(ivo::ClientCertificate::TypeId), nullptr), 0);
+  ASSERT_EQ(node->SetValue("certificate", variant_t::FromBlob(ozo::blob_t("x", 1)), nullptr), 0);
   EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), 0);
   EXPECT_FALSE(read.IsValid());
+  ASSERT_NE(read.descriptor(), nullptr);
+  EXPECT_EQ(read.descriptor()->typeId, ivo::ClientCertificate::TypeId);
+  EXPECT_EQ(m_host.allocator().liveBlocks(), 0u);
 }
 
 TEST_F(SerializerTest, UnknownTypeIdsAndMismatchedKindsFail) {

@@ -10,4 +10,11 @@ bool HasRecordContaining(const host::Tracer& tracer, std::uint32_t level, const 
   return false;
 }
 
+std::vector<std::string> WithoutTracing(const std::vector<std::string>& journal) {
+  std::vector<std::string> calls;
+  for (const std::string& call : journal)
+    if (call.rfind("ITracer::", 0) != 0) calls.push_back(call);
+  return calls;
+}
+
 }  // namespace test

@@ -14,4 +14,7 @@ std::vector<std::string> Records(const host::Tracer& tracer, std::uint32_t level
 // Whether any record at `level` contains `part`.
 bool HasRecordContaining(const host::Tracer& tracer, std::uint32_t level, const std::string& part);
 
+// The host calls in `journal` other than the tracer's.
+std::vector<std::string> WithoutTracing(const std::vector<std::string>& journal);
+
 }  // namespace test
