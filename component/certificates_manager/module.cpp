@@ -2,6 +2,7 @@
 #include "ozo/module.h"
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
+#include "certificates_manager/certificates_manager.h"
 #include "certificates_manager/certificates_manager_upgrader.h"
 #include "ozo/error_handling/result_from_exception.h"
 #include "ozo/object/module_count.h"
@@ -30,6 +31,7 @@ struct FactoryEntry {
 // The creatable classes. 0xBAD1BAD1 is reserved: it is recognised, creates
 // nothing and is answered "Class not found" like an unknown id.
 constexpr FactoryEntry kFactory[] = {
+    {ivo::ClsIdCertificatesManager, &Create<ivo::CertificatesManager>},
     {app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader,
      &Create<ivo::CertificatesManagerPersistentDataUpgrader>},
     {0xBAD1BAD1, nullptr},

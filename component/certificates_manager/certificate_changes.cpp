@@ -1,0 +1,189 @@
+// The manager's change operations: set and remove, locally under the policy
+// check or as delivered by the policy.
+#include <optional>
+
+#include "certificates_manager/certificate_events.h"
+#include "certificates_manager/certificate_validity.h"
+#include "certificates_manager/certificates_manager.h"
+#include "certificates_manager/certificates_manager_internal.h"
+#include "ivo/policy.h"
+
+namespace ivo {
+
+using manager::At;
+using ozo::result_t;
+namespace results = ozo::results;
+
+namespace {
+
+// Equal records: the same blob bytes (and, for client records, the same
+// password characters).
+bool Equal(const ServerCertificate& a, const ServerCertificate& b) { return a.certificate == b.certificate; }
+bool Equal(const ClientCertificate& a, const ClientCertificate& b) {
+  return a.certificate == b.certificate && a.password == b.password;
+}
+
+template <class T>
+constexpr const T* Kind() {
+  return nullptr;
+}
+
+}  // namespace
+
+template <class T>
+result_t CertificatesManager::CanBeChangedInPolicyTerms(CertificateType type) {
+  ozo::ref_ptr<IPolicyProvider> policy;
+  const result_t lookup = ozo::GetInterface(GetServiceLocator(), policy);
+  if (ozo::Failed(lookup)) {
+    ozo::trace::TraceFailedCheck(GetTracer(), At(312, "GetInterface(GetServiceLocator(), policy.Ref())"), lookup,
+                                 "Cannot get IPolicyProvider interface");
+    return lookup;
+  }
+  PolicyChangeQuery query;
+  query.settingId = GetSettingId(type, Kind<T>());
+  query.values.push_back(PolicyValue{ozo::string8_t("Certificate"), ozo::string8_t("")});
+  ozo::string16_t reason;
+  return policy->CheckChangePermission(&query, &reason);
+}
+
+template <class T>
+result_t CertificatesManager::SetCertificateWithPolicyCheck(CertificateType type, const T& cert,
+                                                            const ChangeInitiator& initiator) {
+  manager::TraceEntry(GetTracer(), "SetCertificateWithPolicyCheck", type);
+  const result_t allowed = CanBeChangedInPolicyTerms<T>(type);
+  if (ozo::Failed(allowed)) {
+    ozo::trace::TraceFailedCheck(GetTracer(), At(395, "CanBeChangedInPolicyTerms<T>(type)"), allowed);
+    return allowed;
+  }
+  return SetCertificateInternal(type, cert, initiator);
+}
+
+template <class T>
+result_t CertificatesManager::SetCertificateInternal(CertificateType type, const T& cert,
+                                                     const ChangeInitiator& initiator) noexcept {
+  std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+  try {
+    manager::TraceEntry(GetTracer(), "SetCertificateInternal", type);
+    Certificate newCertificate;
+    result_t result = ParseCertificate(cert, newCertificate);
+    if (ozo::Failed(result)) {
+      ozo::trace::TraceFailedCheck(GetTracer(), At(418, "ParseCertificate(cert, newCertificate)"), result);
+      return result;
+    }
+    if (IsCertificateExpired(newCertificate, GetTracer())) return results::CertificateOutOfValidityPeriod;
+
+    lock.lock();
+    std::optional<Certificate> oldCertificate;
+    {
+      T current;
+      if (ozo::Succeeded(m_storage.GetCertificate(type, current))) {
+        if (Equal(current, cert)) return results::False;
+        oldCertificate.emplace();
+        result = ParseCertificate(current, *oldCertificate);
+        if (ozo::Failed(result)) {  // an undecodable stored certificate is not replaced by a set
+          ozo::trace::TraceFailedCheck(GetTracer(), At(434, "ParseCertificate(current, *oldCertificate)"), result);
+          return result;
+        }
+      }
+    }
+    if (oldCertificate) {
+      result = m_storage.RemoveCertificate(type, T());
+      if (ozo::Failed(result)) {
+        ozo::trace::TraceFailedCheck(GetTracer(), At(440, "m_storage.RemoveCertificate(type, T())"), result);
+        return result;
+      }
+    }
+    result = m_storage.SaveCertificate(type, cert);
+    if (ozo::Failed(result)) {
+      ozo::trace::TraceFailedCheck(GetTracer(), At(442, "m_storage.SaveCertificate(type, cert)"), result);
+      return result;
+    }
+    const CertificateEventTypes eventTypes = GetEventTypes(type, Kind<T>());
+    std::vector<CertificateEvent> events;
+    if (oldCertificate) events.push_back(MakeCertificateEvent(eventTypes.removed, ProductInitiator(), *oldCertificate));
+    events.push_back(MakeCertificateEvent(eventTypes.added, initiator, newCertificate));
+    PublishEvents(GetServiceLocator(), GetTracer(), events);
+    ozo::trace::Trace(GetTracer(), ozo::trace_level::Info, "SetCertificateInternal", "() <- ");
+    return results::NoError;
+  } catch (...) {
+    if (lock.owns_lock()) lock.unlock();
+    return ozo::ResultFromCurrentException(GetTracer(), "SetCertificateInternal");
+  }
+}
+
+template <class T>
+result_t CertificatesManager::RemoveCertificateWithPolicyCheck(CertificateType type, const ChangeInitiator& initiator) {
+  manager::TraceEntry(GetTracer(), "RemoveCertificateWithPolicyCheck", type);
+  const result_t allowed = CanBeChangedInPolicyTerms<T>(type);
+  if (ozo::Failed(allowed)) {
+    ozo::trace::TraceFailedCheck(GetTracer(), At(513, "CanBeChangedInPolicyTerms<T>(type)"), allowed);
+    return allowed;
+  }
+  return RemoveCertificate<T>(type, initiator);
+}
+
+template <class T>
+result_t CertificatesManager::RemoveCertificate(CertificateType type, const ChangeInitiator& initiator) {
+  manager::TraceEntry(GetTracer(), "RemoveCertificate", type);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  T cert;
+  if (ozo::Failed(m_storage.GetCertificate(type, cert))) return results::False;  // nothing to remove
+  result_t result = m_storage.RemoveCertificate(type, cert);
+  if (ozo::Failed(result)) {
+    ozo::trace::TraceFailedCheck(GetTracer(), At(539, "m_storage.RemoveCertificate(type, cert)"), result);
+    return result;
+  }
+  Certificate certificate;
+  result = ParseCertificate(cert, certificate);
+  if (ozo::Failed(result)) {  // the undecodable record is gone: that is how it is cleared
+    ozo::trace::TraceFailedCheck(GetTracer(), At(542, "ParseCertificate(cert, certificate)"), result);
+    return result;
+  }
+  PublishEvent(GetServiceLocator(), GetTracer(),
+               MakeCertificateEvent(GetEventTypes(type, Kind<T>()).removed, initiator, certificate));
+  return results::NoError;
+}
+
+result_t CertificatesManager::SetServerCertificate(CertificateType type, const ServerCertificate& cert,
+                                                   const ChangeInitiator& initiator) {
+  return Operation("SetServerCertificate", type,
+                   [&] { return SetCertificateWithPolicyCheck(type, cert, initiator); });
+}
+
+result_t CertificatesManager::SetClientCertificate(CertificateType type, const ClientCertificate& cert,
+                                                   const ChangeInitiator& initiator) {
+  return Operation("SetClientCertificate", type,
+                   [&] { return SetCertificateWithPolicyCheck(type, cert, initiator); });
+}
+
+result_t CertificatesManager::SetPolicyServerCertificate(CertificateType type, const ServerCertificate& cert) {
+  return Operation("SetPolicyServerCertificate", type,
+                   [&] { return SetCertificateInternal(type, cert, SecurityCenterInitiator()); });
+}
+
+result_t CertificatesManager::SetPolicyClientCertificate(CertificateType type, const ClientCertificate& cert) {
+  return Operation("SetPolicyClientCertificate", type,
+                   [&] { return SetCertificateInternal(type, cert, SecurityCenterInitiator()); });
+}
+
+result_t CertificatesManager::RemoveServerCertificate(CertificateType type, const ChangeInitiator& initiator) {
+  return Operation("RemoveServerCertificate", type,
+                   [&] { return RemoveCertificateWithPolicyCheck<ServerCertificate>(type, initiator); });
+}
+
+result_t CertificatesManager::RemoveClientCertificate(CertificateType type, const ChangeInitiator& initiator) {
+  return Operation("RemoveClientCertificate", type,
+                   [&] { return RemoveCertificateWithPolicyCheck<ClientCertificate>(type, initiator); });
+}
+
+result_t CertificatesManager::RemovePolicyServerCertificate(CertificateType type) {
+  return Operation("RemovePolicyServerCertificate", type,
+                   [&] { return RemoveCertificate<ServerCertificate>(type, SecurityCenterInitiator()); });
+}
+
+result_t CertificatesManager::RemovePolicyClientCertificate(CertificateType type) {
+  return Operation("RemovePolicyClientCertificate", type,
+                   [&] { return RemoveCertificate<ClientCertificate>(type, SecurityCenterInitiator()); });
+}
+
+}  // namespace ivo
