@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include "ozo/module.h"
+#include "tests/support/manager_fixture.h"
+
+namespace {
+
+using test::ManagerTest;
+namespace results = ozo::results;
+
+TEST_F(ManagerTest, StartsOnAnEmptyStoreAsksForThePublisherAndPublishesNothing) {
+  CreateOrFail();
+  EXPECT_TRUE(Events().empty());
+  const auto journal = m_host.faults().journal();
+  EXPECT_NE(std::find(journal.begin(), journal.end(), "IServiceLocator::GetInterface/de3a4e4a"), journal.end());
+  EXPECT_EQ(Infos().front(), "CertificatesStorage::CertificatesStorage() ");
+  EXPECT_NE(std::find(Infos().begin(), Infos().end(), "CertificatesManager::CertificatesManager() <- "), Infos().end());
+  EXPECT_EQ(ozoCanUnloadModule(), 1);
+}
+
+TEST_F(ManagerTest, ReportsExpiredAndNotYetValidStoredCertificatesServerFirstAndKeepsThem) {
+  StoreClient("ZepaEdr", test::ClientContainer("future client", "pw"), "pw");  // valid: no event
+  StoreServer("Siem", test::NotYetValidServerDer());
+  StoreServer("ZepaEdr", test::ExpiredServerDer());
+  CreateOrFail();
+  ASSERT_EQ(EventTypes(), (std::vector<std::uint32_t>{146, 146}));
+  EXPECT_EQ(Events()[0].fields[0].data.string8(), std::string_view("CN=future, O=Test Org"));
+  EXPECT_EQ(Events()[1].fields[0].data.string8(), std::string_view("CN=expired, O=Test Org"));
+  EXPECT_EQ(Events()[0].initiator.kind, 2u);
+  EXPECT_FALSE(Events()[0].initiator.details.has_value());
+  ivo::ServerCertificate kept;
+  EXPECT_EQ(manager().GetServerCertificate(ivo::CertificateTypeZepaEdr, kept), 0);
+  EXPECT_EQ(kept.certificate, test::ExpiredServerDer());
+}
+
+TEST_F(ManagerTest, AStoredRecordThatCannotBeDecodedIsTracedAndSkipped) {
+  StoreServer("ZepaNdr", test::BlobOf("not a certificate"));
+  StoreClient("ZepaNdr", test::ClientContainer("client", "right"), "wrong");
+  CreateOrFail();
+  EXPECT_TRUE(Events().empty());
+  std::vector<std::string> parseFailures;
+  for (const std::string& error : Errors())
+    if (error.rfind("CertificatesManager::certificates_manager/certificates_manager:6", 0) == 0)
+      parseFailures.push_back(error);
+  ASSERT_EQ(parseFailures.size(), 2u);
+  EXPECT_NE(parseFailures[0].find(":615(ParseServerCertificate(GetTracer(), blob, out))"), std::string::npos);
+  EXPECT_NE(parseFailures[0].find("(Exception has no result code)Cannot parse server certificate"), std::string::npos);
+  EXPECT_NE(parseFailures[1].find(":609(ParseClientCertificate(GetTracer(), blob, cert.password, out))"),
+            std::string::npos);
+}
+
+TEST_F(ManagerTest, WithoutAnEventPublisherConstructionFailsAndLeavesNothingAlive) {
+  m_host.Remove(host::Service::EventPublisher);
+  EXPECT_EQ(Create(), results::InterfaceNotSupported);
+  EXPECT_EQ(ozoCanUnloadModule(), 0);
+  const auto errors = Errors();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[0].find(":278(GetInterface(GetServiceLocator(), publisher.Ref()))"), std::string::npos);
+  EXPECT_NE(errors[0].find("Cannot get IEventPublisher interface"), std::string::npos);
+  // The factory's conversion, on the host's tracer: no prefix, no context.
+  EXPECT_EQ(errors[1].rfind("0x80000001 (Interface not supported). At certificates_manager/certificates_manager(278) ", 0),
+            0u);
+}
+
+struct StartupFailure {
+  const char* name;
+  const char* operation;
+  int skip;
+  std::int32_t line;
+  const char* message;
+};
+
+class StartupFailureTest : public ManagerTest, public testing::WithParamInterface<StartupFailure> {};
+
+TEST_P(StartupFailureTest, ListingFailuresEndConstructionWithTheStoragesCode) {
+  m_host.faults().FailOperation(GetParam().operation, results::MediaError, GetParam().skip, 1);
+  EXPECT_EQ(Create(), results::MediaError);
+  bool loadTraced = false, stepTraced = false;
+  for (const std::string& error : Errors()) {
+    loadTraced |= error.find(":633(m_storage.LoadCertificates(certs))") != std::string::npos &&
+                  error.find("Cannot load certificates from storage") != std::string::npos;
+    stepTraced |= error.find(":" + std::to_string(GetParam().line) + "(") != std::string::npos &&
+                  error.find(GetParam().message) != std::string::npos;
+  }
+  EXPECT_TRUE(loadTraced);
+  EXPECT_TRUE(stepTraced);
+  EXPECT_EQ(ozoCanUnloadModule(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartupFailureTest,
+                         testing::Values(StartupFailure{"Server", "IStorage::GetNodesCount", 0, 294,
+                                                        "Cannot check server certificates"},
+                                         StartupFailure{"Client", "IStorage::GetNodesCount", 1, 296,
+                                                        "Cannot check client certificates"}),
+                         [](const testing::TestParamInfo<StartupFailure>& info) { return info.param.name; });
+
+TEST_F(ManagerTest, WithoutATracerOrStorageConstructionFails) {
+  m_host.Remove(host::Service::StorageRoot);
+  EXPECT_EQ(Create(), results::InterfaceNotSupported);
+  m_host.Restore(host::Service::StorageRoot);
+  m_host.Remove(host::Service::Tracer);
+  EXPECT_EQ(Create(), results::InterfaceNotSupported);
+  EXPECT_EQ(ozoCanUnloadModule(), 0);
+}
+
+TEST_F(ManagerTest, DestructionFlushesTheStorage) {
+  CreateOrFail();
+  m_host.faults().Reset();
+  Destroy();
+  const auto journal = m_host.faults().journal();
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), "IStorage::Flush"), 2);
+  EXPECT_NE(std::find(Infos().begin(), Infos().end(), "CertificatesManager::~CertificatesManager() "), Infos().end());
+}
+
+TEST_F(ManagerTest, AnswersItsInterfacesAndNoOther) {
+  CreateOrFail();
+  void* out = nullptr;
+  EXPECT_EQ(manager().QueryInterface(0, &out), 0);
+  static_cast<ozo::IObject*>(out)->Release();
+  EXPECT_EQ(manager().QueryInterface(0x2D08D87C, &out), results::InterfaceNotSupported);
+}
+
+}  // namespace
