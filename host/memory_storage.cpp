@@ -122,6 +122,7 @@ result_t MemoryNode::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& va
   std::lock_guard<std::mutex> lock(m_tree->mutex);
   for (auto& entry : m_values) {
     if (entry.first == name) {
+      entry.second.secure_clear();
       entry.second = std::move(copy);
       return fault;
     }
@@ -151,6 +152,10 @@ result_t MemoryNode::GetValue(std::uint32_t index, ozo::types::variant_t& value,
   if (index >= m_values.size()) return results::OutOfRange;
   value = m_values[index].second;
   return fault;
+}
+
+MemoryNode::~MemoryNode() {
+  for (auto& entry : m_values) entry.second.secure_clear();
 }
 
 result_t MemoryNode::Flush() {

@@ -63,7 +63,9 @@ class MemoryNode : public HostObject<ozo::IStorage> {
   ozo::result_t Flush() override;
 
  protected:
-  ~MemoryNode() override = default;
+  // Stored text values are overwritten with zeros before their memory goes
+  // (they may be passwords).
+  ~MemoryNode() override;
 
  private:
   ozo::result_t Enter(const char* operation) const noexcept { return m_tree->faults->Enter(operation); }

@@ -82,8 +82,11 @@ ozo::result_t Serializer::Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* 
   try {
     const ozo::StructDescriptor& descriptor = *value->descriptor;
     ozo::result_t result = node->SetValue(kTypeValue, variant_t::FromUInt32(descriptor.typeId), nullptr);
-    for (std::uint32_t i = 0; ozo::Succeeded(result) && i < descriptor.fieldsCount; ++i)
-      result = node->SetValue(descriptor.fields[i].name, Encode(value->object, descriptor.fields[i]), nullptr);
+    for (std::uint32_t i = 0; ozo::Succeeded(result) && i < descriptor.fieldsCount; ++i) {
+      variant_t encoded = Encode(value->object, descriptor.fields[i]);
+      result = node->SetValue(descriptor.fields[i].name, encoded, nullptr);
+      encoded.secure_clear();  // fields may be secrets (passwords)
+    }
     return ozo::Failed(result) ? result : fault;
   } catch (const std::bad_alloc&) {
     return ozo::results::OutOfMemory;
@@ -119,7 +122,9 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
         return fault;
       }
       if (ozo::Failed(result)) return result;
-      if (!Decode(field, object, descriptor->fields[i])) return kInvalidType;
+      const bool decoded = Decode(field, object, descriptor->fields[i]);
+      field.secure_clear();
+      if (!decoded) return kInvalidType;
     }
   } catch (const std::bad_alloc&) {
     return ozo::results::OutOfMemory;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is missing, then builds and runs
-# every test in a release build and under AddressSanitizer with
-# UndefinedBehaviorSanitizer.
+#  1. every test in a release build;
+#  2. every test under AddressSanitizer + UndefinedBehaviorSanitizer;
+#  3. the concurrency tests under ThreadSanitizer;
+#  4. the end-to-end test under valgrind memcheck (no definite leak allowed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,17 +11,30 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 
-run_suite() {  # <build dir> <cmake args...>
+configure_and_build() {  # <build dir> [targets...] -- <cmake args...>
   local dir=$1
   shift
+  local targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do targets+=(--target "$1"); shift; done
+  [ $# -gt 0 ] && shift
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 600
+  cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
-echo "== release build"
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== release build: all tests"
+configure_and_build build/release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build/release -j "$jobs" --output-on-failure --timeout 600
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
+configure_and_build build/asan -- -DCMAKE_BUILD_TYPE=Debug -DCM_SANITIZER=address
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DCM_SANITIZER=address
+  ctest --test-dir build/asan -j "$jobs" --output-on-failure --timeout 600
+
+echo "== ThreadSanitizer: concurrency tests"
+configure_and_build build/tsan concurrency_tests -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCM_SANITIZER=thread
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L concurrency --output-on-failure --timeout 600
+
+echo "== valgrind memcheck: end-to-end test"
+valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=1 \
+  build/release/tests/e2e_tests
+echo "valgrind: no errors, no definite leaks"

@@ -71,6 +71,13 @@ class variant_t {
   const blob_t& blob() const noexcept { return m_blob; }
 
   void clear() noexcept { *this = variant_t(); }
+  // Overwrites the text this value holds with zeros, then empties it: for
+  // values that may carry secrets.
+  void secure_clear() noexcept {
+    m_text.secure_clear();
+    m_wideText.secure_clear();
+    m_tag = VariantTag::Empty;
+  }
 
   friend bool operator==(const variant_t& a, const variant_t& b) noexcept {
     return a.m_tag == b.m_tag && a.m_scalar == b.m_scalar && a.m_text == b.m_text &&

@@ -1,0 +1,53 @@
+// Passwords never reach released memory: every block the process frees while
+// the manager works is scanned for the password's bytes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/support/free_observer.h"
+#include "tests/support/manager_fixture.h"
+
+namespace {
+
+// Long enough to live on the heap inside the framework string.
+const char kLongPassword[] = "Zq8#secret-marker-9Kp2!";
+const char kShortPassword[] = "Sh0rt#7";
+
+TEST(FreeObserver, SeesAnUnwipedBlock) {
+  char* copy = static_cast<char*>(std::malloc(64));
+  std::memcpy(copy, kLongPassword, sizeof(kLongPassword));
+  asm volatile("" : : "r"(copy) : "memory");  // the block must really exist
+  test::StartWatchingFrees(kLongPassword, sizeof(kLongPassword) - 1);
+  std::free(copy);
+  EXPECT_EQ(test::StopWatchingFrees(), 1);
+}
+
+class SecretsTest : public test::ManagerTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(SecretsTest, NoReleasedBlockEverHoldsThePassword) {
+  const char* password = GetParam();
+  const ozo::blob_t first = test::ClientContainer("first", password);
+  const ozo::blob_t second = test::ClientContainer("second", password);
+  StoreClient("ZepaEdr", first, password);  // read at start-up
+  test::StartWatchingFrees(password, std::strlen(password));
+  {
+    CreateOrFail();
+    ASSERT_EQ(SetClient(2, first, password), 0);                    // built during a change
+    ASSERT_EQ(SetClient(2, second, password), 0);                   // old record read and replaced
+    EXPECT_EQ(SetClient(2, second, password), ozo::results::False);  // equal record read
+    ASSERT_FALSE(QueryClient(2).empty());                           // read by a query
+    {
+      ivo::ClientCertificate read;
+      ASSERT_EQ(manager().GetClientCertificate(2, read), 0);
+    }
+    ASSERT_EQ(RemoveClient(2), 0);
+    ASSERT_EQ(manager().RemovePolicyClientCertificate(1), 0);
+    Destroy();
+  }
+  EXPECT_EQ(test::StopWatchingFrees(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Passwords, SecretsTest, testing::Values(kLongPassword, kShortPassword));
+
+}  // namespace

@@ -1,0 +1,93 @@
+// The built library as a host uses it: loaded with dlopen, objects created
+// through ozoCreateObject, a full cycle of changes and an upgrade into a
+// second store, then unloadable again.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include "app_core/facade/upgrade/persistent_data_upgrader.h"
+#include "host/service_host.h"
+#include "ivo/certificates_manager.h"
+#include "ozo/module.h"
+#include "tests/support/manager_fixture.h"
+
+namespace {
+
+using ozo::ref_ptr;
+namespace results = ozo::results;
+
+class LoadedLibrary {
+ public:
+  LoadedLibrary() : m_handle(::dlopen(CM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {
+    if (!m_handle) return;
+    create = reinterpret_cast<ozoCreateObjectFn>(::dlsym(m_handle, "ozoCreateObject"));
+    canUnload = reinterpret_cast<ozoCanUnloadModuleFn>(::dlsym(m_handle, "ozoCanUnloadModule"));
+  }
+  ~LoadedLibrary() {
+    if (m_handle) ::dlclose(m_handle);
+  }
+  explicit operator bool() const { return create && canUnload; }
+
+  template <class I>
+  ref_ptr<I> Make(ozo::clsid_t classId, host::ServiceHost& host) {
+    ref_ptr<ozo::IObject> object;
+    ref_ptr<I> result;
+    if (create(classId, host.locatorAddress(), object.Ref()) == 0) ozo::QueryInterface(object.get(), result);
+    return result;
+  }
+
+  ozoCreateObjectFn create = nullptr;
+  ozoCanUnloadModuleFn canUnload = nullptr;
+
+ private:
+  void* m_handle;
+};
+
+TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
+  LoadedLibrary library;
+  ASSERT_TRUE(library) << ::dlerror();
+  ASSERT_EQ(library.canUnload(), 0);
+
+  host::ServiceHost oldHost;
+  {
+    auto manager = library.Make<ivo::ICertificatesManager>(ivo::ClsIdCertificatesManager, oldHost);
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(library.canUnload(), 1);
+    ASSERT_EQ(manager->SetServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("first")}, test::User()), 0);
+    ASSERT_EQ(manager->SetClientCertificate(2, ivo::ClientCertificate(test::ClientContainer("client", "pw"), "pw"),
+                                            test::User()),
+              0);
+    ozo::string8_t json;
+    ASSERT_EQ(manager->QueryServerCertificate(1, json), 0);
+    EXPECT_NE(json.view().find("CN=first"), std::string_view::npos);
+    ASSERT_EQ(manager->SetServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("second")}, test::User()), 0);
+    ASSERT_EQ(manager->SetServerCertificate(3, ivo::ServerCertificate{test::ValidServerPem("third")}, test::User()), 0);
+    ASSERT_EQ(manager->RemoveServerCertificate(3, test::User()), 0);
+    std::vector<std::uint32_t> types;
+    for (const auto& event : oldHost.events().events()) types.push_back(event.eventType);
+    EXPECT_EQ(types, (std::vector<std::uint32_t>{155, 205, 156, 155, 223, 224}));
+  }
+  EXPECT_EQ(library.canUnload(), 0);
+
+  host::ServiceHost newHost;
+  {
+    auto upgrader = library.Make<app_core::facade::upgrade::IPersistentDataUpgrader>(
+        app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, newHost);
+    ASSERT_TRUE(upgrader);
+    EXPECT_EQ(upgrader->Upgrade(oldHost.store(), newHost.store()), 0);
+  }
+  {
+    auto manager = library.Make<ivo::ICertificatesManager>(ivo::ClsIdCertificatesManager, newHost);
+    ASSERT_TRUE(manager);
+    ozo::string8_t json;
+    ASSERT_EQ(manager->QueryServerCertificate(1, json), 0);
+    EXPECT_NE(json.view().find("CN=second"), std::string_view::npos);
+    ivo::ClientCertificate client;
+    ASSERT_EQ(manager->GetClientCertificate(2, client), 0);
+    EXPECT_EQ(client.password, std::string_view("pw"));
+    ivo::ServerCertificate gone;
+    EXPECT_EQ(manager->GetServerCertificate(3, gone), results::NotFound);
+  }
+  EXPECT_EQ(library.canUnload(), 0);
+}
+
+}  // namespace
