@@ -24,6 +24,8 @@ class ref_ptr {
   ref_ptr(ref_ptr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
   template <class U>
   ref_ptr(ref_ptr<U>&& other) noexcept : m_p(other.Detach()) {}
+  template <class U>
+  ref_ptr(const ref_ptr<U>& other) noexcept : ref_ptr(static_cast<T*>(other.get())) {}
   ~ref_ptr() { Reset(); }
 
   ref_ptr& operator=(ref_ptr other) noexcept {

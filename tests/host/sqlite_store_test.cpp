@@ -1,0 +1,212 @@
+#include "host/sqlite_store.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/manager_fixture.h"
+
+namespace {
+
+using ozo::ref_ptr;
+using ozo::types::variant_t;
+namespace results = ozo::results;
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/cm-store-XXXXXX";
+    m_path = ::mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+  std::string File(const char* name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+ref_ptr<host::SqliteStore> Open(const std::string& path,
+                                host::SqliteStore::Mode mode = host::SqliteStore::Mode::ReadWrite) {
+  ref_ptr<host::SqliteStore> store;
+  std::string error;
+  EXPECT_EQ(host::SqliteStore::Open(path, mode, store, error), 0) << error;
+  return store;
+}
+
+ref_ptr<ozo::IStorage> Tree(host::SqliteStore& store, ozo::clsid_t id = 0x27F2BC0F) {
+  ref_ptr<ozo::IStorage> tree;
+  EXPECT_EQ(store.CreateStorage(id, tree.Ref()), 0);
+  return tree;
+}
+
+class SqliteStoreTest : public testing::Test {
+ protected:
+  TempDir m_dir;
+  std::string m_path = m_dir.File("store.db");
+};
+
+TEST_F(SqliteStoreTest, TreesKeepNamesValuesAndOrderAcrossReopen) {
+  {
+    auto store = Open(m_path);
+    auto tree = Tree(*store);
+    ref_ptr<ozo::IStorage> servers, record;
+    ASSERT_EQ(tree->AppendNode("ServerCertificates", servers.Ref()), 0);
+    ASSERT_EQ(servers->AppendNode("Siem", record.Ref()), 0);
+    ASSERT_EQ(record->SetValue("certificate", variant_t::FromBlob(ozo::blob_t("\0\1\2", 3)), nullptr), 0);
+    ASSERT_EQ(record->SetValue("when", variant_t::FromDateTime(42), nullptr), 0);
+    ASSERT_EQ(record->SetValue("who", variant_t::FromString16(u"\u03B1\u03B2"), nullptr), 0);
+    ASSERT_EQ(servers->AppendNode("ZepaEdr", record.Ref()), 0);
+  }
+  auto store = Open(m_path);
+  ref_ptr<ozo::IStorage> tree, servers, record;
+  ASSERT_EQ(store->GetStorage(0x27F2BC0F, tree.Ref()), 0);
+  ASSERT_EQ(tree->GetNode("ServerCertificates", servers.Ref()), 0);
+  std::uint32_t size = 0;
+  EXPECT_EQ(servers->GetNodeName(1, nullptr, size), results::BufferTooSmall);
+  EXPECT_EQ(size, 8u);
+  char name[8];
+  ASSERT_EQ(servers->GetNodeName(1, name, size), 0);
+  EXPECT_STREQ(name, "ZepaEdr");
+  ASSERT_EQ(servers->GetNode(0u, record.Ref()), 0);
+  variant_t value;
+  ASSERT_EQ(record->GetValue("certificate", value, nullptr), 0);
+  EXPECT_EQ(value.blob(), ozo::blob_t("\0\1\2", 3));
+  ASSERT_EQ(record->GetValue(1u, value, nullptr), 0);
+  EXPECT_EQ(value, variant_t::FromDateTime(42));
+  ASSERT_EQ(record->GetValue("who", value, nullptr), 0);
+  EXPECT_EQ(value.string16(), std::u16string_view(u"\u03B1\u03B2"));
+  EXPECT_EQ(store->GetStorage(0x1234, tree.Ref()), results::NotFound);
+}
+
+TEST_F(SqliteStoreTest, MissingChildrenAndValuesAndReplacingAppends) {
+  auto store = Open(m_path);
+  auto tree = Tree(*store);
+  ref_ptr<ozo::IStorage> child, again;
+  EXPECT_EQ(tree->GetNode("absent", child.Ref()), results::PathNotFound);
+  EXPECT_EQ(tree->RemoveNode("absent"), results::PathNotFound);
+  variant_t value;
+  EXPECT_EQ(tree->GetValue("absent", value, nullptr), results::NotFound);
+  ASSERT_EQ(tree->AppendNode("a", child.Ref()), 0);
+  ASSERT_EQ(child->SetValue("v", variant_t::FromUInt32(1), nullptr), 0);
+  ASSERT_EQ(tree->AppendNode("a", again.Ref()), 0);  // replaces, with its values
+  std::uint32_t count = 0;
+  ASSERT_EQ(tree->GetNodesCount(count), 0);
+  EXPECT_EQ(count, 1u);
+  ASSERT_EQ(again->GetValuesCount(count), 0);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(child->SetValue("v", variant_t::FromUInt32(2), nullptr), results::PathNotFound);  // removed node
+}
+
+TEST_F(SqliteStoreTest, ARolledBackUnitOfWorkLeavesNothing) {
+  auto store = Open(m_path);
+  auto tree = Tree(*store);
+  ASSERT_EQ(store->BeginWork(), 0);
+  ref_ptr<ozo::IStorage> child;
+  ASSERT_EQ(tree->AppendNode("temporary", child.Ref()), 0);
+  ASSERT_EQ(store->RollbackWork(), 0);
+  std::uint32_t count = 1;
+  ASSERT_EQ(tree->GetNodesCount(count), 0);
+  EXPECT_EQ(count, 0u);
+}
+
+TEST_F(SqliteStoreTest, ReadersSeeCommittedUnitsOnlyWhileOneWriterWorks) {
+  {
+    auto store = Open(m_path);
+    Tree(*store);
+  }
+  auto writer = Open(m_path);
+  auto writerTree = Tree(*writer);
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&] {
+      auto reader = Open(m_path);
+      ref_ptr<ozo::IStorage> tree;
+      ASSERT_EQ(reader->GetStorage(0x27F2BC0F, tree.Ref()), 0);
+      while (!done) {
+        // Each unit writes "a" and "b" together: a reader sees both or neither.
+        ref_ptr<ozo::IStorage> node;
+        std::uint32_t count = 0;
+        if (ozo::Succeeded(tree->GetNode("pair", node.Ref())) && ozo::Succeeded(node->GetValuesCount(count)) &&
+            count == 1)
+          ++torn;
+      }
+    });
+  }
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_EQ(writer->BeginWork(), 0);
+    ref_ptr<ozo::IStorage> node;
+    ASSERT_EQ(writerTree->AppendNode("pair", node.Ref()), 0);
+    ASSERT_EQ(node->SetValue("a", variant_t::FromUInt32(i), nullptr), 0);
+    ASSERT_EQ(node->SetValue("b", variant_t::FromUInt32(i), nullptr), 0);
+    ASSERT_EQ(writer->CommitWork(), 0);
+  }
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(torn.load(), 0);
+}
+
+TEST_F(SqliteStoreTest, NotADatabaseAndReadOnlyStoresGiveClearErrors) {
+  std::ofstream(m_path) << "this is not a database, just text that is long enough to have a header";
+  ref_ptr<host::SqliteStore> store;
+  std::string error;
+  EXPECT_EQ(host::SqliteStore::Open(m_path, host::SqliteStore::Mode::ReadWrite, store, error),
+            results::Make(0x80000069));
+  EXPECT_NE(error.find("not a database"), std::string::npos) << error;
+  EXPECT_EQ(host::SqliteStore::Open(m_dir.File("missing/dir/x.db"), host::SqliteStore::Mode::ReadWrite, store, error),
+            results::FileNotFound);
+}
+
+TEST_F(SqliteStoreTest, PolicyLocksAndEventsPersist) {
+  {
+    auto store = Open(m_path);
+    ASSERT_EQ(store->SetSettingLocked(0xAF09109F, true), 0);
+    ivo::CertificateEvent event;
+    event.eventType = 155;
+    event.time = 1700000000;
+    event.initiator = test::User(9, u"operator");
+    event.fields.push_back({103, variant_t::FromString8("CN=x")});
+    event.fields.push_back({135, variant_t::FromDateTime(133000000000000000ull)});
+    ASSERT_EQ(store->AppendEvent(event), 0);
+  }
+  auto store = Open(m_path);
+  EXPECT_EQ(store->LockedSettings(), std::set<std::uint32_t>{0xAF09109F});
+  const auto events = store->Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].eventType, 155u);
+  EXPECT_EQ(events[0].initiator.details->name, std::u16string_view(u"operator"));
+  ASSERT_EQ(events[0].fields.size(), 2u);
+  EXPECT_EQ(events[0].fields[1].data, variant_t::FromDateTime(133000000000000000ull));
+}
+
+// The manager on the SQLite store, through the host for tests.
+class ManagerOnSqliteTest : public test::ManagerTest {
+ protected:
+  ManagerOnSqliteTest() : test::ManagerTest(Options()) {}
+  ~ManagerOnSqliteTest() override { ::unlink(Path().c_str()); }
+  static std::string Path() { return "/tmp/cm-manager-" + std::to_string(::getpid()) + ".db"; }
+  static host::HostOptions Options() {
+    ::unlink(Path().c_str());
+    host::HostOptions options;
+    options.store = Open(Path());
+    return options;
+  }
+};
+
+TEST_F(ManagerOnSqliteTest, KeepsCertificatesLikeAnyStore) {
+  CreateOrFail();
+  ASSERT_EQ(SetServer(1, test::ValidServerDer()), 0);
+  ASSERT_EQ(SetClient(1, test::ClientContainer("client", "pw"), "pw"), 0);
+  ASSERT_EQ(SetServer(1, test::ValidServerDer("other")), 0);
+  EXPECT_NE(QueryServer(1).find("CN=other"), std::string::npos);
+  EXPECT_NE(QueryClient(1).find("CN=client"), std::string::npos);
+  EXPECT_EQ(RemoveServer(1), 0);
+  EXPECT_TRUE(QueryServer(1).empty());
+}
+
+}  // namespace
