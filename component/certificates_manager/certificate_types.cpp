@@ -1,27 +1,11 @@
 #include "certificates_manager/certificate_types.h"
 
+#include "ivo/certificate_type_table.h"
+
 namespace ivo {
 namespace {
 
-struct TypeRow {
-  const char* displayName;
-  const char* storageKey;
-  std::uint32_t serverSetting;
-  std::uint32_t clientSetting;
-  CertificateEventTypes serverEvents;
-  CertificateEventTypes clientEvents;
-};
-
-// Indexed by type - 1. The event numbers come from the product-wide event
-// enumeration and are not regular across types.
-constexpr TypeRow kTypes[] = {
-    {"ZEPA EDR", "ZepaEdr", 0xAF09109F, 0xED92BD79, {155, 156}, {157, 158}},
-    {"Sandbox", "ZepaSandbox", 0x8B705BE9, 0xC9EBF60F, {207, 208}, {205, 206}},
-    {"ZEPA NDR", "ZepaNdr", 0xF3D53CC4, 0xB14E9122, {223, 224}, {225, 226}},
-    {"MIRU", "Siem", 0xC1E26EF6, 0x8379C310, {232, 233}, {230, 231}},
-};
-
-const TypeRow& Row(CertificateType type) noexcept { return kTypes[type - 1]; }
+const CertificateTypeIds& Row(CertificateType type) noexcept { return kCertificateTypeIds[type - 1]; }
 
 }  // namespace
 
@@ -33,7 +17,11 @@ const char* GetCertificateTypeName(CertificateType type) noexcept {
 const char* GetStorageKey(CertificateType type) noexcept { return Row(type).storageKey; }
 std::uint32_t GetServerSettingId(CertificateType type) noexcept { return Row(type).serverSetting; }
 std::uint32_t GetClientSettingId(CertificateType type) noexcept { return Row(type).clientSetting; }
-CertificateEventTypes GetServerEventTypes(CertificateType type) noexcept { return Row(type).serverEvents; }
-CertificateEventTypes GetClientEventTypes(CertificateType type) noexcept { return Row(type).clientEvents; }
+CertificateEventTypes GetServerEventTypes(CertificateType type) noexcept {
+  return {Row(type).serverAdded, Row(type).serverRemoved};
+}
+CertificateEventTypes GetClientEventTypes(CertificateType type) noexcept {
+  return {Row(type).clientAdded, Row(type).clientRemoved};
+}
 
 }  // namespace ivo

@@ -1,0 +1,26 @@
+// The fixed ids of the four certificate types: what the policy and the event
+// consumers see. Types 1 to 4 are rows 0 to 3.
+#pragma once
+
+#include <cstdint>
+
+namespace ivo {
+
+struct CertificateTypeIds {
+  const char* displayName;  // in trace lines
+  const char* storageKey;   // node name inside each certificate set
+  std::uint32_t serverSetting;  // policy setting guarding local changes
+  std::uint32_t clientSetting;
+  std::uint32_t serverAdded, serverRemoved;  // published event types
+  std::uint32_t clientAdded, clientRemoved;
+};
+
+// Not regular across types: the values come from product-wide enumerations.
+inline constexpr CertificateTypeIds kCertificateTypeIds[] = {
+    {"ZEPA EDR", "ZepaEdr", 0xAF09109F, 0xED92BD79, 155, 156, 157, 158},
+    {"Sandbox", "ZepaSandbox", 0x8B705BE9, 0xC9EBF60F, 207, 208, 205, 206},
+    {"ZEPA NDR", "ZepaNdr", 0xF3D53CC4, 0xB14E9122, 223, 224, 225, 226},
+    {"MIRU", "Siem", 0xC1E26EF6, 0x8379C310, 232, 233, 230, 231},
+};
+
+}  // namespace ivo

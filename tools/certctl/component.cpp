@@ -1,0 +1,34 @@
+#include "tools/certctl/component.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+namespace certctl {
+
+bool Component::Load(const std::string& path, std::string& error) {
+  m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m_handle) {
+    error = ::dlerror();
+    return false;
+  }
+  m_create = reinterpret_cast<ozoCreateObjectFn>(::dlsym(m_handle, "ozoCreateObject"));
+  m_canUnload = reinterpret_cast<ozoCanUnloadModuleFn>(::dlsym(m_handle, "ozoCanUnloadModule"));
+  if (!m_create || !m_canUnload) {
+    error = path + " does not export ozoCreateObject and ozoCanUnloadModule";
+    return false;
+  }
+  return true;
+}
+
+Component::~Component() {
+  if (m_handle && m_canUnload && m_canUnload() == 0) ::dlclose(m_handle);
+}
+
+std::string LibraryPath(const std::string& option) {
+  if (!option.empty()) return option;
+  if (const char* env = std::getenv("CERTCTL_LIBRARY"); env && *env) return env;
+  return CM_DEFAULT_LIBRARY;
+}
+
+}  // namespace certctl
