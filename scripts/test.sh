@@ -3,7 +3,8 @@
 #  1. every test in a release build;
 #  2. every test under AddressSanitizer + UndefinedBehaviorSanitizer;
 #  3. the concurrency tests under ThreadSanitizer;
-#  4. the end-to-end test under valgrind memcheck (no definite leak allowed).
+#  4. the end-to-end test under valgrind memcheck (no definite leak allowed);
+#  5. each libFuzzer target for FUZZ_SECONDS (default 30) with clang.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,3 +39,6 @@ echo "== valgrind memcheck: end-to-end test"
 valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=1 \
   build/release/tests/e2e_tests
 echo "valgrind: no errors, no definite leaks"
+
+echo "== libFuzzer targets, ${FUZZ_SECONDS:-30} s each"
+scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
