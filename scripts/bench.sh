@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/bench -j "$(nproc)" --target decoding_bench
+cmake --build build/bench -j "$(nproc)" --target decoding_bench manager_bench
 for bench in build/bench/bench/*_bench; do
   echo "== $bench"
   "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@" || true

@@ -1,0 +1,261 @@
+// The manager's own cost against the OpenSSL work any implementation must do,
+// on a 2048-bit RSA certificate and an AES-256 PKCS#12 container.
+#include <openssl/buffer.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "bench/ratio_reporter.h"
+#include "certificates_manager/cert_parser/openssl_holders.h"
+#include "host/service_host.h"
+#include "host/sqlite_store.h"
+#include "ivo/certificates_manager.h"
+#include "ozo/module.h"
+#include "tests/support/certificate_builder.h"
+
+namespace {
+
+using ivo::openssl::UniquePtr;
+
+test::CertificateSpec RsaSpec(const std::string& name) {
+  test::CertificateSpec spec;
+  spec.key = test::KeyType::Rsa2048;
+  spec.subject = {{"C", "US"}, {"O", "Example Corp"}, {"CN", name}};
+  spec.issuer = test::Name{{"C", "US"}, {"O", "Example Corp"}, {"CN", "Example Issuing CA"}};
+  spec.serial = {0x4A, 0x3F, 0x11, 0x09, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0x10, 0x20, 0x30, 0x40};
+  return spec;
+}
+
+const ozo::blob_t& ServerDer(int variant = 0) {
+  static const ozo::blob_t a = test::MakeDer(RsaSpec("server-a.example.com"));
+  static const ozo::blob_t b = test::MakeDer(RsaSpec("server-b.example.com"));
+  return variant ? b : a;
+}
+
+const ozo::blob_t& Container() {
+  static const ozo::blob_t container = [] {
+    test::Pkcs12Spec spec;
+    spec.certificate = RsaSpec("client.example.com");
+    spec.password = "secret";
+    return test::MakePkcs12(spec);  // AES-256-CBC, 2048 iterations
+  }();
+  return container;
+}
+
+// The floor's field extraction from a decoded certificate.
+void ExtractFields(X509* certificate) {
+  for (const X509_NAME* name : {X509_get_subject_name(certificate), X509_get_issuer_name(certificate)}) {
+    UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+    X509_NAME_print(bio.get(), name, 0);
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  X509_digest(certificate, EVP_sha1(), digest, &length);
+  X509_digest(certificate, EVP_sha256(), digest, &length);
+  std::tm time{};
+  ASN1_TIME_to_tm(X509_get0_notBefore(certificate), &time);
+  ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &time);
+  benchmark::DoNotOptimize(time);
+}
+
+void Floor(benchmark::State& state) {
+  for (auto _ : state) {
+    const unsigned char* bytes = ServerDer().data();
+    UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(ServerDer().size())));
+    ExtractFields(certificate.get());
+  }
+}
+BENCHMARK(Floor);
+
+void Pkcs12Parse(benchmark::State& state) {
+  for (auto _ : state) {
+    UniquePtr<BIO> bio(BIO_new_mem_buf(Container().data(), static_cast<int>(Container().size())));
+    UniquePtr<PKCS12> container(d2i_PKCS12_bio(bio.get(), nullptr));
+    EVP_PKEY* key = nullptr;
+    X509* certificate = nullptr;
+    PKCS12_parse(container.get(), "secret", &key, &certificate, nullptr);
+    EVP_PKEY_free(key);
+    X509_free(certificate);
+  }
+}
+BENCHMARK(Pkcs12Parse);
+
+// A manager on a host with the given store and trace threshold, type 1
+// holding both certificates.
+struct Fixture {
+  explicit Fixture(std::uint32_t traceThreshold = 0, ozo::ref_ptr<ozo::IPersistentStorage> store = {}) {
+    host::HostOptions options;
+    options.traceThreshold = traceThreshold;
+    options.store = std::move(store);
+    host = std::make_unique<host::ServiceHost>(std::move(options));
+    host->tracer().SetSink([](std::uint32_t, const std::string&) {});  // accepted records are dropped
+    host->storageMutex().SetRecording(false);
+    host->events().SetSink(nullptr);
+    ozo::ref_ptr<ozo::IObject> object;
+    ozoCreateObject(ivo::ClsIdCertificatesManager, host->locatorAddress(), object.Ref());
+    ozo::QueryInterface(object.get(), manager);
+    manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer()});
+    manager->SetPolicyClientCertificate(1, ivo::ClientCertificate(Container(), "secret"));
+  }
+  ~Fixture() {
+    manager.Reset();
+  }
+  std::unique_ptr<host::ServiceHost> host;
+  ozo::ref_ptr<ivo::ICertificatesManager> manager;
+};
+
+void GetServerCertificate(benchmark::State& state) {
+  Fixture fixture;
+  for (auto _ : state) {
+    ivo::ServerCertificate out;
+    benchmark::DoNotOptimize(fixture.manager->GetServerCertificate(1, out));
+  }
+}
+BENCHMARK(GetServerCertificate);
+
+void GetServerPemCertificate(benchmark::State& state) {
+  Fixture fixture;
+  for (auto _ : state) {
+    ivo::ServerCertificate out;
+    benchmark::DoNotOptimize(fixture.manager->GetServerPemCertificate(1, out));
+  }
+}
+BENCHMARK(GetServerPemCertificate);
+
+void QueryServerCertificate(benchmark::State& state) {
+  static Fixture* shared = nullptr;
+  if (state.thread_index() == 0) shared = new Fixture(static_cast<std::uint32_t>(state.range(0)));
+  for (auto _ : state) {
+    ozo::string8_t json;
+    benchmark::DoNotOptimize(shared->manager->QueryServerCertificate(1, json));
+  }
+  state.SetItemsProcessed(state.iterations());
+  if (state.thread_index() == 0) {
+    delete shared;
+    shared = nullptr;
+  }
+}
+// Trace threshold: 0 refuses every record, 300 refuses level 800, 1000 accepts all.
+BENCHMARK(QueryServerCertificate)->Arg(0)->Arg(300)->Arg(1000);
+BENCHMARK(QueryServerCertificate)->Name("QueryThroughput")->Arg(0)->Threads(1)->Threads(2)->UseRealTime();
+
+void QueryClientCertificate(benchmark::State& state) {
+  Fixture fixture;
+  for (auto _ : state) {
+    ozo::string8_t json;
+    benchmark::DoNotOptimize(fixture.manager->QueryClientCertificate(1, json));
+  }
+}
+BENCHMARK(QueryClientCertificate);
+
+void SetServerCertificateReplacing(benchmark::State& state) {
+  Fixture fixture;
+  int variant = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
+    variant ^= 1;
+  }
+}
+BENCHMARK(SetServerCertificateReplacing);
+
+void RemoveServerCertificate(benchmark::State& state) {
+  Fixture fixture;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer()});
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(fixture.manager->RemovePolicyServerCertificate(1));
+  }
+}
+BENCHMARK(RemoveServerCertificate);
+
+void ConstructionWithEightCertificates(benchmark::State& state) {
+  host::HostOptions options;
+  options.traceThreshold = 0;
+  host::ServiceHost host(std::move(options));
+  host.events().SetSink(nullptr);
+  {
+    ozo::ref_ptr<ozo::IObject> object;
+    ozoCreateObject(ivo::ClsIdCertificatesManager, host.locatorAddress(), object.Ref());
+    ozo::ref_ptr<ivo::ICertificatesManager> manager;
+    ozo::QueryInterface(object.get(), manager);
+    for (ivo::CertificateType type = 1; type <= 4; ++type) {
+      manager->SetPolicyServerCertificate(type, ivo::ServerCertificate{ServerDer()});
+      manager->SetPolicyClientCertificate(type, ivo::ClientCertificate(Container(), "secret"));
+    }
+  }
+  for (auto _ : state) {
+    ozo::ref_ptr<ozo::IObject> object;
+    benchmark::DoNotOptimize(ozoCreateObject(ivo::ClsIdCertificatesManager, host.locatorAddress(), object.Ref()));
+  }
+}
+BENCHMARK(ConstructionWithEightCertificates);
+
+// The same reads and changes on the reference host's SQLite store.
+ozo::ref_ptr<ozo::IPersistentStorage> SqliteStore() {
+  const std::string path = "/tmp/cm-bench-" + std::to_string(::getpid()) + ".db";
+  std::remove(path.c_str());
+  ozo::ref_ptr<host::SqliteStore> store;
+  std::string error;
+  host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, store, error);
+  return ozo::ref_ptr<ozo::IPersistentStorage>(store);
+}
+
+void SqliteGetServerCertificate(benchmark::State& state) {
+  Fixture fixture(0, SqliteStore());
+  for (auto _ : state) {
+    ivo::ServerCertificate out;
+    benchmark::DoNotOptimize(fixture.manager->GetServerCertificate(1, out));
+  }
+}
+BENCHMARK(SqliteGetServerCertificate);
+
+void SqliteQueryServerCertificate(benchmark::State& state) {
+  Fixture fixture(0, SqliteStore());
+  for (auto _ : state) {
+    ozo::string8_t json;
+    benchmark::DoNotOptimize(fixture.manager->QueryServerCertificate(1, json));
+  }
+}
+BENCHMARK(SqliteQueryServerCertificate);
+
+void SqliteSetServerCertificateReplacing(benchmark::State& state) {
+  Fixture fixture(0, SqliteStore());
+  int variant = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
+    variant ^= 1;
+  }
+}
+BENCHMARK(SqliteSetServerCertificateReplacing);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Inputs are made (keys generated) before anything is timed.
+  ServerDer(0);
+  ServerDer(1);
+  Container();
+  const int missed = bench::RunWithRatios(
+      argc, argv,
+      {{"QueryServerCertificate/0", "Floor", 1.10},
+       {"QueryClientCertificate", "Pkcs12Parse+Floor", 1.05},
+       {"GetServerCertificate", "Floor", 0.03},
+       {"GetServerPemCertificate", "Floor", 0},
+       {"QueryServerCertificate/300", "QueryServerCertificate/0", 1.01},
+       {"QueryServerCertificate/1000", "QueryServerCertificate/0", 0},
+       {"QueryThroughput/0/real_time/threads:1", "0.5*QueryThroughput/0/real_time/threads:2", 1.8, true},
+       {"SetServerCertificateReplacing", "2*Floor", 0},
+       {"RemoveServerCertificate", "Floor", 0},
+       {"ConstructionWithEightCertificates", "8*Floor+4*Pkcs12Parse", 1.05},
+       {"SqliteGetServerCertificate", "Floor", 0},
+       {"SqliteQueryServerCertificate", "QueryServerCertificate/0", 0},
+       {"SqliteSetServerCertificateReplacing", "SetServerCertificateReplacing", 0}});
+  return missed == 0 ? 0 : 1;
+}
