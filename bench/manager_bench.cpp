@@ -4,7 +4,6 @@
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -103,9 +102,7 @@ struct Fixture {
     manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer()});
     manager->SetPolicyClientCertificate(1, ivo::ClientCertificate(Container(), "secret"));
   }
-  ~Fixture() {
-    manager.Reset();
-  }
+  ~Fixture() { manager.Reset(); }
   std::unique_ptr<host::ServiceHost> host;
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
 };
@@ -158,7 +155,8 @@ void SetServerCertificateReplacing(benchmark::State& state) {
   Fixture fixture;
   int variant = 1;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
+    benchmark::DoNotOptimize(
+        fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
     variant ^= 1;
   }
 }
@@ -229,7 +227,8 @@ void SqliteSetServerCertificateReplacing(benchmark::State& state) {
   Fixture fixture(0, SqliteStore());
   int variant = 1;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
+    benchmark::DoNotOptimize(
+        fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
     variant ^= 1;
   }
 }

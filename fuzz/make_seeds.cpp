@@ -12,7 +12,9 @@ void Write(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Short(std::size_t value) { return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)}; }
+std::string Short(std::size_t value) {
+  return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+}
 
 }  // namespace
 
@@ -46,10 +48,10 @@ int main(int argc, char** argv) {
   Write(dir + "/parse_client/legacy", "\x02pw" + p12Legacy);
   Write(dir + "/parse_client/empty-password", "\x00" + p12);
   // set server (policy), replace, query, pem, set client, query client, remove both.
-  const std::string program = std::string("\x02\x00", 2) + Short(derEc.size()) + derEc +
-                              std::string("\x00\x00", 2) + Short(derRsa.size()) + derRsa + "\x01" +
-                              std::string("\x07\x00\x05\x00", 4) + std::string("\x03\x01", 2) + Short(p12.size()) +
-                              p12 + "\x02pw" + std::string("\x08\x01\x09\x00\x01\x0a\x01\x02", 8);
+  const std::string program = std::string("\x02\x00", 2) + Short(derEc.size()) + derEc + std::string("\x00\x00", 2) +
+                              Short(derRsa.size()) + derRsa + "\x01" + std::string("\x07\x00\x05\x00", 4) +
+                              std::string("\x03\x01", 2) + Short(p12.size()) + p12 + "\x02pw" +
+                              std::string("\x08\x01\x09\x00\x01\x0a\x01\x02", 8);
   Write(dir + "/manager/cycle", program);
   Write(dir + "/manager/invalid-types", std::string("\x04\x05\x07\x06\x0b\x07", 6));
   std::printf("seeds written to %s\n", dir.c_str());

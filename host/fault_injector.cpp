@@ -29,8 +29,7 @@ void FaultInjector::FailCall(std::uint64_t ordinal, ozo::result_t code) {
   m_failCode = code;
 }
 
-void FaultInjector::FailOperation(std::string operation, ozo::result_t code, std::uint32_t skip,
-                                  std::uint32_t times) {
+void FaultInjector::FailOperation(std::string operation, ozo::result_t code, std::uint32_t skip, std::uint32_t times) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_operations.push_back({std::move(operation), code, skip, times});
 }

@@ -42,8 +42,7 @@ struct MemoryTree {
 // it, detached from the tree. Fault names: "IStorage::<operation>".
 class MemoryNode : public HostObject<ozo::IStorage> {
  public:
-  MemoryNode(std::shared_ptr<MemoryTree> tree, std::string name)
-      : m_tree(std::move(tree)), m_name(std::move(name)) {}
+  MemoryNode(std::shared_ptr<MemoryTree> tree, std::string name) : m_tree(std::move(tree)), m_name(std::move(name)) {}
 
   ozo::result_t AppendNode(ozo::cstr8_t name, ozo::IStorage** node) override;
   ozo::result_t RemoveNode(ozo::cstr8_t name) override;

@@ -18,12 +18,13 @@ ServiceHost::ServiceHost(HostOptions options)
   m_serializer = Make<Serializer>(m_registry, ozo::ref_ptr<ozo::IAllocator>(m_allocator.get()), m_faults);
   m_primaryMeta = Make<PrimaryMetaInfoProvider>(m_registry, m_faults);
   m_secondaryMeta = Make<SecondaryMetaInfoProvider>(m_registry, m_faults);
-  m_store = options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>(m_faults));
+  m_store =
+      options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>(m_faults));
   if (ozo::Failed(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref())))
     throw std::runtime_error("the store cannot make the certificates manager's tree");
-  for (Service service : {Service::Tracer, Service::Allocator, Service::PolicyProvider, Service::EventPublisher,
-                          Service::StorageRoot, Service::StorageMutex, Service::Serializer, Service::PrimaryMetaInfo,
-                          Service::SecondaryMetaInfo})
+  for (Service service :
+       {Service::Tracer, Service::Allocator, Service::PolicyProvider, Service::EventPublisher, Service::StorageRoot,
+        Service::StorageMutex, Service::Serializer, Service::PrimaryMetaInfo, Service::SecondaryMetaInfo})
     if (options.without.count(service) == 0) Restore(service);
   m_faults->Reset();  // calls are counted from here on
 }

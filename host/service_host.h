@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <initializer_list>
+#include <memory>
 #include <set>
 
 #include "host/allocator.h"
@@ -40,7 +40,7 @@ struct HostOptions {
     return options;
   }
 
-  std::set<Service> without;         // services the locator does not hand out
+  std::set<Service> without;            // services the locator does not hand out
   std::uint32_t traceThreshold = 1000;  // highest level the tracer accepts
   // The store whose tree for the certificates manager's class id is handed
   // out as the storage root; a fresh in-memory store when null.

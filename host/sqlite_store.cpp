@@ -60,11 +60,14 @@ class Statement {
     return *this;
   }
   // SQLITE_ROW, SQLITE_DONE or an error code.
-  int Step() { return m_code = ok() || m_code == SQLITE_ROW || m_code == SQLITE_DONE ? sqlite3_step(m_statement) : m_code; }
+  int Step() {
+    return m_code = ok() || m_code == SQLITE_ROW || m_code == SQLITE_DONE ? sqlite3_step(m_statement) : m_code;
+  }
   std::int64_t Int(int column) const { return sqlite3_column_int64(m_statement, column); }
   std::string Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
-    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column))) : std::string();
+    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
+                : std::string();
   }
   const void* Blob(int column) const { return sqlite3_column_blob(m_statement, column); }
   std::size_t Bytes(int column) const { return static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)); }
@@ -77,7 +80,8 @@ class Statement {
 
 // Binds a variant into columns (tag, scalar, data) starting at `first`.
 void BindVariant(Statement& statement, int first, const variant_t& value) {
-  statement.Bind(first, static_cast<std::int64_t>(value.tag())).Bind(first + 1, static_cast<std::int64_t>(value.scalar()));
+  statement.Bind(first, static_cast<std::int64_t>(value.tag()))
+      .Bind(first + 1, static_cast<std::int64_t>(value.scalar()));
   switch (value.tag()) {
     case VariantTag::String8:
       statement.BindBlob(first + 2, value.string8().data(), value.string8().size());
@@ -467,8 +471,8 @@ result_t SqliteStore::AppendEvent(const ivo::CertificateEvent& event) {
     if (insert.Step() != SQLITE_DONE) return ResultOf(insert.code());
     const std::int64_t id = sqlite3_last_insert_rowid(m_db);
     for (std::size_t i = 0; i < event.fields.size(); ++i) {
-      Statement field(m_db,
-                      "INSERT INTO event_fields(event, position, field_id, tag, scalar, data) VALUES(?, ?, ?, ?, ?, ?)");
+      Statement field(
+          m_db, "INSERT INTO event_fields(event, position, field_id, tag, scalar, data) VALUES(?, ?, ?, ?, ?, ?)");
       field.Bind(1, id).Bind(2, static_cast<std::int64_t>(i)).Bind(3, event.fields[i].name);
       BindVariant(field, 4, event.fields[i].data);
       if (field.Step() != SQLITE_DONE) return ResultOf(field.code());
@@ -491,8 +495,8 @@ std::vector<ivo::CertificateEvent> SqliteStore::Events() {
     if (!rows.IsNull(4)) {
       event.initiator.details.emplace();
       event.initiator.details->id = static_cast<std::uint32_t>(rows.Int(4));
-      event.initiator.details->name = ozo::string16_t(static_cast<const char16_t*>(rows.Blob(5)),
-                                                      rows.Bytes(5) / sizeof(char16_t));
+      event.initiator.details->name =
+          ozo::string16_t(static_cast<const char16_t*>(rows.Blob(5)), rows.Bytes(5) / sizeof(char16_t));
     }
     event.time = rows.Int(6);
     Statement fields(m_db, "SELECT field_id, tag, scalar, data FROM event_fields WHERE event = ? ORDER BY position");

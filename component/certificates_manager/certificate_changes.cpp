@@ -146,14 +146,12 @@ result_t CertificatesManager::RemoveCertificate(CertificateType type, const Chan
 
 result_t CertificatesManager::SetServerCertificate(CertificateType type, const ServerCertificate& cert,
                                                    const ChangeInitiator& initiator) {
-  return Operation("SetServerCertificate", type,
-                   [&] { return SetCertificateWithPolicyCheck(type, cert, initiator); });
+  return Operation("SetServerCertificate", type, [&] { return SetCertificateWithPolicyCheck(type, cert, initiator); });
 }
 
 result_t CertificatesManager::SetClientCertificate(CertificateType type, const ClientCertificate& cert,
                                                    const ChangeInitiator& initiator) {
-  return Operation("SetClientCertificate", type,
-                   [&] { return SetCertificateWithPolicyCheck(type, cert, initiator); });
+  return Operation("SetClientCertificate", type, [&] { return SetCertificateWithPolicyCheck(type, cert, initiator); });
 }
 
 result_t CertificatesManager::SetPolicyServerCertificate(CertificateType type, const ServerCertificate& cert) {

@@ -23,8 +23,8 @@ std::int64_t UtcSeconds(const std::tm& time) noexcept {
   const std::int32_t a = (14 - month) / 12;
   const std::int32_t y = year + 4800 - a;
   const std::int32_t m = month + 12 * a - 3;
-  const std::int64_t days = time.tm_mday + (153 * m + 2) / 5 + 365 * static_cast<std::int64_t>(y) + y / 4 - y / 100 +
-                            y / 400 - 2472633;
+  const std::int64_t days =
+      time.tm_mday + (153 * m + 2) / 5 + 365 * static_cast<std::int64_t>(y) + y / 4 - y / 100 + y / 400 - 2472633;
   return ((days * 24 + time.tm_hour) * 60 + time.tm_min) * 60 + time.tm_sec;
 }
 
@@ -39,7 +39,9 @@ bool IsCertificateExpired(const Certificate& certificate, ozo::ITracer* tracer, 
   if (now < notAfter && now >= notBefore) return false;
   ozo::trace::TraceStream stream(tracer, ozo::trace_level::Info);
   if (stream) {
-    stream << "IsCertificateExpired" << ": " << "Certificate with parameters:\n"
+    stream << "IsCertificateExpired"
+           << ": "
+           << "Certificate with parameters:\n"
            << "\t subject: " << certificate.subject << "\n"
            << "\t issuer: " << certificate.issuer << "\n"
            << "\t notAfter " << AscTime(certificate.notAfter).text << "\t notBefore "

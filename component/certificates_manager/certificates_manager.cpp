@@ -109,8 +109,8 @@ result_t CertificatesManager::GetServerPemCertificate(CertificateType type, Serv
     }
     const result_t result = ConvertDerToPem(GetTracer(), tmp.certificate, cert.certificate);
     if (ozo::Failed(result)) {
-      ozo::trace::TraceFailedCheck(GetTracer(), At(476, "ConvertDerToPem(GetTracer(), tmp.certificate, cert.certificate)"),
-                                   result);
+      ozo::trace::TraceFailedCheck(GetTracer(),
+                                   At(476, "ConvertDerToPem(GetTracer(), tmp.certificate, cert.certificate)"), result);
       return result;
     }
     return results::NoError;  // also when the stored certificate was PEM already

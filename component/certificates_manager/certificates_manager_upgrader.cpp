@@ -54,8 +54,9 @@ result_t CertificatesManagerPersistentDataUpgrader::Upgrade(ozo::IPersistentStor
     }
     result = ozo::storage::Copy(oldStorage.get(), newStorage.get(), &AppendNodeCallback, true);
     if (ozo::Failed(result)) {
-      ozo::trace::TraceFailedCheck(m_tracer.get(), CheckLocation{kFile, 57, "ozo::storage::Copy(oldStorage, newStorage)"},
-                                   result, "Cannot copy storage content");
+      ozo::trace::TraceFailedCheck(m_tracer.get(),
+                                   CheckLocation{kFile, 57, "ozo::storage::Copy(oldStorage, newStorage)"}, result,
+                                   "Cannot copy storage content");
       return result;
     }
     ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info, "Upgrade", "() <- ", "Storage successfully copied");

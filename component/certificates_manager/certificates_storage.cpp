@@ -58,8 +58,7 @@ CertificatesStorage::CertificatesStorage(ozo::IServiceLocator* locator)
   TraceEntry(m_tracer.get(), "CertificatesStorage");
   const result_t result = locator->GetInterface(ozo::kStorageRootServiceId, 0, m_root.RefVoid());
   if (ozo::Failed(result))
-    ozo::FailCheck(m_tracer.get(),
-                   CheckLocation{kFile, 54, "GetInterface(GetServiceLocator(), m_root.Ref())"}, result,
+    ozo::FailCheck(m_tracer.get(), CheckLocation{kFile, 54, "GetInterface(GetServiceLocator(), m_root.Ref())"}, result,
                    "Cannot get ozo::IPersistentStorage interface");
   m_serverCertificates = OpenSet("ServerCertificates", 59);
   m_clientCertificates = OpenSet("ClientCertificates", 64);

@@ -45,8 +45,7 @@ CreateFn FindClass(ozo::clsid_t classId) noexcept {
 
 }  // namespace
 
-OZO_EXPORT ozo::result_t ozoCreateObject(ozo::clsid_t classId, IServiceLocator** locatorAddress,
-                                         IObject** object) {
+OZO_EXPORT ozo::result_t ozoCreateObject(ozo::clsid_t classId, IServiceLocator** locatorAddress, IObject** object) {
   const CreateFn create = FindClass(classId);
   if (!create) return ozo::results::ClassNotFound;
   if (!locatorAddress || !*locatorAddress || !object) return ozo::results::InvalidArgument;

@@ -47,8 +47,8 @@ SynchronizedStorage::SynchronizedStorage(ozo::IServiceLocator* locator)
                     "ivo::SynchronizedStorage::SynchronizedStorage(ozo::IServiceLocator*)");
   result_t result = ozo::GetInterface(locator, m_mutex);
   if (ozo::Failed(result))
-    ozo::FailCheck(m_tracer.get(), CheckLocation{kFile, 16, "GetInterface(GetServiceLocator(), m_mutex.Ref())"},
-                   result, "Cannot get ivo::IStorageMutex interface");
+    ozo::FailCheck(m_tracer.get(), CheckLocation{kFile, 16, "GetInterface(GetServiceLocator(), m_mutex.Ref())"}, result,
+                   "Cannot get ivo::IStorageMutex interface");
   result = ozo::GetInterface(locator, m_serializer);
   if (ozo::Failed(result))
     ozo::FailCheck(m_tracer.get(), CheckLocation{kFile, 18, "GetInterface(GetServiceLocator(), m_serializer.Ref())"},

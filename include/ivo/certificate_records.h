@@ -14,10 +14,10 @@ namespace ivo {
 using CertificateType = std::uint32_t;
 enum : CertificateType {
   CertificateTypeUnknown = 0,
-  CertificateTypeZepaEdr = 1,   // endpoint-detection server
-  CertificateTypeSandbox = 2,   // sandbox server
-  CertificateTypeZepaNdr = 3,   // network-detection server
-  CertificateTypeMiru = 4,      // SIEM collector
+  CertificateTypeZepaEdr = 1,  // endpoint-detection server
+  CertificateTypeSandbox = 2,  // sandbox server
+  CertificateTypeZepaNdr = 3,  // network-detection server
+  CertificateTypeMiru = 4,     // SIEM collector
 };
 
 // A peer's certificate to be trusted: one X.509 certificate, DER or PEM.

@@ -7,8 +7,8 @@
 namespace ivo {
 
 struct CertificateTypeIds {
-  const char* displayName;  // in trace lines
-  const char* storageKey;   // node name inside each certificate set
+  const char* displayName;      // in trace lines
+  const char* storageKey;       // node name inside each certificate set
   std::uint32_t serverSetting;  // policy setting guarding local changes
   std::uint32_t clientSetting;
   std::uint32_t serverAdded, serverRemoved;  // published event types

@@ -33,8 +33,7 @@ struct IPolicyProvider : ozo::IObject {
   virtual ozo::result_t SetSettingLocked(std::uint32_t settingId, bool locked) = 0;
   // A success allows the local change; a failure refuses it with that code.
   // `reason` may receive a text for people; callers need not read it.
-  virtual ozo::result_t CheckChangePermission(const PolicyChangeQuery* query,
-                                              ozo::string16_t* reason) = 0;
+  virtual ozo::result_t CheckChangePermission(const PolicyChangeQuery* query, ozo::string16_t* reason) = 0;
 
  protected:
   ~IPolicyProvider() = default;

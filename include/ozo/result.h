@@ -24,7 +24,7 @@ namespace results {
 constexpr result_t Make(std::uint32_t bits) noexcept { return static_cast<result_t>(bits); }
 
 constexpr result_t NoError = 0;
-constexpr result_t False = 1;  // success with nothing done
+constexpr result_t False = 1;                                 // success with nothing done
 constexpr result_t InterfaceNotSupported = Make(0x80000001);  // QueryInterface of an unknown id
 constexpr result_t Unexpected = Make(0x80000040);
 constexpr result_t OutOfMemory = Make(0x80000041);  // allocation failed

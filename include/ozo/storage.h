@@ -42,12 +42,9 @@ struct IStorage : IObject {
   virtual result_t GetNode(std::uint32_t index, IStorage** node) = 0;
   virtual result_t GetValuesCount(std::uint32_t& count) = 0;
   virtual result_t GetValueName(std::uint32_t index, str8_t buffer, std::uint32_t& size) = 0;
-  virtual result_t SetValue(cstr8_t name, const types::variant_t& value,
-                            IStoredValueFormatter* formatter) = 0;
-  virtual result_t GetValue(cstr8_t name, types::variant_t& value,
-                            IStoredValueFormatter* formatter) = 0;
-  virtual result_t GetValue(std::uint32_t index, types::variant_t& value,
-                            IStoredValueFormatter* formatter) = 0;
+  virtual result_t SetValue(cstr8_t name, const types::variant_t& value, IStoredValueFormatter* formatter) = 0;
+  virtual result_t GetValue(cstr8_t name, types::variant_t& value, IStoredValueFormatter* formatter) = 0;
+  virtual result_t GetValue(std::uint32_t index, types::variant_t& value, IStoredValueFormatter* formatter) = 0;
   virtual result_t Flush() = 0;
 
  protected:
@@ -82,12 +79,10 @@ struct IStorageSerializer2 : IObject {
   static constexpr iid_t IID = 0x7CC64BFF;
 
   // Writes the structure into the empty `node`.
-  virtual result_t Serialize(any_descr_ptr_t* value, IStorage* node, std::uint32_t flags,
-                             void* reserved) = 0;
+  virtual result_t Serialize(any_descr_ptr_t* value, IStorage* node, std::uint32_t flags, void* reserved) = 0;
   // Rebuilds the structure stored in `node` into `*value` (object, its own
   // descriptor and the allocator that owns it).
-  virtual result_t Deserialize(any_struct_t* value, IStorage* node, std::uint32_t flags,
-                               void* reserved) = 0;
+  virtual result_t Deserialize(any_struct_t* value, IStorage* node, std::uint32_t flags, void* reserved) = 0;
 
  protected:
   ~IStorageSerializer2() = default;

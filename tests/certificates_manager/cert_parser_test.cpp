@@ -82,8 +82,7 @@ TEST_P(SerialNumberTest, KeepsTheMagnitudeOctets) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SerialNumberTest,
     testing::Values(SerialCase{"HighBitNeedsALeadingZeroOctet", {0x00, 0xFF}, false, "FF"},
-                    SerialCase{"OneOctet", {0x05}, false, "05"},
-                    SerialCase{"Negative", {0x01, 0x02}, true, "01 02"},
+                    SerialCase{"OneOctet", {0x05}, false, "05"}, SerialCase{"Negative", {0x01, 0x02}, true, "01 02"},
                     SerialCase{"TwentyOctets",
                                {0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
                                false,

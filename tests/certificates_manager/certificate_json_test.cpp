@@ -21,11 +21,11 @@ TEST(CertificateToJson, SevenMembersInOrderCompactWithOneNewline) {
   spec.notAfter = "20491231235959Z";
   const ivo::Certificate record = Parsed(spec);
   const std::string json = ivo::CertificateToJson(record);
-  EXPECT_EQ(json, "{\"Subject\":\"CN=Test Server, O=Test Org\",\"Issuer\":\"CN=Test Server, O=Test Org\","
-                  "\"SerialNumber\":\"01\",\"IssuingDate\":\"2031-12-24T08:05:00Z\","
-                  "\"ExpirationDate\":\"2049-12-31T23:59:59Z\",\"Sha1\":\"" +
-                      ivo::ToHexString(record.sha1) + "\",\"Sha256\":\"" + ivo::ToHexString(record.sha256) +
-                      "\"}\n");
+  EXPECT_EQ(json,
+            "{\"Subject\":\"CN=Test Server, O=Test Org\",\"Issuer\":\"CN=Test Server, O=Test Org\","
+            "\"SerialNumber\":\"01\",\"IssuingDate\":\"2031-12-24T08:05:00Z\","
+            "\"ExpirationDate\":\"2049-12-31T23:59:59Z\",\"Sha1\":\"" +
+                ivo::ToHexString(record.sha1) + "\",\"Sha256\":\"" + ivo::ToHexString(record.sha256) + "\"}\n");
 }
 
 TEST(CertificateToJson, DatesIgnoreTheLocalTimeZone) {

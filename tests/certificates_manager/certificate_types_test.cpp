@@ -31,7 +31,8 @@ TEST_P(CertificateTypeTable, LooksUpEveryColumn) {
 
 INSTANTIATE_TEST_SUITE_P(Types, CertificateTypeTable,
                          testing::Values(TypeRow{1, "ZEPA EDR", "ZepaEdr", 0xAF09109F, 0xED92BD79, 155, 156, 157, 158},
-                                         TypeRow{2, "Sandbox", "ZepaSandbox", 0x8B705BE9, 0xC9EBF60F, 207, 208, 205, 206},
+                                         TypeRow{2, "Sandbox", "ZepaSandbox", 0x8B705BE9, 0xC9EBF60F, 207, 208, 205,
+                                                 206},
                                          TypeRow{3, "ZEPA NDR", "ZepaNdr", 0xF3D53CC4, 0xB14E9122, 223, 224, 225, 226},
                                          TypeRow{4, "MIRU", "Siem", 0xC1E26EF6, 0x8379C310, 232, 233, 230, 231}));
 

@@ -27,7 +27,8 @@ struct WindowCase {
 class ValidityWindowTest : public testing::TestWithParam<WindowCase> {};
 
 TEST_P(ValidityWindowTest, ValidFromNotBeforeUntilJustBeforeNotAfter) {
-  const auto record = WithDates(test::GeneralizedTime(GetParam().notBefore), test::GeneralizedTime(GetParam().notAfter));
+  const auto record =
+      WithDates(test::GeneralizedTime(GetParam().notBefore), test::GeneralizedTime(GetParam().notAfter));
   EXPECT_EQ(ivo::IsCertificateExpired(record, nullptr, kNow), GetParam().expired);
 }
 
@@ -53,13 +54,12 @@ TEST(IsCertificateExpired, DescribesAnExpiredCertificateAtLevel800) {
   host::ServiceHost host;
   const auto record = WithDates("21000102000000Z", "21000201000000Z");
   EXPECT_TRUE(ivo::IsCertificateExpired(record, &host.tracer(), kNow));
-  EXPECT_EQ(host.tracer().texts(800),
-            (std::vector<std::string>{"IsCertificateExpired: Certificate with parameters:\n"
-                                      "\t subject: CN=Test Server, O=Test Org\n"
-                                      "\t issuer: CN=Test Server, O=Test Org\n"
-                                      "\t notAfter Mon Feb  1 00:00:00 2100\n"
-                                      "\t notBefore Sat Jan  2 00:00:00 2100\n"
-                                      "\t Is expired"}));
+  EXPECT_EQ(host.tracer().texts(800), (std::vector<std::string>{"IsCertificateExpired: Certificate with parameters:\n"
+                                                                "\t subject: CN=Test Server, O=Test Org\n"
+                                                                "\t issuer: CN=Test Server, O=Test Org\n"
+                                                                "\t notAfter Mon Feb  1 00:00:00 2100\n"
+                                                                "\t notBefore Sat Jan  2 00:00:00 2100\n"
+                                                                "\t Is expired"}));
 }
 
 TEST(IsCertificateExpired, WritesNothingWhenValidOrWhenLevel800IsRefused) {

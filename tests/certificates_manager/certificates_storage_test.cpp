@@ -70,11 +70,13 @@ TEST_F(CertificatesStorageTest, AMissingTypeIsNotFoundWithThreeErrorRecords) {
   const auto errors = Errors();
   ASSERT_EQ(errors.size(), 3u);
   EXPECT_NE(errors[0].find("ivo_common/synchronized_storage:184("), std::string::npos);
-  EXPECT_EQ(errors[1], "CertificatesStorage::certificates_manager/certificates_storage:145(FixErrorCode(node->GetNode("
-                       "name, any))),(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)Cannot get node Siem");
-  EXPECT_EQ(errors[2], "CertificatesStorage::certificates_manager/certificates_storage:116(GetCertificate("
-                       "m_serverCertificates, type, cert)),(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not "
-                       "found)Cannot get server certificate from storage");
+  EXPECT_EQ(errors[1],
+            "CertificatesStorage::certificates_manager/certificates_storage:145(FixErrorCode(node->GetNode("
+            "name, any))),(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)Cannot get node Siem");
+  EXPECT_EQ(errors[2],
+            "CertificatesStorage::certificates_manager/certificates_storage:116(GetCertificate("
+            "m_serverCertificates, type, cert)),(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not "
+            "found)Cannot get server certificate from storage");
   m_host.tracer().Clear();
   EXPECT_EQ(m_storage->RemoveCertificate(ivo::CertificateTypeMiru, ClientCertificate()), results::NotFound);
   EXPECT_EQ(Errors().size(), 2u);
@@ -158,34 +160,41 @@ TEST_P(StorageFailureTest, WritesBothLevelsAndReturnsTheCode) {
 INSTANTIATE_TEST_SUITE_P(
     Table, StorageFailureTest,
     testing::Values(
-        FailureRow{"SaveServer", "IStorageSerializer2::Serialize",
+        FailureRow{"SaveServer",
+                   "IStorageSerializer2::Serialize",
                    [](ivo::CertificatesStorage& s) { return s.SaveCertificate(4, Server("x")); },
                    {":106(node->AppendNode(name, tools::MakeAnyStruct(GetServiceLocator(), cert)))",
                     "Cannot add add new node Siem", ":86(SaveCertificate(m_serverCertificates, type, cert))",
                     "Cannot save server certificate to the storage"}},
-        FailureRow{"SaveClient", "IStorage::AppendNode",
-                   [](ivo::CertificatesStorage& s) { return s.SaveCertificate(2, ClientCertificate()); },
-                   {":106(", "Cannot add add new node ZepaSandbox", ":95(SaveCertificate(m_clientCertificates, type, cert))",
-                    "Cannot save client certificate to the storage"}},
-        FailureRow{"GetClient", "IStorage::GetNode",
+        FailureRow{
+            "SaveClient",
+            "IStorage::AppendNode",
+            [](ivo::CertificatesStorage& s) { return s.SaveCertificate(2, ClientCertificate()); },
+            {":106(", "Cannot add add new node ZepaSandbox", ":95(SaveCertificate(m_clientCertificates, type, cert))",
+             "Cannot save client certificate to the storage"}},
+        FailureRow{"GetClient",
+                   "IStorage::GetNode",
                    [](ivo::CertificatesStorage& s) {
                      ClientCertificate c;
                      return s.GetCertificate(3, c);
                    },
                    {":145(", "Cannot get node ZepaNdr", ":125(GetCertificate(m_clientCertificates, type, cert))",
                     "Cannot get client certificate from storage"}},
-        FailureRow{"RemoveServer", "IStorage::RemoveNode",
+        FailureRow{"RemoveServer",
+                   "IStorage::RemoveNode",
                    [](ivo::CertificatesStorage& s) { return s.RemoveCertificate(3, ServerCertificate()); },
                    {":178(FixErrorCode(node->RemoveNode(name)))", "Cannot remove the node ZepaNdr",
                     ":161(RemoveCertificate(m_serverCertificates, type))", "Cannot server certificate from storage"}},
-        FailureRow{"LoadServer", "IStorage::GetNodesCount",
+        FailureRow{"LoadServer",
+                   "IStorage::GetNodesCount",
                    [](ivo::CertificatesStorage& s) {
                      std::vector<ServerCertificate> v;
                      return s.LoadCertificates(v);
                    },
                    {":205(node->GetNodesCount(count))", "Cannot get certificates from storage",
                     ":187(LoadCertificates(m_serverCertificates, certificates))", "Cannot load server certificates"}},
-        FailureRow{"LoadClient", "IStorage::GetNodesCount",
+        FailureRow{"LoadClient",
+                   "IStorage::GetNodesCount",
                    [](ivo::CertificatesStorage& s) {
                      std::vector<ClientCertificate> v;
                      return s.LoadCertificates(v);
@@ -209,7 +218,7 @@ class AppendingStoreTest : public CertificatesStorageTest {
   static host::HostOptions Options() {
     host::HostOptions options;
     options.store = host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>(),
-                                                               host::DuplicateNames::Append);
+                                                              host::DuplicateNames::Append);
     return options;
   }
 };
@@ -247,15 +256,16 @@ TEST_P(StorageConstructionTest, ThrowsAFailedCheckAndReleasesEverything) {
   EXPECT_EQ(ozo::detail::ModuleObjectCount().load(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, StorageConstructionTest,
-    testing::Values(ConstructionFailure{"NoRoot", host::Service::StorageRoot, "", 54,
-                                        "Cannot get ozo::IPersistentStorage interface"},
-                    ConstructionFailure{"ServerSet", host::Service::SecondaryMetaInfo, "IStorage::AppendNode", 59,
-                                        "Failed to create the ServerCertificates node"},
-                    ConstructionFailure{"ClientSet", host::Service::SecondaryMetaInfo,
-                                        "IServiceLocator::GetInterface/0eecd30a", 54, "Cannot get ozo::IPersistentStorage"}),
-    [](const testing::TestParamInfo<ConstructionFailure>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, StorageConstructionTest,
+                         testing::Values(ConstructionFailure{"NoRoot", host::Service::StorageRoot, "", 54,
+                                                             "Cannot get ozo::IPersistentStorage interface"},
+                                         ConstructionFailure{"ServerSet", host::Service::SecondaryMetaInfo,
+                                                             "IStorage::AppendNode", 59,
+                                                             "Failed to create the ServerCertificates node"},
+                                         ConstructionFailure{"ClientSet", host::Service::SecondaryMetaInfo,
+                                                             "IServiceLocator::GetInterface/0eecd30a", 54,
+                                                             "Cannot get ozo::IPersistentStorage"}),
+                         [](const testing::TestParamInfo<ConstructionFailure>& info) { return info.param.name; });
 
 TEST(StorageConstruction, TheClientSetFailsAtLine64) {
   host::ServiceHost host;

@@ -72,7 +72,8 @@ TEST_P(ClientParseTest, AContainerWithoutCertificateFails) {
   EXPECT_EQ(ErrorText().rfind("PKCS12_parse failed. Reason: ", 0), 0u) << ErrorText();
 }
 
-INSTANTIATE_TEST_SUITE_P(Encryptions, ClientParseTest, testing::Values(Pkcs12Encryption::Modern, Pkcs12Encryption::Legacy),
+INSTANTIATE_TEST_SUITE_P(Encryptions, ClientParseTest,
+                         testing::Values(Pkcs12Encryption::Modern, Pkcs12Encryption::Legacy),
                          [](const testing::TestParamInfo<Pkcs12Encryption>& info) {
                            return info.param == Pkcs12Encryption::Modern ? "Modern" : "Legacy";
                          });

@@ -23,9 +23,9 @@ TEST_F(ConvertDerToPemTest, DerBecomesPemTextWithEntryDerAndExitRecords) {
   EXPECT_EQ(pem.rfind("-----BEGIN CERTIFICATE-----\n", 0), 0u);
   EXPECT_EQ(pem.back(), '\n');
   EXPECT_EQ(pem.find('\0'), std::string::npos);
-  EXPECT_EQ(Infos(), (std::vector<std::string>{"ConvertDerToPem() ",
-                                               "ConvertDerToPem: Given certificate is in DER format",
-                                               "ConvertDerToPem() <- "}));
+  EXPECT_EQ(Infos(),
+            (std::vector<std::string>{"ConvertDerToPem() ", "ConvertDerToPem: Given certificate is in DER format",
+                                      "ConvertDerToPem() <- "}));
   // Round trip: the PEM text is the same certificate.
   ivo::Certificate fromDer, fromPem;
   ASSERT_EQ(ivo::ParseServerCertificate(nullptr, test::MakeDer(m_spec), fromDer), 0);
@@ -38,9 +38,9 @@ TEST_F(ConvertDerToPemTest, PemIsAppendedUnchangedAndAnswersFalse) {
   ozo::blob_t out = BlobOf("kept:");
   ASSERT_EQ(ivo::ConvertDerToPem(&m_host.tracer(), pem, out), ozo::results::False);
   EXPECT_EQ(StringOf(out), "kept:" + StringOf(pem));
-  EXPECT_EQ(Infos(), (std::vector<std::string>{"ConvertDerToPem() ",
-                                               "ConvertDerToPem: Given certificate is not in DER format",
-                                               "ConvertDerToPem: Given certificate is in PEM format already"}));
+  EXPECT_EQ(Infos(),
+            (std::vector<std::string>{"ConvertDerToPem() ", "ConvertDerToPem: Given certificate is not in DER format",
+                                      "ConvertDerToPem: Given certificate is in PEM format already"}));
 }
 
 TEST_F(ConvertDerToPemTest, NeitherDerNorPemFailsAndLeavesTheOutput) {

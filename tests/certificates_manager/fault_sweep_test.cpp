@@ -75,9 +75,12 @@ class FaultSweepTest : public testing::TestWithParam<SweepCase> {
     ivo::ServerCertificate stored;
     const ozo::result_t read = manager->GetServerCertificate(1, stored);
     // A record cut short by a failed save holds no object: no certificate.
-    if (read == results::NotFound || read == results::UnspecifiedError) run.slot = Slot::Empty;
-    else if (read == 0 && stored.certificate == Old()) run.slot = Slot::Old;
-    else if (read == 0 && stored.certificate == New()) run.slot = Slot::New;
+    if (read == results::NotFound || read == results::UnspecifiedError)
+      run.slot = Slot::Empty;
+    else if (read == 0 && stored.certificate == Old())
+      run.slot = Slot::Old;
+    else if (read == 0 && stored.certificate == New())
+      run.slot = Slot::New;
     run.recovery = manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("later")});
     manager.Reset();
     EXPECT_EQ(ozoCanUnloadModule(), 0);
@@ -93,8 +96,9 @@ TEST_P(FaultSweepTest, EveryHostCallFailedInTurn) {
   const Slot before = GetParam().storeOldFirst ? Slot::Old : Slot::Empty;
   // Calls up to the old record's removal cannot have changed the slot yet.
   const auto removal = std::find(clean.journal.begin(), clean.journal.end(), "IStorage::RemoveNode");
-  const std::uint64_t firstChange = removal == clean.journal.end() ? clean.journal.size() + 1
-                                                                   : static_cast<std::uint64_t>(removal - clean.journal.begin()) + 1;
+  const std::uint64_t firstChange = removal == clean.journal.end()
+                                        ? clean.journal.size() + 1
+                                        : static_cast<std::uint64_t>(removal - clean.journal.begin()) + 1;
   for (std::uint64_t ordinal = 1; ordinal <= clean.journal.size(); ++ordinal) {
     const Run run = Once(ordinal);
     SCOPED_TRACE("failed call " + std::to_string(ordinal) + ": " + run.failedCall);
@@ -179,7 +183,6 @@ TEST_P(ConstructionSweepTest, EveryHostCallOfConstructionFailedInTurn) {
   RecordProperty("faults", static_cast<int>(clean.journal.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Construction, ConstructionSweepTest,
-                         testing::Values(SweepCase{"Create", false, nullptr}));
+INSTANTIATE_TEST_SUITE_P(Construction, ConstructionSweepTest, testing::Values(SweepCase{"Create", false, nullptr}));
 
 }  // namespace

@@ -29,10 +29,10 @@ TEST_F(ManagerChangeTest, ASetWritesThreeEntryRecordsBeforeAnyChange) {
   ASSERT_EQ(SetServer(2, test::ValidServerDer()), 0);
   const auto infos = Infos();
   const std::vector<std::string> entries(infos.begin(), infos.begin() + 3);
-  EXPECT_EQ(entries, (std::vector<std::string>{
-                         "CertificatesManager::SetServerCertificate() Certificate type: Sandbox",
-                         "CertificatesManager::SetCertificateWithPolicyCheck() Certificate type: Sandbox",
-                         "CertificatesManager::SetCertificateInternal() Certificate type: Sandbox"}));
+  EXPECT_EQ(entries,
+            (std::vector<std::string>{"CertificatesManager::SetServerCertificate() Certificate type: Sandbox",
+                                      "CertificatesManager::SetCertificateWithPolicyCheck() Certificate type: Sandbox",
+                                      "CertificatesManager::SetCertificateInternal() Certificate type: Sandbox"}));
   EXPECT_EQ(infos.back(), "CertificatesManager::SetCertificateInternal() <- ");
 }
 
@@ -176,13 +176,12 @@ TEST_P(ChangeStorageFailureTest, LeavesTheStorageAsTheFailureTableSays) {
   EXPECT_EQ(ozo::Succeeded(manager().GetServerCertificate(1, stored)), GetParam().storedAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ChangeStorageFailureTest,
-    testing::Values(StorageFailure{"RemoveOld", "IStorage::RemoveNode", 0, ":440(m_storage.RemoveCertificate(type, T()))",
-                                   true},
-                    StorageFailure{"SaveNew", "IStorageSerializer2::Serialize", 0,
-                                   ":442(m_storage.SaveCertificate(type, cert))", false}),
-    [](const testing::TestParamInfo<StorageFailure>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, ChangeStorageFailureTest,
+                         testing::Values(StorageFailure{"RemoveOld", "IStorage::RemoveNode", 0,
+                                                        ":440(m_storage.RemoveCertificate(type, T()))", true},
+                                         StorageFailure{"SaveNew", "IStorageSerializer2::Serialize", 0,
+                                                        ":442(m_storage.SaveCertificate(type, cert))", false}),
+                         [](const testing::TestParamInfo<StorageFailure>& info) { return info.param.name; });
 
 TEST_F(ManagerChangeTest, RemoveFailureKeepsTheRecord) {
   ASSERT_EQ(SetServer(1, test::ValidServerDer()), 0);

@@ -82,7 +82,8 @@ TEST_F(ConcurrencyTest, EveryInterleavingEndsInTheStateOfTheLastChange) {
     for (ivo::CertificateType type = 1; type <= 4; ++type) {
       for (bool client : {false, true}) {
         const auto types = client ? ivo::GetClientEventTypes(type) : ivo::GetServerEventTypes(type);
-        if (event.eventType == types.added) expected[{type, client}] = std::string(event.fields[0].data.string8().view());
+        if (event.eventType == types.added)
+          expected[{type, client}] = std::string(event.fields[0].data.string8().view());
         if (event.eventType == types.removed) expected[{type, client}] = "";
       }
     }

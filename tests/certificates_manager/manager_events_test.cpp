@@ -8,8 +8,8 @@
 
 namespace {
 
-using test::ManagerTest;
 using ozo::types::VariantTag;
+using test::ManagerTest;
 
 constexpr std::uint64_t k1601To1970 = 116444736000000000ull;
 

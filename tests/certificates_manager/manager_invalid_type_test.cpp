@@ -21,7 +21,9 @@ struct InvalidTypeCase {
 
 const Operation kOperations[] = {
     {"SetServerCertificate",
-     [](auto& m, auto t) { return m.SetServerCertificate(t, ivo::ServerCertificate{test::ValidServerDer()}, test::User()); }},
+     [](auto& m, auto t) {
+       return m.SetServerCertificate(t, ivo::ServerCertificate{test::ValidServerDer()}, test::User());
+     }},
     {"SetClientCertificate",
      [](auto& m, auto t) {
        return m.SetClientCertificate(t, ivo::ClientCertificate(test::ClientContainer("c", "p"), "p"), test::User());

@@ -58,8 +58,9 @@ TEST_F(ManagerTest, WithoutAnEventPublisherConstructionFailsAndLeavesNothingAliv
   EXPECT_NE(errors[0].find(":278(GetInterface(GetServiceLocator(), publisher.Ref()))"), std::string::npos);
   EXPECT_NE(errors[0].find("Cannot get IEventPublisher interface"), std::string::npos);
   // The factory's conversion, on the host's tracer: no prefix, no context.
-  EXPECT_EQ(errors[1].rfind("0x80000001 (Interface not supported). At certificates_manager/certificates_manager(278) ", 0),
-            0u);
+  EXPECT_EQ(
+      errors[1].rfind("0x80000001 (Interface not supported). At certificates_manager/certificates_manager(278) ", 0),
+      0u);
 }
 
 struct StartupFailure {
@@ -87,12 +88,11 @@ TEST_P(StartupFailureTest, ListingFailuresEndConstructionWithTheStoragesCode) {
   EXPECT_EQ(ozoCanUnloadModule(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, StartupFailureTest,
-                         testing::Values(StartupFailure{"Server", "IStorage::GetNodesCount", 0, 294,
-                                                        "Cannot check server certificates"},
-                                         StartupFailure{"Client", "IStorage::GetNodesCount", 1, 296,
-                                                        "Cannot check client certificates"}),
-                         [](const testing::TestParamInfo<StartupFailure>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Table, StartupFailureTest,
+    testing::Values(StartupFailure{"Server", "IStorage::GetNodesCount", 0, 294, "Cannot check server certificates"},
+                    StartupFailure{"Client", "IStorage::GetNodesCount", 1, 296, "Cannot check client certificates"}),
+    [](const testing::TestParamInfo<StartupFailure>& info) { return info.param.name; });
 
 TEST_F(ManagerTest, WithoutATracerOrStorageConstructionFails) {
   m_host.Remove(host::Service::StorageRoot);

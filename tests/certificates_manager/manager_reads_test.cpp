@@ -61,10 +61,11 @@ TEST_F(ManagerReadTest, QueriesDescribeTheStoredCertificateAndTraceTheDocument) 
   ASSERT_EQ(SetServer(1, test::ValidServerDer("edr.example")), 0);
   ASSERT_EQ(SetClient(1, test::ClientContainer("client.example", "pw"), "pw"), 0);
   const std::string server = QueryServer(1);
-  EXPECT_EQ(server.rfind("{\"Subject\":\"CN=edr.example, O=Test Org\",\"Issuer\":\"CN=Test CA\",\"SerialNumber\":\"0A FF "
-                         "00\",\"IssuingDate\":\"2020-01-01T00:00:00Z\",\"ExpirationDate\":\"2100-01-01T00:00:00Z\",",
-                         0),
-            0u)
+  EXPECT_EQ(
+      server.rfind("{\"Subject\":\"CN=edr.example, O=Test Org\",\"Issuer\":\"CN=Test CA\",\"SerialNumber\":\"0A FF "
+                   "00\",\"IssuingDate\":\"2020-01-01T00:00:00Z\",\"ExpirationDate\":\"2100-01-01T00:00:00Z\",",
+                   0),
+      0u)
       << server;
   EXPECT_EQ(server.substr(server.size() - 3), "\"}\n");
   EXPECT_NE(QueryClient(1).find("\"Subject\":\"CN=client.example\""), std::string::npos);

@@ -33,10 +33,10 @@ TEST_P(SecretsTest, NoReleasedBlockEverHoldsThePassword) {
   test::StartWatchingFrees(password, std::strlen(password));
   {
     CreateOrFail();
-    ASSERT_EQ(SetClient(2, first, password), 0);                    // built during a change
-    ASSERT_EQ(SetClient(2, second, password), 0);                   // old record read and replaced
+    ASSERT_EQ(SetClient(2, first, password), 0);                     // built during a change
+    ASSERT_EQ(SetClient(2, second, password), 0);                    // old record read and replaced
     EXPECT_EQ(SetClient(2, second, password), ozo::results::False);  // equal record read
-    ASSERT_FALSE(QueryClient(2).empty());                           // read by a query
+    ASSERT_FALSE(QueryClient(2).empty());                            // read by a query
     {
       ivo::ClientCertificate read;
       ASSERT_EQ(manager().GetClientCertificate(2, read), 0);

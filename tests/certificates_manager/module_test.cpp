@@ -1,9 +1,10 @@
+#include "ozo/module.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "host/service_host.h"
-#include "ozo/module.h"
 #include "ozo/object/module_count.h"
 #include "ozo/object/object_impl.h"
 

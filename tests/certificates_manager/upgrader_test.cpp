@@ -4,10 +4,10 @@
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
 #include "host/service_host.h"
-#include "tests/support/trace_capture.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
 #include "ozo/storage/storage_copy.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 
@@ -33,8 +33,10 @@ std::string Dump(ozo::IStorage* node) {
     variant_t value;
     node->GetValueName(i, name, size);
     node->GetValue(i, value, nullptr);
-    text += std::string(name) + "=" + (value.tag() == ozo::types::VariantTag::String8 ? value.string8().c_str()
-                                                                                      : std::to_string(value.scalar())) + ";";
+    text +=
+        std::string(name) + "=" +
+        (value.tag() == ozo::types::VariantTag::String8 ? value.string8().c_str() : std::to_string(value.scalar())) +
+        ";";
   }
   node->GetNodesCount(count);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -74,7 +76,8 @@ class UpgraderTest : public testing::Test {
 TEST_F(UpgraderTest, AnOldStoreWithoutTheTreeIsFalseAndTheNewStoreIsUntouched) {
   m_host.faults().Reset();
   EXPECT_EQ(m_upgrader->Upgrade(m_old.get(), m_host.store()), results::False);
-  EXPECT_EQ(test::WithoutTracing(m_host.faults().journal()), std::vector<std::string>{"IPersistentStorage::GetStorage"});
+  EXPECT_EQ(test::WithoutTracing(m_host.faults().journal()),
+            std::vector<std::string>{"IPersistentStorage::GetStorage"});
   EXPECT_EQ(m_host.tracer().texts(800).back(),
             "CertificatesManagerPersistentDataUpgrader::Upgrade() <- Old storage not found. Do nothing");
 }
@@ -119,21 +122,18 @@ TEST_P(NumericNameTest, AllDigitNamesMustBeBelowTheNumberOfEntries) {
     node->SetValue("v4", variant_t::FromUInt32(1), nullptr);
     Child(node.get(), GetParam().name);
   }
-  EXPECT_EQ(ozo::storage::Copy(OldTree(), m_host.storageRoot(),
-                               [](ozo::IStorage* d, ozo::cstr8_t n, ozo::IStorage** c, std::uint32_t) {
-                                 return d->AppendNode(n, c);
-                               },
-                               true),
-            GetParam().result);
+  EXPECT_EQ(
+      ozo::storage::Copy(
+          OldTree(), m_host.storageRoot(),
+          [](ozo::IStorage* d, ozo::cstr8_t n, ozo::IStorage** c, std::uint32_t) { return d->AppendNode(n, c); }, true),
+      GetParam().result);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, NumericNameTest,
-                         testing::Values(NumericCase{"7", false, results::OutOfRange},
-                                         NumericCase{"6", false, results::NoError},
-                                         NumericCase{"7a", false, results::NoError},
-                                         NumericCase{"7", true, results::OutOfRange},
-                                         NumericCase{"6", true, results::NoError},
-                                         NumericCase{"99999999999", true, results::OutOfRange}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, NumericNameTest,
+    testing::Values(NumericCase{"7", false, results::OutOfRange}, NumericCase{"6", false, results::NoError},
+                    NumericCase{"7a", false, results::NoError}, NumericCase{"7", true, results::OutOfRange},
+                    NumericCase{"6", true, results::NoError}, NumericCase{"99999999999", true, results::OutOfRange}));
 
 TEST_F(UpgraderTest, AnEmptyUnnamedTextIsNotCopiedAndANonEmptyOneIs) {
   auto withEmpty = Child(OldTree(), "empty");
@@ -164,17 +164,20 @@ TEST_P(UpgradeFailureTest, IsTracedAndReturned) {
 INSTANTIATE_TEST_SUITE_P(
     Table, UpgradeFailureTest,
     testing::Values(
-        UpgradeFailure{"OldStorage", "IPersistentStorage::GetStorage", 0,
-                       "CertificatesManagerPersistentDataUpgrader::certificates_manager/certificates_manager_upgrader:52("
-                       "res),(OZO_SUCCEEDED(_result)) failed: result = 0x80000059 (Media error)Cannot get old storage"},
-        UpgradeFailure{"NewStorage", "IPersistentStorage::GetStorage", 1,
-                       "CertificatesManagerPersistentDataUpgrader::certificates_manager/certificates_manager_upgrader:55("
-                       "newStore->GetStorage(ClsIdCertificatesManager, newStorage.Ref())),(OZO_SUCCEEDED(_result)) "
-                       "failed: result = 0x80000059 (Media error)Cannot get new storage"},
-        UpgradeFailure{"Copy", "IStorage::AppendNode", 0,
-                       "CertificatesManagerPersistentDataUpgrader::certificates_manager/certificates_manager_upgrader:57("
-                       "ozo::storage::Copy(oldStorage, newStorage)),(OZO_SUCCEEDED(_result)) failed: result = "
-                       "0x80000059 (Media error)Cannot copy storage content"}),
+        UpgradeFailure{
+            "OldStorage", "IPersistentStorage::GetStorage", 0,
+            "CertificatesManagerPersistentDataUpgrader::certificates_manager/certificates_manager_upgrader:52("
+            "res),(OZO_SUCCEEDED(_result)) failed: result = 0x80000059 (Media error)Cannot get old storage"},
+        UpgradeFailure{
+            "NewStorage", "IPersistentStorage::GetStorage", 1,
+            "CertificatesManagerPersistentDataUpgrader::certificates_manager/certificates_manager_upgrader:55("
+            "newStore->GetStorage(ClsIdCertificatesManager, newStorage.Ref())),(OZO_SUCCEEDED(_result)) "
+            "failed: result = 0x80000059 (Media error)Cannot get new storage"},
+        UpgradeFailure{
+            "Copy", "IStorage::AppendNode", 0,
+            "CertificatesManagerPersistentDataUpgrader::certificates_manager/certificates_manager_upgrader:57("
+            "ozo::storage::Copy(oldStorage, newStorage)),(OZO_SUCCEEDED(_result)) failed: result = "
+            "0x80000059 (Media error)Cannot copy storage content"}),
     [](const testing::TestParamInfo<UpgradeFailure>& info) { return info.param.name; });
 
 TEST_F(UpgraderTest, AnswersItsInterfacesAndKeepsTheDefaults) {
@@ -192,8 +195,9 @@ TEST(UpgraderCreation, WithoutTracerFailsAndLeavesTheModuleUnloadable) {
             results::InterfaceNotSupported);
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(ozoCanUnloadModule(), 0);
-  EXPECT_EQ(ozoCreateObject(app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, nullptr, &object),
-            results::InvalidArgument);
+  EXPECT_EQ(
+      ozoCreateObject(app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, nullptr, &object),
+      results::InvalidArgument);
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
     ozo::string8_t json;
     ASSERT_EQ(manager->QueryServerCertificate(1, json), 0);
     EXPECT_NE(json.view().find("CN=first"), std::string_view::npos);
-    ASSERT_EQ(manager->SetServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("second")}, test::User()), 0);
+    ASSERT_EQ(manager->SetServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("second")}, test::User()),
+              0);
     ASSERT_EQ(manager->SetServerCertificate(3, ivo::ServerCertificate{test::ValidServerPem("third")}, test::User()), 0);
     ASSERT_EQ(manager->RemoveServerCertificate(3, test::User()), 0);
     std::vector<std::uint32_t> types;

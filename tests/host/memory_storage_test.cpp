@@ -11,9 +11,7 @@ using ozo::types::variant_t;
 
 class MemoryStorageTest : public testing::Test {
  protected:
-  MemoryStorageTest() {
-    EXPECT_EQ(m_store->CreateStorage(0x27F2BC0F, m_root.Ref()), 0);
-  }
+  MemoryStorageTest() { EXPECT_EQ(m_store->CreateStorage(0x27F2BC0F, m_root.Ref()), 0); }
 
   // A name through the two-call protocol.
   static std::string NameOf(ozo::IStorage* node, std::uint32_t index) {
@@ -67,8 +65,8 @@ TEST_F(MemoryStorageTest, AppendReplacesAChildOfTheSameNameByDefault) {
 }
 
 TEST(MemoryStorage, AppendAddsASecondChildOfTheSameNameWhenAskedAndRemoveTakesTheFirst) {
-  auto store = host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>(),
-                                                          host::DuplicateNames::Append);
+  auto store =
+      host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>(), host::DuplicateNames::Append);
   ref_ptr<ozo::IStorage> root;
   ASSERT_EQ(store->CreateStorage(1, root.Ref()), 0);
   ref_ptr<ozo::IStorage> first, second, got;

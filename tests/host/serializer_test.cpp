@@ -86,8 +86,7 @@ TEST(AnyStruct, DestroysAndFreesWhatItOwnsOnly) {
   ivo::ServerCertificate source{ozo::blob_t("abc", 3)};
   const ozo::StructDescriptor* descriptor = host::ServerCertificateDescriptor();
   {
-    ozo::any_struct_t owned(descriptor->operations->create(&host.allocator(), &source), descriptor,
-                            &host.allocator());
+    ozo::any_struct_t owned(descriptor->operations->create(&host.allocator(), &source), descriptor, &host.allocator());
     EXPECT_EQ(host.allocator().liveBlocks(), 1u);
     owned.reset();
     EXPECT_FALSE(owned.IsValid());

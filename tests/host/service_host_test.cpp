@@ -64,8 +64,8 @@ TEST(ServiceHost, StorageMutexRecordsKindsAndNesting) {
   mutex.unlock_shared();
   mutex.lock();
   mutex.unlock();
-  EXPECT_EQ(mutex.acquisitions(),
-            (std::vector<host::StorageMutex::Kind>{host::StorageMutex::Kind::Shared, host::StorageMutex::Kind::Exclusive}));
+  EXPECT_EQ(mutex.acquisitions(), (std::vector<host::StorageMutex::Kind>{host::StorageMutex::Kind::Shared,
+                                                                         host::StorageMutex::Kind::Exclusive}));
   EXPECT_EQ(mutex.nestedAcquisitions(), 0u);
   mutex.lock_shared();
   std::thread other([&] {

@@ -6,11 +6,11 @@
 
 #include "host/record_descriptors.h"
 #include "host/service_host.h"
-#include "tests/support/trace_capture.h"
 #include "ivo/certificate_records.h"
 #include "ivo_common/tools_03.h"
 #include "ozo/error_handling/exception.h"
 #include "ozo/object/module_count.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 
@@ -86,13 +86,15 @@ INSTANTIATE_TEST_SUITE_P(
         ForwardCase{"GetNodesCount", [](ozo::IStorage& s) { return s.GetNodesCount(g_size); },
                     "virtual result_t ivo::SynchronizedStorage::GetNodesCount(uint32_t&)", Kind::Shared},
         ForwardCase{"GetNodeName", [](ozo::IStorage& s) { return s.GetNodeName(0, nullptr, g_size); },
-                    "virtual result_t ivo::SynchronizedStorage::GetNodeName(uint32_t, str8_t, uint32_t&)", Kind::Shared},
+                    "virtual result_t ivo::SynchronizedStorage::GetNodeName(uint32_t, str8_t, uint32_t&)",
+                    Kind::Shared},
         ForwardCase{"GetNodeByIndex", [](ozo::IStorage& s) { return ReleaseChild(s.GetNode(0u, &g_child)); },
                     "virtual result_t ivo::SynchronizedStorage::GetNode(uint32_t, ozo::IStorage**)", Kind::Shared},
         ForwardCase{"GetValuesCount", [](ozo::IStorage& s) { return s.GetValuesCount(g_size); },
                     "virtual result_t ivo::SynchronizedStorage::GetValuesCount(uint32_t&)", Kind::Shared},
         ForwardCase{"GetValueName", [](ozo::IStorage& s) { return s.GetValueName(0, nullptr, g_size); },
-                    "virtual result_t ivo::SynchronizedStorage::GetValueName(uint32_t, str8_t, uint32_t&)", Kind::Shared},
+                    "virtual result_t ivo::SynchronizedStorage::GetValueName(uint32_t, str8_t, uint32_t&)",
+                    Kind::Shared},
         ForwardCase{"SetValue", [](ozo::IStorage& s) { return s.SetValue("v", variant_t::FromUInt32(2), nullptr); },
                     "virtual result_t ivo::SynchronizedStorage::SetValue(cstr8_t, const ozo::types::variant_t&, "
                     "ozo::IStoredValueFormatter*)",
@@ -145,7 +147,8 @@ struct TypedAppendFailure {
   const char* message;
 };
 
-class TypedAppendFailureTest : public SynchronizedStorageTest, public testing::WithParamInterface<TypedAppendFailure> {};
+class TypedAppendFailureTest : public SynchronizedStorageTest,
+                               public testing::WithParamInterface<TypedAppendFailure> {};
 
 TEST_P(TypedAppendFailureTest, IsTracedAndLeavesTheChildAsItWas) {
   auto value = Record();
@@ -197,14 +200,18 @@ TEST_F(SynchronizedStorageTest, TypedReadFailuresNameTheNodeOrIndex) {
   EXPECT_EQ(m_storage->GetNode(0u, value), results::NotFound);
   const auto errors = Errors();
   ASSERT_EQ(errors.size(), 4u);
-  EXPECT_EQ(errors[0], "ivo_common/synchronized_storage:184(m_storage->GetNode(name, node.Ref())),"
-                       "(OZO_SUCCEEDED(_result)) failed: result = 0x80010103 (Path not found)Cannot get node Siem");
-  EXPECT_EQ(errors[1], "ivo_common/synchronized_storage:169(m_storage->GetNode(idx, node.Ref())),"
-                       "(OZO_SUCCEEDED(_result)) failed: result = 0x8000005e (Out of range)Cannot get node with index 3");
-  EXPECT_EQ(errors[2], "ivo_common/synchronized_storage:187(m_serializer->Deserialize(value.Ref(), node, 0, nullptr)),"
-                       "(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)Cannot deserialize structEmpty");
-  EXPECT_EQ(errors[3], "ivo_common/synchronized_storage:172(m_serializer->Deserialize(value.Ref(), node, 0, nullptr)),"
-                       "(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)Cannot deserialize struct");
+  EXPECT_EQ(errors[0],
+            "ivo_common/synchronized_storage:184(m_storage->GetNode(name, node.Ref())),"
+            "(OZO_SUCCEEDED(_result)) failed: result = 0x80010103 (Path not found)Cannot get node Siem");
+  EXPECT_EQ(errors[1],
+            "ivo_common/synchronized_storage:169(m_storage->GetNode(idx, node.Ref())),"
+            "(OZO_SUCCEEDED(_result)) failed: result = 0x8000005e (Out of range)Cannot get node with index 3");
+  EXPECT_EQ(errors[2],
+            "ivo_common/synchronized_storage:187(m_serializer->Deserialize(value.Ref(), node, 0, nullptr)),"
+            "(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)Cannot deserialize structEmpty");
+  EXPECT_EQ(errors[3],
+            "ivo_common/synchronized_storage:172(m_serializer->Deserialize(value.Ref(), node, 0, nullptr)),"
+            "(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)Cannot deserialize struct");
 }
 
 TEST_F(SynchronizedStorageTest, RemoveAllNodesReportsAChildThatStays) {
@@ -267,10 +274,9 @@ TEST_P(SynchronizedStorageConstructionTest, MissingServiceIsAFailedCheckAndLeave
   EXPECT_EQ(ozo::detail::ModuleObjectCount().load(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SynchronizedStorageConstructionTest,
-                         testing::Values(ConstructionCase{host::Service::StorageMutex, 16,
-                                                          "Cannot get ivo::IStorageMutex interface"},
-                                         ConstructionCase{host::Service::Serializer, 18,
-                                                          "Cannot get ozo::IStorageSerializer2 interface"}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, SynchronizedStorageConstructionTest,
+    testing::Values(ConstructionCase{host::Service::StorageMutex, 16, "Cannot get ivo::IStorageMutex interface"},
+                    ConstructionCase{host::Service::Serializer, 18, "Cannot get ozo::IStorageSerializer2 interface"}));
 
 }  // namespace

@@ -1,8 +1,7 @@
-#include "ivo_tracing/tracing.h"
-
 #include <gtest/gtest.h>
 
 #include "host/service_host.h"
+#include "ivo_tracing/tracing.h"
 #include "ozo/error_handling/exception.h"
 #include "ozo/object/module_count.h"
 #include "ozo/trace/trace_stream.h"

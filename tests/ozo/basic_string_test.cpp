@@ -71,16 +71,17 @@ TEST_P(BasicStringLengthTest, OverflowNamesTheOperation) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, BasicStringLengthTest,
-    testing::Values(
-        LengthErrorCase{"Constructor", [](string8_t&) { string8_t("x", g_huge + 2); }, "ozo::basic_string_t constructor"},
-        LengthErrorCase{"ReserveExtra", [](string8_t& t) { t.reserve_extra(g_huge); },
-                        "ozo::basic_string_t::reserve_extra()"},
-        LengthErrorCase{"ResizeExtraAt", [](string8_t& t) { t.resize_extra_at(0, g_huge); },
-                        "ozo::basic_string_t::resize_extra_at"},
-        LengthErrorCase{"Append", [](string8_t& t) { t.append("x", g_huge); }, "ozo::basic_string_t::append()"}),
-    [](const testing::TestParamInfo<LengthErrorCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, BasicStringLengthTest,
+                         testing::Values(LengthErrorCase{"Constructor", [](string8_t&) { string8_t("x", g_huge + 2); },
+                                                         "ozo::basic_string_t constructor"},
+                                         LengthErrorCase{"ReserveExtra", [](string8_t& t) { t.reserve_extra(g_huge); },
+                                                         "ozo::basic_string_t::reserve_extra()"},
+                                         LengthErrorCase{"ResizeExtraAt",
+                                                         [](string8_t& t) { t.resize_extra_at(0, g_huge); },
+                                                         "ozo::basic_string_t::resize_extra_at"},
+                                         LengthErrorCase{"Append", [](string8_t& t) { t.append("x", g_huge); },
+                                                         "ozo::basic_string_t::append()"}),
+                         [](const testing::TestParamInfo<LengthErrorCase>& info) { return info.param.name; });
 
 TEST(BasicString, SecureClearZeroesEveryCharacterItCanHold) {
   string8_t text(std::string(40, 's').c_str());

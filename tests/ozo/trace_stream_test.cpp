@@ -50,17 +50,29 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"WidthInternalBase",
                    [](TraceStream& s) { s << internal << hex << showbase << setfill('0') << setw(6) << 0xabu; },
                    "0x00ab"},
-        FormatCase{"WidthOnText", [](TraceStream& s) { s << setw(4) << "ab" << "cd"; }, "  abcd"},
+        FormatCase{"WidthOnText",
+                   [](TraceStream& s) {
+                     s << setw(4) << "ab"
+                       << "cd";
+                   },
+                   "  abcd"},
         FormatCase{"NullText", [](TraceStream& s) { s << static_cast<const char*>(nullptr); }, "(null)"},
-        FormatCase{"Int64Min",
-                   [](TraceStream& s) { s << static_cast<std::int64_t>(INT64_MIN); }, "-9223372036854775808"},
+        FormatCase{"Int64Min", [](TraceStream& s) { s << static_cast<std::int64_t>(INT64_MIN); },
+                   "-9223372036854775808"},
         FormatCase{"ResultWithMessage",
-                   [](TraceStream& s) { s << ResultFormatter{ozo::results::NotFound, &ozo::GetResultMessage}; },
+                   [](TraceStream& s) {
+                     s << ResultFormatter{ozo::results::NotFound, &ozo::GetResultMessage};
+                   },
                    "0x8000004c (Not found)"},
-        FormatCase{"ResultZero", [](TraceStream& s) { s << ResultFormatter{0, &ozo::GetResultMessage}; },
+        FormatCase{"ResultZero",
+                   [](TraceStream& s) {
+                     s << ResultFormatter{0, &ozo::GetResultMessage};
+                   },
                    "0x00000000 (No error)"},
         FormatCase{"ResultUnknown",
-                   [](TraceStream& s) { s << ResultFormatter{ozo::results::Make(0x8001010A), &ozo::GetResultMessage}; },
+                   [](TraceStream& s) {
+                     s << ResultFormatter{ozo::results::Make(0x8001010A), &ozo::GetResultMessage};
+                   },
                    "0x8001010a (Unknown result code)"},
         FormatCase{"ResultWithoutMessage",
                    [](TraceStream& s) { s << setw(20) << ResultFormatter{ozo::results::NotFound}; }, "0x8000004c"},
@@ -83,7 +95,8 @@ TEST_F(TraceStreamTest, OpensDecimalWithSkipwsAndDefaults) {
 }
 
 TEST_F(TraceStreamTest, BooleanCheckRecordShape) {
-  TraceFailedBoolCheck(&m_host.tracer(), CheckLocation{"ivo_common/synchronized_storage", 145, "value.IsValid()", kBoolCondition},
+  TraceFailedBoolCheck(&m_host.tracer(),
+                       CheckLocation{"ivo_common/synchronized_storage", 145, "value.IsValid()", kBoolCondition},
                        "Cannot make any struct");
   ASSERT_EQ(m_host.tracer().lines().size(), 1u);
   EXPECT_EQ(m_host.tracer().lines()[0].level, 300u);

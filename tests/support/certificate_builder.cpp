@@ -96,7 +96,7 @@ ozo::blob_t MakePkcs12(const Pkcs12Spec& spec) {
   static const ivo::openssl::LibraryContext context;
   UniquePtr<X509> certificate = spec.withCertificate ? Build(spec.certificate) : nullptr;
   std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> cas(
-      sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); });
+      sk_X509_new_null(), [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); });
   for (int i = 0; i < spec.caCertificates; ++i) {
     CertificateSpec ca;
     ca.subject = {{"CN", "Test CA " + std::to_string(i)}};
@@ -107,8 +107,8 @@ ozo::blob_t MakePkcs12(const Pkcs12Spec& spec) {
   const int keyNid = legacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
   const int certNid = legacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
   UniquePtr<PKCS12> container(PKCS12_create_ex(spec.password.c_str(), "test", KeyOf(spec.certificate.key),
-                                               certificate.get(), cas.get(), keyNid, certNid, spec.iterations, -1,
-                                               0, context.get(), nullptr));
+                                               certificate.get(), cas.get(), keyNid, certNid, spec.iterations, -1, 0,
+                                               context.get(), nullptr));
   Check(container != nullptr, "PKCS12_create_ex");
   {
     ivo::openssl::ScopedDefaultContext scope(context);

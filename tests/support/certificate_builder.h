@@ -18,7 +18,7 @@ enum class KeyType { EcP256, Rsa2048 };
 
 struct CertificateSpec {
   Name subject = {{"CN", "Test Server"}, {"O", "Test Org"}};
-  std::optional<Name> issuer;  // the subject when absent (self-issued)
+  std::optional<Name> issuer;                  // the subject when absent (self-issued)
   std::vector<unsigned char> serial = {0x01};  // big-endian magnitude
   bool negativeSerial = false;
   // GeneralizedTime text "YYYYMMDDHHMMSSZ"; years 1950 to 2049 are written as

@@ -1,11 +1,12 @@
 #include "tests/support/openssl_cli.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <regex>
-#include <unistd.h>
 
 namespace test {
 namespace {
@@ -64,10 +65,10 @@ std::string Continued(const std::string& text, const std::string& label) {
 
 OpensslView Describe(const std::string& inputCommand) {
   OpensslView view;
-  const std::string text = RunCommand(inputCommand + " | openssl x509 -noout -text -nameopt compat -serial "
-                                                     "-dateopt iso_8601 -startdate -enddate -fingerprint -sha1 2>/dev/null");
-  const std::string sha256 =
-      RunCommand(inputCommand + " | openssl x509 -noout -fingerprint -sha256 2>/dev/null");
+  const std::string text = RunCommand(inputCommand +
+                                      " | openssl x509 -noout -text -nameopt compat -serial "
+                                      "-dateopt iso_8601 -startdate -enddate -fingerprint -sha1 2>/dev/null");
+  const std::string sha256 = RunCommand(inputCommand + " | openssl x509 -noout -fingerprint -sha256 2>/dev/null");
   view.ok = text.find("Certificate:") != std::string::npos;
   view.subject = After(text, "        Subject: ");
   view.issuer = After(text, "        Issuer: ");

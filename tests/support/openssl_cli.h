@@ -10,13 +10,13 @@ namespace test {
 std::string RunCommand(const std::string& command);
 
 struct OpensslView {
-  bool ok = false;          // openssl could read a certificate
-  std::string subject;      // X509_NAME_print form (-text -nameopt compat)
+  bool ok = false;      // openssl could read a certificate
+  std::string subject;  // X509_NAME_print form (-text -nameopt compat)
   std::string issuer;
-  std::string serialHex;    // magnitude in upper-case hex, two digits per byte, spaced
-  std::string notBefore;    // "YYYY-MM-DDTHH:MM:SSZ"
+  std::string serialHex;  // magnitude in upper-case hex, two digits per byte, spaced
+  std::string notBefore;  // "YYYY-MM-DDTHH:MM:SSZ"
   std::string notAfter;
-  std::string sha1;         // "AA BB ..."
+  std::string sha1;  // "AA BB ..."
   std::string sha256;
 };
 

@@ -141,7 +141,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BadInput{"MissingFile", {"set-server", "edr", "{DIR}/missing.der"}, 3, "cannot read"},
         BadInput{"NotACertificate", {"set-server", "edr", "{DIR}/text.txt"}, 2, "0x80000151"},
-        BadInput{"WrongPassword", {"set-client", "edr", "{DIR}/client.p12", "--password-file", "{DIR}/wrong-password"}, 2,
+        BadInput{"WrongPassword",
+                 {"set-client", "edr", "{DIR}/client.p12", "--password-file", "{DIR}/wrong-password"},
+                 2,
                  "0x80000151"},
         BadInput{"NoPasswordWithoutTerminal", {"set-client", "edr", "{DIR}/client.p12"}, 3, "no password given"},
         BadInput{"UnknownType", {"set-server", "web", "{DIR}/edr.der"}, 3, "unknown certificate type 'web'"},

@@ -64,7 +64,8 @@ std::string Where(const Invocation& invocation) {
 }
 
 // Runs `body` with the manager of a session; commits when `body` succeeds.
-int WithManager(const Invocation& invocation, bool writes, const std::function<int(Session&, ivo::ICertificatesManager&)>& body) {
+int WithManager(const Invocation& invocation, bool writes,
+                const std::function<int(Session&, ivo::ICertificatesManager&)>& body) {
   Session session(invocation.options, writes);
   Manager manager;
   const result_t created = session.CreateManager(manager);
@@ -171,9 +172,9 @@ int Query(const Invocation& invocation, bool client) {
     const result_t result =
         client ? manager.QueryClientCertificate(type, json) : manager.QueryServerCertificate(type, json);
     if (result == results::NoError) std::cout << json.c_str();
-    return Report(invocation, result, "",
-                  std::string("no ") + (client ? "client" : "server") + " certificate of " + TypeKeyword(type) +
-                      " is stored");
+    return Report(
+        invocation, result, "",
+        std::string("no ") + (client ? "client" : "server") + " certificate of " + TypeKeyword(type) + " is stored");
   });
 }
 
@@ -211,8 +212,8 @@ int List(const Invocation& invocation) {
             client ? manager.QueryClientCertificate(type, document) : manager.QueryServerCertificate(type, document);
         if (result == results::False) continue;
         const char* kind = client ? "client" : "server";
-        json << (json.tellp() > 0 ? "," : "") << "{\"type\":" << JsonString(TypeKeyword(type)) << ",\"kind\":\""
-             << kind << "\"";
+        json << (json.tellp() > 0 ? "," : "") << "{\"type\":" << JsonString(TypeKeyword(type)) << ",\"kind\":\"" << kind
+             << "\"";
         if (result != results::NoError) {
           const std::string problem = "cannot be decoded: " + DescribeResult(result);
           json << ",\"error\":" << JsonString(problem) << "}";
@@ -268,7 +269,8 @@ int Events(const Invocation& invocation) {
                 << ",\"severity\":" << e.severity << ",\"initiator\":" << JsonString(InitiatorText(e.initiator))
                 << ",\"time\":" << JsonString(IsoFromSeconds(e.time)) << ",\"fields\":{";
       for (std::size_t f = 0; f < e.fields.size(); ++f)
-        std::cout << (f ? "," : "") << JsonString(FieldName(e.fields[f].name)) << ":" << JsonString(FieldText(e.fields[f]));
+        std::cout << (f ? "," : "") << JsonString(FieldName(e.fields[f].name)) << ":"
+                  << JsonString(FieldText(e.fields[f]));
       std::cout << "}}";
     }
     std::cout << "]\n";
@@ -323,10 +325,12 @@ int Upgrade(const Invocation& invocation) {
   ozo::ref_ptr<app_core::facade::upgrade::IPersistentDataUpgrader> upgrader;
   const result_t created = session.component().Create(
       app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, session.host(), upgrader);
-  if (ozo::Failed(created)) throw Failure(kExitFailed, "cannot create the upgrader: " + DescribeResult(created), created);
+  if (ozo::Failed(created))
+    throw Failure(kExitFailed, "cannot create the upgrader: " + DescribeResult(created), created);
   const result_t result = upgrader->Upgrade(old.get(), &session.store());
   upgrader.Reset();
-  const int status = Report(invocation, result, "certificates copied from " + from, "the old store has no certificates");
+  const int status =
+      Report(invocation, result, "certificates copied from " + from, "the old store has no certificates");
   session.Finish(true);
   return status;
 }
@@ -369,9 +373,11 @@ int Inspect(const Invocation& invocation) {
   bool outside = false;
   for (const auto& event : host.events().events()) outside |= event.eventType == ivo::CertificateExpiredEvent;
   ozo::string8_t document;
-  const result_t result = client ? manager->QueryClientCertificate(1, document) : manager->QueryServerCertificate(1, document);
+  const result_t result =
+      client ? manager->QueryClientCertificate(1, document) : manager->QueryServerCertificate(1, document);
   manager.Reset();
-  if (result != results::NoError) return Report(invocation, result == results::False ? results::UnspecifiedError : result, "", "");
+  if (result != results::NoError)
+    return Report(invocation, result == results::False ? results::UnspecifiedError : result, "", "");
   if (invocation.options.json) {
     std::string text = document.c_str();
     while (!text.empty() && text.back() == '\n') text.pop_back();

@@ -13,7 +13,7 @@ namespace certctl {
 struct Invocation {
   Options options;
   std::string command;
-  std::vector<std::string> arguments;        // positional, after the command
+  std::vector<std::string> arguments;         // positional, after the command
   std::map<std::string, std::string> values;  // --name VALUE
   std::set<std::string> switches;             // --name
 

@@ -10,10 +10,10 @@ namespace certctl {
 
 // Exit statuses: the operation's "No error" and "False", then failures.
 constexpr int kExitOk = 0;
-constexpr int kExitFalse = 1;      // nothing to do
-constexpr int kExitFailed = 2;     // the component refused or failed
-constexpr int kExitUsage = 3;      // bad command line or input file
-constexpr int kExitStore = 4;      // the store or the library cannot be used
+constexpr int kExitFalse = 1;   // nothing to do
+constexpr int kExitFailed = 2;  // the component refused or failed
+constexpr int kExitUsage = 3;   // bad command line or input file
+constexpr int kExitStore = 4;   // the store or the library cannot be used
 
 class Failure : public std::runtime_error {
  public:

@@ -33,9 +33,7 @@ ivo::CertificateType ParseType(const std::string& text) {
   throw Failure(kExitUsage, "unknown certificate type '" + text + "' (use edr, sandbox, ndr, siem or 1-4)");
 }
 
-const char* TypeKeyword(ivo::CertificateType type) {
-  return type >= 1 && type <= 4 ? kKeywords[type - 1] : "?";
-}
+const char* TypeKeyword(ivo::CertificateType type) { return type >= 1 && type <= 4 ? kKeywords[type - 1] : "?"; }
 
 ozo::blob_t ReadFileBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -68,8 +66,7 @@ ozo::string8_t ReadPassword(const PasswordSource& source, const char* prompt) {
     return ozo::string8_t(value);
   }
   const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0)
-    throw Failure(kExitUsage, "no password given: use --password-file FILE or --password-env VARIABLE");
+  if (tty < 0) throw Failure(kExitUsage, "no password given: use --password-file FILE or --password-env VARIABLE");
   termios saved{};
   const bool terminal = ::tcgetattr(tty, &saved) == 0;
   if (terminal) {

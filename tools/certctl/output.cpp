@@ -36,14 +36,22 @@ std::string EventName(std::uint32_t eventType) {
   };
   static constexpr Name kNames[] = {
       {146, "CertificateExpired"},
-      {155, "ZepaEdrServerCertificateAdded"},  {156, "ZepaEdrServerCertificateRemoved"},
-      {157, "ZepaEdrClientCertificateAdded"},  {158, "ZepaEdrClientCertificateRemoved"},
-      {207, "SandboxServerCertificateAdded"},  {208, "SandboxServerCertificateRemoved"},
-      {205, "SandboxClientCertificateAdded"},  {206, "SandboxClientCertificateRemoved"},
-      {223, "ZepaNdrServerCertificateAdded"},  {224, "ZepaNdrServerCertificateRemoved"},
-      {225, "ZepaNdrClientCertificateAdded"},  {226, "ZepaNdrClientCertificateRemoved"},
-      {232, "MiruServerCertificateAdded"},     {233, "MiruServerCertificateRemoved"},
-      {230, "MiruClientCertificateAdded"},     {231, "MiruClientCertificateRemoved"},
+      {155, "ZepaEdrServerCertificateAdded"},
+      {156, "ZepaEdrServerCertificateRemoved"},
+      {157, "ZepaEdrClientCertificateAdded"},
+      {158, "ZepaEdrClientCertificateRemoved"},
+      {207, "SandboxServerCertificateAdded"},
+      {208, "SandboxServerCertificateRemoved"},
+      {205, "SandboxClientCertificateAdded"},
+      {206, "SandboxClientCertificateRemoved"},
+      {223, "ZepaNdrServerCertificateAdded"},
+      {224, "ZepaNdrServerCertificateRemoved"},
+      {225, "ZepaNdrClientCertificateAdded"},
+      {226, "ZepaNdrClientCertificateRemoved"},
+      {232, "MiruServerCertificateAdded"},
+      {233, "MiruServerCertificateRemoved"},
+      {230, "MiruClientCertificateAdded"},
+      {231, "MiruClientCertificateRemoved"},
   };
   for (const Name& name : kNames)
     if (name.type == eventType) return name.name;

@@ -24,8 +24,7 @@ void RouteTrace(host::Tracer& tracer, std::uint32_t level, std::FILE* log) {
   tracer.SetSink([log](std::uint32_t recordLevel, const std::string& text) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char stamp[32];
@@ -52,7 +51,8 @@ Session::Session(const Options& options, bool writes) {
   hostOptions.traceThreshold = 0;
   if (writes) {
     result = m_store->BeginWork();
-    if (ozo::Failed(result)) throw Failure(kExitStore, "the store is busy or read-only: " + m_store->LastError(), result);
+    if (ozo::Failed(result))
+      throw Failure(kExitStore, "the store is busy or read-only: " + m_store->LastError(), result);
     m_open = true;
   }
   try {

@@ -43,9 +43,9 @@ class OpenSslError : public std::runtime_error {
 
 // Throws `exception` as a boost::exception carrying the throwing function and
 // source file (the caller's, hence a macro).
-#define CM_THROW_WITH_INFO(exception)                                                      \
-  throw boost::enable_error_info(exception) << boost::throw_function(BOOST_CURRENT_FUNCTION) \
-                                            << boost::throw_file(__FILE__)
+#define CM_THROW_WITH_INFO(exception)       \
+  throw boost::enable_error_info(exception) \
+      << boost::throw_function(BOOST_CURRENT_FUNCTION) << boost::throw_file(__FILE__)
 #define CM_THROW_OPENSSL(message) CM_THROW_WITH_INFO(OpenSslError(message))
 
 std::string ToString(const X509_NAME* name) {

@@ -24,10 +24,10 @@ class LibraryContext;
 // The description of one X.509 certificate. Never stored: whenever the
 // fields are needed, the stored bytes are parsed again.
 struct Certificate {
-  std::string subject;                    // X509_NAME_print, indent 0
-  std::string issuer;                     // same form
+  std::string subject;                      // X509_NAME_print, indent 0
+  std::string issuer;                       // same form
   std::vector<unsigned char> serialNumber;  // content octets, sign dropped
-  std::tm notBefore{};                    // UTC, as ASN1_TIME_to_tm fills it
+  std::tm notBefore{};                      // UTC, as ASN1_TIME_to_tm fills it
   std::tm notAfter{};
   std::vector<unsigned char> sha1;    // 20 bytes
   std::vector<unsigned char> sha256;  // 32 bytes

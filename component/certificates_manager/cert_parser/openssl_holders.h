@@ -16,9 +16,9 @@ namespace ivo::openssl {
 template <class T>
 struct Deleter;
 
-#define CM_OPENSSL_DELETER(Type, Free)                    \
-  template <>                                             \
-  struct Deleter<Type> {                                  \
+#define CM_OPENSSL_DELETER(Type, Free)                   \
+  template <>                                            \
+  struct Deleter<Type> {                                 \
     void operator()(Type* p) const noexcept { Free(p); } \
   }
 

@@ -149,7 +149,8 @@ std::string ReadBuildId(std::uintptr_t base, std::size_t size) noexcept {
   std::uintptr_t bias = base;
   for (unsigned i = 0; i < header->e_phnum; ++i) {
     if (segments[i].p_type == PT_LOAD) {
-      bias = base - (segments[i].p_vaddr & ~static_cast<std::uintptr_t>(segments[i].p_align ? segments[i].p_align - 1 : 0));
+      bias = base -
+             (segments[i].p_vaddr & ~static_cast<std::uintptr_t>(segments[i].p_align ? segments[i].p_align - 1 : 0));
       break;
     }
   }
@@ -163,8 +164,7 @@ std::string ReadBuildId(std::uintptr_t base, std::size_t size) noexcept {
     const std::uintptr_t name = note + sizeof(Elf64_Nhdr);
     const std::uintptr_t descriptor = name + ((noteHeader->n_namesz + 3u) & ~3u);
     if (noteHeader->n_type != NT_GNU_BUILD_ID || noteHeader->n_namesz != 4 || !inside(name, 4) ||
-        std::memcmp(reinterpret_cast<const void*>(name), "GNU", 4) != 0 ||
-        !inside(descriptor, noteHeader->n_descsz))
+        std::memcmp(reinterpret_cast<const void*>(name), "GNU", 4) != 0 || !inside(descriptor, noteHeader->n_descsz))
       continue;
     static constexpr char kHex[] = "0123456789abcdef";
     std::string id;
@@ -204,8 +204,6 @@ void Capture(ExceptionData& data) {
   data.modules = std::move(modules);
 }
 
-void SetProcessMapsPathForTesting(const char* path) noexcept {
-  g_mapsPath = path ? path : "/proc/self/maps";
-}
+void SetProcessMapsPathForTesting(const char* path) noexcept { g_mapsPath = path ? path : "/proc/self/maps"; }
 
 }  // namespace ozo::callstack

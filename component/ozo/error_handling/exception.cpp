@@ -22,16 +22,18 @@ void AppendPropertyValue(std::string& out, const ExceptionProperty& p) {
   switch (p.kind) {
     case PropertyKind::Int32:
     case PropertyKind::UInt32:
-      AppendHex(out, static_cast<std::uint32_t>(std::holds_alternative<std::int64_t>(p.value)
-                                                    ? static_cast<std::uint64_t>(std::get<std::int64_t>(p.value))
-                                                    : std::get<std::uint64_t>(p.value)),
+      AppendHex(out,
+                static_cast<std::uint32_t>(std::holds_alternative<std::int64_t>(p.value)
+                                               ? static_cast<std::uint64_t>(std::get<std::int64_t>(p.value))
+                                               : std::get<std::uint64_t>(p.value)),
                 8);
       return;
     case PropertyKind::Int64:
     case PropertyKind::UInt64:
       AppendHex(out,
-                std::holds_alternative<std::int64_t>(p.value) ? static_cast<std::uint64_t>(std::get<std::int64_t>(p.value))
-                                                              : std::get<std::uint64_t>(p.value),
+                std::holds_alternative<std::int64_t>(p.value)
+                    ? static_cast<std::uint64_t>(std::get<std::int64_t>(p.value))
+                    : std::get<std::uint64_t>(p.value),
                 16);
       return;
     case PropertyKind::Text:
@@ -130,8 +132,7 @@ const ExceptionProperty* exception::FindProperty(std::string_view name) const no
   return nullptr;
 }
 
-ResultCodeException::ResultCodeException(const char* file, std::int32_t line, result_t code,
-                                         std::u16string message)
+ResultCodeException::ResultCodeException(const char* file, std::int32_t line, result_t code, std::u16string message)
     : ExceptionBase(file, line, text::Utf16ToUtf8(message), std::move(message)) {
   SetInt32(property::Result, code);
 }

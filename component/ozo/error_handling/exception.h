@@ -51,7 +51,7 @@ struct ModuleInfo {
 struct ExceptionData {
   std::atomic<std::uint32_t> references{1};
   std::string description;
-  std::string whatText;  // built on the first what()
+  std::string whatText;                   // built on the first what()
   std::vector<std::uintptr_t> callStack;  // innermost first
   std::vector<ModuleInfo> modules;        // ascending base address
   std::vector<ExceptionProperty> properties;
@@ -72,8 +72,7 @@ class exception : public std::exception {
   struct NoData {};
 
   // Raises std::bad_alloc when the shared data cannot be made.
-  exception(const char* file, std::int32_t line, std::string_view description,
-            CallStack stack = CallStack::Skip);
+  exception(const char* file, std::int32_t line, std::string_view description, CallStack stack = CallStack::Skip);
   // An exception without data: what() is "Unknown exception".
   exception(const char* file, std::int32_t line, NoData) noexcept : m_file(file), m_line(line) {}
   exception(const exception& other) noexcept;
@@ -92,8 +91,12 @@ class exception : public std::exception {
   // 31 bytes raise std::bad_alloc.
   void SetProperty(std::string_view name, PropertyKind kind,
                    std::variant<std::string, std::u16string, std::int64_t, std::uint64_t> value);
-  void SetInt32(std::string_view name, std::int32_t value) { SetProperty(name, PropertyKind::Int32, std::int64_t{value}); }
-  void SetUInt32(std::string_view name, std::uint32_t value) { SetProperty(name, PropertyKind::UInt32, std::uint64_t{value}); }
+  void SetInt32(std::string_view name, std::int32_t value) {
+    SetProperty(name, PropertyKind::Int32, std::int64_t{value});
+  }
+  void SetUInt32(std::string_view name, std::uint32_t value) {
+    SetProperty(name, PropertyKind::UInt32, std::uint64_t{value});
+  }
   void SetText(std::string_view name, std::string value) { SetProperty(name, PropertyKind::Text, std::move(value)); }
   // The property of that exact name, or null.
   const ExceptionProperty* FindProperty(std::string_view name) const noexcept;

@@ -67,8 +67,8 @@ result_t Copy(IStorage* source, IStorage* destination, AppendChildFn appendChild
     result = source->GetValue(index, value, nullptr);
     if (Failed(result)) return result;
     std::string name;
-    result = ReadName([&](char* buffer, std::uint32_t& size) { return source->GetValueName(index, buffer, size); },
-                      name);
+    result =
+        ReadName([&](char* buffer, std::uint32_t& size) { return source->GetValueName(index, buffer, size); }, name);
     if (Failed(result)) return result;
     std::uint32_t numeric = 0;
     if (checkNumericNames && Failed(result = CheckNumericName(name, total, numeric))) return result;

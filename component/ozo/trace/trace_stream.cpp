@@ -119,8 +119,7 @@ TraceStream& TraceStream::WriteSigned(std::int64_t value, std::size_t bytes) noe
     return WriteUnsigned(static_cast<std::uint64_t>(value) & mask);
   }
   char buffer[24];
-  const std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   WritePiece(value < 0 ? "-" : "", FormatDigits(magnitude, 10, buffer));
   return *this;
 }
@@ -151,8 +150,8 @@ TraceStream& TraceStream::operator<<(const ResultFormatter& result) noexcept {
 }
 
 TraceStream& TraceStream::operator<<(const CheckLocation& location) noexcept {
-  return *this << location.file << ":" << location.line << "(" << location.expression << "),("
-               << location.condition << ") failed: ";
+  return *this << location.file << ":" << location.line << "(" << location.expression << "),(" << location.condition
+               << ") failed: ";
 }
 
 }  // namespace ozo::trace

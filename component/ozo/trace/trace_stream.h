@@ -103,9 +103,9 @@ class TraceStream {
   TraceStream& operator<<(const char* text) noexcept;  // null writes "(null)"
   TraceStream& operator<<(std::string_view text) noexcept;
   TraceStream& operator<<(char c) noexcept;
-  template <class Int, std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, char> &&
-                                            !std::is_same_v<Int, bool>,
-                                        int> = 0>
+  template <
+      class Int,
+      std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, char> && !std::is_same_v<Int, bool>, int> = 0>
   TraceStream& operator<<(Int value) noexcept {
     if constexpr (std::is_signed_v<Int>)
       return WriteSigned(static_cast<std::int64_t>(value), sizeof(Int));
@@ -159,8 +159,7 @@ void Trace(ITracer* tracer, std::uint32_t level, const Pieces&... pieces) noexce
 template <class... Message>
 void TraceFailedCheck(ITracer* tracer, const CheckLocation& location, result_t result,
                       const Message&... message) noexcept {
-  Trace(tracer, trace_level::Error, location, "result = ", ResultFormatter{result, &GetResultMessage},
-        message...);
+  Trace(tracer, trace_level::Error, location, "result = ", ResultFormatter{result, &GetResultMessage}, message...);
 }
 
 // Failed boolean check at level 300: the location, "result = false", then the

@@ -9,8 +9,8 @@ const StructDescriptor* GetStructDescriptor(IServiceLocator* locator, std::uint3
   {
     ref_ptr<IMetaInfoProvider> primary;
     const StructDescriptor* descriptor = nullptr;
-    if (Succeeded(GetInterface(locator, primary)) &&
-        Succeeded(primary->GetStructDescriptor(typeId, &descriptor)) && descriptor)
+    if (Succeeded(GetInterface(locator, primary)) && Succeeded(primary->GetStructDescriptor(typeId, &descriptor)) &&
+        descriptor)
       return descriptor;
   }
   ref_ptr<IMetaInfoProvider2> secondary;

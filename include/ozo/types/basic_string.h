@@ -34,10 +34,8 @@ class basic_string_t {
     m_inline[0] = Ch();
     if (m_allocator) m_allocator->AddRef();
   }
-  basic_string_t(const Ch* text, IAllocator* allocator = nullptr)
-      : basic_string_t(text, Length(text), allocator) {}
-  basic_string_t(const Ch* text, size_type length, IAllocator* allocator = nullptr)
-      : basic_string_t(allocator) {
+  basic_string_t(const Ch* text, IAllocator* allocator = nullptr) : basic_string_t(text, Length(text), allocator) {}
+  basic_string_t(const Ch* text, size_type length, IAllocator* allocator = nullptr) : basic_string_t(allocator) {
     if (length > max_size()) {
       ReleaseAllocator();
       throw std::length_error("ozo::basic_string_t constructor");
@@ -51,11 +49,8 @@ class basic_string_t {
   }
   explicit basic_string_t(view_type text, IAllocator* allocator = nullptr)
       : basic_string_t(text.data(), text.size(), allocator) {}
-  basic_string_t(const basic_string_t& other)
-      : basic_string_t(other.data(), other.size(), other.m_allocator) {}
-  basic_string_t(basic_string_t&& other) noexcept : basic_string_t(other.m_allocator) {
-    swap(other);
-  }
+  basic_string_t(const basic_string_t& other) : basic_string_t(other.data(), other.size(), other.m_allocator) {}
+  basic_string_t(basic_string_t&& other) noexcept : basic_string_t(other.m_allocator) { swap(other); }
   ~basic_string_t() {
     FreeHeap();
     ReleaseAllocator();
@@ -146,18 +141,12 @@ class basic_string_t {
   basic_string_t& operator+=(view_type text) { return append(text); }
   basic_string_t& operator+=(Ch c) { return append(&c, 1); }
 
-  friend bool operator==(const basic_string_t& a, const basic_string_t& b) noexcept {
-    return a.view() == b.view();
-  }
-  friend bool operator!=(const basic_string_t& a, const basic_string_t& b) noexcept {
-    return !(a == b);
-  }
+  friend bool operator==(const basic_string_t& a, const basic_string_t& b) noexcept { return a.view() == b.view(); }
+  friend bool operator!=(const basic_string_t& a, const basic_string_t& b) noexcept { return !(a == b); }
   friend bool operator==(const basic_string_t& a, view_type b) noexcept { return a.view() == b; }
 
  private:
-  static size_type Length(const Ch* text) noexcept {
-    return text ? std::char_traits<Ch>::length(text) : 0;
-  }
+  static size_type Length(const Ch* text) noexcept { return text ? std::char_traits<Ch>::length(text) : 0; }
   void Assign(const Ch* text, size_type length) {
     if (length > max_size()) throw std::length_error("ozo::basic_string_t::append()");
     Grow(length);

@@ -80,8 +80,8 @@ class variant_t {
   }
 
   friend bool operator==(const variant_t& a, const variant_t& b) noexcept {
-    return a.m_tag == b.m_tag && a.m_scalar == b.m_scalar && a.m_text == b.m_text &&
-           a.m_wideText == b.m_wideText && a.m_blob == b.m_blob;
+    return a.m_tag == b.m_tag && a.m_scalar == b.m_scalar && a.m_text == b.m_text && a.m_wideText == b.m_wideText &&
+           a.m_blob == b.m_blob;
   }
   friend bool operator!=(const variant_t& a, const variant_t& b) noexcept { return !(a == b); }
 
