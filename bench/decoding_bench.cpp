@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include "bench/openssl_floor.h"
 #include "bench/ratio_reporter.h"
 #include "certificates_manager/cert_parser/cert_parser.h"
 #include "certificates_manager/cert_parser/openssl_holders.h"
@@ -13,27 +14,18 @@ namespace {
 
 using ivo::openssl::UniquePtr;
 
-test::CertificateSpec RsaSpec() {
-  test::CertificateSpec spec;
-  spec.key = test::KeyType::Rsa2048;
-  spec.subject = {{"C", "US"}, {"O", "Example Corp"}, {"CN", "server.example.com"}};
-  spec.issuer = test::Name{{"C", "US"}, {"O", "Example Corp"}, {"CN", "Example Issuing CA"}};
-  spec.serial = {0x4A, 0x3F, 0x11, 0x09, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0x10, 0x20, 0x30, 0x40};
-  return spec;
-}
-
 const ozo::blob_t& Der() {
-  static const ozo::blob_t der = test::MakeDer(RsaSpec());
+  static const ozo::blob_t der = test::MakeDer(bench::RsaSpec("server.example.com"));
   return der;
 }
 const ozo::blob_t& Pem() {
-  static const ozo::blob_t pem = test::MakePem(RsaSpec());
+  static const ozo::blob_t pem = test::MakePem(bench::RsaSpec("server.example.com"));
   return pem;
 }
 const ozo::blob_t& Container(test::Pkcs12Encryption encryption) {
   auto make = [](test::Pkcs12Encryption e) {
     test::Pkcs12Spec spec;
-    spec.certificate = RsaSpec();
+    spec.certificate = bench::RsaSpec("server.example.com");
     spec.encryption = e;
     spec.iterations = 2048;
     return test::MakePkcs12(spec);
@@ -43,44 +35,14 @@ const ozo::blob_t& Container(test::Pkcs12Encryption encryption) {
   return encryption == test::Pkcs12Encryption::Modern ? modern : legacy;
 }
 
-std::size_t PrintName(const X509_NAME* name) {
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-  X509_NAME_print(bio.get(), name, 0);
-  BUF_MEM* buffer = nullptr;
-  BIO_ctrl(bio.get(), BIO_C_GET_BUF_MEM_PTR, 0, &buffer);
-  return buffer->length;
-}
-
 // The floor: decoding, both names printed, both digests, both times.
 void Floor(benchmark::State& state) {
-  for (auto _ : state) {
-    const unsigned char* bytes = Der().data();
-    UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(Der().size())));
-    benchmark::DoNotOptimize(PrintName(X509_get_subject_name(certificate.get())));
-    benchmark::DoNotOptimize(PrintName(X509_get_issuer_name(certificate.get())));
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    X509_digest(certificate.get(), EVP_sha1(), digest, &length);
-    X509_digest(certificate.get(), EVP_sha256(), digest, &length);
-    std::tm time{};
-    ASN1_TIME_to_tm(X509_get0_notBefore(certificate.get()), &time);
-    ASN1_TIME_to_tm(X509_get0_notAfter(certificate.get()), &time);
-    benchmark::DoNotOptimize(time);
-  }
+  for (auto _ : state) bench::DecodeAndExtract(Der());
 }
 BENCHMARK(Floor);
 
 void Pkcs12ParseFloor(benchmark::State& state) {
-  for (auto _ : state) {
-    const ozo::blob_t& blob = Container(test::Pkcs12Encryption::Modern);
-    UniquePtr<BIO> bio(BIO_new_mem_buf(blob.data(), static_cast<int>(blob.size())));
-    UniquePtr<PKCS12> container(d2i_PKCS12_bio(bio.get(), nullptr));
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
-    PKCS12_parse(container.get(), "secret", &key, &certificate, nullptr);
-    EVP_PKEY_free(key);
-    X509_free(certificate);
-  }
+  for (auto _ : state) bench::ParseContainer(Container(test::Pkcs12Encryption::Modern), "secret");
 }
 BENCHMARK(Pkcs12ParseFloor);
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/openssl_floor.h"
 #include "bench/ratio_reporter.h"
 #include "certificates_manager/cert_parser/openssl_holders.h"
 #include "host/service_host.h"
@@ -22,66 +23,29 @@ namespace {
 
 using ivo::openssl::UniquePtr;
 
-test::CertificateSpec RsaSpec(const std::string& name) {
-  test::CertificateSpec spec;
-  spec.key = test::KeyType::Rsa2048;
-  spec.subject = {{"C", "US"}, {"O", "Example Corp"}, {"CN", name}};
-  spec.issuer = test::Name{{"C", "US"}, {"O", "Example Corp"}, {"CN", "Example Issuing CA"}};
-  spec.serial = {0x4A, 0x3F, 0x11, 0x09, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0x10, 0x20, 0x30, 0x40};
-  return spec;
-}
-
 const ozo::blob_t& ServerDer(int variant = 0) {
-  static const ozo::blob_t a = test::MakeDer(RsaSpec("server-a.example.com"));
-  static const ozo::blob_t b = test::MakeDer(RsaSpec("server-b.example.com"));
+  static const ozo::blob_t a = test::MakeDer(bench::RsaSpec("server-a.example.com"));
+  static const ozo::blob_t b = test::MakeDer(bench::RsaSpec("server-b.example.com"));
   return variant ? b : a;
 }
 
 const ozo::blob_t& Container() {
   static const ozo::blob_t container = [] {
     test::Pkcs12Spec spec;
-    spec.certificate = RsaSpec("client.example.com");
+    spec.certificate = bench::RsaSpec("client.example.com");
     spec.password = "secret";
     return test::MakePkcs12(spec);  // AES-256-CBC, 2048 iterations
   }();
   return container;
 }
 
-// The floor's field extraction from a decoded certificate.
-void ExtractFields(X509* certificate) {
-  for (const X509_NAME* name : {X509_get_subject_name(certificate), X509_get_issuer_name(certificate)}) {
-    UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-    X509_NAME_print(bio.get(), name, 0);
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  X509_digest(certificate, EVP_sha1(), digest, &length);
-  X509_digest(certificate, EVP_sha256(), digest, &length);
-  std::tm time{};
-  ASN1_TIME_to_tm(X509_get0_notBefore(certificate), &time);
-  ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &time);
-  benchmark::DoNotOptimize(time);
-}
-
 void Floor(benchmark::State& state) {
-  for (auto _ : state) {
-    const unsigned char* bytes = ServerDer().data();
-    UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(ServerDer().size())));
-    ExtractFields(certificate.get());
-  }
+  for (auto _ : state) bench::DecodeAndExtract(ServerDer());
 }
 BENCHMARK(Floor);
 
 void Pkcs12Parse(benchmark::State& state) {
-  for (auto _ : state) {
-    UniquePtr<BIO> bio(BIO_new_mem_buf(Container().data(), static_cast<int>(Container().size())));
-    UniquePtr<PKCS12> container(d2i_PKCS12_bio(bio.get(), nullptr));
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
-    PKCS12_parse(container.get(), "secret", &key, &certificate, nullptr);
-    EVP_PKEY_free(key);
-    X509_free(certificate);
-  }
+  for (auto _ : state) bench::ParseContainer(Container(), "secret");
 }
 BENCHMARK(Pkcs12Parse);
 

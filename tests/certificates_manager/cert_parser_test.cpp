@@ -5,6 +5,7 @@
 
 #include "host/service_host.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 
@@ -19,11 +20,7 @@ class ServerParseTest : public testing::Test {
  protected:
   void SetUp() override { ERR_clear_error(); }
 
-  // The text of the one error record, after the conversion's context.
-  std::string ErrorText() const {
-    const auto errors = m_host.tracer().texts(300);
-    return errors.size() == 1 ? errors[0] : "<" + std::to_string(errors.size()) + " records>";
-  }
+  std::string ErrorText() const { return test::OnlyRecord(m_host.tracer(), 300); }
 
   host::ServiceHost m_host;
 };

@@ -6,6 +6,7 @@
 #include "certificates_manager/cert_parser/library_context.h"
 #include "host/service_host.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 
@@ -27,10 +28,7 @@ class ClientParseTest : public testing::TestWithParam<Pkcs12Encryption> {
  protected:
   void SetUp() override { ERR_clear_error(); }
 
-  std::string ErrorText() const {
-    const auto errors = m_host.tracer().texts(300);
-    return errors.size() == 1 ? errors[0] : "<" + std::to_string(errors.size()) + " records>";
-  }
+  std::string ErrorText() const { return test::OnlyRecord(m_host.tracer(), 300); }
 
   host::ServiceHost m_host;
 };

@@ -4,6 +4,11 @@ namespace test {
 
 std::vector<std::string> Records(const host::Tracer& tracer, std::uint32_t level) { return tracer.texts(level); }
 
+std::string OnlyRecord(const host::Tracer& tracer, std::uint32_t level) {
+  const auto records = tracer.texts(level);
+  return records.size() == 1 ? records[0] : "<" + std::to_string(records.size()) + " records>";
+}
+
 bool HasRecordContaining(const host::Tracer& tracer, std::uint32_t level, const std::string& part) {
   for (const std::string& text : tracer.texts(level))
     if (text.find(part) != std::string::npos) return true;

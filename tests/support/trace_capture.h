@@ -11,6 +11,9 @@ namespace test {
 // Texts of the records at `level`, in commit order.
 std::vector<std::string> Records(const host::Tracer& tracer, std::uint32_t level);
 
+// The text of the only record at `level`, or a note saying how many there were.
+std::string OnlyRecord(const host::Tracer& tracer, std::uint32_t level);
+
 // Whether any record at `level` contains `part`.
 bool HasRecordContaining(const host::Tracer& tracer, std::uint32_t level, const std::string& part);
 
