@@ -1,18 +1,12 @@
 // Decoding against the OpenSSL floor: the work any implementation must do
 // for a 2048-bit RSA certificate.
-#include <openssl/buffer.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 
 #include "bench/openssl_floor.h"
 #include "bench/ratio_reporter.h"
 #include "certificates_manager/cert_parser/cert_parser.h"
-#include "certificates_manager/cert_parser/openssl_holders.h"
 #include "tests/support/certificate_builder.h"
 
 namespace {
-
-using ivo::openssl::UniquePtr;
 
 const ozo::blob_t& Der() {
   static const ozo::blob_t der = test::MakeDer(bench::RsaSpec("server.example.com"));

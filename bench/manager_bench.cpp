@@ -1,9 +1,5 @@
 // The manager's own cost against the OpenSSL work any implementation must do,
 // on a 2048-bit RSA certificate and an AES-256 PKCS#12 container.
-#include <openssl/buffer.h>
-#include <openssl/evp.h>
-#include <openssl/pkcs12.h>
-#include <openssl/x509.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,7 +8,6 @@
 
 #include "bench/openssl_floor.h"
 #include "bench/ratio_reporter.h"
-#include "certificates_manager/cert_parser/openssl_holders.h"
 #include "host/service_host.h"
 #include "host/sqlite_store.h"
 #include "ivo/certificates_manager.h"
@@ -20,8 +15,6 @@
 #include "tests/support/certificate_builder.h"
 
 namespace {
-
-using ivo::openssl::UniquePtr;
 
 const ozo::blob_t& ServerDer(int variant = 0) {
   static const ozo::blob_t a = test::MakeDer(bench::RsaSpec("server-a.example.com"));
