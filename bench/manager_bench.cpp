@@ -9,7 +9,7 @@
 #include "bench/openssl_floor.h"
 #include "bench/ratio_reporter.h"
 #include "host/service_host.h"
-#include "host/sqlite_store.h"
+#include "host/storage/sqlite_store.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
 #include "tests/support/certificate_builder.h"

@@ -8,16 +8,16 @@
 #include <memory>
 #include <set>
 
-#include "host/allocator.h"
-#include "host/event_publisher.h"
+#include "host/services/allocator.h"
+#include "host/services/event_publisher.h"
 #include "host/fault_injector.h"
-#include "host/memory_storage.h"
-#include "host/meta_info.h"
-#include "host/policy_provider.h"
-#include "host/serializer.h"
-#include "host/service_locator.h"
-#include "host/storage_mutex.h"
-#include "host/tracer.h"
+#include "host/storage/memory_storage.h"
+#include "host/storage/meta_info.h"
+#include "host/services/policy_provider.h"
+#include "host/storage/serializer.h"
+#include "host/services/service_locator.h"
+#include "host/storage/storage_mutex.h"
+#include "host/services/tracer.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "host/memory_storage.h"
+#include "host/storage/memory_storage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "host/serializer.h"
+#include "host/storage/serializer.h"
 
 #include <gtest/gtest.h>
 
-#include "host/record_descriptors.h"
+#include "host/storage/record_descriptors.h"
 #include "host/service_host.h"
 #include "ivo/certificate_records.h"
 

@@ -1,4 +1,4 @@
-#include "host/sqlite_store.h"
+#include "host/storage/sqlite_store.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

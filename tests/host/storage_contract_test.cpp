@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "host/memory_storage.h"
-#include "host/sqlite_store.h"
+#include "host/storage/memory_storage.h"
+#include "host/storage/sqlite_store.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "host/record_descriptors.h"
+#include "host/storage/record_descriptors.h"
 #include "host/service_host.h"
 #include "ivo/certificate_records.h"
 #include "ivo_common/tools_03.h"

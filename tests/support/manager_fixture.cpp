@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-#include "host/record_descriptors.h"
+#include "host/storage/record_descriptors.h"
 #include "ozo/module.h"
 
 namespace test {

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
-#include "host/record_descriptors.h"
+#include "host/storage/record_descriptors.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/input.h"

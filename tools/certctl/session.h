@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/service_host.h"
-#include "host/sqlite_store.h"
+#include "host/storage/sqlite_store.h"
 #include "ivo/certificates_manager.h"
 #include "tools/certctl/component.h"
 

@@ -1,4 +1,4 @@
-#include "host/allocator.h"
+#include "host/services/allocator.h"
 
 #include <cstdlib>
 #include <cstring>

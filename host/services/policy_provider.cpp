@@ -1,4 +1,4 @@
-#include "host/policy_provider.h"
+#include "host/services/policy_provider.h"
 
 namespace host {
 

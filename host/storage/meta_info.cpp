@@ -1,6 +1,6 @@
-#include "host/meta_info.h"
+#include "host/storage/meta_info.h"
 
-#include "host/record_descriptors.h"
+#include "host/storage/record_descriptors.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/serializer.h"
+#include "host/storage/serializer.h"
 
 #include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"

@@ -1,4 +1,4 @@
-#include "host/event_publisher.h"
+#include "host/services/event_publisher.h"
 
 namespace host {
 

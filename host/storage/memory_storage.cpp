@@ -1,6 +1,6 @@
-#include "host/memory_storage.h"
+#include "host/storage/memory_storage.h"
 
-#include "host/name_protocol.h"
+#include "host/storage/name_protocol.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "host/storage_mutex.h"
+#include "host/storage/storage_mutex.h"
 
 namespace host {
 namespace {

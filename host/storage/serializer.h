@@ -6,7 +6,7 @@
 
 #include "host/fault_injector.h"
 #include "host/host_object.h"
-#include "host/meta_info.h"
+#include "host/storage/meta_info.h"
 #include "ozo/storage.h"
 
 namespace host {

@@ -1,4 +1,4 @@
-#include "host/record_descriptors.h"
+#include "host/storage/record_descriptors.h"
 
 #include <iterator>
 

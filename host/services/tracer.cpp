@@ -1,4 +1,4 @@
-#include "host/tracer.h"
+#include "host/services/tracer.h"
 
 #include <cstdlib>
 

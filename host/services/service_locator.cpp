@@ -1,4 +1,4 @@
-#include "host/service_locator.h"
+#include "host/services/service_locator.h"
 
 #include <cstdio>
 

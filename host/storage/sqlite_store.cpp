@@ -1,8 +1,8 @@
-#include "host/sqlite_store.h"
+#include "host/storage/sqlite_store.h"
 
 #include <cstring>
 
-#include "host/name_protocol.h"
+#include "host/storage/name_protocol.h"
 
 namespace host {
 namespace {
