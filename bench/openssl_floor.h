@@ -29,15 +29,15 @@ inline test::CertificateSpec RsaSpec(const std::string& commonName) {
 }
 
 // Both names printed, both digests, both times converted.
-inline void ExtractFields(X509* certificate) {
+inline void ExtractFields(X509* certificate, const EVP_MD* sha1 = EVP_sha1(), const EVP_MD* sha256 = EVP_sha256()) {
   for (const X509_NAME* name : {X509_get_subject_name(certificate), X509_get_issuer_name(certificate)}) {
     ivo::openssl::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
     X509_NAME_print(bio.get(), name, 0);
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  X509_digest(certificate, EVP_sha1(), digest, &length);
-  X509_digest(certificate, EVP_sha256(), digest, &length);
+  X509_digest(certificate, sha1, digest, &length);
+  X509_digest(certificate, sha256, digest, &length);
   std::tm time{};
   ASN1_TIME_to_tm(X509_get0_notBefore(certificate), &time);
   ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &time);
