@@ -5,9 +5,11 @@ namespace host {
 ozo::result_t FaultInjector::Enter(std::string_view operation) noexcept {
   std::lock_guard<std::mutex> lock(m_mutex);
   ++m_calls;
-  try {
-    m_journal.emplace_back(operation);
-  } catch (...) {
+  if (m_journaling) {
+    try {
+      m_journal.emplace_back(operation);
+    } catch (...) {
+    }
   }
   if (m_failOrdinal != 0 && m_calls == m_failOrdinal) return m_failCode;
   for (OperationFault& fault : m_operations) {
@@ -40,6 +42,11 @@ void FaultInjector::Reset() {
   m_failOrdinal = 0;
   m_operations.clear();
   m_journal.clear();
+}
+
+void FaultInjector::SetJournaling(bool on) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_journaling = on;
 }
 
 std::uint64_t FaultInjector::calls() const {

@@ -29,6 +29,9 @@ class FaultInjector {
                      std::uint32_t times = UINT32_MAX);
   // Forgets every schedule, the count and the journal.
   void Reset();
+  // Whether Enter keeps the journal (on by default; off for long runs such as
+  // benchmarks, where it would grow without bound).
+  void SetJournaling(bool on);
 
   std::uint64_t calls() const;
   std::vector<std::string> journal() const;
@@ -46,6 +49,7 @@ class FaultInjector {
   std::uint64_t m_failOrdinal = 0;
   ozo::result_t m_failCode = 0;
   std::vector<OperationFault> m_operations;
+  bool m_journaling = true;
   std::vector<std::string> m_journal;
 };
 

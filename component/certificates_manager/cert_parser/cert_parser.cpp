@@ -153,6 +153,7 @@ std::string ToHexString(const std::vector<unsigned char>& bytes) {
 
 ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, Certificate& out) noexcept {
   try {
+    openssl::ScopedDefaultContext scope(openssl::LibraryContext::ForThisThread());
     UniquePtr<X509> certificate = DecodeDer(blob);
     if (!certificate) certificate = DecodePem(blob);
     Parse(certificate.get(), out);
@@ -164,7 +165,7 @@ ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
                                      Certificate& out) noexcept {
-  return ParseClientCertificate(tracer, blob, password, out, openssl::LibraryContext::Component());
+  return ParseClientCertificate(tracer, blob, password, out, openssl::LibraryContext::ForThisThread());
 }
 
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
@@ -191,6 +192,7 @@ ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 ozo::result_t ConvertDerToPem(ozo::ITracer* tracerArgument, const ozo::blob_t& in, ozo::blob_t& out) noexcept {
   const ozo::ref_ptr<ozo::ITracer> tracer(tracerArgument);
   try {
+    openssl::ScopedDefaultContext scope(openssl::LibraryContext::ForThisThread());
     ozo::trace::Trace(tracer.get(), ozo::trace_level::Info, "ConvertDerToPem", "() ");
     if (UniquePtr<X509> certificate = DecodeDer(in)) {
       Trace(tracer.get(), "Given certificate is in DER format");

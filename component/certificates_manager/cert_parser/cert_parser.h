@@ -46,7 +46,9 @@ void Fingerprint(X509* certificate, const EVP_MD* digest, std::vector<unsigned c
 // Two upper-case hex digits per byte, separated by single spaces ("0A FF 00").
 std::string ToHexString(const std::vector<unsigned char>& bytes);
 
-// The three decoders never throw. On failure they trace the exception's text
+// The three decoders run in the calling thread's own library context (made
+// the thread's default for the call only, restored on every path) and never
+// throw. On failure they trace the exception's text
 // at level 300 on `tracer` (which may be null), return its code (normally
 // "Exception has no result code", 0x80000151) and leave their outputs
 // untouched.

@@ -22,8 +22,8 @@ LibraryContext::~LibraryContext() {
   m_context.reset();
 }
 
-const LibraryContext& LibraryContext::Component() noexcept {
-  static const LibraryContext context;
+const LibraryContext& LibraryContext::ForThisThread() noexcept {
+  thread_local const LibraryContext context;
   return context;
 }
 

@@ -188,7 +188,7 @@ class basic_string_t {
   Ch* m_heap = nullptr;               // null while the text is inline
   size_type m_size = 0;
   size_type m_capacity = kInlineCapacity;
-  Ch m_inline[kInlineCapacity + 1];
+  Ch m_inline[kInlineCapacity + 1] = {};  // wholly initialised: swap copies all of it
 };
 
 using string8_t = basic_string_t<char>;
