@@ -152,16 +152,10 @@ void GetServerPemCertificate(benchmark::State& state) {
 BENCHMARK(GetServerPemCertificate);
 
 void QueryServerCertificate(benchmark::State& state) {
-  static Fixture* shared = nullptr;
-  if (state.thread_index() == 0) shared = new Fixture(static_cast<std::uint32_t>(state.range(0)));
+  Fixture fixture(static_cast<std::uint32_t>(state.range(0)));
   for (auto _ : state) {
     ozo::string8_t json;
-    benchmark::DoNotOptimize(shared->manager->QueryServerCertificate(1, json));
-  }
-  state.SetItemsProcessed(state.iterations());
-  if (state.thread_index() == 0) {
-    delete shared;
-    shared = nullptr;
+    benchmark::DoNotOptimize(fixture.manager->QueryServerCertificate(1, json));
   }
 }
 // Trace threshold: 0 refuses every record, 300 refuses level 800, 1000 accepts all.
