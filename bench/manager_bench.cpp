@@ -75,8 +75,6 @@ struct Fixture {
     options.store = std::move(store);
     host = std::make_unique<host::ServiceHost>(std::move(options));
     host->tracer().SetSink([](std::uint32_t, const std::string&) {});  // accepted records are dropped
-    host->storageMutex().SetRecording(false);
-    host->faults().SetJournaling(false);
     host->events().SetSink(nullptr);
     ozo::ref_ptr<ozo::IObject> object;
     ozoCreateObject(ivo::ClsIdCertificatesManager, host->locatorAddress(), object.Ref());

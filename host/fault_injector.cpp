@@ -3,15 +3,17 @@
 namespace host {
 
 ozo::result_t FaultInjector::Enter(std::string_view operation) noexcept {
+  const std::uint64_t call = m_calls.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (!m_armed.load(std::memory_order_acquire) && !m_recording.load(std::memory_order_relaxed))
+    return ozo::results::NoError;
   std::lock_guard<std::mutex> lock(m_mutex);
-  ++m_calls;
-  if (m_journaling) {
+  if (m_recording.load(std::memory_order_relaxed)) {
     try {
       m_journal.emplace_back(operation);
     } catch (...) {
     }
   }
-  if (m_failOrdinal != 0 && m_calls == m_failOrdinal) return m_failCode;
+  if (m_failOrdinal != 0 && call == m_failOrdinal) return m_failCode;
   for (OperationFault& fault : m_operations) {
     if (operation.substr(0, fault.prefix.size()) != fault.prefix) continue;
     if (fault.skip > 0) {
@@ -29,30 +31,30 @@ void FaultInjector::FailCall(std::uint64_t ordinal, ozo::result_t code) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_failOrdinal = ordinal;
   m_failCode = code;
+  m_armed.store(true, std::memory_order_release);
 }
 
 void FaultInjector::FailOperation(std::string operation, ozo::result_t code, std::uint32_t skip, std::uint32_t times) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_operations.push_back({std::move(operation), code, skip, times});
+  m_armed.store(true, std::memory_order_release);
 }
 
 void FaultInjector::Reset() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_calls = 0;
+  m_calls.store(0);
   m_failOrdinal = 0;
   m_operations.clear();
   m_journal.clear();
+  m_armed.store(false);
 }
 
-void FaultInjector::SetJournaling(bool on) {
+void FaultInjector::SetRecording(bool on) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_journaling = on;
+  m_recording.store(on);
 }
 
-std::uint64_t FaultInjector::calls() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_calls;
-}
+std::uint64_t FaultInjector::calls() const { return m_calls.load(); }
 
 std::vector<std::string> FaultInjector::journal() const {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,6 +1,7 @@
 // Scheduled failures of host calls, shared by all services of one host.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -13,10 +14,11 @@ namespace host {
 
 // Every host operation that can fail calls Enter with its name ("IStorage::
 // AppendNode", "IServiceLocator::GetInterface/6ef3329b", ...). Enter counts
-// the call, keeps its name in the journal and returns the code scheduled for
-// it, or 0. A failure code makes the operation fail at once; storage nodes
-// and the serializer answer a scheduled success code (> 0) after doing their
-// work. Thread-safe.
+// the call, keeps its name in the journal when recording and returns the code
+// scheduled for it, or 0. A failure code makes the operation fail at once;
+// storage nodes and the serializer answer a scheduled success code (> 0)
+// after doing their work. Thread-safe; with nothing scheduled and recording
+// off (the default), Enter takes no lock and keeps nothing.
 class FaultInjector {
  public:
   ozo::result_t Enter(std::string_view operation) noexcept;
@@ -29,9 +31,9 @@ class FaultInjector {
                      std::uint32_t times = UINT32_MAX);
   // Forgets every schedule, the count and the journal.
   void Reset();
-  // Whether Enter keeps the journal (on by default; off for long runs such as
-  // benchmarks, where it would grow without bound).
-  void SetJournaling(bool on);
+  // Whether Enter keeps the journal of call names (off by default: it grows
+  // with every call).
+  void SetRecording(bool on);
 
   std::uint64_t calls() const;
   std::vector<std::string> journal() const;
@@ -45,11 +47,12 @@ class FaultInjector {
   };
 
   mutable std::mutex m_mutex;
-  std::uint64_t m_calls = 0;
+  std::atomic<std::uint64_t> m_calls{0};
+  std::atomic<bool> m_armed{false};      // a schedule is set
+  std::atomic<bool> m_recording{false};  // the journal is kept
   std::uint64_t m_failOrdinal = 0;
   ozo::result_t m_failCode = 0;
   std::vector<OperationFault> m_operations;
-  bool m_journaling = true;
   std::vector<std::string> m_journal;
 };
 

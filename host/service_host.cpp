@@ -1,7 +1,10 @@
 #include "host/service_host.h"
 
+#include <iterator>
 #include <stdexcept>
 
+#include "host/storage/record_descriptors.h"
+#include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 
 namespace host {
@@ -18,6 +21,13 @@ ServiceHost::ServiceHost(HostOptions options)
   m_serializer = Make<Serializer>(m_registry, ozo::ref_ptr<ozo::IAllocator>(m_allocator.get()), m_faults);
   m_primaryMeta = Make<PrimaryMetaInfoProvider>(m_registry, m_faults);
   m_secondaryMeta = Make<SecondaryMetaInfoProvider>(m_registry, m_faults);
+  if (options.recording) {
+    m_faults->SetRecording(true);
+    m_tracer->SetRecording(true);
+    m_policy->SetRecording(true);
+    m_events->SetRecording(true);
+    m_mutex->SetRecording(true);
+  }
   m_store =
       options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>(m_faults));
   if (ozo::Failed(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref())))
@@ -77,6 +87,32 @@ ozo::ref_ptr<ozo::IObject> ServiceHost::ObjectOf(Service service) const {
       return ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get());
   }
   return {};
+}
+
+ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record) {
+  ivo::ServerCertificate copy = record;
+  return WriteRecordInto(ivo::kServerCertificatesSet, type, &copy, ServerCertificateDescriptor());
+}
+
+ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ClientCertificate& record) {
+  ivo::ClientCertificate copy = record;  // wiped when it goes
+  return WriteRecordInto(ivo::kClientCertificatesSet, type, &copy, ClientCertificateDescriptor());
+}
+
+ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType type, void* record,
+                                           const ozo::StructDescriptor* descriptor) {
+  if (type < 1 || type > std::size(ivo::kCertificateTypeIds)) return ozo::results::InvalidArgument;
+  const char* key = ivo::kCertificateTypeIds[type - 1].storageKey;
+  ozo::ref_ptr<ozo::IStorage> setNode, node;
+  ozo::result_t result = m_root->AppendNode(set, setNode.Ref());
+  if (ozo::Failed(result)) return result;
+  result = setNode->RemoveNode(key);
+  if (ozo::Failed(result) && result != ozo::results::PathNotFound) return result;
+  result = setNode->AppendNode(key, node.Ref());
+  if (ozo::Failed(result)) return result;
+  ozo::any_descr_ptr_t value{record, descriptor, nullptr};
+  result = m_serializer->Serialize(&value, node.get(), 0, nullptr);
+  return ozo::Failed(result) ? result : ozo::results::NoError;
 }
 
 void ServiceHost::Remove(Service service) { m_locator->Unregister(IidOf(service)); }

@@ -8,16 +8,17 @@
 #include <memory>
 #include <set>
 
+#include "host/fault_injector.h"
 #include "host/services/allocator.h"
 #include "host/services/event_publisher.h"
-#include "host/fault_injector.h"
+#include "host/services/policy_provider.h"
+#include "host/services/service_locator.h"
+#include "host/services/tracer.h"
 #include "host/storage/memory_storage.h"
 #include "host/storage/meta_info.h"
-#include "host/services/policy_provider.h"
 #include "host/storage/serializer.h"
-#include "host/services/service_locator.h"
 #include "host/storage/storage_mutex.h"
-#include "host/services/tracer.h"
+#include "ivo/certificate_records.h"
 
 namespace host {
 
@@ -42,6 +43,10 @@ struct HostOptions {
 
   std::set<Service> without;            // services the locator does not hand out
   std::uint32_t traceThreshold = 1000;  // highest level the tracer accepts
+  // Whether the services keep what they see for tests to inspect: trace
+  // lines and buffer sizes, events, policy queries, lock acquisitions and the
+  // fault journal. Off, nothing grows with the host's lifetime.
+  bool recording = false;
   // The store whose tree for the certificates manager's class id is handed
   // out as the storage root; a fresh in-memory store when null.
   ozo::ref_ptr<ozo::IPersistentStorage> store;
@@ -70,6 +75,13 @@ class ServiceHost {
   ozo::IStorage* storageRoot() const noexcept { return m_root.get(); }
   const std::shared_ptr<DescriptorRegistry>& registry() const noexcept { return m_registry; }
 
+  // Writes `record` into the certificates manager's tree as the stored
+  // certificate of `type` (1 to 4), laid out as the component lays it out and
+  // replacing what that slot held: how tools and tests prepare a store
+  // without going through the component. The first failing call's result.
+  ozo::result_t WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record);
+  ozo::result_t WriteRecord(ivo::CertificateType type, const ivo::ClientCertificate& record);
+
   // Stops (or resumes) handing out a service.
   void Remove(Service service);
   void Restore(Service service);
@@ -77,6 +89,8 @@ class ServiceHost {
  private:
   ozo::iid_t IidOf(Service service) const noexcept;
   ozo::ref_ptr<ozo::IObject> ObjectOf(Service service) const;
+  ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, void* record,
+                                const ozo::StructDescriptor* descriptor);
 
   std::shared_ptr<FaultInjector> m_faults;
   std::shared_ptr<DescriptorRegistry> m_registry;

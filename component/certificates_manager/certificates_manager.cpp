@@ -136,7 +136,7 @@ result_t CertificatesManager::Query(const char* name, CertificateType type, ozo:
   return Operation(name, type, [&] {
     ozo::string8_t document = FormatToJson<T>(type);
     if (document.empty()) return results::False;
-    json = std::move(document);
+    json = document.view();  // assigned: `json` keeps the allocator it came with
     ozo::trace::Trace(GetTracer(), ozo::trace_level::Info, name, "() <- ", "json=", json.view());
     return results::NoError;
   });

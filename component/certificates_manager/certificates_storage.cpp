@@ -1,6 +1,7 @@
 #include "certificates_manager/certificates_storage.h"
 
 #include "certificates_manager/certificate_types.h"
+#include "ivo/certificate_type_table.h"
 #include "ivo_common/tools_03.h"
 #include "ivo_tracing/tracing.h"
 #include "ozo/error_handling/check.h"
@@ -60,8 +61,8 @@ CertificatesStorage::CertificatesStorage(ozo::IServiceLocator* locator)
   if (ozo::Failed(result))
     ozo::FailCheck(m_tracer.get(), CheckLocation{kFile, 54, "GetInterface(GetServiceLocator(), m_root.Ref())"}, result,
                    "Cannot get ozo::IPersistentStorage interface");
-  m_serverCertificates = OpenSet("ServerCertificates", 59);
-  m_clientCertificates = OpenSet("ClientCertificates", 64);
+  m_serverCertificates = OpenSet(kServerCertificatesSet, 59);
+  m_clientCertificates = OpenSet(kClientCertificatesSet, 64);
   ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info, "CertificatesStorage", "() <- ");
 }
 

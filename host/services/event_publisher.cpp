@@ -8,7 +8,7 @@ ozo::result_t EventPublisher::Publish(const ivo::CertificateEvent* event) {
   Sink sink;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_events.push_back(*event);
+    if (m_recording) m_events.push_back(*event);
     sink = m_sink;
   }
   if (sink) sink(*event);
@@ -18,6 +18,11 @@ ozo::result_t EventPublisher::Publish(const ivo::CertificateEvent* event) {
 void EventPublisher::SetSink(Sink sink) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_sink = std::move(sink);
+}
+
+void EventPublisher::SetRecording(bool on) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_recording = on;
 }
 
 std::vector<ivo::CertificateEvent> EventPublisher::events() const {

@@ -1,4 +1,5 @@
-// The host's event publisher: keeps a copy of every published event.
+// The host's event publisher: hands every published event to its sink, and
+// keeps a copy of each while recording (off by default).
 #pragma once
 
 #include <functional>
@@ -22,6 +23,7 @@ class EventPublisher : public HostObject<ivo::IEventPublisher> {
   ozo::result_t Publish(const ivo::CertificateEvent* event) override;
 
   void SetSink(Sink sink);
+  void SetRecording(bool on);
   std::vector<ivo::CertificateEvent> events() const;
   void Clear();
 
@@ -32,6 +34,7 @@ class EventPublisher : public HostObject<ivo::IEventPublisher> {
   std::shared_ptr<FaultInjector> m_faults;
   mutable std::mutex m_mutex;
   Sink m_sink;
+  bool m_recording = false;
   std::vector<ivo::CertificateEvent> m_events;
 };
 

@@ -15,7 +15,7 @@ namespace host {
 
 // CheckChangePermission allows a change unless its setting is locked; a
 // locked setting is refused with the refusal code ("Access denied" unless
-// set otherwise). Every query is kept.
+// set otherwise). While recording (off by default) every query is kept.
 class PolicyProvider : public HostObject<ivo::IPolicyProvider> {
  public:
   struct Query {
@@ -32,6 +32,7 @@ class PolicyProvider : public HostObject<ivo::IPolicyProvider> {
   ozo::result_t CheckChangePermission(const ivo::PolicyChangeQuery* query, ozo::string16_t* reason) override;
 
   void SetRefusalCode(ozo::result_t code);
+  void SetRecording(bool on);
   std::vector<Query> queries() const;
 
  protected:
@@ -42,6 +43,7 @@ class PolicyProvider : public HostObject<ivo::IPolicyProvider> {
   mutable std::mutex m_mutex;
   std::set<std::uint32_t> m_locked;
   ozo::result_t m_refusal = ozo::results::AccessDenied;
+  bool m_recording = false;
   std::vector<Query> m_queries;
 };
 

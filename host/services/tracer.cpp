@@ -22,7 +22,7 @@ ozo::result_t Tracer::ReserveBuffer(std::uint32_t level, char** buffer, std::siz
       ozo::Failed(fault))
     return fault;
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_requests.push_back(size);
+  if (m_recording) m_requests.push_back(size);
   if (growth) {
     if (m_refuseGrowth || m_lent.count(*buffer) == 0) return ozo::results::OutOfMemory;
     char* grown = static_cast<char*>(std::realloc(*buffer, size ? size : 1));
@@ -53,12 +53,9 @@ ozo::result_t Tracer::CommitBuffer(char* buffer, std::size_t length) {
     line.text.assign(buffer, length);
     std::free(buffer);
     sink = m_sink;
-    if (!sink) {
-      m_lines.push_back(line);
-      return ozo::results::NoError;
-    }
+    if (m_recording) m_lines.push_back(line);
   }
-  sink(line.level, line.text);
+  if (sink) sink(line.level, line.text);
   return ozo::results::NoError;
 }
 
@@ -75,6 +72,11 @@ void Tracer::SetAcceptCode(ozo::result_t code) {
 void Tracer::SetRefuseGrowth(bool refuse) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_refuseGrowth = refuse;
+}
+
+void Tracer::SetRecording(bool on) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_recording = on;
 }
 
 void Tracer::SetSink(Sink sink) {

@@ -22,7 +22,9 @@ struct TraceLine {
 
 // Accepts records at levels up to `threshold`; refuses higher levels with
 // "Trace level prohibited". Buffers are malloc'ed; a buffer lent out and never
-// committed is freed with the tracer. Thread-safe.
+// committed is freed with the tracer. Committed records go to the sink; they
+// are kept in memory (with the buffer sizes asked for) only while recording,
+// which is off by default. Thread-safe.
 class Tracer : public HostObject<ozo::ITracer> {
  public:
   using Sink = std::function<void(std::uint32_t level, const std::string& text)>;
@@ -38,9 +40,10 @@ class Tracer : public HostObject<ozo::ITracer> {
   void SetAcceptCode(ozo::result_t code);
   // Refuse every request to enlarge an open record.
   void SetRefuseGrowth(bool refuse);
-  // Called for each committed record, outside the tracer's lock. With a sink
-  // set, records are no longer kept in memory.
+  // Called for each committed record, outside the tracer's lock.
   void SetSink(Sink sink);
+  // Keep committed records and requested sizes for lines() and requests().
+  void SetRecording(bool on);
 
   std::vector<TraceLine> lines() const;
   std::vector<std::string> texts(std::uint32_t level) const;
@@ -57,6 +60,7 @@ class Tracer : public HostObject<ozo::ITracer> {
   std::uint32_t m_threshold;
   ozo::result_t m_acceptCode = ozo::results::NoError;
   bool m_refuseGrowth = false;
+  bool m_recording = false;
   Sink m_sink;
   std::map<char*, std::uint32_t> m_lent;  // buffer -> level of its record
   std::vector<TraceLine> m_lines;

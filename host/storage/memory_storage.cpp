@@ -17,14 +17,12 @@ result_t MemoryNode::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
   if (ozo::Failed(fault)) return fault;
   if (!name || !node) return results::InvalidArgument;
   auto child = Make<MemoryNode>(m_tree, name);
-  ozo::ref_ptr<MemoryNode> replaced;  // released after the lock
   std::lock_guard<std::mutex> lock(m_tree->mutex);
-  if (m_tree->duplicates == DuplicateNames::Replace) {
+  if (m_tree->duplicates == DuplicateNames::Open) {
     for (auto& existing : m_children) {
       if (existing.first == name) {
-        replaced = std::move(existing.second);
-        existing.second = child;
-        *node = child.Detach();
+        existing.second->AddRef();
+        *node = existing.second.get();
         return fault;
       }
     }

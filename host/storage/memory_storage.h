@@ -17,8 +17,8 @@ namespace host {
 
 // What AppendNode does when a child of that name exists.
 enum class DuplicateNames {
-  Replace,  // the new child takes the old one's place (names are unique keys)
-  Append,   // a second child of that name is added after the others
+  Open,    // the existing child is opened (names are unique keys)
+  Append,  // a second child of that name is added after the others
 };
 
 // State shared by all nodes of one tree. One mutex serialises every node
@@ -32,13 +32,12 @@ struct MemoryTree {
   std::atomic<std::uint64_t> flushes{0};
 };
 
-// A node with ordered children and values. AppendNode adds a new, empty child;
-// one of the same name is replaced or kept beside it as the tree's
-// DuplicateNames says (replacing keeps names unique, so a record left empty
-// by an interrupted write never hides the next one). GetNode and RemoveNode
-// by name act on the first child of that name; a missing child is "Path not
-// found" (0x80010103),
-// a missing value "Not found". A removed child stays usable by whoever holds
+// A node with ordered children and values. AppendNode adds a new, empty child,
+// or, when one of that name exists, opens it or adds a second one beside it
+// as the tree's DuplicateNames says (opening keeps names unique and makes a
+// copy into the tree additive, as in the SQLite store). GetNode and
+// RemoveNode by name act on the first child of that name; a missing child is
+// "Path not found" (0x80010103), a missing value "Not found". A removed child stays usable by whoever holds
 // it, detached from the tree. Fault names: "IStorage::<operation>".
 class MemoryNode : public HostObject<ozo::IStorage> {
  public:
@@ -79,7 +78,7 @@ class MemoryNode : public HostObject<ozo::IStorage> {
 class MemoryPersistentStorage : public HostObject<ozo::IPersistentStorage> {
  public:
   explicit MemoryPersistentStorage(std::shared_ptr<FaultInjector> faults,
-                                   DuplicateNames duplicates = DuplicateNames::Replace, std::string path = ":memory:")
+                                   DuplicateNames duplicates = DuplicateNames::Open, std::string path = ":memory:")
       : m_faults(std::move(faults)), m_duplicates(duplicates), m_path(std::move(path)) {}
 
   ozo::result_t GetStoragesCount(std::uint32_t& count) override;

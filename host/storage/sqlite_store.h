@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -26,11 +27,24 @@ namespace host {
 // it was before that operation or as it is after it. Flush adds nothing:
 // whatever is committed is already on disk.
 //
-// Names under one node are unique keys: AppendNode replaces a child of the
-// same name. Children and values keep their insertion order. A missing child
-// is "Path not found", a missing value "Not found". SQLite failures map to
-// result codes (busy: "Locked"; read-only: "Access denied"; full disk: "Out of
-// space"; not a database: "Bases corrupted"; I/O: "Media error").
+// No false success: a call reports success only once its statements are
+// committed (outside a unit) or held by the unit. A unit of work in which any
+// SQLite statement failed cannot be committed: CommitWork rolls it back and
+// returns the first failure, so a component that carried on after a failed
+// write never makes half of its change durable. Once SQLite has rolled a unit
+// back by itself (a full disk or an I/O error can), every later call of the
+// unit fails instead of running outside it.
+//
+// Names under one node are unique keys. AppendNode opens the child of that
+// name when there is one and creates it otherwise, as tree stores and
+// registries do: a copy into a tree adds to what it holds and removes
+// nothing, and a writer that wants a fresh record removes the old one first.
+// Children and values keep their insertion order. A missing child is "Path
+// not found", a missing value "Not found". SQLite failures map to result
+// codes (busy: "Locked"; read-only: "Access denied"; full disk: "Out of
+// space"; not a database: "Bases corrupted"; I/O and a file that cannot be
+// opened: "Media error"), never to a code a component reads as a missing
+// child.
 //
 // Thread-safe: one connection per store, guarded by the store's mutex.
 class SqliteStore : public HostObject<ozo::IPersistentStorage> {
@@ -38,7 +52,8 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   enum class Mode { ReadWrite, ReadOnly };
 
   // Opens (creating when ReadWrite) the database at `path`; on failure
-  // `error` tells why in one line.
+  // `error` tells why in one line. ReadWrite fails with "Access denied" on a
+  // database this process may only read.
   static ozo::result_t Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error,
                             std::shared_ptr<FaultInjector> faults = std::make_shared<FaultInjector>());
 
@@ -51,27 +66,38 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) override;
 
   // Units of work: BEGIN IMMEDIATE (waits up to the busy timeout for other
-  // writers), COMMIT, ROLLBACK.
+  // writers), COMMIT, ROLLBACK. CommitWork refuses (and rolls back) a unit in
+  // which a statement failed.
   ozo::result_t BeginWork();
   ozo::result_t CommitWork();
   ozo::result_t RollbackWork();
 
   // Settings the policy locks against local change.
-  std::set<std::uint32_t> LockedSettings();
+  ozo::result_t LockedSettings(std::set<std::uint32_t>& locked);
   ozo::result_t SetSettingLocked(std::uint32_t settingId, bool locked);
 
   // Published events, oldest first.
   ozo::result_t AppendEvent(const ivo::CertificateEvent& event);
-  std::vector<ivo::CertificateEvent> Events();
+  ozo::result_t Events(std::vector<ivo::CertificateEvent>& events);
 
-  // The last SQLite error text, for messages.
+  // The first SQLite failure since the store opened or the current unit of
+  // work began, as "<SQLite's message>", or empty.
+  std::string FirstFailure();
+  // The connection's last SQLite error text, for messages.
   std::string LastError();
 
   // Used by the store's nodes.
   sqlite3* db() const noexcept { return m_db; }
   std::recursive_mutex& mutex() noexcept { return m_mutex; }
   FaultInjector& faults() noexcept { return *m_faults; }
-  ozo::result_t ResultOf(int code) const noexcept;
+  // Records the first failure and maps the SQLite code to a result.
+  ozo::result_t Fail(int code);
+  // A failure when the unit of work has been rolled back under its feet.
+  ozo::result_t Usable();
+  // Runs `body` (one call's statements) in a savepoint: atomic inside or
+  // outside a unit of work, and outside a unit its success is the commit's.
+  ozo::result_t Atomically(const std::function<ozo::result_t()>& body);
+  static ozo::result_t ResultOf(int code) noexcept;
 
  protected:
   ~SqliteStore() override;
@@ -84,6 +110,9 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   std::string m_path;
   std::shared_ptr<FaultInjector> m_faults;
   std::recursive_mutex m_mutex;
+  bool m_inWork = false;
+  int m_failure = SQLITE_OK;
+  std::string m_failureText;
 };
 
 }  // namespace host

@@ -7,9 +7,10 @@ thread_local int t_held = 0;
 }  // namespace
 
 void StorageMutex::Record(Kind kind) {
+  if (t_held > 0) m_nested.fetch_add(1, std::memory_order_relaxed);
+  if (!m_recording.load(std::memory_order_relaxed)) return;
   std::lock_guard<std::mutex> lock(m_recordMutex);
-  if (t_held > 0) ++m_nested;
-  if (m_recording) m_acquisitions.push_back(kind);
+  m_acquisitions.push_back(kind);
 }
 
 void StorageMutex::lock() {
@@ -46,20 +47,14 @@ std::vector<StorageMutex::Kind> StorageMutex::acquisitions() const {
   return m_acquisitions;
 }
 
-std::uint64_t StorageMutex::nestedAcquisitions() const {
-  std::lock_guard<std::mutex> lock(m_recordMutex);
-  return m_nested;
-}
+std::uint64_t StorageMutex::nestedAcquisitions() const { return m_nested.load(); }
 
-void StorageMutex::SetRecording(bool on) {
-  std::lock_guard<std::mutex> lock(m_recordMutex);
-  m_recording = on;
-}
+void StorageMutex::SetRecording(bool on) { m_recording.store(on); }
 
 void StorageMutex::ClearRecord() {
   std::lock_guard<std::mutex> lock(m_recordMutex);
   m_acquisitions.clear();
-  m_nested = 0;
+  m_nested.store(0);
 }
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // The host's reader/writer storage mutex, recording how it is taken.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <shared_mutex>
@@ -25,7 +26,8 @@ class StorageMutex : public HostObject<ivo::IStorageMutex> {
   bool try_lock_shared() override;
   void unlock_shared() override;
 
-  // Acquisitions in order, when recording is on (it is by default).
+  // Acquisitions in order, while recording (off by default). Nested
+  // acquisitions are counted always.
   std::vector<Kind> acquisitions() const;
   std::uint64_t nestedAcquisitions() const;
   void SetRecording(bool on);
@@ -39,9 +41,9 @@ class StorageMutex : public HostObject<ivo::IStorageMutex> {
 
   std::shared_mutex m_mutex;
   mutable std::mutex m_recordMutex;
-  bool m_recording = true;
+  std::atomic<bool> m_recording{false};
   std::vector<Kind> m_acquisitions;
-  std::uint64_t m_nested = 0;
+  std::atomic<std::uint64_t> m_nested{0};
 };
 
 }  // namespace host

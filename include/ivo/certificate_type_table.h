@@ -6,6 +6,12 @@
 
 namespace ivo {
 
+// The storage layout under the component's tree: two sets, each holding one
+// child per certificate type (named by the type's storage key) with one
+// serialised record in it.
+inline constexpr const char* kServerCertificatesSet = "ServerCertificates";
+inline constexpr const char* kClientCertificatesSet = "ClientCertificates";
+
 struct CertificateTypeIds {
   const char* displayName;      // in trace lines
   const char* storageKey;       // node name inside each certificate set

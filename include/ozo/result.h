@@ -44,6 +44,7 @@ constexpr result_t InvalidSize = Make(0x8000005C);
 constexpr result_t OutOfRange = Make(0x8000005E);
 constexpr result_t OutOfSpace = Make(0x80000062);
 constexpr result_t Prohibited = Make(0x80000066);
+constexpr result_t BasesCorrupted = Make(0x80000069);  // a store that is not what it should be
 constexpr result_t InvalidState = Make(0x8000006A);
 constexpr result_t UnknownException = Make(0x80000072);
 constexpr result_t FileTooBig = Make(0x80000078);

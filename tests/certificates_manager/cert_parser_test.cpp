@@ -5,6 +5,7 @@
 
 #include "host/service_host.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/recording_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -22,7 +23,7 @@ class ServerParseTest : public testing::Test {
 
   std::string ErrorText() const { return test::OnlyRecord(m_host.tracer(), 300); }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
 };
 
 TEST_F(ServerParseTest, DerAndPemOfOneCertificateGiveTheSameRecord) {

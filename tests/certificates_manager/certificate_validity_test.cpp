@@ -4,6 +4,7 @@
 
 #include "host/service_host.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST(UtcSeconds, MatchesTimegmAcrossCenturies) {
 }
 
 TEST(IsCertificateExpired, DescribesAnExpiredCertificateAtLevel800) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   const auto record = WithDates("21000102000000Z", "21000201000000Z");
   EXPECT_TRUE(ivo::IsCertificateExpired(record, &host.tracer(), kNow));
   EXPECT_EQ(host.tracer().texts(800), (std::vector<std::string>{"IsCertificateExpired: Certificate with parameters:\n"
@@ -63,7 +64,7 @@ TEST(IsCertificateExpired, DescribesAnExpiredCertificateAtLevel800) {
 }
 
 TEST(IsCertificateExpired, WritesNothingWhenValidOrWhenLevel800IsRefused) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   EXPECT_FALSE(ivo::IsCertificateExpired(WithDates("20000101000000Z", "22000101000000Z"), &host.tracer(), kNow));
   host.tracer().SetThreshold(300);
   EXPECT_TRUE(ivo::IsCertificateExpired(WithDates("20000101000000Z", "20010101000000Z"), &host.tracer(), kNow));
@@ -71,7 +72,7 @@ TEST(IsCertificateExpired, WritesNothingWhenValidOrWhenLevel800IsRefused) {
 }
 
 TEST(IsCertificateExpired, YearsBefore1601CannotBeConverted) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   EXPECT_TRUE(ivo::IsCertificateExpired(WithDates("16001231000000Z", "22000101000000Z"), &host.tracer(), kNow));
   EXPECT_EQ(host.tracer().texts(300),
             (std::vector<std::string>{"IsCertificateExpired: Failed to convert certificate dates"}));

@@ -8,6 +8,7 @@
 #include "ivo_common/tools_03.h"
 #include "ozo/error_handling/exception.h"
 #include "ozo/object/module_count.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ class CertificatesStorageTest : public testing::Test {
   }
   std::vector<std::string> Errors() const { return m_host.tracer().texts(300); }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
   std::optional<ivo::CertificatesStorage> m_storage;
 };
 
@@ -243,7 +244,7 @@ struct ConstructionFailure {
 class StorageConstructionTest : public testing::TestWithParam<ConstructionFailure> {};
 
 TEST_P(StorageConstructionTest, ThrowsAFailedCheckAndReleasesEverything) {
-  host::ServiceHost host(host::HostOptions::Without({GetParam().missing}));
+  test::RecordingHost host(host::HostOptions::Without({GetParam().missing}));
   if (*GetParam().operation) host.faults().FailOperation(GetParam().operation, results::AccessDenied);
   try {
     ivo::CertificatesStorage storage(host.locator());
@@ -268,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StorageConstructionTest,
                          [](const testing::TestParamInfo<ConstructionFailure>& info) { return info.param.name; });
 
 TEST(StorageConstruction, TheClientSetFailsAtLine64) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   host.faults().FailOperation("IStorage::AppendNode", results::AccessDenied, 1);
   try {
     ivo::CertificatesStorage storage(host.locator());

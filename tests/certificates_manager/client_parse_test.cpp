@@ -6,6 +6,7 @@
 #include "certificates_manager/cert_parser/library_context.h"
 #include "host/service_host.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/recording_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -30,7 +31,7 @@ class ClientParseTest : public testing::TestWithParam<Pkcs12Encryption> {
 
   std::string ErrorText() const { return test::OnlyRecord(m_host.tracer(), 300); }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
 };
 
 TEST_P(ClientParseTest, OpensWithItsPassword) {

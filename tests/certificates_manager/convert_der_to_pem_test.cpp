@@ -3,6 +3,7 @@
 #include "certificates_manager/cert_parser/cert_parser.h"
 #include "host/service_host.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ using test::StringOf;
 class ConvertDerToPemTest : public testing::Test {
  protected:
   std::vector<std::string> Infos() const { return m_host.tracer().texts(800); }
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
   test::CertificateSpec m_spec;
 };
 

@@ -10,6 +10,7 @@
 
 #include "ozo/module.h"
 #include "tests/support/manager_fixture.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ class FaultSweepTest : public testing::TestWithParam<SweepCase> {
 
   Run Once(std::uint64_t ordinal, bool createUnderFault = false) {
     Run run;
-    host::ServiceHost host;
+    test::RecordingHost host;
     ozo::ref_ptr<ivo::ICertificatesManager> manager;
     auto create = [&] {
       ozo::ref_ptr<ozo::IObject> object;

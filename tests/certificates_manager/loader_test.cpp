@@ -10,6 +10,7 @@
 
 #include "host/service_host.h"
 #include "ozo/module.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ TEST(SharedLibrary, LoadsCreatesNothingForAnUnknownClassAndMayUnload) {
   ASSERT_NE(create, nullptr);
   ASSERT_NE(canUnload, nullptr);
   EXPECT_EQ(canUnload(), 0);
-  host::ServiceHost host;
+  test::RecordingHost host;
   ozo::IObject* object = nullptr;
   EXPECT_EQ(create(0x12345678, host.locatorAddress(), &object), ozo::results::ClassNotFound);
   EXPECT_EQ(object, nullptr);

@@ -7,6 +7,7 @@
 #include "host/service_host.h"
 #include "ozo/object/module_count.h"
 #include "ozo/object/object_impl.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ struct ClassCase {
 class UnknownClassTest : public testing::TestWithParam<ozo::clsid_t> {};
 
 TEST_P(UnknownClassTest, IsClassNotFoundWithoutTouchingAnything) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   ozo::IObject* object = reinterpret_cast<ozo::IObject*>(0x1);
   EXPECT_EQ(ozoCreateObject(GetParam(), host.locatorAddress(), &object), ozo::results::ClassNotFound);
   EXPECT_EQ(object, reinterpret_cast<ozo::IObject*>(0x1));

@@ -7,6 +7,7 @@
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
 #include "ozo/storage/storage_copy.h"
+#include "tests/support/recording_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -67,7 +68,7 @@ class UpgraderTest : public testing::Test {
     return m_oldTree.get();
   }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
   ref_ptr<host::MemoryPersistentStorage> m_old = host::Make<host::MemoryPersistentStorage>(m_host.sharedFaults());
   ref_ptr<ozo::IStorage> m_oldTree;
   ref_ptr<IPersistentDataUpgrader> m_upgrader;
@@ -188,7 +189,7 @@ TEST_F(UpgraderTest, AnswersItsInterfacesAndKeepsTheDefaults) {
 }
 
 TEST(UpgraderCreation, WithoutTracerFailsAndLeavesTheModuleUnloadable) {
-  host::ServiceHost host(host::HostOptions::Without({host::Service::Tracer}));
+  test::RecordingHost host(host::HostOptions::Without({host::Service::Tracer}));
   ozo::IObject* object = nullptr;
   EXPECT_EQ(ozoCreateObject(app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader,
                             host.locatorAddress(), &object),

@@ -9,6 +9,7 @@
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
 #include "tests/support/manager_fixture.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
   ASSERT_TRUE(library) << ::dlerror();
   ASSERT_EQ(library.canUnload(), 0);
 
-  host::ServiceHost oldHost;
+  test::RecordingHost oldHost;
   {
     auto manager = library.Make<ivo::ICertificatesManager>(ivo::ClsIdCertificatesManager, oldHost);
     ASSERT_TRUE(manager);
@@ -69,7 +70,7 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
   }
   EXPECT_EQ(library.canUnload(), 0);
 
-  host::ServiceHost newHost;
+  test::RecordingHost newHost;
   {
     auto upgrader = library.Make<app_core::facade::upgrade::IPersistentDataUpgrader>(
         app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, newHost);

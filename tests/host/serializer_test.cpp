@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "host/storage/record_descriptors.h"
 #include "host/service_host.h"
+#include "host/storage/record_descriptors.h"
 #include "ivo/certificate_records.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class SerializerTest : public testing::Test {
     return m_serializer.get();
   }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
   ref_ptr<ozo::IStorageSerializer2> m_serializer;
 };
 
@@ -82,7 +83,7 @@ TEST_F(SerializerTest, AllocatorFailureIsOutOfMemory) {
 }
 
 TEST(AnyStruct, DestroysAndFreesWhatItOwnsOnly) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   ivo::ServerCertificate source{ozo::blob_t("abc", 3)};
   const ozo::StructDescriptor* descriptor = host::ServerCertificateDescriptor();
   {

@@ -4,12 +4,14 @@
 
 #include <thread>
 
+#include "tests/support/recording_host.h"
+
 namespace {
 
 using ozo::ref_ptr;
 
 TEST(ServiceHost, LeftOutServicesAreNotSupportedAndCanBeRestored) {
-  host::ServiceHost host(host::HostOptions::Without({host::Service::EventPublisher}));
+  test::RecordingHost host(host::HostOptions::Without({host::Service::EventPublisher}));
   ref_ptr<ivo::IEventPublisher> publisher;
   EXPECT_EQ(ozo::GetInterface(host.locator(), publisher), ozo::results::InterfaceNotSupported);
   host.Restore(host::Service::EventPublisher);
@@ -18,7 +20,7 @@ TEST(ServiceHost, LeftOutServicesAreNotSupportedAndCanBeRestored) {
 }
 
 TEST(ServiceHost, LookupsFailPerInterfaceId) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   host.faults().FailOperation("IServiceLocator::GetInterface/64e90a4e", ozo::results::AccessDenied);
   ref_ptr<ivo::IPolicyProvider> policy;
   ref_ptr<ozo::ITracer> tracer;
@@ -28,7 +30,7 @@ TEST(ServiceHost, LookupsFailPerInterfaceId) {
 }
 
 TEST(ServiceHost, FailsTheNthCallCountedAcrossServices) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   host.faults().FailCall(2, ozo::results::MediaError);
   EXPECT_EQ(host.storageRoot()->Flush(), 0);
   EXPECT_EQ(host.storageRoot()->Flush(), ozo::results::MediaError);
@@ -36,7 +38,7 @@ TEST(ServiceHost, FailsTheNthCallCountedAcrossServices) {
 }
 
 TEST(ServiceHost, PolicyRefusesLockedSettingsOnly) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   host.policy().SetSettingLocked(0xAF09109F, true);
   ivo::PolicyChangeQuery query;
   query.settingId = 0xAF09109F;
@@ -47,7 +49,7 @@ TEST(ServiceHost, PolicyRefusesLockedSettingsOnly) {
 }
 
 TEST(ServiceHost, PublisherKeepsCopiesOfEvents) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   ivo::CertificateEvent event;
   event.eventType = 155;
   event.fields.push_back({103, ozo::types::variant_t::FromString8("CN=x")});
@@ -58,7 +60,7 @@ TEST(ServiceHost, PublisherKeepsCopiesOfEvents) {
 }
 
 TEST(ServiceHost, StorageMutexRecordsKindsAndNesting) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   auto& mutex = host.storageMutex();
   mutex.lock_shared();
   mutex.unlock_shared();
@@ -81,7 +83,7 @@ TEST(ServiceHost, StorageMutexRecordsKindsAndNesting) {
 }
 
 TEST(ServiceHost, UncommittedTraceBuffersAreFreedWithTheTracer) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   char* buffer = nullptr;
   ASSERT_EQ(host.tracer().ReserveBuffer(300, &buffer, 64), 0);
   // Never committed: the tracer frees it when it goes (checked by the leak checkers).

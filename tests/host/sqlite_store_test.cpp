@@ -124,11 +124,11 @@ TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {
   std::ofstream(m_path) << "this is not a database, just text that is long enough to have a header";
   ref_ptr<host::SqliteStore> store;
   std::string error;
-  EXPECT_EQ(host::SqliteStore::Open(m_path, host::SqliteStore::Mode::ReadWrite, store, error),
-            results::Make(0x80000069));
+  EXPECT_EQ(host::SqliteStore::Open(m_path, host::SqliteStore::Mode::ReadWrite, store, error), results::BasesCorrupted);
   EXPECT_NE(error.find("not a database"), std::string::npos) << error;
+  // Not "File not found": a component would read that as a missing child.
   EXPECT_EQ(host::SqliteStore::Open(m_dir.File("missing/dir/x.db"), host::SqliteStore::Mode::ReadWrite, store, error),
-            results::FileNotFound);
+            results::MediaError);
 }
 
 TEST_F(SqliteStoreTest, PolicyLocksAndEventsPersist) {
@@ -144,8 +144,11 @@ TEST_F(SqliteStoreTest, PolicyLocksAndEventsPersist) {
     ASSERT_EQ(store->AppendEvent(event), 0);
   }
   auto store = Open(m_path);
-  EXPECT_EQ(store->LockedSettings(), std::set<std::uint32_t>{0xAF09109F});
-  const auto events = store->Events();
+  std::set<std::uint32_t> locked;
+  ASSERT_EQ(store->LockedSettings(locked), 0);
+  EXPECT_EQ(locked, std::set<std::uint32_t>{0xAF09109F});
+  std::vector<ivo::CertificateEvent> events;
+  ASSERT_EQ(store->Events(events), 0);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventType, 155u);
   EXPECT_EQ(events[0].initiator.details->name, std::u16string_view(u"operator"));

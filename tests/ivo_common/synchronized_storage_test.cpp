@@ -4,12 +4,13 @@
 
 #include <functional>
 
-#include "host/storage/record_descriptors.h"
 #include "host/service_host.h"
+#include "host/storage/record_descriptors.h"
 #include "ivo/certificate_records.h"
 #include "ivo_common/tools_03.h"
 #include "ozo/error_handling/exception.h"
 #include "ozo/object/module_count.h"
+#include "tests/support/recording_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -36,7 +37,7 @@ class SynchronizedStorageTest : public testing::Test {
     return tools::MakeAnyStruct(m_host.locator(), ivo::ServerCertificate{ozo::blob_t(bytes, std::strlen(bytes))});
   }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
   ref_ptr<ozo::IStorage> m_node;
   ref_ptr<ivo::SynchronizedStorage> m_storage;
 };
@@ -238,7 +239,7 @@ TEST_F(SynchronizedStorageTest, ClearRemovesEveryChildByName) {
 }
 
 TEST(SynchronizedStorageConstruction, MissingAllocatorThrowsGetInterfaceException) {
-  host::ServiceHost host(host::HostOptions::Without({host::Service::Allocator}));
+  test::RecordingHost host(host::HostOptions::Without({host::Service::Allocator}));
   try {
     ivo::MakeSynchronizedStorage(host.locator());
     FAIL() << "constructed";
@@ -260,7 +261,7 @@ struct ConstructionCase {
 class SynchronizedStorageConstructionTest : public testing::TestWithParam<ConstructionCase> {};
 
 TEST_P(SynchronizedStorageConstructionTest, MissingServiceIsAFailedCheckAndLeavesNothing) {
-  host::ServiceHost host(host::HostOptions::Without({GetParam().missing}));
+  test::RecordingHost host(host::HostOptions::Without({GetParam().missing}));
   try {
     ivo::MakeSynchronizedStorage(host.locator());
     FAIL() << "constructed";

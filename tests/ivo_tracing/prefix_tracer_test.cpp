@@ -5,11 +5,12 @@
 #include "ozo/error_handling/exception.h"
 #include "ozo/object/module_count.h"
 #include "ozo/trace/trace_stream.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
 TEST(PrefixTracer, InnerTracerSeesTheCallerRequestPlusThePrefix) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   auto tracer = ivo::MakePrefixTracer(host.locator(), "CertificatesStorage");
   ozo::trace::Trace(tracer.get(), 800, std::string(600, 'x'));
   // 512 + 21, then the growth 1024 + 21 at level 1000.
@@ -19,7 +20,7 @@ TEST(PrefixTracer, InnerTracerSeesTheCallerRequestPlusThePrefix) {
 }
 
 TEST(PrefixTracer, NullBufferAddressAndZeroSizePassThrough) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   auto tracer = ivo::MakePrefixTracer(host.locator(), "Name");
   EXPECT_EQ(tracer->ReserveBuffer(800, nullptr, 10), ozo::results::InvalidArgument);  // the host's answer
   // A zero-size request stays zero: such a buffer has no room for the
@@ -30,7 +31,7 @@ TEST(PrefixTracer, NullBufferAddressAndZeroSizePassThrough) {
 }
 
 TEST(PrefixTracer, RefusedLevelGivesNoBuffer) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   host.tracer().SetThreshold(300);
   auto tracer = ivo::MakePrefixTracer(host.locator(), "Name");
   char* buffer = nullptr;
@@ -39,7 +40,7 @@ TEST(PrefixTracer, RefusedLevelGivesNoBuffer) {
 }
 
 TEST(PrefixTracer, AnswersItsInterfacesAndHoldsOneModuleUnit) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   const auto before = ozo::detail::ModuleObjectCount().load();
   {
     auto tracer = ivo::MakePrefixTracer(host.locator(), "Name");
@@ -58,7 +59,7 @@ TEST(PrefixTracer, AnswersItsInterfacesAndHoldsOneModuleUnit) {
 }
 
 TEST(MakePrefixTracer, WithoutHostTracerThrowsAFailedCheck) {
-  host::ServiceHost host(host::HostOptions::Without({host::Service::Tracer}));
+  test::RecordingHost host(host::HostOptions::Without({host::Service::Tracer}));
   try {
     ivo::MakePrefixTracer(host.locator(), "Name");
     FAIL() << "no exception";

@@ -5,13 +5,14 @@
 #include "host/service_host.h"
 #include "ivo/certificate_records.h"
 #include "ivo_common/tools_03.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
 std::string Description(const ozo::exception& e) { return e.data()->description; }
 
 TEST(GetStructDescriptor, ThePrimaryProviderAnswersFirstThenTheSecondary) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   EXPECT_EQ(ozo::GetStructDescriptor(host.locator(), ivo::ClientCertificate::TypeId)->typeId,
             ivo::ClientCertificate::TypeId);
   host.Remove(host::Service::PrimaryMetaInfo);
@@ -20,7 +21,7 @@ TEST(GetStructDescriptor, ThePrimaryProviderAnswersFirstThenTheSecondary) {
 }
 
 TEST(GetStructDescriptor, WithoutProvidersThrowsNoMetaInfoProvider) {
-  host::ServiceHost host(
+  test::RecordingHost host(
       host::HostOptions::Without({host::Service::PrimaryMetaInfo, host::Service::SecondaryMetaInfo}));
   try {
     ozo::GetStructDescriptor(host.locator(), ivo::ServerCertificate::TypeId);
@@ -34,7 +35,7 @@ TEST(GetStructDescriptor, WithoutProvidersThrowsNoMetaInfoProvider) {
 }
 
 TEST(GetStructDescriptor, AnUnregisteredTypeNamesItsTypeId) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   try {
     ozo::GetStructDescriptor(host.locator(), 0x1234);
     FAIL() << "found";
@@ -47,7 +48,7 @@ TEST(GetStructDescriptor, AnUnregisteredTypeNamesItsTypeId) {
 }
 
 TEST(StructCast, AnotherTypeThrowsWithTheStoredTypeId) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   auto value = tools::MakeAnyStruct(host.locator(), ivo::ServerCertificate{ozo::blob_t("x", 1)});
   EXPECT_NE(ozo::StructCast<ivo::ServerCertificate>(value), nullptr);
   try {
@@ -62,13 +63,13 @@ TEST(StructCast, AnotherTypeThrowsWithTheStoredTypeId) {
 }
 
 TEST(StructCast, AValueWithoutObjectButTheRightTypeIsNull) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   ozo::any_struct_t empty(nullptr, ozo::GetStructDescriptor(host.locator(), ivo::ServerCertificate::TypeId), nullptr);
   EXPECT_EQ(ozo::StructCast<ivo::ServerCertificate>(empty), nullptr);
 }
 
 TEST(MakeAnyStruct, OwnsACopyMadeThroughTheHostAllocator) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   {
     ivo::ClientCertificate record(ozo::blob_t("p12", 3), "password");
     auto value = tools::MakeAnyStruct(host.locator(), record);
@@ -80,7 +81,7 @@ TEST(MakeAnyStruct, OwnsACopyMadeThroughTheHostAllocator) {
 }
 
 TEST(MakeAnyStruct, WithoutAllocatorIsAFailedCheckAtLine28) {
-  host::ServiceHost host(host::HostOptions::Without({host::Service::Allocator}));
+  test::RecordingHost host(host::HostOptions::Without({host::Service::Allocator}));
   try {
     tools::MakeAnyStruct(host.locator(), ivo::ServerCertificate{});
     FAIL() << "made";
@@ -91,7 +92,7 @@ TEST(MakeAnyStruct, WithoutAllocatorIsAFailedCheckAtLine28) {
 }
 
 TEST(MakeAnyStruct, AllocationFailureIsBadAlloc) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   host.faults().FailOperation("IAllocator::Allocate", ozo::results::OutOfMemory);
   EXPECT_THROW(tools::MakeAnyStruct(host.locator(), ivo::ServerCertificate{}), std::bad_alloc);
 }

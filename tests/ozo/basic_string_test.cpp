@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "host/service_host.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ using ozo::string16_t;
 using ozo::string8_t;
 
 TEST(BasicString, ShortTextStaysInlineWithoutAnyAllocation) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   string8_t text("fifteen chars!!", &host.allocator());
   EXPECT_EQ(text.capacity(), 15u);
   EXPECT_EQ(host.allocator().liveBlocks(), 0u);
@@ -31,7 +32,7 @@ TEST(BasicString, GrowsToTwiceTheCapacityOrTheNeededLength) {
 }
 
 TEST(BasicString, UsesTheAllocatorItWasGivenAndReleasesIt) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   {
     string8_t text(std::string(40, 'a').c_str(), &host.allocator());
     EXPECT_EQ(host.allocator().liveBlocks(), 1u);
@@ -43,7 +44,7 @@ TEST(BasicString, UsesTheAllocatorItWasGivenAndReleasesIt) {
 }
 
 TEST(BasicString, AllocatorFailureRaisesBadAllocAndKeepsTheText) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   string8_t text("short", &host.allocator());
   host.faults().FailOperation("IAllocator::Allocate", ozo::results::OutOfMemory);
   EXPECT_THROW(text.append(std::string(50, 'x').c_str(), 50), std::bad_alloc);

@@ -9,6 +9,7 @@
 
 #include "host/service_host.h"
 #include "ozo/error_handling/result_from_exception.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ struct ResultCase {
 class ResultFromExceptionTest : public testing::TestWithParam<ResultCase> {};
 
 TEST_P(ResultFromExceptionTest, ConvertsAndTraces) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   ozo::result_t result = 0;
   try {
     GetParam().raise();
@@ -169,12 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ResultCase>& info) { return info.param.name; });
 
 TEST(ResultFromCurrentException, OutsideAHandlerIsNoCurrentException) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   EXPECT_EQ(ozo::ResultFromCurrentException(&host.tracer(), nullptr), ozo::results::NoCurrentException);
 }
 
 TEST(ResultFromCurrentException, NestedExceptionsFollowTheOuterTextAndTheOuterResultWins) {
-  host::ServiceHost host;
+  test::RecordingHost host;
   ozo::result_t result = 0;
   try {
     try {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/service_host.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ class TraceStreamTest : public testing::Test {
     return lines.empty() ? "<no record>" : lines.back().text;
   }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
 };
 
 struct FormatCase {

@@ -10,6 +10,7 @@
 #include "host/service_host.h"
 #include "ivo/certificates_manager.h"
 #include "tests/support/certificate_builder.h"
+#include "tests/support/recording_host.h"
 
 namespace test {
 
@@ -50,7 +51,7 @@ class ManagerTest : public testing::Test {
   std::vector<std::string> Errors() const { return m_host.tracer().texts(300); }
   std::vector<std::string> Infos() const { return m_host.tracer().texts(800); }
 
-  host::ServiceHost m_host;
+  test::RecordingHost m_host;
   ozo::ref_ptr<ivo::ICertificatesManager> m_manager;
 };
 

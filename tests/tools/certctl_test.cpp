@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"Expired", {"set-server", "edr", "{DIR}/expired.der"}, 2, "outside its validity period"},
         BadInput{"ReplacingWithAFileThatIsNoCertificate", {"set-server", "ndr", "{DIR}/text.txt"}, 2, "0x80000151"},
         BadInput{"UnknownCommand", {"frobnicate"}, 3, "unknown command"},
-        BadInput{"StoreIsNotADatabase", {"--store", "{DIR}/text.txt", "list"}, 4, "cannot open the store"}),
+        BadInput{"StoreIsNotADatabase", {"--store", "{DIR}/text.txt", "list"}, 4, "the store cannot be used"}),
     [](const testing::TestParamInfo<BadInput>& info) { return info.param.name; });
 
 TEST_F(CertctlTest, UpgradeCopiesAnOldStoreIntoANewOne) {

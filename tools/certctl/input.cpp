@@ -1,6 +1,7 @@
 #include "tools/certctl/input.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,8 +9,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "tools/certctl/errors.h"
 
@@ -36,6 +39,8 @@ ivo::CertificateType ParseType(const std::string& text) {
 const char* TypeKeyword(ivo::CertificateType type) { return type >= 1 && type <= 4 ? kKeywords[type - 1] : "?"; }
 
 ozo::blob_t ReadFileBytes(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw Failure(kExitUsage, path + " is a directory");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw Failure(kExitUsage, "cannot read " + path + ": " + std::strerror(errno));
   const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -46,19 +51,93 @@ ozo::blob_t ReadFileBytes(const std::string& path) {
 void WriteFileBytes(const std::string& path, const ozo::blob_t& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.close();
   if (!file) throw Failure(kExitUsage, "cannot write " + path);
 }
 
+namespace {
+
+// Bytes read from a descriptor up to the first newline (a trailing CR
+// dropped), in a buffer that is wiped before any of its memory is released,
+// growth included: a password leaves no copy behind in freed memory.
+class SecretLine {
+ public:
+  ~SecretLine() { Wipe(); }
+
+  // Reads until a newline or the end; false on a read error.
+  bool ReadFrom(int fd) {
+    char c = 0;
+    for (;;) {
+      const ssize_t got = ::read(fd, &c, 1);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return false;
+      if (got == 0 || c == '\n') break;
+      Push(c);
+    }
+    if (m_size > 0 && m_bytes[m_size - 1] == '\r') m_bytes[--m_size] = '\0';
+    c = 0;
+    return true;
+  }
+
+  ozo::string8_t Take() {
+    ozo::string8_t text(m_bytes.data() ? m_bytes.data() : "", m_size);
+    Wipe();
+    return text;
+  }
+
+ private:
+  void Push(char c) {
+    if (m_size == m_bytes.size()) {
+      std::vector<char> larger(m_bytes.empty() ? 64 : m_bytes.size() * 2);
+      std::copy(m_bytes.begin(), m_bytes.end(), larger.begin());
+      Wipe();
+      m_bytes.swap(larger);
+    }
+    m_bytes[m_size++] = c;
+  }
+  void Wipe() {
+    if (!m_bytes.empty()) ::explicit_bzero(m_bytes.data(), m_bytes.size());
+  }
+
+  std::vector<char> m_bytes;
+  std::size_t m_size = 0;
+};
+
+// Turns the terminal's echo off for its lifetime.
+class SilentTerminal {
+ public:
+  explicit SilentTerminal(int tty) : m_tty(tty), m_saved(), m_silenced(::tcgetattr(tty, &m_saved) == 0) {
+    if (!m_silenced) return;
+    termios silent = m_saved;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(tty, TCSAFLUSH, &silent);
+  }
+  ~SilentTerminal() {
+    if (m_silenced) ::tcsetattr(m_tty, TCSAFLUSH, &m_saved);
+  }
+  SilentTerminal(const SilentTerminal&) = delete;
+  SilentTerminal& operator=(const SilentTerminal&) = delete;
+
+ private:
+  int m_tty;
+  termios m_saved;
+  bool m_silenced;
+};
+
+}  // namespace
+
 ozo::string8_t ReadPassword(const PasswordSource& source, const char* prompt) {
+  SecretLine line;
   if (!source.file.empty()) {
-    std::ifstream file(source.file, std::ios::binary);
-    if (!file) throw Failure(kExitUsage, "cannot read the password file " + source.file);
-    std::string line;
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    ozo::string8_t password(line.data(), line.size());
-    std::fill(line.begin(), line.end(), '\0');
-    return password;
+    std::error_code error;
+    if (std::filesystem::is_directory(source.file, error))
+      throw Failure(kExitUsage, "the password file " + source.file + " is a directory");
+    const int fd = ::open(source.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Failure(kExitUsage, "cannot read the password file " + source.file + ": " + std::strerror(errno));
+    const bool read = line.ReadFrom(fd);
+    ::close(fd);
+    if (!read) throw Failure(kExitUsage, "cannot read the password file " + source.file);
+    return line.Take();
   }
   if (!source.environment.empty()) {
     const char* value = std::getenv(source.environment.c_str());
@@ -67,21 +146,16 @@ ozo::string8_t ReadPassword(const PasswordSource& source, const char* prompt) {
   }
   const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (tty < 0) throw Failure(kExitUsage, "no password given: use --password-file FILE or --password-env VARIABLE");
-  termios saved{};
-  const bool terminal = ::tcgetattr(tty, &saved) == 0;
-  if (terminal) {
-    termios silent = saved;
-    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(tty, TCSAFLUSH, &silent);
+  bool read = false;
+  {
+    SilentTerminal silent(tty);
+    (void)!::write(tty, prompt, std::strlen(prompt));
+    read = line.ReadFrom(tty);
   }
-  (void)!::write(tty, prompt, std::strlen(prompt));
-  ozo::string8_t password;
-  char c = 0;
-  while (::read(tty, &c, 1) == 1 && c != '\n') password.append(&c, 1);
-  if (terminal) ::tcsetattr(tty, TCSAFLUSH, &saved);
   (void)!::write(tty, "\n", 1);
   ::close(tty);
-  return password;
+  if (!read) throw Failure(kExitUsage, "cannot read the password from the terminal");
+  return line.Take();
 }
 
 }  // namespace certctl

@@ -1,7 +1,9 @@
 #include "tools/certctl/output.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <iostream>
 
 #include "ozo/result/result_messages.h"
 #include "tools/certctl/errors.h"
@@ -77,33 +79,21 @@ std::string FieldName(std::uint32_t fieldId) {
   }
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof(escape), "\\u%04X", c);
-          out += escape;
-        } else {
-          out += static_cast<char>(c);
-        }
+void PrintJson(const Json& json) { std::cout << json.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n"; }
+
+void PrintTable(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      if (widths.size() <= c) widths.push_back(0);
+      widths[c] = std::max(widths[c], row[c].size());
     }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c)
+      line += c + 1 < row.size() ? row[c] + std::string(widths[c] - row[c].size() + 2, ' ') : row[c];
+    std::cout << line << "\n";
   }
-  return out + "\"";
 }
 
 }  // namespace certctl

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace certctl {
 
@@ -15,7 +17,12 @@ std::string IsoFromSeconds(std::int64_t seconds);
 std::string EventName(std::uint32_t eventType);
 std::string FieldName(std::uint32_t fieldId);
 
-// A JSON string literal of `text` (quotes included).
-std::string JsonString(const std::string& text);
+// JSON output keeps its keys in the order they were added.
+using Json = nlohmann::ordered_json;
+// One line of JSON on stdout; bytes that are not UTF-8 become U+FFFD.
+void PrintJson(const Json& json);
+
+// Rows under a header, each column as wide as its widest cell.
+void PrintTable(const std::vector<std::vector<std::string>>& rows);
 
 }  // namespace certctl

@@ -1,22 +1,33 @@
 #include "tools/certctl/session.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "tools/certctl/errors.h"
 
 namespace certctl {
+namespace {
+
+// Why the store failed: its first failure in this run, else its last error.
+std::string Reason(host::SqliteStore& store) {
+  const std::string first = store.FirstFailure();
+  return first.empty() ? store.LastError() : first;
+}
+
+}  // namespace
 
 std::string Session::StorePath(const std::string& option) {
   if (!option.empty()) return option;
   if (const char* env = std::getenv("CERTCTL_STORE"); env && *env) return env;
   const char* home = std::getenv("HOME");
-  const std::string dir = std::string(home && *home ? home : ".") + "/.local/share/certctl";
-  std::system(("mkdir -p '" + dir + "'").c_str());
-  return dir + "/certificates.db";
+  const std::filesystem::path dir = std::filesystem::path(home && *home ? home : ".") / ".local/share/certctl";
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) throw Failure(kExitStore, "cannot make the store's folder " + dir.string() + ": " + error.message());
+  return (dir / "certificates.db").string();
 }
 
 void RouteTrace(host::Tracer& tracer, std::uint32_t level, std::FILE* log) {
@@ -37,37 +48,46 @@ Session::Session(const Options& options, bool writes) {
   const std::string path = StorePath(options.store);
   std::string error;
   ozo::result_t result = host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, m_store, error);
-  if (result == ozo::results::AccessDenied || result == ozo::results::FileNotFound) {
-    if (!writes) result = host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadOnly, m_store, error);
+  if (ozo::Failed(result) && !writes) {
+    std::string readError;
+    if (ozo::Succeeded(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadOnly, m_store, readError)))
+      result = ozo::results::NoError;
   }
-  if (ozo::Failed(result)) throw Failure(kExitStore, "cannot open the store " + error, result);
+  if (ozo::Failed(result)) throw Failure(kExitStore, "the store cannot be used: " + error, result);
 
   std::string library;
   if (!m_component.Load(LibraryPath(options.library), library))
     throw Failure(kExitStore, "cannot load the certificates manager: " + library, ozo::results::FileNotFound);
 
-  host::HostOptions hostOptions;
-  hostOptions.store = m_store;
-  hostOptions.traceThreshold = 0;
   if (writes) {
     result = m_store->BeginWork();
     if (ozo::Failed(result))
-      throw Failure(kExitStore, "the store is busy or read-only: " + m_store->LastError(), result);
+      throw Failure(kExitStore, "the store cannot be used: " + m_store->LastError() + " (" + path + ")", result);
     m_open = true;
   }
+  std::set<std::uint32_t> locked;
+  result = m_store->LockedSettings(locked);
+  if (ozo::Failed(result))
+    throw Failure(kExitStore, "the store cannot be used: cannot read the policy's locks: " + m_store->LastError(),
+                  result);
+  host::HostOptions hostOptions;
+  hostOptions.store = m_store;
+  hostOptions.traceThreshold = 0;
   try {
     m_host = std::make_unique<host::ServiceHost>(std::move(hostOptions));
   } catch (const std::exception& e) {
-    throw Failure(kExitStore, std::string("cannot set up the store: ") + e.what(), ozo::results::AccessDenied);
+    throw Failure(kExitStore, std::string("the store cannot be used: ") + e.what(), ozo::results::AccessDenied);
   }
   if (!options.logFile.empty()) {
     m_log = std::fopen(options.logFile.c_str(), "a");
     if (!m_log) throw Failure(kExitUsage, "cannot open the log file " + options.logFile, ozo::results::AccessDenied);
   }
   RouteTrace(m_host->tracer(), options.traceLevel, m_log ? m_log : stderr);
-  for (std::uint32_t setting : m_store->LockedSettings()) m_host->policy().SetSettingLocked(setting, true);
-  host::SqliteStore* store = m_store.get();
-  m_host->events().SetSink([store](const ivo::CertificateEvent& event) { store->AppendEvent(event); });
+  for (std::uint32_t setting : locked) m_host->policy().SetSettingLocked(setting, true);
+  m_host->events().SetSink([this](const ivo::CertificateEvent& event) {
+    const ozo::result_t kept = m_store->AppendEvent(event);
+    if (ozo::Failed(kept) && ozo::Succeeded(m_eventFailure)) m_eventFailure = kept;
+  });
 }
 
 Session::~Session() {
@@ -80,10 +100,18 @@ ozo::result_t Session::CreateManager(ozo::ref_ptr<ivo::ICertificatesManager>& ma
   return m_component.Create(ivo::ClsIdCertificatesManager, *m_host, manager);
 }
 
-ozo::result_t Session::Finish(bool keep) {
-  if (!m_open) return ozo::results::NoError;
+void Session::Commit() {
+  if (!m_open) return;
   m_open = false;
-  return keep ? m_store->CommitWork() : m_store->RollbackWork();
+  if (ozo::Failed(m_eventFailure)) {
+    m_store->RollbackWork();
+    throw Failure(kExitStore, "nothing was stored: an event could not be kept: " + Reason(*m_store), m_eventFailure);
+  }
+  const ozo::result_t committed = m_store->CommitWork();
+  if (ozo::Failed(committed))
+    throw Failure(kExitStore, "nothing was stored: cannot commit to the store: " + Reason(*m_store), committed);
 }
+
+std::string Session::StoreFailure() const { return m_store->FirstFailure(); }
 
 }  // namespace certctl

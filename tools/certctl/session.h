@@ -23,17 +23,20 @@ struct Options {
 };
 
 // Opens the store and makes the whole run one unit of work: every change the
-// component makes becomes durable at Finish(true) and not at all otherwise
-// (also when the process dies first). Events are kept in the store, in the
-// same unit; the policy's locks come from the store.
+// component makes becomes durable at Commit() and not at all otherwise (also
+// when the process dies first, or when the session ends without a commit).
+// Events are kept in the store, in the same unit: a change whose event could
+// not be kept is not committed. The policy's locks come from the store.
 class Session {
  public:
   // The store file's path after defaults: --store, $CERTCTL_STORE, else
-  // ~/.local/share/certctl/certificates.db.
+  // ~/.local/share/certctl/certificates.db (its folder made when missing).
+  // Throws Failure when the folder cannot be made.
   static std::string StorePath(const std::string& option);
 
-  // Throws std::runtime_error with one line of explanation on failure; its
-  // exit code is in `failureCode`.
+  // Throws Failure with one line of explanation: kExitStore when the store
+  // or the library cannot be used (a store opened for `writes` that this
+  // user may only read included).
   Session(const Options& options, bool writes);
   ~Session();
 
@@ -43,8 +46,13 @@ class Session {
 
   // Creates the manager (its start-up check runs now).
   ozo::result_t CreateManager(ozo::ref_ptr<ivo::ICertificatesManager>& manager);
-  // Commits (keep) or rolls back the unit of work.
-  ozo::result_t Finish(bool keep);
+  // Makes the run's changes durable; throws Failure (kExitStore) when they
+  // cannot be, and then nothing of the run is kept. Without a commit the
+  // session rolls back when it ends.
+  void Commit();
+  // The store's first failure in this run, empty when it has not failed:
+  // a component failure with this text was caused by the store.
+  std::string StoreFailure() const;
 
  private:
   ozo::ref_ptr<host::SqliteStore> m_store;
@@ -52,6 +60,7 @@ class Session {
   Component m_component;
   std::FILE* m_log = nullptr;
   bool m_open = false;
+  ozo::result_t m_eventFailure = ozo::results::NoError;
 };
 
 // Sets up the host's tracer: records up to `level` go to `log` with a UTC

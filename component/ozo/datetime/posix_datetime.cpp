@@ -22,8 +22,12 @@ utc_time_t PosixToUtcTime(std::int64_t seconds, std::int64_t microseconds) {
   if (seconds < -kSecondsLimit || seconds > kSecondsLimit) ThrowInvalid(160, "Invalid timestamp: epoch ", seconds);
   if (microseconds < -kMicrosecondsLimit || microseconds > kMicrosecondsLimit)
     ThrowInvalid(163, "Invalid timestamp: usec ", microseconds);
-  // Both terms fit in 63 bits; their sum stays within ±2^63 by the limits.
-  const utc_time_t result = seconds * 10000000 + microseconds * 10;
+  // Each term fits in 63 bits by the limits above, but their sum need not: a
+  // sum out of range is the microseconds' fault (they overshoot what the
+  // seconds leave), reported as an invalid microseconds value.
+  utc_time_t result = 0;
+  if (__builtin_add_overflow(seconds * 10000000, microseconds * 10, &result))
+    ThrowInvalid(163, "Invalid timestamp: usec ", microseconds);
   if (result < kUtcTimeMin) ThrowInvalid(166, "Invalid utc timestamp for posix platform ", result);
   return result;
 }

@@ -16,9 +16,17 @@ template <class T>
 class vector_t {
  public:
   vector_t() noexcept = default;
+  // Strong guarantee: when an element's copy throws, the elements copied so
+  // far are destroyed and the buffer freed before the exception leaves.
   vector_t(const vector_t& other) {
-    reserve(other.m_size);
-    for (const T& item : other) push_back(item);
+    try {
+      reserve(other.m_size);
+      for (const T& item : other) push_back(item);
+    } catch (...) {
+      clear();
+      std::free(m_items);
+      throw;
+    }
   }
   vector_t(vector_t&& other) noexcept { swap(other); }
   ~vector_t() {

@@ -1,0 +1,94 @@
+// The reference host's journal in the SQLite store: the settings the policy
+// locks and the events the component published. Both live in the same
+// database as the trees, so a unit of work covers a change and its events.
+#include "host/storage/sqlite_statement.h"
+#include "host/storage/sqlite_store.h"
+
+namespace host {
+
+using ozo::result_t;
+using sqlite::Statement;
+namespace results = ozo::results;
+
+result_t SqliteStore::LockedSettings(std::set<std::uint32_t>& locked) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  std::set<std::uint32_t> read;
+  Statement statement(m_db, "SELECT setting_id FROM locked_settings");
+  int step;
+  while ((step = statement.Step()) == SQLITE_ROW) read.insert(static_cast<std::uint32_t>(statement.Int(0)));
+  if (step != SQLITE_DONE) return Fail(step);
+  locked.swap(read);
+  return results::NoError;
+}
+
+result_t SqliteStore::SetSettingLocked(std::uint32_t settingId, bool locked) {
+  return Atomically([&]() -> result_t {
+    Statement statement(m_db, locked ? "INSERT OR IGNORE INTO locked_settings(setting_id) VALUES(?)"
+                                     : "DELETE FROM locked_settings WHERE setting_id = ?");
+    const int step = statement.Bind(1, settingId).Step();
+    return step == SQLITE_DONE ? results::NoError : Fail(step);
+  });
+}
+
+result_t SqliteStore::AppendEvent(const ivo::CertificateEvent& event) {
+  return Atomically([&]() -> result_t {
+    Statement insert(m_db,
+                     "INSERT INTO events(event_type, severity, initiator_kind, initiator_id, initiator_name, time) "
+                     "VALUES(?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, event.eventType).Bind(2, event.severity).Bind(3, event.initiator.kind).Bind(6, event.time);
+    if (event.initiator.details) {
+      insert.Bind(4, event.initiator.details->id)
+          .BindBlob(5, event.initiator.details->name.data(), event.initiator.details->name.size() * sizeof(char16_t));
+    } else {
+      insert.BindNull(4).BindNull(5);
+    }
+    if (insert.Step() != SQLITE_DONE) return Fail(insert.code());
+    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
+    for (std::size_t i = 0; i < event.fields.size(); ++i) {
+      Statement field(
+          m_db, "INSERT INTO event_fields(event, position, field_id, tag, scalar, data) VALUES(?, ?, ?, ?, ?, ?)");
+      field.Bind(1, id).Bind(2, static_cast<std::int64_t>(i)).Bind(3, event.fields[i].name);
+      sqlite::BindVariant(field, 4, event.fields[i].data);
+      if (field.Step() != SQLITE_DONE) return Fail(field.code());
+    }
+    return results::NoError;
+  });
+}
+
+result_t SqliteStore::Events(std::vector<ivo::CertificateEvent>& events) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  std::vector<ivo::CertificateEvent> read;
+  Statement rows(m_db,
+                 "SELECT id, event_type, severity, initiator_kind, initiator_id, initiator_name, time FROM events "
+                 "ORDER BY id");
+  int step;
+  while ((step = rows.Step()) == SQLITE_ROW) {
+    ivo::CertificateEvent event;
+    event.eventType = static_cast<std::uint32_t>(rows.Int(1));
+    event.severity = static_cast<std::uint32_t>(rows.Int(2));
+    event.initiator.kind = static_cast<std::uint32_t>(rows.Int(3));
+    if (!rows.IsNull(4)) {
+      event.initiator.details.emplace();
+      event.initiator.details->id = static_cast<std::uint32_t>(rows.Int(4));
+      event.initiator.details->name =
+          ozo::string16_t(static_cast<const char16_t*>(rows.Blob(5)), rows.Bytes(5) / sizeof(char16_t));
+    }
+    event.time = rows.Int(6);
+    Statement fields(m_db, "SELECT field_id, tag, scalar, data FROM event_fields WHERE event = ? ORDER BY position");
+    fields.Bind(1, rows.Int(0));
+    int fieldStep;
+    while ((fieldStep = fields.Step()) == SQLITE_ROW) {
+      ivo::RuntimeField field;
+      field.name = static_cast<std::uint32_t>(fields.Int(0));
+      field.data = sqlite::ReadVariant(fields, 1);
+      event.fields.push_back(std::move(field));
+    }
+    if (fieldStep != SQLITE_DONE) return Fail(fieldStep);
+    read.push_back(std::move(event));
+  }
+  if (step != SQLITE_DONE) return Fail(step);
+  events.swap(read);
+  return results::NoError;
+}
+
+}  // namespace host

@@ -1,0 +1,63 @@
+// A prepared SQLite statement owned for one use, and the columns in which the
+// SQLite store keeps a variant.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ozo/types/variant.h"
+
+namespace host::sqlite {
+
+// One prepared statement, finalised on every path. A statement that failed to
+// prepare answers every Step with the preparation's error.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { m_code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
+  ~Statement() { sqlite3_finalize(m_statement); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  int code() const { return m_code; }
+  Statement& Bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(m_statement, index, value);
+    return *this;
+  }
+  Statement& BindText(int index, const char* text) {
+    sqlite3_bind_text(m_statement, index, text, -1, SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& BindBlob(int index, const void* data, std::size_t size) {
+    sqlite3_bind_blob64(m_statement, index, size ? data : "", size, SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& BindNull(int index) {
+    sqlite3_bind_null(m_statement, index);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step() {
+    const bool usable = m_code == SQLITE_OK || m_code == SQLITE_ROW || m_code == SQLITE_DONE;
+    return m_code = usable ? sqlite3_step(m_statement) : m_code;
+  }
+  std::int64_t Int(int column) const { return sqlite3_column_int64(m_statement, column); }
+  std::string Text(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    return text ? std::string(text, Bytes(column)) : std::string();
+  }
+  const void* Blob(int column) const { return sqlite3_column_blob(m_statement, column); }
+  std::size_t Bytes(int column) const { return static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)); }
+  bool IsNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+
+ private:
+  sqlite3_stmt* m_statement = nullptr;
+  int m_code;
+};
+
+// A variant occupies three columns from `first` on: tag, scalar, data.
+void BindVariant(Statement& statement, int first, const ozo::types::variant_t& value);
+ozo::types::variant_t ReadVariant(const Statement& statement, int first);
+
+}  // namespace host::sqlite

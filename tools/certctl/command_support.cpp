@@ -1,0 +1,77 @@
+#include "tools/certctl/command_support.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "tools/certctl/errors.h"
+
+namespace certctl {
+
+using ozo::result_t;
+namespace results = ozo::results;
+
+Outcome Report(const Session& session, result_t result, const std::string& done, const std::string& nothing) {
+  if (const std::string store = session.StoreFailure(); !store.empty())
+    throw Failure(kExitStore, "the store cannot be used: " + store, ozo::Failed(result) ? result : results::MediaError);
+  if (result == results::False) return {kExitFalse, nothing};
+  if (ozo::Succeeded(result)) return {kExitOk, done};
+  throw Failure(kExitFailed, Refusal(result), result);
+}
+
+std::string Refusal(result_t result) {
+  std::string hint;
+  if (result == results::CertificateOutOfValidityPeriod) hint = ": the certificate is outside its validity period";
+  if (result == results::AccessDenied) hint = ": the policy locks this setting";
+  if (result == results::ExceptionHasNoResultCode) hint = ": the data cannot be decoded (wrong format or password?)";
+  if (result == results::InvalidArgument) hint = ": invalid certificate type";
+  return DescribeResult(result) + hint;
+}
+
+void Announce(const Invocation& invocation, const std::string& message) {
+  if (!message.empty() && !invocation.options.json) std::cout << message << "\n";
+}
+
+int WithManager(const Invocation& invocation, bool writes,
+                const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body) {
+  Session session(invocation.options, writes);
+  ozo::ref_ptr<ivo::ICertificatesManager> manager;
+  const result_t created = session.CreateManager(manager);
+  if (ozo::Failed(created)) {
+    if (const std::string store = session.StoreFailure(); !store.empty())
+      throw Failure(kExitStore, "the store cannot be used: " + store, created);
+    throw Failure(kExitFailed, "cannot create the certificates manager: " + DescribeResult(created), created);
+  }
+  const Outcome outcome = body(session, *manager);  // on a throw the session rolls back
+  manager.Reset();                                  // flushes the storage
+  session.Commit();
+  Announce(invocation, outcome.message);
+  return outcome.status;
+}
+
+ivo::ChangeInitiator UserInitiator() {
+  ivo::ChangeInitiator initiator;
+  initiator.kind = ivo::ChangeInitiator::User;
+  initiator.details.emplace();
+  initiator.details->id = static_cast<std::uint32_t>(::getuid());
+  const passwd* user = ::getpwuid(::getuid());
+  for (const char* c = user ? user->pw_name : "unknown"; *c; ++c)
+    initiator.details->name += static_cast<char16_t>(static_cast<unsigned char>(*c));
+  return initiator;
+}
+
+PasswordSource PasswordOf(const Invocation& invocation) {
+  return {invocation.Value("--password-file"), invocation.Value("--password-env")};
+}
+
+void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes) {
+  const std::string out = invocation.Value("--out");
+  if (out.empty()) {
+    std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  } else {
+    WriteFileBytes(out, bytes);
+  }
+}
+
+}  // namespace certctl
