@@ -224,7 +224,7 @@ result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<Sqli
     sqlite3_busy_timeout(db, 5000);
     sqlite3_extended_result_codes(db, 0);
     const char* setup = mode == Mode::ReadOnly ? "PRAGMA foreign_keys=ON; SELECT count(*) FROM trees;"
-                                               : "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                                               : "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; "
                                                  "PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;";
     code = sqlite3_exec(db, setup, nullptr, nullptr, nullptr);
     if (code == SQLITE_OK && mode == Mode::ReadWrite) code = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);

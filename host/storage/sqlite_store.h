@@ -19,7 +19,9 @@
 
 namespace host {
 
-// Durability: the database runs in WAL mode with synchronous=FULL. Every
+// Durability: the database keeps a rollback journal (journal_mode=DELETE)
+// with synchronous=FULL; unlike a write-ahead log, that lets a user who may
+// only read the file read it without creating files beside it. Every
 // storage call is its own transaction unless the host has opened a unit of
 // work (BeginWork), which then holds every call until CommitWork (or
 // RollbackWork). A host that makes each component operation one unit gets an

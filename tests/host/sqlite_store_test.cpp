@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/support/manager_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -16,18 +17,7 @@ using ozo::ref_ptr;
 using ozo::types::variant_t;
 namespace results = ozo::results;
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/cm-store-XXXXXX";
-    m_path = ::mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-  std::string File(const char* name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
+using test::TempDir;
 
 ref_ptr<host::SqliteStore> Open(const std::string& path,
                                 host::SqliteStore::Mode mode = host::SqliteStore::Mode::ReadWrite) {

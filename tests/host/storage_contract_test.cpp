@@ -9,6 +9,7 @@
 
 #include "host/storage/memory_storage.h"
 #include "host/storage/sqlite_store.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -21,13 +22,17 @@ struct StoreKind {
   std::function<ref_ptr<ozo::IPersistentStorage>()> open;
 };
 
+// A fresh database per test, in a folder removed when the tests end (SQLite
+// refuses to write a database whose file was unlinked while open).
 ref_ptr<ozo::IPersistentStorage> OpenSqlite() {
-  const std::string path = "/tmp/cm-contract-" + std::to_string(::getpid()) + ".db";
-  ::unlink(path.c_str());
+  static test::TempDir dir;
+  static int opened = 0;
   ref_ptr<host::SqliteStore> store;
   std::string error;
-  EXPECT_EQ(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
-  ::unlink(path.c_str());  // the open connection keeps it alive
+  EXPECT_EQ(host::SqliteStore::Open(dir.File(std::to_string(++opened) + ".db"), host::SqliteStore::Mode::ReadWrite,
+                                    store, error),
+            0)
+      << error;
   return ref_ptr<ozo::IPersistentStorage>(store);
 }
 

@@ -3,89 +3,22 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
 
-#include "tests/support/certificate_builder.h"
-#include "tests/support/manager_fixture.h"
-
-extern char** environ;
+#include "tests/tools/certctl_fixture.h"
 
 namespace {
 
-struct Outcome {
-  int exit;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-class CertctlTest : public testing::Test {
- protected:
-  CertctlTest() {
-    char pattern[] = "/tmp/certctl-test-XXXXXX";
-    m_dir = ::mkdtemp(pattern);
-    m_store = m_dir + "/store.db";
-    Write("edr.der", test::ValidServerDer("edr.test"));
-    Write("edr2.pem", test::ValidServerPem("edr2.test"));
-    Write("expired.der", test::ExpiredServerDer());
-    Write("client.p12", test::ClientContainer("agent.test", "s3cret"));
-    Write("password", test::BlobOf("s3cret\n"));
-    Write("wrong-password", test::BlobOf("nope\n"));
-    Write("text.txt", test::BlobOf("not a certificate"));
-  }
-  ~CertctlTest() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
-
-  std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-  void Write(const std::string& name, const ozo::blob_t& bytes) const {
-    std::ofstream(Path(name), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-
-  std::vector<std::string> Argv(const std::vector<std::string>& args, const std::string& store) const {
-    std::vector<std::string> argv = {CM_CERTCTL_PATH, "--store", store};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
-
-  // Runs certctl on `store` (the test's store by default); waits for it.
-  Outcome Run(const std::vector<std::string>& args, const std::string& store = "") const {
-    const std::string out = Path("stdout"), err = Path("stderr");
-    const pid_t pid = Spawn(Argv(args, store.empty() ? m_store : store), out, err);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
-  }
-
-  pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) const {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-  }
-
-  std::string ListJson(const std::string& store = "") const { return Run({"list", "--json"}, store).out; }
-
-  std::string m_dir;
-  std::string m_store;
-};
+using test::CertctlTest;
+using Outcome = test::ProcessResult;
 
 TEST_F(CertctlTest, ADemoSessionStoresListsReplacesRemovesAndKeepsEvents) {
   EXPECT_EQ(Run({"set-server", "edr", Path("edr.der")}).exit, 0);
@@ -108,7 +41,7 @@ TEST_F(CertctlTest, ADemoSessionStoresListsReplacesRemovesAndKeepsEvents) {
   EXPECT_NE(events.out.find("\"IssuingDate\":\"2020-01-01T00:00:00Z\""), std::string::npos) << events.out;
   const Outcome pem = Run({"pem", "1", "--out", Path("out.pem")});
   EXPECT_EQ(pem.exit, 0);
-  EXPECT_EQ(Slurp(Path("out.pem")).rfind("-----BEGIN CERTIFICATE-----", 0), 0u);
+  EXPECT_EQ(test::ReadWholeFile(Path("out.pem")).rfind("-----BEGIN CERTIFICATE-----", 0), 0u);
 }
 
 struct BadInput {
@@ -126,7 +59,7 @@ TEST_P(CertctlBadInputTest, GivesOneClearLineANonZeroExitAndNoChange) {
   const std::string before = ListJson();
   std::vector<std::string> args;
   for (std::string arg : GetParam().args) {
-    if (arg.rfind("{DIR}", 0) == 0) arg = m_dir + arg.substr(5);
+    if (arg.rfind("{DIR}", 0) == 0) arg = m_dir.path() + arg.substr(5);
     args.push_back(arg);
   }
   const Outcome outcome = Run(args);
@@ -152,18 +85,94 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"Expired", {"set-server", "edr", "{DIR}/expired.der"}, 2, "outside its validity period"},
         BadInput{"ReplacingWithAFileThatIsNoCertificate", {"set-server", "ndr", "{DIR}/text.txt"}, 2, "0x80000151"},
         BadInput{"UnknownCommand", {"frobnicate"}, 3, "unknown command"},
+        BadInput{"DirectoryAsFile", {"set-server", "edr", "{DIR}"}, 3, "is a directory"},
+        BadInput{"DirectoryAsPasswordFile",
+                 {"set-client", "edr", "{DIR}/client.p12", "--password-file", "{DIR}"},
+                 3,
+                 "is a directory"},
         BadInput{"StoreIsNotADatabase", {"--store", "{DIR}/text.txt", "list"}, 4, "the store cannot be used"}),
     [](const testing::TestParamInfo<BadInput>& info) { return info.param.name; });
 
 TEST_F(CertctlTest, UpgradeCopiesAnOldStoreIntoANewOne) {
   ASSERT_EQ(Run({"set-server", "sandbox", Path("edr.der")}).exit, 0);
   ASSERT_EQ(Run({"set-client", "siem", Path("client.p12"), "--password-env", "CERTCTL_TEST_PASSWORD"}).exit, 3);
-  ::setenv("CERTCTL_TEST_PASSWORD", "s3cret", 1);
-  ASSERT_EQ(Run({"set-client", "siem", Path("client.p12"), "--password-env", "CERTCTL_TEST_PASSWORD"}).exit, 0);
+  ASSERT_EQ(Run({"set-client", "siem", Path("client.p12"), "--password-env", "CERTCTL_TEST_PASSWORD"}, "",
+                {"CERTCTL_TEST_PASSWORD=s3cret"})
+                .exit,
+            0);
   const std::string fresh = Path("new.db");
   EXPECT_EQ(Run({"upgrade", "--from", m_store}, fresh).exit, 0);
   EXPECT_EQ(ListJson(fresh), ListJson());
   EXPECT_EQ(Run({"upgrade", "--from", Path("nothing.db")}, fresh).exit, 4);
+}
+
+// The copy adds to what the new store holds: its other certificates stay, and
+// a slot both stores hold takes the old store's record and is reported.
+TEST_F(CertctlTest, UpgradeKeepsWhatTheNewStoreHoldsAndSaysWhatItReplaced) {
+  const std::string fresh = Path("new.db");
+  ASSERT_EQ(Run({"set-server", "ndr", Path("edr.der")}).exit, 0);
+  ASSERT_EQ(Run({"set-server", "sandbox", Path("edr.der")}).exit, 0);
+  ASSERT_EQ(Run({"set-server", "edr", Path("edr2.pem")}, fresh).exit, 0);
+  ASSERT_EQ(Run({"set-client", "siem", Path("client.p12"), "--password-file", Path("password")}, fresh).exit, 0);
+  ASSERT_EQ(Run({"set-server", "sandbox", Path("edr2.pem")}, fresh).exit, 0);
+  const Outcome upgrade = Run({"upgrade", "--from", m_store}, fresh);
+  EXPECT_EQ(upgrade.exit, 0) << upgrade.err;
+  EXPECT_EQ(upgrade.out,
+            "sandbox server certificate copied, replacing the one stored\n"
+            "ndr server certificate copied\n"
+            "certificates copied from " +
+                m_store + "\n");
+  const std::string list = ListJson(fresh);
+  for (const char* kept : {R"("type":"edr","kind":"server","subject":"CN=edr2.test)",
+                           R"("type":"siem","kind":"client","subject":"CN=agent.test)",
+                           R"("type":"ndr","kind":"server","subject":"CN=edr.test)",
+                           R"("type":"sandbox","kind":"server","subject":"CN=edr.test)"})
+    EXPECT_NE(list.find(kept), std::string::npos) << kept << " in " << list;
+}
+
+// A store this user may only read: reads work, a change is refused as the
+// store's (not the policy's) with exit 4, and the file stays as it was.
+TEST_F(CertctlTest, AReadOnlyStoreServesReadsAndRefusesChangesUntouched) {
+  ASSERT_EQ(Run({"set-server", "edr", Path("edr.der")}).exit, 0);
+  std::vector<std::string> asOther;
+  if (::geteuid() == 0) {
+    if (test::RunProcess({"/usr/sbin/runuser", "-u", "nobody", "--", "/usr/bin/test", "-x", CM_CERTCTL_PATH},
+                         m_dir.path())
+            .exit != 0)
+      GTEST_SKIP() << "the user nobody cannot run " << CM_CERTCTL_PATH << " from here";
+    asOther = {"/usr/sbin/runuser", "-u", "nobody", "--"};
+    ::chmod(m_dir.path().c_str(), 0755);
+  }
+  ::chmod(m_store.c_str(), 0444);
+  const std::string before = test::ReadWholeFile(m_store);
+  auto runAsOther = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv = asOther;
+    for (const std::string& arg : Argv(args, m_store)) argv.push_back(arg);
+    return test::RunProcess(argv, m_dir.path());
+  };
+  const Outcome query = runAsOther({"query-server", "edr"});
+  EXPECT_EQ(query.exit, 0) << query.err;
+  EXPECT_NE(query.out.find("CN=edr.test"), std::string::npos) << query.out;
+  for (const std::vector<std::string>& change : std::vector<std::vector<std::string>>{
+           {"remove-server", "edr"}, {"set-server", "ndr", Path("edr.der")}, {"policy", "lock", "edr", "server"}}) {
+    const Outcome refused = runAsOther(change);
+    EXPECT_EQ(refused.exit, 4) << change[0] << ": " << refused.err;
+    EXPECT_NE(refused.err.find("the store cannot be used"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("policy"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(test::ReadWholeFile(m_store), before);
+}
+
+// The default store's folder is made without a shell: quotes in $HOME are
+// only characters of a name.
+TEST_F(CertctlTest, TheDefaultStoreFolderIsMadeWithoutAShell) {
+  const std::string home = Path("it's; touch pwned; '");
+  const Outcome set = test::RunProcess({CM_CERTCTL_PATH, "set-server", "edr", Path("edr.der")}, m_dir.path(),
+                                       {"HOME=" + home, "CERTCTL_STORE="});
+  EXPECT_EQ(set.exit, 0) << set.err;
+  EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/certctl/certificates.db"));
+  EXPECT_FALSE(std::filesystem::exists(Path("pwned")));
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
 }
 
 TEST_F(CertctlTest, InspectDescribesAnExpiredFileWithoutAStore) {
@@ -179,12 +188,9 @@ TEST_F(CertctlTest, InspectDescribesAnExpiredFileWithoutAStore) {
 
 TEST_F(CertctlTest, TwoToolsWritingAtOnceLeaveOneOfTheirRecords) {
   const std::string out1 = Path("o1"), err1 = Path("e1"), out2 = Path("o2"), err2 = Path("e2");
-  const pid_t first = Spawn(Argv({"set-server", "edr", Path("edr.der")}, m_store), out1, err1);
-  const pid_t second = Spawn(Argv({"set-server", "edr", Path("edr2.pem")}, m_store), out2, err2);
-  int status1 = 0, status2 = 0;
-  ::waitpid(first, &status1, 0);
-  ::waitpid(second, &status2, 0);
-  for (int status : {status1, status2}) EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 4);
+  const pid_t first = test::SpawnProcess(Argv({"set-server", "edr", Path("edr.der")}, m_store), out1, err1);
+  const pid_t second = test::SpawnProcess(Argv({"set-server", "edr", Path("edr2.pem")}, m_store), out2, err2);
+  for (int exit : {test::ExitOf(first), test::ExitOf(second)}) EXPECT_TRUE(exit == 0 || exit == 4);
   const std::string list = ListJson();
   EXPECT_TRUE(list.find("CN=edr.test") != std::string::npos || list.find("CN=edr2.test") != std::string::npos) << list;
 }
@@ -201,12 +207,10 @@ TEST_F(CertctlTest, SigkillAtRandomPointsNeverDamagesTheStore) {
   };
   int killedMidway = 0;
   for (int round = 0; round < 100; ++round) {
-    const pid_t pid = Spawn(Argv(changes[round % changes.size()], m_store), Path("o"), Path("e"));
+    const pid_t pid = test::SpawnProcess(Argv(changes[round % changes.size()], m_store), Path("o"), Path("e"));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
     ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    killedMidway += WIFSIGNALED(status) ? 1 : 0;
+    killedMidway += test::ExitOf(pid) == -1 ? 1 : 0;
     const Outcome server = Run({"query-server", "edr"});
     ASSERT_TRUE(server.exit == 0 || server.exit == 1) << "round " << round << ": " << server.err;
     if (server.exit == 0) {
