@@ -97,4 +97,13 @@ TEST_F(PasswordTest, OutRecordsHoldingDataAreReplaced) {
   EXPECT_EQ(client.password, std::string_view("pw"));
 }
 
+// A document is assigned into the caller's string, which keeps its allocator.
+TEST_F(PasswordTest, QueriesKeepTheAllocatorOfTheOutString) {
+  ASSERT_EQ(SetServer(1, test::ValidServerDer()), 0);
+  ozo::string8_t json(&m_host.allocator());
+  ASSERT_EQ(manager().QueryServerCertificate(1, json), 0);
+  EXPECT_EQ(json.allocator(), &m_host.allocator());
+  EXPECT_NE(json.view().find("CN=server"), std::string_view::npos);
+}
+
 }  // namespace

@@ -57,6 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Rejection{922337203686, 0, 160, u"Invalid timestamp: epoch 922337203686"},
                     Rejection{-922337203686, 0, 160, u"Invalid timestamp: epoch 18446743151372347930"},
                     Rejection{0, 922337203685477581, 163, u"Invalid timestamp: usec 922337203685477581"},
+                    // Each term in range, their sum past 63 bits: the microseconds overshoot.
+                    Rejection{922337203685, 922337203685477580, 163, u"Invalid timestamp: usec 922337203685477580"},
+                    Rejection{-922337203685, -922337203685477580, 163, u"Invalid timestamp: usec 17524406870024074036"},
                     Rejection{-11644473601, 0, 166, u"Invalid utc timestamp for posix platform 18330299337699551616"}));
 
 class MakeTimeTTest : public testing::Test {
