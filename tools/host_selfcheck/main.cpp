@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     host::ServiceHost host;
+    host.tracer().SetSink(
+        [](std::uint32_t level, const std::string& text) { std::printf("  trace %u: %s\n", level, text.c_str()); });
     const struct {
       const char* name;
       ozo::clsid_t classId;
@@ -52,7 +54,6 @@ int main(int argc, char** argv) {
       PrintResult(entry.name, result);
       if (object) object->Release();
     }
-    for (const auto& line : host.tracer().lines()) std::printf("  trace %u: %s\n", line.level, line.text.c_str());
   }
   const ozo::result_t unload = canUnload();
   PrintResult("ozoCanUnloadModule after releasing all", unload);
