@@ -6,6 +6,7 @@
 #include "certificates_manager/certificate_validity.h"
 #include "certificates_manager/certificates_manager.h"
 #include "certificates_manager/certificates_manager_internal.h"
+#include "certificates_manager/record_kind.h"
 #include "ivo/policy.h"
 
 namespace ivo {
@@ -13,22 +14,6 @@ namespace ivo {
 using manager::At;
 using ozo::result_t;
 namespace results = ozo::results;
-
-namespace {
-
-// Equal records: the same blob bytes (and, for client records, the same
-// password characters).
-bool Equal(const ServerCertificate& a, const ServerCertificate& b) { return a.certificate == b.certificate; }
-bool Equal(const ClientCertificate& a, const ClientCertificate& b) {
-  return a.certificate == b.certificate && a.password == b.password;
-}
-
-template <class T>
-constexpr const T* Kind() {
-  return nullptr;
-}
-
-}  // namespace
 
 template <class T>
 result_t CertificatesManager::CanBeChangedInPolicyTerms(CertificateType type) {
@@ -40,7 +25,7 @@ result_t CertificatesManager::CanBeChangedInPolicyTerms(CertificateType type) {
     return lookup;
   }
   PolicyChangeQuery query;
-  query.settingId = GetSettingId(type, Kind<T>());
+  query.settingId = SettingIdOf<T>(type);
   query.values.push_back(PolicyValue{ozo::string8_t("Certificate"), ozo::string8_t("")});
   ozo::string16_t reason;
   return policy->CheckChangePermission(&query, &reason);
@@ -77,7 +62,7 @@ result_t CertificatesManager::SetCertificateInternal(CertificateType type, const
     {
       T current;
       if (ozo::Succeeded(m_storage.GetCertificate(type, current))) {
-        if (Equal(current, cert)) return results::False;
+        if (RecordKind<T>::Equal(current, cert)) return results::False;
         oldCertificate.emplace();
         result = ParseCertificate(current, *oldCertificate);
         if (ozo::Failed(result)) {  // an undecodable stored certificate is not replaced by a set
@@ -87,7 +72,7 @@ result_t CertificatesManager::SetCertificateInternal(CertificateType type, const
       }
     }
     if (oldCertificate) {
-      result = m_storage.RemoveCertificate(type, T());
+      result = m_storage.RemoveCertificate<T>(type);
       if (ozo::Failed(result)) {
         ozo::trace::TraceFailedCheck(GetTracer(), At(440, "m_storage.RemoveCertificate(type, T())"), result);
         return result;
@@ -98,7 +83,7 @@ result_t CertificatesManager::SetCertificateInternal(CertificateType type, const
       ozo::trace::TraceFailedCheck(GetTracer(), At(442, "m_storage.SaveCertificate(type, cert)"), result);
       return result;
     }
-    const CertificateEventTypes eventTypes = GetEventTypes(type, Kind<T>());
+    const CertificateEventTypes eventTypes = EventTypesOf<T>(type);
     std::vector<CertificateEvent> events;
     if (oldCertificate) events.push_back(MakeCertificateEvent(eventTypes.removed, ProductInitiator(), *oldCertificate));
     events.push_back(MakeCertificateEvent(eventTypes.added, initiator, newCertificate));
@@ -128,7 +113,7 @@ result_t CertificatesManager::RemoveCertificate(CertificateType type, const Chan
   std::lock_guard<std::mutex> lock(m_mutex);
   T cert;
   if (ozo::Failed(m_storage.GetCertificate(type, cert))) return results::False;  // nothing to remove
-  result_t result = m_storage.RemoveCertificate(type, cert);
+  result_t result = m_storage.RemoveCertificate<T>(type);
   if (ozo::Failed(result)) {
     ozo::trace::TraceFailedCheck(GetTracer(), At(539, "m_storage.RemoveCertificate(type, cert)"), result);
     return result;
@@ -140,7 +125,7 @@ result_t CertificatesManager::RemoveCertificate(CertificateType type, const Chan
     return result;
   }
   PublishEvent(GetServiceLocator(), GetTracer(),
-               MakeCertificateEvent(GetEventTypes(type, Kind<T>()).removed, initiator, certificate));
+               MakeCertificateEvent(EventTypesOf<T>(type).removed, initiator, certificate));
   return results::NoError;
 }
 

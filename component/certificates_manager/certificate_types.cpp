@@ -15,13 +15,5 @@ const char* GetCertificateTypeName(CertificateType type) noexcept {
 }
 
 const char* GetStorageKey(CertificateType type) noexcept { return Row(type).storageKey; }
-std::uint32_t GetServerSettingId(CertificateType type) noexcept { return Row(type).serverSetting; }
-std::uint32_t GetClientSettingId(CertificateType type) noexcept { return Row(type).clientSetting; }
-CertificateEventTypes GetServerEventTypes(CertificateType type) noexcept {
-  return {Row(type).serverAdded, Row(type).serverRemoved};
-}
-CertificateEventTypes GetClientEventTypes(CertificateType type) noexcept {
-  return {Row(type).clientAdded, Row(type).clientRemoved};
-}
 
 }  // namespace ivo

@@ -3,6 +3,7 @@
 #include "certificates_manager/certificate_events.h"
 #include "certificates_manager/certificate_validity.h"
 #include "certificates_manager/certificates_manager_internal.h"
+#include "certificates_manager/record_kind.h"
 #include "ivo_tracing/tracing.h"
 #include "ozo/error_handling/check.h"
 
@@ -12,34 +13,12 @@ using manager::At;
 using ozo::result_t;
 namespace results = ozo::results;
 
-namespace {
-
-// The start-up check's line and message per kind.
-template <class T>
-struct StartupCheck;
-template <>
-struct StartupCheck<ServerCertificate> {
-  static constexpr std::int32_t kLine = 294;
-  static constexpr const char* kMessage = "Cannot check server certificates";
-};
-template <>
-struct StartupCheck<ClientCertificate> {
-  static constexpr std::int32_t kLine = 296;
-  static constexpr const char* kMessage = "Cannot check client certificates";
-};
-
-}  // namespace
-
 CertificatesManager::CertificatesManager(ozo::IServiceLocator* locator)
     : ServiceProvider(locator), TracerProvider(MakePrefixTracer(locator, "CertificatesManager")), m_storage(locator) {
   ozo::trace::Trace(GetTracer(), ozo::trace_level::Info, "CertificatesManager", "() ");
   std::vector<CertificateEvent> events;
-  if (const result_t result = LoadStep<ServerCertificate>(events); ozo::Failed(result))
-    ozo::FailCheck(GetTracer(), At(StartupCheck<ServerCertificate>::kLine, "LoadStep<ServerCertificate>(events)"),
-                   result, StartupCheck<ServerCertificate>::kMessage);
-  if (const result_t result = LoadStep<ClientCertificate>(events); ozo::Failed(result))
-    ozo::FailCheck(GetTracer(), At(StartupCheck<ClientCertificate>::kLine, "LoadStep<ClientCertificate>(events)"),
-                   result, StartupCheck<ClientCertificate>::kMessage);
+  LoadStep<ServerCertificate>(events);
+  LoadStep<ClientCertificate>(events);
   PublishEvents(GetServiceLocator(), GetTracer(), events);
   ozo::trace::Trace(GetTracer(), ozo::trace_level::Info, "CertificatesManager", "() <- ");
 }
@@ -49,13 +28,14 @@ CertificatesManager::~CertificatesManager() {
 }
 
 template <class T>
-result_t CertificatesManager::LoadStep(std::vector<CertificateEvent>& events) {
+void CertificatesManager::LoadStep(std::vector<CertificateEvent>& events) {
   std::vector<T> certs;
   const result_t result = m_storage.LoadCertificates(certs);
   if (ozo::Failed(result)) {
     ozo::trace::TraceFailedCheck(GetTracer(), At(633, "m_storage.LoadCertificates(certs)"), result,
                                  "Cannot load certificates from storage");
-    return result;
+    constexpr CheckSite kStartup = RecordKind<T>::kStartup;
+    ozo::FailCheck(GetTracer(), At(kStartup.line, kStartup.expression), result, kStartup.message);
   }
   for (const T& record : certs) {
     Certificate certificate;
@@ -63,24 +43,19 @@ result_t CertificatesManager::LoadStep(std::vector<CertificateEvent>& events) {
     if (IsCertificateExpired(certificate, GetTracer()))
       events.push_back(MakeCertificateEvent(CertificateExpiredEvent, ProductInitiator(), certificate));
   }
-  return results::NoError;
 }
 
-result_t CertificatesManager::ParseCertificate(const ServerCertificate& record, Certificate& out) {
-  const result_t result = ParseServerCertificate(GetTracer(), record.certificate, out);
-  if (ozo::Failed(result))
-    ozo::trace::TraceFailedCheck(GetTracer(), At(615, "ParseServerCertificate(GetTracer(), blob, out)"), result,
-                                 "Cannot parse server certificate");
+template <class T>
+result_t CertificatesManager::ParseCertificate(const T& record, Certificate& out) {
+  const result_t result = RecordKind<T>::Parse(GetTracer(), record, out);
+  if (ozo::Failed(result)) {
+    constexpr CheckSite kParse = RecordKind<T>::kParse;
+    ozo::trace::TraceFailedCheck(GetTracer(), At(kParse.line, kParse.expression), result, kParse.message);
+  }
   return result;
 }
-
-result_t CertificatesManager::ParseCertificate(const ClientCertificate& record, Certificate& out) {
-  const result_t result = ParseClientCertificate(GetTracer(), record.certificate, record.password, out);
-  if (ozo::Failed(result))
-    ozo::trace::TraceFailedCheck(GetTracer(), At(609, "ParseClientCertificate(GetTracer(), blob, cert.password, out)"),
-                                 result, "Cannot parse client certificate");
-  return result;
-}
+template result_t CertificatesManager::ParseCertificate(const ServerCertificate&, Certificate&);
+template result_t CertificatesManager::ParseCertificate(const ClientCertificate&, Certificate&);
 
 result_t CertificatesManager::GetServerCertificate(CertificateType type, ServerCertificate& cert) {
   return Operation("GetServerCertificate", type, [&] {

@@ -62,13 +62,14 @@ class CertificatesManager : public ozo::object::Ifaces<ICertificatesManager>,
   ~CertificatesManager();
 
  private:
-  // Start-up: one kind's stored records, decoded and tested.
+  // Start-up: one kind's stored records, decoded and tested; an event for
+  // each one outside its validity period. Throws when the set cannot be read.
   template <class T>
-  ozo::result_t LoadStep(std::vector<CertificateEvent>& events);
+  void LoadStep(std::vector<CertificateEvent>& events);
 
-  // Decodes a record with the tracer, tracing a failure (lines 615 / 609).
-  ozo::result_t ParseCertificate(const ServerCertificate& record, Certificate& out);
-  ozo::result_t ParseCertificate(const ClientCertificate& record, Certificate& out);
+  // Decodes a record with the tracer, tracing a failure at the kind's site.
+  template <class T>
+  ozo::result_t ParseCertificate(const T& record, Certificate& out);
 
   // Entry record, type check and exception conversion around `body`.
   template <class Body>

@@ -1,7 +1,9 @@
 #include "certificates_manager/certificates_storage.h"
 
+#include <type_traits>
+
 #include "certificates_manager/certificate_types.h"
-#include "ivo/certificate_type_table.h"
+#include "certificates_manager/record_kind.h"
 #include "ivo_common/tools_03.h"
 #include "ivo_tracing/tracing.h"
 #include "ozo/error_handling/check.h"
@@ -21,38 +23,12 @@ void TraceEntry(ozo::ITracer* tracer, const char* name) noexcept {
   ozo::trace::Trace(tracer, ozo::trace_level::Info, name, "() ");
 }
 
-// Copies the stored record into the caller's.
-void CopyRecord(const ServerCertificate& stored, ServerCertificate& cert) { cert.certificate = stored.certificate; }
-void CopyRecord(const ClientCertificate& stored, ClientCertificate& cert) { cert = stored; }
+// A public operation's failure report for a kind's check site.
+void TraceFailure(ozo::ITracer* tracer, const CheckSite& site, result_t result) noexcept {
+  ozo::trace::TraceFailedCheck(tracer, CheckLocation{kFile, site.line, site.expression}, result, site.message);
+}
 
 }  // namespace
-
-// The public operations' check sites, per set.
-template <>
-struct CertificatesStorage::Set<ServerCertificate> {
-  static constexpr CheckLocation kSave{kFile, 86, "SaveCertificate(m_serverCertificates, type, cert)"};
-  static constexpr CheckLocation kGet{kFile, 116, "GetCertificate(m_serverCertificates, type, cert)"};
-  static constexpr CheckLocation kRemove{kFile, 161, "RemoveCertificate(m_serverCertificates, type)"};
-  static constexpr CheckLocation kLoad{kFile, 187, "LoadCertificates(m_serverCertificates, certificates)"};
-  static constexpr const char* kSaveMessage = "Cannot save server certificate to the storage";
-  static constexpr const char* kGetMessage = "Cannot get server certificate from storage";
-  static constexpr const char* kRemoveMessage = "Cannot server certificate from storage";
-  static constexpr const char* kLoadMessage = "Cannot load server certificates";
-  static SynchronizedStorage& Of(CertificatesStorage& s) { return *s.m_serverCertificates; }
-};
-
-template <>
-struct CertificatesStorage::Set<ClientCertificate> {
-  static constexpr CheckLocation kSave{kFile, 95, "SaveCertificate(m_clientCertificates, type, cert)"};
-  static constexpr CheckLocation kGet{kFile, 125, "GetCertificate(m_clientCertificates, type, cert)"};
-  static constexpr CheckLocation kRemove{kFile, 170, "RemoveCertificate(m_clientCertificates, type)"};
-  static constexpr CheckLocation kLoad{kFile, 196, "LoadCertificates(m_clientCertificates, certificates)"};
-  static constexpr const char* kSaveMessage = "Cannot save client certificate to the storage";
-  static constexpr const char* kGetMessage = "Cannot get client certificate from storage";
-  static constexpr const char* kRemoveMessage = "Cannot client certificate from storage";
-  static constexpr const char* kLoadMessage = "Cannot load client certificates";
-  static SynchronizedStorage& Of(CertificatesStorage& s) { return *s.m_clientCertificates; }
-};
 
 CertificatesStorage::CertificatesStorage(ozo::IServiceLocator* locator)
     : m_locator(locator), m_tracer(MakePrefixTracer(locator, "CertificatesStorage")) {
@@ -61,8 +37,8 @@ CertificatesStorage::CertificatesStorage(ozo::IServiceLocator* locator)
   if (ozo::Failed(result))
     ozo::FailCheck(m_tracer.get(), CheckLocation{kFile, 54, "GetInterface(GetServiceLocator(), m_root.Ref())"}, result,
                    "Cannot get ozo::IPersistentStorage interface");
-  m_serverCertificates = OpenSet(kServerCertificatesSet, 59);
-  m_clientCertificates = OpenSet(kClientCertificatesSet, 64);
+  m_serverCertificates = OpenSet(RecordKind<ServerCertificate>::kSet, 59);
+  m_clientCertificates = OpenSet(RecordKind<ClientCertificate>::kSet, 64);
   ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info, "CertificatesStorage", "() <- ");
 }
 
@@ -87,11 +63,16 @@ CertificatesStorage::~CertificatesStorage() {
 }
 
 template <class T>
-result_t CertificatesStorage::Save(CertificateType type, const T& cert) {
+SynchronizedStorage& CertificatesStorage::SetOf() noexcept {
+  return std::is_same_v<T, ClientCertificate> ? *m_clientCertificates : *m_serverCertificates;
+}
+
+template <class T>
+result_t CertificatesStorage::SaveCertificate(CertificateType type, const T& cert) {
   TraceEntry(m_tracer.get(), "SaveCertificate");
-  const result_t result = SaveHelper(Set<T>::Of(*this), type, cert);
+  const result_t result = SaveHelper(SetOf<T>(), type, cert);
   if (ozo::Failed(result)) {
-    ozo::trace::TraceFailedCheck(m_tracer.get(), Set<T>::kSave, result, Set<T>::kSaveMessage);
+    TraceFailure(m_tracer.get(), RecordKind<T>::kSave, result);
     return result;
   }
   return results::NoError;
@@ -111,11 +92,11 @@ result_t CertificatesStorage::SaveHelper(SynchronizedStorage& node, CertificateT
 }
 
 template <class T>
-result_t CertificatesStorage::Get(CertificateType type, T& cert) {
+result_t CertificatesStorage::GetCertificate(CertificateType type, T& cert) {
   TraceEntry(m_tracer.get(), "GetCertificate");
-  const result_t result = GetHelper(Set<T>::Of(*this), type, cert);
+  const result_t result = GetHelper(SetOf<T>(), type, cert);
   if (ozo::Failed(result)) {
-    ozo::trace::TraceFailedCheck(m_tracer.get(), Set<T>::kGet, result, Set<T>::kGetMessage);
+    TraceFailure(m_tracer.get(), RecordKind<T>::kGet, result);
     return result;
   }
   return results::NoError;
@@ -130,7 +111,7 @@ result_t CertificatesStorage::GetHelper(SynchronizedStorage& node, CertificateTy
   if (ozo::Succeeded(result)) {
     const T* stored = ozo::StructCast<T>(value);
     if (stored) {
-      CopyRecord(*stored, cert);
+      RecordKind<T>::CopyStored(*stored, cert);
       result = results::NoError;
     } else {
       result = results::UnspecifiedError;
@@ -143,11 +124,11 @@ result_t CertificatesStorage::GetHelper(SynchronizedStorage& node, CertificateTy
 }
 
 template <class T>
-result_t CertificatesStorage::Load(std::vector<T>& certificates) {
+result_t CertificatesStorage::LoadCertificates(std::vector<T>& certificates) {
   TraceEntry(m_tracer.get(), "LoadCertificates");
-  const result_t result = LoadHelper(Set<T>::Of(*this), certificates);
+  const result_t result = LoadHelper(SetOf<T>(), certificates);
   if (ozo::Failed(result)) {
-    ozo::trace::TraceFailedCheck(m_tracer.get(), Set<T>::kLoad, result, Set<T>::kLoadMessage);
+    TraceFailure(m_tracer.get(), RecordKind<T>::kLoad, result);
     return result;
   }
   return results::NoError;
@@ -174,11 +155,11 @@ result_t CertificatesStorage::LoadHelper(SynchronizedStorage& node, std::vector<
 }
 
 template <class T>
-result_t CertificatesStorage::Remove(CertificateType type) {
+result_t CertificatesStorage::RemoveCertificate(CertificateType type) {
   TraceEntry(m_tracer.get(), "RemoveCertificate");
-  const result_t result = RemoveHelper(Set<T>::Of(*this), type);
+  const result_t result = RemoveHelper(SetOf<T>(), type);
   if (ozo::Failed(result)) {
-    ozo::trace::TraceFailedCheck(m_tracer.get(), Set<T>::kRemove, result, Set<T>::kRemoveMessage);
+    TraceFailure(m_tracer.get(), RecordKind<T>::kRemove, result);
     return result;
   }
   return results::NoError;
@@ -195,25 +176,14 @@ result_t CertificatesStorage::RemoveHelper(SynchronizedStorage& node, Certificat
   return results::NoError;
 }
 
-result_t CertificatesStorage::SaveCertificate(CertificateType type, const ServerCertificate& cert) {
-  return Save(type, cert);
-}
-result_t CertificatesStorage::SaveCertificate(CertificateType type, const ClientCertificate& cert) {
-  return Save(type, cert);
-}
-result_t CertificatesStorage::GetCertificate(CertificateType type, ServerCertificate& cert) { return Get(type, cert); }
-result_t CertificatesStorage::GetCertificate(CertificateType type, ClientCertificate& cert) { return Get(type, cert); }
-result_t CertificatesStorage::LoadCertificates(std::vector<ServerCertificate>& certificates) {
-  return Load(certificates);
-}
-result_t CertificatesStorage::LoadCertificates(std::vector<ClientCertificate>& certificates) {
-  return Load(certificates);
-}
-result_t CertificatesStorage::RemoveCertificate(CertificateType type, const ServerCertificate&) {
-  return Remove<ServerCertificate>(type);
-}
-result_t CertificatesStorage::RemoveCertificate(CertificateType type, const ClientCertificate&) {
-  return Remove<ClientCertificate>(type);
-}
+// The two kinds.
+template result_t CertificatesStorage::SaveCertificate(CertificateType, const ServerCertificate&);
+template result_t CertificatesStorage::SaveCertificate(CertificateType, const ClientCertificate&);
+template result_t CertificatesStorage::GetCertificate(CertificateType, ServerCertificate&);
+template result_t CertificatesStorage::GetCertificate(CertificateType, ClientCertificate&);
+template result_t CertificatesStorage::LoadCertificates(std::vector<ServerCertificate>&);
+template result_t CertificatesStorage::LoadCertificates(std::vector<ClientCertificate>&);
+template result_t CertificatesStorage::RemoveCertificate<ServerCertificate>(CertificateType);
+template result_t CertificatesStorage::RemoveCertificate<ClientCertificate>(CertificateType);
 
 }  // namespace ivo

@@ -28,36 +28,28 @@ class CertificatesStorage {
   CertificatesStorage(const CertificatesStorage&) = delete;
   CertificatesStorage& operator=(const CertificatesStorage&) = delete;
 
+  // The operations, for T = ServerCertificate or ClientCertificate (each
+  // kind's records live in its own set; RecordKind<T> describes it).
+  //
   // Appends the record under the type's key; an existing child of that key is
   // neither checked nor replaced by this call (callers remove it first).
-  ozo::result_t SaveCertificate(CertificateType type, const ServerCertificate& cert);
-  ozo::result_t SaveCertificate(CertificateType type, const ClientCertificate& cert);
+  template <class T>
+  ozo::result_t SaveCertificate(CertificateType type, const T& cert);
   // Reads the type's record into `cert` ("Not found" when none; `cert`
   // untouched on failure).
-  ozo::result_t GetCertificate(CertificateType type, ServerCertificate& cert);
-  ozo::result_t GetCertificate(CertificateType type, ClientCertificate& cert);
+  template <class T>
+  ozo::result_t GetCertificate(CertificateType type, T& cert);
   // Replaces `certificates` with all readable records of the set, in the
   // host's child order; unreadable children are skipped.
-  ozo::result_t LoadCertificates(std::vector<ServerCertificate>& certificates);
-  ozo::result_t LoadCertificates(std::vector<ClientCertificate>& certificates);
-  // Removes the type's node from the set of the record's kind (the record
-  // itself is not read).
-  ozo::result_t RemoveCertificate(CertificateType type, const ServerCertificate& kind);
-  ozo::result_t RemoveCertificate(CertificateType type, const ClientCertificate& kind);
+  template <class T>
+  ozo::result_t LoadCertificates(std::vector<T>& certificates);
+  // Removes the type's node from the kind's set.
+  template <class T>
+  ozo::result_t RemoveCertificate(CertificateType type);
 
  private:
   template <class T>
-  struct Set;
-
-  template <class T>
-  ozo::result_t Save(CertificateType type, const T& cert);
-  template <class T>
-  ozo::result_t Get(CertificateType type, T& cert);
-  template <class T>
-  ozo::result_t Load(std::vector<T>& certificates);
-  template <class T>
-  ozo::result_t Remove(CertificateType type);
-
+  SynchronizedStorage& SetOf() noexcept;
   template <class T>
   ozo::result_t SaveHelper(SynchronizedStorage& node, CertificateType type, const T& cert);
   template <class T>

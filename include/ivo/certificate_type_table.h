@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 
 namespace ivo {
 
@@ -28,5 +30,24 @@ inline constexpr CertificateTypeIds kCertificateTypeIds[] = {
     {"ZEPA NDR", "ZepaNdr", 0xF3D53CC4, 0xB14E9122, 223, 224, 225, 226},
     {"MIRU", "Siem", 0xC1E26EF6, 0x8379C310, 232, 233, 230, 231},
 };
+
+namespace detail {
+// Every setting id and event type of the table differs from every other (and
+// from the shared "certificate expired" event, 146): a consumer tells them
+// apart by value alone.
+constexpr bool AllIdsDistinct() {
+  std::uint32_t ids[std::size(kCertificateTypeIds) * 6 + 1] = {146};
+  std::size_t count = 1;
+  for (const CertificateTypeIds& row : kCertificateTypeIds)
+    for (std::uint32_t id : {row.serverSetting, row.clientSetting, row.serverAdded, row.serverRemoved, row.clientAdded,
+                             row.clientRemoved}) {
+      for (std::size_t i = 0; i < count; ++i)
+        if (ids[i] == id) return false;
+      ids[count++] = id;
+    }
+  return true;
+}
+}  // namespace detail
+static_assert(detail::AllIdsDistinct(), "a setting id or event type is used twice");
 
 }  // namespace ivo

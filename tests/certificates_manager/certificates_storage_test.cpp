@@ -79,7 +79,7 @@ TEST_F(CertificatesStorageTest, AMissingTypeIsNotFoundWithThreeErrorRecords) {
             "m_serverCertificates, type, cert)),(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not "
             "found)Cannot get server certificate from storage");
   m_host.tracer().Clear();
-  EXPECT_EQ(m_storage->RemoveCertificate(ivo::CertificateTypeMiru, ClientCertificate()), results::NotFound);
+  EXPECT_EQ(m_storage->RemoveCertificate<ClientCertificate>(ivo::CertificateTypeMiru), results::NotFound);
   EXPECT_EQ(Errors().size(), 2u);
   EXPECT_NE(Errors()[1].find(":170(RemoveCertificate(m_clientCertificates, type))"), std::string::npos);
   EXPECT_NE(Errors()[1].find("Cannot client certificate from storage"), std::string::npos);
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Cannot get client certificate from storage"}},
         FailureRow{"RemoveServer",
                    "IStorage::RemoveNode",
-                   [](ivo::CertificatesStorage& s) { return s.RemoveCertificate(3, ServerCertificate()); },
+                   [](ivo::CertificatesStorage& s) { return s.RemoveCertificate<ServerCertificate>(3); },
                    {":178(FixErrorCode(node->RemoveNode(name)))", "Cannot remove the node ZepaNdr",
                     ":161(RemoveCertificate(m_serverCertificates, type))", "Cannot server certificate from storage"}},
         FailureRow{"LoadServer",

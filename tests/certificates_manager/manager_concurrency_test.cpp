@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "certificates_manager/certificate_types.h"
+#include "certificates_manager/record_kind.h"
 #include "tests/support/manager_fixture.h"
 
 namespace {
@@ -81,7 +82,8 @@ TEST_F(ConcurrencyTest, EveryInterleavingEndsInTheStateOfTheLastChange) {
   for (const ivo::CertificateEvent& event : Events()) {
     for (ivo::CertificateType type = 1; type <= 4; ++type) {
       for (bool client : {false, true}) {
-        const auto types = client ? ivo::GetClientEventTypes(type) : ivo::GetServerEventTypes(type);
+        const auto types =
+            client ? ivo::EventTypesOf<ivo::ClientCertificate>(type) : ivo::EventTypesOf<ivo::ServerCertificate>(type);
         if (event.eventType == types.added)
           expected[{type, client}] = std::string(event.fields[0].data.string8().view());
         if (event.eventType == types.removed) expected[{type, client}] = "";
