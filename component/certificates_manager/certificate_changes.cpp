@@ -46,8 +46,9 @@ result_t CertificatesManager::SetCertificateWithPolicyCheck(CertificateType type
 template <class T>
 result_t CertificatesManager::SetCertificateInternal(CertificateType type, const T& cert,
                                                      const ChangeInitiator& initiator) noexcept {
-  std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-  try {
+  // The manager's lock lives inside the body: it is released before an
+  // exception is converted.
+  return ozo::CallAndConvert(GetTracer(), "SetCertificateInternal", [&]() -> result_t {
     manager::TraceEntry(GetTracer(), "SetCertificateInternal", type);
     Certificate newCertificate;
     result_t result = ParseCertificate(cert, newCertificate);
@@ -57,7 +58,7 @@ result_t CertificatesManager::SetCertificateInternal(CertificateType type, const
     }
     if (IsCertificateExpired(newCertificate, GetTracer())) return results::CertificateOutOfValidityPeriod;
 
-    lock.lock();
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::optional<Certificate> oldCertificate;
     {
       T current;
@@ -90,10 +91,7 @@ result_t CertificatesManager::SetCertificateInternal(CertificateType type, const
     PublishEvents(GetServiceLocator(), GetTracer(), events);
     ozo::trace::Trace(GetTracer(), ozo::trace_level::Info, "SetCertificateInternal", "() <- ");
     return results::NoError;
-  } catch (...) {
-    if (lock.owns_lock()) lock.unlock();
-    return ozo::ResultFromCurrentException(GetTracer(), "SetCertificateInternal");
-  }
+  });
 }
 
 template <class T>

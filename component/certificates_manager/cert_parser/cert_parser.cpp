@@ -152,15 +152,13 @@ std::string ToHexString(const std::vector<unsigned char>& bytes) {
 }
 
 ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, Certificate& out) noexcept {
-  try {
+  return ozo::CallAndConvert(tracer, nullptr, [&] {
     openssl::ScopedDefaultContext scope(openssl::LibraryContext::ForThisThread());
     UniquePtr<X509> certificate = DecodeDer(blob);
     if (!certificate) certificate = DecodePem(blob);
     Parse(certificate.get(), out);
     return ozo::results::NoError;
-  } catch (...) {
-    return ozo::ResultFromCurrentException(tracer, nullptr);
-  }
+  });
 }
 
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
@@ -170,7 +168,7 @@ ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
                                      Certificate& out, const openssl::LibraryContext& context) noexcept {
-  try {
+  return ozo::CallAndConvert(tracer, nullptr, [&] {
     // Only this thread, and only for this call, sees the component's context.
     openssl::ScopedDefaultContext scope(context);
     UniquePtr<BIO> bio = ReadOnlyBio(blob);
@@ -184,14 +182,12 @@ ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
     if (parsed == 0 || !certificate) CM_THROW_OPENSSL("PKCS12_parse failed");
     Parse(certificate.get(), out);
     return ozo::results::NoError;
-  } catch (...) {
-    return ozo::ResultFromCurrentException(tracer, nullptr);
-  }
+  });
 }
 
 ozo::result_t ConvertDerToPem(ozo::ITracer* tracerArgument, const ozo::blob_t& in, ozo::blob_t& out) noexcept {
   const ozo::ref_ptr<ozo::ITracer> tracer(tracerArgument);
-  try {
+  return ozo::CallAndConvert(tracer.get(), "ConvertDerToPem", [&] {
     openssl::ScopedDefaultContext scope(openssl::LibraryContext::ForThisThread());
     ozo::trace::Trace(tracer.get(), ozo::trace_level::Info, "ConvertDerToPem", "() ");
     if (UniquePtr<X509> certificate = DecodeDer(in)) {
@@ -211,9 +207,7 @@ ozo::result_t ConvertDerToPem(ozo::ITracer* tracerArgument, const ozo::blob_t& i
     Trace(tracer.get(), "Given certificate is in PEM format already");
     out.append(in.data(), in.size());
     return ozo::results::False;
-  } catch (...) {
-    return ozo::ResultFromCurrentException(tracer.get(), "ConvertDerToPem");
-  }
+  });
 }
 
 std::string CertificateToJson(const Certificate& certificate) {
