@@ -1,9 +1,12 @@
 #include "ivo_common/synchronized_storage.h"
 
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "ozo/error_handling/check.h"
 #include "ozo/object/objclient.h"
+#include "ozo/storage/read_name.h"
 #include "ozo/trace/trace_stream.h"
 
 namespace ivo {
@@ -14,28 +17,6 @@ using ozo::trace::CheckLocation;
 namespace results = ozo::results;
 
 constexpr const char* kFile = "ivo_common/synchronized_storage";
-
-class ExclusiveLock {
- public:
-  explicit ExclusiveLock(IStorageMutex* mutex) : m_mutex(mutex) { m_mutex->lock(); }
-  ~ExclusiveLock() { m_mutex->unlock(); }
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
- private:
-  IStorageMutex* m_mutex;
-};
-
-class SharedLock {
- public:
-  explicit SharedLock(IStorageMutex* mutex) : m_mutex(mutex) { m_mutex->lock_shared(); }
-  ~SharedLock() { m_mutex->unlock_shared(); }
-  SharedLock(const SharedLock&) = delete;
-  SharedLock& operator=(const SharedLock&) = delete;
-
- private:
-  IStorageMutex* m_mutex;
-};
 
 }  // namespace
 
@@ -55,11 +36,22 @@ SynchronizedStorage::SynchronizedStorage(ozo::IServiceLocator* locator)
                    result, "Cannot get ozo::IStorageSerializer2 interface");
 }
 
+template <SynchronizedStorage::Access access, class Call>
+result_t SynchronizedStorage::Forward(const char* signature, Call call) const {
+  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info, signature);
+  if constexpr (access == Access::Read) {
+    std::shared_lock<IStorageMutex> lock(*m_mutex);
+    return call(*m_storage);
+  } else {
+    std::lock_guard<IStorageMutex> lock(*m_mutex);
+    return call(*m_storage);
+  }
+}
+
 result_t SynchronizedStorage::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::AppendNode(cstr8_t, ozo::IStorage**)");
-  ExclusiveLock lock(m_mutex.get());
-  const result_t result = m_storage->AppendNode(name, node);
+  const result_t result =
+      Forward<Access::Write>("virtual result_t ivo::SynchronizedStorage::AppendNode(cstr8_t, ozo::IStorage**)",
+                             [&](ozo::IStorage& storage) { return storage.AppendNode(name, node); });
   if (ozo::Failed(result)) {
     ozo::trace::TraceFailedCheck(m_tracer.get(), CheckLocation{kFile, 28, "m_storage->AppendNode(name, node)"}, result,
                                  "Cannot append node ", name);
@@ -69,98 +61,78 @@ result_t SynchronizedStorage::AppendNode(ozo::cstr8_t name, ozo::IStorage** node
 }
 
 result_t SynchronizedStorage::RemoveNode(ozo::cstr8_t name) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::RemoveNode(cstr8_t)");
-  ExclusiveLock lock(m_mutex.get());
-  return m_storage->RemoveNode(name);
+  return Forward<Access::Write>("virtual result_t ivo::SynchronizedStorage::RemoveNode(cstr8_t)",
+                                [&](ozo::IStorage& storage) { return storage.RemoveNode(name); });
 }
 
 result_t SynchronizedStorage::GetNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetNode(cstr8_t, ozo::IStorage**)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetNode(name, node);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetNode(cstr8_t, ozo::IStorage**)",
+                               [&](ozo::IStorage& storage) { return storage.GetNode(name, node); });
 }
 
 result_t SynchronizedStorage::GetName(ozo::str8_t buffer, std::uint32_t& size) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetName(str8_t, uint32_t&)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetName(buffer, size);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetName(str8_t, uint32_t&)",
+                               [&](ozo::IStorage& storage) { return storage.GetName(buffer, size); });
 }
 
 result_t SynchronizedStorage::GetNodesCount(std::uint32_t& count) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetNodesCount(uint32_t&)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetNodesCount(count);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetNodesCount(uint32_t&)",
+                               [&](ozo::IStorage& storage) { return storage.GetNodesCount(count); });
 }
 
 result_t SynchronizedStorage::GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetNodeName(uint32_t, str8_t, uint32_t&)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetNodeName(index, buffer, size);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetNodeName(uint32_t, str8_t, uint32_t&)",
+                               [&](ozo::IStorage& storage) { return storage.GetNodeName(index, buffer, size); });
 }
 
 result_t SynchronizedStorage::GetNode(std::uint32_t index, ozo::IStorage** node) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetNode(uint32_t, ozo::IStorage**)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetNode(index, node);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetNode(uint32_t, ozo::IStorage**)",
+                               [&](ozo::IStorage& storage) { return storage.GetNode(index, node); });
 }
 
 result_t SynchronizedStorage::GetValuesCount(std::uint32_t& count) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetValuesCount(uint32_t&)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetValuesCount(count);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetValuesCount(uint32_t&)",
+                               [&](ozo::IStorage& storage) { return storage.GetValuesCount(count); });
 }
 
 result_t SynchronizedStorage::GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetValueName(uint32_t, str8_t, uint32_t&)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetValueName(index, buffer, size);
+  return Forward<Access::Read>("virtual result_t ivo::SynchronizedStorage::GetValueName(uint32_t, str8_t, uint32_t&)",
+                               [&](ozo::IStorage& storage) { return storage.GetValueName(index, buffer, size); });
 }
 
 result_t SynchronizedStorage::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& value,
                                        ozo::IStoredValueFormatter* formatter) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::SetValue(cstr8_t, const ozo::types::variant_t&, "
-                    "ozo::IStoredValueFormatter*)");
-  ExclusiveLock lock(m_mutex.get());
-  return m_storage->SetValue(name, value, formatter);
+  return Forward<Access::Write>(
+      "virtual result_t ivo::SynchronizedStorage::SetValue(cstr8_t, const ozo::types::variant_t&, "
+      "ozo::IStoredValueFormatter*)",
+      [&](ozo::IStorage& storage) { return storage.SetValue(name, value, formatter); });
 }
 
 result_t SynchronizedStorage::GetValue(ozo::cstr8_t name, ozo::types::variant_t& value,
                                        ozo::IStoredValueFormatter* formatter) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetValue(cstr8_t, ozo::types::variant_t&, "
-                    "ozo::IStoredValueFormatter*)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetValue(name, value, formatter);
+  return Forward<Access::Read>(
+      "virtual result_t ivo::SynchronizedStorage::GetValue(cstr8_t, ozo::types::variant_t&, "
+      "ozo::IStoredValueFormatter*)",
+      [&](ozo::IStorage& storage) { return storage.GetValue(name, value, formatter); });
 }
 
 result_t SynchronizedStorage::GetValue(std::uint32_t index, ozo::types::variant_t& value,
                                        ozo::IStoredValueFormatter* formatter) {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
-                    "virtual result_t ivo::SynchronizedStorage::GetValue(uint32_t, ozo::types::variant_t&, "
-                    "ozo::IStoredValueFormatter*)");
-  SharedLock lock(m_mutex.get());
-  return m_storage->GetValue(index, value, formatter);
+  return Forward<Access::Read>(
+      "virtual result_t ivo::SynchronizedStorage::GetValue(uint32_t, ozo::types::variant_t&, "
+      "ozo::IStoredValueFormatter*)",
+      [&](ozo::IStorage& storage) { return storage.GetValue(index, value, formatter); });
 }
 
 result_t SynchronizedStorage::Flush() {
-  ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info, "virtual result_t ivo::SynchronizedStorage::Flush()");
-  ExclusiveLock lock(m_mutex.get());
-  return m_storage->Flush();
+  return Forward<Access::Write>("virtual result_t ivo::SynchronizedStorage::Flush()",
+                                [&](ozo::IStorage& storage) { return storage.Flush(); });
 }
 
 result_t SynchronizedStorage::GetNode(std::uint32_t index, ozo::any_struct_t& value) const {
   ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
                     "result_t ivo::SynchronizedStorage::GetNode(uint32_t, ozo::any_struct_t&) const");
-  SharedLock lock(m_mutex.get());
+  std::shared_lock<IStorageMutex> lock(*m_mutex);
   ozo::ref_ptr<ozo::IStorage> node;
   result_t result = m_storage->GetNode(index, node.Ref());
   if (ozo::Failed(result)) {
@@ -181,7 +153,7 @@ result_t SynchronizedStorage::GetNode(std::uint32_t index, ozo::any_struct_t& va
 result_t SynchronizedStorage::GetNode(ozo::cstr8_t name, ozo::any_struct_t& value) const {
   ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
                     "result_t ivo::SynchronizedStorage::GetNode(cstr8_t, ozo::any_struct_t&) const");
-  SharedLock lock(m_mutex.get());
+  std::shared_lock<IStorageMutex> lock(*m_mutex);
   ozo::ref_ptr<ozo::IStorage> node;
   result_t result = m_storage->GetNode(name, node.Ref());
   if (ozo::Failed(result)) {
@@ -208,7 +180,7 @@ result_t SynchronizedStorage::AppendNode(ozo::cstr8_t name, const ozo::any_struc
                                      "Cannot make any struct");
     return results::InvalidState;
   }
-  ExclusiveLock lock(m_mutex.get());
+  std::lock_guard<IStorageMutex> lock(*m_mutex);
   ozo::ref_ptr<ozo::IStorage> node;
   result_t result = m_storage->AppendNode(name, node.Ref());
   if (ozo::Failed(result)) {
@@ -217,8 +189,8 @@ result_t SynchronizedStorage::AppendNode(ozo::cstr8_t name, const ozo::any_struc
     return result;
   }
   ozo::any_descr_ptr_t pointer = value.ToAnyDescrPtr();
+  const auto holder = ozo::ref_ptr<ozo::IObject>::Attach(pointer.holder);  // the view's reference
   result = m_serializer->Serialize(&pointer, node.get(), 0, nullptr);
-  if (pointer.holder) pointer.holder->Release();
   if (ozo::Failed(result)) {
     ozo::trace::TraceFailedCheck(
         m_tracer.get(), CheckLocation{kFile, 153, "m_serializer->Serialize(value.ToAnyDescrPtr(), node, 0, nullptr)"},
@@ -239,7 +211,7 @@ result_t SynchronizedStorage::AppendNode(ozo::cstr8_t name, const ozo::any_struc
 result_t SynchronizedStorage::RemoveAllNodes(ozo::cstr8_t name) {
   ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info,
                     "result_t ivo::SynchronizedStorage::RemoveAllNodes(cstr8_t)");
-  ExclusiveLock lock(m_mutex.get());
+  std::lock_guard<IStorageMutex> lock(*m_mutex);
   while (ozo::Succeeded(m_storage->RemoveNode(name))) {
   }
   ozo::ref_ptr<ozo::IStorage> remaining;
@@ -248,19 +220,15 @@ result_t SynchronizedStorage::RemoveAllNodes(ozo::cstr8_t name) {
 
 result_t SynchronizedStorage::Clear() {
   ozo::trace::Trace(m_tracer.get(), ozo::trace_level::Info, "result_t ivo::SynchronizedStorage::Clear()");
-  ExclusiveLock lock(m_mutex.get());
+  std::lock_guard<IStorageMutex> lock(*m_mutex);
   std::uint32_t count = 0;
   result_t result = m_storage->GetNodesCount(count);
   if (ozo::Failed(result)) return result;
   for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t size = 0;
-    result = m_storage->GetNodeName(0, nullptr, size);
-    if (ozo::Failed(result) && result != results::BufferTooSmall) return result;
-    std::string name(size > 0 ? size - 1 : 0, '\0');
-    name.push_back('\0');
-    result = m_storage->GetNodeName(0, name.data(), size);
+    std::string name;
+    result = ozo::storage::ReadName(
+        [&](char* buffer, std::uint32_t& size) { return m_storage->GetNodeName(0, buffer, size); }, name);
     if (ozo::Failed(result)) return result;
-    name.resize(size);
     result = m_storage->RemoveNode(name.c_str());
     if (ozo::Failed(result)) return result;
   }

@@ -65,6 +65,12 @@ class SynchronizedStorage : public ozo::object::Ifaces<ozo::IStorage>, ozo::obje
   ~SynchronizedStorage() = default;
 
  private:
+  enum class Access { Read, Write };
+  // Traces `signature`, then runs `call` on the wrapped node under the lock
+  // of the access's kind (shared for reads, exclusive for writes).
+  template <Access access, class Call>
+  ozo::result_t Forward(const char* signature, Call call) const;
+
   // Members are released in reverse order: serializer, node, mutex, locator,
   // tracer, allocator.
   ozo::ref_ptr<ozo::IAllocator> m_allocator;

@@ -3,23 +3,10 @@
 #include <string>
 
 #include "ozo/ref_ptr.h"
+#include "ozo/storage/read_name.h"
 
 namespace ozo::storage {
 namespace {
-
-// Reads a name with the two-call protocol; `read(buffer, size)` is one call.
-template <class Read>
-result_t ReadName(Read read, std::string& name) {
-  std::uint32_t size = 0;
-  result_t result = read(nullptr, size);
-  if (Failed(result) && result != results::BufferTooSmall) return result;
-  std::string buffer(size, '\0');
-  result = read(buffer.empty() ? nullptr : buffer.data(), size);
-  if (Failed(result)) return result;
-  buffer.resize(size < buffer.size() ? size : buffer.size());
-  name = std::move(buffer);
-  return result;
-}
 
 // Out of range when the name is all digits and its value is not below `total`.
 result_t CheckNumericName(const std::string& name, std::uint32_t total, std::uint32_t& value) {
