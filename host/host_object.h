@@ -24,9 +24,7 @@ class HostObject : public Primary, public Others... {
     return after;
   }
   ozo::result_t QueryInterface(ozo::iid_t iid, void** out) override {
-    void* found = nullptr;
-    if (iid == ozo::IObject::IID || iid == Primary::IID) found = static_cast<Primary*>(this);
-    ((found == nullptr && iid == Others::IID ? (found = static_cast<Others*>(this)) : nullptr), ...);
+    void* found = ozo::FindInterface<Primary, Others...>(this, iid);
     if (!found) return ozo::results::InterfaceNotSupported;
     AddRef();
     *out = found;

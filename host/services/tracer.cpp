@@ -4,10 +4,6 @@
 
 namespace host {
 
-namespace {
-constexpr ozo::result_t kTraceLevelProhibited = ozo::results::Make(0x8000007A);
-}
-
 Tracer::Tracer(std::shared_ptr<FaultInjector> faults, std::uint32_t threshold)
     : m_faults(std::move(faults)), m_threshold(threshold) {}
 
@@ -33,7 +29,7 @@ ozo::result_t Tracer::ReserveBuffer(std::uint32_t level, char** buffer, std::siz
     *buffer = grown;
     return ozo::results::NoError;
   }
-  if (level > m_threshold) return kTraceLevelProhibited;
+  if (level > m_threshold) return ozo::results::TraceLevelProhibited;
   char* fresh = static_cast<char*>(std::malloc(size ? size : 1));
   if (!fresh) return ozo::results::OutOfMemory;
   m_lent[fresh] = level;

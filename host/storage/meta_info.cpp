@@ -3,9 +3,6 @@
 #include "host/storage/record_descriptors.h"
 
 namespace host {
-namespace {
-constexpr ozo::result_t kMetaInformationNotFound = ozo::results::Make(0x80000076);
-}
 
 std::shared_ptr<DescriptorRegistry> DescriptorRegistry::WithCertificateRecords() {
   auto registry = std::make_shared<DescriptorRegistry>();
@@ -37,7 +34,7 @@ ozo::result_t PrimaryMetaInfoProvider::GetStructDescriptor(std::uint32_t typeId,
   if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider::GetStructDescriptor"); ozo::Failed(fault))
     return fault;
   const ozo::StructDescriptor* found = m_registry->Find(typeId);
-  if (!found) return kMetaInformationNotFound;
+  if (!found) return ozo::results::MetaInformationNotFound;
   *descriptor = found;
   return ozo::results::NoError;
 }
@@ -52,7 +49,7 @@ ozo::result_t SecondaryMetaInfoProvider::FindStructDescriptor(std::uint32_t type
   if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider2::FindStructDescriptor"); ozo::Failed(fault))
     return fault;
   const ozo::StructDescriptor* found = m_registry->Find(typeId);
-  if (!found) return kMetaInformationNotFound;
+  if (!found) return ozo::results::MetaInformationNotFound;
   *descriptor = found;
   return ozo::results::NoError;
 }

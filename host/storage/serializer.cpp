@@ -11,8 +11,6 @@ using ozo::FieldKind;
 using ozo::types::variant_t;
 using ozo::types::VariantTag;
 
-constexpr ozo::result_t kMetaInformationNotFound = ozo::results::Make(0x80000076);
-constexpr ozo::result_t kInvalidType = ozo::results::Make(0x8000005D);
 
 template <class T>
 T& FieldOf(void* object, const ozo::FieldDescriptor& field) {
@@ -100,9 +98,9 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
   variant_t typeId;
   ozo::result_t result = node->GetValue(kTypeValue, typeId, nullptr);
   if (ozo::Failed(result)) return result;  // "Not found" for an empty node
-  if (typeId.tag() != VariantTag::UInt32) return kInvalidType;
+  if (typeId.tag() != VariantTag::UInt32) return ozo::results::InvalidType;
   const ozo::StructDescriptor* descriptor = m_registry->Find(typeId.uint32());
-  if (!descriptor) return kMetaInformationNotFound;
+  if (!descriptor) return ozo::results::MetaInformationNotFound;
 
   void* object = m_allocator->Allocate(descriptor->size);
   if (!object) return ozo::results::OutOfMemory;
@@ -124,7 +122,7 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
       if (ozo::Failed(result)) return result;
       const bool decoded = Decode(field, object, descriptor->fields[i]);
       field.secure_clear();
-      if (!decoded) return kInvalidType;
+      if (!decoded) return ozo::results::InvalidType;
     }
   } catch (const std::bad_alloc&) {
     return ozo::results::OutOfMemory;

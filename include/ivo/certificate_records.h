@@ -6,7 +6,7 @@
 
 #include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"
-#include "ozo/types/vector.h"
+#include "ozo/types/optional.h"
 
 namespace ivo {
 

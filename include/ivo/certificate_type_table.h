@@ -10,7 +10,8 @@ namespace ivo {
 
 // The storage layout under the component's tree: two sets, each holding one
 // child per certificate type (named by the type's storage key) with one
-// serialised record in it.
+// serialised record in it, of structure type ServerCertificate::TypeId or
+// ClientCertificate::TypeId (ivo/certificate_records.h).
 inline constexpr const char* kServerCertificatesSet = "ServerCertificates";
 inline constexpr const char* kClientCertificatesSet = "ClientCertificates";
 

@@ -5,6 +5,7 @@
 
 #include "ozo/object.h"
 #include "ozo/types/basic_string.h"
+#include "ozo/types/optional.h"
 #include "ozo/types/vector.h"
 
 namespace ivo {

@@ -31,4 +31,16 @@ struct IObject {
   ~IObject() = default;
 };
 
+// The pointer for `iid` within `object`, which implements `Primary` (its
+// first base, whose IObject is the object's) and `Others`, or null: the lookup
+// every QueryInterface shares. The table is ordered: 0, Primary::IID,
+// Others::IID...
+template <class Primary, class... Others, class Object>
+void* FindInterface(Object* object, iid_t iid) noexcept {
+  if (iid == IObject::IID || iid == Primary::IID) return static_cast<Primary*>(object);
+  void* found = nullptr;
+  ((found == nullptr && iid == Others::IID ? (found = static_cast<Others*>(object)) : nullptr), ...);
+  return found;
+}
+
 }  // namespace ozo

@@ -87,7 +87,7 @@ TEST_F(UpgraderTest, CopiesBothSetsIntoANewStoreThatAlreadyHoldsData) {
   auto servers = Child(OldTree(), "ServerCertificates");
   for (const char* type : {"ZepaEdr", "Siem"}) {
     auto record = Child(servers.get(), type);
-    record->SetValue("$type", variant_t::FromUInt32(0xD03AB684), nullptr);
+    record->SetValue("$type", variant_t::FromUInt32(ivo::ServerCertificate::TypeId), nullptr);
     record->SetValue("certificate", variant_t::FromString8(type), nullptr);
   }
   auto clients = Child(OldTree(), "ClientCertificates");

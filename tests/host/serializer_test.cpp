@@ -63,11 +63,11 @@ TEST_F(SerializerTest, UnknownTypeIdsAndMismatchedKindsFail) {
   auto node = NewNode();
   ASSERT_EQ(node->SetValue("$type", variant_t::FromUInt32(0x1234), nullptr), 0);
   ozo::any_struct_t read;
-  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::Make(0x80000076));
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::MetaInformationNotFound);
 
   ASSERT_EQ(node->SetValue("$type", variant_t::FromUInt32(ivo::ServerCertificate::TypeId), nullptr), 0);
   ASSERT_EQ(node->SetValue("certificate", variant_t::FromString8("not a blob"), nullptr), 0);
-  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::Make(0x8000005D));
+  EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::InvalidType);
   EXPECT_FALSE(read.IsValid());
   EXPECT_EQ(m_host.allocator().liveBlocks(), 0u);
 }

@@ -43,7 +43,7 @@ TEST(GetStructDescriptor, AnUnregisteredTypeNamesItsTypeId) {
     EXPECT_EQ(Description(e), "This structure is not registered at meta info provider");
     EXPECT_EQ(e.line(), 63);
     EXPECT_EQ(std::get<std::uint64_t>(e.FindProperty("ozo.typeid")->value), 0x1234u);
-    EXPECT_EQ(ozo::GetExceptionResult(e), ozo::results::Make(0x80000076));
+    EXPECT_EQ(ozo::GetExceptionResult(e), ozo::results::MetaInformationNotFound);
   }
 }
 

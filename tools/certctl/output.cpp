@@ -5,7 +5,7 @@
 #include <ctime>
 #include <iostream>
 
-#include "ozo/result/result_messages.h"
+#include "ozo/result_messages.h"
 #include "tools/certctl/errors.h"
 
 namespace certctl {

@@ -9,7 +9,7 @@
 #include "host/service_host.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
-#include "ozo/result/result_messages.h"
+#include "ozo/result_messages.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ozo/result/result_messages.h"
+#include "ozo/result_messages.h"
 
 namespace ozo::callstack {
 namespace {

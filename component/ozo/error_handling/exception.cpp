@@ -4,7 +4,7 @@
 #include <new>
 
 #include "ozo/error_handling/callstack.h"
-#include "ozo/result/result_messages.h"
+#include "ozo/result_messages.h"
 #include "ozo/text/utf.h"
 
 namespace ozo {

@@ -25,12 +25,7 @@ class Ifaces : public Primary, public Others... {
 
  public:
   // The interface pointer for `iid` within this object, or null.
-  void* FindInterface(iid_t iid) noexcept {
-    if (iid == IObject::IID || iid == Primary::IID) return static_cast<Primary*>(this);
-    void* found = nullptr;
-    ((found == nullptr && iid == Others::IID ? (found = static_cast<Others*>(this)) : nullptr), ...);
-    return found;
-  }
+  void* FindInterface(iid_t iid) noexcept { return ozo::FindInterface<Primary, Others...>(this, iid); }
 };
 
 // Forbids copies of an object.

@@ -1,4 +1,4 @@
-#include "ozo/result/result_messages.h"
+#include "ozo/result_messages.h"
 
 #include <algorithm>
 #include <iterator>

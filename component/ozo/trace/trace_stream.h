@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "ozo/result.h"
-#include "ozo/result/result_messages.h"
+#include "ozo/result_messages.h"
 #include "ozo/services.h"
 
 namespace ozo::trace {

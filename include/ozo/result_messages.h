@@ -1,4 +1,5 @@
-// Messages of result codes and the mapping from operating-system errors.
+// Messages of result codes and the mapping from operating-system errors: what
+// a host prints for a code. Implemented by the framework runtime.
 #pragma once
 
 #include <cstdint>
