@@ -32,62 +32,24 @@ ServiceHost::ServiceHost(HostOptions options)
       options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>(m_faults));
   if (ozo::Failed(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref())))
     throw std::runtime_error("the store cannot make the certificates manager's tree");
-  for (Service service :
-       {Service::Tracer, Service::Allocator, Service::PolicyProvider, Service::EventPublisher, Service::StorageRoot,
-        Service::StorageMutex, Service::Serializer, Service::PrimaryMetaInfo, Service::SecondaryMetaInfo})
-    if (options.without.count(service) == 0) Restore(service);
+  m_services = {
+      {Service::Tracer, {ozo::ITracer::IID, ozo::ref_ptr<ozo::IObject>(m_tracer.get())}},
+      {Service::Allocator, {ozo::IAllocator::IID, ozo::ref_ptr<ozo::IObject>(m_allocator.get())}},
+      {Service::PolicyProvider, {ivo::IPolicyProvider::IID, ozo::ref_ptr<ozo::IObject>(m_policy.get())}},
+      {Service::EventPublisher, {ivo::IEventPublisher::IID, ozo::ref_ptr<ozo::IObject>(m_events.get())}},
+      {Service::StorageRoot, {ozo::kStorageRootServiceId, ozo::ref_ptr<ozo::IObject>(m_root.get())}},
+      {Service::StorageMutex, {ivo::IStorageMutex::IID, ozo::ref_ptr<ozo::IObject>(m_mutex.get())}},
+      {Service::Serializer, {ozo::IStorageSerializer2::IID, ozo::ref_ptr<ozo::IObject>(m_serializer.get())}},
+      {Service::PrimaryMetaInfo, {ozo::IMetaInfoProvider::IID, ozo::ref_ptr<ozo::IObject>(m_primaryMeta.get())}},
+      {Service::SecondaryMetaInfo,
+       {ozo::IMetaInfoProvider2::IID, ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get())}},
+  };
+  for (const auto& entry : m_services)
+    if (options.without.count(entry.first) == 0) Restore(entry.first);
   m_faults->Reset();  // calls are counted from here on
 }
 
 ServiceHost::~ServiceHost() { m_locator->Clear(); }
-
-ozo::iid_t ServiceHost::IidOf(Service service) const noexcept {
-  switch (service) {
-    case Service::Tracer:
-      return ozo::ITracer::IID;
-    case Service::Allocator:
-      return ozo::IAllocator::IID;
-    case Service::PolicyProvider:
-      return ivo::IPolicyProvider::IID;
-    case Service::EventPublisher:
-      return ivo::IEventPublisher::IID;
-    case Service::StorageRoot:
-      return ozo::kStorageRootServiceId;
-    case Service::StorageMutex:
-      return ivo::IStorageMutex::IID;
-    case Service::Serializer:
-      return ozo::IStorageSerializer2::IID;
-    case Service::PrimaryMetaInfo:
-      return ozo::IMetaInfoProvider::IID;
-    case Service::SecondaryMetaInfo:
-      return ozo::IMetaInfoProvider2::IID;
-  }
-  return 0;
-}
-
-ozo::ref_ptr<ozo::IObject> ServiceHost::ObjectOf(Service service) const {
-  switch (service) {
-    case Service::Tracer:
-      return ozo::ref_ptr<ozo::IObject>(m_tracer.get());
-    case Service::Allocator:
-      return ozo::ref_ptr<ozo::IObject>(m_allocator.get());
-    case Service::PolicyProvider:
-      return ozo::ref_ptr<ozo::IObject>(m_policy.get());
-    case Service::EventPublisher:
-      return ozo::ref_ptr<ozo::IObject>(m_events.get());
-    case Service::StorageRoot:
-      return ozo::ref_ptr<ozo::IObject>(m_root.get());
-    case Service::StorageMutex:
-      return ozo::ref_ptr<ozo::IObject>(m_mutex.get());
-    case Service::Serializer:
-      return ozo::ref_ptr<ozo::IObject>(m_serializer.get());
-    case Service::PrimaryMetaInfo:
-      return ozo::ref_ptr<ozo::IObject>(m_primaryMeta.get());
-    case Service::SecondaryMetaInfo:
-      return ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get());
-  }
-  return {};
-}
 
 ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record) {
   ivo::ServerCertificate copy = record;
@@ -115,8 +77,11 @@ ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType
   return ozo::Failed(result) ? result : ozo::results::NoError;
 }
 
-void ServiceHost::Remove(Service service) { m_locator->Unregister(IidOf(service)); }
+void ServiceHost::Remove(Service service) { m_locator->Unregister(m_services.at(service).first); }
 
-void ServiceHost::Restore(Service service) { m_locator->Register(IidOf(service), ObjectOf(service)); }
+void ServiceHost::Restore(Service service) {
+  const auto& [iid, object] = m_services.at(service);
+  m_locator->Register(iid, object);
+}
 
 }  // namespace host

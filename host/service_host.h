@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
+#include <utility>
 #include <memory>
 #include <set>
 
@@ -87,8 +89,6 @@ class ServiceHost {
   void Restore(Service service);
 
  private:
-  ozo::iid_t IidOf(Service service) const noexcept;
-  ozo::ref_ptr<ozo::IObject> ObjectOf(Service service) const;
   ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, void* record,
                                 const ozo::StructDescriptor* descriptor);
 
@@ -106,6 +106,8 @@ class ServiceHost {
   ozo::ref_ptr<SecondaryMetaInfoProvider> m_secondaryMeta;
   ozo::ref_ptr<ozo::IPersistentStorage> m_store;
   ozo::ref_ptr<ozo::IStorage> m_root;
+  // Every service: the id the locator hands it out under, and the object.
+  std::map<Service, std::pair<ozo::iid_t, ozo::ref_ptr<ozo::IObject>>> m_services;
 };
 
 }  // namespace host

@@ -7,149 +7,152 @@ namespace host {
 using ozo::result_t;
 namespace results = ozo::results;
 
-namespace {
-// The operation's own failure, else the injected success code.
-result_t Answer(result_t result, result_t injected) { return ozo::Failed(result) ? result : injected; }
-}  // namespace
+template <class Body>
+result_t MemoryNode::Call(const char* operation, Body body) const {
+  const result_t fault = m_tree->faults->Enter(operation);  // a positive code is answered after the work
+  if (ozo::Failed(fault)) return fault;
+  const result_t result = body();
+  return ozo::Failed(result) ? result : fault;
+}
 
 result_t MemoryNode::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  const result_t fault = Enter("IStorage::AppendNode");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  if (!name || !node) return results::InvalidArgument;
-  auto child = Make<MemoryNode>(m_tree, name);
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  if (m_tree->duplicates == DuplicateNames::Open) {
-    for (auto& existing : m_children) {
-      if (existing.first == name) {
-        existing.second->AddRef();
-        *node = existing.second.get();
-        return fault;
+  return Call("IStorage::AppendNode", [&]() -> result_t {
+    if (!name || !node) return results::InvalidArgument;
+    auto child = Make<MemoryNode>(m_tree, name);
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    if (m_tree->duplicates == DuplicateNames::Open) {
+      for (auto& existing : m_children) {
+        if (existing.first == name) {
+          existing.second->AddRef();
+          *node = existing.second.get();
+          return results::NoError;
+        }
       }
     }
-  }
-  m_children.emplace_back(name, child);
-  *node = child.Detach();
-  return fault;
+    m_children.emplace_back(name, child);
+    *node = child.Detach();
+    return results::NoError;
+  });
 }
 
 result_t MemoryNode::RemoveNode(ozo::cstr8_t name) {
-  const result_t fault = Enter("IStorage::RemoveNode");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  if (!name) return results::InvalidArgument;
-  ozo::ref_ptr<MemoryNode> removed;  // released after the lock
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  for (auto it = m_children.begin(); it != m_children.end(); ++it) {
-    if (it->first == name) {
-      removed = std::move(it->second);
-      m_children.erase(it);
-      return fault;
+  return Call("IStorage::RemoveNode", [&]() -> result_t {
+    if (!name) return results::InvalidArgument;
+    ozo::ref_ptr<MemoryNode> removed;  // released after the lock
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    for (auto it = m_children.begin(); it != m_children.end(); ++it) {
+      if (it->first == name) {
+        removed = std::move(it->second);
+        m_children.erase(it);
+        return results::NoError;
+      }
     }
-  }
-  return results::PathNotFound;
+    return results::PathNotFound;
+  });
 }
 
 result_t MemoryNode::GetNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  const result_t fault = Enter("IStorage::GetNode");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  if (!name || !node) return results::InvalidArgument;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  for (auto& child : m_children) {
-    if (child.first == name) {
-      child.second->AddRef();
-      *node = child.second.get();
-      return fault;
+  return Call("IStorage::GetNode", [&]() -> result_t {
+    if (!name || !node) return results::InvalidArgument;
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    for (auto& child : m_children) {
+      if (child.first == name) {
+        child.second->AddRef();
+        *node = child.second.get();
+        return results::NoError;
+      }
     }
-  }
-  return results::PathNotFound;
+    return results::PathNotFound;
+  });
 }
 
 result_t MemoryNode::GetName(ozo::str8_t buffer, std::uint32_t& size) {
-  const result_t fault = Enter("IStorage::GetName");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  return Answer(CopyName(m_name, buffer, size), fault);
+  return Call("IStorage::GetName", [&]() -> result_t {
+    return CopyName(m_name, buffer, size);
+  });
 }
 
 result_t MemoryNode::GetNodesCount(std::uint32_t& count) {
-  const result_t fault = Enter("IStorage::GetNodesCount");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  count = static_cast<std::uint32_t>(m_children.size());
-  return fault;
+  return Call("IStorage::GetNodesCount", [&]() -> result_t {
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    count = static_cast<std::uint32_t>(m_children.size());
+    return results::NoError;
+  });
 }
 
 result_t MemoryNode::GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  const result_t fault = Enter("IStorage::GetNodeName");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  if (index >= m_children.size()) return results::OutOfRange;
-  return Answer(CopyName(m_children[index].first, buffer, size), fault);
+  return Call("IStorage::GetNodeName", [&]() -> result_t {
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    if (index >= m_children.size()) return results::OutOfRange;
+    return CopyName(m_children[index].first, buffer, size);
+  });
 }
 
 result_t MemoryNode::GetNode(std::uint32_t index, ozo::IStorage** node) {
-  const result_t fault = Enter("IStorage::GetNode/index");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  if (!node) return results::InvalidArgument;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  if (index >= m_children.size()) return results::OutOfRange;
-  m_children[index].second->AddRef();
-  *node = m_children[index].second.get();
-  return fault;
+  return Call("IStorage::GetNode/index", [&]() -> result_t {
+    if (!node) return results::InvalidArgument;
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    if (index >= m_children.size()) return results::OutOfRange;
+    m_children[index].second->AddRef();
+    *node = m_children[index].second.get();
+    return results::NoError;
+  });
 }
 
 result_t MemoryNode::GetValuesCount(std::uint32_t& count) {
-  const result_t fault = Enter("IStorage::GetValuesCount");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  count = static_cast<std::uint32_t>(m_values.size());
-  return fault;
+  return Call("IStorage::GetValuesCount", [&]() -> result_t {
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    count = static_cast<std::uint32_t>(m_values.size());
+    return results::NoError;
+  });
 }
 
 result_t MemoryNode::GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  const result_t fault = Enter("IStorage::GetValueName");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  if (index >= m_values.size()) return results::OutOfRange;
-  return Answer(CopyName(m_values[index].first, buffer, size), fault);
+  return Call("IStorage::GetValueName", [&]() -> result_t {
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    if (index >= m_values.size()) return results::OutOfRange;
+    return CopyName(m_values[index].first, buffer, size);
+  });
 }
 
 result_t MemoryNode::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  const result_t fault = Enter("IStorage::SetValue");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  if (!name) return results::InvalidArgument;
-  ozo::types::variant_t copy = value;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  for (auto& entry : m_values) {
-    if (entry.first == name) {
-      entry.second.secure_clear();
-      entry.second = std::move(copy);
-      return fault;
+  return Call("IStorage::SetValue", [&]() -> result_t {
+    if (!name) return results::InvalidArgument;
+    ozo::types::variant_t copy = value;
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    for (auto& entry : m_values) {
+      if (entry.first == name) {
+        entry.second.secure_clear();
+        entry.second = std::move(copy);
+        return results::NoError;
+      }
     }
-  }
-  m_values.emplace_back(name, std::move(copy));
-  return fault;
+    m_values.emplace_back(name, std::move(copy));
+    return results::NoError;
+  });
 }
 
 result_t MemoryNode::GetValue(ozo::cstr8_t name, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  const result_t fault = Enter("IStorage::GetValue");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  if (!name) return results::InvalidArgument;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  for (const auto& entry : m_values) {
-    if (entry.first == name) {
-      value = entry.second;
-      return fault;
+  return Call("IStorage::GetValue", [&]() -> result_t {
+    if (!name) return results::InvalidArgument;
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    for (const auto& entry : m_values) {
+      if (entry.first == name) {
+        value = entry.second;
+        return results::NoError;
+      }
     }
-  }
-  return results::NotFound;
+    return results::NotFound;
+  });
 }
 
 result_t MemoryNode::GetValue(std::uint32_t index, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  const result_t fault = Enter("IStorage::GetValue/index");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  std::lock_guard<std::mutex> lock(m_tree->mutex);
-  if (index >= m_values.size()) return results::OutOfRange;
-  value = m_values[index].second;
-  return fault;
+  return Call("IStorage::GetValue/index", [&]() -> result_t {
+    std::lock_guard<std::mutex> lock(m_tree->mutex);
+    if (index >= m_values.size()) return results::OutOfRange;
+    value = m_values[index].second;
+    return results::NoError;
+  });
 }
 
 MemoryNode::~MemoryNode() {
@@ -157,10 +160,10 @@ MemoryNode::~MemoryNode() {
 }
 
 result_t MemoryNode::Flush() {
-  const result_t fault = Enter("IStorage::Flush");  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  m_tree->flushes.fetch_add(1);
-  return fault;
+  return Call("IStorage::Flush", [&]() -> result_t {
+    m_tree->flushes.fetch_add(1);
+    return results::NoError;
+  });
 }
 
 result_t MemoryPersistentStorage::GetStoragesCount(std::uint32_t& count) {

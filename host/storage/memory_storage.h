@@ -66,7 +66,10 @@ class MemoryNode : public HostObject<ozo::IStorage> {
   ~MemoryNode() override;
 
  private:
-  ozo::result_t Enter(const char* operation) const noexcept { return m_tree->faults->Enter(operation); }
+  // Fault injection, then `body`: an injected failure is answered at once,
+  // an injected success code after the work (unless the work failed).
+  template <class Body>
+  ozo::result_t Call(const char* operation, Body body) const;
 
   std::shared_ptr<MemoryTree> m_tree;
   std::string m_name;
