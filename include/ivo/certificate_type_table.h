@@ -18,6 +18,8 @@ inline constexpr const char* kClientCertificatesSet = "ClientCertificates";
 struct CertificateTypeIds {
   const char* displayName;      // in trace lines
   const char* storageKey;       // node name inside each certificate set
+  const char* keyword;          // what a person types for the type (tools)
+  const char* eventStem;        // event names: stem + "ServerCertificateAdded", ...
   std::uint32_t serverSetting;  // policy setting guarding local changes
   std::uint32_t clientSetting;
   std::uint32_t serverAdded, serverRemoved;  // published event types
@@ -26,10 +28,10 @@ struct CertificateTypeIds {
 
 // Not regular across types: the values come from product-wide enumerations.
 inline constexpr CertificateTypeIds kCertificateTypeIds[] = {
-    {"ZEPA EDR", "ZepaEdr", 0xAF09109F, 0xED92BD79, 155, 156, 157, 158},
-    {"Sandbox", "ZepaSandbox", 0x8B705BE9, 0xC9EBF60F, 207, 208, 205, 206},
-    {"ZEPA NDR", "ZepaNdr", 0xF3D53CC4, 0xB14E9122, 223, 224, 225, 226},
-    {"MIRU", "Siem", 0xC1E26EF6, 0x8379C310, 232, 233, 230, 231},
+    {"ZEPA EDR", "ZepaEdr", "edr", "ZepaEdr", 0xAF09109F, 0xED92BD79, 155, 156, 157, 158},
+    {"Sandbox", "ZepaSandbox", "sandbox", "Sandbox", 0x8B705BE9, 0xC9EBF60F, 207, 208, 205, 206},
+    {"ZEPA NDR", "ZepaNdr", "ndr", "ZepaNdr", 0xF3D53CC4, 0xB14E9122, 223, 224, 225, 226},
+    {"MIRU", "Siem", "siem", "Miru", 0xC1E26EF6, 0x8379C310, 232, 233, 230, 231},
 };
 
 namespace detail {

@@ -137,7 +137,7 @@ TEST_F(ManagerChangeTest, RemovingPublishesTheRemovedEventWithTheCallersInitiato
 }
 
 TEST_F(ManagerChangeTest, AnUndecodableStoredCertificateIsNotReplacedButIsClearedByRemove) {
-  StoreServer("ZepaEdr", test::BlobOf("garbage"));
+  StoreServer(1, test::BlobOf("garbage"));
   EXPECT_EQ(SetServer(1, test::ValidServerDer()), results::ExceptionHasNoResultCode);
   EXPECT_NE(Errors().back().find(":434(ParseCertificate(current, *oldCertificate))"), std::string::npos);
   EXPECT_EQ(RemoveServer(1), results::ExceptionHasNoResultCode);

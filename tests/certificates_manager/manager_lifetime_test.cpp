@@ -19,9 +19,9 @@ TEST_F(ManagerTest, StartsOnAnEmptyStoreAsksForThePublisherAndPublishesNothing) 
 }
 
 TEST_F(ManagerTest, ReportsExpiredAndNotYetValidStoredCertificatesServerFirstAndKeepsThem) {
-  StoreClient("ZepaEdr", test::ClientContainer("future client", "pw"), "pw");  // valid: no event
-  StoreServer("Siem", test::NotYetValidServerDer());
-  StoreServer("ZepaEdr", test::ExpiredServerDer());
+  StoreClient(1, test::ClientContainer("future client", "pw"), "pw");  // valid: no event
+  StoreServer(4, test::NotYetValidServerDer());
+  StoreServer(1, test::ExpiredServerDer());
   CreateOrFail();
   ASSERT_EQ(EventTypes(), (std::vector<std::uint32_t>{146, 146}));
   EXPECT_EQ(Events()[0].fields[0].data.string8(), std::string_view("CN=future, O=Test Org"));
@@ -34,8 +34,8 @@ TEST_F(ManagerTest, ReportsExpiredAndNotYetValidStoredCertificatesServerFirstAnd
 }
 
 TEST_F(ManagerTest, AStoredRecordThatCannotBeDecodedIsTracedAndSkipped) {
-  StoreServer("ZepaNdr", test::BlobOf("not a certificate"));
-  StoreClient("ZepaNdr", test::ClientContainer("client", "right"), "wrong");
+  StoreServer(3, test::BlobOf("not a certificate"));
+  StoreClient(3, test::ClientContainer("client", "right"), "wrong");
   CreateOrFail();
   EXPECT_TRUE(Events().empty());
   std::vector<std::string> parseFailures;

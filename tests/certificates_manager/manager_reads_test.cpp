@@ -43,7 +43,7 @@ TEST_F(ManagerReadTest, PemFailuresAreTracedAtTheirLines) {
   EXPECT_NE(Errors().back().find(":474(GetCertificate(type, tmp)),(OZO_SUCCEEDED(_result)) failed: result = "
                                  "0x8000004c (Not found)"),
             std::string::npos);
-  StoreServer("ZepaNdr", test::BlobOf("neither DER nor PEM"));
+  StoreServer(3, test::BlobOf("neither DER nor PEM"));
   EXPECT_EQ(manager().GetServerPemCertificate(3, out), results::ExceptionHasNoResultCode);
   EXPECT_NE(Errors().back().find(":476(ConvertDerToPem(GetTracer(), tmp.certificate, cert.certificate))"),
             std::string::npos);
@@ -73,7 +73,7 @@ TEST_F(ManagerReadTest, QueriesDescribeTheStoredCertificateAndTraceTheDocument) 
 }
 
 TEST_F(ManagerReadTest, AStoredPasswordThatNoLongerOpensTheContainerFailsTheQuery) {
-  StoreClient("ZepaEdr", test::ClientContainer("client", "right"), "wrong");
+  StoreClient(1, test::ClientContainer("client", "right"), "wrong");
   ozo::string8_t json("unchanged");
   EXPECT_EQ(manager().QueryClientCertificate(1, json), results::ExceptionHasNoResultCode);
   EXPECT_EQ(json, std::string_view("unchanged"));

@@ -3,7 +3,6 @@
 #include <map>
 #include <mutex>
 
-#include "host/storage/record_descriptors.h"
 #include "ozo/module.h"
 
 namespace test {
@@ -25,20 +24,6 @@ ozo::blob_t Server(const std::string& commonName, const char* notBefore, const c
   spec.notBefore = notBefore;
   spec.notAfter = notAfter;
   return made[key] = pem ? MakePem(spec) : MakeDer(spec);
-}
-
-// Writes `record` through the host serializer into a new child of `set`.
-void Store(host::ServiceHost& host, const char* set, const char* key, void* record,
-           const ozo::StructDescriptor* descriptor) {
-  ozo::ref_ptr<ozo::IStorage> setNode, node;
-  if (ozo::Failed(host.storageRoot()->GetNode(set, setNode.Ref()))) {
-    ASSERT_EQ(host.storageRoot()->AppendNode(set, setNode.Ref()), 0);
-  }
-  ASSERT_EQ(setNode->AppendNode(key, node.Ref()), 0);
-  ozo::ref_ptr<ozo::IStorageSerializer2> serializer;
-  ASSERT_EQ(ozo::GetInterface(host.locator(), serializer), 0);
-  ozo::any_descr_ptr_t value{record, descriptor, nullptr};
-  ASSERT_EQ(serializer->Serialize(&value, node.get(), 0, nullptr), 0);
 }
 
 }  // namespace
@@ -106,14 +91,12 @@ std::string ManagerTest::QueryClient(ivo::CertificateType type) {
   return m_manager->QueryClientCertificate(type, json) == 0 ? std::string(json.view()) : std::string();
 }
 
-void ManagerTest::StoreServer(const char* key, const ozo::blob_t& blob) {
-  ivo::ServerCertificate record{blob};
-  Store(m_host, "ServerCertificates", key, &record, host::ServerCertificateDescriptor());
+void ManagerTest::StoreServer(ivo::CertificateType type, const ozo::blob_t& blob) {
+  ASSERT_EQ(m_host.WriteRecord(type, ivo::ServerCertificate{blob}), 0);
 }
 
-void ManagerTest::StoreClient(const char* key, const ozo::blob_t& blob, const char* password) {
-  ivo::ClientCertificate record(blob, password);
-  Store(m_host, "ClientCertificates", key, &record, host::ClientCertificateDescriptor());
+void ManagerTest::StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
+  ASSERT_EQ(m_host.WriteRecord(type, ivo::ClientCertificate(blob, password)), 0);
 }
 
 std::vector<std::uint32_t> ManagerTest::EventTypes() const {

@@ -43,8 +43,8 @@ class ManagerTest : public testing::Test {
   std::string QueryClient(ivo::CertificateType type);
 
   // Writes a record straight into the host's storage, as a previous run would.
-  void StoreServer(const char* key, const ozo::blob_t& blob);
-  void StoreClient(const char* key, const ozo::blob_t& blob, const char* password);
+  void StoreServer(ivo::CertificateType type, const ozo::blob_t& blob);
+  void StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password);
 
   std::vector<ivo::CertificateEvent> Events() const { return m_host.events().events(); }
   std::vector<std::uint32_t> EventTypes() const;

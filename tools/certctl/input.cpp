@@ -14,20 +14,15 @@
 #include <iterator>
 #include <vector>
 
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/errors.h"
 
 namespace certctl {
-namespace {
-
-constexpr const char* kKeywords[] = {"edr", "sandbox", "ndr", "siem"};
-
-}  // namespace
-
 ivo::CertificateType ParseType(const std::string& text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  for (ivo::CertificateType type = 1; type <= 4; ++type)
-    if (lower == kKeywords[type - 1]) return type;
+  for (ivo::CertificateType type = 1; type <= std::size(ivo::kCertificateTypeIds); ++type)
+    if (lower == ivo::kCertificateTypeIds[type - 1].keyword) return type;
   if (!lower.empty() && std::all_of(lower.begin(), lower.end(), [](unsigned char c) { return std::isdigit(c); }) &&
       lower.size() <= 10) {
     const unsigned long long value = std::stoull(lower);
@@ -36,7 +31,9 @@ ivo::CertificateType ParseType(const std::string& text) {
   throw Failure(kExitUsage, "unknown certificate type '" + text + "' (use edr, sandbox, ndr, siem or 1-4)");
 }
 
-const char* TypeKeyword(ivo::CertificateType type) { return type >= 1 && type <= 4 ? kKeywords[type - 1] : "?"; }
+const char* TypeKeyword(ivo::CertificateType type) {
+  return type >= 1 && type <= std::size(ivo::kCertificateTypeIds) ? ivo::kCertificateTypeIds[type - 1].keyword : "?";
+}
 
 ozo::blob_t ReadFileBytes(const std::string& path) {
   std::error_code error;

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <utility>
 
+#include "ivo/certificate_type_table.h"
+#include "ivo/events.h"
 #include "ozo/result_messages.h"
 #include "tools/certctl/errors.h"
 
@@ -32,51 +35,33 @@ std::string IsoFromIntervals(std::uint64_t intervalsSince1601) {
 }
 
 std::string EventName(std::uint32_t eventType) {
-  struct Name {
-    std::uint32_t type;
-    const char* name;
-  };
-  static constexpr Name kNames[] = {
-      {146, "CertificateExpired"},
-      {155, "ZepaEdrServerCertificateAdded"},
-      {156, "ZepaEdrServerCertificateRemoved"},
-      {157, "ZepaEdrClientCertificateAdded"},
-      {158, "ZepaEdrClientCertificateRemoved"},
-      {207, "SandboxServerCertificateAdded"},
-      {208, "SandboxServerCertificateRemoved"},
-      {205, "SandboxClientCertificateAdded"},
-      {206, "SandboxClientCertificateRemoved"},
-      {223, "ZepaNdrServerCertificateAdded"},
-      {224, "ZepaNdrServerCertificateRemoved"},
-      {225, "ZepaNdrClientCertificateAdded"},
-      {226, "ZepaNdrClientCertificateRemoved"},
-      {232, "MiruServerCertificateAdded"},
-      {233, "MiruServerCertificateRemoved"},
-      {230, "MiruClientCertificateAdded"},
-      {231, "MiruClientCertificateRemoved"},
-  };
-  for (const Name& name : kNames)
-    if (name.type == eventType) return name.name;
+  if (eventType == ivo::CertificateExpiredEvent) return "CertificateExpired";
+  for (const ivo::CertificateTypeIds& row : ivo::kCertificateTypeIds) {
+    const std::pair<std::uint32_t, const char*> names[] = {
+        {row.serverAdded, "ServerCertificateAdded"},
+        {row.serverRemoved, "ServerCertificateRemoved"},
+        {row.clientAdded, "ClientCertificateAdded"},
+        {row.clientRemoved, "ClientCertificateRemoved"},
+    };
+    for (const auto& [type, suffix] : names)
+      if (type == eventType) return std::string(row.eventStem) + suffix;
+  }
   return "Event" + std::to_string(eventType);
 }
 
 std::string FieldName(std::uint32_t fieldId) {
-  switch (fieldId) {
-    case 103:
-      return "Subject";
-    case 104:
-      return "Issuer";
-    case 134:
-      return "SerialNumber";
-    case 135:
-      return "IssuingDate";
-    case 106:
-      return "ExpirationDate";
-    case 145:
-      return "Thumbprint";
-    default:
-      return "Field" + std::to_string(fieldId);
-  }
+  namespace field = ivo::event_field;
+  const std::pair<std::uint32_t, const char*> names[] = {
+      {field::Subject, "Subject"},
+      {field::Issuer, "Issuer"},
+      {field::SerialNumber, "SerialNumber"},
+      {field::IssuingDate, "IssuingDate"},
+      {field::ExpirationDate, "ExpirationDate"},
+      {field::Thumbprint, "Thumbprint"},
+  };
+  for (const auto& [id, name] : names)
+    if (id == fieldId) return name;
+  return "Field" + std::to_string(fieldId);
 }
 
 void PrintJson(const Json& json) { std::cout << json.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n"; }
