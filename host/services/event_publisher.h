@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/fault_injector.h"
+#include "host/history.h"
 #include "host/host_object.h"
 #include "ivo/events.h"
 
@@ -23,9 +24,9 @@ class EventPublisher : public HostObject<ivo::IEventPublisher> {
   ozo::result_t Publish(const ivo::CertificateEvent* event) override;
 
   void SetSink(Sink sink);
-  void SetRecording(bool on);
-  std::vector<ivo::CertificateEvent> events() const;
-  void Clear();
+  void SetRecording(bool on) { m_events.SetRecording(on); }
+  std::vector<ivo::CertificateEvent> events() const { return m_events.items(); }
+  void Clear() { m_events.Clear(); }
 
  protected:
   ~EventPublisher() override = default;
@@ -34,8 +35,7 @@ class EventPublisher : public HostObject<ivo::IEventPublisher> {
   std::shared_ptr<FaultInjector> m_faults;
   mutable std::mutex m_mutex;
   Sink m_sink;
-  bool m_recording = false;
-  std::vector<ivo::CertificateEvent> m_events;
+  History<ivo::CertificateEvent> m_events;
 };
 
 }  // namespace host

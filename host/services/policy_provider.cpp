@@ -21,13 +21,13 @@ ozo::result_t PolicyProvider::CheckChangePermission(const ivo::PolicyChangeQuery
   if (const ozo::result_t fault = m_faults->Enter("IPolicyProvider::CheckChangePermission"); ozo::Failed(fault))
     return fault;
   if (!query) return ozo::results::InvalidArgument;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_recording) {
+  m_queries.Add([query] {
     Query kept{query->settingId, {}, query->dependencies.has_value(), query->force || query->dryRun || query->notify};
     for (const ivo::PolicyValue& value : query->values)
       kept.values.emplace_back(std::string(value.name.view()), std::string(value.value.view()));
-    m_queries.push_back(std::move(kept));
-  }
+    return kept;
+  });
+  std::lock_guard<std::mutex> lock(m_mutex);
   if (m_locked.count(query->settingId) == 0) return ozo::results::NoError;
   if (reason) *reason = u"The setting is locked by the policy";
   return m_refusal;
@@ -36,16 +36,6 @@ ozo::result_t PolicyProvider::CheckChangePermission(const ivo::PolicyChangeQuery
 void PolicyProvider::SetRefusalCode(ozo::result_t code) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_refusal = code;
-}
-
-void PolicyProvider::SetRecording(bool on) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_recording = on;
-}
-
-std::vector<PolicyProvider::Query> PolicyProvider::queries() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_queries;
 }
 
 }  // namespace host

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/fault_injector.h"
+#include "host/history.h"
 #include "host/host_object.h"
 #include "ivo/policy.h"
 
@@ -32,8 +33,8 @@ class PolicyProvider : public HostObject<ivo::IPolicyProvider> {
   ozo::result_t CheckChangePermission(const ivo::PolicyChangeQuery* query, ozo::string16_t* reason) override;
 
   void SetRefusalCode(ozo::result_t code);
-  void SetRecording(bool on);
-  std::vector<Query> queries() const;
+  void SetRecording(bool on) { m_queries.SetRecording(on); }
+  std::vector<Query> queries() const { return m_queries.items(); }
 
  protected:
   ~PolicyProvider() override = default;
@@ -43,8 +44,7 @@ class PolicyProvider : public HostObject<ivo::IPolicyProvider> {
   mutable std::mutex m_mutex;
   std::set<std::uint32_t> m_locked;
   ozo::result_t m_refusal = ozo::results::AccessDenied;
-  bool m_recording = false;
-  std::vector<Query> m_queries;
+  History<Query> m_queries;
 };
 
 }  // namespace host

@@ -17,8 +17,8 @@ ozo::result_t Tracer::ReserveBuffer(std::uint32_t level, char** buffer, std::siz
   if (const ozo::result_t fault = m_faults->Enter(growth ? "ITracer::ReserveBuffer/grow" : "ITracer::ReserveBuffer");
       ozo::Failed(fault))
     return fault;
+  m_requests.Add([size] { return size; });
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_recording) m_requests.push_back(size);
   if (growth) {
     if (m_refuseGrowth || m_lent.count(*buffer) == 0) return ozo::results::OutOfMemory;
     char* grown = static_cast<char*>(std::realloc(*buffer, size ? size : 1));
@@ -49,8 +49,8 @@ ozo::result_t Tracer::CommitBuffer(char* buffer, std::size_t length) {
     line.text.assign(buffer, length);
     std::free(buffer);
     sink = m_sink;
-    if (m_recording) m_lines.push_back(line);
   }
+  m_lines.Add([&] { return line; });
   if (sink) sink(line.level, line.text);
   return ozo::results::NoError;
 }
@@ -70,38 +70,26 @@ void Tracer::SetRefuseGrowth(bool refuse) {
   m_refuseGrowth = refuse;
 }
 
-void Tracer::SetRecording(bool on) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_recording = on;
-}
-
 void Tracer::SetSink(Sink sink) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_sink = std::move(sink);
 }
 
-std::vector<TraceLine> Tracer::lines() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_lines;
+void Tracer::SetRecording(bool on) {
+  m_lines.SetRecording(on);
+  m_requests.SetRecording(on);
 }
 
 std::vector<std::string> Tracer::texts(std::uint32_t level) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> result;
-  for (const TraceLine& line : m_lines)
+  for (const TraceLine& line : m_lines.items())
     if (line.level == level) result.push_back(line.text);
   return result;
 }
 
-std::vector<std::size_t> Tracer::requests() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_requests;
-}
-
 void Tracer::Clear() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_lines.clear();
-  m_requests.clear();
+  m_lines.Clear();
+  m_requests.Clear();
 }
 
 }  // namespace host

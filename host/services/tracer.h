@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/fault_injector.h"
+#include "host/history.h"
 #include "host/host_object.h"
 #include "ozo/services.h"
 
@@ -45,10 +46,10 @@ class Tracer : public HostObject<ozo::ITracer> {
   // Keep committed records and requested sizes for lines() and requests().
   void SetRecording(bool on);
 
-  std::vector<TraceLine> lines() const;
+  std::vector<TraceLine> lines() const { return m_lines.items(); }
   std::vector<std::string> texts(std::uint32_t level) const;
   // Sizes asked for by ReserveBuffer, in order (growth included).
-  std::vector<std::size_t> requests() const;
+  std::vector<std::size_t> requests() const { return m_requests.items(); }
   void Clear();
 
  protected:
@@ -60,11 +61,10 @@ class Tracer : public HostObject<ozo::ITracer> {
   std::uint32_t m_threshold;
   ozo::result_t m_acceptCode = ozo::results::NoError;
   bool m_refuseGrowth = false;
-  bool m_recording = false;
   Sink m_sink;
   std::map<char*, std::uint32_t> m_lent;  // buffer -> level of its record
-  std::vector<TraceLine> m_lines;
-  std::vector<std::size_t> m_requests;
+  History<TraceLine> m_lines;
+  History<std::size_t> m_requests;
 };
 
 }  // namespace host

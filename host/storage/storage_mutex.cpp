@@ -8,9 +8,7 @@ thread_local int t_held = 0;
 
 void StorageMutex::Record(Kind kind) {
   if (t_held > 0) m_nested.fetch_add(1, std::memory_order_relaxed);
-  if (!m_recording.load(std::memory_order_relaxed)) return;
-  std::lock_guard<std::mutex> lock(m_recordMutex);
-  m_acquisitions.push_back(kind);
+  m_acquisitions.Add([kind] { return kind; });
 }
 
 void StorageMutex::lock() {
@@ -42,18 +40,8 @@ void StorageMutex::unlock_shared() {
   m_mutex.unlock_shared();
 }
 
-std::vector<StorageMutex::Kind> StorageMutex::acquisitions() const {
-  std::lock_guard<std::mutex> lock(m_recordMutex);
-  return m_acquisitions;
-}
-
-std::uint64_t StorageMutex::nestedAcquisitions() const { return m_nested.load(); }
-
-void StorageMutex::SetRecording(bool on) { m_recording.store(on); }
-
 void StorageMutex::ClearRecord() {
-  std::lock_guard<std::mutex> lock(m_recordMutex);
-  m_acquisitions.clear();
+  m_acquisitions.Clear();
   m_nested.store(0);
 }
 

@@ -7,6 +7,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "host/history.h"
 #include "host/host_object.h"
 #include "ivo/storage_mutex.h"
 
@@ -28,9 +29,9 @@ class StorageMutex : public HostObject<ivo::IStorageMutex> {
 
   // Acquisitions in order, while recording (off by default). Nested
   // acquisitions are counted always.
-  std::vector<Kind> acquisitions() const;
-  std::uint64_t nestedAcquisitions() const;
-  void SetRecording(bool on);
+  std::vector<Kind> acquisitions() const { return m_acquisitions.items(); }
+  std::uint64_t nestedAcquisitions() const { return m_nested.load(); }
+  void SetRecording(bool on) { m_acquisitions.SetRecording(on); }
   void ClearRecord();
 
  protected:
@@ -40,9 +41,7 @@ class StorageMutex : public HostObject<ivo::IStorageMutex> {
   void Record(Kind kind);
 
   std::shared_mutex m_mutex;
-  mutable std::mutex m_recordMutex;
-  std::atomic<bool> m_recording{false};
-  std::vector<Kind> m_acquisitions;
+  History<Kind> m_acquisitions;
   std::atomic<std::uint64_t> m_nested{0};
 };
 

@@ -1,0 +1,43 @@
+// What a host service keeps of its calls for tests to inspect: nothing unless
+// recording is on (it is off by default), so a long-lived host keeps nothing
+// per call. Thread-safe.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace host {
+
+template <class T>
+class History {
+ public:
+  void SetRecording(bool on) noexcept { m_recording.store(on, std::memory_order_relaxed); }
+  bool recording() const noexcept { return m_recording.load(std::memory_order_relaxed); }
+
+  // Keeps `make()` while recording; `make` is not called otherwise.
+  template <class Make>
+  void Add(Make&& make) {
+    if (!recording()) return;
+    T item = make();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_items.push_back(std::move(item));
+  }
+
+  std::vector<T> items() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_items;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_items.clear();
+  }
+
+ private:
+  std::atomic<bool> m_recording{false};
+  mutable std::mutex m_mutex;
+  std::vector<T> m_items;
+};
+
+}  // namespace host
