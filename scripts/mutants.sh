@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The suite's power to catch faults: applies each fault of scripts/mutants.tsv
+# alone (one token changed in the component, its headers, the host or the
+# tool), rebuilds incrementally, runs the release suite and reports whether
+# the suite caught it. The source is restored after each fault.
+#   scripts/mutants.sh [NAME...]    all faults, or only those named
+# Builds in build/mutants (MUTANTS_BUILD_DIR). Prints one table row per fault
+# and the totals; exits non-zero when a fault survives.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${MUTANTS_BUILD_DIR:-build/mutants}
+jobs=$(nproc)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$jobs" >/dev/null
+
+restore=""
+trap '[ -n "$restore" ] && git checkout -q -- "$restore"' EXIT
+
+caught=0 survived=0 broken=0
+printf '%-28s %s\n' "FAULT" "RESULT"
+while IFS=$'\t' read -r name file from to; do
+  [[ -z "$name" || "$name" == \#* ]] && continue
+  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
+  if ! git diff --quiet -- "$file"; then echo "$file has uncommitted changes" >&2; exit 2; fi
+  restore=$file
+  python3 - "$file" "$from" "$to" <<'PY'
+import sys
+path, old, new = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
+text = open(path).read()
+if text.count(old) != 1:
+    sys.exit(f"{path}: the text of the fault occurs {text.count(old)} times")
+open(path, "w").write(text.replace(old, new))
+PY
+  if ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
+    result="does not build"; broken=$((broken + 1))
+  elif ctest --test-dir "$build" -j "$jobs" --stop-on-failure --timeout 300 >/dev/null 2>&1; then
+    result="SURVIVED"; survived=$((survived + 1))
+  else
+    result="caught"; caught=$((caught + 1))
+  fi
+  git checkout -q -- "$file"
+  restore=""
+  printf '%-28s %s\n' "$name" "$result"
+done < scripts/mutants.tsv
+cmake --build "$build" -j "$jobs" >/dev/null  # back to the unchanged source
+echo "$caught caught, $survived survived, $broken did not build"
+[ "$survived" -eq 0 ]
