@@ -25,7 +25,7 @@ ozo::blob_t NotYetValidServerDer();
 ivo::ChangeInitiator User(std::uint32_t id = 7, const char16_t* name = u"admin");
 
 class ManagerTest : public testing::Test {
- protected:
+ public:  // scenario tables drive it from outside
   explicit ManagerTest(host::HostOptions options = {}) : m_host(std::move(options)) {}
   ~ManagerTest() override;
 
