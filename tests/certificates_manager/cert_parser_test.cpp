@@ -48,17 +48,6 @@ TEST_F(ServerParseTest, DerAndPemOfOneCertificateGiveTheSameRecord) {
   EXPECT_TRUE(m_host.tracer().lines().empty());
 }
 
-TEST_F(ServerParseTest, PemAfterOtherTextAndTheFirstOfTwoCertificates) {
-  CertificateSpec first, second;
-  first.subject = {{"CN", "first"}};
-  second.subject = {{"CN", "second"}};
-  const ozo::blob_t text = BlobOf("Some prose\nBag Attributes\n" + StringOf(test::MakePem(first)) + "between\n" +
-                                  StringOf(test::MakePem(second)));
-  Certificate record;
-  ASSERT_EQ(ivo::ParseServerCertificate(nullptr, text, record), 0);
-  EXPECT_EQ(record.subject, "CN=first");
-}
-
 struct SerialCase {
   const char* name;
   std::vector<unsigned char> serial;
@@ -128,13 +117,5 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"NotACertificate", [] { return BlobOf("hello, world"); }, "PEM_read_bio_X509 failed"},
                     FailureCase{"EmptySubject", EmptySubject, "X509_NAME_print failed"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
-
-TEST_F(ServerParseTest, TheReasonIsTheOldestQueuedErrorTheDerAttemptsOne) {
-  Certificate record;
-  ASSERT_EQ(ivo::ParseServerCertificate(&m_host.tracer(), BlobOf("hello, world"), record), kNoResultCode);
-  // PEM failed last ("no start line"), but the DER decoder's error came first.
-  EXPECT_EQ(ErrorText().find("no start line"), std::string::npos) << ErrorText();
-  EXPECT_NE(ErrorText().find("asn1"), std::string::npos) << ErrorText();
-}
 
 }  // namespace

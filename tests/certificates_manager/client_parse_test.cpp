@@ -41,26 +41,12 @@ TEST_P(ClientParseTest, OpensWithItsPassword) {
   EXPECT_EQ(record.subject, "CN=client");
 }
 
-TEST_P(ClientParseTest, EmptyPasswordOpensWithAnEmptyString) {
-  Certificate record;
-  EXPECT_EQ(ivo::ParseClientCertificate(&m_host.tracer(), test::MakePkcs12(Spec(GetParam(), "")), "", record), 0)
-      << ErrorText();
-}
-
 TEST_P(ClientParseTest, WrongPasswordFailsInPkcs12Parse) {
   Certificate record;
   EXPECT_EQ(ivo::ParseClientCertificate(&m_host.tracer(), test::MakePkcs12(Spec(GetParam())), "wrong", record),
             kNoResultCode);
   EXPECT_EQ(ErrorText().rfind("PKCS12_parse failed. Reason: ", 0), 0u) << ErrorText();
   EXPECT_TRUE(record.subject.empty());
-}
-
-TEST_P(ClientParseTest, CaCertificatesBesideTheEndEntityAreIgnored) {
-  Pkcs12Spec spec = Spec(GetParam());
-  spec.caCertificates = 2;
-  Certificate record;
-  ASSERT_EQ(ivo::ParseClientCertificate(&m_host.tracer(), test::MakePkcs12(spec), "secret", record), 0);
-  EXPECT_EQ(record.subject, "CN=client");
 }
 
 TEST_P(ClientParseTest, AContainerWithoutCertificateFails) {

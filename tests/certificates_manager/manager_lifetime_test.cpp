@@ -103,21 +103,4 @@ TEST_F(ManagerTest, WithoutATracerOrStorageConstructionFails) {
   EXPECT_EQ(ozoCanUnloadModule(), 0);
 }
 
-TEST_F(ManagerTest, DestructionFlushesTheStorage) {
-  CreateOrFail();
-  m_host.faults().Reset();
-  Destroy();
-  const auto journal = m_host.faults().journal();
-  EXPECT_EQ(std::count(journal.begin(), journal.end(), "IStorage::Flush"), 2);
-  EXPECT_NE(std::find(Infos().begin(), Infos().end(), "CertificatesManager::~CertificatesManager() "), Infos().end());
-}
-
-TEST_F(ManagerTest, AnswersItsInterfacesAndNoOther) {
-  CreateOrFail();
-  void* out = nullptr;
-  EXPECT_EQ(manager().QueryInterface(0, &out), 0);
-  static_cast<ozo::IObject*>(out)->Release();
-  EXPECT_EQ(manager().QueryInterface(0x2D08D87C, &out), results::InterfaceNotSupported);
-}
-
 }  // namespace

@@ -37,39 +37,11 @@ TEST_F(ManagerReadTest, PemOfADerRecordIsConvertedAndOfAPemRecordIsTheStoredByte
   EXPECT_EQ(fromPem.certificate, test::ValidServerPem("pem"));
 }
 
-TEST_F(ManagerReadTest, PemFailuresAreTracedAtTheirLines) {
-  ivo::ServerCertificate out;
-  EXPECT_EQ(manager().GetServerPemCertificate(3, out), results::NotFound);
-  EXPECT_NE(Errors().back().find(":474(GetCertificate(type, tmp)),(OZO_SUCCEEDED(_result)) failed: result = "
-                                 "0x8000004c (Not found)"),
-            std::string::npos);
-  StoreServer(3, test::BlobOf("neither DER nor PEM"));
-  EXPECT_EQ(manager().GetServerPemCertificate(3, out), results::ExceptionHasNoResultCode);
-  EXPECT_NE(Errors().back().find(":476(ConvertDerToPem(GetTracer(), tmp.certificate, cert.certificate))"),
-            std::string::npos);
-  EXPECT_TRUE(out.certificate.empty());
-}
-
 TEST_F(ManagerReadTest, QueriesAnswerFalseWithNothingStoredAndLeaveTheText) {
   ozo::string8_t json("unchanged");
   EXPECT_EQ(manager().QueryServerCertificate(4, json), results::False);
   EXPECT_EQ(manager().QueryClientCertificate(4, json), results::False);
   EXPECT_EQ(json, std::string_view("unchanged"));
-}
-
-TEST_F(ManagerReadTest, QueriesDescribeTheStoredCertificateAndTraceTheDocument) {
-  ASSERT_EQ(SetServer(1, test::ValidServerDer("edr.example")), 0);
-  ASSERT_EQ(SetClient(1, test::ClientContainer("client.example", "pw"), "pw"), 0);
-  const std::string server = QueryServer(1);
-  EXPECT_EQ(
-      server.rfind("{\"Subject\":\"CN=edr.example, O=Test Org\",\"Issuer\":\"CN=Test CA\",\"SerialNumber\":\"0A FF "
-                   "00\",\"IssuingDate\":\"2020-01-01T00:00:00Z\",\"ExpirationDate\":\"2100-01-01T00:00:00Z\",",
-                   0),
-      0u)
-      << server;
-  EXPECT_EQ(server.substr(server.size() - 3), "\"}\n");
-  EXPECT_NE(QueryClient(1).find("\"Subject\":\"CN=client.example\""), std::string::npos);
-  EXPECT_EQ(Infos().back(), "CertificatesManager::QueryClientCertificate() <- json=" + QueryClient(1));
 }
 
 TEST_F(ManagerReadTest, AStoredPasswordThatNoLongerOpensTheContainerFailsTheQuery) {

@@ -82,21 +82,4 @@ TEST_F(SerializerTest, AllocatorFailureIsOutOfMemory) {
   EXPECT_EQ(serializer()->Deserialize(read.Ref(), node.get(), 0, nullptr), ozo::results::OutOfMemory);
 }
 
-TEST(AnyStruct, DestroysAndFreesWhatItOwnsOnly) {
-  test::RecordingHost host;
-  ivo::ServerCertificate source{ozo::blob_t("abc", 3)};
-  const ozo::StructDescriptor* descriptor = host::ServerCertificateDescriptor();
-  {
-    ozo::any_struct_t owned(descriptor->operations->create(&host.allocator(), &source), descriptor, &host.allocator());
-    EXPECT_EQ(host.allocator().liveBlocks(), 1u);
-    owned.reset();
-    EXPECT_FALSE(owned.IsValid());
-    EXPECT_EQ(owned.allocator(), &host.allocator());
-    EXPECT_EQ(host.allocator().liveBlocks(), 0u);
-  }
-  ivo::ServerCertificate borrowed{ozo::blob_t("xyz", 3)};
-  { ozo::any_struct_t view(&borrowed, descriptor, nullptr); }
-  EXPECT_EQ(borrowed.certificate.size(), 3u);  // untouched
-}
-
 }  // namespace

@@ -146,29 +146,4 @@ TEST_F(SqliteStoreTest, PolicyLocksAndEventsPersist) {
   EXPECT_EQ(events[0].fields[1].data, variant_t::FromDateTime(133000000000000000ull));
 }
 
-// The manager on the SQLite store, through the host for tests.
-class ManagerOnSqliteTest : public test::ManagerTest {
- protected:
-  ManagerOnSqliteTest() : test::ManagerTest(Options()) {}
-  ~ManagerOnSqliteTest() override { ::unlink(Path().c_str()); }
-  static std::string Path() { return "/tmp/cm-manager-" + std::to_string(::getpid()) + ".db"; }
-  static host::HostOptions Options() {
-    ::unlink(Path().c_str());
-    host::HostOptions options;
-    options.store = Open(Path());
-    return options;
-  }
-};
-
-TEST_F(ManagerOnSqliteTest, KeepsCertificatesLikeAnyStore) {
-  CreateOrFail();
-  ASSERT_EQ(SetServer(1, test::ValidServerDer()), 0);
-  ASSERT_EQ(SetClient(1, test::ClientContainer("client", "pw"), "pw"), 0);
-  ASSERT_EQ(SetServer(1, test::ValidServerDer("other")), 0);
-  EXPECT_NE(QueryServer(1).find("CN=other"), std::string::npos);
-  EXPECT_NE(QueryClient(1).find("CN=client"), std::string::npos);
-  EXPECT_EQ(RemoveServer(1), 0);
-  EXPECT_TRUE(QueryServer(1).empty());
-}
-
 }  // namespace

@@ -11,15 +11,6 @@ namespace {
 
 std::string Description(const ozo::exception& e) { return e.data()->description; }
 
-TEST(GetStructDescriptor, ThePrimaryProviderAnswersFirstThenTheSecondary) {
-  test::RecordingHost host;
-  EXPECT_EQ(ozo::GetStructDescriptor(host.locator(), ivo::ClientCertificate::TypeId)->typeId,
-            ivo::ClientCertificate::TypeId);
-  host.Remove(host::Service::PrimaryMetaInfo);
-  EXPECT_EQ(ozo::GetStructDescriptor(host.locator(), ivo::ServerCertificate::TypeId)->typeId,
-            ivo::ServerCertificate::TypeId);
-}
-
 TEST(GetStructDescriptor, WithoutProvidersThrowsNoMetaInfoProvider) {
   test::RecordingHost host(
       host::HostOptions::Without({host::Service::PrimaryMetaInfo, host::Service::SecondaryMetaInfo}));
@@ -66,18 +57,6 @@ TEST(StructCast, AValueWithoutObjectButTheRightTypeIsNull) {
   test::RecordingHost host;
   ozo::any_struct_t empty(nullptr, ozo::GetStructDescriptor(host.locator(), ivo::ServerCertificate::TypeId), nullptr);
   EXPECT_EQ(ozo::StructCast<ivo::ServerCertificate>(empty), nullptr);
-}
-
-TEST(MakeAnyStruct, OwnsACopyMadeThroughTheHostAllocator) {
-  test::RecordingHost host;
-  {
-    ivo::ClientCertificate record(ozo::blob_t("p12", 3), "password");
-    auto value = tools::MakeAnyStruct(host.locator(), record);
-    record.password = "changed";
-    EXPECT_EQ(static_cast<ivo::ClientCertificate*>(value.object())->password, std::string_view("password"));
-    EXPECT_EQ(host.allocator().liveBlocks(), 1u);
-  }
-  EXPECT_EQ(host.allocator().liveBlocks(), 0u);
 }
 
 TEST(MakeAnyStruct, WithoutAllocatorIsAFailedCheckAtLine28) {

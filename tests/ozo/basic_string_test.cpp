@@ -13,24 +13,6 @@ namespace {
 using ozo::string16_t;
 using ozo::string8_t;
 
-TEST(BasicString, ShortTextStaysInlineWithoutAnyAllocation) {
-  test::RecordingHost host;
-  string8_t text("fifteen chars!!", &host.allocator());
-  EXPECT_EQ(text.capacity(), 15u);
-  EXPECT_EQ(host.allocator().liveBlocks(), 0u);
-  EXPECT_EQ(string16_t().capacity(), 7u);
-}
-
-TEST(BasicString, GrowsToTwiceTheCapacityOrTheNeededLength) {
-  string8_t text("0123456789");
-  text.append("abcdefgh", 8);  // 18 needed, 30 doubled
-  EXPECT_EQ(text.capacity(), 30u);
-  text.append(std::string(100, 'x').c_str(), 100);  // 118 needed > 60
-  EXPECT_EQ(text.capacity(), 118u);
-  EXPECT_EQ(text.size(), 118u);
-  EXPECT_EQ(text.c_str()[118], '\0');
-}
-
 TEST(BasicString, UsesTheAllocatorItWasGivenAndReleasesIt) {
   test::RecordingHost host;
   {
@@ -91,21 +73,6 @@ TEST(BasicString, SecureClearZeroesEveryCharacterItCanHold) {
   text.secure_clear();
   EXPECT_TRUE(text.empty());
   for (std::size_t i = 0; i <= capacity; ++i) ASSERT_EQ(storage[i], '\0') << i;
-}
-
-TEST(BasicString, ResizeExtraAtInsertsInPlace) {
-  string8_t text("abef");
-  text.resize_extra_at(2, 2, 'x');
-  EXPECT_EQ(text, std::string_view("abxxef"));
-}
-
-TEST(BasicString, MoveLeavesTheSourceEmptyAndValid) {
-  string8_t source(std::string(30, 'm').c_str());
-  string8_t target(std::move(source));
-  EXPECT_EQ(target.size(), 30u);
-  EXPECT_TRUE(source.empty());
-  source = "again";
-  EXPECT_EQ(source, std::string_view("again"));
 }
 
 }  // namespace

@@ -58,23 +58,6 @@ TEST(ExceptionWhat, PrintsEachPropertyKind) {
             "text=hello\nwide=wide\nodd=<typeid=99>\nCall stack:\n");
 }
 
-TEST(ExceptionProperties, SameNameReplacesAndLongNamesFail) {
-  ozo::exception e("f", 1, "d");
-  e.SetInt32("ozo.result", 1);
-  e.SetText("ozo.result", "x");
-  ASSERT_EQ(e.data()->properties.size(), 1u);
-  EXPECT_EQ(e.data()->properties[0].kind, PropertyKind::Text);
-  EXPECT_NO_THROW(e.SetInt32(std::string(31, 'n'), 1));
-  EXPECT_THROW(e.SetInt32(std::string(32, 'n'), 1), std::bad_alloc);
-}
-
-TEST(ExceptionCopies, ShareTheirData) {
-  ozo::exception original("f", 1, "d");
-  ozo::exception copy(original);
-  EXPECT_EQ(copy.data(), original.data());
-  EXPECT_EQ(original.data()->references.load(), 2u);
-}
-
 TEST(ExceptionDescription, ResultCodeExceptionAddsTheCodeAndItsMessage) {
   ozo::ResultCodeException withMessage("f", 1, ozo::results::NotFound, u"Lookup");
   EXPECT_EQ(withMessage.GetDescription(), u"Lookup: 0x8000004c (Not found)");
@@ -189,21 +172,6 @@ TEST(ResultFromCurrentException, NestedExceptionsFollowTheOuterTextAndTheOuterRe
   EXPECT_EQ(result, ozo::results::ExceptionHasNoResultCode);
   ASSERT_EQ(host.tracer().lines().size(), 1u);
   EXPECT_EQ(host.tracer().lines()[0].text, "outerinner");
-}
-
-TEST(ResultFromCurrentException, WithoutTracerStillConverts) {
-  try {
-    throw std::bad_alloc();
-  } catch (...) {
-    EXPECT_EQ(ozo::ResultFromCurrentException(nullptr, "ctx"), ozo::results::OutOfMemory);
-  }
-}
-
-TEST(GetExceptionResult, OzoResultWinsOverOsResult) {
-  ozo::exception e("f", 1, "d");
-  e.SetUInt32("os.result", 2);
-  e.SetInt32("ozo.result", 0);
-  EXPECT_EQ(ozo::GetExceptionResult(e), 0);
 }
 
 }  // namespace

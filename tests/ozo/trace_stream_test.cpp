@@ -87,34 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"Empty", [](TraceStream&) {}, ""}),
     [](const testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
-TEST_F(TraceStreamTest, OpensDecimalWithSkipwsAndDefaults) {
-  TraceStream stream(&m_host.tracer(), 800);
-  ASSERT_TRUE(stream);
-  EXPECT_EQ(stream.flags(), flags::dec | flags::skipws);
-  EXPECT_EQ(stream.capacity(), 512u);
-  EXPECT_EQ(stream.precision(), 6u);
-}
-
-TEST_F(TraceStreamTest, BooleanCheckRecordShape) {
-  TraceFailedBoolCheck(&m_host.tracer(),
-                       CheckLocation{"ivo_common/synchronized_storage", 145, "value.IsValid()", kBoolCondition},
-                       "Cannot make any struct");
-  ASSERT_EQ(m_host.tracer().lines().size(), 1u);
-  EXPECT_EQ(m_host.tracer().lines()[0].level, 300u);
-  EXPECT_EQ(m_host.tracer().lines()[0].text,
-            "ivo_common/synchronized_storage:145(value.IsValid()),(bool) failed: result = falseCannot make any struct");
-}
-
 TEST_F(TraceStreamTest, GrowsToTwiceTheCapacityThroughLevel1000) {
   const std::string text(600, 'x');
   EXPECT_EQ(Written([&](TraceStream& s) { s << text; }), text);
   EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 1024}));
-}
-
-TEST_F(TraceStreamTest, GrowsToTheNeededLengthWhenLarger) {
-  const std::string text(3000, 'y');
-  EXPECT_EQ(Written([&](TraceStream& s) { s << "ab" << text; }), "ab" + text);
-  EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 3002}));
 }
 
 TEST_F(TraceStreamTest, RefusedGrowthDiscardsTheTextAndLaterPiecesTryAgain) {
