@@ -25,17 +25,6 @@ TEST_F(ManagerChangeTest, SettingTheSameServerBlobTwiceChangesOnce) {
   EXPECT_EQ(Events()[0].initiator.details->name, std::u16string_view(u"admin"));
 }
 
-TEST_F(ManagerChangeTest, ASetWritesThreeEntryRecordsBeforeAnyChange) {
-  ASSERT_EQ(SetServer(2, test::ValidServerDer()), 0);
-  const auto infos = Infos();
-  const std::vector<std::string> entries(infos.begin(), infos.begin() + 3);
-  EXPECT_EQ(entries,
-            (std::vector<std::string>{"CertificatesManager::SetServerCertificate() Certificate type: Sandbox",
-                                      "CertificatesManager::SetCertificateWithPolicyCheck() Certificate type: Sandbox",
-                                      "CertificatesManager::SetCertificateInternal() Certificate type: Sandbox"}));
-  EXPECT_EQ(infos.back(), "CertificatesManager::SetCertificateInternal() <- ");
-}
-
 TEST_F(ManagerChangeTest, ReplacingPublishesRemovedByTheProductThenAddedByTheCaller) {
   ASSERT_EQ(SetServer(3, test::ValidServerDer("old")), 0);
   ASSERT_EQ(SetServer(3, test::ValidServerDer("new")), 0);
@@ -153,43 +142,6 @@ TEST_F(ManagerChangeTest, ANewRecordThatCannotBeDecodedChangesNothing) {
   EXPECT_EQ(SetClient(1, test::ClientContainer("c", "right"), "wrong"), results::ExceptionHasNoResultCode);
   ivo::ServerCertificate none;
   EXPECT_EQ(manager().GetServerCertificate(1, none), results::NotFound);
-}
-
-struct StorageFailure {
-  const char* name;
-  const char* operation;
-  int skip;
-  const char* line;
-  bool storedAfter;  // a certificate of type 1 is stored afterwards
-};
-
-class ChangeStorageFailureTest : public ManagerChangeTest, public testing::WithParamInterface<StorageFailure> {};
-
-TEST_P(ChangeStorageFailureTest, LeavesTheStorageAsTheFailureTableSays) {
-  ASSERT_EQ(SetServer(1, test::ValidServerDer("old")), 0);
-  m_host.events().Clear();
-  m_host.faults().FailOperation(GetParam().operation, results::MediaError, GetParam().skip, 1);
-  EXPECT_EQ(SetServer(1, test::ValidServerDer("new")), results::MediaError);
-  EXPECT_NE(Errors().back().find(GetParam().line), std::string::npos) << Errors().back();
-  EXPECT_TRUE(Events().empty());
-  ivo::ServerCertificate stored;
-  EXPECT_EQ(ozo::Succeeded(manager().GetServerCertificate(1, stored)), GetParam().storedAfter);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ChangeStorageFailureTest,
-                         testing::Values(StorageFailure{"RemoveOld", "IStorage::RemoveNode", 0,
-                                                        ":440(m_storage.RemoveCertificate(type, T()))", true},
-                                         StorageFailure{"SaveNew", "IStorageSerializer2::Serialize", 0,
-                                                        ":442(m_storage.SaveCertificate(type, cert))", false}),
-                         [](const testing::TestParamInfo<StorageFailure>& info) { return info.param.name; });
-
-TEST_F(ManagerChangeTest, RemoveFailureKeepsTheRecord) {
-  ASSERT_EQ(SetServer(1, test::ValidServerDer()), 0);
-  m_host.faults().FailOperation("IStorage::RemoveNode", results::MediaError);
-  EXPECT_EQ(RemoveServer(1), results::MediaError);
-  EXPECT_NE(Errors().back().find(":539(m_storage.RemoveCertificate(type, cert))"), std::string::npos);
-  ivo::ServerCertificate stored;
-  EXPECT_EQ(manager().GetServerCertificate(1, stored), 0);
 }
 
 TEST_F(ManagerChangeTest, AMissingPublisherAfterTheChangeIsReportedButTheChangeStays) {

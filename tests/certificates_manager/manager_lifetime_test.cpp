@@ -63,37 +63,6 @@ TEST_F(ManagerTest, WithoutAnEventPublisherConstructionFailsAndLeavesNothingAliv
       0u);
 }
 
-struct StartupFailure {
-  const char* name;
-  const char* operation;
-  int skip;
-  std::int32_t line;
-  const char* message;
-};
-
-class StartupFailureTest : public ManagerTest, public testing::WithParamInterface<StartupFailure> {};
-
-TEST_P(StartupFailureTest, ListingFailuresEndConstructionWithTheStoragesCode) {
-  m_host.faults().FailOperation(GetParam().operation, results::MediaError, GetParam().skip, 1);
-  EXPECT_EQ(Create(), results::MediaError);
-  bool loadTraced = false, stepTraced = false;
-  for (const std::string& error : Errors()) {
-    loadTraced |= error.find(":633(m_storage.LoadCertificates(certs))") != std::string::npos &&
-                  error.find("Cannot load certificates from storage") != std::string::npos;
-    stepTraced |= error.find(":" + std::to_string(GetParam().line) + "(") != std::string::npos &&
-                  error.find(GetParam().message) != std::string::npos;
-  }
-  EXPECT_TRUE(loadTraced);
-  EXPECT_TRUE(stepTraced);
-  EXPECT_EQ(ozoCanUnloadModule(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartupFailureTest,
-    testing::Values(StartupFailure{"Server", "IStorage::GetNodesCount", 0, 294, "Cannot check server certificates"},
-                    StartupFailure{"Client", "IStorage::GetNodesCount", 1, 296, "Cannot check client certificates"}),
-    [](const testing::TestParamInfo<StartupFailure>& info) { return info.param.name; });
-
 TEST_F(ManagerTest, WithoutATracerOrStorageConstructionFails) {
   m_host.Remove(host::Service::StorageRoot);
   EXPECT_EQ(Create(), results::InterfaceNotSupported);

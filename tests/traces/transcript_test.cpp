@@ -96,6 +96,9 @@ const Scenario kScenarios[] = {
        t.StoreClient(2, test::ClientContainer("agent", "right"), "wrong");
      },
      Create},
+    {"startup_client_set_unreadable",
+     [](ManagerTest& t) { t.m_host.faults().FailOperation("IStorage::GetNodesCount", ozo::results::MediaError, 1, 1); },
+     [](ManagerTest& t) { EXPECT_EQ(t.Create(), ozo::results::MediaError); }},
     {"set_server_new", Create, [](ManagerTest& t) { t.SetServer(1, test::ValidServerDer("first")); }},
     {"set_server_same", WithServer, [](ManagerTest& t) { t.SetServer(1, test::ValidServerDer("first")); }},
     {"set_server_replacing", WithServer, [](ManagerTest& t) { t.SetServer(1, test::ValidServerPem("second")); }},
