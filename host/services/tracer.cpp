@@ -18,6 +18,8 @@ ozo::result_t Tracer::ReserveBuffer(std::uint32_t level, char** buffer, std::siz
       ozo::Failed(fault))
     return fault;
   m_requests.Add([size] { return size; });
+  // A refused level takes no lock: a tracer that refuses costs its callers little.
+  if (!growth && level > m_threshold.load(std::memory_order_relaxed)) return ozo::results::TraceLevelProhibited;
   std::lock_guard<std::mutex> lock(m_mutex);
   if (growth) {
     if (m_refuseGrowth || m_lent.count(*buffer) == 0) return ozo::results::OutOfMemory;
@@ -29,7 +31,6 @@ ozo::result_t Tracer::ReserveBuffer(std::uint32_t level, char** buffer, std::siz
     *buffer = grown;
     return ozo::results::NoError;
   }
-  if (level > m_threshold) return ozo::results::TraceLevelProhibited;
   char* fresh = static_cast<char*>(std::malloc(size ? size : 1));
   if (!fresh) return ozo::results::OutOfMemory;
   m_lent[fresh] = level;
@@ -55,10 +56,7 @@ ozo::result_t Tracer::CommitBuffer(char* buffer, std::size_t length) {
   return ozo::results::NoError;
 }
 
-void Tracer::SetThreshold(std::uint32_t threshold) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_threshold = threshold;
-}
+void Tracer::SetThreshold(std::uint32_t threshold) { m_threshold.store(threshold, std::memory_order_relaxed); }
 
 void Tracer::SetAcceptCode(ozo::result_t code) {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,6 +1,7 @@
 // The host's tracer: keeps committed records and forwards them to a sink.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -58,7 +59,7 @@ class Tracer : public HostObject<ozo::ITracer> {
  private:
   std::shared_ptr<FaultInjector> m_faults;
   mutable std::mutex m_mutex;
-  std::uint32_t m_threshold;
+  std::atomic<std::uint32_t> m_threshold;
   ozo::result_t m_acceptCode = ozo::results::NoError;
   bool m_refuseGrowth = false;
   Sink m_sink;

@@ -12,7 +12,8 @@
 namespace host::sqlite {
 
 // One prepared statement, finalised on every path. A statement that failed to
-// prepare answers every Step with the preparation's error.
+// prepare, or one of whose values failed to bind (too big, out of memory),
+// answers Step with that error: it never runs with a value missing.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) { m_code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
@@ -21,22 +22,14 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
 
   int code() const { return m_code; }
-  Statement& Bind(int index, std::int64_t value) {
-    sqlite3_bind_int64(m_statement, index, value);
-    return *this;
-  }
+  Statement& Bind(int index, std::int64_t value) { return Bound(sqlite3_bind_int64(m_statement, index, value)); }
   Statement& BindText(int index, const char* text) {
-    sqlite3_bind_text(m_statement, index, text, -1, SQLITE_TRANSIENT);
-    return *this;
+    return Bound(sqlite3_bind_text(m_statement, index, text, -1, SQLITE_TRANSIENT));
   }
   Statement& BindBlob(int index, const void* data, std::size_t size) {
-    sqlite3_bind_blob64(m_statement, index, size ? data : "", size, SQLITE_TRANSIENT);
-    return *this;
+    return Bound(sqlite3_bind_blob64(m_statement, index, size ? data : "", size, SQLITE_TRANSIENT));
   }
-  Statement& BindNull(int index) {
-    sqlite3_bind_null(m_statement, index);
-    return *this;
-  }
+  Statement& BindNull(int index) { return Bound(sqlite3_bind_null(m_statement, index)); }
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int Step() {
     const bool usable = m_code == SQLITE_OK || m_code == SQLITE_ROW || m_code == SQLITE_DONE;
@@ -52,6 +45,11 @@ class Statement {
   bool IsNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
 
  private:
+  Statement& Bound(int code) {
+    if (code != SQLITE_OK && m_code == SQLITE_OK) m_code = code;
+    return *this;
+  }
+
   sqlite3_stmt* m_statement = nullptr;
   int m_code;
 };

@@ -72,6 +72,38 @@ TEST_F(SqliteStoreTest, ARolledBackUnitOfWorkLeavesNothing) {
   EXPECT_EQ(count, 0u);
 }
 
+// A unit in which a statement failed is rolled back, not committed: what the
+// host did before the failure is not kept half-done.
+TEST_F(SqliteStoreTest, AUnitWithAFailedStatementCannotBeCommitted) {
+  auto store = Open(m_path);
+  auto tree = Tree(*store);
+  sqlite3_limit(store->db(), SQLITE_LIMIT_LENGTH, 1000);
+  ASSERT_EQ(store->BeginWork(), 0);
+  ref_ptr<ozo::IStorage> kept;
+  ASSERT_EQ(tree->AppendNode("kept", kept.Ref()), 0);
+  const std::string big(5000, 'x');
+  EXPECT_EQ(kept->SetValue("big", variant_t::FromBlob(ozo::blob_t(big.data(), big.size())), nullptr),
+            results::FileTooBig);
+  EXPECT_EQ(store->CommitWork(), results::FileTooBig);
+  ref_ptr<ozo::IStorage> gone;
+  EXPECT_EQ(tree->GetNode("kept", gone.Ref()), results::PathNotFound);
+}
+
+// Outside a unit each call commits itself; a commit that fails (a reader
+// holds the file) fails the call, and nothing of it is kept.
+TEST_F(SqliteStoreTest, ACallWhoseCommitFailsReportsTheFailure) {
+  auto store = Open(m_path);
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open(m_path.c_str(), &reader), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM trees;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(store->db(), 0);
+  ref_ptr<ozo::IStorage> tree;
+  EXPECT_EQ(store->CreateStorage(0x27F2BC0F, tree.Ref()), results::Locked);
+  sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(reader);
+  EXPECT_EQ(Open(m_path)->GetStorage(0x27F2BC0F, tree.Ref()), results::NotFound);
+}
+
 TEST_F(SqliteStoreTest, ReadersSeeCommittedUnitsOnlyWhileOneWriterWorks) {
   {
     auto store = Open(m_path);

@@ -84,10 +84,9 @@ Session::Session(const Options& options, bool writes) {
   }
   RouteTrace(m_host->tracer(), options.traceLevel, m_log ? m_log : stderr);
   for (std::uint32_t setting : locked) m_host->policy().SetSettingLocked(setting, true);
-  m_host->events().SetSink([this](const ivo::CertificateEvent& event) {
-    const ozo::result_t kept = m_store->AppendEvent(event);
-    if (ozo::Failed(kept) && ozo::Succeeded(m_eventFailure)) m_eventFailure = kept;
-  });
+  // An event that cannot be kept fails a statement of the unit, which the
+  // store then refuses to commit: the change goes with its event or not at all.
+  m_host->events().SetSink([this](const ivo::CertificateEvent& event) { m_store->AppendEvent(event); });
 }
 
 Session::~Session() {
@@ -103,10 +102,6 @@ ozo::result_t Session::CreateManager(ozo::ref_ptr<ivo::ICertificatesManager>& ma
 void Session::Commit() {
   if (!m_open) return;
   m_open = false;
-  if (ozo::Failed(m_eventFailure)) {
-    m_store->RollbackWork();
-    throw Failure(kExitStore, "nothing was stored: an event could not be kept: " + Reason(*m_store), m_eventFailure);
-  }
   const ozo::result_t committed = m_store->CommitWork();
   if (ozo::Failed(committed))
     throw Failure(kExitStore, "nothing was stored: cannot commit to the store: " + Reason(*m_store), committed);

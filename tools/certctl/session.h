@@ -60,7 +60,6 @@ class Session {
   Component m_component;
   std::FILE* m_log = nullptr;
   bool m_open = false;
-  ozo::result_t m_eventFailure = ozo::results::NoError;
 };
 
 // Sets up the host's tracer: records up to `level` go to `log` with a UTC
