@@ -55,6 +55,9 @@ std::string StringOf(const ozo::blob_t& blob);
 
 // The bytes of a file of the shared test vectors (or any path).
 ozo::blob_t ReadFile(const std::string& path);
+// The shared test vectors live beside the project, not in it: in
+// $CM_VECTORS_DIR when set, else where the build was told (CM_VECTORS_DIR).
+std::string VectorsDir();
 std::string VectorPath(const std::string& name);
 
 }  // namespace test
