@@ -4,15 +4,12 @@ namespace host {
 
 ozo::result_t FaultInjector::Enter(std::string_view operation) noexcept {
   const std::uint64_t call = m_calls.fetch_add(1, std::memory_order_relaxed) + 1;
-  if (!m_armed.load(std::memory_order_acquire) && !m_recording.load(std::memory_order_relaxed))
-    return ozo::results::NoError;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_recording.load(std::memory_order_relaxed)) {
-    try {
-      m_journal.emplace_back(operation);
-    } catch (...) {
-    }
+  try {
+    m_journal.Add([operation] { return std::string(operation); });
+  } catch (...) {  // out of memory: the journal misses this call
   }
+  if (!m_armed.load(std::memory_order_acquire)) return ozo::results::NoError;
+  std::lock_guard<std::mutex> lock(m_mutex);
   if (m_failOrdinal != 0 && call == m_failOrdinal) return m_failCode;
   for (OperationFault& fault : m_operations) {
     if (operation.substr(0, fault.prefix.size()) != fault.prefix) continue;
@@ -45,20 +42,10 @@ void FaultInjector::Reset() {
   m_calls.store(0);
   m_failOrdinal = 0;
   m_operations.clear();
-  m_journal.clear();
+  m_journal.Clear();
   m_armed.store(false);
 }
 
-void FaultInjector::SetRecording(bool on) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_recording.store(on);
-}
-
 std::uint64_t FaultInjector::calls() const { return m_calls.load(); }
-
-std::vector<std::string> FaultInjector::journal() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_journal;
-}
 
 }  // namespace host

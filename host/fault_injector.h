@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/history.h"
 #include "ozo/result.h"
 
 namespace host {
@@ -33,10 +34,10 @@ class FaultInjector {
   void Reset();
   // Whether Enter keeps the journal of call names (off by default: it grows
   // with every call).
-  void SetRecording(bool on);
+  void SetRecording(bool on) { m_journal.SetRecording(on); }
 
   std::uint64_t calls() const;
-  std::vector<std::string> journal() const;
+  std::vector<std::string> journal() const { return m_journal.items(); }
 
  private:
   struct OperationFault {
@@ -48,12 +49,11 @@ class FaultInjector {
 
   mutable std::mutex m_mutex;
   std::atomic<std::uint64_t> m_calls{0};
-  std::atomic<bool> m_armed{false};      // a schedule is set
-  std::atomic<bool> m_recording{false};  // the journal is kept
+  std::atomic<bool> m_armed{false};  // a schedule is set
   std::uint64_t m_failOrdinal = 0;
   ozo::result_t m_failCode = 0;
   std::vector<OperationFault> m_operations;
-  std::vector<std::string> m_journal;
+  History<std::string> m_journal;
 };
 
 }  // namespace host

@@ -41,8 +41,7 @@ ServiceHost::ServiceHost(HostOptions options)
       {Service::StorageMutex, {ivo::IStorageMutex::IID, ozo::ref_ptr<ozo::IObject>(m_mutex.get())}},
       {Service::Serializer, {ozo::IStorageSerializer2::IID, ozo::ref_ptr<ozo::IObject>(m_serializer.get())}},
       {Service::PrimaryMetaInfo, {ozo::IMetaInfoProvider::IID, ozo::ref_ptr<ozo::IObject>(m_primaryMeta.get())}},
-      {Service::SecondaryMetaInfo,
-       {ozo::IMetaInfoProvider2::IID, ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get())}},
+      {Service::SecondaryMetaInfo, {ozo::IMetaInfoProvider2::IID, ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get())}},
   };
   for (const auto& entry : m_services)
     if (options.without.count(entry.first) == 0) Restore(entry.first);
@@ -52,16 +51,14 @@ ServiceHost::ServiceHost(HostOptions options)
 ServiceHost::~ServiceHost() { m_locator->Clear(); }
 
 ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record) {
-  ivo::ServerCertificate copy = record;
-  return WriteRecordInto(ivo::kServerCertificatesSet, type, &copy, ServerCertificateDescriptor());
+  return WriteRecordInto(ivo::kServerCertificatesSet, type, &record, ServerCertificateDescriptor());
 }
 
 ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ClientCertificate& record) {
-  ivo::ClientCertificate copy = record;  // wiped when it goes
-  return WriteRecordInto(ivo::kClientCertificatesSet, type, &copy, ClientCertificateDescriptor());
+  return WriteRecordInto(ivo::kClientCertificatesSet, type, &record, ClientCertificateDescriptor());
 }
 
-ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType type, void* record,
+ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType type, const void* record,
                                            const ozo::StructDescriptor* descriptor) {
   if (type < 1 || type > std::size(ivo::kCertificateTypeIds)) return ozo::results::InvalidArgument;
   const char* key = ivo::kCertificateTypeIds[type - 1].storageKey;
@@ -72,7 +69,7 @@ ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType
   if (ozo::Failed(result) && result != ozo::results::PathNotFound) return result;
   result = setNode->AppendNode(key, node.Ref());
   if (ozo::Failed(result)) return result;
-  ozo::any_descr_ptr_t value{record, descriptor, nullptr};
+  ozo::any_descr_ptr_t value{const_cast<void*>(record), descriptor, nullptr};  // Serialize only reads it
   result = m_serializer->Serialize(&value, node.get(), 0, nullptr);
   return ozo::Failed(result) ? result : ozo::results::NoError;
 }

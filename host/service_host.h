@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
-#include <utility>
 #include <memory>
 #include <set>
+#include <utility>
 
 #include "host/fault_injector.h"
 #include "host/services/allocator.h"
@@ -89,7 +89,7 @@ class ServiceHost {
   void Restore(Service service);
 
  private:
-  ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, void* record,
+  ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, const void* record,
                                 const ozo::StructDescriptor* descriptor);
 
   std::shared_ptr<FaultInjector> m_faults;

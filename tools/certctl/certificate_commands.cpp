@@ -115,7 +115,8 @@ int List(const Invocation& invocation) {
         ozo::string8_t document;
         const result_t result =
             client ? manager.QueryClientCertificate(type, document) : manager.QueryServerCertificate(type, document);
-        if (Report(session, ozo::Failed(result) ? results::NoError : result, "", "").status == kExitFalse) continue;
+        session.ThrowIfStoreFailed(result);  // a listed failure is the record's, not the store's
+        if (result == results::False) continue;
         const char* kind = client ? "client" : "server";
         Json entry = {{"type", TypeKeyword(type)}, {"kind", kind}};
         if (result != results::NoError) {

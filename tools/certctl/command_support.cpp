@@ -13,8 +13,7 @@ using ozo::result_t;
 namespace results = ozo::results;
 
 Outcome Report(const Session& session, result_t result, const std::string& done, const std::string& nothing) {
-  if (const std::string store = session.StoreFailure(); !store.empty())
-    throw Failure(kExitStore, "the store cannot be used: " + store, ozo::Failed(result) ? result : results::MediaError);
+  session.ThrowIfStoreFailed(result);
   if (result == results::False) return {kExitFalse, nothing};
   if (ozo::Succeeded(result)) return {kExitOk, done};
   throw Failure(kExitFailed, Refusal(result), result);
@@ -39,8 +38,7 @@ int WithManager(const Invocation& invocation, bool writes,
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
   const result_t created = session.CreateManager(manager);
   if (ozo::Failed(created)) {
-    if (const std::string store = session.StoreFailure(); !store.empty())
-      throw Failure(kExitStore, "the store cannot be used: " + store, created);
+    session.ThrowIfStoreFailed(created);
     throw Failure(kExitFailed, "cannot create the certificates manager: " + DescribeResult(created), created);
   }
   const Outcome outcome = body(session, *manager);  // on a throw the session rolls back

@@ -109,4 +109,11 @@ void Session::Commit() {
 
 std::string Session::StoreFailure() const { return m_store->FirstFailure(); }
 
+void Session::ThrowIfStoreFailed(ozo::result_t result) const {
+  const std::string failure = StoreFailure();
+  if (!failure.empty())
+    throw Failure(kExitStore, "the store cannot be used: " + failure,
+                  ozo::Failed(result) ? result : ozo::results::MediaError);
+}
+
 }  // namespace certctl

@@ -53,6 +53,9 @@ class Session {
   // The store's first failure in this run, empty when it has not failed:
   // a component failure with this text was caused by the store.
   std::string StoreFailure() const;
+  // Throws Failure (kExitStore, carrying `result` when it is a failure) when
+  // the store has failed in this run: the store, not the component, refused.
+  void ThrowIfStoreFailed(ozo::result_t result) const;
 
  private:
   ozo::ref_ptr<host::SqliteStore> m_store;
