@@ -10,20 +10,13 @@
 
 #include "host/service_host.h"
 #include "ozo/module.h"
+#include "tests/support/process.h"
 #include "tests/support/recording_host.h"
 
 namespace {
 
-std::string RunCommand(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  std::string output;
-  char chunk[512];
-  while (pipe && std::fgets(chunk, sizeof(chunk), pipe.get())) output += chunk;
-  return output;
-}
-
 TEST(SharedLibrary, ExportsExactlyTheTwoEntryPoints) {
-  std::istringstream symbols(RunCommand("nm -D --defined-only '" CM_LIBRARY_PATH "'"));
+  std::istringstream symbols(test::RunCommand("nm -D --defined-only '" CM_LIBRARY_PATH "'"));
   std::set<std::string> exported;
   for (std::string line; std::getline(symbols, line);) {
     const std::string name = line.substr(line.rfind(' ') + 1);
@@ -33,7 +26,7 @@ TEST(SharedLibrary, ExportsExactlyTheTwoEntryPoints) {
 }
 
 TEST(SharedLibrary, NeedsNoTlsLibrary) {
-  const std::string dynamic = RunCommand("readelf -d '" CM_LIBRARY_PATH "'");
+  const std::string dynamic = test::RunCommand("readelf -d '" CM_LIBRARY_PATH "'");
   ASSERT_NE(dynamic.find("NEEDED"), std::string::npos);
   EXPECT_EQ(dynamic.find("libssl"), std::string::npos) << dynamic;
 }

@@ -9,15 +9,6 @@ namespace {
 using ozo::ref_ptr;
 using ozo::types::variant_t;
 
-class MemoryStorageTest : public testing::Test {
- protected:
-  MemoryStorageTest() { EXPECT_EQ(m_store->CreateStorage(0x27F2BC0F, m_root.Ref()), 0); }
-
-  std::shared_ptr<host::FaultInjector> m_faults = std::make_shared<host::FaultInjector>();
-  ref_ptr<host::MemoryPersistentStorage> m_store = host::Make<host::MemoryPersistentStorage>(m_faults);
-  ref_ptr<ozo::IStorage> m_root;
-};
-
 TEST(MemoryStorage, AppendAddsASecondChildOfTheSameNameWhenAskedAndRemoveTakesTheFirst) {
   auto store =
       host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>(), host::DuplicateNames::Append);
@@ -36,16 +27,6 @@ TEST(MemoryStorage, AppendAddsASecondChildOfTheSameNameWhenAskedAndRemoveTakesTh
   EXPECT_EQ(got.get(), second.get());
   // The removed node stays usable by its holder.
   EXPECT_EQ(first->SetValue("v", variant_t::FromUInt32(1), nullptr), 0);
-}
-
-TEST_F(MemoryStorageTest, FaultsFailTheNamedOperationOnly) {
-  m_faults->FailOperation("IStorage::AppendNode", ozo::results::OutOfSpace, 1, 1);
-  ref_ptr<ozo::IStorage> child;
-  EXPECT_EQ(m_root->AppendNode("a", child.Ref()), 0);
-  EXPECT_EQ(m_root->AppendNode("b", child.Ref()), ozo::results::OutOfSpace);
-  EXPECT_EQ(m_root->AppendNode("c", child.Ref()), 0);
-  EXPECT_EQ(m_root->Flush(), 0);
-  EXPECT_EQ(m_store->flushes(), 1u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "ivo_utils/date_to_string_and_viceversa.h"
 #include "ozo/datetime/posix_datetime.h"
 #include "ozo/error_handling/exception.h"
+#include "tests/support/time_zone.h"
 
 namespace {
 
@@ -63,25 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Rejection{-11644473601, 0, 166, u"Invalid utc timestamp for posix platform 18330299337699551616"}));
 
 class MakeTimeTTest : public testing::Test {
- protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    m_savedTz = tz ? tz : "";
-    m_hadTz = tz != nullptr;
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    if (m_hadTz)
-      ::setenv("TZ", m_savedTz.c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::string m_savedTz;
-  bool m_hadTz = false;
+  test::ScopedTimeZone m_utc{"UTC"};
 };
 
 TEST_F(MakeTimeTTest, TheSecondBeforeTheEpochIsMinusOneWithoutAnError) {

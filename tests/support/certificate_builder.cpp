@@ -47,20 +47,20 @@ void SetTime(ASN1_TIME* time, const std::string& text) {
   Check(ASN1_TIME_set_string_X509(time, text.c_str()) == 1, "time");
 }
 
-UniquePtr<X509> Build(const CertificateSpec& spec) {
+UniquePtr<X509> Build(const CertificateParams& params) {
   UniquePtr<X509> certificate(X509_new());
   Check(certificate != nullptr, "X509_new");
   X509_set_version(certificate.get(), 2);
   std::unique_ptr<BIGNUM, decltype(&BN_free)> serial(
-      BN_bin2bn(spec.serial.data(), static_cast<int>(spec.serial.size()), nullptr), BN_free);
+      BN_bin2bn(params.serial.data(), static_cast<int>(params.serial.size()), nullptr), BN_free);
   Check(serial != nullptr, "serial");
-  BN_set_negative(serial.get(), spec.negativeSerial ? 1 : 0);
+  BN_set_negative(serial.get(), params.negativeSerial ? 1 : 0);
   Check(BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate.get())) != nullptr, "serial");
-  FillName(X509_get_subject_name(certificate.get()), spec.subject);
-  FillName(X509_get_issuer_name(certificate.get()), spec.issuer.value_or(spec.subject));
-  SetTime(X509_getm_notBefore(certificate.get()), spec.notBefore);
-  SetTime(X509_getm_notAfter(certificate.get()), spec.notAfter);
-  EVP_PKEY* key = KeyOf(spec.key);
+  FillName(X509_get_subject_name(certificate.get()), params.subject);
+  FillName(X509_get_issuer_name(certificate.get()), params.issuer.value_or(params.subject));
+  SetTime(X509_getm_notBefore(certificate.get()), params.notBefore);
+  SetTime(X509_getm_notAfter(certificate.get()), params.notAfter);
+  EVP_PKEY* key = KeyOf(params.key);
   Check(X509_set_pubkey(certificate.get(), key) == 1, "public key");
   Check(X509_sign(certificate.get(), key, EVP_sha256()) > 0, "signature");
   return certificate;
@@ -74,8 +74,8 @@ ozo::blob_t BioContents(BIO* bio) {
 
 }  // namespace
 
-ozo::blob_t MakeDer(const CertificateSpec& spec) {
-  UniquePtr<X509> certificate = Build(spec);
+ozo::blob_t MakeDer(const CertificateParams& params) {
+  UniquePtr<X509> certificate = Build(params);
   unsigned char* der = nullptr;
   const int length = i2d_X509(certificate.get(), &der);
   Check(length > 0, "i2d_X509");
@@ -84,36 +84,36 @@ ozo::blob_t MakeDer(const CertificateSpec& spec) {
   return blob;
 }
 
-ozo::blob_t MakePem(const CertificateSpec& spec) {
-  UniquePtr<X509> certificate = Build(spec);
+ozo::blob_t MakePem(const CertificateParams& params) {
+  UniquePtr<X509> certificate = Build(params);
   UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
   Check(bio && PEM_write_bio_X509(bio.get(), certificate.get()) == 1, "PEM_write_bio_X509");
   return BioContents(bio.get());
 }
 
-ozo::blob_t MakePkcs12(const Pkcs12Spec& spec) {
+ozo::blob_t MakePkcs12(const Pkcs12Params& params) {
   // A context of the builder's own, so legacy containers can be made without
   // touching the process's default context or the component's.
   static const ivo::openssl::LibraryContext context;
-  UniquePtr<X509> certificate = spec.withCertificate ? Build(spec.certificate) : nullptr;
+  UniquePtr<X509> certificate = params.withCertificate ? Build(params.certificate) : nullptr;
   std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> cas(
       sk_X509_new_null(), [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); });
-  for (int i = 0; i < spec.caCertificates; ++i) {
-    CertificateSpec ca;
+  for (int i = 0; i < params.caCertificates; ++i) {
+    CertificateParams ca;
     ca.subject = {{"CN", "Test CA " + std::to_string(i)}};
     ca.serial = {static_cast<unsigned char>(0x40 + i)};
     Check(sk_X509_push(cas.get(), Build(ca).release()) > 0, "CA stack");
   }
-  const bool legacy = spec.encryption == Pkcs12Encryption::Legacy;
+  const bool legacy = params.encryption == Pkcs12Encryption::Legacy;
   const int keyNid = legacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
   const int certNid = legacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
-  UniquePtr<PKCS12> container(PKCS12_create_ex(spec.password.c_str(), "test", KeyOf(spec.certificate.key),
-                                               certificate.get(), cas.get(), keyNid, certNid, spec.iterations, -1, 0,
+  UniquePtr<PKCS12> container(PKCS12_create_ex(params.password.c_str(), "test", KeyOf(params.certificate.key),
+                                               certificate.get(), cas.get(), keyNid, certNid, params.iterations, -1, 0,
                                                context.get(), nullptr));
   Check(container != nullptr, "PKCS12_create_ex");
   {
     ivo::openssl::ScopedDefaultContext scope(context);
-    Check(PKCS12_set_mac(container.get(), spec.password.c_str(), -1, nullptr, 0, spec.iterations,
+    Check(PKCS12_set_mac(container.get(), params.password.c_str(), -1, nullptr, 0, params.iterations,
                          legacy ? EVP_sha1() : EVP_sha256()) == 1,
           "PKCS12_set_mac");
   }

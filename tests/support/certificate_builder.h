@@ -16,7 +16,7 @@ using Name = std::vector<std::pair<std::string, std::string>>;  // (field, value
 
 enum class KeyType { EcP256, Rsa2048 };
 
-struct CertificateSpec {
+struct CertificateParams {
   Name subject = {{"CN", "Test Server"}, {"O", "Test Org"}};
   std::optional<Name> issuer;                  // the subject when absent (self-issued)
   std::vector<unsigned char> serial = {0x01};  // big-endian magnitude
@@ -28,16 +28,16 @@ struct CertificateSpec {
   KeyType key = KeyType::EcP256;
 };
 
-ozo::blob_t MakeDer(const CertificateSpec& spec);
-ozo::blob_t MakePem(const CertificateSpec& spec);
+ozo::blob_t MakeDer(const CertificateParams& params);
+ozo::blob_t MakePem(const CertificateParams& params);
 
 enum class Pkcs12Encryption {
   Modern,  // PBES2 with AES-256-CBC, SHA-256 MAC (OpenSSL 3 default)
   Legacy,  // RC2-40 for certificates, 3DES for the key, SHA-1 MAC
 };
 
-struct Pkcs12Spec {
-  CertificateSpec certificate;
+struct Pkcs12Params {
+  CertificateParams certificate;
   std::string password = "secret";
   bool withCertificate = true;
   int caCertificates = 0;
@@ -45,7 +45,7 @@ struct Pkcs12Spec {
   int iterations = 2048;
 };
 
-ozo::blob_t MakePkcs12(const Pkcs12Spec& spec);
+ozo::blob_t MakePkcs12(const Pkcs12Params& params);
 
 // "YYYYMMDDHHMMSSZ" of a POSIX time.
 std::string GeneralizedTime(std::int64_t posixSeconds);

@@ -17,13 +17,13 @@ ozo::blob_t Server(const std::string& commonName, const char* notBefore, const c
   std::lock_guard<std::mutex> lock(mutex);
   auto found = made.find(key);
   if (found != made.end()) return found->second;
-  CertificateSpec spec;
-  spec.subject = {{"CN", commonName}, {"O", "Test Org"}};
-  spec.issuer = Name{{"CN", "Test CA"}};
-  spec.serial = {0x0A, 0xFF, 0x00};
-  spec.notBefore = notBefore;
-  spec.notAfter = notAfter;
-  return made[key] = pem ? MakePem(spec) : MakeDer(spec);
+  CertificateParams params;
+  params.subject = {{"CN", commonName}, {"O", "Test Org"}};
+  params.issuer = Name{{"CN", "Test CA"}};
+  params.serial = {0x0A, 0xFF, 0x00};
+  params.notBefore = notBefore;
+  params.notAfter = notAfter;
+  return made[key] = pem ? MakePem(params) : MakeDer(params);
 }
 
 }  // namespace
@@ -43,11 +43,11 @@ ozo::blob_t ClientContainer(const std::string& commonName, const std::string& pa
   std::lock_guard<std::mutex> lock(mutex);
   auto found = made.find(commonName + '\0' + password);
   if (found != made.end()) return found->second;
-  Pkcs12Spec spec;
-  spec.certificate.subject = {{"CN", commonName}};
-  spec.password = password;
-  spec.iterations = 1;  // fast tests; the iteration count changes nothing here
-  return made[commonName + '\0' + password] = MakePkcs12(spec);
+  Pkcs12Params params;
+  params.certificate.subject = {{"CN", commonName}};
+  params.password = password;
+  params.iterations = 1;  // fast tests; the iteration count changes nothing here
+  return made[commonName + '\0' + password] = MakePkcs12(params);
 }
 
 ivo::ChangeInitiator User(std::uint32_t id, const char16_t* name) {
@@ -97,12 +97,6 @@ void ManagerTest::StoreServer(ivo::CertificateType type, const ozo::blob_t& blob
 
 void ManagerTest::StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
   ASSERT_EQ(m_host.WriteRecord(type, ivo::ClientCertificate(blob, password)), 0);
-}
-
-std::vector<std::uint32_t> ManagerTest::EventTypes() const {
-  std::vector<std::uint32_t> types;
-  for (const ivo::CertificateEvent& event : Events()) types.push_back(event.eventType);
-  return types;
 }
 
 }  // namespace test

@@ -47,7 +47,6 @@ class ManagerTest : public testing::Test {
   void StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password);
 
   std::vector<ivo::CertificateEvent> Events() const { return m_host.events().events(); }
-  std::vector<std::uint32_t> EventTypes() const;
   std::vector<std::string> Errors() const { return m_host.tracer().texts(300); }
   std::vector<std::string> Infos() const { return m_host.tracer().texts(800); }
 

@@ -82,15 +82,6 @@ OpensslView Describe(const std::string& inputCommand) {
 
 }  // namespace
 
-std::string RunCommand(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  std::string output;
-  char chunk[4096];
-  std::size_t got = 0;
-  while (pipe && (got = std::fread(chunk, 1, sizeof(chunk), pipe.get())) > 0) output.append(chunk, got);
-  return output;
-}
-
 OpensslView DescribeCertificateFile(const std::string& path, bool der) {
   return Describe("cat '" + path + "' | openssl x509 -inform " + (der ? "DER" : "PEM") + " 2>/dev/null");
 }

@@ -4,10 +4,9 @@
 
 #include <string>
 
-namespace test {
+#include "tests/support/process.h"
 
-// Output of a shell command (stdout only).
-std::string RunCommand(const std::string& command);
+namespace test {
 
 struct OpensslView {
   bool ok = false;      // openssl could read a certificate

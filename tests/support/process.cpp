@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string_view>
 
 extern char** environ;
@@ -56,6 +58,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string RunCommand(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  std::string output;
+  char chunk[4096];
+  std::size_t got = 0;
+  while (pipe && (got = std::fread(chunk, 1, sizeof(chunk), pipe.get())) > 0) output.append(chunk, got);
+  return output;
 }
 
 }  // namespace test

@@ -30,4 +30,7 @@ int ExitOf(pid_t pid);
 
 std::string ReadWholeFile(const std::string& path);
 
+// What a shell command writes on its standard output.
+std::string RunCommand(const std::string& command);
+
 }  // namespace test
