@@ -18,11 +18,11 @@ const ozo::blob_t& Pem() {
 }
 const ozo::blob_t& Container(test::Pkcs12Encryption encryption) {
   auto make = [](test::Pkcs12Encryption e) {
-    test::Pkcs12Spec spec;
-    spec.certificate = bench::RsaSpec("server.example.com");
-    spec.encryption = e;
-    spec.iterations = 2048;
-    return test::MakePkcs12(spec);
+    test::Pkcs12Params params;
+    params.certificate = bench::RsaSpec("server.example.com");
+    params.encryption = e;
+    params.iterations = 2048;
+    return test::MakePkcs12(params);
   };
   static const ozo::blob_t modern = make(test::Pkcs12Encryption::Modern);
   static const ozo::blob_t legacy = make(test::Pkcs12Encryption::Legacy);

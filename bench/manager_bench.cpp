@@ -28,10 +28,10 @@ const ozo::blob_t& ServerDer(int variant = 0) {
 
 const ozo::blob_t& Container() {
   static const ozo::blob_t container = [] {
-    test::Pkcs12Spec spec;
-    spec.certificate = bench::RsaSpec("client.example.com");
-    spec.password = "secret";
-    return test::MakePkcs12(spec);  // AES-256-CBC, 2048 iterations
+    test::Pkcs12Params params;
+    params.certificate = bench::RsaSpec("client.example.com");
+    params.password = "secret";
+    return test::MakePkcs12(params);  // AES-256-CBC, 2048 iterations
   }();
   return container;
 }

@@ -19,13 +19,13 @@ namespace bench {
 
 // A typical server certificate: 2048-bit RSA, three-attribute names, a
 // 16-octet serial.
-inline test::CertificateSpec RsaSpec(const std::string& commonName) {
-  test::CertificateSpec spec;
-  spec.key = test::KeyType::Rsa2048;
-  spec.subject = {{"C", "US"}, {"O", "Example Corp"}, {"CN", commonName}};
-  spec.issuer = test::Name{{"C", "US"}, {"O", "Example Corp"}, {"CN", "Example Issuing CA"}};
-  spec.serial = {0x4A, 0x3F, 0x11, 0x09, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0x10, 0x20, 0x30, 0x40};
-  return spec;
+inline test::CertificateParams RsaSpec(const std::string& commonName) {
+  test::CertificateParams params;
+  params.key = test::KeyType::Rsa2048;
+  params.subject = {{"C", "US"}, {"O", "Example Corp"}, {"CN", commonName}};
+  params.issuer = test::Name{{"C", "US"}, {"O", "Example Corp"}, {"CN", "Example Issuing CA"}};
+  params.serial = {0x4A, 0x3F, 0x11, 0x09, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89, 0x10, 0x20, 0x30, 0x40};
+  return params;
 }
 
 // Both names printed, both digests, both times converted.

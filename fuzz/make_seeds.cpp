@@ -20,20 +20,20 @@ std::string Short(std::size_t value) {
 
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : "fuzz/corpus";
-  test::CertificateSpec rsa;
+  test::CertificateParams rsa;
   rsa.key = test::KeyType::Rsa2048;
   rsa.subject = {{"CN", "seed/rsa"}, {"O", "Caf\xC3\xA9"}};
-  test::CertificateSpec ec;
+  test::CertificateParams ec;
   ec.serial = {0x00, 0xFF};
   ec.notBefore = "16000101000000Z";
   const std::string derRsa = test::StringOf(test::MakeDer(rsa));
   const std::string derEc = test::StringOf(test::MakeDer(ec));
   const std::string pem = test::StringOf(test::MakePem(rsa));
-  test::Pkcs12Spec modern;
+  test::Pkcs12Params modern;
   modern.password = "pw";
   modern.iterations = 1;
   modern.caCertificates = 1;
-  test::Pkcs12Spec legacy = modern;
+  test::Pkcs12Params legacy = modern;
   legacy.encryption = test::Pkcs12Encryption::Legacy;
   const std::string p12 = test::StringOf(test::MakePkcs12(modern));
   const std::string p12Legacy = test::StringOf(test::MakePkcs12(legacy));

@@ -15,18 +15,6 @@ using ivo::Certificate;
 using test::CertificateParams;
 using test::Pkcs12Encryption;
 
-TEST(ServerParse, DerAndPemOfOneCertificateGiveTheSameRecord) {
-  CertificateParams params;
-  params.key = test::KeyType::Rsa2048;
-  Certificate fromDer, fromPem;
-  ASSERT_EQ(ivo::ParseServerCertificate(nullptr, test::MakeDer(params), fromDer), 0);
-  ASSERT_EQ(ivo::ParseServerCertificate(nullptr, test::MakePem(params), fromPem), 0);
-  EXPECT_EQ(fromDer.subject, "CN=Test Server, O=Test Org");
-  EXPECT_EQ(ivo::CertificateToJson(fromDer), ivo::CertificateToJson(fromPem));
-  EXPECT_EQ(fromDer.sha1.size(), 20u);
-  EXPECT_EQ(fromDer.sha256.size(), 32u);
-}
-
 struct SerialCase {
   const char* name;
   std::vector<unsigned char> serial;

@@ -26,6 +26,8 @@ struct SweepCase {
   std::function<ozo::result_t(ivo::ICertificatesManager&)> operation;
 };
 
+void PrintTo(const SweepCase& sweep, std::ostream* out) { *out << sweep.name; }
+
 ozo::blob_t Old() { return test::ValidServerDer("old"); }
 ozo::blob_t New() { return test::ValidServerDer("new"); }
 
@@ -184,6 +186,7 @@ TEST_P(ConstructionSweepTest, EveryHostCallOfConstructionFailedInTurn) {
   RecordProperty("faults", static_cast<int>(clean.journal.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Construction, ConstructionSweepTest, testing::Values(SweepCase{"Create", false, nullptr}));
+INSTANTIATE_TEST_SUITE_P(Construction, ConstructionSweepTest, testing::Values(SweepCase{"Create", false, nullptr}),
+                         [](const testing::TestParamInfo<SweepCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -35,42 +35,10 @@ using ThingObject = ozo::detail::ObjectImpl<Thing>;
 
 std::uint32_t LiveObjects() { return ozo::detail::ModuleObjectCount().load(); }
 
-TEST(ObjectModel, ReferencesAndTheModuleCountFollowTheObjectsLife) {
-  ASSERT_EQ(ozoCanUnloadModule(), 0);
-  ThingObject* thing = ThingObject::Create(false);
-  EXPECT_EQ(LiveObjects(), 1u);
-  EXPECT_EQ(ozoCanUnloadModule(), 1);
-
-  void* root = nullptr;
-  void* own = nullptr;
-  ASSERT_EQ(thing->QueryInterface(0, &root), 0);
-  ASSERT_EQ(thing->QueryInterface(ITestThing::IID, &own), 0);
-  EXPECT_EQ(root, static_cast<ITestThing*>(thing));
-  EXPECT_EQ(own, root);
-  EXPECT_EQ(thing->AddRef(), 4u);
-  EXPECT_EQ(thing->Release(), 3u);
-  EXPECT_EQ(static_cast<ITestThing*>(own)->Release(), 2u);
-  EXPECT_EQ(static_cast<ITestThing*>(root)->Release(), 1u);
-
-  void* untouched = &root;
-  EXPECT_EQ(thing->QueryInterface(0xDEAD, &untouched), ozo::results::InterfaceNotSupported);
-  EXPECT_EQ(untouched, &root);
-  EXPECT_EQ(thing->AddRef(), 2u);  // no reference was taken by the failed query
-  thing->Release();
-
-  EXPECT_EQ(thing->Release(), 0u);
-  EXPECT_EQ(LiveObjects(), 0u);
-  EXPECT_EQ(ozoCanUnloadModule(), 0);
-}
-
 TEST(ObjectModel, AFailingConstructorLeavesNothingBehind) {
   EXPECT_THROW(ThingObject::Create(true), std::runtime_error);
   EXPECT_EQ(LiveObjects(), 0u);
 }
-
-struct ClassCase {
-  ozo::clsid_t classId;
-};
 
 class UnknownClassTest : public testing::TestWithParam<ozo::clsid_t> {};
 

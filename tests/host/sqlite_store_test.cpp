@@ -1,14 +1,9 @@
 #include "host/storage/sqlite_store.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <fstream>
-#include <thread>
 
-#include "tests/support/manager_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -104,44 +99,6 @@ TEST_F(SqliteStoreTest, ACallWhoseCommitFailsReportsTheFailure) {
   EXPECT_EQ(Open(m_path)->GetStorage(0x27F2BC0F, tree.Ref()), results::NotFound);
 }
 
-TEST_F(SqliteStoreTest, ReadersSeeCommittedUnitsOnlyWhileOneWriterWorks) {
-  {
-    auto store = Open(m_path);
-    Tree(*store);
-  }
-  auto writer = Open(m_path);
-  auto writerTree = Tree(*writer);
-  std::atomic<bool> done{false};
-  std::atomic<int> torn{0};
-  std::vector<std::thread> readers;
-  for (int r = 0; r < 3; ++r) {
-    readers.emplace_back([&] {
-      auto reader = Open(m_path);
-      ref_ptr<ozo::IStorage> tree;
-      ASSERT_EQ(reader->GetStorage(0x27F2BC0F, tree.Ref()), 0);
-      while (!done) {
-        // Each unit writes "a" and "b" together: a reader sees both or neither.
-        ref_ptr<ozo::IStorage> node;
-        std::uint32_t count = 0;
-        if (ozo::Succeeded(tree->GetNode("pair", node.Ref())) && ozo::Succeeded(node->GetValuesCount(count)) &&
-            count == 1)
-          ++torn;
-      }
-    });
-  }
-  for (int i = 0; i < 50; ++i) {
-    ASSERT_EQ(writer->BeginWork(), 0);
-    ref_ptr<ozo::IStorage> node;
-    ASSERT_EQ(writerTree->AppendNode("pair", node.Ref()), 0);
-    ASSERT_EQ(node->SetValue("a", variant_t::FromUInt32(i), nullptr), 0);
-    ASSERT_EQ(node->SetValue("b", variant_t::FromUInt32(i), nullptr), 0);
-    ASSERT_EQ(writer->CommitWork(), 0);
-  }
-  done = true;
-  for (std::thread& reader : readers) reader.join();
-  EXPECT_EQ(torn.load(), 0);
-}
-
 TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {
   std::ofstream(m_path) << "this is not a database, just text that is long enough to have a header";
   ref_ptr<host::SqliteStore> store;
@@ -151,31 +108,6 @@ TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {
   // Not "File not found": a component would read that as a missing child.
   EXPECT_EQ(host::SqliteStore::Open(m_dir.File("missing/dir/x.db"), host::SqliteStore::Mode::ReadWrite, store, error),
             results::MediaError);
-}
-
-TEST_F(SqliteStoreTest, PolicyLocksAndEventsPersist) {
-  {
-    auto store = Open(m_path);
-    ASSERT_EQ(store->SetSettingLocked(0xAF09109F, true), 0);
-    ivo::CertificateEvent event;
-    event.eventType = 155;
-    event.time = 1700000000;
-    event.initiator = test::User(9, u"operator");
-    event.fields.push_back({103, variant_t::FromString8("CN=x")});
-    event.fields.push_back({135, variant_t::FromDateTime(133000000000000000ull)});
-    ASSERT_EQ(store->AppendEvent(event), 0);
-  }
-  auto store = Open(m_path);
-  std::set<std::uint32_t> locked;
-  ASSERT_EQ(store->LockedSettings(locked), 0);
-  EXPECT_EQ(locked, std::set<std::uint32_t>{0xAF09109F});
-  std::vector<ivo::CertificateEvent> events;
-  ASSERT_EQ(store->Events(events), 0);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].eventType, 155u);
-  EXPECT_EQ(events[0].initiator.details->name, std::u16string_view(u"operator"));
-  ASSERT_EQ(events[0].fields.size(), 2u);
-  EXPECT_EQ(events[0].fields[1].data, variant_t::FromDateTime(133000000000000000ull));
 }
 
 }  // namespace

@@ -94,10 +94,4 @@ TEST(ProcessMaps, LocationIsModuleBuildIdAndOffsetOrABareAddress) {
   EXPECT_EQ(FormatLocation(0x5000, modules), "5000");
 }
 
-TEST(ProcessMaps, BuildIdOfMemoryThatIsNotAnElfImageIsEmpty) {
-  const char notElf[128] = "definitely not an ELF header";
-  EXPECT_EQ(ozo::callstack::ReadBuildId(reinterpret_cast<std::uintptr_t>(notElf), sizeof(notElf)), "");
-  EXPECT_EQ(ozo::callstack::ReadBuildId(reinterpret_cast<std::uintptr_t>(notElf), 4), "");
-}
-
 }  // namespace
