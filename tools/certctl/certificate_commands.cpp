@@ -1,11 +1,10 @@
 // The commands that work on the stored certificates through the manager.
-#include <algorithm>
 #include <ctime>
 #include <iostream>
-#include <sstream>
 
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/inventory.h"
 #include "tools/certctl/output.h"
 
 namespace certctl {
@@ -95,56 +94,34 @@ int Query(const Invocation& invocation, bool client) {
   });
 }
 
-namespace {
-
-// Seconds since 1970 of "YYYY-MM-DDTHH:MM:SSZ".
-std::int64_t SecondsOf(const std::string& iso) {
-  std::tm time{};
-  if (!strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%SZ", &time)) return 0;
-  return static_cast<std::int64_t>(timegm(&time));
-}
-
-}  // namespace
-
 int List(const Invocation& invocation) {
-  return WithManager(invocation, false, [&](Session& session, ivo::ICertificatesManager& manager) {
-    Json json = Json::array();
-    std::vector<std::vector<std::string>> rows = {{"TYPE", "KIND", "SUBJECT", "ISSUER", "EXPIRES", "DAYS LEFT"}};
-    for (ivo::CertificateType type = 1; type <= 4; ++type) {
-      for (bool client : {false, true}) {
-        ozo::string8_t document;
-        const result_t result =
-            client ? manager.QueryClientCertificate(type, document) : manager.QueryServerCertificate(type, document);
-        session.ThrowIfStoreFailed(result);  // a listed failure is the record's, not the store's
-        if (result == results::False) continue;
-        const char* kind = client ? "client" : "server";
-        Json entry = {{"type", TypeKeyword(type)}, {"kind", kind}};
-        if (result != results::NoError) {
-          const std::string problem = "cannot be decoded: " + DescribeResult(result);
-          entry["error"] = problem;
-          rows.push_back({TypeKeyword(type), kind, problem});
-        } else {
-          const Json parsed = Json::parse(document.c_str());
-          const std::string expires = parsed.value("ExpirationDate", "");
-          const long long daysLeft = (SecondsOf(expires) - static_cast<std::int64_t>(std::time(nullptr))) / 86400;
-          entry["subject"] = parsed.value("Subject", "");
-          entry["issuer"] = parsed.value("Issuer", "");
-          entry["expires"] = expires;
-          entry["daysLeft"] = daysLeft;
-          rows.push_back(
-              {TypeKeyword(type), kind, entry["subject"], entry["issuer"], expires, std::to_string(daysLeft)});
-        }
-        json.push_back(std::move(entry));
-      }
+  const std::vector<StoredCertificate> inventory = ReadInventory(invocation.options);
+  const std::int64_t now = std::time(nullptr);
+  Json json = Json::array();
+  std::vector<std::vector<std::string>> rows = {{"TYPE", "KIND", "SUBJECT", "ISSUER", "EXPIRES", "DAYS LEFT"}};
+  for (const StoredCertificate& stored : inventory) {
+    Json entry = {{"type", TypeKeyword(stored.type)}, {"kind", stored.kind()}};
+    if (!stored.problem.empty()) {
+      entry["error"] = stored.problem;
+      rows.push_back({TypeKeyword(stored.type), stored.kind(), stored.problem});
+    } else {
+      const std::int64_t daysLeft = DaysUntil(stored.notAfterSeconds, now);
+      entry.update({{"subject", stored.subject},
+                    {"issuer", stored.issuer},
+                    {"expires", stored.notAfter},
+                    {"daysLeft", daysLeft}});
+      rows.push_back({TypeKeyword(stored.type), stored.kind(), stored.subject, stored.issuer, stored.notAfter,
+                      std::to_string(daysLeft)});
     }
-    if (invocation.options.json)
-      PrintJson(json);
-    else if (rows.size() == 1)
-      std::cout << "no certificates stored\n";
-    else
-      PrintTable(rows);
-    return Outcome{kExitOk, ""};
-  });
+    json.push_back(std::move(entry));
+  }
+  if (invocation.options.json)
+    PrintJson(json);
+  else if (rows.size() == 1)
+    std::cout << "no certificates stored\n";
+  else
+    PrintTable(rows);
+  return kExitOk;
 }
 
 }  // namespace certctl

@@ -55,5 +55,7 @@ int Events(const Invocation& invocation);
 int Policy(const Invocation& invocation);
 int Upgrade(const Invocation& invocation);
 int Inspect(const Invocation& invocation);
+int Check(const Invocation& invocation);
+int Metrics(const Invocation& invocation);
 
 }  // namespace certctl

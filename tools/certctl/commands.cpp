@@ -43,6 +43,8 @@ int RunCommand(const Invocation& invocation) {
       {"policy", Policy},
       {"upgrade", Upgrade},
       {"inspect", Inspect},
+      {"check", Check},
+      {"metrics", Metrics},
   };
   const auto command = kCommands.find(invocation.command);
   if (command == kCommands.end()) throw Failure(kExitUsage, "unknown command '" + invocation.command + "'");
@@ -77,6 +79,9 @@ Commands:
   policy show
   upgrade --from OLD.db                  copy the certificates of an older store
   inspect FILE [--client] [PASSWORD]     describe a file without touching a store
+  check [--warning DAYS] [--critical DAYS] [--type TYPE] [--kind KIND]
+        [--require TYPE/KIND,...]        expiry as a monitoring plugin reports it
+  metrics [--out FILE]                   Prometheus metrics of the store
 
   --policy   the change comes from the policy (never refused by it)
   PASSWORD   --password-file FILE or --password-env VARIABLE; else a prompt
@@ -92,6 +97,12 @@ Global options:
 Exit status: 0 done; 1 nothing to do; 2 the component refused or failed
 (its code is printed, e.g. 0x8000004c (Not found)); 3 bad usage or input;
 4 the store or the library cannot be used.
+check exits with the monitoring-plugin states instead: 0 OK, 1 WARNING (a
+certificate ends within --warning days, 30 by default), 2 CRITICAL (within
+--critical days, 7 by default; outside its validity period; a --require'd
+certificate missing), 3 UNKNOWN (a record that cannot be decoded; the store
+or library cannot be used; bad options). The worst state wins: CRITICAL,
+WARNING, UNKNOWN, then OK.
 )";
 }
 

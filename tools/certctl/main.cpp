@@ -12,8 +12,9 @@ namespace {
 
 using certctl::Failure;
 
-const std::set<std::string> kValueOptions = {"--store", "--trace", "--log",           "--library",
-                                             "--out",   "--from",  "--password-file", "--password-env"};
+const std::set<std::string> kValueOptions = {"--store", "--trace",         "--log",          "--library", "--out",
+                                             "--from",  "--password-file", "--password-env", "--warning", "--critical",
+                                             "--type",  "--kind",          "--require"};
 const std::set<std::string> kSwitches = {"--json", "--policy", "--client", "--show-password", "--help"};
 
 certctl::Invocation Parse(int argc, char** argv) {

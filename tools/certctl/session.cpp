@@ -85,8 +85,11 @@ Session::Session(const Options& options, bool writes) {
   RouteTrace(m_host->tracer(), options.traceLevel, m_log ? m_log : stderr);
   for (std::uint32_t setting : locked) m_host->policy().SetSettingLocked(setting, true);
   // An event that cannot be kept fails a statement of the unit, which the
-  // store then refuses to commit: the change goes with its event or not at all.
-  m_host->events().SetSink([this](const ivo::CertificateEvent& event) { m_store->AppendEvent(event); });
+  // store then refuses to commit: the change goes with its event or not at
+  // all. A session that only reads changes nothing, its start-up check's
+  // events included: it may run on a store this user may only read, and as
+  // often as monitoring wants.
+  if (writes) m_host->events().SetSink([this](const ivo::CertificateEvent& event) { m_store->AppendEvent(event); });
 }
 
 Session::~Session() {

@@ -26,7 +26,8 @@ struct Options {
 // component makes becomes durable at Commit() and not at all otherwise (also
 // when the process dies first, or when the session ends without a commit).
 // Events are kept in the store, in the same unit: a change whose event could
-// not be kept is not committed. The policy's locks come from the store.
+// not be kept is not committed; a session opened only to read keeps none.
+// The policy's locks come from the store.
 class Session {
  public:
   // The store file's path after defaults: --store, $CERTCTL_STORE, else

@@ -1,0 +1,214 @@
+// check: the stored certificates' expiry as a monitoring plugin reports it.
+// Its exit status is the plugin state (0 OK, 1 WARNING, 2 CRITICAL, 3
+// UNKNOWN), not certctl's usual status; the first line of its output is the
+// status line, with performance data after "|".
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <sstream>
+
+#include "tools/certctl/command_support.h"
+#include "tools/certctl/errors.h"
+#include "tools/certctl/inventory.h"
+#include "tools/certctl/output.h"
+
+namespace certctl {
+namespace {
+
+enum class State { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+
+const char* NameOf(State state) {
+  static const char* kNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+  return kNames[static_cast<int>(state)];
+}
+
+// The worst state wins: CRITICAL, then WARNING, then UNKNOWN, then OK. A
+// record that cannot be read does not hide a certificate about to expire.
+int Severity(State state) {
+  static const int kSeverity[] = {0, 2, 3, 1};
+  return kSeverity[static_cast<int>(state)];
+}
+
+struct CheckOptions {
+  std::int64_t warningDays = 30;
+  std::int64_t criticalDays = 7;
+  ivo::CertificateType type = 0;  // 0: every type
+  std::string kind;               // empty: both kinds
+  std::vector<std::pair<ivo::CertificateType, std::string>> required;
+};
+
+std::int64_t Days(const Invocation& invocation, const std::string& option, std::int64_t fallback) {
+  const std::string text = invocation.Value(option);
+  if (text.empty()) return fallback;
+  std::size_t used = 0;
+  std::int64_t days = -1;
+  try {
+    days = std::stoll(text, &used);
+  } catch (const std::exception&) {
+  }
+  if (used != text.size() || days < 0) throw Failure(kExitUsage, option + " takes a number of days");
+  return days;
+}
+
+std::string Kind(const std::string& text) {
+  if (text != "server" && text != "client") throw Failure(kExitUsage, "the kind is server or client");
+  return text;
+}
+
+ivo::CertificateType KnownType(const std::string& text) {
+  const ivo::CertificateType type = ParseType(text);
+  if (type < 1 || type > 4) throw Failure(kExitUsage, "the type is one of edr, sandbox, ndr, siem or 1-4");
+  return type;
+}
+
+CheckOptions ParseOptions(const Invocation& invocation) {
+  CheckOptions options;
+  options.warningDays = Days(invocation, "--warning", options.warningDays);
+  options.criticalDays = Days(invocation, "--critical", options.criticalDays);
+  if (options.criticalDays > options.warningDays)
+    throw Failure(kExitUsage, "--critical must not be more days than --warning");
+  if (const std::string type = invocation.Value("--type"); !type.empty()) options.type = KnownType(type);
+  if (const std::string kind = invocation.Value("--kind"); !kind.empty()) options.kind = Kind(kind);
+  std::istringstream required(invocation.Value("--require"));
+  for (std::string slot; std::getline(required, slot, ',');) {
+    const std::size_t slash = slot.find('/');
+    if (slash == std::string::npos) throw Failure(kExitUsage, "--require takes TYPE/KIND, such as edr/server");
+    options.required.emplace_back(KnownType(slot.substr(0, slash)), Kind(slot.substr(slash + 1)));
+  }
+  return options;
+}
+
+struct Verdict {
+  std::string slot;  // "edr server"
+  State state = State::Ok;
+  std::string message;
+  const StoredCertificate* certificate = nullptr;  // null for a missing one
+};
+
+Verdict Judge(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now) {
+  Verdict verdict{std::string(TypeKeyword(stored.type)) + " " + stored.kind(), State::Ok, "", &stored};
+  if (!stored.problem.empty()) {
+    verdict.state = State::Unknown;
+    verdict.message = verdict.slot + " " + stored.problem;
+    return verdict;
+  }
+  const std::int64_t days = DaysUntil(stored.notAfterSeconds, now);
+  if (now < stored.notBeforeSeconds) {
+    verdict.state = State::Critical;
+    verdict.message = verdict.slot + " is not valid before " + stored.notBefore;
+  } else if (now >= stored.notAfterSeconds) {
+    verdict.state = State::Critical;
+    verdict.message = verdict.slot + " expired " + std::to_string(-days) + " days ago (" + stored.notAfter + ")";
+  } else {
+    const std::int64_t left = stored.notAfterSeconds - now;
+    verdict.state = left < options.criticalDays * 86400  ? State::Critical
+                    : left < options.warningDays * 86400 ? State::Warning
+                                                         : State::Ok;
+    verdict.message = verdict.slot + " expires in " + std::to_string(days) + " days (" + stored.notAfter + ")";
+  }
+  return verdict;
+}
+
+bool Selected(const CheckOptions& options, ivo::CertificateType type, const std::string& kind) {
+  return (options.type == 0 || options.type == type) && (options.kind.empty() || options.kind == kind);
+}
+
+std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, const CheckOptions& options) {
+  const std::int64_t now = std::time(nullptr);
+  std::vector<Verdict> verdicts;
+  for (const StoredCertificate& stored : inventory)
+    if (Selected(options, stored.type, stored.kind())) verdicts.push_back(Judge(stored, options, now));
+  for (const auto& [type, kind] : options.required) {
+    const bool held = std::any_of(inventory.begin(), inventory.end(), [&](const StoredCertificate& stored) {
+      return stored.type == type && stored.kind() == kind;
+    });
+    const std::string slot = std::string(TypeKeyword(type)) + " " + kind;
+    if (!held) verdicts.push_back({slot, State::Critical, slot + " is required but not stored", nullptr});
+  }
+  return verdicts;
+}
+
+State Worst(const std::vector<Verdict>& verdicts) {
+  State worst = State::Ok;
+  for (const Verdict& verdict : verdicts)
+    if (Severity(verdict.state) > Severity(worst)) worst = verdict.state;
+  return worst;
+}
+
+std::string Summary(const std::vector<Verdict>& verdicts, State worst, const CheckOptions& options) {
+  if (verdicts.empty())
+    return options.type || !options.kind.empty() ? "no certificate of that type and kind is stored"
+                                                 : "no certificates stored";
+  if (worst == State::Ok) {
+    const Verdict* first = &verdicts.front();
+    for (const Verdict& verdict : verdicts)
+      if (verdict.certificate->notAfterSeconds < first->certificate->notAfterSeconds) first = &verdict;
+    const std::size_t count = verdicts.size();
+    return std::to_string(count) + (count == 1 ? " certificate" : " certificates") +
+           " valid; the first to end: " + first->message;
+  }
+  std::vector<const Verdict*> problems;
+  for (const Verdict& verdict : verdicts)
+    if (verdict.state != State::Ok) problems.push_back(&verdict);
+  std::stable_sort(problems.begin(), problems.end(),
+                   [](const Verdict* a, const Verdict* b) { return Severity(a->state) > Severity(b->state); });
+  std::string summary;
+  for (const Verdict* problem : problems) summary += (summary.empty() ? "" : "; ") + problem->message;
+  return summary;
+}
+
+// 'edr_server_days_left'=12;30;7 for each certificate; U when it has no date.
+std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOptions& options) {
+  const std::int64_t now = std::time(nullptr);
+  std::string data;
+  for (const Verdict& verdict : verdicts) {
+    std::string label = verdict.slot;
+    std::replace(label.begin(), label.end(), ' ', '_');
+    const bool dated = verdict.certificate && verdict.certificate->problem.empty();
+    data += (data.empty() ? "" : " ") + ("'" + label + "_days_left'=") +
+            (dated ? std::to_string(DaysUntil(verdict.certificate->notAfterSeconds, now)) : "U") + ";" +
+            std::to_string(options.warningDays) + ";" + std::to_string(options.criticalDays);
+  }
+  return data;
+}
+
+int Report(const Invocation& invocation, State state, const std::string& summary, const std::vector<Verdict>& verdicts,
+           const std::string& performance) {
+  if (invocation.options.json) {
+    Json json = {{"state", NameOf(state)}, {"summary", summary}, {"certificates", Json::array()}};
+    for (const Verdict& verdict : verdicts) {
+      Json entry = {{"slot", verdict.slot}, {"state", NameOf(verdict.state)}, {"message", verdict.message}};
+      if (verdict.certificate && verdict.certificate->problem.empty())
+        entry.update({{"subject", verdict.certificate->subject},
+                      {"notBefore", verdict.certificate->notBefore},
+                      {"notAfter", verdict.certificate->notAfter},
+                      {"daysLeft", DaysUntil(verdict.certificate->notAfterSeconds, std::time(nullptr))}});
+      json["certificates"].push_back(std::move(entry));
+    }
+    PrintJson(json);
+  } else {
+    std::cout << "CERTIFICATES " << NameOf(state) << " - " << summary << (performance.empty() ? "" : " | ")
+              << performance << "\n";
+    for (const Verdict& verdict : verdicts) std::cout << NameOf(verdict.state) << ": " << verdict.message << "\n";
+  }
+  return static_cast<int>(state);
+}
+
+}  // namespace
+
+int Check(const Invocation& invocation) {
+  try {
+    const CheckOptions options = ParseOptions(invocation);
+    const std::vector<StoredCertificate> inventory = ReadInventory(invocation.options);
+    const std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
+    const State worst = Worst(verdicts);
+    return Report(invocation, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options));
+  } catch (const Failure& failure) {
+    // Whatever keeps the check from judging (a bad option, a store or
+    // library that cannot be used) is UNKNOWN, as monitoring expects.
+    return Report(invocation, State::Unknown, failure.what(), {}, "");
+  }
+}
+
+}  // namespace certctl

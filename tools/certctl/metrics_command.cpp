@@ -1,0 +1,154 @@
+// metrics: the stored certificates and the event journal in the Prometheus
+// text exposition format, for node_exporter's textfile collector.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "tools/certctl/command_support.h"
+#include "tools/certctl/errors.h"
+#include "tools/certctl/inventory.h"
+#include "tools/certctl/output.h"
+
+namespace certctl {
+namespace {
+
+constexpr const char* kPrefix = "certificates_manager_";
+
+using Labels = std::vector<std::pair<const char*, std::string>>;
+
+// A label value as the format requires: backslash, quote and line feed escaped.
+std::string Escaped(const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\')
+      escaped += "\\\\";
+    else if (c == '"')
+      escaped += "\\\"";
+    else if (c == '\n')
+      escaped += "\\n";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+class Exposition {
+ public:
+  // Starts a metric family: its HELP and TYPE lines.
+  void Family(const char* name, const char* type, const char* help) {
+    m_name = std::string(kPrefix) + name;
+    m_text << "# HELP " << m_name << " " << help << "\n# TYPE " << m_name << " " << type << "\n";
+  }
+  void Sample(const Labels& labels, std::int64_t value) {
+    m_text << m_name;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+      m_text << (i ? "," : "{") << labels[i].first << "=\"" << Escaped(labels[i].second) << "\"";
+    m_text << (labels.empty() ? " " : "} ") << value << "\n";
+  }
+  std::string text() const { return m_text.str(); }
+
+ private:
+  std::string m_name;
+  std::ostringstream m_text;
+};
+
+Labels CertificateLabels(const StoredCertificate& stored) {
+  return {{"type", TypeKeyword(stored.type)},
+          {"kind", stored.kind()},
+          {"subject", stored.subject},
+          {"issuer", stored.issuer},
+          {"serial", stored.serial}};
+}
+
+std::string Render(bool readable, const std::vector<StoredCertificate>& inventory,
+                   const std::vector<ivo::CertificateEvent>& events) {
+  const std::int64_t now = std::time(nullptr);
+  Exposition out;
+  out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
+  out.Sample({}, readable ? 1 : 0);
+  if (!readable) return out.text();
+  out.Family("certificates", "gauge", "Certificates stored, by type and kind.");
+  for (ivo::CertificateType type = 1; type <= 4; ++type)
+    for (const char* kind : {"server", "client"}) {
+      std::int64_t count = 0;
+      for (const StoredCertificate& stored : inventory) count += stored.type == type && stored.kind() == kind;
+      out.Sample({{"type", TypeKeyword(type)}, {"kind", kind}}, count);
+    }
+  out.Family("certificate_decodable", "gauge", "Whether the stored record could be decoded (1) or not (0).");
+  for (const StoredCertificate& stored : inventory) out.Sample(CertificateLabels(stored), stored.problem.empty());
+  out.Family("certificate_valid", "gauge", "Whether now lies in the certificate's validity period (1) or not (0).");
+  for (const StoredCertificate& stored : inventory)
+    out.Sample(CertificateLabels(stored),
+               stored.problem.empty() && stored.notBeforeSeconds <= now && now < stored.notAfterSeconds);
+  out.Family("certificate_not_before_seconds", "gauge", "Start of the certificate's validity period, Unix time.");
+  for (const StoredCertificate& stored : inventory)
+    if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notBeforeSeconds);
+  out.Family("certificate_not_after_seconds", "gauge", "End of the certificate's validity period, Unix time.");
+  for (const StoredCertificate& stored : inventory)
+    if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notAfterSeconds);
+  std::map<std::string, std::int64_t> counts;
+  for (const ivo::CertificateEvent& event : events) ++counts[EventName(event.eventType)];
+  out.Family("events_total", "counter", "Events in the store's journal, by event.");
+  for (const auto& [event, count] : counts) out.Sample({{"event", event}}, count);
+  return out.text();
+}
+
+// Writes `text` to a temporary file in the folder of `path` and renames it
+// over `path`: a reader sees the old file or the new one, never half of one.
+void WriteAtomically(const std::string& path, const std::string& text) {
+  const std::filesystem::path target(path);
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) throw Failure(kExitUsage, "cannot write in " + folder.string() + ": " + std::strerror(errno));
+  bool written = ::fchmod(fd, 0644) == 0;
+  for (std::size_t done = 0; written && done < text.size();) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    written = wrote > 0;
+    done += written ? static_cast<std::size_t>(wrote) : 0;
+  }
+  written = written && ::fsync(fd) == 0;
+  const int error = errno;
+  written = ::close(fd) == 0 && written;
+  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(written ? errno : error);
+    ::unlink(temporary.c_str());
+    throw Failure(kExitUsage, "cannot write " + path + ": " + reason);
+  }
+}
+
+}  // namespace
+
+// A store that cannot be used still gives a file, whose store_readable is 0;
+// the exit status then says so too.
+int Metrics(const Invocation& invocation) {
+  std::vector<StoredCertificate> inventory;
+  std::vector<ivo::CertificateEvent> events;
+  std::string failure;
+  int status = kExitOk;
+  try {
+    inventory = ReadInventory(invocation.options, &events);
+  } catch (const Failure& unusable) {
+    failure = unusable.what();
+    status = unusable.exitCode;
+  }
+  const std::string text = Render(failure.empty(), inventory, events);
+  const std::string out = invocation.Value("--out");
+  if (out.empty())
+    std::cout << text;
+  else
+    WriteAtomically(out, text);
+  if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
+  return status;
+}
+
+}  // namespace certctl
