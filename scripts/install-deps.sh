@@ -8,6 +8,7 @@ packages=(
   libssl-dev openssl libboost-dev libsqlite3-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld libclang-rt-14-dev valgrind binutils
+  prometheus  # for promtool, which judges certctl's metrics; its server is not started
 )
 
 missing=()
@@ -20,4 +21,14 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# A policy-rc.d that refuses keeps the packages' services (the Prometheus
+# server) from starting: only their tools are needed.
+policy=/usr/sbin/policy-rc.d
+added_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null && $sudo chmod 755 "$policy" && added_policy=1
+fi
+status=0
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null || status=$?
+[ -n "$added_policy" ] && $sudo rm -f "$policy"
+exit $status

@@ -81,6 +81,7 @@ void PrintTo(const CheckCase& check, std::ostream* out) { *out << check.name; }
 class CheckTest : public CertctlMonitorTest, public testing::WithParamInterface<CheckCase> {};
 
 TEST_P(CheckTest, GivesTheStateItsLineAndPerformanceData) {
+  ASSERT_EQ(Run({"list"}).exit, 0);  // makes the store, which check does not
   Fill(GetParam().slots);
   std::vector<std::string> args = {"check"};
   args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
@@ -185,6 +186,9 @@ TEST_F(CertctlMonitorTest, AStoreThatCannotBeOpenedIsUnknownAndChecksChangeNothi
   const test::ProcessResult broken = Run({"check"}, Path("text.txt"));
   EXPECT_EQ(broken.exit, 3);
   EXPECT_EQ(broken.out.rfind("CERTIFICATES UNKNOWN - the store cannot be used", 0), 0u) << broken.out;
+  const test::ProcessResult missing = Run({"check"}, Path("typo.db"));
+  EXPECT_EQ(missing.out, "CERTIFICATES UNKNOWN - no store at " + Path("typo.db") + "\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("typo.db")));
   Fill({"edr server in3.der", "2 raw expired.der"});
   const std::string events = Run({"events", "--json"}).out;
   for (const char* command : {"check", "metrics", "list"}) ASSERT_NE(Run({command}).exit, 4) << command;
@@ -235,9 +239,11 @@ TEST_F(CertctlMonitorTest, MetricsHoldTheDatesEscapeSubjectsAndKeepUndecodableRe
 }
 
 TEST_F(CertctlMonitorTest, MetricsOfAStoreThatCannotBeUsedSayItAndFailTheRun) {
-  const test::ProcessResult result = Run({"metrics", "--out", Path("m.prom")}, Path("text.txt"));
-  EXPECT_EQ(result.exit, 4);
-  EXPECT_EQ(Samples(test::ReadWholeFile(Path("m.prom")), "store_readable"), std::vector<std::string>{" 0"});
+  for (const char* store : {"text.txt", "missing.db"}) {
+    const test::ProcessResult result = Run({"metrics", "--out", Path("m.prom")}, Path(store));
+    EXPECT_EQ(result.exit, 4) << store;
+    EXPECT_EQ(Samples(test::ReadWholeFile(Path("m.prom")), "store_readable"), std::vector<std::string>{" 0"});
+  }
 }
 
 }  // namespace

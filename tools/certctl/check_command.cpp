@@ -200,6 +200,7 @@ int Report(const Invocation& invocation, State state, const std::string& summary
 int Check(const Invocation& invocation) {
   try {
     const CheckOptions options = ParseOptions(invocation);
+    RequireStore(invocation.options);
     const std::vector<StoredCertificate> inventory = ReadInventory(invocation.options);
     const std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
     const State worst = Worst(verdicts);

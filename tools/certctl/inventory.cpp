@@ -1,6 +1,7 @@
 #include "tools/certctl/inventory.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "tools/certctl/errors.h"
 #include "tools/certctl/output.h"
@@ -67,6 +68,12 @@ std::vector<StoredCertificate> ReadInventory(const Options& options, std::vector
       throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
   }
   return inventory;
+}
+
+void RequireStore(const Options& options) {
+  const std::string path = Session::StorePath(options.store);
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw Failure(kExitStore, "no store at " + path);
 }
 
 std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now) {

@@ -37,6 +37,10 @@ struct StoredCertificate {
 std::vector<StoredCertificate> ReadInventory(const Options& options,
                                              std::vector<ivo::CertificateEvent>* events = nullptr);
 
+// Throws Failure (kExitStore) unless the store exists: monitoring must not
+// report a store it was pointed at by mistake as one holding nothing.
+void RequireStore(const Options& options);
+
 // Whole days from `now` to `seconds`, rounded down (negative once past).
 std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now);
 

@@ -136,6 +136,7 @@ int Metrics(const Invocation& invocation) {
   std::string failure;
   int status = kExitOk;
   try {
+    RequireStore(invocation.options);
     inventory = ReadInventory(invocation.options, &events);
   } catch (const Failure& unusable) {
     failure = unusable.what();
