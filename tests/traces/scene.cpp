@@ -124,12 +124,14 @@ std::string Record(const host::TraceLine& line) {
 }
 
 // Masks what varies with the OpenSSL release or the certificates' fresh
-// keys: OpenSSL's error strings and digests.
+// keys: OpenSSL's error strings, and digests, which keep their length.
 std::string Masked(std::string text) {
   static const std::regex kOpenSslError("error:[0-9A-F]{8}:[^\n]*");
-  static const std::regex kDigest("([0-9A-F]{2} ){19,}[0-9A-F]{2}");
+  static const std::regex kSha256("\\b([0-9A-F]{2} ){31}[0-9A-F]{2}\\b");
+  static const std::regex kSha1("\\b([0-9A-F]{2} ){19}[0-9A-F]{2}\\b");
   text = std::regex_replace(text, kOpenSslError, "error:<openssl>");
-  return std::regex_replace(text, kDigest, "<digest>");
+  text = std::regex_replace(text, kSha256, "<sha256>");
+  return std::regex_replace(text, kSha1, "<sha1>");
 }
 
 }  // namespace
