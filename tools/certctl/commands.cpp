@@ -92,7 +92,9 @@ Global options:
   --json           machine-readable output
   --trace LEVEL    the component's trace up to LEVEL (300 errors, 800 all)
   --log FILE       write the trace to FILE instead of stderr
-  --library PATH   the certificates manager library ($CERTCTL_LIBRARY)
+  --library PATH   the certificates manager library ($CERTCTL_LIBRARY; else
+                   the one installed with certctl)
+  --help           this text;  --version  certctl's version
 
 Exit status: 0 done; 1 nothing to do; 2 the component refused or failed
 (its code is printed, e.g. 0x8000004c (Not found)); 3 bad usage or input;

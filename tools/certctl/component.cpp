@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace certctl {
 
@@ -28,7 +29,13 @@ Component::~Component() {
 std::string LibraryPath(const std::string& option) {
   if (!option.empty()) return option;
   if (const char* env = std::getenv("CERTCTL_LIBRARY"); env && *env) return env;
-  return CM_DEFAULT_LIBRARY;
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const std::filesystem::path installed = self.parent_path() / CM_MODULE_FROM_BINDIR;
+    if (std::filesystem::exists(installed, error)) return installed.lexically_normal().string();
+  }
+  return CM_BUILT_LIBRARY;
 }
 
 }  // namespace certctl

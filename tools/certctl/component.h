@@ -32,7 +32,8 @@ class Component {
   ozoCanUnloadModuleFn m_canUnload = nullptr;
 };
 
-// --library, else $CERTCTL_LIBRARY, else the library built beside the tool.
+// --library, else $CERTCTL_LIBRARY, else the module installed with the tool
+// (found relative to the tool's own folder), else the one built with it.
 std::string LibraryPath(const std::string& option);
 
 }  // namespace certctl

@@ -15,7 +15,7 @@ using certctl::Failure;
 const std::set<std::string> kValueOptions = {"--store", "--trace",         "--log",          "--library", "--out",
                                              "--from",  "--password-file", "--password-env", "--warning", "--critical",
                                              "--type",  "--kind",          "--require"};
-const std::set<std::string> kSwitches = {"--json", "--policy", "--client", "--show-password", "--help"};
+const std::set<std::string> kSwitches = {"--json", "--policy", "--client", "--show-password", "--help", "--version"};
 
 certctl::Invocation Parse(int argc, char** argv) {
   certctl::Invocation invocation;
@@ -53,6 +53,10 @@ certctl::Invocation Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     const certctl::Invocation invocation = Parse(argc, argv);
+    if (invocation.Has("--version")) {
+      std::cout << "certctl " << CM_VERSION << "\n";
+      return certctl::kExitOk;
+    }
     if (invocation.command.empty() || invocation.Has("--help") || invocation.command == "help") {
       std::cout << certctl::Usage();
       return invocation.command.empty() && !invocation.Has("--help") ? certctl::kExitUsage : certctl::kExitOk;

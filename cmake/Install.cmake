@@ -1,0 +1,61 @@
+# What `cmake --install` puts in place, in two components:
+#   runtime  the module (in a folder of its own: it is loaded by path), certctl
+#            with its man page and bash completion, the metrics service and timer;
+#   dev      the host-facing headers, the reference host (a static library with
+#            its headers), the CMake package and the pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(CM_INCLUDE_DIR "${CMAKE_INSTALL_INCLUDEDIR}/certificates_manager")
+set(CM_MODULE_FILE "${CM_MODULE_DIR}/${CMAKE_SHARED_LIBRARY_PREFIX}certificates_manager${CMAKE_SHARED_LIBRARY_SUFFIX}")
+set(CM_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/CertificatesManager")
+set(CM_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc")
+
+# runtime
+install(TARGETS certificates_manager LIBRARY DESTINATION ${CM_MODULE_DIR} COMPONENT runtime)
+install(TARGETS certctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+configure_file(docs/certctl.1.in ${PROJECT_BINARY_DIR}/certctl.1 @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/certctl.1.gz
+                   COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/certctl.1 > ${PROJECT_BINARY_DIR}/certctl.1.gz
+                   DEPENDS ${PROJECT_BINARY_DIR}/certctl.1 VERBATIM)
+add_custom_target(certctl_man ALL DEPENDS ${PROJECT_BINARY_DIR}/certctl.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/certctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+install(FILES dist/bash-completion/certctl DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        COMPONENT runtime)
+install(FILES ${PROJECT_BINARY_DIR}/tools/certctl-metrics.service ${PROJECT_BINARY_DIR}/tools/certctl-metrics.timer
+        DESTINATION lib/systemd/system COMPONENT runtime)
+
+# dev
+add_library(certificates_manager_headers INTERFACE)
+target_include_directories(certificates_manager_headers INTERFACE $<INSTALL_INTERFACE:${CM_INCLUDE_DIR}>)
+set_target_properties(certificates_manager_headers PROPERTIES EXPORT_NAME headers)
+set_target_properties(reference_host PROPERTIES OUTPUT_NAME certificates_manager_host)
+install(TARGETS certificates_manager_headers reference_host EXPORT CertificatesManagerTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(DIRECTORY include/ DESTINATION ${CM_INCLUDE_DIR} COMPONENT dev)
+install(DIRECTORY host/ DESTINATION ${CM_INCLUDE_DIR}/host COMPONENT dev FILES_MATCHING PATTERN "*.h")
+install(EXPORT CertificatesManagerTargets NAMESPACE CertificatesManager:: DESTINATION ${CM_CMAKE_DIR} COMPONENT dev)
+configure_package_config_file(cmake/CertificatesManagerConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/CertificatesManagerConfig.cmake
+                              INSTALL_DESTINATION ${CM_CMAKE_DIR} PATH_VARS CM_MODULE_FILE)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/CertificatesManagerConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/CertificatesManagerConfig.cmake
+              ${PROJECT_BINARY_DIR}/CertificatesManagerConfigVersion.cmake
+        DESTINATION ${CM_CMAKE_DIR} COMPONENT dev)
+configure_file(cmake/certificates_manager.pc.in ${PROJECT_BINARY_DIR}/certificates_manager.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/certificates_manager.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT dev)
+
+# Each package's copyright and changelog, as Debian wants them.
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+                   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/dist/debian/changelog > ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+                   DEPENDS ${PROJECT_SOURCE_DIR}/dist/debian/changelog VERBATIM)
+add_custom_target(debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian.gz)
+foreach(component runtime dev)
+  set(package certificates-manager)
+  if(component STREQUAL "dev")
+    set(package certificates-manager-dev)
+  endif()
+  install(FILES dist/debian/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${CM_DOC_DIR}/${package}
+          COMPONENT ${component})
+endforeach()
