@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld libclang-rt-14-dev valgrind binutils
   prometheus  # for promtool, which judges certctl's metrics; its server is not started
+  lintian man-db  # the package check
 )
 
 missing=()

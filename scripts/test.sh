@@ -4,7 +4,8 @@
 #  2. every test under AddressSanitizer + UndefinedBehaviorSanitizer;
 #  3. the concurrency tests under ThreadSanitizer;
 #  4. the end-to-end test under valgrind memcheck (no definite leak allowed);
-#  5. each libFuzzer target for FUZZ_SECONDS (default 30) with clang.
+#  5. each libFuzzer target for FUZZ_SECONDS (default 30) with clang;
+#  6. the Debian packages and the installed files (scripts/package-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,3 +43,6 @@ echo "valgrind: no errors, no definite leaks"
 
 echo "== libFuzzer targets, ${FUZZ_SECONDS:-30} s each"
 scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+
+echo "== packages: build, lintian, the example host on a staged install, dpkg -i and removal"
+scripts/package-check.sh

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The packages and the installed files, as an integrator meets them:
+#  1. builds the Debian packages (build/package, prefix /usr) and runs lintian;
+#  2. installs into a staging folder (DESTDIR) and builds examples/minimal_host
+#     out of tree against it, with find_package only, then runs it;
+#  3. as root: installs the packages with dpkg -i, runs certctl --help, finds
+#     its man page and runs a set/query cycle from the installed files alone
+#     (a clean environment, no build tree on the path), then removes them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=build/package
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCM_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+rm -f "$build"/*.deb
+(cd "$build" && cpack >/dev/null)
+debs=("$build"/certificates-manager_*.deb "$build"/certificates-manager-dev_*.deb)
+for deb in "${debs[@]}"; do
+  echo "-- $(basename "$deb")"
+  dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends|Section):'
+done
+if command -v lintian >/dev/null; then
+  echo "-- lintian"
+  lintian "${debs[@]}" 2>&1 | grep -v 'running with root privileges' || echo "lintian: no findings"
+fi
+
+echo "-- the example host, built against a staged install"
+DESTDIR="$work/stage" cmake --install "$build" >/dev/null
+cmake -S examples/minimal_host -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$work/stage/usr" >/dev/null
+cmake --build "$work/example" >/dev/null
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
+  -out "$work/server.pem" -days 90 -subj "/CN=example.test" 2>/dev/null
+# The staged module is the one the example was built against: the package's path, under DESTDIR.
+"$work/example/minimal_host" "$work/server.pem" | tee "$work/example.out"
+grep -q '"Subject":"CN=example.test"' "$work/example.out"
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  if ! sudo -n true 2>/dev/null; then
+    echo "-- not root and no sudo: the dpkg -i check is skipped"
+    exit 0
+  fi
+  sudo="sudo"
+fi
+echo "-- dpkg -i"
+$sudo dpkg -i "${debs[@]}"
+clean=(env -i PATH=/usr/bin:/bin HOME="$work/home")
+"${clean[@]}" certctl --version
+"${clean[@]}" certctl --help >/dev/null
+"${clean[@]}" man -w certctl
+cd "$work"
+"${clean[@]}" certctl --store "$work/store.db" set-server edr server.pem
+"${clean[@]}" certctl --store "$work/store.db" query-server edr | grep -q '"Subject":"CN=example.test"'
+"${clean[@]}" certctl --store "$work/store.db" check
+cd "$root"
+echo "-- installed files"
+dpkg -L certificates-manager certificates-manager-dev | sort -u | while read -r f; do [ ! -f "$f" ] || echo "$f"; done
+$sudo dpkg -r certificates-manager-dev certificates-manager
+! command -v certctl >/dev/null || { echo "certctl is still installed"; exit 1; }
+echo "packages: built, installed, used and removed"
