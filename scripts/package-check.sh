@@ -30,6 +30,12 @@ fi
 
 echo "-- the example host, built against a staged install"
 DESTDIR="$work/stage" cmake --install "$build" >/dev/null
+# Every installed header compiles on its own.
+headers="$work/stage/usr/include/certificates_manager"
+(cd "$headers" && find . -name '*.h' | sed 's|^\./||') | while read -r header; do
+  echo "#include \"$header\"" | g++ -std=c++17 -fsyntax-only -I"$headers" -x c++ - ||
+    { echo "$header does not compile on its own"; exit 1; }
+done
 cmake -S examples/minimal_host -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$work/stage/usr" >/dev/null
 cmake --build "$work/example" >/dev/null
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
