@@ -153,7 +153,8 @@ std::string ToHexString(const std::vector<unsigned char>& bytes) {
 
 ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, Certificate& out) noexcept {
   return ozo::CallAndConvert(tracer, nullptr, [&] {
-    openssl::ScopedDefaultContext scope(openssl::LibraryContext::ForThisThread());
+    const openssl::PooledContext context;
+    openssl::ScopedDefaultContext scope(context.get());
     UniquePtr<X509> certificate = DecodeDer(blob);
     if (!certificate) certificate = DecodePem(blob);
     Parse(certificate.get(), out);
@@ -163,7 +164,10 @@ ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
                                      Certificate& out) noexcept {
-  return ParseClientCertificate(tracer, blob, password, out, openssl::LibraryContext::ForThisThread());
+  return ozo::CallAndConvert(tracer, nullptr, [&] {
+    const openssl::PooledContext context;
+    return ParseClientCertificate(tracer, blob, password, out, context.get());
+  });
 }
 
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
@@ -188,7 +192,8 @@ ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 ozo::result_t ConvertDerToPem(ozo::ITracer* tracerArgument, const ozo::blob_t& in, ozo::blob_t& out) noexcept {
   const ozo::ref_ptr<ozo::ITracer> tracer(tracerArgument);
   return ozo::CallAndConvert(tracer.get(), "ConvertDerToPem", [&] {
-    openssl::ScopedDefaultContext scope(openssl::LibraryContext::ForThisThread());
+    const openssl::PooledContext context;
+    openssl::ScopedDefaultContext scope(context.get());
     ozo::trace::Trace(tracer.get(), ozo::trace_level::Info, "ConvertDerToPem", "() ");
     if (UniquePtr<X509> certificate = DecodeDer(in)) {
       Trace(tracer.get(), "Given certificate is in DER format");

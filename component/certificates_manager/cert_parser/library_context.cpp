@@ -2,6 +2,8 @@
 
 #include <openssl/err.h>
 
+#include <mutex>
+
 namespace ivo::openssl {
 
 LibraryContext::LibraryContext(const char* modulesDirectory) noexcept : m_context(OSSL_LIB_CTX_new()) {
@@ -22,9 +24,43 @@ LibraryContext::~LibraryContext() {
   m_context.reset();
 }
 
-const LibraryContext& LibraryContext::ForThisThread() noexcept {
-  thread_local const LibraryContext context;
-  return context;
+// The free contexts, listed through the contexts themselves: giving one back
+// never allocates. The lock is held only to take or give back one context.
+class PooledContext::Pool {
+ public:
+  // OpenSSL is initialised before the pool exists, so its clean-up at exit
+  // runs after the pool has freed its contexts.
+  Pool() noexcept { OPENSSL_init_crypto(0, nullptr); }
+  ~Pool() {
+    while (LibraryContext* context = Take()) delete context;
+  }
+
+  LibraryContext* Take() noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LibraryContext* context = m_free;
+    if (context) m_free = context->m_nextFree;
+    return context;
+  }
+  void Give(LibraryContext* context) noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    context->m_nextFree = m_free;
+    m_free = context;
+  }
+
+  static Pool& Instance() {
+    static Pool pool;
+    return pool;
+  }
+
+ private:
+  std::mutex m_mutex;
+  LibraryContext* m_free = nullptr;
+};
+
+PooledContext::PooledContext() : m_context(Pool::Instance().Take()) {
+  if (!m_context) m_context = new LibraryContext();
 }
+
+PooledContext::~PooledContext() { Pool::Instance().Give(m_context); }
 
 }  // namespace ivo::openssl

@@ -1,8 +1,10 @@
-// The component's own OpenSSL library contexts, one per thread that decodes:
-// PKCS#12 containers made with legacy algorithms (RC2, 3DES, RC4) open
-// without changing the host process's global OpenSSL state, and threads do
-// not contend for the locks of one shared context (OpenSSL 3.0 decodes slower
-// on two threads sharing a context than on one).
+// The component's own OpenSSL library contexts: PKCS#12 containers made with
+// legacy algorithms (RC2, 3DES, RC4) open without changing the host process's
+// global OpenSSL state. A decoding call borrows a context of its own from a
+// process-wide pool and returns it when done, so threads never share one
+// (OpenSSL 3.0 decodes slower on two threads sharing a context than on one),
+// and a new thread takes a context whose providers and decoders are loaded
+// already instead of paying to make one.
 #pragma once
 
 #include <openssl/crypto.h>
@@ -26,14 +28,31 @@ class LibraryContext {
   OSSL_LIB_CTX* get() const noexcept { return m_context.get(); }
   bool hasLegacy() const noexcept { return m_legacy != nullptr; }
 
-  // The calling thread's context: made on its first use by the thread (its
-  // providers loaded), released when the thread exits.
-  static const LibraryContext& ForThisThread() noexcept;
-
  private:
+  friend class PooledContext;  // its pool lists free contexts through m_nextFree
+
   UniquePtr<OSSL_LIB_CTX> m_context;
   UniquePtr<OSSL_PROVIDER> m_default;
   UniquePtr<OSSL_PROVIDER> m_legacy;
+  LibraryContext* m_nextFree = nullptr;  // the pool's free list
+};
+
+// A context borrowed from the process-wide pool for the holder's lifetime: a
+// free one, else a new one (the pool grows to the number of calls decoding at
+// once and keeps its contexts until the module is unloaded). Throws
+// std::bad_alloc when no context can be made.
+class PooledContext {
+ public:
+  PooledContext();
+  ~PooledContext();
+  PooledContext(const PooledContext&) = delete;
+  PooledContext& operator=(const PooledContext&) = delete;
+
+  const LibraryContext& get() const noexcept { return *m_context; }
+
+ private:
+  class Pool;
+  LibraryContext* m_context;
 };
 
 // Makes `context` the calling thread's default for the scope's lifetime and
