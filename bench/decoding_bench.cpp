@@ -1,8 +1,8 @@
 // Decoding against the OpenSSL floor: the work any implementation must do
-// for a 2048-bit RSA certificate.
+// for a 2048-bit RSA certificate, each ratio measured in alternating batches.
 
 #include "bench/openssl_floor.h"
-#include "bench/ratio_reporter.h"
+#include "bench/paired.h"
 #include "certificates_manager/cert_parser/cert_parser.h"
 #include "tests/support/certificate_builder.h"
 
@@ -29,65 +29,17 @@ const ozo::blob_t& Container(test::Pkcs12Encryption encryption) {
   return encryption == test::Pkcs12Encryption::Modern ? modern : legacy;
 }
 
-// The floor: decoding, both names printed, both digests, both times.
-void Floor(benchmark::State& state) {
-  for (auto _ : state) bench::DecodeAndExtract(Der());
-}
-BENCHMARK(Floor);
+void Floor() { bench::DecodeAndExtract(Der()); }
 
-void Pkcs12ParseFloor(benchmark::State& state) {
-  for (auto _ : state) bench::ParseContainer(Container(test::Pkcs12Encryption::Modern), "secret");
-}
-BENCHMARK(Pkcs12ParseFloor);
-
-void ParseServerDer(benchmark::State& state) {
-  for (auto _ : state) {
-    ivo::Certificate record;
-    benchmark::DoNotOptimize(ivo::ParseServerCertificate(nullptr, Der(), record));
-  }
-}
-BENCHMARK(ParseServerDer);
-
-void ParseServerPem(benchmark::State& state) {
-  for (auto _ : state) {
-    ivo::Certificate record;
-    benchmark::DoNotOptimize(ivo::ParseServerCertificate(nullptr, Pem(), record));
-  }
-}
-BENCHMARK(ParseServerPem);
-
-void ConvertDerToPem(benchmark::State& state) {
-  for (auto _ : state) {
-    ozo::blob_t out;
-    benchmark::DoNotOptimize(ivo::ConvertDerToPem(nullptr, Der(), out));
-  }
-}
-BENCHMARK(ConvertDerToPem);
-
-void ParseClientModern(benchmark::State& state) {
-  for (auto _ : state) {
-    ivo::Certificate record;
-    benchmark::DoNotOptimize(
-        ivo::ParseClientCertificate(nullptr, Container(test::Pkcs12Encryption::Modern), "secret", record));
-  }
-}
-BENCHMARK(ParseClientModern);
-
-void ParseClientLegacy(benchmark::State& state) {
-  for (auto _ : state) {
-    ivo::Certificate record;
-    benchmark::DoNotOptimize(
-        ivo::ParseClientCertificate(nullptr, Container(test::Pkcs12Encryption::Legacy), "secret", record));
-  }
-}
-BENCHMARK(ParseClientLegacy);
-
-void CertificateToJson(benchmark::State& state) {
+void ParseServer(const ozo::blob_t& blob) {
   ivo::Certificate record;
-  ivo::ParseServerCertificate(nullptr, Der(), record);
-  for (auto _ : state) benchmark::DoNotOptimize(ivo::CertificateToJson(record));
+  ivo::ParseServerCertificate(nullptr, blob, record);
 }
-BENCHMARK(CertificateToJson);
+
+void ParseClient(test::Pkcs12Encryption encryption) {
+  ivo::Certificate record;
+  ivo::ParseClientCertificate(nullptr, Container(encryption), "secret", record);
+}
 
 }  // namespace
 
@@ -97,13 +49,41 @@ int main(int argc, char** argv) {
   Pem();
   Container(test::Pkcs12Encryption::Modern);
   Container(test::Pkcs12Encryption::Legacy);
-  return bench::RunWithRatios(argc, argv,
-                              {{"ParseServerDer", "Floor", 1.03},
-                               {"ParseServerPem", "Floor", 0},
-                               {"ConvertDerToPem", "Floor", 0},
-                               {"CertificateToJson", "Floor", 0.08},
-                               {"ParseClientModern", "Pkcs12ParseFloor", 0},
-                               {"ParseClientLegacy", "ParseClientModern", 1.05}}) == 0
-             ? 0
-             : 1;
+  ivo::Certificate parsed;
+  ivo::ParseServerCertificate(nullptr, Der(), parsed);
+  using test::Pkcs12Encryption;
+  const int missed = bench::RunPairedGoals(
+      argc, argv,
+      {{"ParseServerCertificate DER/floor", [] { return bench::MeasurePaired([] { ParseServer(Der()); }, Floor); },
+        1.03},
+       {"ParseServerCertificate PEM/floor", [] { return bench::MeasurePaired([] { ParseServer(Pem()); }, Floor); }, 0},
+       {"ConvertDerToPem/floor",
+        [] {
+          return bench::MeasurePaired(
+              [] {
+                ozo::blob_t out;
+                ivo::ConvertDerToPem(nullptr, Der(), out);
+              },
+              Floor);
+        },
+        0},
+       {"CertificateToJson/floor",
+        [&] { return bench::MeasurePaired([&] { benchmark::DoNotOptimize(ivo::CertificateToJson(parsed)); }, Floor); },
+        0.08},
+       {"ParseClientCertificate/PKCS12_parse+floor",
+        [] {
+          return bench::MeasurePaired([] { ParseClient(Pkcs12Encryption::Modern); },
+                                      [] {
+                                        bench::ParseContainer(Container(Pkcs12Encryption::Modern), "secret");
+                                        Floor();
+                                      });
+        },
+        0},
+       {"Legacy container/modern container",
+        [] {
+          return bench::MeasurePaired([] { ParseClient(Pkcs12Encryption::Legacy); },
+                                      [] { ParseClient(Pkcs12Encryption::Modern); });
+        },
+        1.05}});
+  return missed == 0 ? 0 : 1;
 }

@@ -1,24 +1,27 @@
-// The manager's own cost against the OpenSSL work any implementation must do,
-// on a 2048-bit RSA certificate and an AES-256 PKCS#12 container.
+// The manager's cost against the OpenSSL work any implementation must do, on
+// a 2048-bit RSA certificate and an AES-256 PKCS#12 container, each ratio
+// measured in alternating batches (bench/paired.h).
 #include <unistd.h>
 
-#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/openssl_floor.h"
-#include "bench/ratio_reporter.h"
-#include "certificates_manager/cert_parser/library_context.h"
+#include "bench/paired.h"
+#include "certificates_manager/cert_parser/cert_parser.h"
 #include "host/service_host.h"
 #include "host/storage/sqlite_store.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
-#include "tests/support/certificate_builder.h"
 
 namespace {
+
+using bench::PairedRatio;
 
 const ozo::blob_t& ServerDer(int variant = 0) {
   static const ozo::blob_t a = test::MakeDer(bench::RsaSpec("server-a.example.com"));
@@ -36,44 +39,10 @@ const ozo::blob_t& Container() {
   return container;
 }
 
-// A library context of the calling thread's own, made on its first use.
-const ivo::openssl::LibraryContext& ThreadContext() {
-  thread_local const ivo::openssl::LibraryContext context;
-  return context;
-}
+void Floor() { bench::DecodeAndExtract(ServerDer()); }
 
-void Floor(benchmark::State& state) {
-  for (auto _ : state) bench::DecodeAndExtract(ServerDer());
-}
-BENCHMARK(Floor);
-
-// Stretch: the same floor with the component's own library context as the
-// thread's default, and with the two digests fetched once instead of by the
-// implicit fetch of EVP_sha1/EVP_sha256 on every call.
-void FloorInComponentContext(benchmark::State& state) {
-  ivo::openssl::ScopedDefaultContext scope(ThreadContext());
-  for (auto _ : state) bench::DecodeAndExtract(ServerDer());
-}
-BENCHMARK(FloorInComponentContext);
-
-void FloorWithFetchedDigests(benchmark::State& state) {
-  ivo::openssl::UniquePtr<EVP_MD> sha1(EVP_MD_fetch(nullptr, "SHA1", nullptr));
-  ivo::openssl::UniquePtr<EVP_MD> sha256(EVP_MD_fetch(nullptr, "SHA256", nullptr));
-  for (auto _ : state) {
-    const unsigned char* bytes = ServerDer().data();
-    ivo::openssl::UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(ServerDer().size())));
-    bench::ExtractFields(certificate.get(), sha1.get(), sha256.get());
-  }
-}
-BENCHMARK(FloorWithFetchedDigests);
-
-void Pkcs12Parse(benchmark::State& state) {
-  for (auto _ : state) bench::ParseContainer(Container(), "secret");
-}
-BENCHMARK(Pkcs12Parse);
-
-// A manager on a host with the given store and trace threshold, type 1
-// holding both certificates.
+// A manager on the reference host with its defaults (nothing recorded), a
+// trace threshold and a store, type 1 holding both certificates.
 struct Fixture {
   explicit Fixture(std::uint32_t traceThreshold = 0, ozo::ref_ptr<ozo::IPersistentStorage> store = {}) {
     host::HostOptions options;
@@ -85,140 +54,22 @@ struct Fixture {
     ozo::ref_ptr<ozo::IObject> object;
     ozoCreateObject(ivo::ClsIdCertificatesManager, host->locatorAddress(), object.Ref());
     ozo::QueryInterface(object.get(), manager);
-    manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer()});
-    manager->SetPolicyClientCertificate(1, ivo::ClientCertificate(Container(), "secret"));
-  }
-  ~Fixture() { manager.Reset(); }
-  std::unique_ptr<host::ServiceHost> host;
-  ozo::ref_ptr<ivo::ICertificatesManager> manager;
-};
-
-// Throughput on N threads: each iteration runs a batch of `work` calls on
-// each of N threads and reports the wall time per call, so that
-// time(1 thread) / time(2 threads) is the speed-up.
-template <class Work>
-void Parallel(benchmark::State& state, Work work) {
-  const int threads = static_cast<int>(state.range(0));
-  constexpr int kPerThread = 24;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t)
-      workers.emplace_back([&] {
-        for (int i = 0; i < kPerThread; ++i) work();
-      });
-    for (std::thread& worker : workers) worker.join();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    state.SetIterationTime(elapsed.count() / (threads * kPerThread));
-  }
-}
-
-void QueryParallel(benchmark::State& state) {
-  Fixture fixture;
-  Parallel(state, [&] {
-    ozo::string8_t json;
-    fixture.manager->QueryServerCertificate(1, json);
-  });
-}
-BENCHMARK(QueryParallel)->Arg(1)->Arg(2)->UseManualTime();
-
-void FloorParallel(benchmark::State& state) {
-  Parallel(state, [] { bench::DecodeAndExtract(ServerDer()); });
-}
-BENCHMARK(FloorParallel)->Arg(1)->Arg(2)->UseManualTime();
-
-// The floor when each thread decodes in a library context of its own, as the
-// component does.
-void FloorParallelOwnContexts(benchmark::State& state) {
-  Parallel(state, [] {
-    ivo::openssl::ScopedDefaultContext scope(ThreadContext());
-    bench::DecodeAndExtract(ServerDer());
-  });
-}
-BENCHMARK(FloorParallelOwnContexts)->Arg(1)->Arg(2)->UseManualTime();
-
-void GetServerCertificate(benchmark::State& state) {
-  Fixture fixture;
-  for (auto _ : state) {
-    ivo::ServerCertificate out;
-    benchmark::DoNotOptimize(fixture.manager->GetServerCertificate(1, out));
-  }
-}
-BENCHMARK(GetServerCertificate);
-
-void GetServerPemCertificate(benchmark::State& state) {
-  Fixture fixture;
-  for (auto _ : state) {
-    ivo::ServerCertificate out;
-    benchmark::DoNotOptimize(fixture.manager->GetServerPemCertificate(1, out));
-  }
-}
-BENCHMARK(GetServerPemCertificate);
-
-void QueryServerCertificate(benchmark::State& state) {
-  Fixture fixture(static_cast<std::uint32_t>(state.range(0)));
-  for (auto _ : state) {
-    ozo::string8_t json;
-    benchmark::DoNotOptimize(fixture.manager->QueryServerCertificate(1, json));
-  }
-}
-// Trace threshold: 0 refuses every record, 300 refuses level 800, 1000 accepts all.
-BENCHMARK(QueryServerCertificate)->Arg(0)->Arg(300)->Arg(1000);
-
-void QueryClientCertificate(benchmark::State& state) {
-  Fixture fixture;
-  for (auto _ : state) {
-    ozo::string8_t json;
-    benchmark::DoNotOptimize(fixture.manager->QueryClientCertificate(1, json));
-  }
-}
-BENCHMARK(QueryClientCertificate);
-
-void SetServerCertificateReplacing(benchmark::State& state) {
-  Fixture fixture;
-  int variant = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
-    variant ^= 1;
-  }
-}
-BENCHMARK(SetServerCertificateReplacing);
-
-void RemoveServerCertificate(benchmark::State& state) {
-  Fixture fixture;
-  for (auto _ : state) {
-    state.PauseTiming();
-    fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer()});
-    state.ResumeTiming();
-    benchmark::DoNotOptimize(fixture.manager->RemovePolicyServerCertificate(1));
-  }
-}
-BENCHMARK(RemoveServerCertificate);
-
-void ConstructionWithEightCertificates(benchmark::State& state) {
-  host::HostOptions options;
-  options.traceThreshold = 0;
-  host::ServiceHost host(std::move(options));
-  host.events().SetSink(nullptr);
-  {
-    ozo::ref_ptr<ozo::IObject> object;
-    ozoCreateObject(ivo::ClsIdCertificatesManager, host.locatorAddress(), object.Ref());
-    ozo::ref_ptr<ivo::ICertificatesManager> manager;
-    ozo::QueryInterface(object.get(), manager);
     for (ivo::CertificateType type = 1; type <= 4; ++type) {
       manager->SetPolicyServerCertificate(type, ivo::ServerCertificate{ServerDer()});
       manager->SetPolicyClientCertificate(type, ivo::ClientCertificate(Container(), "secret"));
     }
   }
-  for (auto _ : state) {
-    ozo::ref_ptr<ozo::IObject> object;
-    benchmark::DoNotOptimize(ozoCreateObject(ivo::ClsIdCertificatesManager, host.locatorAddress(), object.Ref()));
-  }
-}
-BENCHMARK(ConstructionWithEightCertificates);
+  ~Fixture() { manager.Reset(); }
 
-// The same reads and changes on the reference host's SQLite store.
+  void Query() {
+    ozo::string8_t json;
+    manager->QueryServerCertificate(1, json);
+  }
+
+  std::unique_ptr<host::ServiceHost> host;
+  ozo::ref_ptr<ivo::ICertificatesManager> manager;
+};
+
 ozo::ref_ptr<ozo::IPersistentStorage> SqliteStore() {
   const std::string path = "/tmp/cm-bench-" + std::to_string(::getpid()) + ".db";
   std::remove(path.c_str());
@@ -228,34 +79,77 @@ ozo::ref_ptr<ozo::IPersistentStorage> SqliteStore() {
   return ozo::ref_ptr<ozo::IPersistentStorage>(store);
 }
 
-void SqliteGetServerCertificate(benchmark::State& state) {
-  Fixture fixture(0, SqliteStore());
-  for (auto _ : state) {
-    ivo::ServerCertificate out;
-    benchmark::DoNotOptimize(fixture.manager->GetServerCertificate(1, out));
-  }
+void Decode() {
+  ivo::Certificate record;
+  ivo::ParseServerCertificate(nullptr, ServerDer(), record);
 }
-BENCHMARK(SqliteGetServerCertificate);
 
-void SqliteQueryServerCertificate(benchmark::State& state) {
-  Fixture fixture(0, SqliteStore());
-  for (auto _ : state) {
-    ozo::string8_t json;
-    benchmark::DoNotOptimize(fixture.manager->QueryServerCertificate(1, json));
+// Persistent worker threads, as a host's pool: Run gives each of the first
+// `threads` workers `count` calls of `work` and waits for all of them.
+class Workers {
+ public:
+  explicit Workers(int size) {
+    for (int i = 0; i < size; ++i) m_threads.emplace_back([this, i] { Serve(i); });
   }
-}
-BENCHMARK(SqliteQueryServerCertificate);
+  ~Workers() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stop = true;
+    }
+    m_wake.notify_all();
+    for (std::thread& thread : m_threads) thread.join();
+  }
+  void Run(const bench::Work& work, int threads, int count) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_work = &work, m_active = threads, m_count = count, m_pending = threads, ++m_round;
+    m_wake.notify_all();
+    m_done.wait(lock, [&] { return m_pending == 0; });
+  }
 
-void SqliteSetServerCertificateReplacing(benchmark::State& state) {
-  Fixture fixture(0, SqliteStore());
-  int variant = 1;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        fixture.manager->SetPolicyServerCertificate(1, ivo::ServerCertificate{ServerDer(variant)}));
-    variant ^= 1;
+ private:
+  void Serve(int index) {
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+      m_wake.wait(lock, [&] { return m_stop || m_round != seen; });
+      if (m_stop) return;
+      seen = m_round;
+      if (index >= m_active) continue;
+      const bench::Work* work = m_work;
+      const int count = m_count;
+      lock.unlock();
+      for (int i = 0; i < count; ++i) (*work)();
+      lock.lock();
+      if (--m_pending == 0) m_done.notify_all();
+    }
   }
+
+  std::vector<std::thread> m_threads;
+  std::mutex m_mutex;
+  std::condition_variable m_wake, m_done;
+  const bench::Work* m_work = nullptr;
+  int m_active = 0, m_count = 0, m_pending = 0;
+  std::uint64_t m_round = 0;
+  bool m_stop = false;
+};
+
+// The speed-up of `work` on two workers (time of 2N calls on one worker over
+// time of N calls on each of two) divided by the floor's own speed-up, the
+// four timings of each pair taken in the same window.
+PairedRatio TwoThreadSpeedUp(const bench::Work& work) {
+  Workers workers(2);
+  const bench::Work floor = Floor;
+  constexpr int kCalls = 40;
+  std::vector<double> ratios;
+  for (int pair = 0; pair < 31; ++pair) {
+    auto timed = [&](const bench::Work& w, int threads) {
+      return bench::SecondsOf([&] { workers.Run(w, threads, 2 * kCalls / threads); }, 1);
+    };
+    const double work1 = timed(work, 1), floor2 = timed(floor, 2), floor1 = timed(floor, 1), work2 = timed(work, 2);
+    ratios.push_back((work1 / work2) / (floor1 / floor2));
+  }
+  return bench::Summarize(ratios);
 }
-BENCHMARK(SqliteSetServerCertificateReplacing);
 
 }  // namespace
 
@@ -264,24 +158,59 @@ int main(int argc, char** argv) {
   ServerDer(0);
   ServerDer(1);
   Container();
-  const int missed = bench::RunWithRatios(
+  Fixture memory(0), refusing800(300), sqlite(0, SqliteStore());
+  host::HostOptions quiet;  // eight certificates for the construction, no trace
+  quiet.traceThreshold = 0;
+  host::ServiceHost stored(std::move(quiet));
+  stored.events().SetSink(nullptr);
+  { Fixture filler(0, ozo::ref_ptr<ozo::IPersistentStorage>(stored.store())); }
+
+  const auto get = [&] {
+    ivo::ServerCertificate out;
+    memory.manager->GetServerCertificate(1, out);
+  };
+  const auto queryClient = [&] {
+    ozo::string8_t json;
+    memory.manager->QueryClientCertificate(1, json);
+  };
+  const auto construct = [&] {
+    ozo::ref_ptr<ozo::IObject> object;
+    ozoCreateObject(ivo::ClsIdCertificatesManager, stored.locatorAddress(), object.Ref());
+  };
+  const auto eightFloors = [] {
+    for (int i = 0; i < 4; ++i) {
+      Floor();
+      bench::ParseContainer(Container(), "secret");
+      Floor();
+    }
+  };
+  const auto thread = [](const bench::Work& work) {
+    std::thread decoder(work);
+    decoder.join();
+  };
+  const int missed = bench::RunPairedGoals(
       argc, argv,
-      {{"QueryServerCertificate/0", "Floor", 1.10},
-       {"QueryClientCertificate", "Pkcs12Parse+Floor", 1.05},
-       {"GetServerCertificate", "Floor", 0.03},
-       {"GetServerPemCertificate", "Floor", 0},
-       {"QueryServerCertificate/300", "QueryServerCertificate/0", 1.01},
-       {"QueryServerCertificate/1000", "QueryServerCertificate/0", 0},
-       {"QueryParallel/1/manual_time", "QueryParallel/2/manual_time", 1.8, true},
-       {"FloorParallel/1/manual_time", "FloorParallel/2/manual_time", 0, true},
-       {"FloorParallelOwnContexts/1/manual_time", "FloorParallelOwnContexts/2/manual_time", 0, true},
-       {"SetServerCertificateReplacing", "2*Floor", 0},
-       {"RemoveServerCertificate", "Floor", 0},
-       {"ConstructionWithEightCertificates", "8*Floor+4*Pkcs12Parse", 1.05},
-       {"FloorInComponentContext", "Floor", 0},
-       {"FloorWithFetchedDigests", "Floor", 0},
-       {"SqliteGetServerCertificate", "Floor", 0},
-       {"SqliteQueryServerCertificate", "QueryServerCertificate/0", 0},
-       {"SqliteSetServerCertificateReplacing", "SetServerCertificateReplacing", 0}});
+      {{"QueryServerCertificate/floor", [&] { return bench::MeasurePaired([&] { memory.Query(); }, Floor); }, 1.10},
+       {"QueryClientCertificate/(PKCS12_parse+floor)",
+        [&] {
+          return bench::MeasurePaired(queryClient, [] {
+            bench::ParseContainer(Container(), "secret");
+            Floor();
+          });
+        },
+        1.05},
+       {"GetServerCertificate/floor", [&] { return bench::MeasurePaired(get, Floor); }, 0.03},
+       {"Query, tracer refusing 800/refusing all",
+        [&] { return bench::MeasurePaired([&] { refusing800.Query(); }, [&] { memory.Query(); }); }, 1.01},
+       {"Construction over 8 certificates/their floors", [&] { return bench::MeasurePaired(construct, eightFloors); },
+        1.05},
+       {"First decode on a new thread/steady decode",
+        [&] { return bench::MeasurePaired([&] { thread(Decode); }, [&] { thread([] {}), Decode(); }); }, 1.5},
+       {"1000 threads decoding once/1000 decodes",
+        [&] { return bench::MeasurePaired([&] { thread(Decode); }, Decode, 11, 1000); }, 1.5},
+       {"Query speed-up on 2 threads/floor's speed-up", [&] { return TwoThreadSpeedUp([&] { memory.Query(); }); }, 0.95,
+        true},
+       {"SQLite query/memory query",
+        [&] { return bench::MeasurePaired([&] { sqlite.Query(); }, [&] { memory.Query(); }); }, 0}});
   return missed == 0 ? 0 : 1;
 }

@@ -153,7 +153,7 @@ std::string ToHexString(const std::vector<unsigned char>& bytes) {
 
 ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, Certificate& out) noexcept {
   return ozo::CallAndConvert(tracer, nullptr, [&] {
-    const openssl::PooledContext context;
+    const openssl::PooledContext context(openssl::ContextUse::Certificates);
     openssl::ScopedDefaultContext scope(context.get());
     UniquePtr<X509> certificate = DecodeDer(blob);
     if (!certificate) certificate = DecodePem(blob);
@@ -165,7 +165,7 @@ ozo::result_t ParseServerCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& blob, const ozo::string8_t& password,
                                      Certificate& out) noexcept {
   return ozo::CallAndConvert(tracer, nullptr, [&] {
-    const openssl::PooledContext context;
+    const openssl::PooledContext context(openssl::ContextUse::Containers);
     return ParseClientCertificate(tracer, blob, password, out, context.get());
   });
 }
@@ -192,7 +192,7 @@ ozo::result_t ParseClientCertificate(ozo::ITracer* tracer, const ozo::blob_t& bl
 ozo::result_t ConvertDerToPem(ozo::ITracer* tracerArgument, const ozo::blob_t& in, ozo::blob_t& out) noexcept {
   const ozo::ref_ptr<ozo::ITracer> tracer(tracerArgument);
   return ozo::CallAndConvert(tracer.get(), "ConvertDerToPem", [&] {
-    const openssl::PooledContext context;
+    const openssl::PooledContext context(openssl::ContextUse::Certificates);
     openssl::ScopedDefaultContext scope(context.get());
     ozo::trace::Trace(tracer.get(), ozo::trace_level::Info, "ConvertDerToPem", "() ");
     if (UniquePtr<X509> certificate = DecodeDer(in)) {

@@ -47,9 +47,9 @@ class PooledContext::Pool {
     m_free = context;
   }
 
-  static Pool& Instance() {
-    static Pool pool;
-    return pool;
+  static Pool& For(ContextUse use) {
+    static Pool certificates, containers;
+    return use == ContextUse::Certificates ? certificates : containers;
   }
 
  private:
@@ -57,10 +57,10 @@ class PooledContext::Pool {
   LibraryContext* m_free = nullptr;
 };
 
-PooledContext::PooledContext() : m_context(Pool::Instance().Take()) {
+PooledContext::PooledContext(ContextUse use) : m_pool(Pool::For(use)), m_context(m_pool.Take()) {
   if (!m_context) m_context = new LibraryContext();
 }
 
-PooledContext::~PooledContext() { Pool::Instance().Give(m_context); }
+PooledContext::~PooledContext() { m_pool.Give(m_context); }
 
 }  // namespace ivo::openssl
