@@ -6,7 +6,7 @@
 
 namespace ivo::openssl {
 
-LibraryContext::LibraryContext(const char* modulesDirectory) noexcept : m_context(OSSL_LIB_CTX_new()) {
+LibraryContext::LibraryContext(const char* modulesDirectory, bool withLegacy) noexcept : m_context(OSSL_LIB_CTX_new()) {
   if (!m_context) return;
   // A missing legacy module is expected on some systems; its errors must not
   // become the reason text of an unrelated later failure, and errors queued
@@ -14,7 +14,7 @@ LibraryContext::LibraryContext(const char* modulesDirectory) noexcept : m_contex
   ERR_set_mark();
   if (modulesDirectory) OSSL_PROVIDER_set_default_search_path(m_context.get(), modulesDirectory);
   m_default.reset(OSSL_PROVIDER_load(m_context.get(), "default"));
-  m_legacy.reset(OSSL_PROVIDER_load(m_context.get(), "legacy"));
+  if (withLegacy) m_legacy.reset(OSSL_PROVIDER_load(m_context.get(), "legacy"));
   ERR_pop_to_mark();
 }
 
@@ -58,7 +58,7 @@ class PooledContext::Pool {
 };
 
 PooledContext::PooledContext(ContextUse use) : m_pool(Pool::For(use)), m_context(m_pool.Take()) {
-  if (!m_context) m_context = new LibraryContext();
+  if (!m_context) m_context = new LibraryContext(nullptr, use == ContextUse::Containers);
 }
 
 PooledContext::~PooledContext() { m_pool.Give(m_context); }

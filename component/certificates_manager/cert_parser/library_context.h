@@ -13,12 +13,15 @@
 
 namespace ivo::openssl {
 
-// A library context with the "default" and (when its module can be loaded)
-// "legacy" providers. Providers are unloaded before the context is freed.
+// A library context with the "default" and, for contexts that open
+// containers, (when its module can be loaded) the "legacy" provider.
+// Certificates need nothing of the legacy provider, and loading its module
+// costs a process about a millisecond. Providers are unloaded before the
+// context is freed.
 class LibraryContext {
  public:
   // `modulesDirectory` replaces OpenSSL's provider search path when given.
-  explicit LibraryContext(const char* modulesDirectory = nullptr) noexcept;
+  explicit LibraryContext(const char* modulesDirectory = nullptr, bool withLegacy = true) noexcept;
   ~LibraryContext();
   LibraryContext(const LibraryContext&) = delete;
   LibraryContext& operator=(const LibraryContext&) = delete;
