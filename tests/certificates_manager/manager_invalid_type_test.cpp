@@ -78,6 +78,8 @@ std::vector<InvalidTypeCase> AllCases() {
   return cases;
 }
 
+void PrintTo(const InvalidTypeCase& c, std::ostream* out) { *out << c.operation.name << " " << c.type; }
+
 class InvalidTypeTest : public test::ManagerTest, public testing::WithParamInterface<InvalidTypeCase> {
  protected:
   void SetUp() override { CreateOrFail(); }

@@ -77,10 +77,10 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   if (!readable) return out.text();
   out.Family("certificates", "gauge", "Certificates stored, by type and kind.");
   for (ivo::CertificateType type = 1; type <= 4; ++type)
-    for (const char* kind : {"server", "client"}) {
+    for (const bool client : {false, true}) {
       std::int64_t count = 0;
-      for (const StoredCertificate& stored : inventory) count += stored.type == type && stored.kind() == kind;
-      out.Sample({{"type", TypeKeyword(type)}, {"kind", kind}}, count);
+      for (const StoredCertificate& stored : inventory) count += stored.type == type && stored.client == client;
+      out.Sample({{"type", TypeKeyword(type)}, {"kind", client ? "client" : "server"}}, count);
     }
   out.Family("certificate_decodable", "gauge", "Whether the stored record could be decoded (1) or not (0).");
   for (const StoredCertificate& stored : inventory) out.Sample(CertificateLabels(stored), stored.problem.empty());
