@@ -36,26 +36,32 @@ inline PairedRatio Summarize(std::vector<double> ratios) {
   return {at(0.5), at(0.25), at(0.75)};
 }
 
-// `pairs` pairs of batches of `repetitions` runs each (by default as many as
-// take about 5 ms of the baseline), the subject first in every other pair.
+// Runs of `work` that take about `seconds`.
+inline int RepetitionsFor(const Work& work, double seconds) {
+  const double once = SecondsOf(work, 5) / 5;
+  return std::max(1, static_cast<int>(seconds / std::max(once, 1e-9)));
+}
+
+// `pairs` pairs of batches, the subject first in every other pair; one ratio
+// of the time per run per pair. A batch takes about 5 ms of its own work
+// (`repetitions` runs of each, when given), so a subject far cheaper than its
+// baseline is still timed over many runs.
 inline PairedRatio MeasurePaired(const Work& subject, const Work& baseline, int pairs = 51, int repetitions = 0) {
   subject();  // warm both up
   baseline();
-  if (repetitions == 0) {
-    const double once = SecondsOf(baseline, 5) / 5;
-    repetitions = std::max(1, static_cast<int>(0.005 / std::max(once, 1e-9)));
-  }
+  const int subjectRuns = repetitions ? repetitions : RepetitionsFor(subject, 0.005);
+  const int baselineRuns = repetitions ? repetitions : RepetitionsFor(baseline, 0.005);
   std::vector<double> ratios;
   for (int pair = 0; pair < pairs; ++pair) {
     double subjectTime, baselineTime;
     if (pair % 2) {
-      subjectTime = SecondsOf(subject, repetitions);
-      baselineTime = SecondsOf(baseline, repetitions);
+      subjectTime = SecondsOf(subject, subjectRuns);
+      baselineTime = SecondsOf(baseline, baselineRuns);
     } else {
-      baselineTime = SecondsOf(baseline, repetitions);
-      subjectTime = SecondsOf(subject, repetitions);
+      baselineTime = SecondsOf(baseline, baselineRuns);
+      subjectTime = SecondsOf(subject, subjectRuns);
     }
-    ratios.push_back(subjectTime / baselineTime);
+    ratios.push_back((subjectTime / subjectRuns) / (baselineTime / baselineRuns));
   }
   return Summarize(std::move(ratios));
 }
