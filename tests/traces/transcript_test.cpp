@@ -75,6 +75,14 @@ void WithClient(Scene& s) {
   ASSERT_EQ(s.SetClient(2, Container(), "pw"), 0);
 }
 
+// A manager created, then `service` taken away from its host.
+std::function<void(Scene&)> CreatedWithout(host::Service service) {
+  return [service](Scene& s) {
+    Create(s);
+    s.m_host.Remove(service);
+  };
+}
+
 ozo::ref_ptr<ozo::IStorage> Child(ozo::IStorage* parent, const char* name) {
   ozo::ref_ptr<ozo::IStorage> child;
   EXPECT_EQ(parent->AppendNode(name, child.Ref()), 0);
@@ -241,20 +249,12 @@ const Scenario kScenarios[] = {
        s.RemovePolicy(kServer, 1);
        s.Set(kClient, 1, Container());  // the client setting of the type is not locked
      }},
-    {"set_without_policy_provider",
-     [](Scene& s) {
-       Create(s);
-       s.m_host.Remove(host::Service::PolicyProvider);
-     },
+    {"set_without_policy_provider", CreatedWithout(host::Service::PolicyProvider),
      [](Scene& s) {
        s.Set(kServer, 2, Der());
        s.Remove(kClient, 2);
      }},
-    {"set_without_publisher",
-     [](Scene& s) {
-       Create(s);
-       s.m_host.Remove(host::Service::EventPublisher);
-     },
+    {"set_without_publisher", CreatedWithout(host::Service::EventPublisher),
      [](Scene& s) {
        s.Set(kServer, 1, Der());
        s.Get(kServer, 1);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "tools/certctl/command_support.h"
@@ -84,16 +85,18 @@ struct Verdict {
   State state = State::Ok;
   std::string message;
   const StoredCertificate* certificate = nullptr;  // null for a missing one
+  std::optional<std::int64_t> daysLeft;            // whole days to its end, when it has dates
 };
 
 Verdict Judge(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now) {
-  Verdict verdict{std::string(TypeKeyword(stored.type)) + " " + stored.kind(), State::Ok, "", &stored};
+  Verdict verdict{std::string(TypeKeyword(stored.type)) + " " + stored.kind(), State::Ok, "", &stored, {}};
   if (!stored.problem.empty()) {
     verdict.state = State::Unknown;
     verdict.message = verdict.slot + " " + stored.problem;
     return verdict;
   }
   const std::int64_t days = DaysUntil(stored.notAfterSeconds, now);
+  verdict.daysLeft = days;
   if (now < stored.notBeforeSeconds) {
     verdict.state = State::Critical;
     verdict.message = verdict.slot + " is not valid before " + stored.notBefore;
@@ -124,7 +127,7 @@ std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, c
       return stored.type == type && stored.kind() == kind;
     });
     const std::string slot = std::string(TypeKeyword(type)) + " " + kind;
-    if (!held) verdicts.push_back({slot, State::Critical, slot + " is required but not stored", nullptr});
+    if (!held) verdicts.push_back({slot, State::Critical, slot + " is required but not stored", nullptr, {}});
   }
   return verdicts;
 }
@@ -160,30 +163,28 @@ std::string Summary(const std::vector<Verdict>& verdicts, State worst, const Che
 
 // 'edr_server_days_left'=12;30;7 for each certificate; U when it has no date.
 std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOptions& options) {
-  const std::int64_t now = std::time(nullptr);
   std::string data;
   for (const Verdict& verdict : verdicts) {
     std::string label = verdict.slot;
     std::replace(label.begin(), label.end(), ' ', '_');
-    const bool dated = verdict.certificate && verdict.certificate->problem.empty();
     data += (data.empty() ? "" : " ") + ("'" + label + "_days_left'=") +
-            (dated ? std::to_string(DaysUntil(verdict.certificate->notAfterSeconds, now)) : "U") + ";" +
-            std::to_string(options.warningDays) + ";" + std::to_string(options.criticalDays);
+            (verdict.daysLeft ? std::to_string(*verdict.daysLeft) : "U") + ";" + std::to_string(options.warningDays) +
+            ";" + std::to_string(options.criticalDays);
   }
   return data;
 }
 
-int Report(const Invocation& invocation, State state, const std::string& summary, const std::vector<Verdict>& verdicts,
-           const std::string& performance) {
+int Print(const Invocation& invocation, State state, const std::string& summary, const std::vector<Verdict>& verdicts,
+          const std::string& performance) {
   if (invocation.options.json) {
     Json json = {{"state", NameOf(state)}, {"summary", summary}, {"certificates", Json::array()}};
     for (const Verdict& verdict : verdicts) {
       Json entry = {{"slot", verdict.slot}, {"state", NameOf(verdict.state)}, {"message", verdict.message}};
-      if (verdict.certificate && verdict.certificate->problem.empty())
+      if (verdict.daysLeft)
         entry.update({{"subject", verdict.certificate->subject},
                       {"notBefore", verdict.certificate->notBefore},
                       {"notAfter", verdict.certificate->notAfter},
-                      {"daysLeft", DaysUntil(verdict.certificate->notAfterSeconds, std::time(nullptr))}});
+                      {"daysLeft", *verdict.daysLeft}});
       json["certificates"].push_back(std::move(entry));
     }
     PrintJson(json);
@@ -204,11 +205,11 @@ int Check(const Invocation& invocation) {
     const std::vector<StoredCertificate> inventory = ReadInventory(invocation.options);
     const std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
     const State worst = Worst(verdicts);
-    return Report(invocation, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options));
+    return Print(invocation, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options));
   } catch (const Failure& failure) {
     // Whatever keeps the check from judging (a bad option, a store or
     // library that cannot be used) is UNKNOWN, as monitoring expects.
-    return Report(invocation, State::Unknown, failure.what(), {}, "");
+    return Print(invocation, State::Unknown, failure.what(), {}, "");
   }
 }
 
