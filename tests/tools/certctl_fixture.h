@@ -1,16 +1,20 @@
 // The built certctl, run as a subprocess on a store in a temporary folder
-// that holds sample certificate files.
+// that holds sample certificate files: some valid from 2020 to 2100, and some
+// dated from the time the tests started (kNow), for expiry monitoring.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "host/storage/sqlite_store.h"
 #include "tests/support/certificate_builder.h"
 #include "tests/support/manager_fixture.h"
 #include "tests/support/process.h"
+#include "tests/support/recording_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace test {
@@ -26,6 +30,27 @@ class CertctlTest : public testing::Test {
     Write("password", BlobOf("s3cret\n"));
     Write("wrong-password", BlobOf("nope\n"));
     Write("text.txt", BlobOf("not a certificate"));
+    for (const int days : {3, 20, 60}) Write("in" + std::to_string(days) + ".der", MakeDer(Valid(-1, days, "d")));
+    Write("ended.der", MakeDer(Valid(-30, -6, "ended")));
+    Write("future.der", MakeDer(Valid(10, 90, "future")));
+    Write("hostile.der", MakeDer(Valid(-1, 20, "a \"quoted\" \\ name\nsecond line")));
+    Pkcs12Params container;
+    container.certificate = Valid(-1, 20, "agent");
+    container.password = "s3cret";
+    Write("in20.p12", MakePkcs12(container));
+  }
+
+  static constexpr std::int64_t kDay = 86400;
+  static inline const std::int64_t kNow = std::time(nullptr);
+
+  // A certificate valid from `fromDays` days from kNow until `toDays` days
+  // and an hour from kNow (negative: in the past).
+  static CertificateParams Valid(std::int64_t fromDays, std::int64_t toDays, const std::string& name) {
+    CertificateParams params;
+    params.subject = {{"CN", name}};
+    params.notBefore = GeneralizedTime(kNow + fromDays * kDay);
+    params.notAfter = GeneralizedTime(kNow + toDays * kDay + 3600);
+    return params;
   }
 
   std::string Path(const std::string& name) const { return m_dir.File(name); }
@@ -46,6 +71,10 @@ class CertctlTest : public testing::Test {
 
   std::string ListJson(const std::string& store = "") const { return Run({"list", "--json"}, store).out; }
 
+  // Writes a server record straight into the store, as a previous run (or a
+  // damaged store) may have left it: certctl refuses what has ended.
+  void WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob) const;
+
   TempDir m_dir;
   std::string m_store;
 };
@@ -53,6 +82,16 @@ class CertctlTest : public testing::Test {
 inline void CertctlTest::Write(const std::string& name, const ozo::blob_t& bytes) const {
   std::ofstream(Path(name), std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void CertctlTest::WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob) const {
+  ozo::ref_ptr<host::SqliteStore> store;
+  std::string error;
+  ASSERT_EQ(host::SqliteStore::Open(m_store, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
+  host::HostOptions options;
+  options.store = store;
+  RecordingHost host(std::move(options));
+  ASSERT_EQ(host.WriteRecord(type, ivo::ServerCertificate{blob}), 0);
 }
 
 }  // namespace test

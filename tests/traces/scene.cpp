@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "certificates_manager/cert_parser/openssl_holders.h"
+#include "tests/support/transcript.h"
 
 namespace test {
 namespace {
@@ -123,17 +124,6 @@ std::string Record(const host::TraceLine& line) {
   return "[" + std::to_string(line.level) + "] " + text + "\n";
 }
 
-// Masks what varies with the OpenSSL release or the certificates' fresh
-// keys: OpenSSL's error strings, and digests, which keep their length.
-std::string Masked(std::string text) {
-  static const std::regex kOpenSslError("error:[0-9A-F]{8}:[^\n]*");
-  static const std::regex kSha256("\\b([0-9A-F]{2} ){31}[0-9A-F]{2}\\b");
-  static const std::regex kSha1("\\b([0-9A-F]{2} ){19}[0-9A-F]{2}\\b");
-  text = std::regex_replace(text, kOpenSslError, "error:<openssl>");
-  text = std::regex_replace(text, kSha256, "<sha256>");
-  return std::regex_replace(text, kSha1, "<sha1>");
-}
-
 }  // namespace
 
 std::string DescribeBlob(const ozo::blob_t& blob) {
@@ -200,7 +190,7 @@ ozo::result_t Scene::Call(const std::string& what, ozo::result_t result) {
 std::string Scene::Finish() {
   Drain();
   Dump(m_host.storageRoot(), "", m_text);
-  return Masked(m_text.str());
+  return MaskVarying(m_text.str());
 }
 
 namespace {

@@ -5,10 +5,10 @@
 // texts and behaviour the system must show when it was written. A scenario
 // without one writes it and fails: review it before committing it, and never
 // regenerate one to make a test pass.
+#include "tests/support/transcript.h"
+
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -45,15 +45,7 @@ TEST_P(Transcripts, MatchTheReviewedRecords) {
   if (testing::Test::HasFatalFailure()) return;
   scene.Start();
   GetParam().act(scene);
-  const std::string actual = scene.Finish();
-  const std::string path = std::string(CM_TRACES_DIR) + "/" + GetParam().name + ".txt";
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    std::ofstream(path, std::ios::binary) << actual;
-    FAIL() << "no transcript: wrote " << path << "; review it before committing it";
-  }
-  const std::string expected((std::istreambuf_iterator<char>(file)), {});
-  EXPECT_EQ(actual, expected) << "the records of " << GetParam().name << " differ from " << path;
+  test::ExpectTranscript(scene.Finish(), std::string(CM_TRACES_DIR) + "/" + GetParam().name + ".txt");
 }
 
 ozo::blob_t Der(const char* name = "first") { return test::ValidServerDer(name); }

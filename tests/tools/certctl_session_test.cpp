@@ -1,0 +1,111 @@
+// certctl as a person uses it: shell sessions kept as data in
+// tests/data/certctl/<session>.txt, in the form of cram tests. An indented
+// "$ " line is a shell command, run in the folder of the sample files with
+// certctl on the PATH and $CERTCTL_STORE set to store.db; the indented lines
+// after it are what it printed: its standard output, then its standard error
+// marked "! ", then "[N]" when its exit status N is not 0. An indented
+// "% raw-server TYPE FILE" line writes a server record straight into the
+// store (certctl refuses what has ended). Lines that are not indented are
+// commentary. Each session is run afresh and compared with its file whole.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "tests/support/transcript.h"
+#include "tests/tools/certctl_fixture.h"
+
+namespace {
+
+std::vector<std::string> SessionNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(CM_SESSIONS_DIR))
+    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class CertctlSessions : public test::CertctlTest, public testing::WithParamInterface<std::string> {
+ protected:
+  // What a command printed, in the session's form.
+  std::string Run(const std::string& command) const {
+    const std::string bin = std::filesystem::path(CM_CERTCTL_PATH).parent_path().string();
+    const test::ProcessResult result =
+        test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
+                         {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin", "CERTCTL_STORE=store.db",
+                          "HOME=" + m_dir.path(), "LC_ALL=C"});
+    std::string text;
+    for (const auto& [stream, mark] : {std::pair{&result.out, "  "}, std::pair{&result.err, "  ! "}}) {
+      std::istringstream lines(*stream);
+      for (std::string line; std::getline(lines, line);) text += mark + line + "\n";
+      if (!stream->empty() && stream->back() != '\n') text.insert(text.size() - 1, " (no-eol)");
+    }
+    if (result.exit != 0) text += "  [" + std::to_string(result.exit) + "]\n";
+    return text;
+  }
+
+  // Times within a year of kNow relative to it: "<now>" within the hour (the
+  // time of an event), "<now+481h>" in whole hours, else "<now-90061s>" (the
+  // monitoring samples are dated from kNow). Days left until 2100 (the other
+  // samples' end) as "<days to 2100>", the user as "<user>", the temporary
+  // folder as "$TMP".
+  std::string Masked(const std::string& text) const {
+    static const std::regex kTime(R"(\b(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ|1\d{9})\b)");
+    std::string out;
+    auto copied = text.cbegin();
+    for (std::sregex_iterator it(text.begin(), text.end(), kTime), end; it != end; ++it) {
+      std::tm time{};
+      const std::string found = it->str();
+      const std::int64_t delta = (found.find('-') == std::string::npos
+                                      ? std::stoll(found)
+                                      : (strptime(found.c_str(), "%Y-%m-%dT%H:%M:%SZ", &time), timegm(&time))) -
+                                 kNow;
+      const std::string sign = delta < 0 ? "" : "+";
+      out.append(copied, (*it)[0].first);
+      out += std::abs(delta) > 366 * kDay ? found
+             : std::abs(delta) < 3600     ? "<now>"
+             : delta % 3600 == 0          ? "<now" + sign + std::to_string(delta / 3600) + "h>"
+                                          : "<now" + sign + std::to_string(delta) + "s>";
+      copied = (*it)[0].second;
+    }
+    out.append(copied, text.cend());
+    const std::int64_t daysTo2100 = (4102444800 - kNow) / kDay;
+    const std::string days = "\\b(" + std::to_string(daysTo2100) + "|" + std::to_string(daysTo2100 - 1) + ")\\b";
+    out = std::regex_replace(out, std::regex(days), "<days to 2100>");
+    out = std::regex_replace(out, std::regex("user " + std::string(::getpwuid(::geteuid())->pw_name) + " \\(\\d+\\)"),
+                             "user <user>");
+    return std::regex_replace(test::MaskVarying(out), std::regex(m_dir.path()), "$$TMP");
+  }
+
+  test::TempDir m_scratch;
+};
+
+TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {
+  const std::string path = std::string(CM_SESSIONS_DIR) + "/" + GetParam() + ".txt";
+  std::istringstream session(test::ReadWholeFile(path));
+  std::string actual;
+  for (std::string line; std::getline(session, line);) {
+    if (line.rfind("  $ ", 0) == 0) {
+      actual += line + "\n" + Run(line.substr(4));
+    } else if (line.rfind("  % raw-server ", 0) == 0) {
+      actual += line + "\n";
+      std::istringstream words(line.substr(15));
+      ivo::CertificateType type = 0;
+      std::string file;
+      words >> type >> file;
+      WriteRaw(type, test::ReadFile(Path(file)));
+    } else if (line.rfind("  ", 0) != 0) {
+      actual += line + "\n";
+    }
+  }
+  test::ExpectTranscript(Masked(actual), path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, CertctlSessions, testing::ValuesIn(SessionNames()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace
