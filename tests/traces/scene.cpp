@@ -187,10 +187,17 @@ ozo::result_t Scene::Call(const std::string& what, ozo::result_t result) {
   return result;
 }
 
-std::string Scene::Finish() {
+std::string Scene::Take() {
   Drain();
-  Dump(m_host.storageRoot(), "", m_text);
-  return MaskVarying(m_text.str());
+  const std::string text = MaskVarying(m_text.str());
+  m_text.str("");
+  return text;
+}
+
+std::string Scene::StoredTree() {
+  std::ostringstream tree;
+  Dump(m_host.storageRoot(), "", tree);
+  return MaskVarying(tree.str());
 }
 
 namespace {

@@ -25,8 +25,10 @@ class Scene : public ManagerTest {
   // Writes what happened since the last entry, then `line`.
   void Note(const std::string& line);
   ozo::result_t Call(const std::string& what, ozo::result_t result);
-  // The transcript: everything since Start, then the stored tree.
-  std::string Finish();
+  // What happened since Start or the last Take, masked.
+  std::string Take();
+  // The stored tree, masked.
+  std::string StoredTree();
 
   // The manager's operations, recorded with their results; local changes
   // are made by test::User().

@@ -1,16 +1,22 @@
-// The component's behaviour, scenario by scenario, against transcripts kept
-// as data in tests/data/traces/<scenario>.txt: every trace record, result,
-// returned record, event, policy question and storage lock, and the stored
-// tree at the end (see scene.h). Each transcript was reviewed against the
-// texts and behaviour the system must show when it was written. A scenario
-// without one writes it and fails: review it before committing it, and never
-// regenerate one to make a test pass.
+// The component's behaviour, scenario by scenario, kept as data in
+// tests/data/traces/<scenario>.txt in the form of cram tests: an indented
+// "% " line prepares the scene unrecorded, an indented "$ " line is an
+// operation, and the indented lines after it are what it wrote down (see
+// scene.h): trace records, its result and what it returned, events, policy
+// questions and storage locks. The stored tree ends the transcript. Lines
+// that are not indented are commentary. Each scenario is run afresh and
+// compared with its file whole; the files were reviewed against the texts
+// and behaviour the system must show when they were written.
 #include "tests/support/transcript.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <iomanip>
+#include <map>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -19,6 +25,7 @@
 #include "ozo/error_handling/exception.h"
 #include "ozo/error_handling/result_from_exception.h"
 #include "ozo/module.h"
+#include "tests/support/process.h"
 #include "tests/traces/scene.h"
 
 namespace {
@@ -26,53 +33,68 @@ namespace {
 using ozo::types::variant_t;
 using test::Kind;
 using test::Scene;
-constexpr Kind kServer = Kind::Server;
-constexpr Kind kClient = Kind::Client;
 
-struct Scenario {
-  const char* name;
-  std::function<void(Scene&)> prepare;  // not recorded
-  std::function<void(Scene&)> act;      // recorded
-};
-
-void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
-
-class Transcripts : public testing::TestWithParam<Scenario> {};
-
-TEST_P(Transcripts, MatchTheReviewedRecords) {
-  Scene scene;
-  if (GetParam().prepare) GetParam().prepare(scene);
-  if (testing::Test::HasFatalFailure()) return;
-  scene.Start();
-  GetParam().act(scene);
-  test::ExpectTranscript(scene.Finish(), std::string(CM_TRACES_DIR) + "/" + GetParam().name + ".txt");
-}
-
-ozo::blob_t Der(const char* name = "first") { return test::ValidServerDer(name); }
-ozo::blob_t Container(const char* password = "pw") { return test::ClientContainer("agent", password); }
-
-ozo::blob_t WithParams(void (*adjust)(test::CertificateParams&)) {
+test::CertificateParams Params(void (*adjust)(test::CertificateParams&)) {
   test::CertificateParams params;
   adjust(params);
-  return test::MakeDer(params);
+  return params;
 }
 
-void Create(Scene& s) { s.CreateOrFail(); }
-void WithServer(Scene& s) {
-  s.CreateOrFail();
-  ASSERT_EQ(s.SetServer(1, Der()), 0);
-}
-void WithClient(Scene& s) {
-  s.CreateOrFail();
-  ASSERT_EQ(s.SetClient(2, Container(), "pw"), 0);
-}
-
-// A manager created, then `service` taken away from its host.
-std::function<void(Scene&)> CreatedWithout(host::Service service) {
-  return [service](Scene& s) {
-    Create(s);
-    s.m_host.Remove(service);
+// A blob named in a scenario: der:NAME, pem:NAME, p12:PASSWORD[:NAME],
+// text:BYTES, or one of the named samples below.
+ozo::blob_t Blob(const std::string& spec) {
+  const std::size_t colon = spec.find(':');
+  const std::string kind = spec.substr(0, colon), arg = colon == std::string::npos ? "" : spec.substr(colon + 1);
+  if (kind == "der") return test::ValidServerDer(arg);
+  if (kind == "pem") return test::ValidServerPem(arg);
+  if (kind == "text") return test::BlobOf(arg);
+  if (kind == "p12") {
+    const std::size_t name = arg.find(':');
+    return test::ClientContainer(name == std::string::npos ? "agent" : arg.substr(name + 1), arg.substr(0, name));
+  }
+  static const std::map<std::string, std::function<ozo::blob_t()>> kNamed = {
+      {"expired", test::ExpiredServerDer},
+      {"not-yet-valid", test::NotYetValidServerDer},
+      {"empty", [] { return ozo::blob_t(); }},
+      {"empty-with-capacity",
+       [] {
+         ozo::blob_t blob;
+         blob.reserve(16);
+         return blob;
+       }},
+      {"half-der",
+       [] {
+         const ozo::blob_t der = test::ValidServerDer("first");
+         return ozo::blob_t(der.data(), der.size() / 2);
+       }},
+      {"cut-p12",
+       [] {
+         const ozo::blob_t container = test::ClientContainer("agent", "pw");
+         return ozo::blob_t(container.data(), container.size() - 7);
+       }},
+      {"p12-without-certificate",
+       [] {
+         test::Pkcs12Params params;
+         params.withCertificate = false;
+         return test::MakePkcs12(params);
+       }},
+      {"der-from-1600", [] { return test::MakeDer(Params([](auto& p) { p.notBefore = "16000101000000Z"; })); }},
+      {"der-without-subject",
+       [] {
+         return test::MakeDer(Params([](auto& p) {
+           p.subject = {};
+           p.issuer = test::Name{{"CN", "Issuer"}};
+         }));
+       }},
+      {"der-hostile-subject",
+       [] {
+         return test::MakeDer(Params([](auto& p) { p.subject = {{"CN", "path/to \"x\""}, {"O", "Caf\xC3\xA9"}}; }));
+       }},
   };
+  const auto named = kNamed.find(spec);
+  if (named != kNamed.end()) return named->second();
+  ADD_FAILURE() << "no blob named " << spec;
+  return {};
 }
 
 ozo::ref_ptr<ozo::IStorage> Child(ozo::IStorage* parent, const char* name) {
@@ -82,8 +104,8 @@ ozo::ref_ptr<ozo::IStorage> Child(ozo::IStorage* parent, const char* name) {
 }
 
 // A record node written by hand, as a damaged or foreign store might hold it.
-void StoreRaw(Scene& s, const char* set, const char* name, std::uint32_t typeId, bool withCertificate) {
-  auto node = Child(Child(s.m_host.storageRoot(), set).get(), name);
+void StoreRaw(Scene& s, std::uint32_t typeId, bool withCertificate) {
+  auto node = Child(Child(s.m_host.storageRoot(), "ServerCertificates").get(), "ZepaEdr");
   node->SetValue("$type", variant_t::FromUInt32(typeId), nullptr);
   if (withCertificate) node->SetValue("certificate", variant_t::FromBlob(test::BlobOf("x")), nullptr);
 }
@@ -174,180 +196,28 @@ void ConvertExceptions(Scene& s) {
   s.Call("OutsideAHandler", ozo::ResultFromCurrentException(&s.m_host.tracer(), nullptr));
 }
 
-const Scenario kScenarios[] = {
-    // Start-up: the stored certificates are checked, the out-of-period ones reported.
-    {"construct_and_destroy", nullptr, [](Scene& s) { Create(s), s.Destroy(); }},
-    {"startup_with_expired_and_undecodable",
-     [](Scene& s) {
-       s.StoreServer(1, test::ExpiredServerDer());
-       s.StoreServer(3, test::BlobOf("not a certificate"));
-       s.StoreClient(2, Container("right"), "wrong");
-     },
-     Create},
-    {"startup_reports_servers_first",
-     [](Scene& s) {
-       s.StoreClient(1, test::ClientContainer("valid client", "pw"), "pw");
-       s.StoreServer(4, test::NotYetValidServerDer());
-       s.StoreServer(1, test::ExpiredServerDer());
-     },
-     Create},
-    {"startup_with_a_date_before_1601",
-     [](Scene& s) {
-       s.StoreServer(2, WithParams([](test::CertificateParams& p) { p.notBefore = "16000101000000Z"; }));
-     },
-     [](Scene& s) { s.Call("Create", s.Create()); }},
-    {"startup_client_set_unreadable",
-     [](Scene& s) { s.m_host.faults().FailOperation("IStorage::GetNodesCount", ozo::results::MediaError, 1, 1); },
-     [](Scene& s) { s.Call("Create", s.Create()); }},
-    {"startup_without_publisher", [](Scene& s) { s.m_host.Remove(host::Service::EventPublisher); },
-     [](Scene& s) {
-       s.Call("Create", s.Create());
-       s.Call("CanUnloadModule", ozoCanUnloadModule());
-     }},
-    // Changes made locally, under the policy's check, and by the policy.
-    {"set_server_new", Create, [](Scene& s) { s.Set(kServer, 1, Der()); }},
-    {"set_server_same", WithServer, [](Scene& s) { s.Set(kServer, 1, Der()); }},
-    {"set_server_replacing", WithServer, [](Scene& s) { s.Set(kServer, 1, test::ValidServerPem("second")); }},
-    {"set_server_out_of_period", WithServer,
-     [](Scene& s) {
-       for (const ozo::blob_t& blob : {test::ExpiredServerDer(), test::NotYetValidServerDer()}) {
-         s.Set(kServer, 1, blob);
-         s.SetPolicy(kServer, 1, blob);
-       }
-     }},
-    {"set_server_undecodable", Create,
-     [](Scene& s) {
-       ozo::blob_t emptyWithStorage;
-       emptyWithStorage.reserve(16);
-       const ozo::blob_t der = Der();
-       s.Set(kServer, 1, ozo::blob_t());
-       s.Set(kServer, 1, emptyWithStorage);
-       s.Set(kServer, 1, test::BlobOf("garbage"));
-       s.Set(kServer, 1, ozo::blob_t(der.data(), der.size() / 2));
-       s.Set(kServer, 1, WithParams([](test::CertificateParams& p) {
-               p.subject = {};
-               p.issuer = test::Name{{"CN", "Issuer"}};
-             }));
-     }},
-    {"set_server_locked",
-     [](Scene& s) {
-       Create(s);
-       s.m_host.policy().SetSettingLocked(0xAF09109F, true);  // the server certificate of type 1
-     },
-     [](Scene& s) {
-       s.Set(kServer, 1, Der());
-       s.SetPolicy(kServer, 1, Der());
-       s.Remove(kServer, 1);
-       s.RemovePolicy(kServer, 1);
-       s.Set(kClient, 1, Container());  // the client setting of the type is not locked
-     }},
-    {"set_without_policy_provider", CreatedWithout(host::Service::PolicyProvider),
-     [](Scene& s) {
-       s.Set(kServer, 2, Der());
-       s.Remove(kClient, 2);
-     }},
-    {"set_without_publisher", CreatedWithout(host::Service::EventPublisher),
-     [](Scene& s) {
-       s.Set(kServer, 1, Der());
-       s.Get(kServer, 1);
-       s.Remove(kServer, 1);
-       s.Remove(kServer, 1);
-     }},
-    {"set_server_append_fails",
-     [](Scene& s) {
-       WithServer(s);
-       s.m_host.faults().FailOperation("IStorage::AppendNode", ozo::results::MediaError);
-     },
-     [](Scene& s) { s.Set(kServer, 1, Der("second")); }},
-    {"set_over_an_undecodable_record", [](Scene& s) { Create(s), s.StoreServer(1, test::BlobOf("garbage")); },
-     [](Scene& s) {
-       s.Set(kServer, 1, Der());
-       s.Remove(kServer, 1);
-       s.Set(kServer, 1, Der());
-     }},
-    {"set_client_new", Create, [](Scene& s) { s.Set(kClient, 2, Container()); }},
-    {"set_client_wrong_password", Create, [](Scene& s) { s.Set(kClient, 2, Container(), "nope"); }},
-    {"set_client_undecodable", Create,
-     [](Scene& s) {
-       test::Pkcs12Params withoutCertificate;
-       withoutCertificate.withCertificate = false;
-       const ozo::blob_t container = Container();
-       s.Set(kClient, 1, test::MakePkcs12(withoutCertificate), "secret");
-       s.Set(kClient, 1, test::BlobOf("not pkcs12"));
-       s.Set(kClient, 1, ozo::blob_t());
-       s.Set(kClient, 1, ozo::blob_t(container.data(), container.size() - 7));
-       s.Set(kClient, 1, container, "");
-       s.Set(kClient, 1, container, std::string(64 * 1024, 'p').c_str());
-     }},
-    {"set_client_replacing", [](Scene& s) { Create(s), s.SetClient(4, Container(""), ""); },
-     [](Scene& s) { s.Set(kClient, 4, Container()); }},
-    {"set_client_same_container", WithClient,
-     [](Scene& s) {
-       s.Set(kClient, 2, Container());
-       s.Set(kClient, 2, Container(), "other");
-       s.Get(kClient, 2);
-     }},
-    {"set_client_password_with_nul", Create,
+// The steps too irregular for a line of words.
+const std::map<std::string, std::function<void(Scene&)>> kProcedures = {
+    {"convert-exceptions", ConvertExceptions},
+    {"store-server-record-without-certificate", [](Scene& s) { StoreRaw(s, ivo::ServerCertificate::TypeId, false); }},
+    {"store-client-record-in-server-slot", [](Scene& s) { StoreRaw(s, ivo::ClientCertificate::TypeId, true); }},
+    {"set-client-1-password-with-nul",
      [](Scene& s) {
        // OpenSSL reads the password up to its first NUL; the record keeps it whole.
-       const ivo::ClientCertificate record(Container(), ozo::string8_t("pw\0tail", 7));
+       const ivo::ClientCertificate record(Blob("p12:pw"), ozo::string8_t("pw\0tail", 7));
        s.Call("Set client 1", s.manager().SetClientCertificate(1, record, test::User()));
-       s.Get(kClient, 1);
      }},
-    {"set_policy_client", Create, [](Scene& s) { s.SetPolicy(kClient, 3, Container()); }},
-    {"invalid_type", Create, [](Scene& s) { s.Set(kServer, 9, Der()); }},
-    // Reads and queries.
-    {"get_server_missing", Create, [](Scene& s) { s.Get(kServer, 4); }},
-    {"get_pem_of_der", WithServer, [](Scene& s) { s.GetPem(1); }},
-    {"get_pem_of_pem", [](Scene& s) { Create(s), s.SetServer(2, test::ValidServerPem("pem")); },
-     [](Scene& s) { s.GetPem(2); }},
-    {"get_client", WithClient, [](Scene& s) { s.Get(kClient, 2); }},
-    {"get_record_without_object",
-     [](Scene& s) { Create(s), StoreRaw(s, "ServerCertificates", "ZepaEdr", ivo::ServerCertificate::TypeId, false); },
-     [](Scene& s) {
-       s.Get(kServer, 1);
-       s.Set(kServer, 1, Der());
-     }},
-    {"get_client_record_in_server_slot",
-     [](Scene& s) { Create(s), StoreRaw(s, "ServerCertificates", "ZepaEdr", ivo::ClientCertificate::TypeId, true); },
-     [](Scene& s) { s.Get(kServer, 1); }},
-    {"query_server", WithServer, [](Scene& s) { s.Query(kServer, 1); }},
-    {"query_client_missing", Create,
-     [](Scene& s) {
-       s.Query(kServer, 4);
-       s.Query(kClient, 3);
-     }},
-    {"query_client_with_a_stale_password", [](Scene& s) { s.StoreClient(1, Container("right"), "wrong"); },
-     [](Scene& s) {
-       Create(s);
-       s.Start();
-       s.Query(kClient, 1);
-     }},
-    {"query_hostile_subject",
-     [](Scene& s) {
-       Create(s);
-       s.SetServer(1, WithParams([](test::CertificateParams& p) {
-                     p.subject = {{"CN", "path/to \"x\""}, {"O", "Caf\xC3\xA9"}};
-                   }));
-     },
-     [](Scene& s) { s.Query(kServer, 1); }},
-    // Removals.
-    {"remove_server", WithServer, [](Scene& s) { s.Remove(kServer, 1); }},
-    {"remove_client_missing", Create,
-     [](Scene& s) {
-       s.Remove(kClient, 2);
-       s.RemovePolicy(kClient, 1);
-     }},
-    {"remove_policy_client", WithClient, [](Scene& s) { s.RemovePolicy(kClient, 2); }},
-    // The upgrade: the old installation's tree is copied into the new store.
-    {"upgrade_copies", WithServer,
+    {"set-client-1-password-of-64k",
+     [](Scene& s) { s.Set(Kind::Client, 1, Blob("p12:pw"), std::string(65536, 'p').c_str()); }},
+    {"upgrade-from-a-store-with-server-3",
      [](Scene& s) {
        test::RecordingHost old;
-       ASSERT_EQ(old.WriteRecord(3, ivo::ServerCertificate{Der("old")}), 0);
+       ASSERT_EQ(old.WriteRecord(3, ivo::ServerCertificate{Blob("der:old")}), 0);
        Upgrade(s, old.store());
      }},
-    {"upgrade_into_a_store_with_data",
-     [](Scene& s) { Child(s.m_host.storageRoot(), "Existing")->SetValue("kept", variant_t::FromUInt32(7), nullptr); },
+    {"add-unrelated-data",
+     [](Scene& s) { Child(s.m_host.storageRoot(), "Existing")->SetValue("kept", variant_t::FromUInt32(7), nullptr); }},
+    {"upgrade-from-a-hand-made-tree",
      [](Scene& s) {
        test::RecordingHost old;
        auto servers = Child(old.storageRoot(), "ServerCertificates");
@@ -357,15 +227,91 @@ const Scenario kScenarios[] = {
        Child(old.storageRoot(), "text")->SetValue("", variant_t::FromString8("unnamed"), nullptr);
        Upgrade(s, old.store());
      }},
-    {"upgrade_without_old_tree", Create,
+    {"upgrade-from-an-empty-store",
      [](Scene& s) {
        Upgrade(s, host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>()).get());
      }},
-    // The conversion of exceptions into result codes and trace records.
-    {"exception_conversions", nullptr, ConvertExceptions},
 };
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, Transcripts, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+// One step, recorded or not: VERB [KIND TYPE [BLOB [PASSWORD]]], or a
+// procedure's name.
+void Perform(Scene& s, const std::string& step, bool recorded) {
+  std::istringstream words(step);
+  std::string verb, kindName, blob, password = "pw";
+  ivo::CertificateType type = 0;
+  words >> verb;
+  if (const auto procedure = kProcedures.find(verb); procedure != kProcedures.end()) return procedure->second(s);
+  if (verb == "create") return recorded ? void(s.Call("Create", s.Create())) : s.CreateOrFail();
+  if (verb == "destroy") return s.Destroy();
+  if (verb == "can-unload") return void(s.Call("CanUnloadModule", ozoCanUnloadModule()));
+  if (verb == "without") {
+    words >> kindName;
+    return s.m_host.Remove(kindName == "publisher" ? host::Service::EventPublisher : host::Service::PolicyProvider);
+  }
+  if (verb == "lock")
+    return void(s.m_host.policy().SetSettingLocked(0xAF09109F, true));  // the server certificate of type 1
+  if (verb == "fail") {                                                 // fail OPERATION [SKIP [TIMES]] with MediaError
+    std::uint32_t skip = 0, times = UINT32_MAX;
+    words >> kindName >> skip >> times;
+    return s.m_host.faults().FailOperation(kindName, ozo::results::MediaError, skip, times);
+  }
+  words >> kindName >> type >> std::quoted(blob) >> std::quoted(password);
+  const Kind kind = kindName == "server" ? Kind::Server : Kind::Client;
+  if (verb == "store" && kind == Kind::Server) return s.StoreServer(type, Blob(blob));
+  if (verb == "store") return s.StoreClient(type, Blob(blob), password.c_str());
+  if (verb == "set" && !recorded) {
+    ASSERT_EQ(kind == Kind::Server ? s.SetServer(type, Blob(blob)) : s.SetClient(type, Blob(blob), password.c_str()),
+              0);
+    return;
+  }
+  if (verb == "set") return s.Set(kind, type, Blob(blob), password.c_str());
+  if (verb == "set-policy") return s.SetPolicy(kind, type, Blob(blob), password.c_str());
+  if (verb == "remove") return s.Remove(kind, type);
+  if (verb == "remove-policy") return s.RemovePolicy(kind, type);
+  if (verb == "get") return s.Get(kind, type);
+  if (verb == "get-pem") return s.GetPem(type);
+  if (verb == "query") return s.Query(kind, type);
+  ADD_FAILURE() << "no step " << step;
+}
+
+std::string Indented(const std::string& text) {
+  std::string out;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) out += "  " + line + "\n";
+  return out;
+}
+
+std::vector<std::string> ScenarioNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(CM_TRACES_DIR))
+    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Transcripts : public testing::TestWithParam<std::string> {};
+
+TEST_P(Transcripts, MatchTheReviewedRecords) {
+  const std::string path = std::string(CM_TRACES_DIR) + "/" + GetParam() + ".txt";
+  std::istringstream scenario(test::ReadWholeFile(path));
+  Scene scene;
+  std::string actual;
+  bool started = false;
+  for (std::string line; std::getline(scenario, line) && !testing::Test::HasFatalFailure();) {
+    const bool recorded = line.rfind("  $ ", 0) == 0;
+    if (recorded || line.rfind("  % ", 0) == 0) {
+      if (recorded && !started) scene.Start(), started = true;
+      actual += line + "\n";
+      Perform(scene, line.substr(4), recorded);
+      if (recorded) actual += Indented(scene.Take());
+    } else if (line.rfind("  ", 0) != 0) {
+      actual += line + "\n";
+    }
+  }
+  test::ExpectTranscript(actual + Indented(scene.StoredTree()), path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Transcripts, testing::ValuesIn(ScenarioNames()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
