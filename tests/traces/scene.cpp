@@ -33,17 +33,6 @@ std::string Narrow(const ozo::string16_t& text) {
   return narrow;
 }
 
-// Text with its unprintable bytes as \xHH.
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    char escaped[8];
-    std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-    out += std::isprint(c) ? std::string(1, static_cast<char>(c)) : escaped;
-  }
-  return out;
-}
-
 std::string Subject(X509* certificate) {
   char name[256];
   return X509_NAME_oneline(X509_get_subject_name(certificate), name, sizeof(name));
@@ -126,6 +115,16 @@ std::string Record(const host::TraceLine& line) {
 
 }  // namespace
 
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+    out += std::isprint(c) ? std::string(1, static_cast<char>(c)) : escaped;
+  }
+  return out;
+}
+
 std::string DescribeBlob(const ozo::blob_t& blob) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(blob.data());
   const long size = static_cast<long>(blob.size());
@@ -141,15 +140,6 @@ std::string DescribeBlob(const ozo::blob_t& blob) {
   for (char c : text)
     if (!std::isprint(static_cast<unsigned char>(c))) return "<" + std::to_string(size) + " bytes>";
   return "\"" + text + "\"";
-}
-
-void Scene::Start() {
-  m_host.tracer().Clear();
-  m_host.storageMutex().ClearRecord();
-  m_events = m_host.events().events().size();
-  m_queries = m_host.policy().queries().size();
-  m_nested = m_host.storageMutex().nestedAcquisitions();
-  m_text.str("");
 }
 
 void Scene::Drain() {
@@ -177,13 +167,13 @@ void Scene::Drain() {
   for (; m_events < events.size(); ++m_events) m_text << Event(events[m_events], std::time(nullptr)) << "\n";
 }
 
-void Scene::Note(const std::string& line) {
+void Scene::Print(const std::string& line) {
   Drain();
-  m_text << "= " << line << "\n";
+  m_text << line << "\n";
 }
 
 ozo::result_t Scene::Call(const std::string& what, ozo::result_t result) {
-  Note(what + ": " + Hex(static_cast<std::uint32_t>(result)));
+  Print("= " + what + ": " + Hex(static_cast<std::uint32_t>(result)));
   return result;
 }
 
@@ -198,62 +188,6 @@ std::string Scene::StoredTree() {
   std::ostringstream tree;
   Dump(m_host.storageRoot(), "", tree);
   return MaskVarying(tree.str());
-}
-
-namespace {
-const char* KindName(Kind kind) { return kind == Kind::Server ? "server " : "client "; }
-}  // namespace
-
-void Scene::Set(Kind kind, ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
-  Call(std::string("Set ") + KindName(kind) + std::to_string(type),
-       kind == Kind::Server ? SetServer(type, blob) : SetClient(type, blob, password));
-}
-
-void Scene::SetPolicy(Kind kind, ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
-  Call(std::string("SetPolicy ") + KindName(kind) + std::to_string(type),
-       kind == Kind::Server ? manager().SetPolicyServerCertificate(type, ivo::ServerCertificate{blob})
-                            : manager().SetPolicyClientCertificate(type, ivo::ClientCertificate(blob, password)));
-}
-
-void Scene::Remove(Kind kind, ivo::CertificateType type) {
-  Call(std::string("Remove ") + KindName(kind) + std::to_string(type),
-       kind == Kind::Server ? RemoveServer(type) : RemoveClient(type));
-}
-
-void Scene::RemovePolicy(Kind kind, ivo::CertificateType type) {
-  Call(std::string("RemovePolicy ") + KindName(kind) + std::to_string(type),
-       kind == Kind::Server ? manager().RemovePolicyServerCertificate(type)
-                            : manager().RemovePolicyClientCertificate(type));
-}
-
-void Scene::Get(Kind kind, ivo::CertificateType type) {
-  const std::string what = std::string("Get ") + KindName(kind) + std::to_string(type);
-  if (kind == Kind::Server) {
-    ivo::ServerCertificate record{BlobOf("untouched")};
-    Call(what, manager().GetServerCertificate(type, record));
-    m_text << "  certificate=" << DescribeBlob(record.certificate) << "\n";
-  } else {
-    ivo::ClientCertificate record(BlobOf("untouched"), "untouched");
-    Call(what, manager().GetClientCertificate(type, record));
-    m_text << "  certificate=" << DescribeBlob(record.certificate) << " password=\""
-           << Printable(record.password.view()) << "\" (" << record.password.size() << " characters)\n";
-  }
-}
-
-void Scene::GetPem(ivo::CertificateType type) {
-  ivo::ServerCertificate record;  // callers pass an empty blob: a stored PEM is appended to it
-  Call("GetPem server " + std::to_string(type), manager().GetServerPemCertificate(type, record));
-  m_text << "  certificate=" << DescribeBlob(record.certificate) << "\n";
-}
-
-void Scene::Query(Kind kind, ivo::CertificateType type) {
-  ozo::string8_t json("untouched", &m_host.allocator());
-  Call(std::string("Query ") + KindName(kind) + std::to_string(type),
-       kind == Kind::Server ? manager().QueryServerCertificate(type, json)
-                            : manager().QueryClientCertificate(type, json));
-  const std::string text(json.view());
-  m_text << "  " << text << (text.empty() || text.back() != '\n' ? "\n" : "");
-  if (json.allocator() != &m_host.allocator()) m_text << "  the caller's allocator was lost\n";
 }
 
 }  // namespace test

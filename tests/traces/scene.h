@@ -14,31 +14,20 @@
 
 namespace test {
 
-enum class Kind { Server, Client };
-
 class Scene : public ManagerTest {
  public:
   void TestBody() override {}
 
-  // Forgets what happened so far: the transcript starts here.
-  void Start();
   // Writes what happened since the last entry, then `line`.
-  void Note(const std::string& line);
+  void Print(const std::string& line);
+  // Prints "= `what`: 0x%08x" of `result`.
   ozo::result_t Call(const std::string& what, ozo::result_t result);
-  // What happened since Start or the last Take, masked.
+  // What happened since the last Take, masked.
   std::string Take();
   // The stored tree, masked.
   std::string StoredTree();
 
-  // The manager's operations, recorded with their results; local changes
-  // are made by test::User().
-  void Set(Kind kind, ivo::CertificateType type, const ozo::blob_t& blob, const char* password = "pw");
-  void SetPolicy(Kind kind, ivo::CertificateType type, const ozo::blob_t& blob, const char* password = "pw");
-  void Remove(Kind kind, ivo::CertificateType type);
-  void RemovePolicy(Kind kind, ivo::CertificateType type);
-  void Get(Kind kind, ivo::CertificateType type);
-  void GetPem(ivo::CertificateType type);
-  void Query(Kind kind, ivo::CertificateType type);
+  std::size_t m_hostCallsSeen = 0;  // of the fault injector's journal
 
  private:
   void Drain();
@@ -49,6 +38,9 @@ class Scene : public ManagerTest {
   std::size_t m_queries = 0;
   std::uint64_t m_nested = 0;
 };
+
+// Text with its unprintable bytes as \xHH.
+std::string Printable(std::string_view text);
 
 // A short description of stored bytes: "DER <subject>", "PEM <subject>",
 // "PKCS#12", printable text in quotes, or the size.

@@ -16,6 +16,7 @@
 #include <iomanip>
 #include <map>
 #include <new>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <typeinfo>
@@ -31,7 +32,6 @@
 namespace {
 
 using ozo::types::variant_t;
-using test::Kind;
 using test::Scene;
 
 test::CertificateParams Params(void (*adjust)(test::CertificateParams&)) {
@@ -41,13 +41,19 @@ test::CertificateParams Params(void (*adjust)(test::CertificateParams&)) {
 }
 
 // A blob named in a scenario: der:NAME, pem:NAME, p12:PASSWORD[:NAME],
-// text:BYTES, or one of the named samples below.
+// text:BYTES, random:SIZE:SEED, or one of the named samples below.
 ozo::blob_t Blob(const std::string& spec) {
   const std::size_t colon = spec.find(':');
   const std::string kind = spec.substr(0, colon), arg = colon == std::string::npos ? "" : spec.substr(colon + 1);
   if (kind == "der") return test::ValidServerDer(arg);
   if (kind == "pem") return test::ValidServerPem(arg);
   if (kind == "text") return test::BlobOf(arg);
+  if (kind == "random") {  // random:SIZE:SEED
+    std::mt19937 random(std::stoul(arg.substr(arg.find(':') + 1)));
+    std::string bytes(std::stoul(arg), '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return test::BlobOf(bytes);
+  }
   if (kind == "p12") {
     const std::size_t name = arg.find(':');
     return test::ClientContainer(name == std::string::npos ? "agent" : arg.substr(name + 1), arg.substr(0, name));
@@ -188,12 +194,65 @@ void ConvertExceptions(Scene& s) {
   for (const auto& [name, raise] : raised) {
     try {
       raise();
-      s.Note(std::string(name) + ": nothing thrown");
+      s.Print("= " + std::string(name) + ": nothing thrown");
     } catch (...) {
       s.Call(name, ozo::ResultFromCurrentException(&s.m_host.tracer(), "Operation"));
     }
   }
   s.Call("OutsideAHandler", ozo::ResultFromCurrentException(&s.m_host.tracer(), nullptr));
+}
+
+// The certificate types a step names: server or client, and its number.
+struct Slot {
+  bool server;
+  ivo::CertificateType type;
+};
+
+// The manager's operation `verb` on `slot`, its result printed, then what it
+// returned; changes are made by test::User().
+ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::string& blob,
+                      const std::string& password) {
+  ivo::ICertificatesManager& m = s.manager();
+  const auto server = [&] { return ivo::ServerCertificate{Blob(blob)}; };
+  const auto client = [&] { return ivo::ClientCertificate(Blob(blob), password.c_str()); };
+  const ivo::CertificateType type = slot.type;
+  if (verb == "set")
+    return s.Call("result", slot.server ? m.SetServerCertificate(type, server(), test::User())
+                                        : m.SetClientCertificate(type, client(), test::User()));
+  if (verb == "set-policy")
+    return s.Call("result", slot.server ? m.SetPolicyServerCertificate(type, server())
+                                        : m.SetPolicyClientCertificate(type, client()));
+  if (verb == "remove")
+    return s.Call("result", slot.server ? m.RemoveServerCertificate(type, test::User())
+                                        : m.RemoveClientCertificate(type, test::User()));
+  if (verb == "remove-policy")
+    return s.Call("result",
+                  slot.server ? m.RemovePolicyServerCertificate(type) : m.RemovePolicyClientCertificate(type));
+  if (verb == "get" || verb == "get-pem") {
+    ivo::ServerCertificate record{test::BlobOf(verb == "get" ? "untouched" : "")};  // a stored PEM is appended
+    ivo::ClientCertificate clientRecord(test::BlobOf("untouched"), "untouched");
+    const ozo::result_t result = s.Call("result", verb == "get-pem" ? m.GetServerPemCertificate(type, record)
+                                                  : slot.server     ? m.GetServerCertificate(type, record)
+                                                                    : m.GetClientCertificate(type, clientRecord));
+    if (slot.server) s.Print("  certificate=" + test::DescribeBlob(record.certificate));
+    if (!slot.server)
+      s.Print("  certificate=" + test::DescribeBlob(clientRecord.certificate) + " password=\"" +
+              test::Printable(clientRecord.password.view()) + "\" (" + std::to_string(clientRecord.password.size()) +
+              " characters)");
+    return result;
+  }
+  if (verb == "query") {
+    ozo::string8_t json("untouched", &s.m_host.allocator());
+    const ozo::result_t result =
+        s.Call("result", slot.server ? m.QueryServerCertificate(type, json) : m.QueryClientCertificate(type, json));
+    const std::string text(json.view());
+    s.Print("  " + (!text.empty() && text.back() == '\n' ? text.substr(0, text.size() - 1) : text));
+    if (json.allocator() != &s.m_host.allocator()) s.Print("  the caller's allocator was lost");
+    return result;
+  }
+  if (verb == "store") return slot.server ? s.m_host.WriteRecord(type, server()) : s.m_host.WriteRecord(type, client());
+  ADD_FAILURE() << "no operation " << verb;
+  return ozo::results::NotImplemented;
 }
 
 // The steps too irregular for a line of words.
@@ -208,7 +267,9 @@ const std::map<std::string, std::function<void(Scene&)>> kProcedures = {
        s.Call("Set client 1", s.manager().SetClientCertificate(1, record, test::User()));
      }},
     {"set-client-1-password-of-64k",
-     [](Scene& s) { s.Set(Kind::Client, 1, Blob("p12:pw"), std::string(65536, 'p').c_str()); }},
+     [](Scene& s) {
+       Operate(s, "set", Slot{false, 1}, "p12:pw", std::string(65536, 'p'));
+     }},
     {"upgrade-from-a-store-with-server-3",
      [](Scene& s) {
        test::RecordingHost old;
@@ -233,45 +294,36 @@ const std::map<std::string, std::function<void(Scene&)>> kProcedures = {
      }},
 };
 
-// One step, recorded or not: VERB [KIND TYPE [BLOB [PASSWORD]]], or a
-// procedure's name.
-void Perform(Scene& s, const std::string& step, bool recorded) {
+// One step: VERB [server|client TYPE [BLOB [PASSWORD]]], or a procedure's
+// name. Its result, which a step that prepares the scene must not fail.
+ozo::result_t Perform(Scene& s, const std::string& step) {
   std::istringstream words(step);
-  std::string verb, kindName, blob, password = "pw";
+  std::string verb, word, blob, password = "pw";
   ivo::CertificateType type = 0;
   words >> verb;
-  if (const auto procedure = kProcedures.find(verb); procedure != kProcedures.end()) return procedure->second(s);
-  if (verb == "create") return recorded ? void(s.Call("Create", s.Create())) : s.CreateOrFail();
-  if (verb == "destroy") return s.Destroy();
-  if (verb == "can-unload") return void(s.Call("CanUnloadModule", ozoCanUnloadModule()));
+  if (const auto procedure = kProcedures.find(verb); procedure != kProcedures.end()) return procedure->second(s), 0;
+  if (verb == "create") return s.Call("Create", s.Create());
+  if (verb == "destroy") return s.Destroy(), 0;
+  if (verb == "can-unload") return s.Call("CanUnloadModule", ozoCanUnloadModule());
   if (verb == "without") {
-    words >> kindName;
-    return s.m_host.Remove(kindName == "publisher" ? host::Service::EventPublisher : host::Service::PolicyProvider);
+    words >> word;
+    return s.m_host.Remove(word == "publisher" ? host::Service::EventPublisher : host::Service::PolicyProvider), 0;
   }
-  if (verb == "lock")
-    return void(s.m_host.policy().SetSettingLocked(0xAF09109F, true));  // the server certificate of type 1
-  if (verb == "fail") {                                                 // fail OPERATION [SKIP [TIMES]] with MediaError
+  if (verb == "lock") return s.m_host.policy().SetSettingLocked(0xAF09109F, true), 0;  // the server setting of type 1
+  if (verb == "fail") {  // fail OPERATION [SKIP [TIMES]] with MediaError
     std::uint32_t skip = 0, times = UINT32_MAX;
-    words >> kindName >> skip >> times;
-    return s.m_host.faults().FailOperation(kindName, ozo::results::MediaError, skip, times);
+    words >> word >> skip >> times;
+    return s.m_host.faults().FailOperation(word, ozo::results::MediaError, skip, times), 0;
   }
-  words >> kindName >> type >> std::quoted(blob) >> std::quoted(password);
-  const Kind kind = kindName == "server" ? Kind::Server : Kind::Client;
-  if (verb == "store" && kind == Kind::Server) return s.StoreServer(type, Blob(blob));
-  if (verb == "store") return s.StoreClient(type, Blob(blob), password.c_str());
-  if (verb == "set" && !recorded) {
-    ASSERT_EQ(kind == Kind::Server ? s.SetServer(type, Blob(blob)) : s.SetClient(type, Blob(blob), password.c_str()),
-              0);
-    return;
+  if (verb == "host-calls") {  // the host calls, apart from tracing, since the last such step
+    const std::vector<std::string> journal = s.m_host.faults().journal();
+    std::string calls;
+    for (; s.m_hostCallsSeen < journal.size(); ++s.m_hostCallsSeen)
+      if (journal[s.m_hostCallsSeen].rfind("ITracer::", 0) != 0) calls += " " + journal[s.m_hostCallsSeen];
+    return s.Print("= host calls:" + (calls.empty() ? std::string(" none") : calls)), 0;
   }
-  if (verb == "set") return s.Set(kind, type, Blob(blob), password.c_str());
-  if (verb == "set-policy") return s.SetPolicy(kind, type, Blob(blob), password.c_str());
-  if (verb == "remove") return s.Remove(kind, type);
-  if (verb == "remove-policy") return s.RemovePolicy(kind, type);
-  if (verb == "get") return s.Get(kind, type);
-  if (verb == "get-pem") return s.GetPem(type);
-  if (verb == "query") return s.Query(kind, type);
-  ADD_FAILURE() << "no step " << step;
+  words >> word >> type >> std::quoted(blob) >> std::quoted(password);
+  return Operate(s, verb, Slot{word == "server", type}, blob, password);
 }
 
 std::string Indented(const std::string& text) {
@@ -296,14 +348,14 @@ TEST_P(Transcripts, MatchTheReviewedRecords) {
   std::istringstream scenario(test::ReadWholeFile(path));
   Scene scene;
   std::string actual;
-  bool started = false;
   for (std::string line; std::getline(scenario, line) && !testing::Test::HasFatalFailure();) {
     const bool recorded = line.rfind("  $ ", 0) == 0;
     if (recorded || line.rfind("  % ", 0) == 0) {
-      if (recorded && !started) scene.Start(), started = true;
       actual += line + "\n";
-      Perform(scene, line.substr(4), recorded);
-      if (recorded) actual += Indented(scene.Take());
+      const ozo::result_t result = Perform(scene, line.substr(4));
+      const std::string written = scene.Take();
+      if (recorded) actual += Indented(written);
+      if (!recorded) EXPECT_TRUE(ozo::Succeeded(result)) << line << "\n" << written;
     } else if (line.rfind("  ", 0) != 0) {
       actual += line + "\n";
     }
