@@ -15,34 +15,6 @@ using ivo::Certificate;
 using test::CertificateParams;
 using test::Pkcs12Encryption;
 
-struct SerialCase {
-  const char* name;
-  std::vector<unsigned char> serial;
-  bool negative;
-  const char* hex;
-};
-
-class SerialNumberTest : public testing::TestWithParam<SerialCase> {};
-
-TEST_P(SerialNumberTest, KeepsTheMagnitudeOctets) {
-  CertificateParams params;
-  params.serial = GetParam().serial;
-  params.negativeSerial = GetParam().negative;
-  Certificate record;
-  ASSERT_EQ(ivo::ParseServerCertificate(nullptr, test::MakeDer(params), record), 0);
-  EXPECT_EQ(ivo::ToHexString(record.serialNumber), GetParam().hex);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SerialNumberTest,
-    testing::Values(SerialCase{"HighBitNeedsALeadingZeroOctet", {0x00, 0xFF}, false, "FF"},
-                    SerialCase{"OneOctet", {0x05}, false, "05"}, SerialCase{"Negative", {0x01, 0x02}, true, "01 02"},
-                    SerialCase{"TwentyOctets",
-                               {0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
-                               false,
-                               "7F 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13"}),
-    [](const testing::TestParamInfo<SerialCase>& info) { return info.param.name; });
-
 TEST(CertificateToJson, DatesAreUtcWhateverTheLocalTimeZone) {
   CertificateParams params;
   params.notAfter = "20491231235959Z";

@@ -6,7 +6,6 @@
 
 #include "ivo_utils/date_to_string_and_viceversa.h"
 #include "ozo/datetime/posix_datetime.h"
-#include "ozo/error_handling/exception.h"
 #include "tests/support/time_zone.h"
 
 namespace {
@@ -29,39 +28,6 @@ INSTANTIATE_TEST_SUITE_P(Table, PosixToUtcTimeTest,
                          testing::Values(Conversion{0, 0, 0}, Conversion{1, 0, 10000000}, Conversion{0, 1, 10},
                                          Conversion{-11644473600, 0, -116444736000000000},
                                          Conversion{922337203685, 0, 9223372036850000000}));
-
-struct Rejection {
-  std::int64_t seconds;
-  std::int64_t microseconds;
-  std::int32_t line;
-  const char16_t* message;
-};
-
-class PosixToUtcTimeRejectionTest : public testing::TestWithParam<Rejection> {};
-
-TEST_P(PosixToUtcTimeRejectionTest, ThrowsInvalidArgument) {
-  try {
-    PosixToUtcTime(GetParam().seconds, GetParam().microseconds);
-    FAIL() << "accepted";
-  } catch (const ozo::datetime::TimeSystemError& e) {
-    EXPECT_STREQ(e.file(), "ozo/system/datetime/posix/datetime");
-    EXPECT_EQ(e.line(), GetParam().line);
-    EXPECT_EQ(e.message(), GetParam().message);
-    EXPECT_EQ(ozo::GetExceptionResult(e), ozo::results::InvalidArgument);
-    EXPECT_TRUE(e.data()->callStack.empty());
-    EXPECT_EQ(e.GetDescription(), std::u16string(GetParam().message) + u": 0x80000046 (Invalid argument)");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, PosixToUtcTimeRejectionTest,
-    testing::Values(Rejection{922337203686, 0, 160, u"Invalid timestamp: epoch 922337203686"},
-                    Rejection{-922337203686, 0, 160, u"Invalid timestamp: epoch 18446743151372347930"},
-                    Rejection{0, 922337203685477581, 163, u"Invalid timestamp: usec 922337203685477581"},
-                    // Each term in range, their sum past 63 bits: the microseconds overshoot.
-                    Rejection{922337203685, 922337203685477580, 163, u"Invalid timestamp: usec 922337203685477580"},
-                    Rejection{-922337203685, -922337203685477580, 163, u"Invalid timestamp: usec 17524406870024074036"},
-                    Rejection{-11644473601, 0, 166, u"Invalid utc timestamp for posix platform 18330299337699551616"}));
 
 class MakeTimeTTest : public testing::Test {
   test::ScopedTimeZone m_utc{"UTC"};

@@ -130,7 +130,13 @@ void ConvertExceptions(Scene& s) {
   const std::pair<const char*, std::function<void()>> raised[] = {
       {"ResultCode", [] { throw ozo::ResultCodeException("f", 3, ozo::results::NotFound, u"m"); }},
       {"ResultCodeSuccess", [] { throw ozo::ResultCodeException("f", 3, 0, u""); }},
-      {"TimeError", [] { ozo::datetime::PosixToUtcTime(-11644473601, 0); }},
+      {"TimeBefore1601", [] { ozo::datetime::PosixToUtcTime(-11644473601, 0); }},
+      {"TimeEpochTooLate", [] { ozo::datetime::PosixToUtcTime(922337203686, 0); }},
+      {"TimeEpochTooEarly", [] { ozo::datetime::PosixToUtcTime(-922337203686, 0); }},
+      {"TimeMicrosecondsTooMany", [] { ozo::datetime::PosixToUtcTime(0, 922337203685477581); }},
+      // Each term in range, their sum past 63 bits: the microseconds overshoot.
+      {"TimeSumTooLate", [] { ozo::datetime::PosixToUtcTime(922337203685, 922337203685477580); }},
+      {"TimeSumTooEarly", [] { ozo::datetime::PosixToUtcTime(-922337203685, -922337203685477580); }},
       {"PlainExceptionIgnoresItsResult",
        [] {
          ozo::Exception e("f", 5, "d", u"msg");
