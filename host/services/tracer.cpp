@@ -78,13 +78,6 @@ void Tracer::SetRecording(bool on) {
   m_requests.SetRecording(on);
 }
 
-std::vector<std::string> Tracer::texts(std::uint32_t level) const {
-  std::vector<std::string> result;
-  for (const TraceLine& line : m_lines.items())
-    if (line.level == level) result.push_back(line.text);
-  return result;
-}
-
 void Tracer::Clear() {
   m_lines.Clear();
   m_requests.Clear();

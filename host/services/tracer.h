@@ -48,7 +48,6 @@ class Tracer : public HostObject<ozo::ITracer> {
   void SetRecording(bool on);
 
   std::vector<TraceLine> lines() const { return m_lines.items(); }
-  std::vector<std::string> texts(std::uint32_t level) const;
   // Sizes asked for by ReserveBuffer, in order (growth included).
   std::vector<std::size_t> requests() const { return m_requests.items(); }
   void Clear();

@@ -1,5 +1,4 @@
 // The built library as any host sees it.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 
 #include "host/service_host.h"
 #include "ozo/module.h"
+#include "tests/support/loaded_library.h"
 #include "tests/support/process.h"
 #include "tests/support/recording_host.h"
 
@@ -31,35 +31,15 @@ TEST(SharedLibrary, NeedsNoTlsLibrary) {
   EXPECT_EQ(dynamic.find("libssl"), std::string::npos) << dynamic;
 }
 
-class Library {
- public:
-  Library() : m_handle(::dlopen(CM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {}
-  ~Library() {
-    if (m_handle) ::dlclose(m_handle);
-  }
-  template <class Fn>
-  Fn Symbol(const char* name) const {
-    return reinterpret_cast<Fn>(::dlsym(m_handle, name));
-  }
-  explicit operator bool() const { return m_handle != nullptr; }
-
- private:
-  void* m_handle;
-};
-
 TEST(SharedLibrary, LoadsCreatesNothingForAnUnknownClassAndMayUnload) {
-  Library library;
+  test::LoadedLibrary library;
   ASSERT_TRUE(library) << ::dlerror();
-  auto create = library.Symbol<ozoCreateObjectFn>("ozoCreateObject");
-  auto canUnload = library.Symbol<ozoCanUnloadModuleFn>("ozoCanUnloadModule");
-  ASSERT_NE(create, nullptr);
-  ASSERT_NE(canUnload, nullptr);
-  EXPECT_EQ(canUnload(), 0);
+  EXPECT_EQ(library.canUnload(), 0);
   test::RecordingHost host;
   ozo::IObject* object = nullptr;
-  EXPECT_EQ(create(0x12345678, host.locatorAddress(), &object), ozo::results::ClassNotFound);
+  EXPECT_EQ(library.create(0x12345678, host.locatorAddress(), &object), ozo::results::ClassNotFound);
   EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(canUnload(), 0);
+  EXPECT_EQ(library.canUnload(), 0);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // The built library as a host uses it: loaded with dlopen, objects created
 // through ozoCreateObject, a full cycle of changes and an upgrade into a
 // second store, then unloadable again.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
 #include "host/service_host.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
+#include "tests/support/loaded_library.h"
 #include "tests/support/manager_fixture.h"
 #include "tests/support/recording_host.h"
 
@@ -16,41 +16,23 @@ namespace {
 using ozo::ref_ptr;
 namespace results = ozo::results;
 
-class LoadedLibrary {
- public:
-  LoadedLibrary() : m_handle(::dlopen(CM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {
-    if (!m_handle) return;
-    create = reinterpret_cast<ozoCreateObjectFn>(::dlsym(m_handle, "ozoCreateObject"));
-    canUnload = reinterpret_cast<ozoCanUnloadModuleFn>(::dlsym(m_handle, "ozoCanUnloadModule"));
-  }
-  ~LoadedLibrary() {
-    if (m_handle) ::dlclose(m_handle);
-  }
-  explicit operator bool() const { return create && canUnload; }
-
-  template <class I>
-  ref_ptr<I> Make(ozo::clsid_t classId, host::ServiceHost& host) {
-    ref_ptr<ozo::IObject> object;
-    ref_ptr<I> result;
-    if (create(classId, host.locatorAddress(), object.Ref()) == 0) ozo::QueryInterface(object.get(), result);
-    return result;
-  }
-
-  ozoCreateObjectFn create = nullptr;
-  ozoCanUnloadModuleFn canUnload = nullptr;
-
- private:
-  void* m_handle;
-};
+// An object of class `classId` made by `library` on `host`, through `I`.
+template <class I>
+ref_ptr<I> MakeObject(test::LoadedLibrary& library, ozo::clsid_t classId, host::ServiceHost& host) {
+  ref_ptr<ozo::IObject> object;
+  ref_ptr<I> result;
+  if (library.create(classId, host.locatorAddress(), object.Ref()) == 0) ozo::QueryInterface(object.get(), result);
+  return result;
+}
 
 TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
-  LoadedLibrary library;
+  test::LoadedLibrary library;
   ASSERT_TRUE(library) << ::dlerror();
   ASSERT_EQ(library.canUnload(), 0);
 
   test::RecordingHost oldHost;
   {
-    auto manager = library.Make<ivo::ICertificatesManager>(ivo::ClsIdCertificatesManager, oldHost);
+    auto manager = MakeObject<ivo::ICertificatesManager>(library, ivo::ClsIdCertificatesManager, oldHost);
     ASSERT_TRUE(manager);
     EXPECT_EQ(library.canUnload(), 1);
     ASSERT_EQ(manager->SetServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("first")}, test::User()), 0);
@@ -72,13 +54,13 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
 
   test::RecordingHost newHost;
   {
-    auto upgrader = library.Make<app_core::facade::upgrade::IPersistentDataUpgrader>(
-        app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, newHost);
+    auto upgrader = MakeObject<app_core::facade::upgrade::IPersistentDataUpgrader>(
+        library, app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, newHost);
     ASSERT_TRUE(upgrader);
     EXPECT_EQ(upgrader->Upgrade(oldHost.store(), newHost.store()), 0);
   }
   {
-    auto manager = library.Make<ivo::ICertificatesManager>(ivo::ClsIdCertificatesManager, newHost);
+    auto manager = MakeObject<ivo::ICertificatesManager>(library, ivo::ClsIdCertificatesManager, newHost);
     ASSERT_TRUE(manager);
     ozo::string8_t json;
     ASSERT_EQ(manager->QueryServerCertificate(1, json), 0);

@@ -54,7 +54,6 @@ UniquePtr<X509> Build(const CertificateParams& params) {
   std::unique_ptr<BIGNUM, decltype(&BN_free)> serial(
       BN_bin2bn(params.serial.data(), static_cast<int>(params.serial.size()), nullptr), BN_free);
   Check(serial != nullptr, "serial");
-  BN_set_negative(serial.get(), params.negativeSerial ? 1 : 0);
   Check(BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate.get())) != nullptr, "serial");
   FillName(X509_get_subject_name(certificate.get()), params.subject);
   FillName(X509_get_issuer_name(certificate.get()), params.issuer.value_or(params.subject));

@@ -20,7 +20,6 @@ struct CertificateParams {
   Name subject = {{"CN", "Test Server"}, {"O", "Test Org"}};
   std::optional<Name> issuer;                  // the subject when absent (self-issued)
   std::vector<unsigned char> serial = {0x01};  // big-endian magnitude
-  bool negativeSerial = false;
   // GeneralizedTime text "YYYYMMDDHHMMSSZ"; years 1950 to 2049 are written as
   // UTCTime, as DER requires.
   std::string notBefore = "20200101000000Z";

@@ -91,10 +91,6 @@ std::string ManagerTest::QueryClient(ivo::CertificateType type) {
   return m_manager->QueryClientCertificate(type, json) == 0 ? std::string(json.view()) : std::string();
 }
 
-void ManagerTest::StoreServer(ivo::CertificateType type, const ozo::blob_t& blob) {
-  ASSERT_EQ(m_host.WriteRecord(type, ivo::ServerCertificate{blob}), 0);
-}
-
 void ManagerTest::StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
   ASSERT_EQ(m_host.WriteRecord(type, ivo::ClientCertificate(blob, password)), 0);
 }

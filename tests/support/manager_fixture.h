@@ -43,12 +43,9 @@ class ManagerTest : public testing::Test {
   std::string QueryClient(ivo::CertificateType type);
 
   // Writes a record straight into the host's storage, as a previous run would.
-  void StoreServer(ivo::CertificateType type, const ozo::blob_t& blob);
   void StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password);
 
   std::vector<ivo::CertificateEvent> Events() const { return m_host.events().events(); }
-  std::vector<std::string> Errors() const { return m_host.tracer().texts(300); }
-  std::vector<std::string> Infos() const { return m_host.tracer().texts(800); }
 
   test::RecordingHost m_host;
   ozo::ref_ptr<ivo::ICertificatesManager> m_manager;
