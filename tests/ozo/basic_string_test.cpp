@@ -33,39 +33,6 @@ TEST(BasicString, AllocatorFailureRaisesBadAllocAndKeepsTheText) {
   EXPECT_EQ(text, std::string_view("short"));
 }
 
-// Opaque to the optimiser, so no warning is raised about the refused sizes.
-volatile std::size_t g_huge = SIZE_MAX - 2;
-
-struct LengthErrorCase {
-  const char* name;
-  std::function<void(string8_t&)> operation;
-  const char* what;
-};
-
-class BasicStringLengthTest : public testing::TestWithParam<LengthErrorCase> {};
-
-TEST_P(BasicStringLengthTest, OverflowNamesTheOperation) {
-  string8_t text("abc");
-  try {
-    GetParam().operation(text);
-    FAIL() << "no exception";
-  } catch (const std::length_error& e) {
-    EXPECT_STREQ(e.what(), GetParam().what);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, BasicStringLengthTest,
-                         testing::Values(LengthErrorCase{"Constructor", [](string8_t&) { string8_t("x", g_huge + 2); },
-                                                         "ozo::basic_string_t constructor"},
-                                         LengthErrorCase{"ReserveExtra", [](string8_t& t) { t.reserve_extra(g_huge); },
-                                                         "ozo::basic_string_t::reserve_extra()"},
-                                         LengthErrorCase{"ResizeExtraAt",
-                                                         [](string8_t& t) { t.resize_extra_at(0, g_huge); },
-                                                         "ozo::basic_string_t::resize_extra_at"},
-                                         LengthErrorCase{"Append", [](string8_t& t) { t.append("x", g_huge); },
-                                                         "ozo::basic_string_t::append()"}),
-                         [](const testing::TestParamInfo<LengthErrorCase>& info) { return info.param.name; });
-
 TEST(BasicString, SecureClearZeroesEveryCharacterItCanHold) {
   string8_t text(std::string(40, 's').c_str());
   const char* storage = text.c_str();

@@ -60,16 +60,6 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"NullText", [](TraceStream& s) { s << static_cast<const char*>(nullptr); }, "(null)"},
         FormatCase{"Int64Min", [](TraceStream& s) { s << static_cast<std::int64_t>(INT64_MIN); },
                    "-9223372036854775808"},
-        FormatCase{"ResultWithMessage",
-                   [](TraceStream& s) {
-                     s << ResultFormatter{ozo::results::NotFound, &ozo::GetResultMessage};
-                   },
-                   "0x8000004c (Not found)"},
-        FormatCase{"ResultZero",
-                   [](TraceStream& s) {
-                     s << ResultFormatter{0, &ozo::GetResultMessage};
-                   },
-                   "0x00000000 (No error)"},
         FormatCase{"ResultUnknown",
                    [](TraceStream& s) {
                      s << ResultFormatter{ozo::results::Make(0x8001010A), &ozo::GetResultMessage};
@@ -77,13 +67,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "0x8001010a (Unknown result code)"},
         FormatCase{"ResultWithoutMessage",
                    [](TraceStream& s) { s << setw(20) << ResultFormatter{ozo::results::NotFound}; }, "0x8000004c"},
-        FormatCase{"CheckLocation",
-                   [](TraceStream& s) {
-                     s << CheckLocation{"certificates_manager/certificates_manager", 474, "GetCertificate(type, tmp)"}
-                       << "result = " << ResultFormatter{ozo::results::NotFound, &ozo::GetResultMessage};
-                   },
-                   "certificates_manager/certificates_manager:474(GetCertificate(type, tmp)),"
-                   "(OZO_SUCCEEDED(_result)) failed: result = 0x8000004c (Not found)"},
         FormatCase{"Empty", [](TraceStream&) {}, ""}),
     [](const testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
