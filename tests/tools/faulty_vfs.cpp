@@ -1,6 +1,6 @@
 // A SQLite VFS that fails one I/O call of a process, preloaded into certctl by
 // the I/O-fault tests (LD_PRELOAD). It wraps the default VFS and makes itself
-// the default when the library loads.
+// the default when the library loads; only its files are wrapped.
 //
 // Counted calls, on every file SQLite opens: xWrite, xSync, xTruncate,
 // xFileSize, xLock and xShmLock. With CM_FAULT_AT=N the Nth counted call fails
@@ -114,21 +114,6 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   wrapper->base.pMethods = &kMethods;
   return SQLITE_OK;
 }
-int Delete(sqlite3_vfs*, const char* name, int syncDir) { return g_base->xDelete(g_base, name, syncDir); }
-int Access(sqlite3_vfs*, const char* name, int flags, int* out) { return g_base->xAccess(g_base, name, flags, out); }
-int FullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
-  return g_base->xFullPathname(g_base, name, size, out);
-}
-void* DlOpen(sqlite3_vfs*, const char* name) { return g_base->xDlOpen(g_base, name); }
-void DlError(sqlite3_vfs*, int size, char* out) { g_base->xDlError(g_base, size, out); }
-void (*DlSym(sqlite3_vfs*, void* handle, const char* symbol))(void) { return g_base->xDlSym(g_base, handle, symbol); }
-void DlClose(sqlite3_vfs*, void* handle) { g_base->xDlClose(g_base, handle); }
-int Randomness(sqlite3_vfs*, int size, char* out) { return g_base->xRandomness(g_base, size, out); }
-int Sleep(sqlite3_vfs*, int microseconds) { return g_base->xSleep(g_base, microseconds); }
-int CurrentTime(sqlite3_vfs*, double* out) { return g_base->xCurrentTime(g_base, out); }
-int GetLastError(sqlite3_vfs*, int size, char* out) { return g_base->xGetLastError(g_base, size, out); }
-int CurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* out) { return g_base->xCurrentTimeInt64(g_base, out); }
-
 sqlite3_vfs g_faulty = {};
 
 void Report() {
@@ -148,20 +133,7 @@ __attribute__((constructor)) void Install() {
   g_faulty.iVersion = 2;
   g_faulty.szOsFile = static_cast<int>(sizeof(FaultyFile));
   g_faulty.zName = "faulty";
-  g_faulty.pAppData = nullptr;
-  g_faulty.xOpen = Open;
-  g_faulty.xDelete = Delete;
-  g_faulty.xAccess = Access;
-  g_faulty.xFullPathname = FullPathname;
-  g_faulty.xDlOpen = DlOpen;
-  g_faulty.xDlError = DlError;
-  g_faulty.xDlSym = DlSym;
-  g_faulty.xDlClose = DlClose;
-  g_faulty.xRandomness = Randomness;
-  g_faulty.xSleep = Sleep;
-  g_faulty.xCurrentTime = CurrentTime;
-  g_faulty.xGetLastError = GetLastError;
-  g_faulty.xCurrentTimeInt64 = CurrentTimeInt64;
+  g_faulty.xOpen = Open;  // the rest is the base VFS's own, its data included
   sqlite3_vfs_register(&g_faulty, 1);
   std::atexit(Report);
 }
