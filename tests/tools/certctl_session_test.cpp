@@ -1,9 +1,9 @@
 // certctl as a person uses it: shell sessions kept as data in
 // tests/data/certctl/<session>.txt, in the form of cram tests. An indented
 // "$ " line is a shell command, run in the folder of the sample files with
-// certctl on the PATH and $CERTCTL_STORE set to store.db; the indented lines
-// after it are what it printed: its standard output, then its standard error
-// marked "! ", then "[N]" when its exit status N is not 0. An indented
+// certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE and
+// $VERSION naming certctl's man page and version; the indented lines after it are what it printed: its standard output,
+// then its standard error marked "! ", then "[N]" when its exit status N is not 0. An indented
 // "% raw-server TYPE FILE" line writes a server record straight into the
 // store (certctl refuses what has ended). Lines that are not indented are
 // commentary. Each session is run afresh and compared with its file whole.
@@ -37,7 +37,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
     const test::ProcessResult result =
         test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
                          {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin", "CERTCTL_STORE=store.db",
-                          "HOME=" + m_dir.path(), "LC_ALL=C"});
+                          "HOME=" + m_dir.path(), "LC_ALL=C", "MAN_PAGE=" CM_MAN_PAGE, "VERSION=" CM_VERSION});
     std::string text;
     for (const auto& [stream, mark] : {std::pair{&result.out, "  "}, std::pair{&result.err, "  ! "}}) {
       std::istringstream lines(*stream);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <random>
-#include <regex>
 #include <thread>
 
 #include "tests/tools/certctl_fixture.h"
@@ -47,22 +46,6 @@ TEST_F(CertctlTest, AReadOnlyStoreServesReadsAndRefusesChangesUntouched) {
     EXPECT_EQ(refused.err.find("policy"), std::string::npos) << refused.err;
   }
   EXPECT_EQ(test::ReadWholeFile(m_store), before);
-}
-
-// Every command and option of the usage text is on the man page.
-TEST_F(CertctlTest, TheManPageCoversTheUsageText) {
-  const test::ProcessResult help = Run({"--help"});
-  ASSERT_EQ(help.exit, 0);
-  std::string page = test::ReadWholeFile(CM_MAN_PAGE);
-  page.erase(std::remove(page.begin(), page.end(), '\\'), page.end());  // roff escapes: \- is -
-  const std::regex word(R"((--[a-z-]+)|^  ([a-z][a-z-]+))", std::regex::multiline);
-  int checked = 0;
-  for (std::sregex_iterator it(help.out.begin(), help.out.end(), word), end; it != end; ++it, ++checked) {
-    const std::string name = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
-    EXPECT_NE(page.find(name), std::string::npos) << name << " is not on the man page";
-  }
-  EXPECT_GT(checked, 30);
-  EXPECT_EQ(Run({"--version"}).out, "certctl " CM_VERSION "\n");
 }
 
 TEST_F(CertctlTest, TwoToolsWritingAtOnceLeaveOneOfTheirRecords) {
