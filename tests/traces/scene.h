@@ -27,6 +27,7 @@ class Scene : public ManagerTest {
   // The stored tree, masked.
   std::string StoredTree();
 
+  RecordingHost m_old;              // the store an upgrade copies from
   std::size_t m_hostCallsSeen = 0;  // of the fault injector's journal
 
  private:

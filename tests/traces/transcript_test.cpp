@@ -109,11 +109,28 @@ ozo::ref_ptr<ozo::IStorage> Child(ozo::IStorage* parent, const char* name) {
   return child;
 }
 
-// A record node written by hand, as a damaged or foreign store might hold it.
-void StoreRaw(Scene& s, std::uint32_t typeId, bool withCertificate) {
-  auto node = Child(Child(s.m_host.storageRoot(), "ServerCertificates").get(), "ZepaEdr");
-  node->SetValue("$type", variant_t::FromUInt32(typeId), nullptr);
-  if (withCertificate) node->SetValue("certificate", variant_t::FromBlob(test::BlobOf("x")), nullptr);
+// Writes a node by hand, as a damaged, foreign or older store might hold it:
+// [old:]PATH, then its values NAME=uint:NUMBER, NAME=text:TEXT or
+// NAME=blob:BLOB.
+void WriteNode(Scene& s, std::istringstream& words) {
+  std::string path, assignment;
+  words >> path;
+  const bool old = path.rfind("old:", 0) == 0;
+  std::istringstream names(old ? path.substr(4) : path);
+  ozo::ref_ptr<ozo::IStorage> node;
+  for (std::string name; std::getline(names, name, '/');)
+    node = Child(node ? node.get() : (old ? s.m_old : s.m_host).storageRoot(), name.c_str());
+  while (words >> std::quoted(assignment)) {
+    const std::size_t equals = assignment.find('='), colon = assignment.find(':', equals);
+    const std::string kind = assignment.substr(equals + 1, colon - equals - 1), value = assignment.substr(colon + 1);
+    EXPECT_EQ(node->SetValue(assignment.substr(0, equals).c_str(),
+                             kind == "uint"   ? variant_t::FromUInt32(static_cast<std::uint32_t>(std::stoul(value)))
+                             : kind == "text" ? variant_t::FromString8(value.c_str())
+                                              : variant_t::FromBlob(Blob(value)),
+                             nullptr),
+              0)
+        << assignment;
+  }
 }
 
 void Upgrade(Scene& s, ozo::IPersistentStorage* old) {
@@ -270,8 +287,6 @@ ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::s
 // The steps too irregular for a line of words.
 const std::map<std::string, std::function<void(Scene&)>> kProcedures = {
     {"convert-exceptions", ConvertExceptions},
-    {"store-server-record-without-certificate", [](Scene& s) { StoreRaw(s, ivo::ServerCertificate::TypeId, false); }},
-    {"store-client-record-in-server-slot", [](Scene& s) { StoreRaw(s, ivo::ClientCertificate::TypeId, true); }},
     {"set-client-1-password-with-nul",
      [](Scene& s) {
        // OpenSSL reads the password up to its first NUL; the record keeps it whole.
@@ -281,28 +296,6 @@ const std::map<std::string, std::function<void(Scene&)>> kProcedures = {
     {"set-client-1-password-of-64k",
      [](Scene& s) {
        Operate(s, "set", Slot{false, 1}, "p12:pw", std::string(65536, 'p'));
-     }},
-    {"upgrade-from-a-store-with-server-3",
-     [](Scene& s) {
-       test::RecordingHost old;
-       ASSERT_EQ(old.WriteRecord(3, ivo::ServerCertificate{Blob("der:old")}), 0);
-       Upgrade(s, old.store());
-     }},
-    {"add-unrelated-data",
-     [](Scene& s) { Child(s.m_host.storageRoot(), "Existing")->SetValue("kept", variant_t::FromUInt32(7), nullptr); }},
-    {"upgrade-from-a-hand-made-tree",
-     [](Scene& s) {
-       test::RecordingHost old;
-       auto servers = Child(old.storageRoot(), "ServerCertificates");
-       Child(servers.get(), "Siem")->SetValue("certificate", variant_t::FromString8("Siem"), nullptr);
-       Child(old.storageRoot(), "ClientCertificates");
-       Child(old.storageRoot(), "empty")->SetValue("", variant_t::FromString8(""), nullptr);
-       Child(old.storageRoot(), "text")->SetValue("", variant_t::FromString8("unnamed"), nullptr);
-       Upgrade(s, old.store());
-     }},
-    {"upgrade-from-an-empty-store",
-     [](Scene& s) {
-       Upgrade(s, host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>()).get());
      }},
 };
 
@@ -320,6 +313,12 @@ ozo::result_t Perform(Scene& s, const std::string& step) {
   if (verb == "without") {
     words >> word;
     return s.m_host.Remove(word == "publisher" ? host::Service::EventPublisher : host::Service::PolicyProvider), 0;
+  }
+  if (verb == "node") return WriteNode(s, words), 0;
+  if (verb == "upgrade") {  // from the old store, or with "without-tree" from a store without the tree
+    words >> word;
+    const auto empty = host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>());
+    return Upgrade(s, word == "without-tree" ? empty.get() : s.m_old.store()), 0;
   }
   if (verb == "lock") return s.m_host.policy().SetSettingLocked(0xAF09109F, true), 0;  // the server setting of type 1
   if (verb == "fail") {  // fail OPERATION [SKIP [TIMES]] with MediaError
