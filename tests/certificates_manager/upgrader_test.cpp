@@ -1,11 +1,9 @@
 // The upgrader's copy: names of digits only must index an entry of their
-// node, and a failed step is returned. What a copy leaves in the new store is
-// in the transcripts.
+// node. What a copy leaves in the new store, and its failed steps, are in the
+// transcripts.
 #include <gtest/gtest.h>
 
-#include "app_core/facade/upgrade/persistent_data_upgrader.h"
 #include "ivo/certificates_manager.h"
-#include "ozo/module.h"
 #include "ozo/storage/storage_copy.h"
 #include "tests/support/recording_host.h"
 
@@ -59,22 +57,5 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(NumericCase{"7", false, results::OutOfRange}, NumericCase{"6", false, results::NoError},
                     NumericCase{"7a", false, results::NoError}, NumericCase{"7", true, results::OutOfRange},
                     NumericCase{"6", true, results::NoError}, NumericCase{"99999999999", true, results::OutOfRange}));
-
-TEST_F(UpgraderTest, AFailingStepIsReturned) {
-  ref_ptr<ozo::IObject> object;
-  ref_ptr<app_core::facade::upgrade::IPersistentDataUpgrader> upgrader;
-  ASSERT_EQ(ozoCreateObject(app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader,
-                            m_host.locatorAddress(), object.Ref()),
-            0);
-  ASSERT_EQ(ozo::QueryInterface(object.get(), upgrader), 0);
-  Child(m_old.storageRoot(), "ServerCertificates");
-  for (const auto& [host, operation] : {std::pair{&m_old, "IPersistentStorage::GetStorage"},
-                                        {&m_host, "IPersistentStorage::GetStorage"},
-                                        {&m_host, "IStorage::AppendNode"}}) {
-    host->faults().Reset();
-    host->faults().FailOperation(operation, results::MediaError, 0, 1);
-    EXPECT_EQ(upgrader->Upgrade(m_old.store(), m_host.store()), results::MediaError) << operation;
-  }
-}
 
 }  // namespace

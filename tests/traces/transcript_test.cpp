@@ -321,10 +321,14 @@ ozo::result_t Perform(Scene& s, const std::string& step) {
     return Upgrade(s, word == "without-tree" ? empty.get() : s.m_old.store()), 0;
   }
   if (verb == "lock") return s.m_host.policy().SetSettingLocked(0xAF09109F, true), 0;  // the server setting of type 1
-  if (verb == "fail") {  // fail OPERATION [SKIP [TIMES]] with MediaError
+  if (verb == "fail") {  // fail [old:]OPERATION [SKIP [TIMES]] with MediaError
     std::uint32_t skip = 0, times = UINT32_MAX;
     words >> word >> skip >> times;
-    return s.m_host.faults().FailOperation(word, ozo::results::MediaError, skip, times), 0;
+    const bool old = word.rfind("old:", 0) == 0;
+    return (old ? s.m_old : s.m_host)
+               .faults()
+               .FailOperation(word.substr(old ? 4 : 0), ozo::results::MediaError, skip, times),
+           0;
   }
   if (verb == "host-calls") {  // the host calls, apart from tracing, since the last such step
     const std::vector<std::string> journal = s.m_host.faults().journal();
