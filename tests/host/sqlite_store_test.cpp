@@ -55,18 +55,6 @@ TEST_F(SqliteStoreTest, TreesAndTheirValuesSurviveReopening) {
   EXPECT_EQ(record->SetValue("v", variant_t::FromUInt32(2), nullptr), results::PathNotFound);
 }
 
-TEST_F(SqliteStoreTest, ARolledBackUnitOfWorkLeavesNothing) {
-  auto store = Open(m_path);
-  auto tree = Tree(*store);
-  ASSERT_EQ(store->BeginWork(), 0);
-  ref_ptr<ozo::IStorage> child;
-  ASSERT_EQ(tree->AppendNode("temporary", child.Ref()), 0);
-  ASSERT_EQ(store->RollbackWork(), 0);
-  std::uint32_t count = 1;
-  ASSERT_EQ(tree->GetNodesCount(count), 0);
-  EXPECT_EQ(count, 0u);
-}
-
 // A unit in which a statement failed is rolled back, not committed: what the
 // host did before the failure is not kept half-done.
 TEST_F(SqliteStoreTest, AUnitWithAFailedStatementCannotBeCommitted) {

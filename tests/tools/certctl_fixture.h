@@ -69,8 +69,6 @@ class CertctlTest : public testing::Test {
     return RunProcess(Argv(args, store.empty() ? m_store : store), m_dir.path(), environment);
   }
 
-  std::string ListJson(const std::string& store = "") const { return Run({"list", "--json"}, store).out; }
-
   // Writes a server record straight into the store, as a previous run (or a
   // damaged store) may have left it: certctl refuses what has ended.
   void WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob) const;

@@ -20,13 +20,38 @@
 
 namespace {
 
+// A change of tests/data/io_faults.txt, and the certctl runs that prepare
+// the stores for it.
 struct Scenario {
-  const char* name;
-  // certctl runs that prepare the stores: {STORE} is the test's store, {DIR}
-  // the folder with the sample files.
+  std::string name;
   std::vector<std::vector<std::string>> prepare;
   std::vector<std::string> change;
 };
+
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+std::vector<Scenario> Scenarios() {
+  std::vector<Scenario> scenarios;
+  std::istringstream table(test::ReadWholeFile(CM_IO_FAULTS));
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    Scenario scenario;
+    std::vector<std::string> run;
+    words >> scenario.name;
+    for (std::string word; words >> word;) {
+      if (word == "|" || word == "->") {
+        if (!run.empty()) scenario.prepare.push_back(run);
+        run.clear();
+      } else {
+        run.push_back(word);
+      }
+    }
+    scenario.change = run;
+    scenarios.push_back(scenario);
+  }
+  return scenarios;
+}
 
 std::string Digest(const ozo::blob_t& bytes) {
   const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -79,10 +104,8 @@ std::string StateOf(const std::string& path) {
 class CertctlIoFaultTest : public test::CertctlTest, public testing::WithParamInterface<Scenario> {
  protected:
   std::vector<std::string> Expand(std::vector<std::string> args) const {
-    for (std::string& arg : args) {
-      if (arg == "{STORE}") arg = m_store;
+    for (std::string& arg : args)
       if (arg.rfind("{DIR}", 0) == 0) arg = m_dir.path() + arg.substr(5);
-    }
     return args;
   }
 
@@ -94,14 +117,8 @@ class CertctlIoFaultTest : public test::CertctlTest, public testing::WithParamIn
 };
 
 TEST_P(CertctlIoFaultTest, NoFaultLosesARecordOrReportsAFalseSuccess) {
-  for (const auto& prepare : GetParam().prepare) {
-    const std::vector<std::string> args = Expand(prepare);
-    std::vector<std::string> argv = {CM_CERTCTL_PATH};
-    if (args.front() == "--store")
-      argv.insert(argv.end(), args.begin(), args.end());
-    else
-      argv = Argv(args, m_store);
-    const test::ProcessResult prepared = test::RunProcess(argv, m_dir.path());
+  for (const auto& prepare : GetParam().prepare) {  // a later --store wins over the test's store
+    const test::ProcessResult prepared = Run(Expand(prepare));
     ASSERT_EQ(prepared.exit, 0) << prepared.err;
   }
   // Make sure the store exists even when nothing was prepared in it.
@@ -153,29 +170,11 @@ TEST_P(CertctlIoFaultTest, NoFaultLosesARecordOrReportsAFalseSuccess) {
     ASSERT_LT(at, 2000u) << "the change never completed unfaulted";
   }
   std::printf("%s: %d faults injected, %d false successes, %d records lost, %d failures whose change was kept\n",
-              GetParam().name, faults, falseSuccesses, lost, keptDespiteFailure);
+              GetParam().name.c_str(), faults, falseSuccesses, lost, keptDespiteFailure);
   EXPECT_GT(faults, 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Changes, CertctlIoFaultTest,
-    testing::Values(
-        Scenario{"SetServer", {}, {"set-server", "edr", "{DIR}/edr.der"}},
-        Scenario{"ReplaceServer", {{"set-server", "edr", "{DIR}/edr.der"}}, {"set-server", "edr", "{DIR}/edr2.pem"}},
-        Scenario{"ReplaceClient",
-                 {{"set-client", "edr", "{DIR}/client.p12", "--password-file", "{DIR}/password"}},
-                 {"set-client", "edr", "{DIR}/client2.p12", "--password-file", "{DIR}/password"}},
-        Scenario{"RemoveServer", {{"set-server", "ndr", "{DIR}/edr.der"}}, {"remove-server", "ndr"}},
-        Scenario{"RemoveClient",
-                 {{"set-client", "siem", "{DIR}/client.p12", "--password-file", "{DIR}/password"}},
-                 {"remove-client", "siem"}},
-        Scenario{
-            "Upgrade",
-            {{"--store", "{DIR}/old.db", "set-server", "ndr", "{DIR}/edr.der"},
-             {"--store", "{DIR}/old.db", "set-client", "siem", "{DIR}/client.p12", "--password-file", "{DIR}/password"},
-             {"set-server", "edr", "{DIR}/edr2.pem"}},
-            {"upgrade", "--from", "{DIR}/old.db"}},
-        Scenario{"PolicyLock", {}, {"policy", "lock", "siem", "server"}}),
-    [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Changes, CertctlIoFaultTest, testing::ValuesIn(Scenarios()),
+                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 }  // namespace
