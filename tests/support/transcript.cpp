@@ -2,12 +2,43 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "tests/support/process.h"
 
 namespace test {
+
+std::vector<std::string> TranscriptNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Replay(const std::string& path, const std::function<std::string(char mark, const std::string&)>& perform) {
+  std::istringstream transcript(ReadWholeFile(path));
+  std::string replayed;
+  for (std::string line; std::getline(transcript, line) && !testing::Test::HasFatalFailure();) {
+    if (line.rfind("  $ ", 0) == 0 || line.rfind("  % ", 0) == 0)
+      replayed += line + "\n" + perform(line[2], line.substr(4));
+    else if (line.rfind("  ", 0) != 0)
+      replayed += line + "\n";
+  }
+  return replayed;
+}
+
+std::string Indented(const std::string& text, const std::string& mark) {
+  std::string out;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) out += mark + line + "\n";
+  if (!text.empty() && text.back() != '\n') out.insert(out.size() - 1, " (no-eol)");
+  return out;
+}
 
 std::string MaskVarying(std::string text) {
   static const std::regex kOpenSslError("error:[0-9A-F]{8}:[^\n\"]*");

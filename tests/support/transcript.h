@@ -2,11 +2,29 @@
 // kept as data. A transcript is reviewed once, when it is written; a run that
 // differs leaves its own text beside it for the reviewer, and is never copied
 // over the reviewed one to make a test pass.
+//
+// Transcripts take the form of cram tests: lines that are not indented are
+// commentary; an indented "$ " or "% " line is a step, and the indented lines
+// after it are what the step wrote.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace test {
+
+// The names (without .txt) of the transcripts in `folder`, sorted.
+std::vector<std::string> TranscriptNames(const std::string& folder);
+
+// Replays the transcript at `path`: commentary and steps are kept, each step
+// followed by what `perform` returns for it ('$' or '%', and the step's
+// text); the lines a former run wrote are dropped. Stops at a fatal failure.
+std::string Replay(const std::string& path, const std::function<std::string(char mark, const std::string&)>& perform);
+
+// `text` line by line after `mark`; a last line without its line feed is
+// marked " (no-eol)".
+std::string Indented(const std::string& text, const std::string& mark = "  ");
 
 // Masks what varies with the OpenSSL release or the certificates' fresh keys:
 // OpenSSL's error strings and digests; a digest keeps its length (<sha1>,

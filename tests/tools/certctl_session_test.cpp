@@ -21,14 +21,6 @@
 
 namespace {
 
-std::vector<std::string> SessionNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(CM_SESSIONS_DIR))
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class CertctlSessions : public test::CertctlTest, public testing::WithParamInterface<std::string> {
  protected:
   // What a command printed, in the session's form.
@@ -38,12 +30,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
         test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
                          {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin", "CERTCTL_STORE=store.db",
                           "HOME=" + m_dir.path(), "LC_ALL=C", "MAN_PAGE=" CM_MAN_PAGE, "VERSION=" CM_VERSION});
-    std::string text;
-    for (const auto& [stream, mark] : {std::pair{&result.out, "  "}, std::pair{&result.err, "  ! "}}) {
-      std::istringstream lines(*stream);
-      for (std::string line; std::getline(lines, line);) text += mark + line + "\n";
-      if (!stream->empty() && stream->back() != '\n') text.insert(text.size() - 1, " (no-eol)");
-    }
+    std::string text = test::Indented(result.out) + test::Indented(result.err, "  ! ");
     if (result.exit != 0) text += "  [" + std::to_string(result.exit) + "]\n";
     return text;
   }
@@ -86,26 +73,20 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 
 TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {
   const std::string path = std::string(CM_SESSIONS_DIR) + "/" + GetParam() + ".txt";
-  std::istringstream session(test::ReadWholeFile(path));
-  std::string actual;
-  for (std::string line; std::getline(session, line);) {
-    if (line.rfind("  $ ", 0) == 0) {
-      actual += line + "\n" + Run(line.substr(4));
-    } else if (line.rfind("  % raw-server ", 0) == 0) {
-      actual += line + "\n";
-      std::istringstream words(line.substr(15));
-      ivo::CertificateType type = 0;
-      std::string file;
-      words >> type >> file;
-      WriteRaw(type, test::ReadFile(Path(file)));
-    } else if (line.rfind("  ", 0) != 0) {
-      actual += line + "\n";
-    }
-  }
-  test::ExpectTranscript(Masked(actual), path);
+  const std::string replayed = test::Replay(path, [this](char mark, const std::string& step) {
+    if (mark == '$') return Run(step);
+    std::istringstream words(step);
+    std::string verb, file;
+    ivo::CertificateType type = 0;
+    words >> verb >> type >> file;
+    if (verb != "raw-server") ADD_FAILURE() << "no step " << step;
+    WriteRaw(type, test::ReadFile(Path(file)));
+    return std::string();
+  });
+  test::ExpectTranscript(Masked(replayed), path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sessions, CertctlSessions, testing::ValuesIn(SessionNames()),
+INSTANTIATE_TEST_SUITE_P(Sessions, CertctlSessions, testing::ValuesIn(test::TranscriptNames(CM_SESSIONS_DIR)),
                          [](const testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace

@@ -341,47 +341,22 @@ ozo::result_t Perform(Scene& s, const std::string& step) {
   return Operate(s, verb, Slot{word == "server", type}, blob, password);
 }
 
-std::string Indented(const std::string& text) {
-  std::string out;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) out += "  " + line + "\n";
-  return out;
-}
-
-std::vector<std::string> ScenarioNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(CM_TRACES_DIR))
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class Transcripts : public testing::TestWithParam<std::string> {};
 
 TEST_P(Transcripts, MatchTheReviewedRecords) {
   const std::string path = std::string(CM_TRACES_DIR) + "/" + GetParam() + ".txt";
-  std::istringstream scenario(test::ReadWholeFile(path));
   Scene scene;
-  std::string actual;
-  for (std::string line; std::getline(scenario, line) && !testing::Test::HasFatalFailure();) {
-    const bool recorded = line.rfind("  $ ", 0) == 0;
-    if (recorded || line.rfind("  % ", 0) == 0) {
-      actual += line + "\n";
-      const ozo::result_t result = Perform(scene, line.substr(4));
-      const std::string written = scene.Take();
-      if (recorded) {
-        actual += Indented(written);
-      } else {
-        EXPECT_TRUE(ozo::Succeeded(result)) << line << "\n" << written;
-      }
-    } else if (line.rfind("  ", 0) != 0) {
-      actual += line + "\n";
-    }
-  }
-  test::ExpectTranscript(actual + Indented(scene.StoredTree()), path);
+  const std::string replayed = test::Replay(path, [&scene](char mark, const std::string& step) {
+    const ozo::result_t result = Perform(scene, step);
+    const std::string written = scene.Take();
+    if (mark == '$') return test::Indented(written);
+    EXPECT_TRUE(ozo::Succeeded(result)) << step << "\n" << written;
+    return std::string();
+  });
+  test::ExpectTranscript(replayed + test::Indented(scene.StoredTree()), path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, Transcripts, testing::ValuesIn(ScenarioNames()),
+INSTANTIATE_TEST_SUITE_P(Scenarios, Transcripts, testing::ValuesIn(test::TranscriptNames(CM_TRACES_DIR)),
                          [](const testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
