@@ -22,6 +22,7 @@
 #include <typeinfo>
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
+#include "ivo_utils/date_to_string_and_viceversa.h"
 #include "ozo/datetime/posix_datetime.h"
 #include "ozo/error_handling/exception.h"
 #include "ozo/error_handling/result_from_exception.h"
@@ -209,6 +210,13 @@ void ConvertExceptions(Scene& s) {
       {"StringAppendTooMuch", [] { ozo::string8_t("abc").append("x", g_huge); }},
       {"OutOfRange", [] { throw std::out_of_range("range"); }},
       {"InvalidArgument", [] { throw std::invalid_argument("arg"); }},
+      {"MakeTimeOverflow",
+       [] {
+         std::tm time{};
+         time.tm_year = INT32_MAX;
+         time.tm_mon = 1200;
+         ivo::MakeTimeT(time);
+       }},
       {"StdException", [] { throw std::runtime_error("runtime"); }},
       {"Nested",
        [] {
