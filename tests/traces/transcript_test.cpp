@@ -239,7 +239,7 @@ void ConvertExceptions(Scene& s) {
   s.Call("OutsideAHandler", ozo::ResultFromCurrentException(&s.m_host.tracer(), nullptr));
 }
 
-// The certificate types a step names: server or client, and its number.
+// The slot a step names: the server or the client certificate of a type.
 struct Slot {
   bool server;
   ivo::CertificateType type;
