@@ -43,9 +43,10 @@ test::CertificateParams Params(void (*adjust)(test::CertificateParams&)) {
 
 // A blob named in a scenario: der:NAME, pem:NAME, p12:PASSWORD[:NAME],
 // text:BYTES, random:SIZE:SEED, or one of the named samples below.
-ozo::blob_t Blob(const std::string& spec) {
-  const std::size_t colon = spec.find(':');
-  const std::string kind = spec.substr(0, colon), arg = colon == std::string::npos ? "" : spec.substr(colon + 1);
+ozo::blob_t Blob(const std::string& description) {
+  const std::size_t colon = description.find(':');
+  const std::string kind = description.substr(0, colon),
+                    arg = colon == std::string::npos ? "" : description.substr(colon + 1);
   if (kind == "der") return test::ValidServerDer(arg);
   if (kind == "pem") return test::ValidServerPem(arg);
   if (kind == "text") return test::BlobOf(arg);
@@ -98,9 +99,9 @@ ozo::blob_t Blob(const std::string& spec) {
          return test::MakeDer(Params([](auto& p) { p.subject = {{"CN", "path/to \"x\""}, {"O", "Caf\xC3\xA9"}}; }));
        }},
   };
-  const auto named = kNamed.find(spec);
+  const auto named = kNamed.find(description);
   if (named != kNamed.end()) return named->second();
-  ADD_FAILURE() << "no blob named " << spec;
+  ADD_FAILURE() << "no blob named " << description;
   return {};
 }
 
