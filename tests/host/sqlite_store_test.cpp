@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "ivo/certificates_manager.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -22,7 +23,7 @@ ref_ptr<host::SqliteStore> Open(const std::string& path,
   return store;
 }
 
-ref_ptr<ozo::IStorage> Tree(host::SqliteStore& store, ozo::clsid_t id = 0x27F2BC0F) {
+ref_ptr<ozo::IStorage> Tree(host::SqliteStore& store, ozo::clsid_t id = ivo::ClsIdCertificatesManager) {
   ref_ptr<ozo::IStorage> tree;
   EXPECT_EQ(store.CreateStorage(id, tree.Ref()), 0);
   return tree;
@@ -44,7 +45,7 @@ TEST_F(SqliteStoreTest, TreesAndTheirValuesSurviveReopening) {
   }
   auto store = Open(m_path);
   ref_ptr<ozo::IStorage> tree, servers, record;
-  ASSERT_EQ(store->GetStorage(0x27F2BC0F, tree.Ref()), 0);
+  ASSERT_EQ(store->GetStorage(ivo::ClsIdCertificatesManager, tree.Ref()), 0);
   ASSERT_EQ(tree->GetNode("ServerCertificates", servers.Ref()), 0);
   ASSERT_EQ(servers->GetNode("Siem", record.Ref()), 0);
   variant_t value;
@@ -81,10 +82,10 @@ TEST_F(SqliteStoreTest, ACallWhoseCommitFailsReportsTheFailure) {
   ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM trees;", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_busy_timeout(store->db(), 0);
   ref_ptr<ozo::IStorage> tree;
-  EXPECT_EQ(store->CreateStorage(0x27F2BC0F, tree.Ref()), results::Locked);
+  EXPECT_EQ(store->CreateStorage(ivo::ClsIdCertificatesManager, tree.Ref()), results::Locked);
   sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(reader);
-  EXPECT_EQ(Open(m_path)->GetStorage(0x27F2BC0F, tree.Ref()), results::NotFound);
+  EXPECT_EQ(Open(m_path)->GetStorage(ivo::ClsIdCertificatesManager, tree.Ref()), results::NotFound);
 }
 
 TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {

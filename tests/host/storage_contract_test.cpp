@@ -9,6 +9,7 @@
 
 #include "host/storage/memory_storage.h"
 #include "host/storage/sqlite_store.h"
+#include "ivo/certificates_manager.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -38,7 +39,9 @@ ref_ptr<ozo::IPersistentStorage> OpenSqlite() {
 
 class StorageContractTest : public testing::TestWithParam<StoreKind> {
  protected:
-  StorageContractTest() : m_store(GetParam().open()) { EXPECT_EQ(m_store->CreateStorage(0x27F2BC0F, m_root.Ref()), 0); }
+  StorageContractTest() : m_store(GetParam().open()) {
+    EXPECT_EQ(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref()), 0);
+  }
 
   ref_ptr<ozo::IPersistentStorage> m_store;
   ref_ptr<ozo::IStorage> m_root;
@@ -110,7 +113,7 @@ TEST_P(StorageContractTest, ValuesOfEveryKindAreReplacedInPlace) {
 
 TEST_P(StorageContractTest, StoresHandOutTreesByClassId) {
   ref_ptr<ozo::IStorage> tree;
-  ASSERT_EQ(m_store->GetStorage(0x27F2BC0F, tree.Ref()), 0);
+  ASSERT_EQ(m_store->GetStorage(ivo::ClsIdCertificatesManager, tree.Ref()), 0);
   ref_ptr<ozo::IStorage> child, seen;
   ASSERT_EQ(m_root->AppendNode("a", child.Ref()), 0);
   EXPECT_EQ(tree->GetNode("a", seen.Ref()), 0);  // the same tree

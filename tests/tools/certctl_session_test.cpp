@@ -24,7 +24,7 @@ namespace {
 class CertctlSessions : public test::CertctlTest, public testing::WithParamInterface<std::string> {
  protected:
   // What a command printed, in the session's form.
-  std::string Run(const std::string& command) const {
+  std::string Shell(const std::string& command) const {
     const std::string bin = std::filesystem::path(CM_CERTCTL_PATH).parent_path().string();
     const test::ProcessResult result =
         test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
@@ -74,7 +74,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {
   const std::string path = std::string(CM_SESSIONS_DIR) + "/" + GetParam() + ".txt";
   const std::string replayed = test::Replay(path, [this](char mark, const std::string& step) {
-    if (mark == '$') return Run(step);
+    if (mark == '$') return Shell(step);
     std::istringstream words(step);
     std::string verb, file;
     ivo::CertificateType type = 0;

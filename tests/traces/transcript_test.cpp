@@ -22,6 +22,7 @@
 #include <typeinfo>
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
+#include "ivo/certificate_type_table.h"
 #include "ivo_utils/date_to_string_and_viceversa.h"
 #include "ozo/datetime/posix_datetime.h"
 #include "ozo/error_handling/exception.h"
@@ -254,6 +255,10 @@ ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::s
   const auto client = [&] { return ivo::ClientCertificate(Blob(blob), password.c_str()); };
   const ivo::CertificateType type = slot.type;
   if (verb == "store") return slot.server ? s.m_host.WriteRecord(type, server()) : s.m_host.WriteRecord(type, client());
+  if (verb == "lock") {  // the policy locks the slot's setting against local changes
+    const ivo::CertificateTypeIds& ids = ivo::kCertificateTypeIds[type - 1];
+    return s.m_host.policy().SetSettingLocked(slot.server ? ids.serverSetting : ids.clientSetting, true), 0;
+  }
   ivo::ICertificatesManager& m = s.manager();  // the other operations need a manager
   if (verb == "set")
     return s.Call("result", slot.server ? m.SetServerCertificate(type, server(), test::User())
@@ -267,17 +272,18 @@ ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::s
   if (verb == "remove-policy")
     return s.Call("result",
                   slot.server ? m.RemovePolicyServerCertificate(type) : m.RemovePolicyClientCertificate(type));
-  if (verb == "get" || verb == "get-pem") {
+  if (verb == "get-pem" || (verb == "get" && slot.server)) {
     ivo::ServerCertificate record{test::BlobOf(verb == "get" ? "untouched" : "")};  // a stored PEM is appended
-    ivo::ClientCertificate clientRecord(test::BlobOf("untouched"), "untouched");
-    const ozo::result_t result = s.Call("result", verb == "get-pem" ? m.GetServerPemCertificate(type, record)
-                                                  : slot.server     ? m.GetServerCertificate(type, record)
-                                                                    : m.GetClientCertificate(type, clientRecord));
-    if (slot.server) s.Print("  certificate=" + test::DescribeBlob(record.certificate));
-    if (!slot.server)
-      s.Print("  certificate=" + test::DescribeBlob(clientRecord.certificate) + " password=\"" +
-              test::Printable(clientRecord.password.view()) + "\" (" + std::to_string(clientRecord.password.size()) +
-              " characters)");
+    const ozo::result_t result = s.Call(
+        "result", verb == "get" ? m.GetServerCertificate(type, record) : m.GetServerPemCertificate(type, record));
+    s.Print("  certificate=" + test::DescribeBlob(record.certificate));
+    return result;
+  }
+  if (verb == "get") {
+    ivo::ClientCertificate record(test::BlobOf("untouched"), "untouched");
+    const ozo::result_t result = s.Call("result", m.GetClientCertificate(type, record));
+    s.Print("  certificate=" + test::DescribeBlob(record.certificate) + " password=\"" +
+            test::Printable(record.password.view()) + "\" (" + std::to_string(record.password.size()) + " characters)");
     return result;
   }
   if (verb == "query") {
@@ -329,7 +335,6 @@ ozo::result_t Perform(Scene& s, const std::string& step) {
     const auto empty = host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>());
     return Upgrade(s, word == "without-tree" ? empty.get() : s.m_old.store()), 0;
   }
-  if (verb == "lock") return s.m_host.policy().SetSettingLocked(0xAF09109F, true), 0;  // the server setting of type 1
   if (verb == "fail") {  // fail [old:]OPERATION [SKIP [TIMES]] with MediaError
     std::uint32_t skip = 0, times = UINT32_MAX;
     words >> word >> skip >> times;
