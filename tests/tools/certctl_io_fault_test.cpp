@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "host/storage/sqlite_store.h"
-#include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
 #include "tests/support/recording_host.h"

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <iomanip>
 #include <map>
@@ -28,7 +27,6 @@
 #include "ozo/error_handling/exception.h"
 #include "ozo/error_handling/result_from_exception.h"
 #include "ozo/module.h"
-#include "tests/support/process.h"
 #include "tests/traces/scene.h"
 
 namespace {
