@@ -74,6 +74,45 @@ ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType
   return ozo::Failed(result) ? result : ozo::results::NoError;
 }
 
+ozo::result_t ServiceHost::SlotNode(const char* set, ivo::CertificateType type, ozo::ref_ptr<ozo::IStorage>& setNode,
+                                    ozo::ref_ptr<ozo::IStorage>& node) {
+  if (type < 1 || type > std::size(ivo::kCertificateTypeIds)) return ozo::results::InvalidArgument;
+  ozo::result_t result = m_root->GetNode(set, setNode.Ref());
+  if (ozo::Succeeded(result)) result = setNode->GetNode(ivo::kCertificateTypeIds[type - 1].storageKey, node.Ref());
+  return result == ozo::results::PathNotFound ? ozo::results::NotFound : result;
+}
+
+template <class Record>
+ozo::result_t ServiceHost::ReadRecordFrom(const char* set, ivo::CertificateType type,
+                                          const ozo::StructDescriptor* descriptor, Record& record) {
+  ozo::ref_ptr<ozo::IStorage> setNode, node;
+  ozo::result_t result = SlotNode(set, type, setNode, node);
+  if (ozo::Failed(result)) return result;
+  ozo::any_struct_t value;
+  result = m_serializer->Deserialize(value.Ref(), node.get(), 0, nullptr);
+  if (ozo::Failed(result)) return result;
+  if (!value.IsValid() || !value.descriptor() || value.descriptor()->typeId != descriptor->typeId)
+    return ozo::results::InvalidType;
+  record = *static_cast<const Record*>(value.object());
+  return ozo::results::NoError;
+}
+
+ozo::result_t ServiceHost::ReadRecord(ivo::CertificateType type, ivo::ServerCertificate& record) {
+  return ReadRecordFrom(ivo::kServerCertificatesSet, type, ServerCertificateDescriptor(), record);
+}
+
+ozo::result_t ServiceHost::ReadRecord(ivo::CertificateType type, ivo::ClientCertificate& record) {
+  return ReadRecordFrom(ivo::kClientCertificatesSet, type, ClientCertificateDescriptor(), record);
+}
+
+ozo::result_t ServiceHost::RemoveRecord(ivo::CertificateType type, bool client) {
+  ozo::ref_ptr<ozo::IStorage> setNode, node;
+  ozo::result_t result =
+      SlotNode(client ? ivo::kClientCertificatesSet : ivo::kServerCertificatesSet, type, setNode, node);
+  if (ozo::Succeeded(result)) result = setNode->RemoveNode(ivo::kCertificateTypeIds[type - 1].storageKey);
+  return result == ozo::results::PathNotFound ? ozo::results::NotFound : result;
+}
+
 void ServiceHost::Remove(Service service) { m_locator->Unregister(m_services.at(service).first); }
 
 void ServiceHost::Restore(Service service) {

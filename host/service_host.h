@@ -83,6 +83,13 @@ class ServiceHost {
   // without going through the component. The first failing call's result.
   ozo::result_t WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record);
   ozo::result_t WriteRecord(ivo::CertificateType type, const ivo::ClientCertificate& record);
+  // Reads the stored record of `type` as the component reads it, without
+  // decoding the certificate: "Not found" when the slot is empty, the
+  // serializer's failure when its node holds no record of that kind.
+  ozo::result_t ReadRecord(ivo::CertificateType type, ivo::ServerCertificate& record);
+  ozo::result_t ReadRecord(ivo::CertificateType type, ivo::ClientCertificate& record);
+  // Removes the slot's record, whatever it holds: "Not found" when empty.
+  ozo::result_t RemoveRecord(ivo::CertificateType type, bool client);
 
   // Stops (or resumes) handing out a service.
   void Remove(Service service);
@@ -91,6 +98,12 @@ class ServiceHost {
  private:
   ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, const void* record,
                                 const ozo::StructDescriptor* descriptor);
+  // The node of the slot (set, type); "Not found" when there is none.
+  ozo::result_t SlotNode(const char* set, ivo::CertificateType type, ozo::ref_ptr<ozo::IStorage>& setNode,
+                         ozo::ref_ptr<ozo::IStorage>& node);
+  template <class Record>
+  ozo::result_t ReadRecordFrom(const char* set, ivo::CertificateType type, const ozo::StructDescriptor* descriptor,
+                               Record& record);
 
   std::shared_ptr<FaultInjector> m_faults;
   std::shared_ptr<DescriptorRegistry> m_registry;

@@ -51,8 +51,38 @@ result_t SqliteStore::AppendEvent(const ivo::CertificateEvent& event) {
       sqlite::BindVariant(field, 4, event.fields[i].data);
       if (field.Step() != SQLITE_DONE) return Fail(field.code());
     }
+    if (m_eventLimit == 0 || static_cast<std::uint64_t>(id) <= m_eventLimit) return results::NoError;
+    // Ids only grow, so the newest m_eventLimit events have ids above this
+    // one: at most the limit remains, and one append drops about one event.
+    Statement oldest(m_db, "DELETE FROM events WHERE id <= ?");
+    if (oldest.Bind(1, id - static_cast<std::int64_t>(m_eventLimit)).Step() != SQLITE_DONE) return Fail(oldest.code());
     return results::NoError;
   });
+}
+
+void SqliteStore::SetEventLimit(std::uint64_t limit) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  m_eventLimit = limit;
+}
+
+result_t SqliteStore::PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
+                                  std::uint64_t& removed) {
+  std::uint64_t count = 0;
+  const result_t result = Atomically([&]() -> result_t {
+    if (before) {
+      Statement older(m_db, "DELETE FROM events WHERE time < ?");
+      if (older.Bind(1, *before).Step() != SQLITE_DONE) return Fail(older.code());
+      count += static_cast<std::uint64_t>(sqlite3_changes(m_db));
+    }
+    if (keep) {
+      Statement surplus(m_db, "DELETE FROM events WHERE id NOT IN (SELECT id FROM events ORDER BY id DESC LIMIT ?)");
+      if (surplus.Bind(1, static_cast<std::int64_t>(*keep)).Step() != SQLITE_DONE) return Fail(surplus.code());
+      count += static_cast<std::uint64_t>(sqlite3_changes(m_db));
+    }
+    return results::NoError;
+  });
+  if (ozo::Succeeded(result)) removed = count;
+  return result;
 }
 
 result_t SqliteStore::Events(std::vector<ivo::CertificateEvent>& events) {

@@ -1,8 +1,17 @@
 #include "host/storage/sqlite_store.h"
 
-#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "host/storage/sqlite_memory.h"
 #include "host/storage/sqlite_node.h"
+#include "host/storage/sqlite_private_copy.h"
+#include "host/storage/sqlite_schema.h"
 #include "host/storage/sqlite_statement.h"
 
 namespace host {
@@ -12,55 +21,110 @@ using ozo::result_t;
 using sqlite::Statement;
 namespace results = ozo::results;
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS trees(class_id INTEGER PRIMARY KEY, root INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS nodes(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  parent INTEGER REFERENCES nodes(id) ON DELETE CASCADE,
-  name TEXT NOT NULL);
-CREATE UNIQUE INDEX IF NOT EXISTS nodes_by_parent ON nodes(parent, name);
-CREATE TABLE IF NOT EXISTS node_values(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  node INTEGER NOT NULL REFERENCES nodes(id) ON DELETE CASCADE,
-  name TEXT NOT NULL, tag INTEGER NOT NULL, scalar INTEGER NOT NULL, data BLOB,
-  UNIQUE(node, name));
-CREATE TABLE IF NOT EXISTS locked_settings(setting_id INTEGER PRIMARY KEY);
-CREATE TABLE IF NOT EXISTS events(
-  id INTEGER PRIMARY KEY AUTOINCREMENT, event_type INTEGER NOT NULL, severity INTEGER NOT NULL,
-  initiator_kind INTEGER NOT NULL, initiator_id INTEGER, initiator_name BLOB, time INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS event_fields(
-  event INTEGER NOT NULL REFERENCES events(id) ON DELETE CASCADE, position INTEGER NOT NULL,
-  field_id INTEGER NOT NULL, tag INTEGER NOT NULL, scalar INTEGER NOT NULL, data BLOB);
-)sql";
+// Makes the database file when there is none: owner-only from the moment it
+// exists (whatever the umask), never through a symbolic link that leads
+// nowhere, never in a folder that is missing. SQLite gives the journal it
+// keeps beside the file the file's own mode.
+result_t CreateOwnerOnly(const std::string& path, std::string& error) {
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    error = path + " is a symbolic link to a missing file";
+    return results::MediaError;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0 && errno == EEXIST) return results::NoError;  // made by another process meanwhile
+  if (fd < 0) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    error = errno == ENOENT ? "no folder " + (folder.empty() ? std::string(".") : folder) + " for the store " + path
+                            : path + ": " + std::strerror(errno);
+    return errno == EACCES ? results::AccessDenied : results::MediaError;
+  }
+  const bool owned = ::fchmod(fd, 0600) == 0;
+  ::close(fd);
+  if (owned) return results::NoError;
+  error = path + ": cannot make it owner-only: " + std::strerror(errno);
+  ::unlink(path.c_str());
+  return results::AccessDenied;
+}
+
+// Refuses what is not a store this host can use; a writer makes a blank or
+// older store current. Nothing is written to a database that is refused.
+result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, std::string& error) {
+  sqlite::Identity identity = sqlite::Identity::Foreign;
+  int version = 0;
+  int code = sqlite::Identify(db, identity, version);
+  if (code == SQLITE_OK && identity == sqlite::Identity::Foreign) {
+    error = path + " is not a certificates store (another application's database)";
+    return results::BasesCorrupted;
+  }
+  if (code == SQLITE_OK && identity == sqlite::Identity::Newer) {
+    error = path + " is a store of schema version " + std::to_string(version) + "; this version reads up to " +
+            std::to_string(sqlite::kSchemaVersion);
+    return results::NotSupported;
+  }
+  if (code == SQLITE_OK && mode == SqliteStore::Mode::ReadOnly && identity == sqlite::Identity::Blank) {
+    error = "no store at " + path + " (the file holds none yet)";
+    return results::NotFound;
+  }
+  if (code == SQLITE_OK && mode == SqliteStore::Mode::ReadWrite) {
+    if (sqlite3_db_readonly(db, "main") == 1) {
+      error = path + ": the store is read-only for this user";
+      return results::AccessDenied;
+    }
+    code = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;", nullptr,
+                        nullptr, nullptr);
+    if (code == SQLITE_OK && identity != sqlite::Identity::Current) code = sqlite::MakeCurrent(db);
+    if (code == SQLITE_MISMATCH) {
+      error = path + " is not a certificates store";
+      return results::BasesCorrupted;
+    }
+  }
+  if (code == SQLITE_OK) code = sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) return results::NoError;
+  error = path + ": " + sqlite3_errmsg(db);
+  return SqliteStore::ResultOf(code);
+}
 
 }  // namespace
 
 result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error,
                            std::shared_ptr<FaultInjector> faults) {
-  sqlite3* db = nullptr;
-  const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                    SQLITE_OPEN_FULLMUTEX;
-  int code = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
-  ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db, path, std::move(faults)));
-  if (code == SQLITE_OK && mode == Mode::ReadWrite && sqlite3_db_readonly(db, "main") == 1) {
-    error = path + ": the store is read-only for this user";
-    return results::AccessDenied;
+  sqlite::WipeReleasedMemory();
+  std::error_code missing;
+  if (!std::filesystem::exists(path, missing)) {
+    if (mode == Mode::ReadOnly) {
+      error = "no store at " + path;
+      return results::NotFound;
+    }
+    if (const result_t created = CreateOwnerOnly(path, error); ozo::Failed(created)) return created;
   }
-  if (code == SQLITE_OK) {
+  const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+  std::unique_ptr<sqlite::PrivateCopy> copy;
+  for (;;) {
+    sqlite3* db = nullptr;
+    const int code = sqlite3_open_v2(copy ? copy->file().c_str() : path.c_str(), &db,
+                                     copy ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX : flags, nullptr);
+    ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db, path, faults));
+    if (code != SQLITE_OK) {
+      error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+      return ResultOf(code);
+    }
     sqlite3_busy_timeout(db, 5000);
     sqlite3_extended_result_codes(db, 0);
-    const char* setup = mode == Mode::ReadOnly ? "PRAGMA foreign_keys=ON; SELECT count(*) FROM trees;"
-                                               : "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; "
-                                                 "PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;";
-    code = sqlite3_exec(db, setup, nullptr, nullptr, nullptr);
-    if (code == SQLITE_OK && mode == Mode::ReadWrite) code = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    const result_t accepted = Accept(db, path, mode, error);
+    if (ozo::Succeeded(accepted) && copy && sqlite3_exec(db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) != 0)
+      return results::MediaError;
+    if (ozo::Succeeded(accepted)) {
+      opened->m_copy = std::move(copy);
+      store = std::move(opened);
+      return results::NoError;
+    }
+    // A dead writer's transaction that only a writer may roll back: read a
+    // private copy, rolled back there, and leave the store as it is.
+    if (copy || sqlite3_extended_errcode(db) != SQLITE_READONLY_ROLLBACK) return accepted;
+    copy = sqlite::PrivateCopy::Make(path, error);
+    if (!copy) return results::MediaError;
   }
-  if (code != SQLITE_OK) {
-    error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
-    return ResultOf(code);
-  }
-  store = std::move(opened);
-  return results::NoError;
 }
 
 SqliteStore::~SqliteStore() { sqlite3_close_v2(m_db); }

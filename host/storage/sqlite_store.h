@@ -8,12 +8,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "host/fault_injector.h"
 #include "host/host_object.h"
+#include "host/storage/sqlite_private_copy.h"
 #include "ivo/events.h"
 #include "ozo/storage.h"
 
@@ -53,9 +55,24 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
  public:
   enum class Mode { ReadWrite, ReadOnly };
 
-  // Opens (creating when ReadWrite) the database at `path`; on failure
-  // `error` tells why in one line. ReadWrite fails with "Access denied" on a
-  // database this process may only read.
+  // Opens the store at `path`; on failure `error` tells why in one line.
+  //
+  // A store is owner-only: ReadWrite creates a missing file with mode 0600
+  // whatever the umask (and SQLite gives its journal the file's mode), but
+  // never in a missing folder, nor through a symbolic link that leads
+  // nowhere; ReadOnly never creates anything ("Not found": no store there).
+  // A reader that finds a transaction a dead writer left behind, which only a
+  // writer may roll back, reads a private copy rolled back apart from the
+  // store (see sqlite_private_copy.h).
+  //
+  // A store knows it is one: its header carries the application id and
+  // schema version of sqlite_schema.h. Refused, and left byte for byte as
+  // they are: another application's database ("Bases corrupted"), a store of
+  // a newer schema ("Not supported"), a file that is not a database ("Bases
+  // corrupted"). ReadWrite makes an empty database or a store of an older
+  // schema current in one transaction; ReadOnly reads an older store as it
+  // is and refuses an empty database ("Not found"). ReadWrite fails with
+  // "Access denied" on a store this process may only read.
   static ozo::result_t Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error,
                             std::shared_ptr<FaultInjector> faults = std::make_shared<FaultInjector>());
 
@@ -78,9 +95,30 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t LockedSettings(std::set<std::uint32_t>& locked);
   ozo::result_t SetSettingLocked(std::uint32_t settingId, bool locked);
 
-  // Published events, oldest first.
+  // Published events, oldest first. The journal is bounded: an append that
+  // takes it past the limit (kDefaultEventLimit unless set; 0: no limit)
+  // drops the oldest events in the same statement, so a store's size stays
+  // bounded under any history: 10,000 events with the component's six
+  // fields (names of 100 characters) take under 6 MiB, and less than 8 MiB
+  // whatever their history.
+  static constexpr std::uint64_t kDefaultEventLimit = 10000;
+  void SetEventLimit(std::uint64_t limit);
   ozo::result_t AppendEvent(const ivo::CertificateEvent& event);
   ozo::result_t Events(std::vector<ivo::CertificateEvent>& events);
+  // Removes events older than `before` (seconds since 1970) when given, then
+  // all but the newest `keep` when given; `removed` counts them.
+  ozo::result_t PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
+                            std::uint64_t& removed);
+
+  // A consistent copy of the whole store in a new file at `path`, through
+  // SQLite's online backup (other processes may write meanwhile): written
+  // owner-only beside `path` and renamed over it once complete, so `path`
+  // holds the old file or the whole copy, never part of one.
+  ozo::result_t BackupTo(const std::string& path, std::string& error);
+  // Replaces the whole store with the store at `path` (which Open would
+  // accept for reading) in one transaction, and makes it current. Outside a
+  // unit of work only.
+  ozo::result_t RestoreFrom(const std::string& path, std::string& error);
 
   // The first SQLite failure since the store opened or the current unit of
   // work began, as "<SQLite's message>", or empty.
@@ -115,6 +153,10 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   bool m_inWork = false;
   int m_failure = SQLITE_OK;
   std::string m_failureText;
+  std::uint64_t m_eventLimit = kDefaultEventLimit;
+  // What a reader reads instead of the store after a writer died (see
+  // sqlite_private_copy.h); removed after the connection is closed.
+  std::unique_ptr<sqlite::PrivateCopy> m_copy;
 };
 
 }  // namespace host

@@ -1,10 +1,15 @@
 #include "host/storage/sqlite_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "ivo/certificates_manager.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -97,6 +102,104 @@ TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {
   // Not "File not found": a component would read that as a missing child.
   EXPECT_EQ(host::SqliteStore::Open(m_dir.File("missing/dir/x.db"), host::SqliteStore::Mode::ReadWrite, store, error),
             results::MediaError);
+}
+
+// Owner-only from the first byte: the file, and the journal SQLite keeps
+// beside it during a transaction, whatever the umask.
+TEST_F(SqliteStoreTest, AStoreAndItsJournalAreOwnerOnly) {
+  const mode_t previous = ::umask(022);
+  auto store = Open(m_path);
+  ::umask(previous);
+  ASSERT_EQ(store->BeginWork(), 0);
+  ASSERT_EQ(store->SetSettingLocked(1, true), 0);
+  struct stat file {
+  }, journal{};
+  ASSERT_EQ(::stat(m_path.c_str(), &file), 0);
+  ASSERT_EQ(::stat((m_path + "-journal").c_str(), &journal), 0);
+  EXPECT_EQ(file.st_mode & 0777, 0600u);
+  EXPECT_EQ(journal.st_mode & 0777, 0600u);
+  EXPECT_EQ(store->CommitWork(), 0);
+}
+
+// The journal keeps the newest events only: 20,000 appends leave 10,000 and
+// a file of bounded size, whatever the history.
+TEST_F(SqliteStoreTest, TheEventJournalIsBounded) {
+  auto store = Open(m_path);
+  ivo::CertificateEvent event;
+  event.eventType = 155;
+  event.time = 1700000000;
+  // The component's six fields, with long names.
+  const std::pair<std::uint32_t, variant_t> fields[] = {
+      {103, variant_t::FromString8(std::string(100, 's').c_str())},
+      {104, variant_t::FromString8(std::string(100, 'i').c_str())},
+      {134, variant_t::FromString8("0A FF 00 12 34 56 78 9A BC DE F0 11 22 33 44 55 66 77 88 99")},
+      {135, variant_t::FromDateTime(132223104000000000)},
+      {106, variant_t::FromDateTime(164723328000000000)},
+      {145, variant_t::FromString8(std::string(59, 'f').c_str())}};
+  for (const auto& [id, data] : fields) {
+    ivo::RuntimeField field;
+    field.name = id;
+    field.data = data;
+    event.fields.push_back(field);
+  }
+  for (int unit = 0; unit < 20; ++unit) {
+    ASSERT_EQ(store->BeginWork(), 0);
+    for (int i = 0; i < 1000; ++i) {
+      event.time += 1;
+      ASSERT_EQ(store->AppendEvent(event), 0);
+    }
+    ASSERT_EQ(store->CommitWork(), 0);
+  }
+  std::vector<ivo::CertificateEvent> events;
+  ASSERT_EQ(store->Events(events), 0);
+  ASSERT_EQ(events.size(), host::SqliteStore::kDefaultEventLimit);
+  EXPECT_EQ(events.back().time, 1700020000);  // the newest are kept
+  EXPECT_EQ(events.front().time, 1700010001);
+  EXPECT_LT(std::filesystem::file_size(m_path), 8u << 20);  // as sqlite_store.h documents
+  std::uint64_t removed = 0;
+  ASSERT_EQ(store->PruneEvents(std::nullopt, 5, removed), 0);
+  EXPECT_EQ(removed, host::SqliteStore::kDefaultEventLimit - 5);
+  ASSERT_EQ(store->Events(events), 0);
+  EXPECT_EQ(events.size(), 5u);
+}
+
+// A writer killed in the middle of a transaction leaves a journal only a
+// writer may roll back. A reader reads the last committed state all the
+// same, from a private copy, and leaves the store and its journal as they
+// were.
+TEST_F(SqliteStoreTest, AReaderReadsPastADeadWritersJournalWithoutTouchingIt) {
+  {
+    auto store = Open(m_path);
+    ref_ptr<ozo::IStorage> kept;
+    ASSERT_EQ(Tree(*store)->AppendNode("kept", kept.Ref()), 0);
+  }
+  const pid_t writer = ::fork();
+  if (writer == 0) {  // writes more than its cache holds (pages reach the file), then dies
+    sqlite3* db = nullptr;
+    sqlite3_open(m_path.c_str(), &db);
+    sqlite3_exec(db,
+                 "PRAGMA cache_size=2; BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                 "WHERE i < 2000) INSERT INTO nodes(parent, name) SELECT NULL, printf('%0500d', i) FROM n;",
+                 nullptr, nullptr, nullptr);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  const std::string journal = m_path + "-journal";
+  ASSERT_TRUE(std::filesystem::exists(journal));
+  const std::string storeBefore = test::ReadWholeFile(m_path), journalBefore = test::ReadWholeFile(journal);
+
+  auto reader = Open(m_path, host::SqliteStore::Mode::ReadOnly);
+  ASSERT_TRUE(reader);
+  ref_ptr<ozo::IStorage> tree, kept;
+  ASSERT_EQ(reader->GetStorage(ivo::ClsIdCertificatesManager, tree.Ref()), 0);
+  EXPECT_EQ(tree->GetNode("kept", kept.Ref()), 0);
+  std::uint32_t count = 0;
+  ASSERT_EQ(tree->GetNodesCount(count), 0);
+  EXPECT_EQ(count, 1u);  // none of the dead writer's rows
+  reader.Reset();
+  EXPECT_EQ(test::ReadWholeFile(m_path), storeBefore);
+  EXPECT_EQ(test::ReadWholeFile(journal), journalBefore);
 }
 
 }  // namespace

@@ -38,6 +38,9 @@ class CertctlTest : public testing::Test {
     container.certificate = Valid(-1, 20, "agent");
     container.password = "s3cret";
     Write("in20.p12", MakePkcs12(container));
+    CertificateParams ancient;
+    ancient.notBefore = "16000101000000Z";
+    Write("before1601.der", MakeDer(ancient));
   }
 
   static constexpr std::int64_t kDay = 86400;
@@ -69,9 +72,11 @@ class CertctlTest : public testing::Test {
     return RunProcess(Argv(args, store.empty() ? m_store : store), m_dir.path(), environment);
   }
 
-  // Writes a server record straight into the store, as a previous run (or a
-  // damaged store) may have left it: certctl refuses what has ended.
-  void WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob) const;
+  // Writes a record straight into `store` (the test's store when empty), as
+  // a previous run, an older product or a damaged disk may have left it:
+  // certctl refuses what has ended or cannot be read.
+  void WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob, const std::string& store = "") const;
+  void WriteRaw(ivo::CertificateType type, const ivo::ClientCertificate& record, const std::string& store = "") const;
 
   TempDir m_dir;
   std::string m_store;
@@ -82,14 +87,26 @@ inline void CertctlTest::Write(const std::string& name, const ozo::blob_t& bytes
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline void CertctlTest::WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob) const {
+namespace detail {
+template <class Record>
+void WriteRecord(const std::string& path, ivo::CertificateType type, const Record& record) {
   ozo::ref_ptr<host::SqliteStore> store;
   std::string error;
-  ASSERT_EQ(host::SqliteStore::Open(m_store, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
+  ASSERT_EQ(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
   host::HostOptions options;
   options.store = store;
   RecordingHost host(std::move(options));
-  ASSERT_EQ(host.WriteRecord(type, ivo::ServerCertificate{blob}), 0);
+  ASSERT_EQ(host.WriteRecord(type, record), 0);
+}
+}  // namespace detail
+
+inline void CertctlTest::WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob, const std::string& store) const {
+  detail::WriteRecord(store.empty() ? m_store : store, type, ivo::ServerCertificate{blob});
+}
+
+inline void CertctlTest::WriteRaw(ivo::CertificateType type, const ivo::ClientCertificate& record,
+                                  const std::string& store) const {
+  detail::WriteRecord(store.empty() ? m_store : store, type, record);
 }
 
 }  // namespace test

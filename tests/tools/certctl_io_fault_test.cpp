@@ -121,7 +121,7 @@ TEST_P(CertctlIoFaultTest, NoFaultLosesARecordOrReportsAFalseSuccess) {
     ASSERT_EQ(prepared.exit, 0) << prepared.err;
   }
   // Make sure the store exists even when nothing was prepared in it.
-  ASSERT_EQ(Run({"policy", "show"}).exit, 0);
+  ASSERT_EQ(Run({"policy", "unlock", "edr", "server"}).exit, 0);
   const std::string pristine = Path("pristine.db");
   std::filesystem::copy_file(m_store, pristine);
   const std::string before = StateOf(m_store);

@@ -4,11 +4,16 @@
 // certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE and
 // $VERSION naming certctl's man page and version; the indented lines after it are what it printed: its standard output,
 // then its standard error marked "! ", then "[N]" when its exit status N is not 0. An indented
-// "% raw-server TYPE FILE" line writes a server record straight into the
-// store (certctl refuses what has ended). Lines that are not indented are
-// commentary. Each session is run afresh and compared with its file whole.
+// "% " line prepares the scene, unrecorded:
+//   raw-server TYPE FILE [STORE]            a server record written straight into a store
+//   raw-client TYPE FILE PASSWORD [STORE]   the same for a client record (certctl refuses
+//                                           what has ended or cannot be read)
+//   sql FILE STATEMENTS...                  SQL run on a database file, made when missing
+// Lines that are not indented are commentary. Each session is run afresh and
+// compared with its file whole.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -68,6 +73,34 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
     return std::regex_replace(test::MaskVarying(out), std::regex(m_dir.path()), "$$TMP");
   }
 
+  void Prepare(const std::string& step) const {
+    std::istringstream words(step);
+    std::string verb, file;
+    words >> verb;
+    if (verb == "sql") {
+      std::string statements;
+      words >> file;
+      std::getline(words, statements);
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(Path(file).c_str(), &db), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+      sqlite3_close(db);
+      return;
+    }
+    ivo::CertificateType type = 0;
+    std::string password, store;
+    words >> type >> file;
+    if (verb == "raw-client") words >> password;
+    words >> store;
+    const std::string storePath = store.empty() ? "" : Path(store);
+    if (verb == "raw-server")
+      WriteRaw(type, test::ReadFile(Path(file)), storePath);
+    else if (verb == "raw-client")
+      WriteRaw(type, ivo::ClientCertificate(test::ReadFile(Path(file)), ozo::string8_t(password.c_str())), storePath);
+    else
+      ADD_FAILURE() << "no step " << step;
+  }
+
   test::TempDir m_scratch;
 };
 
@@ -75,12 +108,7 @@ TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {
   const std::string path = std::string(CM_SESSIONS_DIR) + "/" + GetParam() + ".txt";
   const std::string replayed = test::Replay(path, [this](char mark, const std::string& step) {
     if (mark == '$') return Shell(step);
-    std::istringstream words(step);
-    std::string verb, file;
-    ivo::CertificateType type = 0;
-    words >> verb >> type >> file;
-    if (verb != "raw-server") ADD_FAILURE() << "no step " << step;
-    WriteRaw(type, test::ReadFile(Path(file)));
+    Prepare(step);
     return std::string();
   });
   test::ExpectTranscript(Masked(replayed), path);

@@ -2,9 +2,11 @@
 // session transcript cannot show it: as another user, at once, and killed.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -67,6 +69,7 @@ TEST_F(CertctlTest, SigkillAtRandomPointsNeverDamagesTheStore) {
       {"set-client", "edr", Path("client.p12"), "--password-file", Path("password")},
       {"remove-client", "edr"},
   };
+  ASSERT_EQ(Run(changes[0]).exit, 0);  // the store exists: reads never make one
   int killedMidway = 0;
   for (int round = 0; round < 100; ++round) {
     const pid_t pid = test::SpawnProcess(Argv(changes[round % changes.size()], m_store), Path("o"), Path("e"));
@@ -84,6 +87,65 @@ TEST_F(CertctlTest, SigkillAtRandomPointsNeverDamagesTheStore) {
     ASSERT_TRUE(client.exit == 0 || client.exit == 1) << "round " << round << ": " << client.err;
   }
   EXPECT_GT(killedMidway, 10);  // the kills did land inside runs
+}
+
+// A backup taken while another process writes the store is a whole,
+// consistent store that certctl reads.
+TEST_F(CertctlTest, ABackupTakenWhileAnotherProcessWritesIsAConsistentStore) {
+  ASSERT_EQ(Run({"set-server", "edr", Path("edr.der")}).exit, 0);
+  const std::string writes = "for i in 1 2 3 4 5 6 7 8 9 10; do '" CM_CERTCTL_PATH "' --store '" + m_store +
+                             "' set-server edr '" + Path("edr2.pem") + "'; '" CM_CERTCTL_PATH "' --store '" + m_store +
+                             "' set-server edr '" + Path("edr.der") + "'; done";
+  const pid_t writer = test::SpawnProcess({"/bin/sh", "-c", writes}, Path("writer.out"), Path("writer.err"));
+  for (int i = 0; i < 5; ++i) {
+    const std::string backup = Path("backup" + std::to_string(i) + ".db");
+    const Outcome written = Run({"backup", backup});
+    ASSERT_EQ(written.exit, 0) << written.err;
+    ozo::ref_ptr<host::SqliteStore> copy;
+    std::string error;
+    ASSERT_EQ(host::SqliteStore::Open(backup, host::SqliteStore::Mode::ReadOnly, copy, error), 0) << error;
+    sqlite3_stmt* check = nullptr;
+    sqlite3_prepare_v2(copy->db(), "PRAGMA integrity_check", -1, &check, nullptr);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    const Outcome listed = Run({"list"}, backup);
+    EXPECT_EQ(listed.exit, 0) << listed.err;
+    EXPECT_NE(listed.out.find("edr   server"), std::string::npos) << listed.out;
+  }
+  EXPECT_EQ(test::ExitOf(writer), 0);
+}
+
+// certctl wipes a password on every path: no block it releases holds it,
+// also when the container refuses the password or the command fails.
+TEST_F(CertctlTest, NoReleasedBlockHoldsThePasswordOnAnyPath) {
+#ifndef CM_FREE_WATCH_PATH
+  GTEST_SKIP() << "needs a build without sanitizers (they replace free)";
+#else
+  const std::string marker = "Zq8#certctl-marker-9Kp2!";
+  Write("marker", test::BlobOf(marker + "\n"));
+  test::Pkcs12Params container;
+  container.password = marker;
+  Write("marked.p12", test::MakePkcs12(container));
+  auto freedHolding = [&](const std::vector<std::string>& argv) {
+    const std::string report = Path("frees");
+    std::filesystem::remove(report);
+    const Outcome run =
+        test::RunProcess(argv, m_dir.path(),
+                         {"LD_PRELOAD=" CM_FREE_WATCH_PATH, "CM_WATCH_FREES=" + marker, "CM_WATCH_REPORT=" + report});
+    return test::ReadWholeFile(report) + "(exit " + std::to_string(run.exit) + ")";
+  };
+  // The watch sees a process that releases the password unwiped.
+  EXPECT_NE(freedHolding({"/bin/sh", "-c", "read -r x < marker; unset x"}), "0\n(exit 0)");
+  EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("client.p12"), "--password-file", Path("marker")}, m_store)),
+            "0\n(exit 2)");  // refused: another password
+  EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("marked.p12"), "--password-file", Path("marker")}, m_store)),
+            "0\n(exit 0)");
+  EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("marked.p12"), "--password-file", Path("marker")}, m_store)),
+            "0\n(exit 1)");  // the same container again
+  EXPECT_EQ(freedHolding(Argv({"check"}, m_store)), "0\n(exit 0)");
+  EXPECT_EQ(freedHolding(Argv({"get-client", "edr", "--out", Path("out.p12")}, m_store)), "0\n(exit 0)");
+#endif
 }
 
 }  // namespace

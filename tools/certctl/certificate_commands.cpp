@@ -12,17 +12,37 @@ namespace certctl {
 using ozo::result_t;
 namespace results = ozo::results;
 
+namespace {
+
+ivo::ChangeInitiator InitiatorOf(bool policy) { return policy ? ivo::ChangeInitiator() : UserInitiator(); }
+
+std::string SlotName(ivo::CertificateType type, bool client) {
+  return std::string(TypeKeyword(type)) + (client ? " client" : " server");
+}
+
+// The stored record of the slot when the component cannot use it: a change
+// of that slot then fails because of the stored record, not the new file.
+std::optional<StoredCertificate> BrokenRecord(Session& session, ivo::CertificateType type, bool client) {
+  if (type < 1 || type > 4) return std::nullopt;
+  std::optional<StoredCertificate> stored =
+      JudgeSlot(session.host(), session.component(), session.trace(), type, client);
+  return stored && !stored->problem.empty() ? stored : std::nullopt;
+}
+
+}  // namespace
+
 int SetCertificate(const Invocation& invocation, bool client) {
   const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
   const ozo::blob_t blob = ReadFileBytes(invocation.Argument(1, "FILE"));
-  ozo::string8_t password;
+  Secret password;
   if (client) password = ReadPassword(PasswordOf(invocation), "Password of the PKCS#12 container: ");
   const bool policy = invocation.Has("--policy");
   const std::string kind = client ? "client" : "server";
-  const int status = WithManager(invocation, true, [&](Session& session, ivo::ICertificatesManager& manager) {
+  const Access access = client ? Access::WriteSecrets : Access::Write;
+  return WithManager(invocation, access, [&](Session& session, ivo::ICertificatesManager& manager) {
     result_t result;
     if (client) {
-      const ivo::ClientCertificate record(blob, password);
+      const ivo::ClientCertificate record(blob, password.text());
       result = policy ? manager.SetPolicyClientCertificate(type, record)
                       : manager.SetClientCertificate(type, record, UserInitiator());
     } else {
@@ -30,22 +50,38 @@ int SetCertificate(const Invocation& invocation, bool client) {
       result = policy ? manager.SetPolicyServerCertificate(type, record)
                       : manager.SetServerCertificate(type, record, UserInitiator());
     }
+    session.ThrowIfStoreFailed(result);
+    if (result == results::ExceptionHasNoResultCode)
+      if (const std::optional<StoredCertificate> broken = BrokenRecord(session, type, client))
+        throw Failure(kExitFailed,
+                      "the stored " + broken->slot() + " record " + broken->problem +
+                          "; remove it first (certctl remove-" + kind + " " + TypeKeyword(type) + ")",
+                      result);
     return Report(session, result, kind + " certificate of " + TypeKeyword(type) + " stored",
                   "the same " + kind + " certificate is stored already");
   });
-  password.secure_clear();
-  return status;
 }
 
+// A record the component cannot decode is removed all the same, but no event
+// can describe it and the component reports the failure to describe it: the
+// removal is complete, so it is kept, journalled and reported as done.
 int RemoveCertificate(const Invocation& invocation, bool client) {
   const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
   const bool policy = invocation.Has("--policy");
   const std::string kind = client ? "client" : "server";
-  return WithManager(invocation, true, [&](Session& session, ivo::ICertificatesManager& manager) {
+  return WithManager(invocation, Access::Write, [&](Session& session, ivo::ICertificatesManager& manager) {
+    const std::optional<StoredCertificate> broken = BrokenRecord(session, type, client);
     const result_t result = client ? (policy ? manager.RemovePolicyClientCertificate(type)
                                              : manager.RemoveClientCertificate(type, UserInitiator()))
                                    : (policy ? manager.RemovePolicyServerCertificate(type)
                                              : manager.RemoveServerCertificate(type, UserInitiator()));
+    session.ThrowIfStoreFailed(result);
+    if (ozo::Failed(result) && broken &&
+        !JudgeSlot(session.host(), session.component(), session.trace(), type, client)) {
+      JournalRemoval(session, type, client, InitiatorOf(policy));
+      return Outcome{kExitOk, SlotName(type, client) +
+                                  " record removed; no certificate is named in its event, since it " + broken->problem};
+    }
     return Report(session, result, kind + " certificate of " + TypeKeyword(type) + " removed",
                   "no " + kind + " certificate of " + TypeKeyword(type) + " is stored");
   });
@@ -53,12 +89,12 @@ int RemoveCertificate(const Invocation& invocation, bool client) {
 
 int GetServer(const Invocation& invocation, bool pem) {
   const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
-  return WithManager(invocation, false, [&](Session& session, ivo::ICertificatesManager& manager) {
+  return WithManager(invocation, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ivo::ServerCertificate record;
     const result_t result =
         pem ? manager.GetServerPemCertificate(type, record) : manager.GetServerCertificate(type, record);
     const Outcome outcome = Report(session, result, "", "");
-    if (outcome.status == kExitOk) WriteOutput(invocation, record.certificate);
+    if (outcome.status == kExitOk) WriteOutput(invocation, record.certificate, 0644);
     return outcome;
   });
 }
@@ -66,12 +102,12 @@ int GetServer(const Invocation& invocation, bool pem) {
 int GetClient(const Invocation& invocation) {
   const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
   if (invocation.Value("--out").empty()) throw Failure(kExitUsage, "get-client needs --out FILE for the container");
-  return WithManager(invocation, false, [&](Session& session, ivo::ICertificatesManager& manager) {
+  return WithManager(invocation, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ivo::ClientCertificate record;
     const result_t result = manager.GetClientCertificate(type, record);
     Outcome outcome = Report(session, result, "", "");
     if (outcome.status != kExitOk) return outcome;
-    WriteOutput(invocation, record.certificate);
+    WriteOutput(invocation, record.certificate, 0600);
     if (invocation.Has("--show-password"))
       std::cout << "password: " << record.password.c_str() << "\n";
     else
@@ -82,7 +118,7 @@ int GetClient(const Invocation& invocation) {
 
 int Query(const Invocation& invocation, bool client) {
   const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
-  return WithManager(invocation, false, [&](Session& session, ivo::ICertificatesManager& manager) {
+  return WithManager(invocation, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ozo::string8_t json;
     const result_t result =
         client ? manager.QueryClientCertificate(type, json) : manager.QueryServerCertificate(type, json);
@@ -95,7 +131,8 @@ int Query(const Invocation& invocation, bool client) {
 }
 
 int List(const Invocation& invocation) {
-  const std::vector<StoredCertificate> inventory = ReadInventory(invocation.options);
+  Session session(invocation.options, Access::Read);
+  const std::vector<StoredCertificate> inventory = ReadInventory(session);
   const std::int64_t now = std::time(nullptr);
   Json json = Json::array();
   std::vector<std::vector<std::string>> rows = {{"TYPE", "KIND", "SUBJECT", "ISSUER", "EXPIRES", "DAYS LEFT"}};

@@ -19,6 +19,8 @@ namespace {
 
 enum class State { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 
+constexpr const char* kStoreVerdict = "store";
+
 const char* NameOf(State state) {
   static const char* kNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
   return kNames[static_cast<int>(state)];
@@ -81,7 +83,7 @@ CheckOptions ParseOptions(const Invocation& invocation) {
 }
 
 struct Verdict {
-  std::string slot;  // "edr server"
+  std::string slot;  // "edr server"; "store" for a verdict on the store itself
   State state = State::Ok;
   std::string message;
   const StoredCertificate* certificate = nullptr;  // null for a missing one
@@ -165,6 +167,7 @@ std::string Summary(const std::vector<Verdict>& verdicts, State worst, const Che
 std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOptions& options) {
   std::string data;
   for (const Verdict& verdict : verdicts) {
+    if (verdict.slot == kStoreVerdict) continue;
     std::string label = verdict.slot;
     std::replace(label.begin(), label.end(), ' ', '_');
     data += (data.empty() ? "" : " ") + ("'" + label + "_days_left'=") +
@@ -201,9 +204,13 @@ int Print(const Invocation& invocation, State state, const std::string& summary,
 int Check(const Invocation& invocation) {
   try {
     const CheckOptions options = ParseOptions(invocation);
-    RequireStore(invocation.options);
-    const std::vector<StoredCertificate> inventory = ReadInventory(invocation.options);
-    const std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
+    Session session(invocation.options, Access::Read, true);
+    const std::vector<StoredCertificate> inventory = ReadInventory(session);
+    std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
+    // Client certificates with their keys are readable by whoever can read
+    // the store: as urgent as an expiry a few weeks away.
+    if (!session.exposure().empty())
+      verdicts.insert(verdicts.begin(), {kStoreVerdict, State::Warning, session.exposure(), nullptr, {}});
     const State worst = Worst(verdicts);
     return Print(invocation, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options));
   } catch (const Failure& failure) {

@@ -3,9 +3,13 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <iostream>
 
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/file_output.h"
+#include "tools/certctl/inventory.h"
 
 namespace certctl {
 
@@ -32,20 +36,33 @@ void Announce(const Invocation& invocation, const std::string& message) {
   if (!message.empty() && !invocation.options.json) std::cout << message << "\n";
 }
 
-int WithManager(const Invocation& invocation, bool writes,
+int WithManager(const Invocation& invocation, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body) {
-  Session session(invocation.options, writes);
+  Session session(invocation.options, access);
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
   const result_t created = session.CreateManager(manager);
   if (ozo::Failed(created)) {
     session.ThrowIfStoreFailed(created);
-    throw Failure(kExitFailed, "cannot create the certificates manager: " + DescribeResult(created), created);
+    const std::string culprits = UnloadableRecords(session);
+    throw Failure(kExitFailed,
+                  culprits.empty() ? "cannot create the certificates manager: " + DescribeResult(created)
+                                   : "the certificates manager cannot start: " + culprits,
+                  created);
   }
   const Outcome outcome = body(session, *manager);  // on a throw the session rolls back
   manager.Reset();                                  // flushes the storage
   session.Commit();
   Announce(invocation, outcome.message);
   return outcome.status;
+}
+
+void JournalRemoval(Session& session, ivo::CertificateType type, bool client, const ivo::ChangeInitiator& initiator) {
+  const ivo::CertificateTypeIds& ids = ivo::kCertificateTypeIds[type - 1];
+  ivo::CertificateEvent event;
+  event.eventType = client ? ids.clientRemoved : ids.serverRemoved;
+  event.initiator = initiator;
+  event.time = static_cast<std::int64_t>(std::time(nullptr));
+  session.host().events().Publish(&event);
 }
 
 ivo::ChangeInitiator UserInitiator() {
@@ -63,12 +80,12 @@ PasswordSource PasswordOf(const Invocation& invocation) {
   return {invocation.Value("--password-file"), invocation.Value("--password-env")};
 }
 
-void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes) {
+void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode) {
   const std::string out = invocation.Value("--out");
   if (out.empty()) {
     std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   } else {
-    WriteFileBytes(out, bytes);
+    WriteWholeFile(out, bytes.data(), bytes.size(), mode);
   }
 }
 

@@ -30,8 +30,15 @@ std::string Refusal(ozo::result_t result);
 
 // Runs `body` with a manager over a new session and commits when it returns
 // 0 or 1; prints the outcome's message after the commit. Returns the status.
-int WithManager(const Invocation& invocation, bool writes,
+// A manager that cannot start is reported with the records that keep it
+// from starting (kExitFailed).
+int WithManager(const Invocation& invocation, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body);
+
+// Journals the removal of a record no event describes (one that could not
+// be decoded): the type's "removed" event, without certificate fields, by
+// `initiator`.
+void JournalRemoval(Session& session, ivo::CertificateType type, bool client, const ivo::ChangeInitiator& initiator);
 
 // Prints `message` on stdout unless the output is JSON or the message empty.
 void Announce(const Invocation& invocation, const std::string& message);
@@ -41,8 +48,8 @@ ivo::ChangeInitiator UserInitiator();
 
 PasswordSource PasswordOf(const Invocation& invocation);
 
-// `bytes` to --out FILE, else to stdout.
-void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes);
+// `bytes` to --out FILE (created with `mode`), else to stdout.
+void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode);
 
 // The commands, by family.
 int SetCertificate(const Invocation& invocation, bool client);
@@ -57,5 +64,8 @@ int Upgrade(const Invocation& invocation);
 int Inspect(const Invocation& invocation);
 int Check(const Invocation& invocation);
 int Metrics(const Invocation& invocation);
+int Backup(const Invocation& invocation);
+int Restore(const Invocation& invocation);
+int Repair(const Invocation& invocation);
 
 }  // namespace certctl

@@ -45,6 +45,9 @@ int RunCommand(const Invocation& invocation) {
       {"inspect", Inspect},
       {"check", Check},
       {"metrics", Metrics},
+      {"backup", Backup},
+      {"restore", Restore},
+      {"repair", Repair},
   };
   const auto command = kCommands.find(invocation.command);
   if (command == kCommands.end()) throw Failure(kExitUsage, "unknown command '" + invocation.command + "'");
@@ -74,7 +77,9 @@ Commands:
   query-server TYPE | query-client TYPE  the certificate described as JSON
   remove-server TYPE [--policy] | remove-client TYPE [--policy]
   list                                   every stored certificate, with days left
-  events                                 the published events, oldest first
+  events [--since DATE] [--tail N]       the published events, oldest first
+  events prune [--keep N] [--before DATE]
+                                         remove the oldest events
   policy lock|unlock TYPE server|client  lock a setting against local changes
   policy show
   upgrade --from OLD.db                  copy the certificates of an older store
@@ -82,12 +87,17 @@ Commands:
   check [--warning DAYS] [--critical DAYS] [--type TYPE] [--kind KIND]
         [--require TYPE/KIND,...]        expiry as a monitoring plugin reports it
   metrics [--out FILE]                   Prometheus metrics of the store
+  backup FILE                            a consistent copy of the store (owner-only)
+  restore FILE                           replace the store with a backup
+  repair [--type TYPE] [--kind KIND]     remove the records the component cannot use
 
   --policy   the change comes from the policy (never refused by it)
   PASSWORD   --password-file FILE or --password-env VARIABLE; else a prompt
 
 Global options:
-  --store PATH     the store (default $CERTCTL_STORE, else
+  --store PATH     the store (default $CERTCTL_STORE, else for root
+                   )" CM_SYSTEM_STORE R"(, for others
+                   $XDG_DATA_HOME/certctl/certificates.db or
                    ~/.local/share/certctl/certificates.db)
   --json           machine-readable output
   --trace LEVEL    the component's trace up to LEVEL (300 errors, 800 all)

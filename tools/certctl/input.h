@@ -1,13 +1,20 @@
 // What the tool reads: certificate types, files and passwords.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "ivo/certificate_records.h"
-#include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"
+#include "tools/certctl/secret.h"
 
 namespace certctl {
+
+// The largest certificate or container file certctl reads, and the longest
+// password: real ones are a few KiB at most, and a bound keeps a wrong path
+// (/dev/zero, a disk image) from being read whole.
+constexpr std::size_t kMaxCertificateFileBytes = 1024 * 1024;
+constexpr std::size_t kMaxPasswordBytes = 4096;
 
 // "edr", "sandbox", "ndr", "siem" (any case) or a number; throws Failure
 // (usage) for anything else. Numbers outside 1-4 reach the component, which
@@ -15,15 +22,19 @@ namespace certctl {
 ivo::CertificateType ParseType(const std::string& text);
 const char* TypeKeyword(ivo::CertificateType type);
 
+// The whole file, read in blocks; throws Failure (usage) when it cannot be
+// read or holds more than kMaxCertificateFileBytes (refused before it is
+// read whole).
 ozo::blob_t ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const ozo::blob_t& bytes);
 
 // A password from a file (its first line), an environment variable, or a
-// prompt on the terminal without echo. Never from the command line itself.
+// prompt on the terminal without echo (restored also when a signal ends the
+// process). Never from the command line itself. Refused (Failure, usage)
+// over kMaxPasswordBytes.
 struct PasswordSource {
   std::string file;
   std::string environment;
 };
-ozo::string8_t ReadPassword(const PasswordSource& source, const char* prompt);
+Secret ReadPassword(const PasswordSource& source, const char* prompt);
 
 }  // namespace certctl

@@ -18,7 +18,7 @@ int Inspect(const Invocation& invocation) {
   const ozo::blob_t blob = ReadFileBytes(invocation.Argument(0, "FILE"));
   const bool client = invocation.Has("--client") || !invocation.Value("--password-file").empty() ||
                       !invocation.Value("--password-env").empty();
-  ozo::string8_t password;
+  Secret password;
   if (client) password = ReadPassword(PasswordOf(invocation), "Password of the PKCS#12 container: ");
 
   Component component;
@@ -33,9 +33,8 @@ int Inspect(const Invocation& invocation) {
   host.events().SetSink(
       [&outside](const ivo::CertificateEvent& event) { outside |= event.eventType == ivo::CertificateExpiredEvent; });
   constexpr ivo::CertificateType kSlot = 1;
-  const result_t written = client ? host.WriteRecord(kSlot, ivo::ClientCertificate(blob, password))
+  const result_t written = client ? host.WriteRecord(kSlot, ivo::ClientCertificate(blob, password.text()))
                                   : host.WriteRecord(kSlot, ivo::ServerCertificate{blob});
-  password.secure_clear();
   if (ozo::Failed(written))
     throw Failure(kExitFailed, "cannot prepare the record: " + DescribeResult(written), written);
 

@@ -1,79 +1,61 @@
 #include "tools/certctl/inventory.h"
 
-#include <ctime>
-#include <filesystem>
-
 #include "tools/certctl/errors.h"
-#include "tools/certctl/output.h"
 
 namespace certctl {
 namespace {
 
-// Seconds since 1970 of "YYYY-MM-DDTHH:MM:SSZ"; false when it is not one.
-bool SecondsOf(const std::string& iso, std::int64_t& seconds) {
-  std::tm time{};
-  const char* end = strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%SZ", &time);
-  if (!end || *end) return false;
-  seconds = static_cast<std::int64_t>(timegm(&time));
-  return true;
+// A failure of the host itself (not of the record) stops the inventory.
+void ThrowIfStoreFailed(host::ServiceHost& host, ozo::result_t result) {
+  auto* store = dynamic_cast<host::SqliteStore*>(host.store());
+  if (store && !store->FirstFailure().empty())
+    throw Failure(kExitStore, "the store cannot be used: " + store->FirstFailure(), result);
 }
 
-// The manager's JSON document of one certificate, taken apart.
-void Describe(const char* document, StoredCertificate& entry) {
-  const Json parsed = Json::parse(document, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
-    entry.problem = "the manager's description cannot be read";
-    return;
-  }
-  entry.subject = parsed.value("Subject", "");
-  entry.issuer = parsed.value("Issuer", "");
-  entry.serial = parsed.value("SerialNumber", "");
-  entry.notBefore = parsed.value("IssuingDate", "");
-  entry.notAfter = parsed.value("ExpirationDate", "");
-  if (!SecondsOf(entry.notBefore, entry.notBeforeSeconds) || !SecondsOf(entry.notAfter, entry.notAfterSeconds))
-    entry.problem = "the manager's dates cannot be read";
+template <class Record>
+std::optional<StoredCertificate> Judge(host::ServiceHost& host, const Component& component, const TraceRoute& trace,
+                                       ivo::CertificateType type) {
+  Record record;
+  const ozo::result_t read = host.ReadRecord(type, record);
+  if (read == ozo::results::NotFound) return std::nullopt;
+  ThrowIfStoreFailed(host, read);
+  if (ozo::Succeeded(read)) return JudgeRecord(component, trace, type, record);
+  StoredCertificate unreadable;
+  unreadable.type = type;
+  unreadable.client = std::is_same_v<Record, ivo::ClientCertificate>;
+  unreadable.loadable = false;
+  unreadable.problem = "cannot be read: the slot holds no " + std::string(unreadable.kind()) + " certificate record (" +
+                       DescribeResult(read) + ")";
+  return unreadable;
 }
 
 }  // namespace
 
-std::vector<StoredCertificate> ReadInventory(const Options& options, std::vector<ivo::CertificateEvent>* events) {
-  Session session(options, false);
-  ozo::ref_ptr<ivo::ICertificatesManager> manager;
-  const ozo::result_t created = session.CreateManager(manager);
-  if (ozo::Failed(created)) {
-    session.ThrowIfStoreFailed(created);
-    throw Failure(kExitFailed, "cannot create the certificates manager: " + DescribeResult(created), created);
-  }
+std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const Component& component,
+                                             const TraceRoute& trace) {
   std::vector<StoredCertificate> inventory;
-  for (ivo::CertificateType type = 1; type <= 4; ++type) {
-    for (const bool client : {false, true}) {
-      ozo::string8_t document;
-      const ozo::result_t result =
-          client ? manager->QueryClientCertificate(type, document) : manager->QueryServerCertificate(type, document);
-      session.ThrowIfStoreFailed(result);  // any other failure is the record's, not the store's
-      if (result == ozo::results::False) continue;
-      StoredCertificate entry;
-      entry.type = type;
-      entry.client = client;
-      if (result == ozo::results::NoError)
-        Describe(document.c_str(), entry);
-      else
-        entry.problem = "cannot be decoded: " + DescribeResult(result);
-      inventory.push_back(std::move(entry));
-    }
-  }
-  if (events) {
-    const ozo::result_t read = session.store().Events(*events);
-    if (ozo::Failed(read))
-      throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
-  }
+  for (ivo::CertificateType type = 1; type <= 4; ++type)
+    for (const bool client : {false, true})
+      if (auto judged = JudgeSlot(host, component, trace, type, client)) inventory.push_back(std::move(*judged));
   return inventory;
 }
 
-void RequireStore(const Options& options) {
-  const std::string path = Session::StorePath(options.store);
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) throw Failure(kExitStore, "no store at " + path);
+std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const Component& component, const TraceRoute& trace,
+                                           ivo::CertificateType type, bool client) {
+  return client ? Judge<ivo::ClientCertificate>(host, component, trace, type)
+                : Judge<ivo::ServerCertificate>(host, component, trace, type);
+}
+
+std::vector<StoredCertificate> ReadInventory(Session& session) {
+  return ReadInventory(session.host(), session.component(), session.trace());
+}
+
+std::string UnloadableRecords(Session& session) {
+  std::string sentence;
+  for (const StoredCertificate& stored : ReadInventory(session))
+    if (!stored.loadable)
+      sentence += (sentence.empty() ? "the " : "; the ") + stored.slot() + " record " + stored.problem;
+  return sentence.empty() ? "" : sentence + "; certctl repair removes what cannot be loaded";
 }
 
 std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now) {

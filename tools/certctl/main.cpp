@@ -14,7 +14,8 @@ using certctl::Failure;
 
 const std::set<std::string> kValueOptions = {"--store", "--trace",         "--log",          "--library", "--out",
                                              "--from",  "--password-file", "--password-env", "--warning", "--critical",
-                                             "--type",  "--kind",          "--require"};
+                                             "--type",  "--kind",          "--require",      "--keep",    "--before",
+                                             "--since", "--tail"};
 const std::set<std::string> kSwitches = {"--json", "--policy", "--client", "--show-password", "--help", "--version"};
 
 certctl::Invocation Parse(int argc, char** argv) {

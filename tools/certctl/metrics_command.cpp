@@ -14,6 +14,7 @@
 
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/file_output.h"
 #include "tools/certctl/inventory.h"
 #include "tools/certctl/output.h"
 
@@ -101,31 +102,6 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   return out.text();
 }
 
-// Writes `text` to a temporary file in the folder of `path` and renames it
-// over `path`: a reader sees the old file or the new one, never half of one.
-void WriteAtomically(const std::string& path, const std::string& text) {
-  const std::filesystem::path target(path);
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw Failure(kExitUsage, "cannot write in " + folder.string() + ": " + std::strerror(errno));
-  bool written = ::fchmod(fd, 0644) == 0;
-  for (std::size_t done = 0; written && done < text.size();) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    written = wrote > 0;
-    done += written ? static_cast<std::size_t>(wrote) : 0;
-  }
-  written = written && ::fsync(fd) == 0;
-  const int error = errno;
-  written = ::close(fd) == 0 && written;
-  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(written ? errno : error);
-    ::unlink(temporary.c_str());
-    throw Failure(kExitUsage, "cannot write " + path + ": " + reason);
-  }
-}
-
 }  // namespace
 
 // A store that cannot be used still gives a file, whose store_readable is 0;
@@ -136,8 +112,11 @@ int Metrics(const Invocation& invocation) {
   std::string failure;
   int status = kExitOk;
   try {
-    RequireStore(invocation.options);
-    inventory = ReadInventory(invocation.options, &events);
+    Session session(invocation.options, Access::Read);
+    inventory = ReadInventory(session);
+    const ozo::result_t read = session.store().Events(events);
+    if (ozo::Failed(read))
+      throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
   } catch (const Failure& unusable) {
     failure = unusable.what();
     status = unusable.exitCode;
@@ -147,7 +126,7 @@ int Metrics(const Invocation& invocation) {
   if (out.empty())
     std::cout << text;
   else
-    WriteAtomically(out, text);
+    WriteWholeFile(out, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;
 }

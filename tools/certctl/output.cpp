@@ -29,6 +29,15 @@ std::string IsoFromSeconds(std::int64_t seconds) {
   return text;
 }
 
+std::optional<std::int64_t> SecondsFromIso(const std::string& text) {
+  for (const char* format : {"%Y-%m-%dT%H:%M:%SZ", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d"}) {
+    std::tm time{};
+    const char* end = strptime(text.c_str(), format, &time);
+    if (end && !*end) return static_cast<std::int64_t>(timegm(&time));
+  }
+  return std::nullopt;
+}
+
 std::string IsoFromIntervals(std::uint64_t intervalsSince1601) {
   constexpr std::int64_t k1601To1970 = 11644473600;
   return IsoFromSeconds(static_cast<std::int64_t>(intervalsSince1601 / 10000000) - k1601To1970);

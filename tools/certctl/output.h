@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace certctl {
 std::string IsoFromIntervals(std::uint64_t intervalsSince1601);
 // "YYYY-MM-DDTHH:MM:SSZ" of seconds since 1970 ("unknown" for -1).
 std::string IsoFromSeconds(std::int64_t seconds);
+// Seconds since 1970 of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM:SS" or
+// "YYYY-MM-DDTHH:MM:SSZ" (UTC); nullopt for anything else.
+std::optional<std::int64_t> SecondsFromIso(const std::string& text);
 
 // The event enumeration's name of an event type the manager publishes.
 std::string EventName(std::uint32_t eventType);

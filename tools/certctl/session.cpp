@@ -1,8 +1,11 @@
 #include "tools/certctl/session.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstdio>
 #include <ctime>
-#include <filesystem>
+#include <iostream>
 #include <set>
 #include <stdexcept>
 
@@ -19,15 +22,12 @@ std::string Reason(host::SqliteStore& store) {
 
 }  // namespace
 
-std::string Session::StorePath(const std::string& option) {
-  if (!option.empty()) return option;
-  if (const char* env = std::getenv("CERTCTL_STORE"); env && *env) return env;
-  const char* home = std::getenv("HOME");
-  const std::filesystem::path dir = std::filesystem::path(home && *home ? home : ".") / ".local/share/certctl";
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  if (error) throw Failure(kExitStore, "cannot make the store's folder " + dir.string() + ": " + error.message());
-  return (dir / "certificates.db").string();
+std::string ExposureOf(const std::string& path) {
+  struct stat about {};
+  if (::stat(path.c_str(), &about) != 0 || (about.st_mode & (S_IRGRP | S_IROTH)) == 0) return "";
+  char mode[8];
+  std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(about.st_mode & 07777));
+  return path + " can be read by group or others (mode " + mode + "): chmod 600 " + path;
 }
 
 void RouteTrace(host::Tracer& tracer, std::uint32_t level, std::FILE* log) {
@@ -44,34 +44,41 @@ void RouteTrace(host::Tracer& tracer, std::uint32_t level, std::FILE* log) {
   });
 }
 
-Session::Session(const Options& options, bool writes) {
-  const std::string path = StorePath(options.store);
+Session::Session(const Options& options, Access access, bool quiet) : m_location(LocateStore(options.store)) {
+  const bool writes = access != Access::Read;
+  if (writes) MakeDefaultFolder(m_location);
   std::string error;
-  ozo::result_t result = host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, m_store, error);
-  if (ozo::Failed(result) && !writes) {
-    std::string readError;
-    if (ozo::Succeeded(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadOnly, m_store, readError)))
-      result = ozo::results::NoError;
-  }
-  if (ozo::Failed(result)) throw Failure(kExitStore, "the store cannot be used: " + error, result);
+  const ozo::result_t opened = host::SqliteStore::Open(
+      path(), writes ? host::SqliteStore::Mode::ReadWrite : host::SqliteStore::Mode::ReadOnly, m_store, error);
+  if (opened == ozo::results::NotFound) throw Failure(kExitStore, error, opened);  // "no store at PATH"
+  if (ozo::Failed(opened)) throw Failure(kExitStore, "the store cannot be used: " + error, opened);
+  m_exposure = ExposureOf(path());
+  if (!m_exposure.empty() && access == Access::WriteSecrets)
+    throw Failure(kExitStore,
+                  "no client certificate is stored where others can read it: " + m_exposure + ", then try again",
+                  ozo::results::AccessDenied);
+  if (!m_exposure.empty() && !quiet) std::cerr << "certctl: warning: " << m_exposure << "\n";
 
   std::string library;
   if (!m_component.Load(LibraryPath(options.library), library))
     throw Failure(kExitStore, "cannot load the certificates manager: " + library, ozo::results::FileNotFound);
 
   if (writes) {
-    result = m_store->BeginWork();
-    if (ozo::Failed(result))
-      throw Failure(kExitStore, "the store cannot be used: " + m_store->LastError() + " (" + path + ")", result);
+    const ozo::result_t begun = m_store->BeginWork();
+    if (ozo::Failed(begun))
+      throw Failure(kExitStore, "the store cannot be used: " + m_store->LastError() + " (" + path() + ")", begun);
     m_open = true;
   }
   std::set<std::uint32_t> locked;
-  result = m_store->LockedSettings(locked);
-  if (ozo::Failed(result))
+  if (const ozo::result_t read = m_store->LockedSettings(locked); ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the policy's locks: " + m_store->LastError(),
-                  result);
+                  read);
   host::HostOptions hostOptions;
-  hostOptions.store = m_store;
+  // A store read before anything was ever set in it has no tree; a reader
+  // cannot make one, and an empty tree in memory is exactly what it holds.
+  ozo::ref_ptr<ozo::IStorage> tree;
+  if (writes || m_store->GetStorage(ivo::ClsIdCertificatesManager, tree.Ref()) != ozo::results::NotFound)
+    hostOptions.store = m_store;
   hostOptions.traceThreshold = 0;
   try {
     m_host = std::make_unique<host::ServiceHost>(std::move(hostOptions));
@@ -82,7 +89,8 @@ Session::Session(const Options& options, bool writes) {
     m_log = std::fopen(options.logFile.c_str(), "a");
     if (!m_log) throw Failure(kExitUsage, "cannot open the log file " + options.logFile, ozo::results::AccessDenied);
   }
-  RouteTrace(m_host->tracer(), options.traceLevel, m_log ? m_log : stderr);
+  m_trace = {options.traceLevel, m_log ? m_log : stderr};
+  RouteTrace(m_host->tracer(), m_trace.level, m_trace.log);
   for (std::uint32_t setting : locked) m_host->policy().SetSettingLocked(setting, true);
   // An event that cannot be kept fails a statement of the unit, which the
   // store then refuses to commit: the change goes with its event or not at

@@ -11,6 +11,8 @@
 #include "host/storage/sqlite_store.h"
 #include "ivo/certificates_manager.h"
 #include "tools/certctl/component.h"
+#include "tools/certctl/record_check.h"
+#include "tools/certctl/store_path.h"
 
 namespace certctl {
 
@@ -22,28 +24,40 @@ struct Options {
   std::string logFile;           // trace destination; stderr when empty
 };
 
+enum class Access {
+  Read,          // opens the store read-only: creates nothing, changes nothing
+  Write,         // one unit of work, kept only by Commit()
+  WriteSecrets,  // Write, refused on a store that group or others can read
+};
+
 // Opens the store and makes the whole run one unit of work: every change the
 // component makes becomes durable at Commit() and not at all otherwise (also
 // when the process dies first, or when the session ends without a commit).
 // Events are kept in the store, in the same unit: a change whose event could
-// not be kept is not committed; a session opened only to read keeps none.
-// The policy's locks come from the store.
+// not be kept is not committed; a session opened only to read keeps none,
+// and works on a store this user may only read. The policy's locks come from
+// the store.
 class Session {
  public:
-  // The store file's path after defaults: --store, $CERTCTL_STORE, else
-  // ~/.local/share/certctl/certificates.db (its folder made when missing).
-  // Throws Failure when the folder cannot be made.
-  static std::string StorePath(const std::string& option);
-
   // Throws Failure with one line of explanation: kExitStore when the store
-  // or the library cannot be used (a store opened for `writes` that this
-  // user may only read included).
-  Session(const Options& options, bool writes);
+  // or the library cannot be used ("no store at PATH" for a read; a store
+  // opened for writing that this user may only read; another application's
+  // database; secrets for a store others can read), kExitUsage when no store
+  // is named and there is no default. A store that group or others can read
+  // is reported on stderr unless `quiet`.
+  Session(const Options& options, Access access, bool quiet = false);
   ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
+  const std::string& path() const { return m_location.path; }
+  // "PATH can be read by group or others (mode 0644): chmod 600 PATH", or
+  // empty for an owner-only store.
+  const std::string& exposure() const { return m_exposure; }
   host::ServiceHost& host() { return *m_host; }
   host::SqliteStore& store() { return *m_store; }
   const Component& component() const { return m_component; }
+  TraceRoute trace() const { return m_trace; }
 
   // Creates the manager (its start-up check runs now).
   ozo::result_t CreateManager(ozo::ref_ptr<ivo::ICertificatesManager>& manager);
@@ -59,12 +73,19 @@ class Session {
   void ThrowIfStoreFailed(ozo::result_t result) const;
 
  private:
+  StoreLocation m_location;
+  std::string m_exposure;
   ozo::ref_ptr<host::SqliteStore> m_store;
   std::unique_ptr<host::ServiceHost> m_host;
   Component m_component;
   std::FILE* m_log = nullptr;
+  TraceRoute m_trace;
   bool m_open = false;
 };
+
+// "PATH can be read by group or others (mode 0644): chmod 600 PATH" when the
+// file's mode lets anyone but its owner read it, else empty.
+std::string ExposureOf(const std::string& path);
 
 // Sets up the host's tracer: records up to `level` go to `log` with a UTC
 // timestamp, one line each; nothing is kept in memory.

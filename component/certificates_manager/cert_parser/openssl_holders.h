@@ -16,6 +16,8 @@ namespace ivo::openssl {
 template <class T>
 struct Deleter;
 
+// One line per type; certctl adds the types it uses beside these with the
+// same macro.
 #define CM_OPENSSL_DELETER(Type, Free)                   \
   template <>                                            \
   struct Deleter<Type> {                                 \
@@ -29,8 +31,6 @@ CM_OPENSSL_DELETER(EVP_PKEY, EVP_PKEY_free);
 CM_OPENSSL_DELETER(EVP_MD, EVP_MD_free);
 CM_OPENSSL_DELETER(OSSL_LIB_CTX, OSSL_LIB_CTX_free);
 CM_OPENSSL_DELETER(OSSL_PROVIDER, OSSL_PROVIDER_unload);
-
-#undef CM_OPENSSL_DELETER
 
 template <class T>
 using UniquePtr = std::unique_ptr<T, Deleter<T>>;

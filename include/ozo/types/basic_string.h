@@ -99,8 +99,7 @@ class basic_string_t {
   // Overwrites every character the string can hold with zeros, then empties it.
   // For secrets: the memory that is later released holds no trace of them.
   void secure_clear() noexcept {
-    volatile Ch* p = data();
-    for (size_type i = 0; i <= m_capacity; ++i) p[i] = Ch();
+    Wipe(data(), m_capacity + 1);
     m_size = 0;
   }
   // Ensures room for `extra` more characters.
@@ -161,15 +160,22 @@ class basic_string_t {
     return p;
   }
   // Makes room for `needed` characters plus the terminator, keeping contents.
+  // The buffer given up is overwritten first: a secret that grows leaves no
+  // copy behind in released (or inline) memory.
   void Grow(size_type needed) {
     if (needed <= m_capacity) return;
     size_type target = m_capacity > max_size() / 2 ? max_size() : m_capacity * 2;
     if (target < needed) target = needed;
     Ch* fresh = static_cast<Ch*>(AllocateBytes((target + 1) * sizeof(Ch)));
     std::memcpy(fresh, data(), (m_size + 1) * sizeof(Ch));
+    Wipe(data(), m_capacity + 1);
     FreeHeap();
     m_heap = fresh;
     m_capacity = target;
+  }
+  static void Wipe(Ch* p, size_type count) noexcept {
+    volatile Ch* v = p;
+    for (size_type i = 0; i < count; ++i) v[i] = Ch();
   }
   void FreeHeap() noexcept {
     if (!m_heap) return;
