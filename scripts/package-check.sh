@@ -62,9 +62,26 @@ cd "$work"
 "${clean[@]}" certctl --store "$work/store.db" set-server edr server.pem
 "${clean[@]}" certctl --store "$work/store.db" query-server edr | grep -q '"Subject":"CN=example.test"'
 "${clean[@]}" certctl --store "$work/store.db" check
+# root's default store is the system store, whatever HOME says (here: none),
+# made owner-only in the folder the package made; the metrics unit reads it.
+system_store=$(sed -n 's/^Environment=CERTCTL_STORE=//p' /lib/systemd/system/certctl-metrics.service)
+checked_default=""
+if [ -e "$system_store" ] || [ "$(id -u)" -ne 0 ]; then
+  echo "-- not root, or $system_store exists already: the default-store check is skipped"
+else
+  checked_default=1
+  mkdir "$work/empty" && cd "$work/empty"
+  env -i PATH=/usr/bin:/bin certctl set-server edr "$work/server.pem"
+  [ "$(stat -c %a "$(dirname "$system_store")") $(stat -c %a "$system_store")" = "700 600" ]
+  [ -z "$(ls -A)" ] || { echo "certctl wrote into the current folder"; exit 1; }
+  env -i PATH=/usr/bin:/bin CERTCTL_STORE="$system_store" certctl metrics | grep -q 'type="edr",kind="server"'
+  rm -f "$system_store"
+fi
 cd "$root"
 echo "-- installed files"
 dpkg -L certificates-manager certificates-manager-dev | sort -u | while read -r f; do [ ! -f "$f" ] || echo "$f"; done
-$sudo dpkg -r certificates-manager-dev certificates-manager
+$sudo dpkg --purge certificates-manager-dev certificates-manager
+[ -z "$checked_default" ] || [ ! -e "$(dirname "$system_store")" ] ||
+  { echo "the purge left $(dirname "$system_store")"; exit 1; }
 ! command -v certctl >/dev/null || { echo "certctl is still installed"; exit 1; }
 echo "packages: built, installed, used and removed"

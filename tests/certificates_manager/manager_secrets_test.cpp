@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "tests/support/free_observer.h"
 #include "tests/support/manager_fixture.h"
@@ -21,6 +22,19 @@ TEST(FreeObserver, SeesAnUnwipedBlock) {
   test::StartWatchingFrees(kLongPassword, sizeof(kLongPassword) - 1);
   std::free(copy);
   EXPECT_EQ(test::StopWatchingFrees(), 1);
+}
+
+// A framework string gives up the buffer it outgrows wiped: a secret that
+// grows (a password read piece by piece) leaves no copy in freed memory.
+TEST(FreeObserver, AGrowingStringLeavesNoCopyBehind) {
+  test::StartWatchingFrees(kLongPassword, sizeof(kLongPassword) - 1);
+  {
+    ozo::string8_t text(kLongPassword);
+    text.append(std::string(100, '.').c_str(), 100);
+    text.append(std::string(1000, '.').c_str(), 1000);
+    text.secure_clear();
+  }
+  EXPECT_EQ(test::StopWatchingFrees(), 0);
 }
 
 class SecretsTest : public test::ManagerTest, public testing::WithParamInterface<const char*> {};
