@@ -108,19 +108,22 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
   return problem;
 }
 
-std::string Describe(ContainerProblem problem) {
-  switch (problem) {
-    case ContainerProblem::None:
-      return "";
-    case ContainerProblem::Empty:
-      return "is empty";
-    case ContainerProblem::NotPkcs12:
-      return "is not a PKCS#12 container";
-    case ContainerProblem::WrongPassword:
-      return "cannot be opened with this password (its integrity check fails)";
-    case ContainerProblem::Damaged:
-      return "is damaged: its contents cannot be read";
-  }
+std::string Describe(ContainerProblem problem, Holder holder) {
+  struct Words {
+    ContainerProblem problem;
+    const char* file;    // follows the file's name
+    const char* record;  // of a stored record
+  };
+  static constexpr Words kWords[] = {
+      {ContainerProblem::Empty, "is empty", "it is empty"},
+      {ContainerProblem::NotPkcs12, "is not a PKCS#12 container", "it is not a PKCS#12 container"},
+      {ContainerProblem::WrongPassword, "cannot be opened with this password (its integrity check fails)",
+       "its stored password does not open it"},
+      {ContainerProblem::Damaged, "is damaged: its contents cannot be read",
+       "it is damaged: its contents cannot be read"},
+  };
+  for (const Words& words : kWords)
+    if (words.problem == problem) return holder == Holder::File ? words.file : words.record;
   return "";
 }
 

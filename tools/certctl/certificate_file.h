@@ -48,9 +48,11 @@ enum class ContainerProblem {
 
 // Reads the container with `password` (legacy algorithms included).
 ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file);
-// "is empty", "is not a PKCS#12 container", "cannot be opened with this
-// password", "is damaged: its contents cannot be read".
-std::string Describe(ContainerProblem problem);
+// What the problem says of a file ("is not a PKCS#12 container", after its
+// name) or of a stored record ("its stored password does not open it");
+// empty for None.
+enum class Holder { File, Record };
+std::string Describe(ContainerProblem problem, Holder holder);
 
 // Seconds since 1970 of an ASN.1 time; nullopt when it cannot be read.
 std::optional<std::int64_t> SecondsOf(const ASN1_TIME* time);

@@ -99,19 +99,9 @@ std::string ExplainRecord(const ivo::ServerCertificate& record, bool dates) {
 
 std::string ExplainRecord(const ivo::ClientCertificate& record, bool dates) {
   ClientFile file;
-  switch (ReadClientFile(record.certificate, record.password, file)) {
-    case ContainerProblem::None:
-      return dates ? DateProblem(file.certificate.get()) : "";
-    case ContainerProblem::Empty:
-      return "it is empty";
-    case ContainerProblem::NotPkcs12:
-      return "it is not a PKCS#12 container";
-    case ContainerProblem::WrongPassword:
-      return "its stored password does not open it";
-    case ContainerProblem::Damaged:
-      return "it is damaged: its contents cannot be read";
-  }
-  return "";
+  const ContainerProblem problem = ReadClientFile(record.certificate, record.password, file);
+  if (problem != ContainerProblem::None) return Describe(problem, Holder::Record);
+  return dates ? DateProblem(file.certificate.get()) : "";
 }
 
 }  // namespace certctl
