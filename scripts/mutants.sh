@@ -4,8 +4,10 @@
 # tool), rebuilds incrementally, runs the release suite and reports whether
 # the suite caught it. The source is restored after each fault.
 #   scripts/mutants.sh [NAME...]    all faults, or only those named
-# Builds in build/mutants (MUTANTS_BUILD_DIR). Prints one table row per fault
-# and the totals; exits non-zero when a fault survives.
+# Builds in build/mutants (MUTANTS_BUILD_DIR) and runs the unmutated suite
+# first: a suite that already fails stops it before any fault. Prints one
+# table row per fault and the totals; exits non-zero when a fault survives
+# or does not build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +15,13 @@ build=${MUTANTS_BUILD_DIR:-build/mutants}
 jobs=$(nproc)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$jobs" >/dev/null
+# A suite that fails already would count every fault as caught.
+if ! ctest --test-dir "$build" -j "$jobs" --timeout 300 >"$build/unmutated.log" 2>&1; then
+  grep -E 'Failed|Error' "$build/unmutated.log" | tail -20
+  echo "the suite fails without any fault ($build/unmutated.log): nothing is measured" >&2
+  exit 2
+fi
+echo "the unmutated suite passes"
 
 restore=""
 trap '[ -n "$restore" ] && git checkout -q -- "$restore"' EXIT
@@ -45,4 +54,4 @@ PY
 done < scripts/mutants.tsv
 cmake --build "$build" -j "$jobs" >/dev/null  # back to the unchanged source
 echo "$caught caught, $survived survived, $broken did not build"
-[ "$survived" -eq 0 ]
+[ "$survived" -eq 0 ] && [ "$broken" -eq 0 ]

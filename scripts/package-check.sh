@@ -11,7 +11,19 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build=build/package
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+installed=""
+# Whatever fails, the packages this check installed are purged and its
+# scratch folder goes; the check's status stays that of the failed step.
+cleanup() {
+  local status=$?
+  if [ -n "$installed" ]; then
+    $sudo dpkg --purge certificates-manager-dev certificates-manager >/dev/null || status=1
+  fi
+  rm -rf "$work"
+  exit $status
+}
+trap cleanup EXIT
+sudo=""
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DCM_BUILD_TESTS=OFF >/dev/null
@@ -23,10 +35,8 @@ for deb in "${debs[@]}"; do
   echo "-- $(basename "$deb")"
   dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends|Section):'
 done
-if command -v lintian >/dev/null; then
-  echo "-- lintian"
-  lintian "${debs[@]}" 2>&1 | grep -v 'running with root privileges' || echo "lintian: no findings"
-fi
+echo "-- lintian"
+lintian --fail-on error "${debs[@]}" 2>&1 | sed '/running with root privileges/d'
 
 echo "-- the example host, built against a staged install"
 DESTDIR="$work/stage" cmake --install "$build" >/dev/null
@@ -44,7 +54,6 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$w
 "$work/example/minimal_host" "$work/server.pem" | tee "$work/example.out"
 grep -q '"Subject":"CN=example.test"' "$work/example.out"
 
-sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   if ! sudo -n true 2>/dev/null; then
     echo "-- not root and no sudo: the dpkg -i check is skipped"
@@ -53,6 +62,7 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 echo "-- dpkg -i"
+installed=1
 $sudo dpkg -i "${debs[@]}"
 clean=(env -i PATH=/usr/bin:/bin HOME="$work/home")
 "${clean[@]}" certctl --version
@@ -81,6 +91,7 @@ cd "$root"
 echo "-- installed files"
 dpkg -L certificates-manager certificates-manager-dev | sort -u | while read -r f; do [ ! -f "$f" ] || echo "$f"; done
 $sudo dpkg --purge certificates-manager-dev certificates-manager
+installed=""
 [ -z "$checked_default" ] || [ ! -e "$(dirname "$system_store")" ] ||
   { echo "the purge left $(dirname "$system_store")"; exit 1; }
 ! command -v certctl >/dev/null || { echo "certctl is still installed"; exit 1; }
