@@ -9,43 +9,32 @@
 
 namespace host {
 
-ServiceHost::ServiceHost(HostOptions options)
-    : m_faults(std::make_shared<FaultInjector>()), m_registry(DescriptorRegistry::WithCertificateRecords()) {
-  m_locator = Make<ServiceLocator>(m_faults);
+ServiceHost::ServiceHost(HostOptions options) : m_registry(DescriptorRegistry::WithCertificateRecords()) {
+  m_locator = Make<ServiceLocator>();
   m_locatorPointer = m_locator.get();
-  m_tracer = Make<Tracer>(m_faults, options.traceThreshold);
-  m_allocator = Make<Allocator>(m_faults);
-  m_policy = Make<PolicyProvider>(m_faults);
-  m_events = Make<EventPublisher>(m_faults);
+  m_tracer = Make<Tracer>(options.traceThreshold);
+  m_allocator = Make<Allocator>();
+  m_policy = Make<PolicyProvider>();
+  m_events = Make<EventPublisher>();
   m_mutex = Make<StorageMutex>();
-  m_serializer = Make<Serializer>(m_registry, ozo::ref_ptr<ozo::IAllocator>(m_allocator.get()), m_faults);
-  m_primaryMeta = Make<PrimaryMetaInfoProvider>(m_registry, m_faults);
-  m_secondaryMeta = Make<SecondaryMetaInfoProvider>(m_registry, m_faults);
-  if (options.recording) {
-    m_faults->SetRecording(true);
-    m_tracer->SetRecording(true);
-    m_policy->SetRecording(true);
-    m_events->SetRecording(true);
-    m_mutex->SetRecording(true);
-  }
-  m_store =
-      options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>(m_faults));
+  m_serializer = Make<Serializer>(m_registry, ozo::ref_ptr<ozo::IAllocator>(m_allocator.get()));
+  m_primaryMeta = Make<PrimaryMetaInfoProvider>(m_registry);
+  m_secondaryMeta = Make<SecondaryMetaInfoProvider>(m_registry);
+  m_store = options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>());
   if (ozo::Failed(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref())))
     throw std::runtime_error("the store cannot make the certificates manager's tree");
-  m_services = {
-      {Service::Tracer, {ozo::ITracer::IID, ozo::ref_ptr<ozo::IObject>(m_tracer.get())}},
-      {Service::Allocator, {ozo::IAllocator::IID, ozo::ref_ptr<ozo::IObject>(m_allocator.get())}},
-      {Service::PolicyProvider, {ivo::IPolicyProvider::IID, ozo::ref_ptr<ozo::IObject>(m_policy.get())}},
-      {Service::EventPublisher, {ivo::IEventPublisher::IID, ozo::ref_ptr<ozo::IObject>(m_events.get())}},
-      {Service::StorageRoot, {ozo::kStorageRootServiceId, ozo::ref_ptr<ozo::IObject>(m_root.get())}},
-      {Service::StorageMutex, {ivo::IStorageMutex::IID, ozo::ref_ptr<ozo::IObject>(m_mutex.get())}},
-      {Service::Serializer, {ozo::IStorageSerializer2::IID, ozo::ref_ptr<ozo::IObject>(m_serializer.get())}},
-      {Service::PrimaryMetaInfo, {ozo::IMetaInfoProvider::IID, ozo::ref_ptr<ozo::IObject>(m_primaryMeta.get())}},
-      {Service::SecondaryMetaInfo, {ozo::IMetaInfoProvider2::IID, ozo::ref_ptr<ozo::IObject>(m_secondaryMeta.get())}},
+  const std::pair<ozo::iid_t, ozo::IObject*> services[] = {
+      {ozo::ITracer::IID, m_tracer.get()},
+      {ozo::IAllocator::IID, m_allocator.get()},
+      {ivo::IPolicyProvider::IID, m_policy.get()},
+      {ivo::IEventPublisher::IID, m_events.get()},
+      {ozo::kStorageRootServiceId, m_root.get()},
+      {ivo::IStorageMutex::IID, m_mutex.get()},
+      {ozo::IStorageSerializer2::IID, m_serializer.get()},
+      {ozo::IMetaInfoProvider::IID, m_primaryMeta.get()},
+      {ozo::IMetaInfoProvider2::IID, m_secondaryMeta.get()},
   };
-  for (const auto& entry : m_services)
-    if (options.without.count(entry.first) == 0) Restore(entry.first);
-  m_faults->Reset();  // calls are counted from here on
+  for (const auto& [iid, service] : services) m_locator->Register(iid, ozo::ref_ptr<ozo::IObject>(service));
 }
 
 ServiceHost::~ServiceHost() { m_locator->Clear(); }
@@ -111,13 +100,6 @@ ozo::result_t ServiceHost::RemoveRecord(ivo::CertificateType type, bool client) 
       SlotNode(client ? ivo::kClientCertificatesSet : ivo::kServerCertificatesSet, type, setNode, node);
   if (ozo::Succeeded(result)) result = setNode->RemoveNode(ivo::kCertificateTypeIds[type - 1].storageKey);
   return result == ozo::results::PathNotFound ? ozo::results::NotFound : result;
-}
-
-void ServiceHost::Remove(Service service) { m_locator->Unregister(m_services.at(service).first); }
-
-void ServiceHost::Restore(Service service) {
-  const auto& [iid, object] = m_services.at(service);
-  m_locator->Register(iid, object);
 }
 
 }  // namespace host

@@ -1,16 +1,10 @@
 // A complete host: every service a component asks for, wired into one
-// service locator, each of which can be left out, and all sharing one fault
-// injector through which any call can be made to fail.
+// service locator.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <map>
 #include <memory>
-#include <set>
-#include <utility>
 
-#include "host/fault_injector.h"
 #include "host/services/allocator.h"
 #include "host/services/event_publisher.h"
 #include "host/services/policy_provider.h"
@@ -24,31 +18,8 @@
 
 namespace host {
 
-enum class Service {
-  Tracer,
-  Allocator,
-  PolicyProvider,
-  EventPublisher,
-  StorageRoot,
-  StorageMutex,
-  Serializer,
-  PrimaryMetaInfo,
-  SecondaryMetaInfo,
-};
-
 struct HostOptions {
-  static HostOptions Without(std::initializer_list<Service> services) {
-    HostOptions options;
-    options.without = services;
-    return options;
-  }
-
-  std::set<Service> without;            // services the locator does not hand out
   std::uint32_t traceThreshold = 1000;  // highest level the tracer accepts
-  // Whether the services keep what they see for tests to inspect: trace
-  // lines and buffer sizes, events, policy queries, lock acquisitions and the
-  // fault journal. Off, nothing grows with the host's lifetime.
-  bool recording = false;
   // The store whose tree for the certificates manager's class id is handed
   // out as the storage root; a fresh in-memory store when null.
   ozo::ref_ptr<ozo::IPersistentStorage> store;
@@ -65,8 +36,6 @@ class ServiceHost {
   // The address ozoCreateObject takes.
   ozo::IServiceLocator** locatorAddress() noexcept { return &m_locatorPointer; }
 
-  FaultInjector& faults() const noexcept { return *m_faults; }
-  const std::shared_ptr<FaultInjector>& sharedFaults() const noexcept { return m_faults; }
   Tracer& tracer() const noexcept { return *m_tracer; }
   Allocator& allocator() const noexcept { return *m_allocator; }
   PolicyProvider& policy() const noexcept { return *m_policy; }
@@ -91,10 +60,6 @@ class ServiceHost {
   // Removes the slot's record, whatever it holds: "Not found" when empty.
   ozo::result_t RemoveRecord(ivo::CertificateType type, bool client);
 
-  // Stops (or resumes) handing out a service.
-  void Remove(Service service);
-  void Restore(Service service);
-
  private:
   ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, const void* record,
                                 const ozo::StructDescriptor* descriptor);
@@ -105,7 +70,6 @@ class ServiceHost {
   ozo::result_t ReadRecordFrom(const char* set, ivo::CertificateType type, const ozo::StructDescriptor* descriptor,
                                Record& record);
 
-  std::shared_ptr<FaultInjector> m_faults;
   std::shared_ptr<DescriptorRegistry> m_registry;
   ozo::ref_ptr<ServiceLocator> m_locator;
   ozo::IServiceLocator* m_locatorPointer = nullptr;
@@ -119,8 +83,6 @@ class ServiceHost {
   ozo::ref_ptr<SecondaryMetaInfoProvider> m_secondaryMeta;
   ozo::ref_ptr<ozo::IPersistentStorage> m_store;
   ozo::ref_ptr<ozo::IStorage> m_root;
-  // Every service: the id the locator hands it out under, and the object.
-  std::map<Service, std::pair<ozo::iid_t, ozo::ref_ptr<ozo::IObject>>> m_services;
 };
 
 }  // namespace host

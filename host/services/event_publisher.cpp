@@ -3,9 +3,7 @@
 namespace host {
 
 ozo::result_t EventPublisher::Publish(const ivo::CertificateEvent* event) {
-  if (const ozo::result_t fault = m_faults->Enter("IEventPublisher::Publish"); ozo::Failed(fault)) return fault;
   if (!event) return ozo::results::InvalidArgument;
-  m_events.Add([&] { return *event; });
   Sink sink;
   {
     std::lock_guard<std::mutex> lock(m_mutex);

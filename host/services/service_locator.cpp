@@ -5,9 +5,6 @@
 namespace host {
 
 ozo::result_t ServiceLocator::GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) {
-  char operation[64];
-  std::snprintf(operation, sizeof(operation), "IServiceLocator::GetInterface/%08x", iid);
-  if (const ozo::result_t fault = m_faults->Enter(operation); ozo::Failed(fault)) return fault;
   if (!out || serviceKey != 0) return ozo::results::InvalidArgument;
   std::lock_guard<std::mutex> lock(m_mutex);
   const auto service = m_services.find(iid);

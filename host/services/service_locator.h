@@ -5,19 +5,15 @@
 #include <memory>
 #include <mutex>
 
-#include "host/fault_injector.h"
 #include "host/host_object.h"
 #include "ozo/services.h"
 
 namespace host {
 
 // GetInterface answers from the table; an id without a service gives
-// "Interface not supported" (0x80000001). Fault name:
-// "IServiceLocator::GetInterface/<iid in 8 lowercase hex digits>".
+// "Interface not supported" (0x80000001). Thread-safe.
 class ServiceLocator : public HostObject<ozo::IServiceLocator> {
  public:
-  explicit ServiceLocator(std::shared_ptr<FaultInjector> faults) : m_faults(std::move(faults)) {}
-
   ozo::result_t GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) override;
 
   // Hands out `service` (already the interface of `iid`) for `iid`.
@@ -30,7 +26,6 @@ class ServiceLocator : public HostObject<ozo::IServiceLocator> {
   ~ServiceLocator() override = default;
 
  private:
-  std::shared_ptr<FaultInjector> m_faults;
   std::mutex m_mutex;
   std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> m_services;
 };

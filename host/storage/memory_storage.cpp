@@ -8,18 +8,15 @@ using ozo::result_t;
 namespace results = ozo::results;
 
 template <class Body>
-result_t MemoryNode::Call(const char* operation, Body body) const {
-  const result_t fault = m_tree->faults->Enter(operation);  // a positive code is answered after the work
-  if (ozo::Failed(fault)) return fault;
-  const result_t result = body();
-  return ozo::Failed(result) ? result : fault;
+result_t MemoryNode::Call(Body body) const {
+  std::lock_guard<std::mutex> lock(m_tree->mutex);
+  return body();
 }
 
 result_t MemoryNode::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  return Call("IStorage::AppendNode", [&]() -> result_t {
-    if (!name || !node) return results::InvalidArgument;
+  if (!name || !node) return results::InvalidArgument;
+  return Call([&]() -> result_t {
     auto child = Make<MemoryNode>(m_tree, name);
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
     if (m_tree->duplicates == DuplicateNames::Open) {
       for (auto& existing : m_children) {
         if (existing.first == name) {
@@ -36,10 +33,9 @@ result_t MemoryNode::AppendNode(ozo::cstr8_t name, ozo::IStorage** node) {
 }
 
 result_t MemoryNode::RemoveNode(ozo::cstr8_t name) {
-  return Call("IStorage::RemoveNode", [&]() -> result_t {
-    if (!name) return results::InvalidArgument;
-    ozo::ref_ptr<MemoryNode> removed;  // released after the lock
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (!name) return results::InvalidArgument;
+  ozo::ref_ptr<MemoryNode> removed;  // released after the lock
+  return Call([&]() -> result_t {
     for (auto it = m_children.begin(); it != m_children.end(); ++it) {
       if (it->first == name) {
         removed = std::move(it->second);
@@ -52,9 +48,8 @@ result_t MemoryNode::RemoveNode(ozo::cstr8_t name) {
 }
 
 result_t MemoryNode::GetNode(ozo::cstr8_t name, ozo::IStorage** node) {
-  return Call("IStorage::GetNode", [&]() -> result_t {
-    if (!name || !node) return results::InvalidArgument;
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (!name || !node) return results::InvalidArgument;
+  return Call([&]() -> result_t {
     for (auto& child : m_children) {
       if (child.first == name) {
         child.second->AddRef();
@@ -67,31 +62,26 @@ result_t MemoryNode::GetNode(ozo::cstr8_t name, ozo::IStorage** node) {
 }
 
 result_t MemoryNode::GetName(ozo::str8_t buffer, std::uint32_t& size) {
-  return Call("IStorage::GetName", [&]() -> result_t {
-    return CopyName(m_name, buffer, size);
-  });
+  return Call([&]() -> result_t { return CopyName(m_name, buffer, size); });
 }
 
 result_t MemoryNode::GetNodesCount(std::uint32_t& count) {
-  return Call("IStorage::GetNodesCount", [&]() -> result_t {
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  return Call([&]() -> result_t {
     count = static_cast<std::uint32_t>(m_children.size());
     return results::NoError;
   });
 }
 
 result_t MemoryNode::GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  return Call("IStorage::GetNodeName", [&]() -> result_t {
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  return Call([&]() -> result_t {
     if (index >= m_children.size()) return results::OutOfRange;
     return CopyName(m_children[index].first, buffer, size);
   });
 }
 
 result_t MemoryNode::GetNode(std::uint32_t index, ozo::IStorage** node) {
-  return Call("IStorage::GetNode/index", [&]() -> result_t {
-    if (!node) return results::InvalidArgument;
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (!node) return results::InvalidArgument;
+  return Call([&]() -> result_t {
     if (index >= m_children.size()) return results::OutOfRange;
     m_children[index].second->AddRef();
     *node = m_children[index].second.get();
@@ -100,26 +90,23 @@ result_t MemoryNode::GetNode(std::uint32_t index, ozo::IStorage** node) {
 }
 
 result_t MemoryNode::GetValuesCount(std::uint32_t& count) {
-  return Call("IStorage::GetValuesCount", [&]() -> result_t {
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  return Call([&]() -> result_t {
     count = static_cast<std::uint32_t>(m_values.size());
     return results::NoError;
   });
 }
 
 result_t MemoryNode::GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) {
-  return Call("IStorage::GetValueName", [&]() -> result_t {
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  return Call([&]() -> result_t {
     if (index >= m_values.size()) return results::OutOfRange;
     return CopyName(m_values[index].first, buffer, size);
   });
 }
 
 result_t MemoryNode::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  return Call("IStorage::SetValue", [&]() -> result_t {
-    if (!name) return results::InvalidArgument;
-    ozo::types::variant_t copy = value;
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (!name) return results::InvalidArgument;
+  ozo::types::variant_t copy = value;  // made before the lock
+  return Call([&]() -> result_t {
     for (auto& entry : m_values) {
       if (entry.first == name) {
         entry.second.secure_clear();
@@ -133,9 +120,8 @@ result_t MemoryNode::SetValue(ozo::cstr8_t name, const ozo::types::variant_t& va
 }
 
 result_t MemoryNode::GetValue(ozo::cstr8_t name, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  return Call("IStorage::GetValue", [&]() -> result_t {
-    if (!name) return results::InvalidArgument;
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  if (!name) return results::InvalidArgument;
+  return Call([&]() -> result_t {
     for (const auto& entry : m_values) {
       if (entry.first == name) {
         value = entry.second;
@@ -147,8 +133,7 @@ result_t MemoryNode::GetValue(ozo::cstr8_t name, ozo::types::variant_t& value, o
 }
 
 result_t MemoryNode::GetValue(std::uint32_t index, ozo::types::variant_t& value, ozo::IStoredValueFormatter*) {
-  return Call("IStorage::GetValue/index", [&]() -> result_t {
-    std::lock_guard<std::mutex> lock(m_tree->mutex);
+  return Call([&]() -> result_t {
     if (index >= m_values.size()) return results::OutOfRange;
     value = m_values[index].second;
     return results::NoError;
@@ -159,12 +144,7 @@ MemoryNode::~MemoryNode() {
   for (auto& entry : m_values) entry.second.secure_clear();
 }
 
-result_t MemoryNode::Flush() {
-  return Call("IStorage::Flush", [&]() -> result_t {
-    m_tree->flushes.fetch_add(1);
-    return results::NoError;
-  });
-}
+result_t MemoryNode::Flush() { return results::NoError; }
 
 result_t MemoryPersistentStorage::GetStoragesCount(std::uint32_t& count) {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -180,12 +160,11 @@ result_t MemoryPersistentStorage::GetStorageClassId(std::uint32_t index, ozo::cl
 }
 
 result_t MemoryPersistentStorage::CreateStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
-  if (const result_t fault = m_faults->Enter("IPersistentStorage::CreateStorage"); ozo::Failed(fault)) return fault;
   if (!storage) return results::InvalidArgument;
   std::lock_guard<std::mutex> lock(m_mutex);
   auto& tree = m_trees[classId];
   if (!tree.second) {
-    tree.first = std::make_shared<MemoryTree>(m_faults, m_duplicates);
+    tree.first = std::make_shared<MemoryTree>(m_duplicates);
     tree.second = Make<MemoryNode>(tree.first, "");
   }
   tree.second->AddRef();
@@ -206,7 +185,6 @@ result_t MemoryPersistentStorage::GetPath(ozo::string8_t& path) {
 }
 
 result_t MemoryPersistentStorage::GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
-  if (const result_t fault = m_faults->Enter("IPersistentStorage::GetStorage"); ozo::Failed(fault)) return fault;
   if (!storage) return results::InvalidArgument;
   std::lock_guard<std::mutex> lock(m_mutex);
   const auto tree = m_trees.find(classId);
@@ -214,13 +192,6 @@ result_t MemoryPersistentStorage::GetStorage(ozo::clsid_t classId, ozo::IStorage
   tree->second.second->AddRef();
   *storage = tree->second.second.get();
   return results::NoError;
-}
-
-std::uint64_t MemoryPersistentStorage::flushes() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  std::uint64_t total = 0;
-  for (const auto& tree : m_trees) total += tree.second.first->flushes.load();
-  return total;
 }
 
 }  // namespace host

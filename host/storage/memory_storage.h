@@ -1,7 +1,6 @@
 // An in-memory storage tree and a store of such trees per class id.
 #pragma once
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -9,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "host/fault_injector.h"
 #include "host/host_object.h"
 #include "ozo/storage.h"
 
@@ -24,12 +22,10 @@ enum class DuplicateNames {
 // State shared by all nodes of one tree. One mutex serialises every node
 // operation of the tree; no operation calls another while holding it.
 struct MemoryTree {
-  MemoryTree(std::shared_ptr<FaultInjector> f, DuplicateNames d) : faults(std::move(f)), duplicates(d) {}
+  explicit MemoryTree(DuplicateNames d) : duplicates(d) {}
 
-  std::shared_ptr<FaultInjector> faults;
-  DuplicateNames duplicates;
+  const DuplicateNames duplicates;
   std::mutex mutex;
-  std::atomic<std::uint64_t> flushes{0};
 };
 
 // A node with ordered children and values. AppendNode adds a new, empty child,
@@ -37,8 +33,8 @@ struct MemoryTree {
 // as the tree's DuplicateNames says (opening keeps names unique and makes a
 // copy into the tree additive, as in the SQLite store). GetNode and
 // RemoveNode by name act on the first child of that name; a missing child is
-// "Path not found" (0x80010103), a missing value "Not found". A removed child stays usable by whoever holds
-// it, detached from the tree. Fault names: "IStorage::<operation>".
+// "Path not found" (0x80010103), a missing value "Not found". A removed child
+// stays usable by whoever holds it, detached from the tree.
 class MemoryNode : public HostObject<ozo::IStorage> {
  public:
   MemoryNode(std::shared_ptr<MemoryTree> tree, std::string name) : m_tree(std::move(tree)), m_name(std::move(name)) {}
@@ -66,10 +62,9 @@ class MemoryNode : public HostObject<ozo::IStorage> {
   ~MemoryNode() override;
 
  private:
-  // Fault injection, then `body`: an injected failure is answered at once,
-  // an injected success code after the work (unless the work failed).
+  // Runs `body` under the tree's lock (arguments are checked before).
   template <class Body>
-  ozo::result_t Call(const char* operation, Body body) const;
+  ozo::result_t Call(Body body) const;
 
   std::shared_ptr<MemoryTree> m_tree;
   std::string m_name;
@@ -80,9 +75,8 @@ class MemoryNode : public HostObject<ozo::IStorage> {
 // A store: one tree per class id, each made on first CreateStorage.
 class MemoryPersistentStorage : public HostObject<ozo::IPersistentStorage> {
  public:
-  explicit MemoryPersistentStorage(std::shared_ptr<FaultInjector> faults,
-                                   DuplicateNames duplicates = DuplicateNames::Open, std::string path = ":memory:")
-      : m_faults(std::move(faults)), m_duplicates(duplicates), m_path(std::move(path)) {}
+  explicit MemoryPersistentStorage(DuplicateNames duplicates = DuplicateNames::Open, std::string path = ":memory:")
+      : m_duplicates(duplicates), m_path(std::move(path)) {}
 
   ozo::result_t GetStoragesCount(std::uint32_t& count) override;
   ozo::result_t GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) override;
@@ -92,14 +86,10 @@ class MemoryPersistentStorage : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t GetPath(ozo::string8_t& path) override;
   ozo::result_t GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) override;
 
-  // Total Flush calls on nodes of this store's trees.
-  std::uint64_t flushes() const;
-
  protected:
   ~MemoryPersistentStorage() override = default;
 
  private:
-  std::shared_ptr<FaultInjector> m_faults;
   DuplicateNames m_duplicates;
   std::string m_path;
   mutable std::mutex m_mutex;

@@ -31,8 +31,6 @@ std::uint32_t DescriptorRegistry::size() const {
 
 ozo::result_t PrimaryMetaInfoProvider::GetStructDescriptor(std::uint32_t typeId,
                                                            const ozo::StructDescriptor** descriptor) {
-  if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider::GetStructDescriptor"); ozo::Failed(fault))
-    return fault;
   const ozo::StructDescriptor* found = m_registry->Find(typeId);
   if (!found) return ozo::results::MetaInformationNotFound;
   *descriptor = found;
@@ -46,8 +44,6 @@ ozo::result_t SecondaryMetaInfoProvider::GetStructDescriptorsCount(std::uint32_t
 
 ozo::result_t SecondaryMetaInfoProvider::FindStructDescriptor(std::uint32_t typeId,
                                                               const ozo::StructDescriptor** descriptor) {
-  if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider2::FindStructDescriptor"); ozo::Failed(fault))
-    return fault;
   const ozo::StructDescriptor* found = m_registry->Find(typeId);
   if (!found) return ozo::results::MetaInformationNotFound;
   *descriptor = found;

@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 
-#include "host/fault_injector.h"
 #include "host/host_object.h"
 #include "ozo/storage.h"
 
@@ -31,8 +30,7 @@ class DescriptorRegistry {
 // Unknown type ids give "Meta information not found" (0x80000076).
 class PrimaryMetaInfoProvider : public HostObject<ozo::IMetaInfoProvider> {
  public:
-  PrimaryMetaInfoProvider(std::shared_ptr<DescriptorRegistry> registry, std::shared_ptr<FaultInjector> faults)
-      : m_registry(std::move(registry)), m_faults(std::move(faults)) {}
+  explicit PrimaryMetaInfoProvider(std::shared_ptr<DescriptorRegistry> registry) : m_registry(std::move(registry)) {}
   ozo::result_t GetStructDescriptor(std::uint32_t typeId, const ozo::StructDescriptor** descriptor) override;
 
  protected:
@@ -40,13 +38,11 @@ class PrimaryMetaInfoProvider : public HostObject<ozo::IMetaInfoProvider> {
 
  private:
   std::shared_ptr<DescriptorRegistry> m_registry;
-  std::shared_ptr<FaultInjector> m_faults;
 };
 
 class SecondaryMetaInfoProvider : public HostObject<ozo::IMetaInfoProvider2> {
  public:
-  SecondaryMetaInfoProvider(std::shared_ptr<DescriptorRegistry> registry, std::shared_ptr<FaultInjector> faults)
-      : m_registry(std::move(registry)), m_faults(std::move(faults)) {}
+  explicit SecondaryMetaInfoProvider(std::shared_ptr<DescriptorRegistry> registry) : m_registry(std::move(registry)) {}
   ozo::result_t GetStructDescriptorsCount(std::uint32_t& count) override;
   ozo::result_t FindStructDescriptor(std::uint32_t typeId, const ozo::StructDescriptor** descriptor) override;
 
@@ -55,7 +51,6 @@ class SecondaryMetaInfoProvider : public HostObject<ozo::IMetaInfoProvider2> {
 
  private:
   std::shared_ptr<DescriptorRegistry> m_registry;
-  std::shared_ptr<FaultInjector> m_faults;
 };
 
 }  // namespace host

@@ -11,7 +11,6 @@ using ozo::FieldKind;
 using ozo::types::variant_t;
 using ozo::types::VariantTag;
 
-
 template <class T>
 T& FieldOf(void* object, const ozo::FieldDescriptor& field) {
   return *reinterpret_cast<T*>(static_cast<char*>(object) + field.offset);
@@ -74,8 +73,6 @@ bool Decode(const variant_t& value, void* object, const ozo::FieldDescriptor& fi
 }  // namespace
 
 ozo::result_t Serializer::Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t, void*) {
-  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Serialize");  // positive: answered after the work
-  if (ozo::Failed(fault)) return fault;
   if (!value || !value->object || !value->descriptor || !node) return ozo::results::InvalidArgument;
   try {
     const ozo::StructDescriptor& descriptor = *value->descriptor;
@@ -85,15 +82,13 @@ ozo::result_t Serializer::Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* 
       result = node->SetValue(descriptor.fields[i].name, encoded, nullptr);
       encoded.secure_clear();  // fields may be secrets (passwords)
     }
-    return ozo::Failed(result) ? result : fault;
+    return ozo::Failed(result) ? result : ozo::results::NoError;
   } catch (const std::bad_alloc&) {
     return ozo::results::OutOfMemory;
   }
 }
 
 ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* node, std::uint32_t, void*) {
-  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Deserialize");  // positive: answered after the work
-  if (ozo::Failed(fault)) return fault;
   if (!value || !node) return ozo::results::InvalidArgument;
   variant_t typeId;
   ozo::result_t result = node->GetValue(kTypeValue, typeId, nullptr);
@@ -117,7 +112,7 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
       result = node->GetValue(descriptor->fields[i].name, field, nullptr);
       if (result == ozo::results::NotFound) {  // cut short: the structure holds no object
         value->Assign(nullptr, descriptor, nullptr);
-        return fault;
+        return ozo::results::NoError;
       }
       if (ozo::Failed(result)) return result;
       const bool decoded = Decode(field, object, descriptor->fields[i]);
@@ -128,7 +123,7 @@ ozo::result_t Serializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* n
     return ozo::results::OutOfMemory;
   }
   value->swap(built);
-  return fault;
+  return ozo::results::NoError;
 }
 
 }  // namespace host

@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "host/fault_injector.h"
 #include "host/host_object.h"
 #include "host/storage/meta_info.h"
 #include "ozo/storage.h"
@@ -20,15 +19,13 @@ namespace host {
 //   with the type's descriptor and no object, i.e. a structure node that
 //   holds no object;
 // - a field stored with another kind: "Invalid type".
-// Objects are made through the allocator. Fault names:
-// "IStorageSerializer2::Serialize" and "IStorageSerializer2::Deserialize".
+// Objects are made through the allocator.
 class Serializer : public HostObject<ozo::IStorageSerializer2> {
  public:
   static constexpr const char* kTypeValue = "$type";
 
-  Serializer(std::shared_ptr<DescriptorRegistry> registry, ozo::ref_ptr<ozo::IAllocator> allocator,
-             std::shared_ptr<FaultInjector> faults)
-      : m_registry(std::move(registry)), m_allocator(std::move(allocator)), m_faults(std::move(faults)) {}
+  Serializer(std::shared_ptr<DescriptorRegistry> registry, ozo::ref_ptr<ozo::IAllocator> allocator)
+      : m_registry(std::move(registry)), m_allocator(std::move(allocator)) {}
 
   ozo::result_t Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t flags,
                           void* reserved) override;
@@ -41,7 +38,6 @@ class Serializer : public HostObject<ozo::IStorageSerializer2> {
  private:
   std::shared_ptr<DescriptorRegistry> m_registry;
   ozo::ref_ptr<ozo::IAllocator> m_allocator;
-  std::shared_ptr<FaultInjector> m_faults;
 };
 
 }  // namespace host

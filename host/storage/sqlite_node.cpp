@@ -4,15 +4,14 @@
 #include "host/storage/sqlite_statement.h"
 
 namespace host {
-namespace {
 
 using ozo::result_t;
 using ozo::types::variant_t;
 using sqlite::Statement;
 namespace results = ozo::results;
 
-// A node of a stored tree, by its row id. Every call enters the fault
-// injector, then runs under the store's lock.
+// A node of a stored tree, by its row id. Every call runs under the store's
+// lock, and fails once the store's unit of work is lost.
 class SqliteNode : public HostObject<ozo::IStorage> {
  public:
   SqliteNode(ozo::ref_ptr<SqliteStore> store, std::int64_t id, std::string name)
@@ -20,7 +19,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
 
   result_t AppendNode(ozo::cstr8_t name, ozo::IStorage** node) override {
     if (!name || !node) return results::InvalidArgument;
-    return Call("IStorage::AppendNode", [&]() -> result_t {
+    return Call([&]() -> result_t {
       std::int64_t child = 0;
       const result_t found = FindChild(name, child);
       if (found == results::PathNotFound) {
@@ -39,7 +38,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
 
   result_t RemoveNode(ozo::cstr8_t name) override {
     if (!name) return results::InvalidArgument;
-    return Call("IStorage::RemoveNode", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement remove(db(), "DELETE FROM nodes WHERE parent = ? AND name = ?");
       if (remove.Bind(1, m_id).BindText(2, name).Step() != SQLITE_DONE) return Fail(remove.code());
       return sqlite3_changes(db()) > 0 ? results::NoError : results::PathNotFound;
@@ -48,7 +47,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
 
   result_t GetNode(ozo::cstr8_t name, ozo::IStorage** node) override {
     if (!name || !node) return results::InvalidArgument;
-    return Call("IStorage::GetNode", [&]() -> result_t {
+    return Call([&]() -> result_t {
       std::int64_t child = 0;
       const result_t found = FindChild(name, child);
       if (ozo::Succeeded(found)) *node = Make<SqliteNode>(m_store, child, name).Detach();
@@ -57,15 +56,15 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   }
 
   result_t GetName(ozo::str8_t buffer, std::uint32_t& size) override {
-    return Call("IStorage::GetName", [&] { return CopyName(m_name, buffer, size); });
+    return Call([&] { return CopyName(m_name, buffer, size); });
   }
 
   result_t GetNodesCount(std::uint32_t& count) override {
-    return Call("IStorage::GetNodesCount", [&] { return Count("SELECT count(*) FROM nodes WHERE parent = ?", count); });
+    return Call([&] { return Count("SELECT count(*) FROM nodes WHERE parent = ?", count); });
   }
 
   result_t GetNodeName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) override {
-    return Call("IStorage::GetNodeName", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement find(db(), "SELECT name FROM nodes WHERE parent = ? ORDER BY id LIMIT 1 OFFSET ?");
       const result_t row = Row(find.Bind(1, m_id).Bind(2, index));
       return ozo::Failed(row) ? row : CopyName(find.Text(0), buffer, size);
@@ -74,7 +73,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
 
   result_t GetNode(std::uint32_t index, ozo::IStorage** node) override {
     if (!node) return results::InvalidArgument;
-    return Call("IStorage::GetNode/index", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement find(db(), "SELECT id, name FROM nodes WHERE parent = ? ORDER BY id LIMIT 1 OFFSET ?");
       const result_t row = Row(find.Bind(1, m_id).Bind(2, index));
       if (ozo::Succeeded(row)) *node = Make<SqliteNode>(m_store, find.Int(0), find.Text(1)).Detach();
@@ -83,12 +82,11 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   }
 
   result_t GetValuesCount(std::uint32_t& count) override {
-    return Call("IStorage::GetValuesCount",
-                [&] { return Count("SELECT count(*) FROM node_values WHERE node = ?", count); });
+    return Call([&] { return Count("SELECT count(*) FROM node_values WHERE node = ?", count); });
   }
 
   result_t GetValueName(std::uint32_t index, ozo::str8_t buffer, std::uint32_t& size) override {
-    return Call("IStorage::GetValueName", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement find(db(), "SELECT name FROM node_values WHERE node = ? ORDER BY id LIMIT 1 OFFSET ?");
       const result_t row = Row(find.Bind(1, m_id).Bind(2, index));
       return ozo::Failed(row) ? row : CopyName(find.Text(0), buffer, size);
@@ -97,7 +95,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
 
   result_t SetValue(ozo::cstr8_t name, const variant_t& value, ozo::IStoredValueFormatter*) override {
     if (!name) return results::InvalidArgument;
-    return Call("IStorage::SetValue", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement upsert(db(),
                        "INSERT INTO node_values(node, name, tag, scalar, data) VALUES(?, ?, ?, ?, ?) "
                        "ON CONFLICT(node, name) DO UPDATE SET tag = excluded.tag, scalar = excluded.scalar, "
@@ -112,7 +110,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
 
   result_t GetValue(ozo::cstr8_t name, variant_t& value, ozo::IStoredValueFormatter*) override {
     if (!name) return results::InvalidArgument;
-    return Call("IStorage::GetValue", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement find(db(), "SELECT tag, scalar, data FROM node_values WHERE node = ? AND name = ?");
       const int step = find.Bind(1, m_id).BindText(2, name).Step();
       if (step == SQLITE_DONE) return results::NotFound;
@@ -123,7 +121,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   }
 
   result_t GetValue(std::uint32_t index, variant_t& value, ozo::IStoredValueFormatter*) override {
-    return Call("IStorage::GetValue/index", [&]() -> result_t {
+    return Call([&]() -> result_t {
       Statement find(db(), "SELECT tag, scalar, data FROM node_values WHERE node = ? ORDER BY id LIMIT 1 OFFSET ?");
       const result_t row = Row(find.Bind(1, m_id).Bind(2, index));
       if (ozo::Succeeded(row)) value = sqlite::ReadVariant(find, 0);
@@ -132,7 +130,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   }
 
   result_t Flush() override {
-    return Call("IStorage::Flush", [] { return results::NoError; });
+    return Call([] { return results::NoError; });
   }
 
  protected:
@@ -142,16 +140,13 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   sqlite3* db() const { return m_store->db(); }
   result_t Fail(int code) const { return m_store->Fail(code); }
 
-  // Fault injection, then `body` under the store's lock, unless the unit of
-  // work it would run in is already lost.
+  // `body` under the store's lock, unless the unit of work it would run in
+  // is already lost (arguments are checked before).
   template <class Body>
-  result_t Call(const char* operation, Body body) {
-    const result_t fault = m_store->faults().Enter(operation);
-    if (ozo::Failed(fault)) return fault;
-    std::lock_guard<std::recursive_mutex> lock(m_store->mutex());
+  result_t Call(Body body) {
+    std::lock_guard<std::recursive_mutex> lock(m_store->m_mutex);
     if (const result_t usable = m_store->Usable(); ozo::Failed(usable)) return usable;
-    const result_t result = body();
-    return ozo::Failed(result) ? result : fault;
+    return body();
   }
 
   // The row id of the child `name`, or "Path not found".
@@ -183,8 +178,6 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   std::int64_t m_id;
   std::string m_name;
 };
-
-}  // namespace
 
 ozo::ref_ptr<ozo::IStorage> MakeSqliteNode(ozo::ref_ptr<SqliteStore> store, std::int64_t id, std::string name) {
   return ozo::ref_ptr<ozo::IStorage>(Make<SqliteNode>(std::move(store), id, std::move(name)));

@@ -10,9 +10,9 @@
 
 namespace host {
 
-// The node of row `id` (named `name`) in `store`. Every call enters the
-// store's fault injector, runs under the store's lock and fails once the
-// store's unit of work is lost (see SqliteStore).
+// The node of row `id` (named `name`) in `store`. Every call runs under the
+// store's lock and fails once the store's unit of work is lost (see
+// SqliteStore).
 ozo::ref_ptr<ozo::IStorage> MakeSqliteNode(ozo::ref_ptr<SqliteStore> store, std::int64_t id, std::string name);
 
 }  // namespace host

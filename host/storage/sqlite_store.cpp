@@ -87,8 +87,7 @@ result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, st
 
 }  // namespace
 
-result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error,
-                           std::shared_ptr<FaultInjector> faults) {
+result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error) {
   sqlite::WipeReleasedMemory();
   std::error_code missing;
   if (!std::filesystem::exists(path, missing)) {
@@ -104,7 +103,7 @@ result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<Sqli
     sqlite3* db = nullptr;
     const int code = sqlite3_open_v2(copy ? copy->file().c_str() : path.c_str(), &db,
                                      copy ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX : flags, nullptr);
-    ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db, path, faults));
+    ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db, path));
     if (code != SQLITE_OK) {
       error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
       return ResultOf(code);
@@ -224,7 +223,6 @@ result_t SqliteStore::GetStorageClassId(std::uint32_t index, ozo::clsid_t& class
 }
 
 result_t SqliteStore::GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
-  if (const result_t fault = m_faults->Enter("IPersistentStorage::GetStorage"); ozo::Failed(fault)) return fault;
   if (!storage) return results::InvalidArgument;
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   Statement statement(m_db, "SELECT root FROM trees WHERE class_id = ?");
@@ -236,7 +234,7 @@ result_t SqliteStore::GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) 
 }
 
 result_t SqliteStore::CreateStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
-  if (const result_t fault = m_faults->Enter("IPersistentStorage::CreateStorage"); ozo::Failed(fault)) return fault;
+  if (!storage) return results::InvalidArgument;
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   const result_t existing = GetStorage(classId, storage);
   if (existing != results::NotFound) return existing;

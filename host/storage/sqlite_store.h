@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "host/fault_injector.h"
 #include "host/host_object.h"
 #include "host/storage/sqlite_private_copy.h"
 #include "ivo/events.h"
@@ -73,8 +72,7 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // schema current in one transaction; ReadOnly reads an older store as it
   // is and refuses an empty database ("Not found"). ReadWrite fails with
   // "Access denied" on a store this process may only read.
-  static ozo::result_t Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error,
-                            std::shared_ptr<FaultInjector> faults = std::make_shared<FaultInjector>());
+  static ozo::result_t Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error);
 
   ozo::result_t GetStoragesCount(std::uint32_t& count) override;
   ozo::result_t GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) override;
@@ -126,10 +124,20 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // The connection's last SQLite error text, for messages.
   std::string LastError();
 
-  // Used by the store's nodes.
+  // The connection, for a host that inspects the database itself.
   sqlite3* db() const noexcept { return m_db; }
-  std::recursive_mutex& mutex() noexcept { return m_mutex; }
-  FaultInjector& faults() noexcept { return *m_faults; }
+  // The result code of an SQLite code: "Locked", "Access denied", "Out of
+  // space", "Bases corrupted", "Media error", "Out of memory", "File too big".
+  static ozo::result_t ResultOf(int code) noexcept;
+
+ protected:
+  ~SqliteStore() override;
+
+ private:
+  friend class SqliteNode;
+
+  SqliteStore(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
+
   // Records the first failure and maps the SQLite code to a result.
   ozo::result_t Fail(int code);
   // A failure when the unit of work has been rolled back under its feet.
@@ -137,18 +145,9 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // Runs `body` (one call's statements) in a savepoint: atomic inside or
   // outside a unit of work, and outside a unit its success is the commit's.
   ozo::result_t Atomically(const std::function<ozo::result_t()>& body);
-  static ozo::result_t ResultOf(int code) noexcept;
-
- protected:
-  ~SqliteStore() override;
-
- private:
-  SqliteStore(sqlite3* db, std::string path, std::shared_ptr<FaultInjector> faults)
-      : m_db(db), m_path(std::move(path)), m_faults(std::move(faults)) {}
 
   sqlite3* m_db;
   std::string m_path;
-  std::shared_ptr<FaultInjector> m_faults;
   std::recursive_mutex m_mutex;
   bool m_inWork = false;
   int m_failure = SQLITE_OK;

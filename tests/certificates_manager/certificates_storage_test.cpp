@@ -18,7 +18,7 @@ ServerCertificate Server(const char* bytes) { return ServerCertificate{ozo::blob
 TEST(CertificatesStorageOnAnAppendingStore, SavingAnExistingKeyAppendsAgain) {
   host::HostOptions options;
   options.store =
-      host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>(), host::DuplicateNames::Append);
+      host::Make<host::MemoryPersistentStorage>(host::DuplicateNames::Append);
   test::RecordingHost host(std::move(options));
   ivo::CertificatesStorage storage(host.locator());
   ASSERT_EQ(storage.SaveCertificate(1, Server("first")), 0);

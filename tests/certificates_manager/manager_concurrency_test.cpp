@@ -20,7 +20,7 @@ class ConcurrencyTest : public test::ManagerTest {
  protected:
   void SetUp() override {
     CreateOrFail();
-    m_host.tracer().SetThreshold(300);  // keep the run about the manager, not the trace
+    m_host.base().tracer().SetThreshold(300);  // keep the run about the manager, not the trace
     for (int variant = 0; variant < 2; ++variant) {
       m_servers.push_back(test::ValidServerDer("server " + std::to_string(variant)));
       m_clients.push_back(test::ClientContainer("client " + std::to_string(variant), "pw"));

@@ -48,7 +48,7 @@ TEST_P(UnknownClassTest, IsClassNotFoundWithoutTouchingAnything) {
   EXPECT_EQ(ozoCreateObject(GetParam(), host.locatorAddress(), &object), ozo::results::ClassNotFound);
   EXPECT_EQ(object, reinterpret_cast<ozo::IObject*>(0x1));
   EXPECT_EQ(host.faults().calls(), 0u);  // the locator was not asked for anything
-  EXPECT_TRUE(host.tracer().lines().empty());
+  EXPECT_TRUE(host.traceLines().empty());
   EXPECT_EQ(ozoCreateObject(GetParam(), nullptr, nullptr), ozo::results::ClassNotFound);
   EXPECT_EQ(LiveObjects(), 0u);
 }

@@ -18,7 +18,7 @@ namespace results = ozo::results;
 
 // An object of class `classId` made by `library` on `host`, through `I`.
 template <class I>
-ref_ptr<I> MakeObject(test::LoadedLibrary& library, ozo::clsid_t classId, host::ServiceHost& host) {
+ref_ptr<I> MakeObject(test::LoadedLibrary& library, ozo::clsid_t classId, test::RecordingHost& host) {
   ref_ptr<ozo::IObject> object;
   ref_ptr<I> result;
   if (library.create(classId, host.locatorAddress(), object.Ref()) == 0) ozo::QueryInterface(object.get(), result);
@@ -47,7 +47,7 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
     ASSERT_EQ(manager->SetServerCertificate(3, ivo::ServerCertificate{test::ValidServerPem("third")}, test::User()), 0);
     ASSERT_EQ(manager->RemoveServerCertificate(3, test::User()), 0);
     std::vector<std::uint32_t> types;
-    for (const auto& event : oldHost.events().events()) types.push_back(event.eventType);
+    for (const auto& event : oldHost.events().events().items()) types.push_back(event.eventType);
     EXPECT_EQ(types, (std::vector<std::uint32_t>{155, 205, 156, 155, 223, 224}));
   }
   EXPECT_EQ(library.canUnload(), 0);

@@ -124,8 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Stores, StorageContractTest,
                          testing::Values(StoreKind{"Memory",
                                                    [] {
                                                      return ref_ptr<ozo::IPersistentStorage>(
-                                                         host::Make<host::MemoryPersistentStorage>(
-                                                             std::make_shared<host::FaultInjector>()));
+                                                         host::Make<host::MemoryPersistentStorage>());
                                                    }},
                                          StoreKind{"Sqlite", OpenSqlite}),
                          [](const testing::TestParamInfo<StoreKind>& info) { return info.param.name; });

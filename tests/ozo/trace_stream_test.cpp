@@ -16,12 +16,12 @@ class TraceStreamTest : public testing::Test {
   // The text of the one record written by `write`.
   template <class Write>
   std::string Written(Write write) {
-    m_host.tracer().Clear();
+    m_host.ClearTrace();
     {
       TraceStream stream(&m_host.tracer(), 800);
       write(stream);
     }
-    const auto lines = m_host.tracer().lines();
+    const auto lines = m_host.traceLines();
     return lines.empty() ? "<no record>" : lines.back().text;
   }
 
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TraceStreamTest, GrowsToTwiceTheCapacityThroughLevel1000) {
   const std::string text(600, 'x');
   EXPECT_EQ(Written([&](TraceStream& s) { s << text; }), text);
-  EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 1024}));
+  EXPECT_EQ(m_host.tracer().requests().items(), (std::vector<std::size_t>{512, 1024}));
 }
 
 TEST_F(TraceStreamTest, RefusedGrowthDiscardsTheTextAndLaterPiecesTryAgain) {
@@ -81,29 +81,29 @@ TEST_F(TraceStreamTest, RefusedGrowthDiscardsTheTextAndLaterPiecesTryAgain) {
   const std::string big(600, 'x');
   EXPECT_EQ(Written([&](TraceStream& s) { s << "lost" << big << "kept"; }), "");
   // After the refusal the capacity is 0, so "kept" asks to grow again.
-  EXPECT_EQ(m_host.tracer().requests(), (std::vector<std::size_t>{512, 1024, 4}));
+  EXPECT_EQ(m_host.tracer().requests().items(), (std::vector<std::size_t>{512, 1024, 4}));
 }
 
 TEST_F(TraceStreamTest, NothingIsWrittenWithoutTracerOrAboveTheThreshold) {
   TraceStream none(nullptr, 800);
   EXPECT_FALSE(none);
-  m_host.tracer().SetThreshold(300);
+  m_host.base().tracer().SetThreshold(300);
   Trace(&m_host.tracer(), 800, "refused");
   Trace(&m_host.tracer(), 300, "accepted");
-  ASSERT_EQ(m_host.tracer().lines().size(), 1u);
-  EXPECT_EQ(m_host.tracer().lines()[0].text, "accepted");
+  ASSERT_EQ(m_host.traceLines().size(), 1u);
+  EXPECT_EQ(m_host.traceLines()[0].text, "accepted");
 }
 
 TEST_F(TraceStreamTest, PositiveSuccessCodeFromTheTracerIsNoRecord) {
   m_host.tracer().SetAcceptCode(1);
   Trace(&m_host.tracer(), 800, "text");
-  EXPECT_TRUE(m_host.tracer().lines().empty());
+  EXPECT_TRUE(m_host.traceLines().empty());
 }
 
 TEST_F(TraceStreamTest, FailedReserveAtOpenWritesNothing) {
   m_host.faults().FailOperation("ITracer::ReserveBuffer", ozo::results::OutOfMemory);
   Trace(&m_host.tracer(), 800, "text");
-  EXPECT_TRUE(m_host.tracer().lines().empty());
+  EXPECT_TRUE(m_host.traceLines().empty());
 }
 
 }  // namespace

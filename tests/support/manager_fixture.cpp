@@ -92,7 +92,7 @@ std::string ManagerTest::QueryClient(ivo::CertificateType type) {
 }
 
 void ManagerTest::StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
-  ASSERT_EQ(m_host.WriteRecord(type, ivo::ClientCertificate(blob, password)), 0);
+  ASSERT_EQ(m_host.base().WriteRecord(type, ivo::ClientCertificate(blob, password)), 0);
 }
 
 }  // namespace test

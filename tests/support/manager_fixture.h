@@ -45,7 +45,7 @@ class ManagerTest : public testing::Test {
   // Writes a record straight into the host's storage, as a previous run would.
   void StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password);
 
-  std::vector<ivo::CertificateEvent> Events() const { return m_host.events().events(); }
+  std::vector<ivo::CertificateEvent> Events() const { return m_host.events().events().items(); }
 
   test::RecordingHost m_host;
   ozo::ref_ptr<ivo::ICertificatesManager> m_manager;

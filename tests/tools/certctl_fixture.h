@@ -95,7 +95,7 @@ void WriteRecord(const std::string& path, ivo::CertificateType type, const Recor
   ASSERT_EQ(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
   host::HostOptions options;
   options.store = store;
-  RecordingHost host(std::move(options));
+  host::ServiceHost host(std::move(options));
   ASSERT_EQ(host.WriteRecord(type, record), 0);
 }
 }  // namespace detail

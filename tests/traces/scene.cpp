@@ -106,7 +106,7 @@ void Dump(ozo::IStorage* node, const std::string& path, std::ostringstream& out)
 
 // A trace record on lines of its own, its call stack's frames (which vary
 // with the build) masked.
-std::string Record(const host::TraceLine& line) {
+std::string Record(const test::TraceLine& line) {
   static const std::regex kFrames("Call stack:\n[^]*$");
   std::string text = std::regex_replace(line.text, kFrames, "Call stack:\n<frames>");
   for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 5) text.replace(at, 1, "\n    ");
@@ -143,9 +143,9 @@ std::string DescribeBlob(const ozo::blob_t& blob) {
 }
 
 void Scene::Drain() {
-  for (const host::TraceLine& line : m_host.tracer().lines()) m_text << Record(line);
-  m_host.tracer().Clear();
-  const auto queries = m_host.policy().queries();
+  for (const test::TraceLine& line : m_host.traceLines()) m_text << Record(line);
+  m_host.ClearTrace();
+  const auto queries = m_host.policy().queries().items();
   for (; m_queries < queries.size(); ++m_queries) {
     const auto& query = queries[m_queries];
     m_text << "policy asked " << Hex(query.settingId);
@@ -153,17 +153,17 @@ void Scene::Drain() {
     m_text << (query.dependenciesPresent ? " with dependencies" : "") << (query.anyFlagSet ? " with flags" : "")
            << "\n";
   }
-  const auto locks = m_host.storageMutex().acquisitions();
+  const auto locks = m_host.storageMutex().acquisitions().items();
   if (!locks.empty()) {
     m_text << "locks";
-    for (host::StorageMutex::Kind kind : locks)
-      m_text << (kind == host::StorageMutex::Kind::Shared ? " shared" : " exclusive");
+    for (test::InterceptedMutex::Kind kind : locks)
+      m_text << (kind == test::InterceptedMutex::Kind::Shared ? " shared" : " exclusive");
     m_text << "\n";
   }
   m_host.storageMutex().ClearRecord();
   if (m_host.storageMutex().nestedAcquisitions() != m_nested) m_text << "a lock was taken while one was held\n";
   m_nested = m_host.storageMutex().nestedAcquisitions();
-  const auto events = m_host.events().events();
+  const auto events = m_host.events().events().items();
   for (; m_events < events.size(); ++m_events) m_text << Event(events[m_events], std::time(nullptr)) << "\n";
 }
 

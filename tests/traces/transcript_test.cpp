@@ -252,7 +252,7 @@ ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::s
   const auto server = [&] { return ivo::ServerCertificate{Blob(blob)}; };
   const auto client = [&] { return ivo::ClientCertificate(Blob(blob), password.c_str()); };
   const ivo::CertificateType type = slot.type;
-  if (verb == "store") return slot.server ? s.m_host.WriteRecord(type, server()) : s.m_host.WriteRecord(type, client());
+  if (verb == "store") return slot.server ? s.m_host.base().WriteRecord(type, server()) : s.m_host.base().WriteRecord(type, client());
   if (verb == "lock") {  // the policy locks the slot's setting against local changes
     const ivo::CertificateTypeIds& ids = ivo::kCertificateTypeIds[type - 1];
     return s.m_host.policy().SetSettingLocked(slot.server ? ids.serverSetting : ids.clientSetting, true), 0;
@@ -325,12 +325,12 @@ ozo::result_t Perform(Scene& s, const std::string& step) {
   if (verb == "can-unload") return s.Call("CanUnloadModule", ozoCanUnloadModule());
   if (verb == "without") {
     words >> word;
-    return s.m_host.Remove(word == "publisher" ? host::Service::EventPublisher : host::Service::PolicyProvider), 0;
+    return s.m_host.Remove(word == "publisher" ? test::Service::EventPublisher : test::Service::PolicyProvider), 0;
   }
   if (verb == "node") return WriteNode(s, words), 0;
   if (verb == "upgrade") {  // from the old store, or with "without-tree" from a store without the tree
     words >> word;
-    const auto empty = host::Make<host::MemoryPersistentStorage>(std::make_shared<host::FaultInjector>());
+    const auto empty = host::Make<host::MemoryPersistentStorage>();
     return Upgrade(s, word == "without-tree" ? empty.get() : s.m_old.store()), 0;
   }
   if (verb == "fail") {  // fail [old:]OPERATION [SKIP [TIMES]] with MediaError

@@ -1,6 +1,6 @@
-// What a host service keeps of its calls for tests to inspect: nothing unless
-// recording is on (it is off by default), so a long-lived host keeps nothing
-// per call. Thread-safe.
+// What a test host keeps of the calls it sees: nothing unless recording is
+// on, so a long-running test (the soak test) keeps nothing per call.
+// Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace host {
+namespace test {
 
 template <class T>
 class History {
@@ -40,4 +40,4 @@ class History {
   std::vector<T> m_items;
 };
 
-}  // namespace host
+}  // namespace test

@@ -1,6 +1,6 @@
-#include "host/fault_injector.h"
+#include "tests/support/fault_injector.h"
 
-namespace host {
+namespace test {
 
 ozo::result_t FaultInjector::Enter(std::string_view operation) noexcept {
   const std::uint64_t call = m_calls.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -48,4 +48,4 @@ void FaultInjector::Reset() {
 
 std::uint64_t FaultInjector::calls() const { return m_calls.load(); }
 
-}  // namespace host
+}  // namespace test

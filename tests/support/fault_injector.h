@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/history.h"
 #include "ozo/result.h"
+#include "tests/support/history.h"
 
-namespace host {
+namespace test {
 
 // Every host operation that can fail calls Enter with its name ("IStorage::
 // AppendNode", "IServiceLocator::GetInterface/6ef3329b", ...). Enter counts
@@ -56,4 +56,4 @@ class FaultInjector {
   History<std::string> m_journal;
 };
 
-}  // namespace host
+}  // namespace test

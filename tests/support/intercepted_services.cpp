@@ -1,0 +1,189 @@
+#include "tests/support/intercepted_services.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace test {
+
+ozo::result_t InterceptedTracer::ReserveBuffer(std::uint32_t level, char** buffer, std::size_t size) {
+  if (!buffer) return ozo::results::InvalidArgument;
+  const bool growth = *buffer != nullptr;
+  if (const ozo::result_t fault = m_faults->Enter(growth ? "ITracer::ReserveBuffer/grow" : "ITracer::ReserveBuffer");
+      ozo::Failed(fault))
+    return fault;
+  m_requests.Add([size] { return size; });
+  if (growth && m_refuseGrowth) return ozo::results::OutOfMemory;
+  const ozo::result_t result = m_inner->ReserveBuffer(level, buffer, size);
+  return !growth && result == ozo::results::NoError && m_acceptCode ? m_acceptCode.load() : result;
+}
+
+void* InterceptedAllocator::Allocate(std::size_t size) {
+  if (ozo::Failed(m_faults->Enter("IAllocator::Allocate"))) return nullptr;
+  void* block = m_inner->Allocate(size);
+  if (!block) return nullptr;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_blocks[block] = size;
+  return block;
+}
+
+void* InterceptedAllocator::Reallocate(void* pointer, std::size_t size) {
+  if (!pointer) return Allocate(size);
+  if (ozo::Failed(m_faults->Enter("IAllocator::Reallocate"))) return nullptr;
+  void* block = m_inner->Allocate(size);
+  if (!block) return nullptr;
+  std::size_t old = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    old = m_blocks[pointer];
+    m_blocks[block] = size;
+  }
+  std::memcpy(block, pointer, old < size ? old : size);
+  Free(pointer);
+  return block;
+}
+
+void InterceptedAllocator::Free(void* pointer) {
+  if (!pointer) return;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_blocks.erase(pointer);
+  }
+  m_inner->Free(pointer);
+}
+
+std::size_t InterceptedAllocator::liveBlocks() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_blocks.size();
+}
+
+ozo::result_t InterceptedPolicy::CheckChangePermission(const ivo::PolicyChangeQuery* query, ozo::string16_t* reason) {
+  if (const ozo::result_t fault = m_faults->Enter("IPolicyProvider::CheckChangePermission"); ozo::Failed(fault))
+    return fault;
+  if (query) {
+    m_queries.Add([query] {
+      Query kept{query->settingId, {}, query->dependencies.has_value(), query->force || query->dryRun || query->notify};
+      for (const ivo::PolicyValue& value : query->values)
+        kept.values.emplace_back(std::string(value.name.view()), std::string(value.value.view()));
+      return kept;
+    });
+  }
+  return m_inner->CheckChangePermission(query, reason);
+}
+
+ozo::result_t InterceptedPublisher::Publish(const ivo::CertificateEvent* event) {
+  if (const ozo::result_t fault = m_faults->Enter("IEventPublisher::Publish"); ozo::Failed(fault)) return fault;
+  if (event) m_events.Add([&] { return *event; });
+  return m_inner->Publish(event);
+}
+
+namespace {
+// How many holds of any storage mutex the calling thread has.
+thread_local int t_held = 0;
+}  // namespace
+
+void InterceptedMutex::Record(Kind kind) {
+  if (t_held > 0) m_nested.fetch_add(1, std::memory_order_relaxed);
+  m_acquisitions.Add([kind] { return kind; });
+}
+
+void InterceptedMutex::lock() {
+  Record(Kind::Exclusive);
+  m_inner->lock();
+  ++t_held;
+}
+
+void InterceptedMutex::unlock() {
+  --t_held;
+  m_inner->unlock();
+}
+
+void InterceptedMutex::lock_shared() {
+  Record(Kind::Shared);
+  m_inner->lock_shared();
+  ++t_held;
+}
+
+bool InterceptedMutex::try_lock_shared() {
+  if (!m_inner->try_lock_shared()) return false;
+  Record(Kind::Shared);
+  ++t_held;
+  return true;
+}
+
+void InterceptedMutex::unlock_shared() {
+  --t_held;
+  m_inner->unlock_shared();
+}
+
+void InterceptedMutex::ClearRecord() {
+  m_acquisitions.Clear();
+  m_nested.store(0);
+}
+
+ozo::result_t InterceptedSerializer::Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t flags,
+                                               void* reserved) {
+  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Serialize");
+  if (ozo::Failed(fault)) return fault;
+  const ozo::result_t result = m_inner->Serialize(value, node, flags, reserved);
+  if (ozo::Succeeded(result) && value && m_holder) {
+    m_holder->AddRef();  // the caller's to release
+    value->holder = m_holder.get();
+  }
+  return ozo::Failed(result) || !fault ? result : fault;
+}
+
+ozo::result_t InterceptedSerializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* node, std::uint32_t flags,
+                                                 void* reserved) {
+  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Deserialize");
+  if (ozo::Failed(fault)) return fault;
+  const ozo::result_t result = m_inner->Deserialize(value, node, flags, reserved);
+  return ozo::Failed(result) || !fault ? result : fault;
+}
+
+ozo::result_t InterceptedPrimaryMeta::GetStructDescriptor(std::uint32_t typeId,
+                                                          const ozo::StructDescriptor** descriptor) {
+  if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider::GetStructDescriptor"); ozo::Failed(fault))
+    return fault;
+  return m_inner->GetStructDescriptor(typeId, descriptor);
+}
+
+ozo::result_t InterceptedSecondaryMeta::FindStructDescriptor(std::uint32_t typeId,
+                                                             const ozo::StructDescriptor** descriptor) {
+  if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider2::FindStructDescriptor"); ozo::Failed(fault))
+    return fault;
+  return m_inner->FindStructDescriptor(typeId, descriptor);
+}
+
+ozo::result_t InterceptingLocator::GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) {
+  char operation[64];
+  std::snprintf(operation, sizeof(operation), "IServiceLocator::GetInterface/%08x", iid);
+  if (const ozo::result_t fault = m_faults->Enter(operation); ozo::Failed(fault)) return fault;
+  if (!out || serviceKey != 0) return ozo::results::InvalidArgument;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto service = m_services.find(iid);
+  if (service == m_services.end() || m_withheld.count(iid)) return ozo::results::InterfaceNotSupported;
+  service->second->AddRef();
+  *out = service->second.get();
+  return ozo::results::NoError;
+}
+
+void InterceptingLocator::Register(ozo::iid_t iid, ozo::ref_ptr<ozo::IObject> service) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_services[iid] = std::move(service);
+}
+
+void InterceptingLocator::Withhold(ozo::iid_t iid, bool withheld) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (withheld)
+    m_withheld.insert(iid);
+  else
+    m_withheld.erase(iid);
+}
+
+void InterceptingLocator::Clear() {
+  std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> services;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  services.swap(m_services);
+}
+
+}  // namespace test
