@@ -1,6 +1,7 @@
 // ref_ptr: owns one counted reference to an interface.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 #include "ozo/object.h"
@@ -22,9 +23,11 @@ class ref_ptr {
   }
   ref_ptr(const ref_ptr& other) noexcept : ref_ptr(other.m_p) {}
   ref_ptr(ref_ptr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
-  template <class U>
+  // From a holder of a derived interface only: a downcast is QueryInterface's
+  // job, never a conversion's.
+  template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
   ref_ptr(ref_ptr<U>&& other) noexcept : m_p(other.Detach()) {}
-  template <class U>
+  template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
   ref_ptr(const ref_ptr<U>& other) noexcept : ref_ptr(static_cast<T*>(other.get())) {}
   ~ref_ptr() { Reset(); }
 

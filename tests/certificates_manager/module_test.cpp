@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <type_traits>
 
 #include "host/service_host.h"
 #include "ozo/object/module_count.h"
@@ -18,6 +19,13 @@ struct ITestThing : ozo::IObject {
  protected:
   ~ITestThing() = default;
 };
+
+// A holder converts to a holder of a base interface only; a downcast is
+// QueryInterface's job and does not compile.
+static_assert(std::is_constructible_v<ozo::ref_ptr<ozo::IObject>, const ozo::ref_ptr<ITestThing>&>);
+static_assert(std::is_constructible_v<ozo::ref_ptr<ozo::IObject>, ozo::ref_ptr<ITestThing>&&>);
+static_assert(!std::is_constructible_v<ozo::ref_ptr<ITestThing>, const ozo::ref_ptr<ozo::IObject>&>);
+static_assert(!std::is_constructible_v<ozo::ref_ptr<ITestThing>, ozo::ref_ptr<ozo::IObject>&&>);
 
 // A module class for exercising the object model.
 class Thing : public ozo::object::Ifaces<ITestThing>, ozo::object::NonCopyable {

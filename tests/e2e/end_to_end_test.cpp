@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
-#include "host/service_host.h"
+#include "host/module.h"
 #include "ivo/certificates_manager.h"
 #include "ozo/module.h"
-#include "tests/support/loaded_library.h"
 #include "tests/support/manager_fixture.h"
 #include "tests/support/recording_host.h"
 
@@ -18,23 +17,23 @@ namespace results = ozo::results;
 
 // An object of class `classId` made by `library` on `host`, through `I`.
 template <class I>
-ref_ptr<I> MakeObject(test::LoadedLibrary& library, ozo::clsid_t classId, test::RecordingHost& host) {
-  ref_ptr<ozo::IObject> object;
+ref_ptr<I> MakeObject(const host::Module& library, ozo::clsid_t classId, test::RecordingHost& host) {
   ref_ptr<I> result;
-  if (library.create(classId, host.locatorAddress(), object.Ref()) == 0) ozo::QueryInterface(object.get(), result);
+  library.Create(classId, host.locatorAddress(), result);
   return result;
 }
 
 TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
-  test::LoadedLibrary library;
-  ASSERT_TRUE(library) << ::dlerror();
-  ASSERT_EQ(library.canUnload(), 0);
+  host::Module library;
+  std::string error;
+  ASSERT_TRUE(library.Load(CM_LIBRARY_PATH, error)) << error;
+  ASSERT_EQ(library.CanUnload(), 0);
 
   test::RecordingHost oldHost;
   {
     auto manager = MakeObject<ivo::ICertificatesManager>(library, ivo::ClsIdCertificatesManager, oldHost);
     ASSERT_TRUE(manager);
-    EXPECT_EQ(library.canUnload(), 1);
+    EXPECT_EQ(library.CanUnload(), 1);
     ASSERT_EQ(manager->SetServerCertificate(1, ivo::ServerCertificate{test::ValidServerDer("first")}, test::User()), 0);
     ASSERT_EQ(manager->SetClientCertificate(2, ivo::ClientCertificate(test::ClientContainer("client", "pw"), "pw"),
                                             test::User()),
@@ -50,7 +49,7 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
     for (const auto& event : oldHost.events().events().items()) types.push_back(event.eventType);
     EXPECT_EQ(types, (std::vector<std::uint32_t>{155, 205, 156, 155, 223, 224}));
   }
-  EXPECT_EQ(library.canUnload(), 0);
+  EXPECT_EQ(library.CanUnload(), 0);
 
   test::RecordingHost newHost;
   {
@@ -71,7 +70,7 @@ TEST(EndToEnd, FullCycleWithUpgradeIntoASecondStore) {
     ivo::ServerCertificate gone;
     EXPECT_EQ(manager->GetServerCertificate(3, gone), results::NotFound);
   }
-  EXPECT_EQ(library.canUnload(), 0);
+  EXPECT_EQ(library.CanUnload(), 0);
 }
 
 }  // namespace

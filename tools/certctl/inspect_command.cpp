@@ -21,7 +21,7 @@ int Inspect(const Invocation& invocation) {
   Secret password;
   if (client) password = ReadPassword(PasswordOf(invocation), "Password of the PKCS#12 container: ");
 
-  Component component;
+  host::Module component;
   std::string error;
   if (!component.Load(LibraryPath(invocation.options.library), error))
     throw Failure(kExitStore, "cannot load the certificates manager: " + error);
@@ -39,7 +39,7 @@ int Inspect(const Invocation& invocation) {
     throw Failure(kExitFailed, "cannot prepare the record: " + DescribeResult(written), written);
 
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
-  const result_t created = component.Create(ivo::ClsIdCertificatesManager, host, manager);
+  const result_t created = component.Create(ivo::ClsIdCertificatesManager, host.locatorAddress(), manager);
   if (ozo::Failed(created))
     throw Failure(kExitFailed, "cannot create the certificates manager: " + DescribeResult(created), created);
   ozo::string8_t document;

@@ -13,7 +13,7 @@ void ThrowIfStoreFailed(host::ServiceHost& host, ozo::result_t result) {
 }
 
 template <class Record>
-std::optional<StoredCertificate> Judge(host::ServiceHost& host, const Component& component, const TraceRoute& trace,
+std::optional<StoredCertificate> Judge(host::ServiceHost& host, const host::Module& component, const TraceRoute& trace,
                                        ivo::CertificateType type) {
   Record record;
   const ozo::result_t read = host.ReadRecord(type, record);
@@ -31,7 +31,7 @@ std::optional<StoredCertificate> Judge(host::ServiceHost& host, const Component&
 
 }  // namespace
 
-std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const Component& component,
+std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const host::Module& component,
                                              const TraceRoute& trace) {
   std::vector<StoredCertificate> inventory;
   for (ivo::CertificateType type = 1; type <= 4; ++type)
@@ -40,8 +40,8 @@ std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const Comp
   return inventory;
 }
 
-std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const Component& component, const TraceRoute& trace,
-                                           ivo::CertificateType type, bool client) {
+std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::Module& component,
+                                           const TraceRoute& trace, ivo::CertificateType type, bool client) {
   return client ? Judge<ivo::ClientCertificate>(host, component, trace, type)
                 : Judge<ivo::ServerCertificate>(host, component, trace, type);
 }

@@ -18,13 +18,13 @@ namespace certctl {
 // starting is listed like any other, with its problem. A record the host
 // cannot read as a certificate record is listed with that problem. Throws
 // Failure (kExitStore) when the store fails.
-std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const Component& component,
+std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const host::Module& component,
                                              const TraceRoute& trace);
 std::vector<StoredCertificate> ReadInventory(Session& session);
 
 // The judgement of the record in one slot, nullopt when the slot is empty.
-std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const Component& component, const TraceRoute& trace,
-                                           ivo::CertificateType type, bool client);
+std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::Module& component,
+                                           const TraceRoute& trace, ivo::CertificateType type, bool client);
 
 // The sentence that names each record keeping the manager from starting,
 // with the way out; empty when there is none.

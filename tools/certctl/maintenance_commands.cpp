@@ -97,8 +97,9 @@ int Upgrade(const Invocation& invocation) {
     if (!stored.problem.empty()) kept.push_back(Save(session.host(), stored.type, stored.client));
 
   ozo::ref_ptr<app_core::facade::upgrade::IPersistentDataUpgrader> upgrader;
-  const result_t created = session.component().Create(
-      app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader, session.host(), upgrader);
+  const result_t created =
+      session.component().Create(app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader,
+                                 session.host().locatorAddress(), upgrader);
   if (ozo::Failed(created))
     throw Failure(kExitFailed, "cannot create the upgrader: " + DescribeResult(created), created);
   const result_t result = upgrader->Upgrade(old.get(), &session.store());

@@ -43,7 +43,7 @@ std::string Code(ozo::result_t result) {
 }
 
 template <class Record>
-StoredCertificate Judge(const Component& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate Judge(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
                         const Record& record, bool client) {
   StoredCertificate entry;
   entry.type = type;
@@ -56,7 +56,7 @@ StoredCertificate Judge(const Component& component, const TraceRoute& trace, ivo
   if (ozo::Failed(written))
     throw Failure(kExitFailed, "cannot prepare a record to judge: " + DescribeResult(written), written);
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
-  const ozo::result_t created = component.Create(ivo::ClsIdCertificatesManager, host, manager);
+  const ozo::result_t created = component.Create(ivo::ClsIdCertificatesManager, host.locatorAddress(), manager);
   if (ozo::Failed(created)) {
     entry.loadable = false;
     const std::string why = ExplainRecord(record, true);
@@ -80,12 +80,12 @@ StoredCertificate Judge(const Component& component, const TraceRoute& trace, ivo
 
 std::string StoredCertificate::slot() const { return std::string(TypeKeyword(type)) + " " + kind(); }
 
-StoredCertificate JudgeRecord(const Component& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
                               const ivo::ServerCertificate& record) {
   return Judge(component, trace, type, record, false);
 }
 
-StoredCertificate JudgeRecord(const Component& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
                               const ivo::ClientCertificate& record) {
   return Judge(component, trace, type, record, true);
 }

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "host/module.h"
 #include "ivo/certificate_records.h"
-#include "tools/certctl/component.h"
 
 namespace certctl {
 
@@ -46,9 +46,9 @@ struct StoredCertificate {
 // description, or why it cannot decode it, or that it cannot start. The
 // reason comes in words from certctl's own reading of the record. Throws
 // Failure (kExitFailed) only when the scratch host itself fails.
-StoredCertificate JudgeRecord(const Component& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
                               const ivo::ServerCertificate& record);
-StoredCertificate JudgeRecord(const Component& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
                               const ivo::ClientCertificate& record);
 
 // Why certctl cannot read the record itself, as a phrase ("is not a

@@ -107,7 +107,7 @@ Session::~Session() {
 }
 
 ozo::result_t Session::CreateManager(ozo::ref_ptr<ivo::ICertificatesManager>& manager) {
-  return m_component.Create(ivo::ClsIdCertificatesManager, *m_host, manager);
+  return m_component.Create(ivo::ClsIdCertificatesManager, m_host->locatorAddress(), manager);
 }
 
 void Session::Commit() {

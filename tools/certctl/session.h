@@ -7,10 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "host/module.h"
 #include "host/service_host.h"
 #include "host/storage/sqlite_store.h"
 #include "ivo/certificates_manager.h"
-#include "tools/certctl/component.h"
+#include "tools/certctl/library_path.h"
 #include "tools/certctl/record_check.h"
 #include "tools/certctl/store_path.h"
 
@@ -56,7 +57,7 @@ class Session {
   const std::string& exposure() const { return m_exposure; }
   host::ServiceHost& host() { return *m_host; }
   host::SqliteStore& store() { return *m_store; }
-  const Component& component() const { return m_component; }
+  const host::Module& component() const { return m_component; }
   TraceRoute trace() const { return m_trace; }
 
   // Creates the manager (its start-up check runs now).
@@ -77,7 +78,7 @@ class Session {
   std::string m_exposure;
   ozo::ref_ptr<host::SqliteStore> m_store;
   std::unique_ptr<host::ServiceHost> m_host;
-  Component m_component;
+  host::Module m_component;
   std::FILE* m_log = nullptr;
   TraceRoute m_trace;
   bool m_open = false;

@@ -1,0 +1,13 @@
+// Which certificates manager module certctl loads.
+#pragma once
+
+#include <string>
+
+namespace certctl {
+
+// --library (a relative path is taken from the current folder, not searched
+// for), else $CERTCTL_LIBRARY, else the module installed with the tool (found
+// relative to the tool's own folder), else the one built with it.
+std::string LibraryPath(const std::string& option);
+
+}  // namespace certctl
