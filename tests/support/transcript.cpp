@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 
 #include "tests/support/process.h"
 
@@ -49,12 +51,48 @@ std::string MaskVarying(std::string text) {
   return std::regex_replace(text, kSha1, "<sha1>");
 }
 
+StepWords::StepWords(const std::string& step) : m_step(step), m_words(step) {}
+
+std::string StepWords::Next(const char* what) {
+  std::string word;
+  if (!(m_words >> std::quoted(word))) Refuse(std::string("a ") + what + " is missing");
+  return word;
+}
+
+std::string StepWords::OneOf(const char* what, std::initializer_list<const char*> choices) {
+  const std::string word = Next(what);
+  for (const char* choice : choices)
+    if (word == choice) return word;
+  Refuse("'" + word + "' is no " + what);
+}
+
+std::uint32_t StepWords::Number(const char* what) {
+  const std::string word = Next(what);
+  if (word.empty() || word.size() > 10 || word.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(word) > UINT32_MAX)
+    Refuse("'" + word + "' is no " + what);
+  return static_cast<std::uint32_t>(std::stoull(word));
+}
+
+bool StepWords::More() {
+  m_words >> std::ws;
+  return !m_words.eof();
+}
+
+void StepWords::End() {
+  if (More()) Refuse("'" + Next("word") + "' is one word too many");
+}
+
+void StepWords::Refuse(const std::string& why) const { throw std::invalid_argument("step '" + m_step + "': " + why); }
+
 void ExpectTranscript(const std::string& actual, const std::string& path) {
   const std::string expected = ReadWholeFile(path);
   if (actual == expected) return;
   std::ofstream(path + ".actual", std::ios::binary) << actual;
+  const std::string diff = RunCommand("diff -u '" + path + "' '" + path + ".actual' | head -200");
   ADD_FAILURE() << (expected.empty() ? "no transcript at " : "the run differs from ") << path << "; its text is in "
-                << path << ".actual: review it before taking it";
+                << path << ".actual: review it before taking it\n"
+                << diff;
 }
 
 }  // namespace test

@@ -8,7 +8,10 @@
 // after it are what the step wrote.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,8 +34,31 @@ std::string Indented(const std::string& text, const std::string& mark = "  ");
 // <sha256>), so one written in place of the other still shows.
 std::string MaskVarying(std::string text);
 
-// Fails the test unless the transcript at `path` holds `actual`; then writes
-// `actual` to `path`.actual (ignored by git) for review.
+// The words of a step, read strictly: each is one the grammar expects where
+// it stands, and nothing is left over. A word may be quoted ("a b"). A step
+// that breaks the grammar throws std::invalid_argument naming the step and
+// what was expected.
+class StepWords {
+ public:
+  explicit StepWords(const std::string& step);
+
+  std::string Next(const char* what);
+  std::string OneOf(const char* what, std::initializer_list<const char*> choices);
+  std::uint32_t Number(const char* what);
+  // Whether a word is left.
+  bool More();
+  // Refuses a word left over.
+  void End();
+  [[noreturn]] void Refuse(const std::string& why) const;
+
+ private:
+  std::string m_step;
+  std::istringstream m_words;
+};
+
+// Fails the test unless the transcript at `path` holds `actual`, showing the
+// unified diff (its first 200 lines); then writes `actual` to `path`.actual
+// (ignored by git) for review.
 void ExpectTranscript(const std::string& actual, const std::string& path);
 
 }  // namespace test

@@ -74,31 +74,27 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   }
 
   void Prepare(const std::string& step) const {
-    std::istringstream words(step);
-    std::string verb, file;
-    words >> verb;
+    test::StepWords words(step);
+    const std::string verb = words.OneOf("step", {"sql", "raw-server", "raw-client"});
     if (verb == "sql") {
+      const std::string file = words.Next("database");
       std::string statements;
-      words >> file;
-      std::getline(words, statements);
+      while (words.More()) statements += words.Next("statement") + " ";
       sqlite3* db = nullptr;
       ASSERT_EQ(sqlite3_open(Path(file).c_str(), &db), SQLITE_OK);
       EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
       sqlite3_close(db);
       return;
     }
-    ivo::CertificateType type = 0;
-    std::string password, store;
-    words >> type >> file;
-    if (verb == "raw-client") words >> password;
-    words >> store;
-    const std::string storePath = store.empty() ? "" : Path(store);
+    const ivo::CertificateType type = words.Number("certificate type");
+    const std::string file = Path(words.Next("file"));
+    const std::string password = verb == "raw-client" ? words.Next("password") : "";
+    const std::string store = words.More() ? Path(words.Next("store")) : "";
+    words.End();
     if (verb == "raw-server")
-      WriteRaw(type, test::ReadFile(Path(file)), storePath);
-    else if (verb == "raw-client")
-      WriteRaw(type, ivo::ClientCertificate(test::ReadFile(Path(file)), ozo::string8_t(password.c_str())), storePath);
+      WriteRaw(type, test::ReadFile(file), store);
     else
-      ADD_FAILURE() << "no step " << step;
+      WriteRaw(type, ivo::ClientCertificate(test::ReadFile(file), ozo::string8_t(password.c_str())), store);
   }
 
   test::TempDir m_scratch;
@@ -108,7 +104,11 @@ TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {
   const std::string path = std::string(CM_SESSIONS_DIR) + "/" + GetParam() + ".txt";
   const std::string replayed = test::Replay(path, [this](char mark, const std::string& step) {
     if (mark == '$') return Shell(step);
-    Prepare(step);
+    try {
+      Prepare(step);
+    } catch (const std::invalid_argument& badStep) {
+      ADD_FAILURE() << badStep.what();
+    }
     return std::string();
   });
   test::ExpectTranscript(Masked(replayed), path);

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <iomanip>
 #include <map>
 #include <new>
@@ -113,17 +115,19 @@ ozo::ref_ptr<ozo::IStorage> Child(ozo::IStorage* parent, const char* name) {
 // Writes a node by hand, as a damaged, foreign or older store might hold it:
 // [old:]PATH, then its values NAME=uint:NUMBER, NAME=text:TEXT or
 // NAME=blob:BLOB.
-void WriteNode(Scene& s, std::istringstream& words) {
-  std::string path, assignment;
-  words >> path;
+void WriteNode(Scene& s, test::StepWords& words) {
+  const std::string path = words.Next("path");
   const bool old = path.rfind("old:", 0) == 0;
   std::istringstream names(old ? path.substr(4) : path);
   ozo::ref_ptr<ozo::IStorage> node;
   for (std::string name; std::getline(names, name, '/');)
     node = Child(node ? node.get() : (old ? s.m_old : s.m_host).storageRoot(), name.c_str());
-  while (words >> std::quoted(assignment)) {
+  while (words.More()) {
+    const std::string assignment = words.Next("value");
     const std::size_t equals = assignment.find('='), colon = assignment.find(':', equals);
+    if (equals == std::string::npos || colon == std::string::npos) words.Refuse("'" + assignment + "' is no value");
     const std::string kind = assignment.substr(equals + 1, colon - equals - 1), value = assignment.substr(colon + 1);
+    if (kind != "uint" && kind != "text" && kind != "blob") words.Refuse("'" + kind + "' is no kind of value");
     EXPECT_EQ(node->SetValue(assignment.substr(0, equals).c_str(),
                              kind == "uint"   ? variant_t::FromUInt32(static_cast<std::uint32_t>(std::stoul(value)))
                              : kind == "text" ? variant_t::FromString8(value.c_str())
@@ -252,7 +256,8 @@ ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::s
   const auto server = [&] { return ivo::ServerCertificate{Blob(blob)}; };
   const auto client = [&] { return ivo::ClientCertificate(Blob(blob), password.c_str()); };
   const ivo::CertificateType type = slot.type;
-  if (verb == "store") return slot.server ? s.m_host.base().WriteRecord(type, server()) : s.m_host.base().WriteRecord(type, client());
+  if (verb == "store")
+    return slot.server ? s.m_host.base().WriteRecord(type, server()) : s.m_host.base().WriteRecord(type, client());
   if (verb == "lock") {  // the policy locks the slot's setting against local changes
     const ivo::CertificateTypeIds& ids = ivo::kCertificateTypeIds[type - 1];
     return s.m_host.policy().SetSettingLocked(slot.server ? ids.serverSetting : ids.clientSetting, true), 0;
@@ -312,45 +317,59 @@ const std::map<std::string, std::function<void(Scene&)>> kProcedures = {
      }},
 };
 
-// One step: VERB [server|client TYPE [BLOB [PASSWORD]]], or a procedure's
-// name. Its result, which a step that prepares the scene must not fail.
+// The verbs that act on a slot: VERB server|client TYPE [BLOB [PASSWORD]].
+const std::initializer_list<const char*> kSlotVerbs = {"store",         "lock", "set",     "set-policy", "remove",
+                                                       "remove-policy", "get",  "get-pem", "query"};
+
+// One step (see the grammar in each branch), or a procedure's name. Its
+// result, which a step that prepares the scene must not fail.
 ozo::result_t Perform(Scene& s, const std::string& step) {
-  std::istringstream words(step);
-  std::string verb, word, blob, password = "pw";
-  ivo::CertificateType type = 0;
-  words >> verb;
-  if (const auto procedure = kProcedures.find(verb); procedure != kProcedures.end()) return procedure->second(s), 0;
-  if (verb == "create") return s.Call("Create", s.Create());
-  if (verb == "destroy") return s.Destroy(), 0;
-  if (verb == "can-unload") return s.Call("CanUnloadModule", ozoCanUnloadModule());
-  if (verb == "without") {
-    words >> word;
-    return s.m_host.Remove(word == "publisher" ? test::Service::EventPublisher : test::Service::PolicyProvider), 0;
+  test::StepWords words(step);
+  const std::string verb = words.Next("verb");
+  if (const auto procedure = kProcedures.find(verb); procedure != kProcedures.end())
+    return words.End(), procedure->second(s), 0;
+  if (verb == "create") return words.End(), s.Call("Create", s.Create());
+  if (verb == "destroy") return words.End(), s.Destroy(), 0;
+  if (verb == "can-unload") return words.End(), s.Call("CanUnloadModule", ozoCanUnloadModule());
+  if (verb == "without") {  // without publisher|policy
+    const std::string service = words.OneOf("service", {"publisher", "policy"});
+    words.End();
+    return s.m_host.Remove(service == "publisher" ? test::Service::EventPublisher : test::Service::PolicyProvider), 0;
   }
   if (verb == "node") return WriteNode(s, words), 0;
-  if (verb == "upgrade") {  // from the old store, or with "without-tree" from a store without the tree
-    words >> word;
+  if (verb == "upgrade") {  // upgrade [without-tree]: from the old store, or from a store without the tree
+    const bool withoutTree = words.More() && words.OneOf("store", {"without-tree"}) == "without-tree";
+    words.End();
     const auto empty = host::Make<host::MemoryPersistentStorage>();
-    return Upgrade(s, word == "without-tree" ? empty.get() : s.m_old.store()), 0;
+    return Upgrade(s, withoutTree ? empty.get() : s.m_old.store()), 0;
   }
   if (verb == "fail") {  // fail [old:]OPERATION [SKIP [TIMES]] with MediaError
-    std::uint32_t skip = 0, times = UINT32_MAX;
-    words >> word >> skip >> times;
-    const bool old = word.rfind("old:", 0) == 0;
+    const std::string operation = words.Next("operation");
+    const std::uint32_t skip = words.More() ? words.Number("count to skip") : 0;
+    const std::uint32_t times = words.More() ? words.Number("count of failures") : UINT32_MAX;
+    words.End();
+    const bool old = operation.rfind("old:", 0) == 0;
     return (old ? s.m_old : s.m_host)
                .faults()
-               .FailOperation(word.substr(old ? 4 : 0), ozo::results::MediaError, skip, times),
+               .FailOperation(operation.substr(old ? 4 : 0), ozo::results::MediaError, skip, times),
            0;
   }
   if (verb == "host-calls") {  // the host calls, apart from tracing, since the last such step
+    words.End();
     const std::vector<std::string> journal = s.m_host.faults().journal();
     std::string calls;
     for (; s.m_hostCallsSeen < journal.size(); ++s.m_hostCallsSeen)
       if (journal[s.m_hostCallsSeen].rfind("ITracer::", 0) != 0) calls += " " + journal[s.m_hostCallsSeen];
     return s.Print("= host calls:" + (calls.empty() ? std::string(" none") : calls)), 0;
   }
-  words >> word >> type >> std::quoted(blob) >> std::quoted(password);
-  return Operate(s, verb, Slot{word == "server", type}, blob, password);
+  if (std::find_if(kSlotVerbs.begin(), kSlotVerbs.end(), [&](const char* v) { return verb == v; }) == kSlotVerbs.end())
+    words.Refuse("'" + verb + "' is no step");
+  const bool server = words.OneOf("kind", {"server", "client"}) == "server";
+  const ivo::CertificateType type = words.Number("certificate type");
+  const std::string blob = words.More() ? words.Next("blob") : "";
+  const std::string password = words.More() ? words.Next("password") : "pw";
+  words.End();
+  return Operate(s, verb, Slot{server, type}, blob, password);
 }
 
 class Transcripts : public testing::TestWithParam<std::string> {};
@@ -359,7 +378,13 @@ TEST_P(Transcripts, MatchTheReviewedRecords) {
   const std::string path = std::string(CM_TRACES_DIR) + "/" + GetParam() + ".txt";
   Scene scene;
   const std::string replayed = test::Replay(path, [&scene](char mark, const std::string& step) {
-    const ozo::result_t result = Perform(scene, step);
+    ozo::result_t result = ozo::results::NoError;
+    try {
+      result = Perform(scene, step);
+    } catch (const std::invalid_argument& badStep) {
+      ADD_FAILURE() << badStep.what();
+      return std::string();
+    }
     const std::string written = scene.Take();
     if (mark == '$') return test::Indented(written);
     EXPECT_TRUE(ozo::Succeeded(result)) << step << "\n" << written;
