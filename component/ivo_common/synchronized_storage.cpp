@@ -189,8 +189,10 @@ result_t SynchronizedStorage::AppendNode(ozo::cstr8_t name, const ozo::any_struc
     return result;
   }
   ozo::any_descr_ptr_t pointer = value.ToAnyDescrPtr();
-  const auto holder = ozo::ref_ptr<ozo::IObject>::Attach(pointer.holder);  // the view's reference
   result = m_serializer->Serialize(&pointer, node.get(), 0, nullptr);
+  // The serializer may fill the holder with a reference of its own: released
+  // here, after the call, on every path.
+  const auto holder = ozo::ref_ptr<ozo::IObject>::Attach(pointer.holder);
   if (ozo::Failed(result)) {
     ozo::trace::TraceFailedCheck(
         m_tracer.get(), CheckLocation{kFile, 153, "m_serializer->Serialize(value.ToAnyDescrPtr(), node, 0, nullptr)"},

@@ -1,6 +1,7 @@
-// The certificate storage on a host whose stores keep duplicate names. Its
-// layout, results and failure records are in the transcripts; failed host
-// calls of every operation in the fault sweep.
+// The certificate storage on hosts that do what the reference host does not:
+// stores that keep duplicate names, a serializer that fills the holder of
+// what it serializes. Its layout, results and failure records are in the
+// transcripts; failed host calls of every operation in the fault sweep.
 #include "certificates_manager/certificates_storage.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,7 @@ ServerCertificate Server(const char* bytes) { return ServerCertificate{ozo::blob
 // without touching the first: the component removes before it saves.
 TEST(CertificatesStorageOnAnAppendingStore, SavingAnExistingKeyAppendsAgain) {
   host::HostOptions options;
-  options.store =
-      host::Make<host::MemoryPersistentStorage>(host::DuplicateNames::Append);
+  options.store = host::Make<host::MemoryPersistentStorage>(host::DuplicateNames::Append);
   test::RecordingHost host(std::move(options));
   ivo::CertificatesStorage storage(host.locator());
   ASSERT_EQ(storage.SaveCertificate(1, Server("first")), 0);
@@ -29,6 +29,20 @@ TEST(CertificatesStorageOnAnAppendingStore, SavingAnExistingKeyAppendsAgain) {
   std::vector<ServerCertificate> loaded;
   ASSERT_EQ(storage.LoadCertificates(loaded), 0);
   EXPECT_EQ(loaded.size(), 2u);
+}
+
+// A serializer may fill the holder of the structure it writes with a
+// reference of its own; the caller releases it after the call, every time.
+TEST(CertificatesStorageOnAHolderFillingSerializer, ReleasesEveryHolderItIsGiven) {
+  struct Holder : host::HostObject<ozo::IObject> {};
+  test::RecordingHost host;
+  const auto holder = host::Make<Holder>();
+  host.serializer().FillHolders(ozo::ref_ptr<ozo::IObject>(holder.get()));
+  ivo::CertificatesStorage storage(host.locator());
+  for (int save = 0; save < 1000; ++save) ASSERT_EQ(storage.SaveCertificate(1 + save % 4, Server("record")), 0);
+  host.serializer().FillHolders(nullptr);
+  holder->AddRef();
+  EXPECT_EQ(holder->Release(), 1u);  // only this test's own reference is left
 }
 
 }  // namespace

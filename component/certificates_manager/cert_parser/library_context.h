@@ -9,6 +9,8 @@
 
 #include <openssl/crypto.h>
 
+#include <memory>
+
 #include "certificates_manager/cert_parser/openssl_holders.h"
 
 namespace ivo::openssl {
@@ -29,6 +31,7 @@ class LibraryContext {
   // The context, or null when it could not be made (OpenSSL's default
   // context is then used and legacy containers do not open).
   OSSL_LIB_CTX* get() const noexcept { return m_context.get(); }
+  bool hasDefault() const noexcept { return m_default != nullptr; }
   bool hasLegacy() const noexcept { return m_legacy != nullptr; }
 
  private:
@@ -49,7 +52,9 @@ enum class ContextUse { Certificates, Containers };
 // A context borrowed from the process-wide pool of its use for the holder's
 // lifetime: a free one, else a new one (each pool grows to the number of
 // calls decoding at once and keeps its contexts until the module is
-// unloaded). Throws std::bad_alloc when no context can be made.
+// unloaded). Only a healthy context goes back to the pool (made, with its
+// providers loaded: the legacy one too for containers); another is freed.
+// Throws std::bad_alloc when no context can be made.
 class PooledContext {
  public:
   explicit PooledContext(ContextUse use);
@@ -61,7 +66,7 @@ class PooledContext {
 
  private:
   class Pool;
-  Pool& m_pool;
+  std::shared_ptr<Pool> m_pool;  // outlives the pool's owner while borrowed
   LibraryContext* m_context;
 };
 
