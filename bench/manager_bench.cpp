@@ -206,8 +206,16 @@ int main(int argc, char** argv) {
         1.05},
        {"First decode on a new thread/steady decode",
         [&] { return bench::MeasurePaired([&] { thread(Decode); }, [&] { thread([] {}), Decode(); }); }, 1.5},
-       {"1000 threads decoding once/1000 decodes",
-        [&] { return bench::MeasurePaired([&] { thread(Decode); }, Decode, 11, 1000); }, 1.5},
+       // Both sides start, run and join the same 1000 threads; the floor's
+       // threads decode in a context made before (one thread at a time uses
+       // it), so the ratio is what a new thread costs inside the component.
+       {"1000 threads decoding once/1000 threads decoding the floor",
+        [&] {
+          static const ivo::openssl::LibraryContext ready;
+          return bench::MeasurePaired([&] { thread(Decode); },
+                                      [&] { thread([] { bench::DecodeAndExtract(ServerDer(), ready); }); }, 11, 1000);
+        },
+        1.5},
        {"Query speed-up on 2 threads/floor's speed-up", [&] { return TwoThreadSpeedUp([&] { memory.Query(); }); }, 0.95,
         true},
        {"SQLite query/memory query",

@@ -52,9 +52,10 @@ inline const ivo::openssl::LibraryContext& ThreadContext() {
   return context;
 }
 
-// The floor: d2i_X509 and the field extraction, in the thread's own context.
-inline void DecodeAndExtract(const ozo::blob_t& der) {
-  const ivo::openssl::ScopedDefaultContext scope(ThreadContext());
+// The floor: d2i_X509 and the field extraction, in `context` (by default the
+// thread's own).
+inline void DecodeAndExtract(const ozo::blob_t& der, const ivo::openssl::LibraryContext& context = ThreadContext()) {
+  const ivo::openssl::ScopedDefaultContext scope(context);
   const unsigned char* bytes = der.data();
   ivo::openssl::UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())));
   ExtractFields(certificate.get());
