@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "host/services/allocator.h"
@@ -33,6 +34,8 @@ class ServiceHost {
   ServiceHost& operator=(const ServiceHost&) = delete;
 
   ozo::IServiceLocator* locator() const noexcept { return m_locator.get(); }
+  // Every service the locator hands out, by interface id.
+  std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> services() const { return m_locator->services(); }
   // The address ozoCreateObject takes.
   ozo::IServiceLocator** locatorAddress() noexcept { return &m_locatorPointer; }
 

@@ -1,7 +1,5 @@
 #include "host/services/service_locator.h"
 
-#include <cstdio>
-
 namespace host {
 
 ozo::result_t ServiceLocator::GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) {
@@ -22,6 +20,11 @@ void ServiceLocator::Register(ozo::iid_t iid, ozo::ref_ptr<ozo::IObject> service
 void ServiceLocator::Unregister(ozo::iid_t iid) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_services.erase(iid);
+}
+
+std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> ServiceLocator::services() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_services;
 }
 
 void ServiceLocator::Clear() {

@@ -19,6 +19,8 @@ class ServiceLocator : public HostObject<ozo::IServiceLocator> {
   // Hands out `service` (already the interface of `iid`) for `iid`.
   void Register(ozo::iid_t iid, ozo::ref_ptr<ozo::IObject> service);
   void Unregister(ozo::iid_t iid);
+  // The services handed out, by interface id.
+  std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> services() const;
   // Drops every service (breaks the cycles of services that hold the locator).
   void Clear();
 
@@ -26,7 +28,7 @@ class ServiceLocator : public HostObject<ozo::IServiceLocator> {
   ~ServiceLocator() override = default;
 
  private:
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
   std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> m_services;
 };
 

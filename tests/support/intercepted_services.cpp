@@ -154,22 +154,18 @@ ozo::result_t InterceptedSecondaryMeta::FindStructDescriptor(std::uint32_t typeI
   return m_inner->FindStructDescriptor(typeId, descriptor);
 }
 
+InterceptingLocator::InterceptingLocator(Faults faults)
+    : m_faults(std::move(faults)), m_services(host::Make<host::ServiceLocator>()) {}
+
 ozo::result_t InterceptingLocator::GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) {
   char operation[64];
   std::snprintf(operation, sizeof(operation), "IServiceLocator::GetInterface/%08x", iid);
   if (const ozo::result_t fault = m_faults->Enter(operation); ozo::Failed(fault)) return fault;
-  if (!out || serviceKey != 0) return ozo::results::InvalidArgument;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  const auto service = m_services.find(iid);
-  if (service == m_services.end() || m_withheld.count(iid)) return ozo::results::InterfaceNotSupported;
-  service->second->AddRef();
-  *out = service->second.get();
-  return ozo::results::NoError;
-}
-
-void InterceptingLocator::Register(ozo::iid_t iid, ozo::ref_ptr<ozo::IObject> service) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_services[iid] = std::move(service);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_withheld.count(iid)) return ozo::results::InterfaceNotSupported;
+  }
+  return m_services->GetInterface(iid, serviceKey, out);
 }
 
 void InterceptingLocator::Withhold(ozo::iid_t iid, bool withheld) {
@@ -178,12 +174,6 @@ void InterceptingLocator::Withhold(ozo::iid_t iid, bool withheld) {
     m_withheld.insert(iid);
   else
     m_withheld.erase(iid);
-}
-
-void InterceptingLocator::Clear() {
-  std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> services;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  services.swap(m_services);
 }
 
 }  // namespace test

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/host_object.h"
+#include "host/services/service_locator.h"
 #include "ivo/events.h"
 #include "ivo/policy.h"
 #include "ivo/storage_mutex.h"
@@ -194,23 +195,22 @@ class InterceptedSecondaryMeta : public host::HostObject<ozo::IMetaInfoProvider2
   Faults m_faults;
 };
 
-// Hands out the intercepted services; a withheld one is "Interface not
-// supported", as a host without it answers.
+// Hands out the intercepted services (from a reference-host locator of its
+// own); a withheld one is "Interface not supported", as a host without it
+// answers.
 class InterceptingLocator : public host::HostObject<ozo::IServiceLocator> {
  public:
-  explicit InterceptingLocator(Faults faults) : m_faults(std::move(faults)) {}
+  explicit InterceptingLocator(Faults faults);
 
   ozo::result_t GetInterface(ozo::iid_t iid, std::uint32_t serviceKey, void** out) override;
 
-  void Register(ozo::iid_t iid, ozo::ref_ptr<ozo::IObject> service);
+  host::ServiceLocator& services() { return *m_services; }
   void Withhold(ozo::iid_t iid, bool withheld);
-  // Drops every service (breaks the cycles of services that hold the locator).
-  void Clear();
 
  private:
   Faults m_faults;
+  ozo::ref_ptr<host::ServiceLocator> m_services;
   std::mutex m_mutex;
-  std::map<ozo::iid_t, ozo::ref_ptr<ozo::IObject>> m_services;
   std::set<ozo::iid_t> m_withheld;
 };
 

@@ -1,17 +1,20 @@
 #include "tests/support/recording_host.h"
 
+#include <functional>
+#include <map>
+#include <stdexcept>
+
 #include "ivo/certificates_manager.h"
 #include "tests/support/intercepted_storage.h"
 
 namespace test {
 namespace {
 
-// The reference host's service of interface I.
 template <class I>
-ozo::ref_ptr<I> ServiceOf(host::ServiceHost& base, ozo::iid_t iid = I::IID) {
-  ozo::ref_ptr<I> service;
-  base.locator()->GetInterface(iid, 0, service.RefVoid());
-  return service;
+ozo::ref_ptr<I> As(ozo::IObject* service) {
+  ozo::ref_ptr<I> typed;
+  ozo::QueryInterface(service, typed);
+  return typed;
 }
 
 ozo::iid_t IdOf(Service service) {
@@ -20,32 +23,50 @@ ozo::iid_t IdOf(Service service) {
 
 }  // namespace
 
+// Every service the reference host hands out is handed out intercepted; a
+// service this table does not know stops the test, so none reaches the
+// component unintercepted.
 RecordingHost::RecordingHost(host::HostOptions options)
     : m_faults(std::make_shared<FaultInjector>()), m_base(std::move(options)) {
   m_locator = host::Make<InterceptingLocator>(m_faults);
   m_locatorPointer = m_locator.get();
-  m_tracer = host::Make<InterceptedTracer>(ServiceOf<ozo::ITracer>(m_base), m_faults);
-  m_allocator = host::Make<InterceptedAllocator>(ServiceOf<ozo::IAllocator>(m_base), m_faults);
-  m_policy = host::Make<InterceptedPolicy>(ServiceOf<ivo::IPolicyProvider>(m_base), m_faults);
-  m_events = host::Make<InterceptedPublisher>(ServiceOf<ivo::IEventPublisher>(m_base), m_faults);
-  m_mutex = host::Make<InterceptedMutex>(ServiceOf<ivo::IStorageMutex>(m_base));
-  m_serializer = host::Make<InterceptedSerializer>(ServiceOf<ozo::IStorageSerializer2>(m_base), m_faults);
-  m_store = InterceptStore(ozo::ref_ptr<ozo::IPersistentStorage>(m_base.store()), m_faults);
-  m_root = InterceptNode(ozo::ref_ptr<ozo::IStorage>(m_base.storageRoot()), m_faults);
-  const auto primaryMeta = host::Make<InterceptedPrimaryMeta>(ServiceOf<ozo::IMetaInfoProvider>(m_base), m_faults);
-  const auto secondaryMeta = host::Make<InterceptedSecondaryMeta>(ServiceOf<ozo::IMetaInfoProvider2>(m_base), m_faults);
-  const std::pair<ozo::iid_t, ozo::IObject*> services[] = {
-      {ozo::ITracer::IID, m_tracer.get()},
-      {ozo::IAllocator::IID, m_allocator.get()},
-      {ivo::IPolicyProvider::IID, m_policy.get()},
-      {ivo::IEventPublisher::IID, m_events.get()},
-      {ozo::kStorageRootServiceId, m_root.get()},
-      {ivo::IStorageMutex::IID, m_mutex.get()},
-      {ozo::IStorageSerializer2::IID, m_serializer.get()},
-      {ozo::IMetaInfoProvider::IID, primaryMeta.get()},
-      {ozo::IMetaInfoProvider2::IID, secondaryMeta.get()},
+  const std::map<ozo::iid_t, std::function<ozo::ref_ptr<ozo::IObject>(ozo::IObject*)>> intercept = {
+      {ozo::ITracer::IID, [&](ozo::IObject* service) { return Keep(m_tracer, As<ozo::ITracer>(service)); }},
+      {ozo::IAllocator::IID, [&](ozo::IObject* service) { return Keep(m_allocator, As<ozo::IAllocator>(service)); }},
+      {ivo::IPolicyProvider::IID,
+       [&](ozo::IObject* service) { return Keep(m_policy, As<ivo::IPolicyProvider>(service)); }},
+      {ivo::IEventPublisher::IID,
+       [&](ozo::IObject* service) { return Keep(m_events, As<ivo::IEventPublisher>(service)); }},
+      {ivo::IStorageMutex::IID,
+       [&](ozo::IObject* service) {
+         m_mutex = host::Make<InterceptedMutex>(As<ivo::IStorageMutex>(service));
+         return ozo::ref_ptr<ozo::IObject>(m_mutex.get());
+       }},
+      {ozo::IStorageSerializer2::IID,
+       [&](ozo::IObject* service) { return Keep(m_serializer, As<ozo::IStorageSerializer2>(service)); }},
+      {ozo::IMetaInfoProvider::IID,
+       [&](ozo::IObject* service) {
+         return ozo::ref_ptr<ozo::IObject>(
+             host::Make<InterceptedPrimaryMeta>(As<ozo::IMetaInfoProvider>(service), m_faults));
+       }},
+      {ozo::IMetaInfoProvider2::IID,
+       [&](ozo::IObject* service) {
+         return ozo::ref_ptr<ozo::IObject>(
+             host::Make<InterceptedSecondaryMeta>(As<ozo::IMetaInfoProvider2>(service), m_faults));
+       }},
+      {ozo::kStorageRootServiceId,
+       [&](ozo::IObject* service) {
+         m_root = InterceptNode(As<ozo::IStorage>(service), m_faults);
+         return ozo::ref_ptr<ozo::IObject>(m_root.get());
+       }},
   };
-  for (const auto& [iid, service] : services) m_locator->Register(iid, ozo::ref_ptr<ozo::IObject>(service));
+  for (const auto& [iid, service] : m_base.services()) {
+    const auto wrap = intercept.find(iid);
+    if (wrap == intercept.end())
+      throw std::logic_error("the test host cannot intercept service " + std::to_string(iid));
+    m_locator->services().Register(iid, wrap->second(service.get()));
+  }
+  m_store = InterceptStore(ozo::ref_ptr<ozo::IPersistentStorage>(m_base.store()), m_faults);
   m_tracer->requests().SetRecording(true);
   m_policy->queries().SetRecording(true);
   m_events->events().SetRecording(true);
@@ -58,7 +79,7 @@ RecordingHost::RecordingHost(host::HostOptions options)
 }
 
 RecordingHost::~RecordingHost() {
-  m_locator->Clear();
+  m_locator->services().Clear();
   m_base.tracer().SetSink(nullptr);
 }
 

@@ -56,6 +56,14 @@ class RecordingHost {
   void Restore(Service service);
 
  private:
+  // Makes the wrapper W of `inner` into `slot` (with this host's faults) and
+  // returns it as the locator hands it out.
+  template <class W, class I>
+  ozo::ref_ptr<ozo::IObject> Keep(ozo::ref_ptr<W>& slot, ozo::ref_ptr<I> inner) {
+    slot = host::Make<W>(std::move(inner), m_faults);
+    return ozo::ref_ptr<ozo::IObject>(slot.get());
+  }
+
   Faults m_faults;
   host::ServiceHost m_base;
   ozo::ref_ptr<InterceptingLocator> m_locator;
