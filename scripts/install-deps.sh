@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libssl-dev openssl libboost-dev libsqlite3-dev nlohmann-json3-dev
+  libssl-dev openssl libboost-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld libclang-rt-14-dev valgrind binutils
   prometheus  # for promtool, which judges certctl's metrics; its server is not started

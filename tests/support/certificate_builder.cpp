@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -28,11 +29,35 @@ void Check(bool ok, const char* what) {
 
 // One key per type for the whole test process: generation is slow.
 EVP_PKEY* KeyOf(KeyType type) {
-  static UniquePtr<EVP_PKEY> ec(EVP_EC_gen("P-256"));
-  static UniquePtr<EVP_PKEY> rsa(EVP_RSA_gen(2048));
-  EVP_PKEY* key = type == KeyType::EcP256 ? ec.get() : rsa.get();
+  static UniquePtr<EVP_PKEY> keys[4];
+  UniquePtr<EVP_PKEY>& key = keys[static_cast<int>(type)];
+  if (!key) {
+    switch (type) {
+      case KeyType::EcP256:
+      case KeyType::EcP256Other:
+        key.reset(EVP_EC_gen("P-256"));
+        break;
+      case KeyType::Rsa2048:
+        key.reset(EVP_RSA_gen(2048));
+        break;
+      case KeyType::Rsa1024:
+        key.reset(EVP_RSA_gen(1024));
+        break;
+    }
+  }
   Check(key != nullptr, "key generation");
-  return key;
+  return key.get();
+}
+
+void AddExtensions(X509* certificate, const CertificateParams& params) {
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+  for (const auto& [name, value] : params.extensions) {
+    UniquePtr<X509_EXTENSION> extension(
+        X509V3_EXT_conf_nid(nullptr, &context, OBJ_txt2nid(name.c_str()), value.c_str()));
+    Check(extension && X509_add_ext(certificate, extension.get(), -1) == 1, "extension");
+  }
 }
 
 void FillName(X509_NAME* name, const Name& fields) {
@@ -61,7 +86,8 @@ UniquePtr<X509> Build(const CertificateParams& params) {
   SetTime(X509_getm_notAfter(certificate.get()), params.notAfter);
   EVP_PKEY* key = KeyOf(params.key);
   Check(X509_set_pubkey(certificate.get(), key) == 1, "public key");
-  Check(X509_sign(certificate.get(), key, EVP_sha256()) > 0, "signature");
+  AddExtensions(certificate.get(), params);
+  Check(X509_sign(certificate.get(), key, EVP_get_digestbyname(params.digest.c_str())) > 0, "signature");
   return certificate;
 }
 
@@ -106,9 +132,33 @@ ozo::blob_t MakePkcs12(const Pkcs12Params& params) {
   const bool legacy = params.encryption == Pkcs12Encryption::Legacy;
   const int keyNid = legacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
   const int certNid = legacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
-  UniquePtr<PKCS12> container(PKCS12_create_ex(params.password.c_str(), "test", KeyOf(params.certificate.key),
-                                               certificate.get(), cas.get(), keyNid, certNid, params.iterations, -1, 0,
-                                               context.get(), nullptr));
+  UniquePtr<PKCS12> container;
+  if (!params.containerKey || *params.containerKey == params.certificate.key) {
+    container.reset(PKCS12_create_ex(params.password.c_str(), "test", KeyOf(params.certificate.key), certificate.get(),
+                                     cas.get(), keyNid, certNid, params.iterations, -1, 0, context.get(), nullptr));
+  } else {  // PKCS12_create refuses a key that is not the certificate's: the bags are put together by hand
+    std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), void (*)(STACK_OF(PKCS12_SAFEBAG)*)> bags(
+        nullptr, [](STACK_OF(PKCS12_SAFEBAG) * b) { sk_PKCS12_SAFEBAG_pop_free(b, PKCS12_SAFEBAG_free); });
+    std::unique_ptr<STACK_OF(PKCS7), void (*)(STACK_OF(PKCS7)*)> safes(
+        nullptr, [](STACK_OF(PKCS7) * p) { sk_PKCS7_pop_free(p, PKCS7_free); });
+    STACK_OF(PKCS12_SAFEBAG)* bagList = nullptr;
+    STACK_OF(PKCS7)* safeList = nullptr;
+    Check(PKCS12_add_cert(&bagList, certificate.get()) != nullptr, "PKCS12_add_cert");
+    bags.reset(bagList);
+    Check(PKCS12_add_safe_ex(&safeList, bags.get(), certNid, params.iterations, params.password.c_str(), context.get(),
+                             nullptr) == 1,
+          "PKCS12_add_safe_ex");
+    safes.reset(safeList);
+    STACK_OF(PKCS12_SAFEBAG)* keyBags = nullptr;
+    Check(PKCS12_add_key_ex(&keyBags, KeyOf(*params.containerKey), 0, params.iterations, keyNid,
+                            params.password.c_str(), context.get(), nullptr) != nullptr,
+          "PKCS12_add_key_ex");
+    bags.reset(keyBags);
+    Check(PKCS12_add_safe_ex(&safeList, bags.get(), -1, params.iterations, params.password.c_str(), context.get(),
+                             nullptr) == 1,
+          "PKCS12_add_safe_ex");
+    container.reset(PKCS12_add_safes_ex(safes.get(), 0, context.get(), nullptr));
+  }
   Check(container != nullptr, "PKCS12_create_ex");
   {
     ivo::openssl::ScopedDefaultContext scope(context);

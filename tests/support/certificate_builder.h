@@ -14,7 +14,9 @@ namespace test {
 
 using Name = std::vector<std::pair<std::string, std::string>>;  // (field, value) in order
 
-enum class KeyType { EcP256, Rsa2048 };
+// EcP256Other is a second P-256 key, for a container whose key does not
+// match its certificate.
+enum class KeyType { EcP256, EcP256Other, Rsa2048, Rsa1024 };
 
 struct CertificateParams {
   Name subject = {{"CN", "Test Server"}, {"O", "Test Org"}};
@@ -25,6 +27,10 @@ struct CertificateParams {
   std::string notBefore = "20200101000000Z";
   std::string notAfter = "21000101000000Z";
   KeyType key = KeyType::EcP256;
+  std::string digest = "SHA256";  // of the signature
+  // X.509v3 extensions in openssl's configuration syntax, in order:
+  // {"subjectAltName", "DNS:a.test,IP:127.0.0.1"}, {"keyUsage", "digitalSignature"}.
+  std::vector<std::pair<std::string, std::string>> extensions;
 };
 
 ozo::blob_t MakeDer(const CertificateParams& params);
@@ -39,6 +45,7 @@ struct Pkcs12Params {
   CertificateParams certificate;
   std::string password = "secret";
   bool withCertificate = true;
+  std::optional<KeyType> containerKey;  // the key put in; the certificate's own when absent
   int caCertificates = 0;
   Pkcs12Encryption encryption = Pkcs12Encryption::Modern;
   int iterations = 2048;

@@ -44,8 +44,8 @@ std::string Indented(const std::string& text, const std::string& mark) {
 
 std::string MaskVarying(std::string text) {
   static const std::regex kOpenSslError("error:[0-9A-F]{8}:[^\n\"]*");
-  static const std::regex kSha256("\\b([0-9A-F]{2} ){31}[0-9A-F]{2}\\b");
-  static const std::regex kSha1("\\b([0-9A-F]{2} ){19}[0-9A-F]{2}\\b");
+  static const std::regex kSha256("\\b([0-9A-F]{2}[ :]){31}[0-9A-F]{2}\\b");
+  static const std::regex kSha1("\\b([0-9A-F]{2}[ :]){19}[0-9A-F]{2}\\b");
   text = std::regex_replace(text, kOpenSslError, "error:<openssl>");
   text = std::regex_replace(text, kSha256, "<sha256>");
   return std::regex_replace(text, kSha1, "<sha1>");

@@ -30,8 +30,9 @@ std::string Replay(const std::string& path, const std::function<std::string(char
 std::string Indented(const std::string& text, const std::string& mark = "  ");
 
 // Masks what varies with the OpenSSL release or the certificates' fresh keys:
-// OpenSSL's error strings and digests; a digest keeps its length (<sha1>,
-// <sha256>), so one written in place of the other still shows.
+// OpenSSL's error strings and digests, spaced ("AB CD") or in colons
+// ("AB:CD"); a digest keeps its length (<sha1>, <sha256>), so one written in
+// place of the other still shows.
 std::string MaskVarying(std::string text);
 
 // The words of a step, read strictly: each is one the grammar expects where

@@ -30,7 +30,29 @@ class CertctlTest : public testing::Test {
     Write("password", BlobOf("s3cret\n"));
     Write("wrong-password", BlobOf("nope\n"));
     Write("text.txt", BlobOf("not a certificate"));
-    for (const int days : {3, 20, 60}) Write("in" + std::to_string(days) + ".der", MakeDer(Valid(-1, days, "d")));
+    for (const int days : {3, 5, 20, 60}) Write("in" + std::to_string(days) + ".der", MakeDer(Valid(-1, days, "d")));
+    CertificateParams web = Valid(-1, 20, "web.test");
+    web.extensions = {{"subjectAltName", "DNS:web.test,IP:127.0.0.1"},
+                      {"keyUsage", "critical,digitalSignature,keyEncipherment"},
+                      {"extendedKeyUsage", "serverAuth,clientAuth"},
+                      {"basicConstraints", "critical,CA:FALSE"},
+                      {"subjectKeyIdentifier", "hash"},
+                      {"authorityKeyIdentifier", "keyid"}};
+    Write("web.pem", MakePem(web));
+    CertificateParams weak = Valid(-1, 20, "weak.test");
+    weak.key = KeyType::Rsa1024;
+    weak.digest = "SHA1";
+    Write("weak.pem", MakePem(weak));
+    CertificateParams names = Valid(-1, 60, "names.test");
+    names.subject.push_back({"O",
+                             "\xC3\x9Cmlaut Stra\xC3\x9F"
+                             "e"});
+    Write("utf8.der", MakeDer(names));
+    Pkcs12Params mismatched;
+    mismatched.certificate = Valid(-1, 20, "agent");
+    mismatched.password = "s3cret";
+    mismatched.containerKey = KeyType::EcP256Other;
+    Write("mismatch.p12", MakePkcs12(mismatched));
     Write("ended.der", MakeDer(Valid(-30, -6, "ended")));
     Write("future.der", MakeDer(Valid(10, 90, "future")));
     Write("hostile.der", MakeDer(Valid(-1, 20, "a \"quoted\" \\ name\nsecond line")));

@@ -138,7 +138,10 @@ TEST_F(CertctlTest, NoReleasedBlockHoldsThePasswordOnAnyPath) {
   // The watch sees a process that releases the password unwiped.
   EXPECT_NE(freedHolding({"/bin/sh", "-c", "read -r x < marker; unset x"}), "0\n(exit 0)");
   EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("client.p12"), "--password-file", Path("marker")}, m_store)),
-            "0\n(exit 2)");  // refused: another password
+            "0\n(exit 3)");  // refused by certctl: another password
+  ASSERT_EQ(Run({"policy", "lock", "siem", "client"}).exit, 0);
+  EXPECT_EQ(freedHolding(Argv({"set-client", "siem", Path("marked.p12"), "--password-file", Path("marker")}, m_store)),
+            "0\n(exit 2)");  // refused by the component: the policy locks the setting
   EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("marked.p12"), "--password-file", Path("marker")}, m_store)),
             "0\n(exit 0)");
   EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("marked.p12"), "--password-file", Path("marker")}, m_store)),

@@ -4,6 +4,7 @@
 
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/file_checks.h"
 #include "tools/certctl/inventory.h"
 #include "tools/certctl/output.h"
 
@@ -31,11 +32,20 @@ std::optional<StoredCertificate> BrokenRecord(Session& session, ivo::Certificate
 
 }  // namespace
 
+// certctl checks the file first (what it holds, and nothing else); the
+// component then decides as it does for any host (validity, policy).
 int SetCertificate(const Invocation& invocation, bool client) {
-  const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
-  const ozo::blob_t blob = ReadFileBytes(invocation.Argument(1, "FILE"));
+  const ivo::CertificateType type = ParseType(invocation.Argument(0));
+  const std::string& file = invocation.Argument(1);
+  const ozo::blob_t blob = ReadFileBytes(file);
   Secret password;
-  if (client) password = ReadPassword(PasswordOf(invocation), "Password of the PKCS#12 container: ");
+  UniquePtr<X509> certificate;
+  if (client) {
+    password = ReadPassword(PasswordOf(invocation, file), "Password of the PKCS#12 container: ");
+    certificate = std::move(CheckClientFile(file, blob, password).certificate);
+  } else {
+    certificate = CheckServerFile(file, blob);
+  }
   const bool policy = invocation.Has("--policy");
   const std::string kind = client ? "client" : "server";
   const Access access = client ? Access::WriteSecrets : Access::Write;
@@ -51,6 +61,8 @@ int SetCertificate(const Invocation& invocation, bool client) {
                       : manager.SetServerCertificate(type, record, UserInitiator());
     }
     session.ThrowIfStoreFailed(result);
+    if (result == results::CertificateOutOfValidityPeriod)
+      throw Failure(kExitFailed, DescribeResult(result) + ": " + ValidityProblem(file, certificate.get()), result);
     if (result == results::ExceptionHasNoResultCode)
       if (const std::optional<StoredCertificate> broken = BrokenRecord(session, type, client))
         throw Failure(kExitFailed,
@@ -66,7 +78,7 @@ int SetCertificate(const Invocation& invocation, bool client) {
 // can describe it and the component reports the failure to describe it: the
 // removal is complete, so it is kept, journalled and reported as done.
 int RemoveCertificate(const Invocation& invocation, bool client) {
-  const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
+  const ivo::CertificateType type = ParseType(invocation.Argument(0));
   const bool policy = invocation.Has("--policy");
   const std::string kind = client ? "client" : "server";
   return WithManager(invocation, Access::Write, [&](Session& session, ivo::ICertificatesManager& manager) {
@@ -88,7 +100,7 @@ int RemoveCertificate(const Invocation& invocation, bool client) {
 }
 
 int GetServer(const Invocation& invocation, bool pem) {
-  const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
+  const ivo::CertificateType type = ParseType(invocation.Argument(0));
   return WithManager(invocation, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ivo::ServerCertificate record;
     const result_t result =
@@ -100,8 +112,7 @@ int GetServer(const Invocation& invocation, bool pem) {
 }
 
 int GetClient(const Invocation& invocation) {
-  const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
-  if (invocation.Value("--out").empty()) throw Failure(kExitUsage, "get-client needs --out FILE for the container");
+  const ivo::CertificateType type = ParseType(invocation.Argument(0));
   return WithManager(invocation, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ivo::ClientCertificate record;
     const result_t result = manager.GetClientCertificate(type, record);
@@ -117,7 +128,7 @@ int GetClient(const Invocation& invocation) {
 }
 
 int Query(const Invocation& invocation, bool client) {
-  const ivo::CertificateType type = ParseType(invocation.Argument(0, "TYPE"));
+  const ivo::CertificateType type = ParseType(invocation.Argument(0));
   return WithManager(invocation, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ozo::string8_t json;
     const result_t result =
@@ -135,20 +146,22 @@ int List(const Invocation& invocation) {
   const std::vector<StoredCertificate> inventory = ReadInventory(session);
   const std::int64_t now = std::time(nullptr);
   Json json = Json::array();
-  std::vector<std::vector<std::string>> rows = {{"TYPE", "KIND", "SUBJECT", "ISSUER", "EXPIRES", "DAYS LEFT"}};
+  std::vector<std::vector<std::string>> rows = {
+      {"TYPE", "KIND", "STATUS", "EXPIRES", "DAYS LEFT", "SUBJECT", "ISSUER"}};
   for (const StoredCertificate& stored : inventory) {
-    Json entry = {{"type", TypeKeyword(stored.type)}, {"kind", stored.kind()}};
+    const std::string status = StatusOf(stored, now);
+    Json entry = {{"type", TypeKeyword(stored.type)}, {"kind", stored.kind()}, {"status", status}};
     if (!stored.problem.empty()) {
       entry["error"] = stored.problem;
-      rows.push_back({TypeKeyword(stored.type), stored.kind(), stored.problem});
+      rows.push_back({TypeKeyword(stored.type), stored.kind(), status, "", "", stored.problem});
     } else {
       const std::int64_t daysLeft = DaysUntil(stored.notAfterSeconds, now);
       entry.update({{"subject", stored.subject},
                     {"issuer", stored.issuer},
                     {"expires", stored.notAfter},
                     {"daysLeft", daysLeft}});
-      rows.push_back({TypeKeyword(stored.type), stored.kind(), stored.subject, stored.issuer, stored.notAfter,
-                      std::to_string(daysLeft)});
+      rows.push_back({TypeKeyword(stored.type), stored.kind(), status, stored.notAfter, std::to_string(daysLeft),
+                      stored.subject, stored.issuer});
     }
     json.push_back(std::move(entry));
   }

@@ -102,28 +102,39 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
     file.certificate.reset(certificate);
     while (others && sk_X509_num(others) > 0) file.others.emplace_back(sk_X509_shift(others));
     sk_X509_free(others);
-    if (!parsed || !file.certificate) problem = ContainerProblem::Damaged;
+    // PKCS12_parse takes the certificate that matches the key; another one
+    // goes with the others.
+    if (!parsed)
+      problem = ContainerProblem::Damaged;
+    else if (!file.certificate)
+      problem = file.key && !file.others.empty() ? ContainerProblem::KeyMismatch : ContainerProblem::NoCertificate;
   }
   ERR_clear_error();
   return problem;
 }
 
 std::string Describe(ContainerProblem problem, Holder holder) {
-  struct Words {
-    ContainerProblem problem;
-    const char* file;    // follows the file's name
-    const char* record;  // of a stored record
-  };
-  static constexpr Words kWords[] = {
-      {ContainerProblem::Empty, "is empty", "it is empty"},
-      {ContainerProblem::NotPkcs12, "is not a PKCS#12 container", "it is not a PKCS#12 container"},
-      {ContainerProblem::WrongPassword, "cannot be opened with this password (its integrity check fails)",
-       "its stored password does not open it"},
-      {ContainerProblem::Damaged, "is damaged: its contents cannot be read",
-       "it is damaged: its contents cannot be read"},
-  };
-  for (const Words& words : kWords)
-    if (words.problem == problem) return holder == Holder::File ? words.file : words.record;
+  // What is said of a file (after its name) and of a stored record. A switch
+  // without a default: the compiler names a problem left without words.
+  const auto say = [holder](const char* file, const char* record) { return holder == Holder::File ? file : record; };
+  switch (problem) {
+    case ContainerProblem::None:
+      return "";
+    case ContainerProblem::Empty:
+      return say("is empty", "it is empty");
+    case ContainerProblem::NotPkcs12:
+      return say("is not a PKCS#12 container", "it is not a PKCS#12 container");
+    case ContainerProblem::WrongPassword:
+      return say("cannot be opened with this password (its integrity check fails)",
+                 "its stored password does not open it");
+    case ContainerProblem::Damaged:
+      return say("is damaged: its contents cannot be read", "it is damaged: its contents cannot be read");
+    case ContainerProblem::NoCertificate:
+      return say("holds no certificate", "it holds no certificate");
+    case ContainerProblem::KeyMismatch:
+      return say("holds a private key that matches none of its certificates",
+                 "its private key matches none of its certificates");
+  }
   return "";
 }
 

@@ -44,6 +44,8 @@ enum class ContainerProblem {
   NotPkcs12,      // not a PKCS#12 structure
   WrongPassword,  // its integrity check (MAC) fails with this password
   Damaged,        // the MAC holds (or there is none) but its contents cannot be read
+  NoCertificate,  // it opens, and holds no certificate
+  KeyMismatch,    // it opens, and its private key matches none of its certificates
 };
 
 // Reads the container with `password` (legacy algorithms included).

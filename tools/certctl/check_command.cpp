@@ -54,30 +54,21 @@ std::int64_t Days(const Invocation& invocation, const std::string& option, std::
   return days;
 }
 
-std::string Kind(const std::string& text) {
-  if (text != "server" && text != "client") throw Failure(kExitUsage, "the kind is server or client");
-  return text;
-}
-
-ivo::CertificateType KnownType(const std::string& text) {
-  const ivo::CertificateType type = ParseType(text);
-  if (type < 1 || type > 4) throw Failure(kExitUsage, "the type is one of edr, sandbox, ndr, siem or 1-4");
-  return type;
-}
-
 CheckOptions ParseOptions(const Invocation& invocation) {
   CheckOptions options;
   options.warningDays = Days(invocation, "--warning", options.warningDays);
   options.criticalDays = Days(invocation, "--critical", options.criticalDays);
   if (options.criticalDays > options.warningDays)
     throw Failure(kExitUsage, "--critical must not be more days than --warning");
-  if (const std::string type = invocation.Value("--type"); !type.empty()) options.type = KnownType(type);
-  if (const std::string kind = invocation.Value("--kind"); !kind.empty()) options.kind = Kind(kind);
+  if (const std::string type = invocation.Value("--type"); !type.empty()) options.type = ParseType(type);
+  if (const std::string kind = invocation.Value("--kind"); !kind.empty())
+    options.kind = ParseKind(kind) ? "client" : "server";
   std::istringstream required(invocation.Value("--require"));
   for (std::string slot; std::getline(required, slot, ',');) {
     const std::size_t slash = slot.find('/');
     if (slash == std::string::npos) throw Failure(kExitUsage, "--require takes TYPE/KIND, such as edr/server");
-    options.required.emplace_back(KnownType(slot.substr(0, slash)), Kind(slot.substr(slash + 1)));
+    options.required.emplace_back(ParseType(slot.substr(0, slash)),
+                                  ParseKind(slot.substr(slash + 1)) ? "client" : "server");
   }
   return options;
 }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "ivo/certificate_type_table.h"
+#include "ozo/text/utf.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/file_output.h"
 #include "tools/certctl/inventory.h"
@@ -25,10 +26,8 @@ Outcome Report(const Session& session, result_t result, const std::string& done,
 
 std::string Refusal(result_t result) {
   std::string hint;
-  if (result == results::CertificateOutOfValidityPeriod) hint = ": the certificate is outside its validity period";
   if (result == results::AccessDenied) hint = ": the policy locks this setting";
-  if (result == results::ExceptionHasNoResultCode) hint = ": the data cannot be decoded (wrong format or password?)";
-  if (result == results::InvalidArgument) hint = ": invalid certificate type";
+  if (result == results::ExceptionHasNoResultCode) hint = ": the component cannot decode it";
   return DescribeResult(result) + hint;
 }
 
@@ -71,18 +70,21 @@ ivo::ChangeInitiator UserInitiator() {
   initiator.details.emplace();
   initiator.details->id = static_cast<std::uint32_t>(::getuid());
   const passwd* user = ::getpwuid(::getuid());
-  for (const char* c = user ? user->pw_name : "unknown"; *c; ++c)
-    initiator.details->name += static_cast<char16_t>(static_cast<unsigned char>(*c));
+  const std::u16string name = ozo::text::Utf8ToUtf16(user ? user->pw_name : "unknown");
+  initiator.details->name = ozo::string16_t(name.data(), name.size());
   return initiator;
 }
 
-PasswordSource PasswordOf(const Invocation& invocation) {
-  return {invocation.Value("--password-file"), invocation.Value("--password-env")};
+PasswordSource PasswordOf(const Invocation& invocation, const std::string& file) {
+  const std::string passwordFile = invocation.Value("--password-file");
+  if (file == "-" && passwordFile == "-")
+    throw Failure(kExitUsage, "standard input cannot hold both the file and its password");
+  return {passwordFile, invocation.Value("--password-env")};
 }
 
 void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode) {
   const std::string out = invocation.Value("--out");
-  if (out.empty()) {
+  if (out.empty() || out == "-") {
     std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   } else {
     WriteWholeFile(out, bytes.data(), bytes.size(), mode);

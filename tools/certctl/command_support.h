@@ -46,9 +46,11 @@ void Announce(const Invocation& invocation, const std::string& message);
 // Local changes name the user who runs the tool.
 ivo::ChangeInitiator UserInitiator();
 
-PasswordSource PasswordOf(const Invocation& invocation);
+// Where the password of the container in `file` comes from; throws Failure
+// (usage) when both would come from standard input.
+PasswordSource PasswordOf(const Invocation& invocation, const std::string& file);
 
-// `bytes` to --out FILE (created with `mode`), else to stdout.
+// `bytes` to --out FILE (created with `mode`), else (or for "-") to stdout.
 void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode);
 
 // The commands, by family.
@@ -59,7 +61,9 @@ int GetClient(const Invocation& invocation);
 int Query(const Invocation& invocation, bool client);
 int List(const Invocation& invocation);
 int Events(const Invocation& invocation);
-int Policy(const Invocation& invocation);
+int PruneEvents(const Invocation& invocation);
+int PolicyShow(const Invocation& invocation);
+int PolicyLock(const Invocation& invocation, bool lock);
 int Upgrade(const Invocation& invocation);
 int Inspect(const Invocation& invocation);
 int Check(const Invocation& invocation);

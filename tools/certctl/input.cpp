@@ -22,13 +22,14 @@ ivo::CertificateType ParseType(const std::string& text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
   for (ivo::CertificateType type = 1; type <= std::size(ivo::kCertificateTypeIds); ++type)
-    if (lower == ivo::kCertificateTypeIds[type - 1].keyword) return type;
-  if (!lower.empty() && std::all_of(lower.begin(), lower.end(), [](unsigned char c) { return std::isdigit(c); }) &&
-      lower.size() <= 10) {
-    const unsigned long long value = std::stoull(lower);
-    if (value <= 0xFFFFFFFFull) return static_cast<ivo::CertificateType>(value);
-  }
+    if (lower == ivo::kCertificateTypeIds[type - 1].keyword || lower == std::to_string(type)) return type;
   throw Failure(kExitUsage, "unknown certificate type '" + text + "' (use edr, sandbox, ndr, siem or 1-4)");
+}
+
+bool ParseKind(const std::string& text) {
+  if (text != "server" && text != "client")
+    throw Failure(kExitUsage, "unknown kind '" + text + "' (use server or client)");
+  return text == "client";
 }
 
 const char* TypeKeyword(ivo::CertificateType type) {
@@ -82,7 +83,7 @@ std::string Limit(std::size_t bytes) {
 }  // namespace
 
 ozo::blob_t ReadFileBytes(const std::string& path) {
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Descriptor file(path == "-" ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) throw Failure(kExitUsage, "cannot read " + path + ": " + std::strerror(errno));
   struct stat about {};
   if (::fstat(file.get(), &about) == 0 && S_ISDIR(about.st_mode)) throw Failure(kExitUsage, path + " is a directory");
@@ -167,7 +168,7 @@ class SilentTerminal {
 
 Secret ReadPassword(const PasswordSource& source, const char* prompt) {
   if (!source.file.empty()) {
-    Descriptor file(::open(source.file.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor file(source.file == "-" ? ::dup(STDIN_FILENO) : ::open(source.file.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
       throw Failure(kExitUsage, "cannot read the password file " + source.file + ": " + std::strerror(errno));
     struct stat about {};

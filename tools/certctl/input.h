@@ -16,18 +16,20 @@ namespace certctl {
 constexpr std::size_t kMaxCertificateFileBytes = 1024 * 1024;
 constexpr std::size_t kMaxPasswordBytes = 4096;
 
-// "edr", "sandbox", "ndr", "siem" (any case) or a number; throws Failure
-// (usage) for anything else. Numbers outside 1-4 reach the component, which
-// refuses them.
+// "edr", "sandbox", "ndr", "siem" (any case) or 1-4; throws Failure (usage)
+// for anything else.
 ivo::CertificateType ParseType(const std::string& text);
+// "server" (false) or "client" (true); throws Failure (usage) for anything else.
+bool ParseKind(const std::string& text);
 const char* TypeKeyword(ivo::CertificateType type);
 
-// The whole file, read in blocks; throws Failure (usage) when it cannot be
-// read or holds more than kMaxCertificateFileBytes (refused before it is
-// read whole).
+// The whole file ("-": standard input), read in blocks; throws Failure
+// (usage) when it cannot be read or holds more than kMaxCertificateFileBytes
+// (refused before it is read whole).
 ozo::blob_t ReadFileBytes(const std::string& path);
 
-// A password from a file (its first line), an environment variable, or a
+// A password from a file (its first line; "-": standard input), an
+// environment variable, or a
 // prompt on the terminal without echo (restored also when a signal ends the
 // process). Never from the command line itself. Refused (Failure, usage)
 // over kMaxPasswordBytes.

@@ -1,62 +1,134 @@
-// inspect: describes a certificate file without touching any store.
+// inspect: describes a certificate file or PKCS#12 container without touching
+// any store: every field openssl x509 -text and step certificate inspect
+// show, the warnings an operator should see, and what the certificates
+// manager would make of it.
+#include <openssl/x509.h>
+
+#include <ctime>
 #include <iostream>
 
-#include "ivo/certificate_type_table.h"
+#include "host/service_host.h"
+#include "tools/certctl/certificate_file.h"
+#include "tools/certctl/certificate_report.h"
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/file_checks.h"
+#include "tools/certctl/inventory.h"
 #include "tools/certctl/output.h"
 
 namespace certctl {
+namespace {
 
-using ozo::result_t;
-namespace results = ozo::results;
+// What a file holds, as certctl reads it.
+struct Contents {
+  std::vector<UniquePtr<X509>> certificates;  // the one the component stores first
+  std::string format;                         // "DER", "PEM", "PKCS#12"
+  std::string keyText;                        // a container's key, "EC 256 bits (prime256v1)"
+  bool keyMatches = false;
+  std::vector<std::string> warnings;  // of the file as a whole
+};
 
-// The tool writes the record into a temporary in-memory store, creates a
-// manager over it and prints the manager's own document and whether its
-// start-up check found the certificate outside its validity period.
-int Inspect(const Invocation& invocation) {
-  const ozo::blob_t blob = ReadFileBytes(invocation.Argument(0, "FILE"));
-  const bool client = invocation.Has("--client") || !invocation.Value("--password-file").empty() ||
-                      !invocation.Value("--password-env").empty();
-  Secret password;
-  if (client) password = ReadPassword(PasswordOf(invocation), "Password of the PKCS#12 container: ");
+Contents ReadServer(const std::string& name, const ozo::blob_t& bytes) {
+  ServerFile file;
+  if (const std::string problem = ReadServerFile(bytes, file); !problem.empty())
+    throw Failure(kExitUsage, name + " " + problem);
+  Contents contents{std::move(file.certificates), file.pem ? "PEM" : "DER", "", false, {}};
+  if (contents.certificates.size() > 1)
+    contents.warnings.push_back("it holds " + std::to_string(contents.certificates.size()) +
+                                " certificates: set-server stores one, and refuses this file");
+  if (file.trailingData) contents.warnings.push_back("it has data after its certificate: set-server refuses this file");
+  return contents;
+}
 
+Contents ReadClient(const std::string& name, const ozo::blob_t& bytes, const Secret& password) {
+  ClientFile file;
+  const ContainerProblem problem = ReadClientFile(bytes, password.text(), file);
+  if (problem == ContainerProblem::WrongPassword)
+    throw Failure(kExitUsage, "wrong password for " + name + " (its integrity check fails)");
+  if (problem != ContainerProblem::None && problem != ContainerProblem::KeyMismatch)
+    throw Failure(kExitUsage, name + " " + Describe(problem, Holder::File));
+  Contents contents{{}, "PKCS#12", file.key ? KeyText(KeyFactsOf(file.key.get())) : "none", false, {}};
+  if (file.certificate) {
+    contents.keyMatches = X509_check_private_key(file.certificate.get(), file.key.get()) == 1;
+    contents.certificates.push_back(std::move(file.certificate));
+  }
+  if (!contents.keyMatches)
+    contents.warnings.push_back(file.key ? "its private key matches none of its certificates: set-client refuses it"
+                                         : "it holds no private key: set-client refuses it");
+  for (UniquePtr<X509>& other : file.others) contents.certificates.push_back(std::move(other));
+  return contents;
+}
+
+// What the certificates manager makes of the file, judged in a host of its
+// own: "" when it would store it, else why not.
+std::string ComponentVerdict(const Invocation& invocation, const ozo::blob_t& bytes, const Secret& password,
+                             bool client, const std::string& name, X509* certificate) {
   host::Module component;
   std::string error;
   if (!component.Load(LibraryPath(invocation.options.library), error))
     throw Failure(kExitStore, "cannot load the certificates manager: " + error);
-  host::HostOptions options;
-  options.traceThreshold = 0;
-  host::ServiceHost host(std::move(options));
-  RouteTrace(host.tracer(), invocation.options.traceLevel, stderr);
-  bool outside = false;
-  host.events().SetSink(
-      [&outside](const ivo::CertificateEvent& event) { outside |= event.eventType == ivo::CertificateExpiredEvent; });
-  constexpr ivo::CertificateType kSlot = 1;
-  const result_t written = client ? host.WriteRecord(kSlot, ivo::ClientCertificate(blob, password.text()))
-                                  : host.WriteRecord(kSlot, ivo::ServerCertificate{blob});
-  if (ozo::Failed(written))
-    throw Failure(kExitFailed, "cannot prepare the record: " + DescribeResult(written), written);
+  const TraceRoute trace{invocation.options.traceLevel, stderr};
+  const StoredCertificate judged =
+      client ? JudgeRecord(component, trace, 1, ivo::ClientCertificate(bytes, password.text()))
+             : JudgeRecord(component, trace, 1, ivo::ServerCertificate{bytes});
+  if (!judged.problem.empty()) return "it " + judged.problem;
+  const std::string outside = ValidityProblem(name, certificate);
+  return outside.empty() ? "" : "it refuses it: " + outside;
+}
 
-  ozo::ref_ptr<ivo::ICertificatesManager> manager;
-  const result_t created = component.Create(ivo::ClsIdCertificatesManager, host.locatorAddress(), manager);
-  if (ozo::Failed(created))
-    throw Failure(kExitFailed, "cannot create the certificates manager: " + DescribeResult(created), created);
-  ozo::string8_t document;
-  const result_t result =
-      client ? manager->QueryClientCertificate(kSlot, document) : manager->QueryServerCertificate(kSlot, document);
-  manager.Reset();
-  if (result != results::NoError) {
-    const result_t failure = result == results::False ? results::UnspecifiedError : result;
-    throw Failure(kExitFailed, Refusal(failure), failure);
+}  // namespace
+
+int Inspect(const Invocation& invocation) {
+  const std::string& name = invocation.Argument(0);
+  const ozo::blob_t bytes = ReadFileBytes(name);
+  const bool client = invocation.Has("--client") || !invocation.Value("--password-file").empty() ||
+                      !invocation.Value("--password-env").empty();
+  std::optional<std::int64_t> checkend;
+  if (const std::string seconds = invocation.Value("--checkend"); !seconds.empty()) {
+    if (seconds.size() > 12 || seconds.find_first_not_of("0123456789") != std::string::npos)
+      throw Failure(kExitUsage, "--checkend takes a number of seconds");
+    checkend = std::stoll(seconds);
   }
+  Secret password;
+  if (client) password = ReadPassword(PasswordOf(invocation, name), "Password of the PKCS#12 container: ");
+  Contents contents = client ? ReadClient(name, bytes, password) : ReadServer(name, bytes);
+  const std::int64_t now = std::time(nullptr);
+  std::vector<CertificateReport> reports;
+  for (std::size_t i = 0; i < contents.certificates.size(); ++i)
+    reports.push_back(ReportOf(contents.certificates[i].get(), !client && i == 0));
+  const std::string verdict =
+      ComponentVerdict(invocation, bytes, password, client, name, contents.certificates[0].get());
+  const CertificateReport& stored = reports.front();
+  const bool ends = checkend && stored.notAfterSeconds <= now + *checkend;
+  const bool outside = now < stored.notBeforeSeconds || now >= stored.notAfterSeconds;
+
+  std::vector<std::string> warnings = contents.warnings;
+  for (std::size_t i = 0; i < reports.size(); ++i)
+    for (const std::string& warning : reports[i].warnings)
+      warnings.push_back((reports.size() > 1 ? "certificate " + std::to_string(i + 1) + ": " : "") + warning);
   if (invocation.options.json) {
-    Json json = {{"certificate", Json::parse(document.c_str())}, {"outsideValidityPeriod", outside}};
+    Json json = {{"file", name}, {"format", contents.format}, {"certificates", Json::array()}};
+    for (const CertificateReport& report : reports) json["certificates"].push_back(ReportJson(report, now));
+    if (client) json["privateKey"] = {{"key", contents.keyText}, {"matchesCertificate", contents.keyMatches}};
+    json["warnings"] = warnings;
+    json["certificatesManager"] = {{"stores", verdict.empty()}, {"reason", verdict}};
+    if (checkend) json["checkend"] = {{"seconds", *checkend}, {"endsWithin", ends}};
     PrintJson(json);
   } else {
-    std::cout << document.c_str() << "outside its validity period: " << (outside ? "yes" : "no") << "\n";
+    std::cout << (name == "-" ? "(standard input)" : name) << ": " << contents.format
+              << (reports.size() > 1 ? ", " + std::to_string(reports.size()) + " certificates" : "")
+              << (client ? std::string(", private key ") + contents.keyText +
+                               (contents.keyMatches ? " matching its certificate" : " NOT matching its certificate")
+                         : "")
+              << "\n";
+    for (std::size_t i = 0; i < reports.size(); ++i)
+      std::cout << (i == 0 ? "Certificate" : "Certificate " + std::to_string(i + 1)) << ":\n"
+                << ReportText(reports[i], now);
+    for (const std::string& warning : warnings) std::cout << "Warning: " << warning << "\n";
+    std::cout << "Certificates manager: " << (verdict.empty() ? "it would store it" : verdict) << "\n";
+    if (checkend) std::cout << (ends ? "Certificate will expire" : "Certificate will not expire") << "\n";
   }
-  return kExitOk;
+  return (checkend ? ends : outside) ? kExitFalse : kExitOk;
 }
 
 }  // namespace certctl

@@ -84,7 +84,6 @@ ozo::ref_ptr<host::SqliteStore> OpenToRead(const std::string& path, int exitCode
 // the tool names it and says why.
 int Upgrade(const Invocation& invocation) {
   const std::string from = invocation.Value("--from");
-  if (from.empty()) throw Failure(kExitUsage, "upgrade needs --from OLD.db");
   const ozo::ref_ptr<host::SqliteStore> old = OpenToRead(from, kExitStore, "the old store cannot be used: ");
   const std::unique_ptr<host::ServiceHost> oldHost = ReadingHost(old);
   Session session(invocation.options, oldHost && HoldsClients(*oldHost) ? Access::WriteSecrets : Access::Write);
@@ -135,7 +134,7 @@ int Upgrade(const Invocation& invocation) {
 }
 
 int Backup(const Invocation& invocation) {
-  const std::string& file = invocation.Argument(0, "FILE");
+  const std::string& file = invocation.Argument(0);
   Session session(invocation.options, Access::Read);
   std::string error;
   const result_t written = session.store().BackupTo(file, error);
@@ -148,7 +147,7 @@ int Backup(const Invocation& invocation) {
 // own: no unit of work and no component, and a store that group or others
 // can read takes no backup that holds client certificates.
 int Restore(const Invocation& invocation) {
-  const std::string& file = invocation.Argument(0, "FILE");
+  const std::string& file = invocation.Argument(0);
   const ozo::ref_ptr<host::SqliteStore> backup = OpenToRead(file, kExitUsage, "nothing was restored: ");
   const std::unique_ptr<host::ServiceHost> backupHost = ReadingHost(backup);
   const StoreLocation location = LocateStore(invocation.options.store);
@@ -174,12 +173,9 @@ int Restore(const Invocation& invocation) {
 // policy is not asked (this is upkeep of the store, not a change of a
 // certificate).
 int Repair(const Invocation& invocation) {
-  const std::string typeText = invocation.Value("--type");
-  const std::string kind = invocation.Value("--kind");
+  const std::string typeText = invocation.Value("--type"), kindText = invocation.Value("--kind");
   const ivo::CertificateType type = typeText.empty() ? 0 : ParseType(typeText);
-  if (!typeText.empty() && (type < 1 || type > 4))
-    throw Failure(kExitUsage, "the type is one of edr, sandbox, ndr, siem or 1-4");
-  if (!kind.empty() && kind != "server" && kind != "client") throw Failure(kExitUsage, "the kind is server or client");
+  const std::string kind = kindText.empty() ? "" : ParseKind(kindText) ? "client" : "server";
   Session session(invocation.options, Access::Write);
   std::vector<std::string> removed;
   for (const StoredCertificate& stored : ReadInventory(session)) {

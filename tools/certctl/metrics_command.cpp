@@ -123,7 +123,7 @@ int Metrics(const Invocation& invocation) {
   }
   const std::string text = Render(failure.empty(), inventory, events);
   const std::string out = invocation.Value("--out");
-  if (out.empty())
+  if (out.empty() || out == "-")
     std::cout << text;
   else
     WriteWholeFile(out, text.data(), text.size(), 0644);

@@ -21,8 +21,8 @@ void TakeApart(const char* document, StoredCertificate& entry) {
     entry.problem = "the manager's description cannot be read";
     return;
   }
-  entry.subject = parsed.value("Subject", "");
-  entry.issuer = parsed.value("Issuer", "");
+  entry.subject = Utf8Name(parsed.value("Subject", ""));
+  entry.issuer = Utf8Name(parsed.value("Issuer", ""));
   entry.serial = parsed.value("SerialNumber", "");
   entry.notBefore = parsed.value("IssuingDate", "");
   entry.notAfter = parsed.value("ExpirationDate", "");
@@ -77,6 +77,12 @@ StoredCertificate Judge(const host::Module& component, const TraceRoute& trace, 
 }
 
 }  // namespace
+
+std::string StatusOf(const StoredCertificate& stored, std::int64_t now) {
+  if (!stored.problem.empty()) return stored.loadable ? "undecodable" : "cannot be loaded";
+  if (now < stored.notBeforeSeconds) return "not yet valid";
+  return now < stored.notAfterSeconds ? "valid" : "expired";
+}
 
 std::string StoredCertificate::slot() const { return std::string(TypeKeyword(type)) + " " + kind(); }
 

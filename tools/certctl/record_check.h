@@ -41,6 +41,10 @@ struct StoredCertificate {
   std::string slot() const;
 };
 
+// "valid", "expired", "not yet valid" (at `now`, seconds since 1970),
+// "cannot be loaded" or "undecodable".
+std::string StatusOf(const StoredCertificate& stored, std::int64_t now);
+
 // Creates a manager over a host of its own that holds only `record` in the
 // slot of `type` (1-4), and takes down what the manager makes of it: its
 // description, or why it cannot decode it, or that it cannot start. The

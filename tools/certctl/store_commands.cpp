@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "ivo/certificate_type_table.h"
+#include "ozo/text/utf.h"
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/output.h"
@@ -18,16 +19,17 @@ std::string InitiatorText(const ivo::ChangeInitiator& initiator) {
   static const char* kKinds[] = {"policy", "user", "product", "scheduler"};
   std::string text = initiator.kind < 4 ? kKinds[initiator.kind] : "kind " + std::to_string(initiator.kind);
   if (initiator.details) {
-    std::string name;
-    for (char16_t c : initiator.details->name.view()) name += c < 0x80 ? static_cast<char>(c) : '?';
-    text += " " + name + " (" + std::to_string(initiator.details->id) + ")";
+    text += " " + ozo::text::Utf16ToUtf8(initiator.details->name.view()) + " (" +
+            std::to_string(initiator.details->id) + ")";
   }
   return text;
 }
 
+// A field as a person reads it: dates in ISO-8601, names in UTF-8.
 std::string FieldText(const ivo::RuntimeField& field) {
-  return field.data.tag() == ozo::types::VariantTag::DateTime ? IsoFromIntervals(field.data.datetime())
-                                                              : std::string(field.data.string8().view());
+  if (field.data.tag() == ozo::types::VariantTag::DateTime) return IsoFromIntervals(field.data.datetime());
+  const std::string text(field.data.string8().view());
+  return field.name == ivo::event_field::Subject || field.name == ivo::event_field::Issuer ? Utf8Name(text) : text;
 }
 
 std::optional<std::int64_t> DateOption(const Invocation& invocation, const std::string& option) {
@@ -46,6 +48,8 @@ std::optional<std::uint64_t> CountOption(const Invocation& invocation, const std
   return std::stoull(text);
 }
 
+}  // namespace
+
 // events prune: the oldest events go, by date, by count, or both.
 int PruneEvents(const Invocation& invocation) {
   const std::optional<std::int64_t> before = DateOption(invocation, "--before");
@@ -62,13 +66,7 @@ int PruneEvents(const Invocation& invocation) {
   return removed ? kExitOk : kExitFalse;
 }
 
-}  // namespace
-
 int Events(const Invocation& invocation) {
-  if (!invocation.arguments.empty()) {
-    if (invocation.arguments.front() == "prune") return PruneEvents(invocation);
-    throw Failure(kExitUsage, "events takes no argument but prune");
-  }
   const std::optional<std::int64_t> since = DateOption(invocation, "--since");
   const std::optional<std::uint64_t> tail = CountOption(invocation, "--tail");
   Session session(invocation.options, Access::Read);
@@ -107,36 +105,39 @@ int Events(const Invocation& invocation) {
   return kExitOk;
 }
 
-int Policy(const Invocation& invocation) {
-  const std::string& action = invocation.Argument(0, "lock|unlock|show");
-  if (action != "show" && action != "lock" && action != "unlock")
-    throw Failure(kExitUsage, "policy takes lock, unlock or show");
-  if (action == "show") {
-    Session session(invocation.options, Access::Read);
-    std::set<std::uint32_t> locked;
-    const result_t read = session.store().LockedSettings(locked);
-    if (ozo::Failed(read))
-      throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
-    for (ivo::CertificateType type = 1; type <= 4; ++type) {
-      const auto& ids = ivo::kCertificateTypeIds[type - 1];
-      std::printf("%-8s server %-9s client %s\n", TypeKeyword(type),
-                  locked.count(ids.serverSetting) ? "locked" : "unlocked",
-                  locked.count(ids.clientSetting) ? "locked" : "unlocked");
-    }
-    return kExitOk;
+int PolicyShow(const Invocation& invocation) {
+  Session session(invocation.options, Access::Read);
+  std::set<std::uint32_t> locked;
+  const result_t read = session.store().LockedSettings(locked);
+  if (ozo::Failed(read))
+    throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
+  Json json = Json::array();
+  for (ivo::CertificateType type = 1; type <= 4; ++type) {
+    const auto& ids = ivo::kCertificateTypeIds[type - 1];
+    const bool server = locked.count(ids.serverSetting) != 0, client = locked.count(ids.clientSetting) != 0;
+    if (invocation.options.json)
+      json.push_back({{"type", TypeKeyword(type)},
+                      {"server", server ? "locked" : "unlocked"},
+                      {"client", client ? "locked" : "unlocked"}});
+    else
+      std::printf("%-8s server %-9s client %s\n", TypeKeyword(type), server ? "locked" : "unlocked",
+                  client ? "locked" : "unlocked");
   }
-  const ivo::CertificateType type = ParseType(invocation.Argument(1, "TYPE"));
-  if (type < 1 || type > 4) throw Failure(kExitUsage, "policy needs a type from 1 to 4");
-  const std::string& kind = invocation.Argument(2, "server|client");
-  if (kind != "server" && kind != "client") throw Failure(kExitUsage, "the kind is server or client");
+  if (invocation.options.json) PrintJson(json);
+  return kExitOk;
+}
+
+int PolicyLock(const Invocation& invocation, bool lock) {
+  const ivo::CertificateType type = ParseType(invocation.Argument(0));
+  const bool client = ParseKind(invocation.Argument(1));
   Session session(invocation.options, Access::Write);
   const auto& ids = ivo::kCertificateTypeIds[type - 1];
-  const result_t result =
-      session.store().SetSettingLocked(kind == "server" ? ids.serverSetting : ids.clientSetting, action == "lock");
+  const result_t result = session.store().SetSettingLocked(client ? ids.clientSetting : ids.serverSetting, lock);
   if (ozo::Failed(result))
     throw Failure(kExitStore, "the store cannot be used: cannot change the policy: " + session.StoreFailure(), result);
   session.Commit();
-  Announce(invocation, kind + " certificates of " + TypeKeyword(type) + " are " + action + "ed for local changes");
+  Announce(invocation, std::string(client ? "client" : "server") + " certificates of " + TypeKeyword(type) + " are " +
+                           (lock ? "locked" : "unlocked") + " for local changes");
   return kExitOk;
 }
 
