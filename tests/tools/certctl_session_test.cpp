@@ -1,9 +1,11 @@
 // certctl as a person uses it: shell sessions kept as data in
 // tests/data/certctl/<session>.txt, in the form of cram tests. An indented
 // "$ " line is a shell command, run in the folder of the sample files with
-// certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE and
-// $VERSION naming certctl's man page and version; the indented lines after it are what it printed: its standard output,
-// then its standard error marked "! ", then "[N]" when its exit status N is not 0. An indented
+// certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE,
+// $VERSION and $COMPLETION naming certctl's man page, version and bash
+// completion; the indented lines after it are what it printed: its standard
+// output, then its standard error marked "! ", then "[N]" when its exit
+// status N is not 0. An indented
 // "% " line prepares the scene, unrecorded:
 //   raw-server TYPE FILE [STORE]            a server record written straight into a store
 //   raw-client TYPE FILE PASSWORD [STORE]   the same for a client record (certctl refuses
@@ -31,10 +33,10 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   // What a command printed, in the session's form.
   std::string Shell(const std::string& command) const {
     const std::string bin = std::filesystem::path(CM_CERTCTL_PATH).parent_path().string();
-    const test::ProcessResult result =
-        test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
-                         {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin", "CERTCTL_STORE=store.db",
-                          "HOME=" + m_dir.path(), "LC_ALL=C", "MAN_PAGE=" CM_MAN_PAGE, "VERSION=" CM_VERSION});
+    const test::ProcessResult result = test::RunProcess(
+        {"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
+        {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin", "CERTCTL_STORE=store.db", "HOME=" + m_dir.path(), "LC_ALL=C",
+         "MAN_PAGE=" CM_MAN_PAGE, "VERSION=" CM_VERSION, "COMPLETION=" CM_COMPLETION});
     std::string text = test::Indented(result.out) + test::Indented(result.err, "  ! ");
     if (result.exit != 0) text += "  [" + std::to_string(result.exit) + "]\n";
     return text;
