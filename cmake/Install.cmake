@@ -5,7 +5,6 @@
 #            its headers), the CMake package and the pkg-config file.
 include(CMakePackageConfigHelpers)
 
-set(CM_INCLUDE_DIR "${CMAKE_INSTALL_INCLUDEDIR}/certificates_manager")
 set(CM_MODULE_FILE "${CM_MODULE_DIR}/${CMAKE_SHARED_LIBRARY_PREFIX}certificates_manager${CMAKE_SHARED_LIBRARY_SUFFIX}")
 set(CM_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/CertificatesManager")
 set(CM_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc")
@@ -29,6 +28,8 @@ add_library(certificates_manager_headers INTERFACE)
 target_include_directories(certificates_manager_headers INTERFACE $<INSTALL_INTERFACE:${CM_INCLUDE_DIR}>)
 set_target_properties(certificates_manager_headers PROPERTIES EXPORT_NAME headers)
 set_target_properties(reference_host PROPERTIES OUTPUT_NAME certificates_manager_host)
+# The reference host brings the headers, SQLite, Threads and dl with it.
+target_link_libraries(reference_host INTERFACE $<INSTALL_INTERFACE:CertificatesManager::headers>)
 install(TARGETS certificates_manager_headers reference_host EXPORT CertificatesManagerTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(DIRECTORY include/ DESTINATION ${CM_INCLUDE_DIR} COMPONENT dev)
@@ -42,9 +43,15 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/CertificatesManagerConfig
 install(FILES ${PROJECT_BINARY_DIR}/CertificatesManagerConfig.cmake
               ${PROJECT_BINARY_DIR}/CertificatesManagerConfigVersion.cmake
         DESTINATION ${CM_CMAKE_DIR} COMPONENT dev)
-configure_file(cmake/certificates_manager.pc.in ${PROJECT_BINARY_DIR}/certificates_manager.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/certificates_manager.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-        COMPONENT dev)
+# pkg-config files that follow the install: every path is relative to the
+# file's own folder, so a tree installed under any prefix (or DESTDIR) names
+# its own headers and libraries.
+file(RELATIVE_PATH CM_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" CM_PC_TO_PREFIX "${CM_PC_TO_PREFIX}")
+foreach(pc certificates_manager certificates_manager_host)
+  configure_file(cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+endforeach()
 
 # Each package's copyright and changelog, as Debian wants them.
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz

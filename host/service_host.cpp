@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "host/storage/record_descriptors.h"
+#include "host/storage/sqlite_store.h"
 #include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 
@@ -23,6 +24,13 @@ ServiceHost::ServiceHost(HostOptions options) : m_registry(DescriptorRegistry::W
   m_store = options.store ? options.store : ozo::ref_ptr<ozo::IPersistentStorage>(Make<MemoryPersistentStorage>());
   if (ozo::Failed(m_store->CreateStorage(ivo::ClsIdCertificatesManager, m_root.Ref())))
     throw std::runtime_error("the store cannot make the certificates manager's tree");
+  if (const ozo::ref_ptr<SqliteStore> sqlite(dynamic_cast<SqliteStore*>(m_store.get())); sqlite) {
+    if (options.policyLocksInStore)
+      m_policy->KeepLocksIn({[sqlite](std::uint32_t id, bool& locked) { return sqlite->IsSettingLocked(id, locked); },
+                             [sqlite](std::uint32_t id, bool locked) { return sqlite->SetSettingLocked(id, locked); }});
+    if (options.journalEventsInStore)
+      m_events->SetSink([sqlite](const ivo::CertificateEvent& event) { sqlite->AppendEvent(event); });
+  }
   const std::pair<ozo::iid_t, ozo::IObject*> services[] = {
       {ozo::ITracer::IID, m_tracer.get()},
       {ozo::IAllocator::IID, m_allocator.get()},

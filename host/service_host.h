@@ -24,6 +24,14 @@ struct HostOptions {
   // The store whose tree for the certificates manager's class id is handed
   // out as the storage root; a fresh in-memory store when null.
   ozo::ref_ptr<ozo::IPersistentStorage> store;
+  // For a store that is a SqliteStore: the policy's locks are the store's
+  // (read at each question, so a lock another process sets, such as
+  // certctl policy lock, holds at once; set through the provider, written
+  // there), and every event published is appended to the store's journal
+  // (within the store's unit of work, when one is open). A host that wants
+  // neither says so here; no other store does either.
+  bool policyLocksInStore = true;
+  bool journalEventsInStore = true;
 };
 
 class ServiceHost {

@@ -21,6 +21,15 @@ result_t SqliteStore::LockedSettings(std::set<std::uint32_t>& locked) {
   return results::NoError;
 }
 
+result_t SqliteStore::IsSettingLocked(std::uint32_t settingId, bool& locked) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Statement statement(m_db, "SELECT 1 FROM locked_settings WHERE setting_id = ?");
+  const int step = statement.Bind(1, settingId).Step();
+  if (step != SQLITE_ROW && step != SQLITE_DONE) return Fail(step);
+  locked = step == SQLITE_ROW;
+  return results::NoError;
+}
+
 result_t SqliteStore::SetSettingLocked(std::uint32_t settingId, bool locked) {
   return Atomically([&]() -> result_t {
     Statement statement(m_db, locked ? "INSERT OR IGNORE INTO locked_settings(setting_id) VALUES(?)"

@@ -91,6 +91,7 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
 
   // Settings the policy locks against local change.
   ozo::result_t LockedSettings(std::set<std::uint32_t>& locked);
+  ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked);
   ozo::result_t SetSettingLocked(std::uint32_t settingId, bool locked);
 
   // Published events, oldest first. The journal is bounded: an append that

@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "ozo/module.h"
 #include "tests/tools/certctl_fixture.h"
 
 namespace {
@@ -87,6 +88,30 @@ TEST_F(CertctlTest, SigkillAtRandomPointsNeverDamagesTheStore) {
     ASSERT_TRUE(client.exit == 0 || client.exit == 1) << "round " << round << ": " << client.err;
   }
   EXPECT_GT(killedMidway, 10);  // the kills did land inside runs
+}
+
+// A host built on the reference host over the same store behaves as certctl
+// does: the locks certctl sets hold for it, and certctl lists its events.
+TEST_F(CertctlTest, AReferenceHostOnTheStoreSharesItsLocksAndJournal) {
+  ASSERT_EQ(Run({"policy", "lock", "sandbox", "server"}).exit, 0);
+  {
+    ozo::ref_ptr<host::SqliteStore> store;
+    std::string error;
+    ASSERT_EQ(host::SqliteStore::Open(m_store, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
+    host::HostOptions options;
+    options.store = store;
+    host::ServiceHost host(std::move(options));
+    ozo::ref_ptr<ozo::IObject> object;
+    ozo::ref_ptr<ivo::ICertificatesManager> manager;
+    ASSERT_EQ(ozoCreateObject(ivo::ClsIdCertificatesManager, host.locatorAddress(), object.Ref()), 0);
+    ASSERT_EQ(ozo::QueryInterface(object.get(), manager), 0);
+    const ivo::ServerCertificate record{test::ReadFile(Path("edr.der"))};
+    EXPECT_EQ(manager->SetServerCertificate(2, record, test::User()), ozo::results::AccessDenied);
+    EXPECT_EQ(manager->SetServerCertificate(1, record, test::User()), 0);
+  }
+  const Outcome events = Run({"events", "--json"});
+  EXPECT_NE(events.out.find("ZepaEdrServerCertificateAdded"), std::string::npos) << events.out;
+  EXPECT_EQ(events.out.find("Sandbox"), std::string::npos) << events.out;
 }
 
 // A backup taken while another process writes the store is a whole,

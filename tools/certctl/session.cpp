@@ -69,11 +69,13 @@ Session::Session(const Options& options, Access access, bool quiet) : m_location
       throw Failure(kExitStore, "the store cannot be used: " + m_store->LastError() + " (" + path() + ")", begun);
     m_open = true;
   }
-  std::set<std::uint32_t> locked;
-  if (const ozo::result_t read = m_store->LockedSettings(locked); ozo::Failed(read))
-    throw Failure(kExitStore, "the store cannot be used: cannot read the policy's locks: " + m_store->LastError(),
-                  read);
   host::HostOptions hostOptions;
+  // A session that only reads changes nothing, its start-up check's events
+  // included: it may run on a store this user may only read, and as often as
+  // monitoring wants. In a writing session an event that cannot be kept
+  // fails a statement of the unit, which the store then refuses to commit:
+  // the change goes with its event or not at all.
+  hostOptions.journalEventsInStore = writes;
   // A store read before anything was ever set in it has no tree; a reader
   // cannot make one, and an empty tree in memory is exactly what it holds.
   ozo::ref_ptr<ozo::IStorage> tree;
@@ -91,13 +93,6 @@ Session::Session(const Options& options, Access access, bool quiet) : m_location
   }
   m_trace = {options.traceLevel, m_log ? m_log : stderr};
   RouteTrace(m_host->tracer(), m_trace.level, m_trace.log);
-  for (std::uint32_t setting : locked) m_host->policy().SetSettingLocked(setting, true);
-  // An event that cannot be kept fails a statement of the unit, which the
-  // store then refuses to commit: the change goes with its event or not at
-  // all. A session that only reads changes nothing, its start-up check's
-  // events included: it may run on a store this user may only read, and as
-  // often as monitoring wants.
-  if (writes) m_host->events().SetSink([this](const ivo::CertificateEvent& event) { m_store->AppendEvent(event); });
 }
 
 Session::~Session() {
