@@ -32,6 +32,12 @@ set_target_properties(reference_host PROPERTIES OUTPUT_NAME certificates_manager
 target_link_libraries(reference_host INTERFACE $<INSTALL_INTERFACE:CertificatesManager::headers>)
 install(TARGETS certificates_manager_headers reference_host EXPORT CertificatesManagerTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+# The static library ships without its debug information (a twentieth of
+# the size), as CPACK_STRIP_FILES ships the runtime's binaries.
+install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --enable-deterministic-archives
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:reference_host>\"
+                COMMAND_ERROR_IS_FATAL ANY)"
+        COMPONENT dev)
 install(DIRECTORY include/ DESTINATION ${CM_INCLUDE_DIR} COMPONENT dev)
 install(DIRECTORY host/ DESTINATION ${CM_INCLUDE_DIR}/host COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(EXPORT CertificatesManagerTargets NAMESPACE CertificatesManager:: DESTINATION ${CM_CMAKE_DIR} COMPONENT dev)
@@ -53,7 +59,12 @@ foreach(pc certificates_manager certificates_manager_host)
   install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 endforeach()
 
-# Each package's copyright and changelog, as Debian wants them.
+# The host guide and the example host, for a team that starts a host.
+install(FILES docs/host-guide.md DESTINATION ${CM_DOC_DIR}/certificates-manager-dev COMPONENT dev)
+install(DIRECTORY examples/ DESTINATION ${CM_DOC_DIR}/certificates-manager-dev/examples COMPONENT dev)
+
+# Each package's copyright and changelog, as Debian wants them, and the
+# lintian findings it explains (dist/debian/lintian-overrides).
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz
                    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/dist/debian/changelog > ${PROJECT_BINARY_DIR}/changelog.Debian.gz
                    DEPENDS ${PROJECT_SOURCE_DIR}/dist/debian/changelog VERBATIM)
@@ -64,5 +75,8 @@ foreach(component runtime dev)
     set(package certificates-manager-dev)
   endif()
   install(FILES dist/debian/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${CM_DOC_DIR}/${package}
+          COMPONENT ${component})
+  configure_file(dist/debian/lintian-overrides ${PROJECT_BINARY_DIR}/lintian/${package} @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/lintian/${package} DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           COMPONENT ${component})
 endforeach()

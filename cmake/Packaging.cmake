@@ -13,10 +13,14 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-set(CPACK_STRIP_FILES ON)  # debug information stays in the build tree
+# The packages carry no debug information: the build tree keeps it (the
+# unstripped binaries and static library). CPack's own dbgsym package lists
+# its files under the staging folder's absolute paths, which lintian rejects.
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME certificates-manager)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
     "certificates manager module and its command-line tool
 A loadable module that keeps, for each of four peer types, one trusted

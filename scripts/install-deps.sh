@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld libclang-rt-14-dev valgrind binutils
   prometheus  # for promtool, which judges certctl's metrics; its server is not started
-  lintian man-db  # the package check
+  lintian man-db checksec python3  # the package check (python3: the fuzz seeds, checksec's verdicts)
 )
 
 missing=()

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
 # The packages and the installed files, as an integrator meets them:
-#  1. builds the Debian packages (build/package, prefix /usr) and runs lintian;
-#  2. installs into a staging folder (DESTDIR) and builds examples/minimal_host
-#     out of tree against it, with find_package only, then runs it;
-#  3. as root: installs the packages with dpkg -i, runs certctl --help, finds
-#     its man page and runs a set/query cycle from the installed files alone
-#     (a clean environment, no build tree on the path), then removes them.
+#  1. builds the Debian packages twice from this commit, in two folders
+#     (build/package, build/package-again), and compares them byte for byte;
+#  2. lintian at its pedantic level: any finding fails, but those the
+#     packages explain in their overrides (dist/debian/lintian-overrides);
+#  3. checksec on every binary the packages install: full RELRO, stack
+#     protector, FORTIFY, NX, PIE;
+#  4. a staged install (DESTDIR): every header compiles on its own; a project
+#     per CMake target (headers with the module, reference_host) builds and
+#     runs; the guide's host, taken from docs/host-guide.md as it stands,
+#     builds with CMake and with pkg-config (also --define-prefix) and runs
+#     on a store whose locks and events certctl shares; the example host runs;
+#  5. as root: installs the packages with dpkg -i, runs certctl --help, finds
+#     its man page and runs a set/query/check cycle from the installed files
+#     alone, sets root's default store without HOME as the metrics unit reads
+#     it, then purges the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=build/package
 work=$(mktemp -d)
 installed=""
+sudo=""
 # Whatever fails, the packages this check installed are purged and its
 # scratch folder goes; the check's status stays that of the failed step.
 cleanup() {
@@ -23,34 +32,113 @@ cleanup() {
   exit $status
 }
 trap cleanup EXIT
-sudo=""
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCM_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
-rm -f "$build"/*.deb
-(cd "$build" && cpack >/dev/null)
+# Reproducible: the packages' dates are the commit's.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+export SOURCE_DATE_EPOCH
+build_packages() {  # <build folder>
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DCM_BUILD_TESTS=OFF \
+    >/dev/null
+  cmake --build "$1" -j "$(nproc)" >/dev/null
+  rm -f "$1"/*.deb
+  (cd "$1" && cpack >/dev/null)
+}
+build=build/package
+build_packages "$build"
+build_packages build/package-again
 debs=("$build"/certificates-manager_*.deb "$build"/certificates-manager-dev_*.deb)
 for deb in "${debs[@]}"; do
   echo "-- $(basename "$deb")"
-  dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends|Section):'
+  dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends|Recommends|Section):'
+  cmp "$deb" "build/package-again/$(basename "$deb")"
 done
-echo "-- lintian"
-lintian --fail-on error "${debs[@]}" 2>&1 | sed '/running with root privileges/d'
+echo "-- the packages are byte-identical when built again in another folder"
 
-echo "-- the example host, built against a staged install"
-DESTDIR="$work/stage" cmake --install "$build" >/dev/null
-# Every installed header compiles on its own.
-headers="$work/stage/usr/include/certificates_manager"
+echo "-- lintian --pedantic"
+lintian --pedantic --fail-on error,warning,info,pedantic "${debs[@]}" 2>&1 | sed '/running with root privileges/d'
+
+echo "-- checksec"
+dpkg-deb -x "${debs[0]}" "$work/deb"
+find "$work/deb" -type f \( -perm -u+x -o -name '*.so' \) -print0 | while IFS= read -r -d '' binary; do
+  readelf -h "$binary" >/dev/null 2>&1 || continue  # ELF files only
+  checksec --file="$binary" --output=json | python3 -c '
+import json, sys
+verdict = next(iter(json.load(sys.stdin).values()))
+wanted = {"relro": ("full",), "canary": ("yes",), "nx": ("yes",), "pie": ("yes", "dso"), "fortify_source": ("yes",)}
+missing = [key for key, good in wanted.items() if verdict.get(key) not in good]
+print(sys.argv[1], "lacks" if missing else "is hardened:", " ".join(missing) if missing else "full RELRO, canary, NX, PIE, FORTIFY")
+sys.exit(1 if missing else 0)' "${binary#"$work/deb"}"
+done
+
+echo "-- a staged install: headers, CMake targets, pkg-config, the guide's host, the example host"
+stage=$work/stage
+DESTDIR="$stage" cmake --install "$build" >/dev/null
+headers="$stage/usr/include/certificates_manager"
 (cd "$headers" && find . -name '*.h' | sed 's|^\./||') | while read -r header; do
   echo "#include \"$header\"" | g++ -std=c++17 -fsyntax-only -I"$headers" -x c++ - ||
     { echo "$header does not compile on its own"; exit 1; }
 done
-cmake -S examples/minimal_host -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$work/stage/usr" >/dev/null
-cmake --build "$work/example" >/dev/null
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
   -out "$work/server.pem" -days 90 -subj "/CN=example.test" 2>/dev/null
-# The staged module is the one the example was built against: the package's path, under DESTDIR.
+
+# CertificatesManager::headers and ::module alone: the module loads.
+mkdir "$work/headers"
+cat > "$work/headers/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.24)
+project(headers LANGUAGES CXX)
+find_package(CertificatesManager 1.0 REQUIRED)
+add_executable(headers main.cpp)
+target_link_libraries(headers PRIVATE CertificatesManager::headers ${CMAKE_DL_LIBS})
+target_compile_definitions(headers PRIVATE MODULE="$<TARGET_FILE:CertificatesManager::module>")
+EOF
+cat > "$work/headers/main.cpp" <<'EOF'
+#include <dlfcn.h>
+#include <cstdio>
+#include "ozo/module.h"
+int main() {
+  void* module = dlopen(MODULE, RTLD_NOW);
+  auto canUnload = module ? reinterpret_cast<ozoCanUnloadModuleFn>(dlsym(module, "ozoCanUnloadModule")) : nullptr;
+  std::printf("module %s, ozoCanUnloadModule %d\n", MODULE, canUnload ? canUnload() : -1);
+  return canUnload && canUnload() == 0 ? 0 : 1;
+}
+EOF
+cmake -S "$work/headers" -B "$work/headers/build" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
+cmake --build "$work/headers/build" >/dev/null
+"$work/headers/build/headers"
+
+# CertificatesManager::reference_host alone, and pkg-config: the guide's host.
+guide_block() {  # the fenced block after the guide's marker for $1
+  awk -v marker="<!-- the guide's host: $1 -->" '$0 == marker { take = 1; next }
+    take && /^```/ { if (inside) exit; inside = 1; next } take && inside' docs/host-guide.md
+}
+mkdir "$work/guide"
+guide_block host.cpp > "$work/guide/host.cpp"
+guide_block CMakeLists.txt > "$work/guide/CMakeLists.txt"
+[ -s "$work/guide/host.cpp" ] && [ -s "$work/guide/CMakeLists.txt" ]
+cmake -S "$work/guide" -B "$work/guide/build" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
+cmake --build "$work/guide/build" >/dev/null
+export PKG_CONFIG_PATH="$stage/usr/lib/$(gcc -print-multiarch)/pkgconfig"
+module=$(pkg-config --variable=module certificates_manager)
+# shellcheck disable=SC2046  # pkg-config's flags are words
+g++ -std=c++17 "$work/guide/host.cpp" $(pkg-config --cflags --libs certificates_manager_host) -o "$work/guide/host-pc"
+# shellcheck disable=SC2046
+g++ -std=c++17 "$work/guide/host.cpp" $(pkg-config --define-prefix --cflags --libs certificates_manager_host) \
+  -o "$work/guide/host-prefixed"
+certctl=$stage/usr/bin/certctl
+store=$work/guide/store.db
+"$work/guide/build/host" "$module" "$store" "$work/server.pem" | grep -q '^0x00000000 {"Subject":"CN=example.test"'
+"$work/guide/host-pc" "$module" "$store" "$work/server.pem" | grep -q '^0x00000000'  # the same one: set is "False"
+"$certctl" --store "$store" events | grep -q ZepaEdrServerCertificateAdded
+"$certctl" --store "$store" policy lock edr server >/dev/null
+"$certctl" --store "$store" remove-server edr --policy >/dev/null
+if "$work/guide/host-prefixed" "$module" "$store" "$work/server.pem" >"$work/guide/locked.out"; then
+  echo "the guide's host ignored the lock certctl set"; exit 1
+fi
+grep -q '^0x80000045' "$work/guide/locked.out"
+echo "the guide's host: built with CMake and pkg-config, shares the store's locks and journal with certctl"
+
+cmake -S examples/minimal_host -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
+cmake --build "$work/example" >/dev/null
 "$work/example/minimal_host" "$work/server.pem" | tee "$work/example.out"
 grep -q '"Subject":"CN=example.test"' "$work/example.out"
 
@@ -95,4 +183,4 @@ installed=""
 [ -z "$checked_default" ] || [ ! -e "$(dirname "$system_store")" ] ||
   { echo "the purge left $(dirname "$system_store")"; exit 1; }
 ! command -v certctl >/dev/null || { echo "certctl is still installed"; exit 1; }
-echo "packages: built, installed, used and removed"
+echo "packages: reproducible, lintian-clean, hardened, built against, installed, used and purged"

@@ -1,10 +1,9 @@
 // A minimal host: it writes the services a product usually has its own of
 // (tracing, events, policy) and takes the storage services (allocator, tree
 // store, serializer, structure descriptors, storage lock) from the reference
-// host. It loads the module with dlopen, sets a server certificate, prints
-// it as JSON and prints the events the module published.
-#include <dlfcn.h>
-
+// host. It loads the module (host::Module: dlopen and its two entry points),
+// sets a server certificate, prints it as JSON and prints the events the
+// module published.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +12,11 @@
 #include <string>
 
 #include "host/host_object.h"
+#include "host/module.h"
 #include "host/service_host.h"
 #include "ivo/certificates_manager.h"
 #include "ivo/events.h"
 #include "ivo/policy.h"
-#include "ozo/module.h"
 #include "ozo/services.h"
 
 namespace {
@@ -105,22 +104,18 @@ int main(int argc, char** argv) {
   const std::string bytes((std::istreambuf_iterator<char>(file)), {});
   if (bytes.empty()) return std::fprintf(stderr, "cannot read %s\n", argv[1]), 2;
 
-  void* module = ::dlopen(MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  if (!module) return std::fprintf(stderr, "%s\n", ::dlerror()), 1;
-  auto create = reinterpret_cast<ozoCreateObjectFn>(::dlsym(module, "ozoCreateObject"));
-  auto canUnload = reinterpret_cast<ozoCanUnloadModuleFn>(::dlsym(module, "ozoCanUnloadModule"));
-  if (!create || !canUnload) return std::fprintf(stderr, "not a certificates manager module\n"), 1;
+  host::Module module;
+  std::string error;
+  if (!module.Load(MODULE_PATH, error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
 
   int status = 0;
   {
     host::ServiceHost storage;  // an in-memory store; host::SqliteStore keeps one on disk
     ozo::ref_ptr<Locator> locator = host::Make<Locator>(storage.locator());
     ozo::IServiceLocator* locatorPointer = locator.get();
-    ozo::ref_ptr<ozo::IObject> object;
     ozo::ref_ptr<ivo::ICertificatesManager> manager;
-    ozo::result_t result = create(ivo::ClsIdCertificatesManager, &locatorPointer, object.Ref());
-    if (ozo::Failed(result) || ozo::Failed(result = ozo::QueryInterface(object.get(), manager)))
-      return Fail("creating the certificates manager", result);
+    ozo::result_t result = module.Create(ivo::ClsIdCertificatesManager, &locatorPointer, manager);
+    if (ozo::Failed(result)) return Fail("creating the certificates manager", result);
 
     ivo::ChangeInitiator initiator;
     initiator.kind = ivo::ChangeInitiator::Product;
@@ -134,6 +129,5 @@ int main(int argc, char** argv) {
     else
       std::printf("%s", json.c_str());
   }
-  if (canUnload() == 0) ::dlclose(module);
-  return status;
+  return status;  // the module is closed with `module`, now that nothing of it is alive
 }

@@ -9,12 +9,12 @@ std::string LibraryPath(const std::string& option) {
   std::error_code error;
   if (!option.empty()) return std::filesystem::absolute(option, error).string();
   if (const char* env = std::getenv("CERTCTL_LIBRARY"); env && *env) return env;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const std::filesystem::path installed = self.parent_path() / CM_MODULE_FROM_BINDIR;
-    if (std::filesystem::exists(installed, error)) return installed.lexically_normal().string();
+  const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  for (const char* relative : {CM_MODULE_FROM_BINDIR, CM_MODULE_FROM_BUILT_TOOL}) {
+    const std::filesystem::path module = folder / relative;
+    if (!error && std::filesystem::exists(module, error)) return module.lexically_normal().string();
   }
-  return CM_BUILT_LIBRARY;
+  return (folder / CM_MODULE_FROM_BINDIR).lexically_normal().string();
 }
 
 }  // namespace certctl

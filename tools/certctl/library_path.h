@@ -6,8 +6,9 @@
 namespace certctl {
 
 // --library (a relative path is taken from the current folder, not searched
-// for), else $CERTCTL_LIBRARY, else the module installed with the tool (found
-// relative to the tool's own folder), else the one built with it.
+// for), else $CERTCTL_LIBRARY, else the module installed with the tool, else
+// the one built beside it (both found relative to the tool's own folder, so
+// no path of the build is compiled in).
 std::string LibraryPath(const std::string& option);
 
 }  // namespace certctl
