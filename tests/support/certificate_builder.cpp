@@ -87,7 +87,9 @@ UniquePtr<X509> Build(const CertificateParams& params) {
   EVP_PKEY* key = KeyOf(params.key);
   Check(X509_set_pubkey(certificate.get(), key) == 1, "public key");
   AddExtensions(certificate.get(), params);
-  Check(X509_sign(certificate.get(), key, EVP_get_digestbyname(params.digest.c_str())) > 0, "signature");
+  Check(X509_sign(certificate.get(), KeyOf(params.signer.value_or(params.key)),
+                  EVP_get_digestbyname(params.digest.c_str())) > 0,
+        "signature");
   return certificate;
 }
 
@@ -113,6 +115,13 @@ ozo::blob_t MakePem(const CertificateParams& params) {
   UniquePtr<X509> certificate = Build(params);
   UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
   Check(bio && PEM_write_bio_X509(bio.get(), certificate.get()) == 1, "PEM_write_bio_X509");
+  return BioContents(bio.get());
+}
+
+ozo::blob_t MakeKeyPem(KeyType key) {
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  Check(bio && PEM_write_bio_PrivateKey(bio.get(), KeyOf(key), nullptr, nullptr, 0, nullptr, nullptr) == 1,
+        "PEM_write_bio_PrivateKey");
   return BioContents(bio.get());
 }
 

@@ -27,6 +27,7 @@ struct CertificateParams {
   std::string notBefore = "20200101000000Z";
   std::string notAfter = "21000101000000Z";
   KeyType key = KeyType::EcP256;
+  std::optional<KeyType> signer;  // the issuer's key; the certificate's own when absent
   std::string digest = "SHA256";  // of the signature
   // X.509v3 extensions in openssl's configuration syntax, in order:
   // {"subjectAltName", "DNS:a.test,IP:127.0.0.1"}, {"keyUsage", "digitalSignature"}.
@@ -35,6 +36,8 @@ struct CertificateParams {
 
 ozo::blob_t MakeDer(const CertificateParams& params);
 ozo::blob_t MakePem(const CertificateParams& params);
+// The private key of a type, unencrypted PEM (for a TLS server in a test).
+ozo::blob_t MakeKeyPem(KeyType key);
 
 enum class Pkcs12Encryption {
   Modern,  // PBES2 with AES-256-CBC, SHA-256 MAC (OpenSSL 3 default)

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/storage/sqlite_store.h"
@@ -63,6 +64,44 @@ class CertctlTest : public testing::Test {
     CertificateParams ancient;
     ancient.notBefore = "16000101000000Z";
     Write("before1601.der", MakeDer(ancient));
+    WriteProbePki();
+  }
+
+  // For probes: ca.pem issued peer.pem and peer5.pem (probe.test and
+  // 127.0.0.1, ending in 60 and 5 days; their key peer.key) and agent.p12;
+  // other-ca.pem issued stranger.p12.
+  void WriteProbePki() const {
+    const auto authority = [](const std::string& name, KeyType key) {
+      CertificateParams ca = Valid(-1, 365, name);
+      ca.key = key;
+      ca.extensions = {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,keyCertSign"}};
+      return ca;
+    };
+    const auto issued = [](const CertificateParams& ca, std::int64_t days, const std::string& name,
+                           unsigned char serial) {
+      CertificateParams leaf = Valid(-1, days, name);
+      leaf.issuer = ca.subject;
+      leaf.signer = ca.key;
+      leaf.serial = {serial};
+      return leaf;
+    };
+    const CertificateParams ca = authority("Probe CA", KeyType::Rsa2048);
+    const CertificateParams other = authority("Other CA", KeyType::EcP256Other);
+    Write("ca.pem", MakePem(ca));
+    Write("other-ca.pem", MakePem(other));
+    for (const auto& [file, days] : {std::pair{"peer.pem", 60}, {"peer5.pem", 5}}) {
+      CertificateParams peer = issued(ca, days, "probe.test", static_cast<unsigned char>(days));
+      peer.extensions = {{"subjectAltName", "DNS:probe.test,IP:127.0.0.1"}};
+      Write(file, MakePem(peer));
+    }
+    Write("peer.key", MakeKeyPem(KeyType::EcP256));
+    for (const auto& [file, name, issuer] :
+         {std::tuple{"agent.p12", "agent.test", &ca}, {"stranger.p12", "stranger.test", &other}}) {
+      Pkcs12Params client;
+      client.certificate = issued(*issuer, 60, name, 0x70);
+      client.password = "s3cret";
+      Write(file, MakePkcs12(client));
+    }
   }
 
   static constexpr std::int64_t kDay = 86400;

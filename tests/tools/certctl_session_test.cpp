@@ -11,6 +11,11 @@
 //   raw-client TYPE FILE PASSWORD [STORE]   the same for a client record (certctl refuses
 //                                           what has ended or cannot be read)
 //   sql FILE STATEMENTS...                  SQL run on a database file, made when missing
+//   serve NAME ARGUMENTS...                 openssl s_server -www ARGUMENTS on the loopback
+//                                           address; $NAME is its HOST:PORT from then on
+//   silent NAME                             $NAME: a listener that never answers
+//   unused NAME                             $NAME: a port nothing listens on
+// HOST:PORT of each is shown as $NAME, handshake times as <seconds>.
 // Lines that are not indented are commentary. Each session is run afresh and
 // compared with its file whole.
 #include <gtest/gtest.h>
@@ -23,6 +28,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/support/loopback_peers.h"
 #include "tests/support/transcript.h"
 #include "tests/tools/certctl_fixture.h"
 
@@ -33,10 +39,16 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   // What a command printed, in the session's form.
   std::string Shell(const std::string& command) const {
     const std::string bin = std::filesystem::path(CM_CERTCTL_PATH).parent_path().string();
-    const test::ProcessResult result = test::RunProcess(
-        {"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(),
-        {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin", "CERTCTL_STORE=store.db", "HOME=" + m_dir.path(), "LC_ALL=C",
-         "MAN_PAGE=" CM_MAN_PAGE, "VERSION=" CM_VERSION, "COMPLETION=" CM_COMPLETION});
+    std::vector<std::string> environment = {"PATH=" + bin + ":/usr/sbin:/usr/bin:/sbin:/bin",
+                                            "CERTCTL_STORE=store.db",
+                                            "HOME=" + m_dir.path(),
+                                            "LC_ALL=C",
+                                            "MAN_PAGE=" CM_MAN_PAGE,
+                                            "VERSION=" CM_VERSION,
+                                            "COMPLETION=" CM_COMPLETION};
+    for (const auto& [name, address] : m_addresses) environment.push_back(name + "=" + address);
+    const test::ProcessResult result =
+        test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(), environment);
     std::string text = test::Indented(result.out) + test::Indented(result.err, "  ! ");
     if (result.exit != 0) text += "  [" + std::to_string(result.exit) + "]\n";
     return text;
@@ -47,7 +59,11 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   // monitoring samples are dated from kNow). Days left until 2100 (the other
   // samples' end) as "<days to 2100>", the user as "<user>", the temporary
   // folder as "$TMP".
-  std::string Masked(const std::string& text) const {
+  std::string Masked(std::string text) const {
+    for (const auto& [name, address] : m_addresses) text = std::regex_replace(text, std::regex(address), "$$" + name);
+    static const std::regex kSeconds(
+        R"((handshake_seconds'=|"handshakeSeconds":|probe_duration_seconds\{[^}]*\} )[0-9.]+)");
+    text = std::regex_replace(text, kSeconds, "$1<seconds>");
     static const std::regex kTime(R"(\b(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ|1\d{9})\b)");
     std::string out;
     auto copied = text.cbegin();
@@ -75,9 +91,18 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
     return std::regex_replace(test::MaskVarying(out), std::regex(m_dir.path()), "$$TMP");
   }
 
-  void Prepare(const std::string& step) const {
+  void Prepare(const std::string& step) {
     test::StepWords words(step);
-    const std::string verb = words.OneOf("step", {"sql", "raw-server", "raw-client"});
+    const std::string verb = words.OneOf("step", {"sql", "raw-server", "raw-client", "serve", "silent", "unused"});
+    if (verb == "serve" || verb == "silent" || verb == "unused") {
+      const std::string name = words.Next("variable");
+      std::vector<std::string> arguments;
+      while (words.More()) arguments.push_back(words.Next("argument"));
+      m_addresses.emplace_back(name, verb == "serve"    ? m_peers.Serve(arguments, m_dir.path())
+                                     : verb == "silent" ? m_peers.Silent()
+                                                        : test::LoopbackPeers::Unused());
+      return;
+    }
     if (verb == "sql") {
       const std::string file = words.Next("database");
       std::string statements;
@@ -100,6 +125,8 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   }
 
   test::TempDir m_scratch;
+  test::LoopbackPeers m_peers;
+  std::vector<std::pair<std::string, std::string>> m_addresses;  // $NAME, HOST:PORT
 };
 
 TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {

@@ -38,17 +38,6 @@ std::string ColonHex(const ASN1_STRING* string) {
   return string ? ColonHex(ASN1_STRING_get0_data(string), static_cast<std::size_t>(ASN1_STRING_length(string))) : "";
 }
 
-// The name in UTF-8, its parts in the stored order, as the component prints
-// them ("CN=edr.test, O=Test Org"), with RFC 2253 escapes for , + " \ < > ;.
-std::string NameText(const X509_NAME* name) {
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-  const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) return "";
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
-  return std::string(data, static_cast<std::size_t>(length));
-}
-
 std::string Fingerprint(X509* certificate, const EVP_MD* digest) {
   unsigned char bytes[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -157,6 +146,16 @@ std::string ValidityText(const CertificateReport& report, std::int64_t now) {
 }
 
 }  // namespace
+
+// With RFC 2253 escapes for , + " \ < > ;.
+std::string NameText(const X509_NAME* name) {
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) return "";
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
 
 CertificateReport ReportOf(X509* certificate, bool presentedByServer) {
   CertificateReport report;

@@ -41,6 +41,10 @@ struct CertificateReport {
   std::vector<std::string> warnings;
 };
 
+// A name in UTF-8, its parts in the stored order as the component prints
+// them ("CN=edr.test, O=Test Org").
+std::string NameText(const X509_NAME* name);
+
 // The report of `certificate`; `presentedByServer` adds the warnings that
 // only a server's own certificate deserves (no subject alternative names).
 CertificateReport ReportOf(X509* certificate, bool presentedByServer);

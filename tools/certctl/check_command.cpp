@@ -12,54 +12,24 @@
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/inventory.h"
+#include "tools/certctl/monitoring.h"
 #include "tools/certctl/output.h"
 
 namespace certctl {
 namespace {
 
-enum class State { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
-
 constexpr const char* kStoreVerdict = "store";
 
-const char* NameOf(State state) {
-  static const char* kNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
-  return kNames[static_cast<int>(state)];
-}
-
-// The worst state wins: CRITICAL, then WARNING, then UNKNOWN, then OK. A
-// record that cannot be read does not hide a certificate about to expire.
-int Severity(State state) {
-  static const int kSeverity[] = {0, 2, 3, 1};
-  return kSeverity[static_cast<int>(state)];
-}
-
 struct CheckOptions {
-  std::int64_t warningDays = 30;
-  std::int64_t criticalDays = 7;
+  Thresholds thresholds;
   ivo::CertificateType type = 0;  // 0: every type
   std::string kind;               // empty: both kinds
   std::vector<std::pair<ivo::CertificateType, std::string>> required;
 };
 
-std::int64_t Days(const Invocation& invocation, const std::string& option, std::int64_t fallback) {
-  const std::string text = invocation.Value(option);
-  if (text.empty()) return fallback;
-  std::size_t used = 0;
-  std::int64_t days = -1;
-  try {
-    days = std::stoll(text, &used);
-  } catch (const std::exception&) {
-  }
-  if (used != text.size() || days < 0) throw Failure(kExitUsage, option + " takes a number of days");
-  return days;
-}
-
 CheckOptions ParseOptions(const Invocation& invocation) {
   CheckOptions options;
-  options.warningDays = Days(invocation, "--warning", options.warningDays);
-  options.criticalDays = Days(invocation, "--critical", options.criticalDays);
-  if (options.criticalDays > options.warningDays)
-    throw Failure(kExitUsage, "--critical must not be more days than --warning");
+  options.thresholds = ParseThresholds(invocation);
   if (const std::string type = invocation.Value("--type"); !type.empty()) options.type = ParseType(type);
   if (const std::string kind = invocation.Value("--kind"); !kind.empty())
     options.kind = ParseKind(kind) ? "client" : "server";
@@ -97,10 +67,7 @@ Verdict Judge(const StoredCertificate& stored, const CheckOptions& options, std:
     verdict.state = State::Critical;
     verdict.message = verdict.slot + " expired " + std::to_string(-days) + " days ago (" + stored.notAfter + ")";
   } else {
-    const std::int64_t left = stored.notAfterSeconds - now;
-    verdict.state = left < options.criticalDays * 86400  ? State::Critical
-                    : left < options.warningDays * 86400 ? State::Warning
-                                                         : State::Ok;
+    verdict.state = StateOfEnd(stored.notAfterSeconds - now, options.thresholds);
     verdict.message = verdict.slot + " expires in " + std::to_string(days) + " days (" + stored.notAfter + ")";
   }
   return verdict;
@@ -127,8 +94,7 @@ std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, c
 
 State Worst(const std::vector<Verdict>& verdicts) {
   State worst = State::Ok;
-  for (const Verdict& verdict : verdicts)
-    if (Severity(verdict.state) > Severity(worst)) worst = verdict.state;
+  for (const Verdict& verdict : verdicts) worst = Worse(worst, verdict.state);
   return worst;
 }
 
@@ -147,8 +113,9 @@ std::string Summary(const std::vector<Verdict>& verdicts, State worst, const Che
   std::vector<const Verdict*> problems;
   for (const Verdict& verdict : verdicts)
     if (verdict.state != State::Ok) problems.push_back(&verdict);
-  std::stable_sort(problems.begin(), problems.end(),
-                   [](const Verdict* a, const Verdict* b) { return Severity(a->state) > Severity(b->state); });
+  std::stable_sort(problems.begin(), problems.end(), [](const Verdict* a, const Verdict* b) {
+    return Worse(b->state, a->state) == a->state && a->state != b->state;
+  });
   std::string summary;
   for (const Verdict* problem : problems) summary += (summary.empty() ? "" : "; ") + problem->message;
   return summary;
@@ -159,11 +126,10 @@ std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOpt
   std::string data;
   for (const Verdict& verdict : verdicts) {
     if (verdict.slot == kStoreVerdict) continue;
-    std::string label = verdict.slot;
+    std::string label = verdict.slot + "_days_left";
     std::replace(label.begin(), label.end(), ' ', '_');
-    data += (data.empty() ? "" : " ") + ("'" + label + "_days_left'=") +
-            (verdict.daysLeft ? std::to_string(*verdict.daysLeft) : "U") + ";" + std::to_string(options.warningDays) +
-            ";" + std::to_string(options.criticalDays);
+    data += (data.empty() ? "" : " ") +
+            DaysPerformance(label, verdict.daysLeft ? &*verdict.daysLeft : nullptr, options.thresholds);
   }
   return data;
 }

@@ -35,19 +35,22 @@ void Announce(const Invocation& invocation, const std::string& message) {
   if (!message.empty() && !invocation.options.json) std::cout << message << "\n";
 }
 
+ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session) {
+  ozo::ref_ptr<ivo::ICertificatesManager> manager;
+  const result_t created = session.CreateManager(manager);
+  if (ozo::Succeeded(created)) return manager;
+  session.ThrowIfStoreFailed(created);
+  const std::string culprits = UnloadableRecords(session);
+  throw Failure(kExitFailed,
+                culprits.empty() ? "cannot create the certificates manager: " + DescribeResult(created)
+                                 : "the certificates manager cannot start: " + culprits,
+                created);
+}
+
 int WithManager(const Invocation& invocation, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body) {
   Session session(invocation.options, access);
-  ozo::ref_ptr<ivo::ICertificatesManager> manager;
-  const result_t created = session.CreateManager(manager);
-  if (ozo::Failed(created)) {
-    session.ThrowIfStoreFailed(created);
-    const std::string culprits = UnloadableRecords(session);
-    throw Failure(kExitFailed,
-                  culprits.empty() ? "cannot create the certificates manager: " + DescribeResult(created)
-                                   : "the certificates manager cannot start: " + culprits,
-                  created);
-  }
+  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   const Outcome outcome = body(session, *manager);  // on a throw the session rolls back
   manager.Reset();                                  // flushes the storage
   session.Commit();

@@ -28,6 +28,11 @@ Outcome Report(const Session& session, ozo::result_t result, const std::string& 
 // A component's refusal (not the store's): its code and what it means here.
 std::string Refusal(ozo::result_t result);
 
+// Creates the session's manager (its start-up check runs now). Throws
+// Failure: kExitStore when the store failed, else kExitFailed with the
+// records that keep it from starting.
+ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session);
+
 // Runs `body` with a manager over a new session and commits when it returns
 // 0 or 1; prints the outcome's message after the commit. Returns the status.
 // A manager that cannot start is reported with the records that keep it
@@ -68,6 +73,7 @@ int Upgrade(const Invocation& invocation);
 int Inspect(const Invocation& invocation);
 int Check(const Invocation& invocation);
 int Metrics(const Invocation& invocation);
+int Probe(const Invocation& invocation);
 int Backup(const Invocation& invocation);
 int Restore(const Invocation& invocation);
 int Repair(const Invocation& invocation);

@@ -15,6 +15,9 @@ const OptionSpec kPasswordEnv{"--password-env", "VARIABLE", "the container's pas
 const OptionSpec kOut{"-o,--out", "FILE", "write to FILE instead of standard output (- for stdout)"};
 const OptionSpec kType{"-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"};
 const OptionSpec kKind{"--kind", "KIND", "only this kind (server or client)"};
+const OptionSpec kWarning{"-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"};
+const OptionSpec kCritical{"-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"};
+const OptionSpec kTimeout{"--timeout", "SECONDS", "give up a probe's connect and handshake after SECONDS (10)"};
 
 std::string Words(const std::string& names) {
   std::string words;
@@ -65,8 +68,8 @@ std::string OptionLines(const std::vector<OptionSpec>& options) {
 
 constexpr const char* kExitStatus = R"(Exit status: 0 done; 1 nothing to do; 2 the component refused or failed (its
 code is printed, e.g. 0x8000004c (Not found)); 3 bad usage or input; 4 the
-store or the library cannot be used. check exits with the monitoring-plugin
-states instead: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.
+store or the library cannot be used. check and probe exit with the
+monitoring-plugin states instead: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.
 )";
 
 }  // namespace
@@ -174,13 +177,23 @@ const std::vector<CommandSpec>& Commands() {
       {"check",
        "",
        "expiry, as a monitoring plugin reports it",
-       {{"-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"},
-        {"-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"},
-        kType,
-        kKind,
-        {"--require", "TYPE/KIND,...", "CRITICAL when one of these slots is empty"}},
+       {kWarning, kCritical, kType, kKind, {"--require", "TYPE/KIND,...", "CRITICAL when one of these slots is empty"}},
        Check},
-      {"metrics", "", "Prometheus metrics of the store", {kOut}, Metrics},
+      {"probe",
+       "TYPE HOST[:PORT]",
+       "try the stored pair against its peer (TLS)",
+       {{"--servername", "NAME", "the name sent (SNI) and checked in the peer's certificate (HOST when a name)"},
+        kTimeout,
+        kWarning,
+        kCritical},
+       Probe},
+      {"metrics",
+       "",
+       "Prometheus metrics of the store",
+       {kOut,
+        {"--probe", "TYPE=HOST[:PORT]", "add a probe of TYPE's peer at HOST (repeatable)", false, true},
+        kTimeout},
+       Metrics},
       {"backup", "FILE", "a consistent, owner-only copy of the store", {}, Backup},
       {"restore", "FILE", "replace the store with a backup", {}, Restore},
       {"repair", "", "remove the records the component cannot use", {kType, kKind}, Repair},

@@ -10,13 +10,16 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/file_output.h"
 #include "tools/certctl/inventory.h"
 #include "tools/certctl/output.h"
+#include "tools/certctl/peer_probe.h"
 
 namespace certctl {
 namespace {
@@ -48,15 +51,22 @@ class Exposition {
     m_name = std::string(kPrefix) + name;
     m_text << "# HELP " << m_name << " " << help << "\n# TYPE " << m_name << " " << type << "\n";
   }
-  void Sample(const Labels& labels, std::int64_t value) {
+  void Sample(const Labels& labels, std::int64_t value) { Write(labels, std::to_string(value)); }
+  void SampleSeconds(const Labels& labels, double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.6f", seconds);
+    Write(labels, text);
+  }
+  std::string text() const { return m_text.str(); }
+
+ private:
+  void Write(const Labels& labels, const std::string& value) {
     m_text << m_name;
     for (std::size_t i = 0; i < labels.size(); ++i)
       m_text << (i ? "," : "{") << labels[i].first << "=\"" << Escaped(labels[i].second) << "\"";
     m_text << (labels.empty() ? " " : "} ") << value << "\n";
   }
-  std::string text() const { return m_text.str(); }
 
- private:
   std::string m_name;
   std::ostringstream m_text;
 };
@@ -69,12 +79,38 @@ Labels CertificateLabels(const StoredCertificate& stored) {
           {"serial", stored.serial}};
 }
 
+// The probes' families, in the style of blackbox_exporter's probe_*.
+void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts) {
+  if (verdicts.empty()) return;
+  const auto labels = [](const ProbeVerdict& verdict) {
+    return Labels{{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}};
+  };
+  out.Family("probe_success", "gauge",
+             "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "
+             "stored server certificate trusted the peer and the peer refused no client certificate.");
+  for (const ProbeVerdict& verdict : verdicts) out.Sample(labels(verdict), verdict.works);
+  out.Family("probe_duration_seconds", "gauge", "Connect and TLS handshake, in seconds.");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (verdict.result.handshake) out.SampleSeconds(labels(verdict), verdict.result.seconds);
+  out.Family("probe_peer_not_after_seconds", "gauge", "End of the peer's own certificate, Unix time.");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (!verdict.result.chain.empty()) out.Sample(labels(verdict), verdict.result.chain.front().notAfterSeconds);
+  out.Family("probe_tls_version_info", "gauge", "The TLS version the probe negotiated.");
+  for (const ProbeVerdict& verdict : verdicts) {
+    if (!verdict.result.handshake) continue;
+    Labels versioned = labels(verdict);
+    versioned.emplace_back("version", verdict.result.protocol);
+    out.Sample(versioned, 1);
+  }
+}
+
 std::string Render(bool readable, const std::vector<StoredCertificate>& inventory,
-                   const std::vector<ivo::CertificateEvent>& events) {
+                   const std::vector<ivo::CertificateEvent>& events, const std::vector<ProbeVerdict>& probes) {
   const std::int64_t now = std::time(nullptr);
   Exposition out;
   out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
   out.Sample({}, readable ? 1 : 0);
+  RenderProbes(out, probes);
   if (!readable) return out.text();
   out.Family("certificates", "gauge", "Certificates stored, by type and kind.");
   for (ivo::CertificateType type = 1; type <= 4; ++type)
@@ -102,11 +138,68 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   return out.text();
 }
 
+struct ProbeRequest {
+  ivo::CertificateType type;
+  ProbeTarget target;
+};
+
+// --probe TYPE=HOST[:PORT], each; throws Failure (kExitUsage).
+std::vector<ProbeRequest> ParseProbes(const Invocation& invocation) {
+  std::vector<ProbeRequest> requests;
+  const auto given = invocation.values.find("--probe");
+  if (given == invocation.values.end()) return requests;
+  for (const std::string& text : given->second) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) throw Failure(kExitUsage, "--probe takes TYPE=HOST[:PORT], not '" + text + "'");
+    requests.push_back({ParseType(text.substr(0, equals)), ParseTarget(text.substr(equals + 1))});
+  }
+  return requests;
+}
+
+// Every probe at once, each in its own thread within its timeout, so that a
+// peer that never answers delays the metrics by one timeout, not by one per
+// probe. A store that cannot be read fails every probe (UNKNOWN, not working).
+std::vector<ProbeVerdict> RunProbes(const Invocation& invocation, const std::vector<ProbeRequest>& requests,
+                                    const ProbeOptions& options) {
+  std::vector<ProbeVerdict> verdicts(requests.size());
+  if (requests.empty()) return verdicts;
+  std::set<ivo::CertificateType> types;
+  for (const ProbeRequest& request : requests) types.insert(request.type);
+  std::map<ivo::CertificateType, PeerSlots> slots;
+  try {
+    slots = ReadPeerSlots(invocation.options, types);
+  } catch (const Failure& unusable) {
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      verdicts[i] = Unknown(unusable.what());
+      verdicts[i].type = requests[i].type;
+      verdicts[i].target = requests[i].target;
+    }
+    return verdicts;
+  }
+  std::vector<std::thread> probes;
+  for (std::size_t i = 0; i < requests.size(); ++i)
+    probes.emplace_back([&, i] {
+      try {
+        verdicts[i] = ProbePeer(slots.at(requests[i].type), requests[i].target, options);
+      } catch (const std::exception& failure) {
+        verdicts[i] = Unknown(failure.what());
+        verdicts[i].type = requests[i].type;
+        verdicts[i].target = requests[i].target;
+      }
+    });
+  for (std::thread& probe : probes) probe.join();
+  return verdicts;
+}
+
 }  // namespace
 
 // A store that cannot be used still gives a file, whose store_readable is 0;
-// the exit status then says so too.
+// the exit status then says so too. A probe that fails does not change the
+// exit status: its metrics say so.
 int Metrics(const Invocation& invocation) {
+  const std::vector<ProbeRequest> requests = ParseProbes(invocation);
+  ProbeOptions options;
+  options.timeoutSeconds = ParseTimeout(invocation.Value("--timeout"));
   std::vector<StoredCertificate> inventory;
   std::vector<ivo::CertificateEvent> events;
   std::string failure;
@@ -121,7 +214,7 @@ int Metrics(const Invocation& invocation) {
     failure = unusable.what();
     status = unusable.exitCode;
   }
-  const std::string text = Render(failure.empty(), inventory, events);
+  const std::string text = Render(failure.empty(), inventory, events, RunProbes(invocation, requests, options));
   const std::string out = invocation.Value("--out");
   if (out.empty() || out == "-")
     std::cout << text;

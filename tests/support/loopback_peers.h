@@ -1,0 +1,36 @@
+// Network peers on the loopback address for tests that probe them: real TLS
+// servers (openssl s_server), a listener that never answers, and a port
+// nothing listens on. Each is stopped or closed with the object; a server
+// also ends on its own after two minutes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+class LoopbackPeers {
+ public:
+  LoopbackPeers() = default;
+  ~LoopbackPeers();
+  LoopbackPeers(const LoopbackPeers&) = delete;
+  LoopbackPeers& operator=(const LoopbackPeers&) = delete;
+
+  // Starts `openssl s_server -www` with `arguments` in `folder` on a port of
+  // its choosing; "127.0.0.1:PORT" once it accepts. Throws
+  // std::runtime_error when it does not start within 10 s.
+  std::string Serve(const std::vector<std::string>& arguments, const std::string& folder);
+  // A listener whose connections complete (the kernel accepts them) and
+  // never hear a byte.
+  std::string Silent();
+  // A port nothing listens on: connections are refused.
+  static std::string Unused();
+
+ private:
+  std::vector<pid_t> m_servers;
+  std::vector<int> m_listeners;
+};
+
+}  // namespace test

@@ -1,0 +1,50 @@
+#include "tools/certctl/monitoring.h"
+
+#include "tools/certctl/errors.h"
+
+namespace certctl {
+namespace {
+
+int Severity(State state) {
+  static const int kSeverity[] = {0, 2, 3, 1};
+  return kSeverity[static_cast<int>(state)];
+}
+
+std::int64_t Days(const Invocation& invocation, const std::string& option, std::int64_t fallback) {
+  const std::string text = invocation.Value(option);
+  if (text.empty()) return fallback;
+  if (text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    throw Failure(kExitUsage, option + " takes a number of days");
+  return std::stoll(text);
+}
+
+}  // namespace
+
+const char* NameOf(State state) {
+  static const char* kNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+  return kNames[static_cast<int>(state)];
+}
+
+State Worse(State a, State b) { return Severity(b) > Severity(a) ? b : a; }
+
+Thresholds ParseThresholds(const Invocation& invocation) {
+  Thresholds thresholds;
+  thresholds.warningDays = Days(invocation, "--warning", thresholds.warningDays);
+  thresholds.criticalDays = Days(invocation, "--critical", thresholds.criticalDays);
+  if (thresholds.criticalDays > thresholds.warningDays)
+    throw Failure(kExitUsage, "--critical must not be more days than --warning");
+  return thresholds;
+}
+
+State StateOfEnd(std::int64_t secondsLeft, const Thresholds& thresholds) {
+  return secondsLeft < thresholds.criticalDays * 86400  ? State::Critical
+         : secondsLeft < thresholds.warningDays * 86400 ? State::Warning
+                                                        : State::Ok;
+}
+
+std::string DaysPerformance(const std::string& label, const std::int64_t* daysLeft, const Thresholds& thresholds) {
+  return "'" + label + "'=" + (daysLeft ? std::to_string(*daysLeft) : "U") + ";" +
+         std::to_string(thresholds.warningDays) + ";" + std::to_string(thresholds.criticalDays);
+}
+
+}  // namespace certctl

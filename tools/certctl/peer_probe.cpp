@@ -1,0 +1,241 @@
+#include "tools/certctl/peer_probe.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "tools/certctl/certificate_report.h"
+#include "tools/certctl/command_support.h"
+#include "tools/certctl/errors.h"
+#include "tools/certctl/input.h"
+#include "tools/certctl/inventory.h"
+
+namespace certctl {
+namespace {
+
+using ozo::result_t;
+namespace results = ozo::results;
+
+bool NoneStored(result_t result) { return result == results::NotFound || result == results::False; }
+
+PeerSlots ReadSlots(const Session& session, ivo::ICertificatesManager& manager, ivo::CertificateType type) {
+  PeerSlots slots;
+  slots.type = type;
+  const std::string name = TypeKeyword(type);
+  ivo::ServerCertificate server;
+  const result_t readServer = manager.GetServerCertificate(type, server);
+  session.ThrowIfStoreFailed(readServer);
+  if (NoneStored(readServer)) {
+    slots.problem = "no " + name + " server certificate is stored: nothing to trust the peer with";
+    return slots;
+  }
+  ServerFile serverFile;
+  if (ozo::Failed(readServer) || !ReadServerFile(server.certificate, serverFile).empty()) {
+    slots.problem = "the stored " + name + " server certificate cannot be read: " + Refusal(readServer);
+    return slots;
+  }
+  slots.anchor = std::move(serverFile.certificates.front());
+
+  ivo::ClientCertificate client;  // wipes the password when the scope ends
+  const result_t readClient = manager.GetClientCertificate(type, client);
+  session.ThrowIfStoreFailed(readClient);
+  if (NoneStored(readClient)) return slots;
+  ClientFile opened;
+  const ContainerProblem problem =
+      ozo::Failed(readClient) ? ContainerProblem::Damaged : ReadClientFile(client.certificate, client.password, opened);
+  if (problem != ContainerProblem::None)
+    slots.problem = "the stored " + name + " client certificate cannot be used: " + Describe(problem, Holder::Record);
+  else
+    slots.client = std::move(opened);
+  return slots;
+}
+
+void Add(ProbeVerdict& verdict, State state, const std::string& message) {
+  if (verdict.state == State::Ok || Worse(verdict.state, state) != verdict.state)
+    verdict.summary = message + (verdict.summary.empty() ? "" : "; " + verdict.summary);
+  else
+    verdict.summary += "; " + message;
+  verdict.state = Worse(verdict.state, state);
+}
+
+std::string DaysText(std::int64_t days) { return std::to_string(days) + (days == 1 ? " day" : " days"); }
+
+// Why the peer is not trusted, in an operator's words; the host name check
+// is OpenSSL's too, but deserves its own sentence.
+std::string TrustProblem(const ProbeVerdict& verdict, const std::string& checkedName) {
+  const int error = verdict.result.verifyError;
+  if (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH)
+    return "the peer's certificate does not name " + checkedName + " (" + X509_verify_cert_error_string(error) + ")";
+  return verdict.target.text() + " is not trusted by the stored " + TypeKeyword(verdict.type) +
+         " server certificate: " + X509_verify_cert_error_string(error);
+}
+
+void Judge(ProbeVerdict& verdict, const PeerSlots& slots, const ProbeOptions& options) {
+  const ProbeResult& result = verdict.result;
+  const std::string type = TypeKeyword(verdict.type);
+  const std::string target = verdict.target.text();
+  verdict.state = State::Ok;
+  if (!result.failure.empty())
+    Add(verdict, State::Critical,
+        (result.connected ? target + ": " : "cannot connect to " + target + ": ") + result.failure);
+  else if (result.verifyError != X509_V_OK)
+    Add(verdict, State::Critical,
+        TrustProblem(verdict, options.servername.empty() ? verdict.target.host : options.servername));
+  else if (result.clientAccepted == false)
+    Add(verdict, State::Critical,
+        result.clientOffered ? "the peer refused the " + type + " client certificate: " + result.clientRefusal
+                             : target + " requires a client certificate and no " + type +
+                                   " client certificate is stored (it sent: " + result.clientRefusal + ")");
+  verdict.works = result.handshake && result.verifyError == X509_V_OK && result.clientAccepted != false;
+  if (!result.chain.empty()) {
+    const std::int64_t now = std::time(nullptr);
+    const PeerCertificate& own = result.chain.front();
+    verdict.peerDaysLeft = DaysUntil(own.notAfterSeconds, now);
+    const State end = StateOfEnd(own.notAfterSeconds - now, options.thresholds);
+    if (verdict.works && end != State::Ok)
+      Add(verdict, end,
+          own.notAfterSeconds <= now
+              ? "the peer's certificate ended on " + own.notAfter
+              : "the peer's certificate ends in " + DaysText(*verdict.peerDaysLeft) + " (" + own.notAfter + ")");
+  }
+  if (result.handshake && slots.client && !result.clientRequested)
+    Add(verdict, State::Warning,
+        target + " asked for no client certificate; the stored " + type + " client certificate was not offered");
+  if (result.handshake && result.clientRequested && !result.clientAccepted)
+    Add(verdict, State::Warning,
+        "the peer gave no verdict on the " + type + " client certificate within " +
+            std::to_string(static_cast<int>(std::ceil(options.timeoutSeconds))) + " s");
+  if (verdict.state == State::Ok)
+    verdict.summary = target + " is trusted by the stored " + type + " server certificate" +
+                      (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" +
+                      result.protocol + "); its certificate ends in " + DaysText(verdict.peerDaysLeft.value_or(0)) +
+                      " (" + result.chain.front().notAfter + ")";
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.4f", seconds);
+  return text;
+}
+
+std::string ClientLine(const ProbeVerdict& verdict) {
+  const ProbeResult& result = verdict.result;
+  const std::string stored = verdict.clientSubject.empty() ? "none stored" : verdict.clientSubject;
+  if (!result.clientRequested) return stored + "; the peer asked for none";
+  if (!result.clientOffered)
+    return stored + "; the peer asked for one" +
+           (result.clientAccepted == false  ? " and refused to go on without it: " + result.clientRefusal
+            : result.clientAccepted == true ? " and went on without it"
+                                            : "");
+  if (!result.clientAccepted) return stored + ", offered; the peer gave no verdict";
+  return stored +
+         (*result.clientAccepted ? ", offered and accepted" : ", offered and refused: " + result.clientRefusal);
+}
+
+}  // namespace
+
+std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const Options& options,
+                                                        const std::set<ivo::CertificateType>& types) {
+  Session session(options, Access::Read, true);
+  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  std::map<ivo::CertificateType, PeerSlots> slots;
+  for (const ivo::CertificateType type : types) slots.emplace(type, ReadSlots(session, *manager, type));
+  return slots;
+}
+
+ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const ProbeOptions& options) {
+  ProbeVerdict verdict;
+  verdict.type = slots.type;
+  verdict.target = target;
+  if (!slots.problem.empty()) {
+    verdict.summary = slots.problem;
+    return verdict;
+  }
+  ProbeInput input;
+  input.anchor = slots.anchor.get();
+  verdict.anchorSubject = NameText(X509_get_subject_name(slots.anchor.get()));
+  if (slots.client) {
+    input.clientCertificate = slots.client->certificate.get();
+    input.clientKey = slots.client->key.get();
+    for (const UniquePtr<X509>& other : slots.client->others) input.clientChain.push_back(other.get());
+    verdict.clientSubject = NameText(X509_get_subject_name(input.clientCertificate));
+  }
+  input.servername = options.servername;
+  input.timeoutSeconds = options.timeoutSeconds;
+  verdict.result = Handshake(target, input);
+  Judge(verdict, slots, options);
+  return verdict;
+}
+
+ProbeVerdict Unknown(const std::string& why) {
+  ProbeVerdict verdict;
+  verdict.summary = why;
+  return verdict;
+}
+
+void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
+  const ProbeResult& result = verdict.result;
+  std::string performance;
+  if (result.handshake) performance = "'handshake_seconds'=" + Seconds(result.seconds) + "s";
+  if (verdict.peerDaysLeft) {
+    const std::int64_t days = *verdict.peerDaysLeft;
+    performance += (performance.empty() ? "" : " ") + DaysPerformance("peer_days_left", &days, thresholds);
+  }
+  std::cout << "PROBE " << NameOf(verdict.state) << " - " << verdict.summary
+            << (performance.empty() ? "" : " | " + performance) << "\n";
+  if (!result.protocol.empty()) std::cout << "Protocol: " << result.protocol << ", " << result.cipher << "\n";
+  for (std::size_t depth = 0; depth < result.chain.size(); ++depth) {
+    const PeerCertificate& each = result.chain[depth];
+    std::cout << "Peer certificate " << depth << ": " << each.subject << " (issuer " << each.issuer << ", ends "
+              << each.notAfter << ")\n";
+  }
+  if (result.handshake || result.verifyError != X509_V_OK) {
+    const std::string anchor =
+        "the stored " + std::string(TypeKeyword(verdict.type)) + " server certificate (" + verdict.anchorSubject + ")";
+    std::cout << "Trust: "
+              << (result.verifyError != X509_V_OK
+                      ? "not established by " + anchor + ": " + X509_verify_cert_error_string(result.verifyError)
+                  : result.anchorDepth == 0
+                      ? anchor + " is the peer's own certificate"
+                      : anchor + " anchors the peer's chain at depth " + std::to_string(result.anchorDepth))
+              << "\n";
+  }
+  if (result.handshake || result.clientAccepted) std::cout << "Client certificate: " << ClientLine(verdict) << "\n";
+}
+
+Json VerdictJson(const ProbeVerdict& verdict) {
+  const ProbeResult& result = verdict.result;
+  Json json = {{"state", NameOf(verdict.state)}, {"summary", verdict.summary}};
+  if (!verdict.type) return json;
+  json.update({{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}, {"works", verdict.works}});
+  if (!result.connected && verdict.anchorSubject.empty()) return json;
+  json.update({{"protocol", result.protocol}, {"cipher", result.cipher}});
+  if (result.handshake) json["handshakeSeconds"] = std::round(result.seconds * 1e4) / 1e4;
+  Json chain = Json::array();
+  for (const PeerCertificate& each : result.chain)
+    chain.push_back({{"subject", each.subject}, {"issuer", each.issuer}, {"notAfter", each.notAfter}});
+  json["peerChain"] = std::move(chain);
+  if (verdict.peerDaysLeft) json["peerDaysLeft"] = *verdict.peerDaysLeft;
+  json["trust"] = {{"anchor", verdict.anchorSubject},
+                   {"trusted", result.handshake || result.clientAccepted.has_value()},
+                   {"anchorDepth", result.anchorDepth},
+                   {"problem", result.verifyError ? X509_verify_cert_error_string(result.verifyError) : ""}};
+  json["clientCertificate"] = {{"stored", verdict.clientSubject},
+                               {"requested", result.clientRequested},
+                               {"offered", result.clientOffered},
+                               {"accepted", result.clientAccepted ? Json(*result.clientAccepted) : Json()},
+                               {"refusal", result.clientRefusal}};
+  return json;
+}
+
+double ParseTimeout(const std::string& text) {
+  if (text.empty()) return ProbeOptions().timeoutSeconds;
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+    throw Failure(kExitUsage, "--timeout takes a number of seconds from 0.001 to 3600, not '" + text + "'");
+  return std::max(seconds, 0.001);
+}
+
+}  // namespace certctl
