@@ -8,17 +8,65 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/bench -j "$(nproc)" --target decoding_bench manager_bench certctl >/dev/null
+cmake --build build/bench -j "$(nproc)" --target decoding_bench manager_bench process_pairs certctl >/dev/null
 status=0
 for bench in build/bench/bench/decoding_bench build/bench/bench/manager_bench; do
   echo "== $bench"
   "$bench" "$@" 2>&1 | sed -n '/^paired ratio/,$p' || status=1
 done
 
-echo "== certctl as a process, against openssl x509"
+echo "== certctl as a process, against the command an operator runs instead"
+# A CA, a peer it issued (openssl s_server, requiring a client certificate
+# the CA issued) and a listener that never answers, all on the loopback
+# address; process_pairs times the processes with no harness in between.
+root=$PWD
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -outform DER -out "$work/server.der" \
+peers=()
+trap 'kill "${peers[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+make_certificate() {  # NAME SUBJECT [extensions]: NAME.pem and NAME.key, issued by ca
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$1.key" -out "$1.csr" -subj "$2" 2>/dev/null
+  openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -out "$1.pem" -days 60 -extfile <(echo "${3:-}") 2>/dev/null
+}
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 365 -subj "/CN=Bench CA" \
+  -addext basicConstraints=critical,CA:TRUE 2>/dev/null
+make_certificate peer /CN=peer.test "subjectAltName=DNS:peer.test,IP:127.0.0.1"
+make_certificate agent /CN=agent.test
+openssl pkcs12 -export -in agent.pem -inkey agent.key -out agent.p12 -passout pass:bench
+openssl req -x509 -newkey rsa:2048 -nodes -keyout server.key -outform DER -out server.der \
   -days 365 -subj "/C=US/O=Example Corp/CN=server.example.com" 2>/dev/null
-scripts/process_bench.py build/bench/tools/certctl "$work/store.db" "$work/server.der" || status=1
+certctl=("$root/build/bench/tools/certctl" --store store.db)
+pairs=$root/build/bench/bench/process_pairs
+# query-server's store holds one server certificate, as it always has here:
+# the manager's start-up check decodes every stored record.
+"$root/build/bench/tools/certctl" --store query.db set-server sandbox server.der >/dev/null
+"${certctl[@]}" set-server edr ca.pem >/dev/null
+BENCH_PASSWORD=bench "${certctl[@]}" set-client edr agent.p12 --password-env BENCH_PASSWORD >/dev/null
+openssl s_server -accept 127.0.0.1:0 -www -cert peer.pem -key peer.key -Verify 1 -CAfile ca.pem \
+  -verify_return_error >server.out 2>&1 &
+peers+=($!)
+python3 -c 'import socket, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(16)
+print(s.getsockname()[1], flush=True); time.sleep(900)' >silent.port &
+peers+=($!)
+closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+for _ in $(seq 100); do grep -q ACCEPT server.out && [ -s silent.port ] && break; sleep 0.1; done
+peer=$(grep -o '127\.0\.0\.1:[0-9]*' server.out) || { echo "openssl s_server did not start" >&2; exit 1; }
+silent=127.0.0.1:$(cat silent.port)
+eight=()
+for _ in 1 2 3 4 5 6 7; do eight+=(--probe "edr=$peer"); done
+eight+=(--probe "edr=$silent")
+
+printf '%-44s %8s %17s %8s\n' "paired wall-time ratio" median p25..p75 goal
+"$pairs" ratio "certctl inspect/openssl x509" 0.30 101 "${certctl[@]}" inspect server.der -- \
+  openssl x509 -inform DER -noout -subject -issuer -serial -dates -fingerprint -sha256 -in server.der || status=1
+"$pairs" ratio "certctl query-server/openssl x509" 0.30 101 \
+  "$root/build/bench/tools/certctl" --store query.db query-server sandbox -- \
+  openssl x509 -inform DER -noout -subject -issuer -serial -dates -fingerprint -sha256 -in server.der || status=1
+"$pairs" ratio "certctl probe/openssl s_client" 0.50 101 "${certctl[@]}" probe edr "$peer" -- \
+  openssl s_client -connect "$peer" -CAfile ca.pem -cert agent.pem -key agent.key -verify_return_error || status=1
+"$pairs" time "probe, nothing listens" 0 1 11 2 "${certctl[@]}" probe edr "127.0.0.1:$closed" || status=1
+"$pairs" time "probe, no answer, --timeout 2" 2 4 3 2 "${certctl[@]}" probe edr "$silent" --timeout 2 || status=1
+"$pairs" time "metrics, 8 probes (1 no answer), --timeout 2" 0 2.5 3 0 \
+  "${certctl[@]}" metrics "${eight[@]}" --timeout 2 || status=1
 exit $status

@@ -90,14 +90,16 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
   ContainerProblem problem = ContainerProblem::None;
   if (!container) {
     problem = ContainerProblem::NotPkcs12;
-  } else if (PKCS12_mac_present(container.get()) &&
-             !PKCS12_verify_mac(container.get(), password.c_str(), static_cast<int>(password.size()))) {
-    problem = ContainerProblem::WrongPassword;
   } else {
+    // PKCS12_parse checks the MAC first and says so when it fails: the key
+    // derivation, the dearest step, runs once for the MAC.
     EVP_PKEY* key = nullptr;
     X509* certificate = nullptr;
     STACK_OF(X509)* others = nullptr;
+    ERR_clear_error();
     const int parsed = PKCS12_parse(container.get(), password.c_str(), &key, &certificate, &others);
+    const bool macFailed = ERR_GET_LIB(ERR_peek_error()) == ERR_LIB_PKCS12 &&
+                           ERR_GET_REASON(ERR_peek_error()) == PKCS12_R_MAC_VERIFY_FAILURE;
     file.key.reset(key);
     file.certificate.reset(certificate);
     while (others && sk_X509_num(others) > 0) file.others.emplace_back(sk_X509_shift(others));
@@ -105,7 +107,7 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
     // PKCS12_parse takes the certificate that matches the key; another one
     // goes with the others.
     if (!parsed)
-      problem = ContainerProblem::Damaged;
+      problem = macFailed ? ContainerProblem::WrongPassword : ContainerProblem::Damaged;
     else if (!file.certificate)
       problem = file.key && !file.others.empty() ? ContainerProblem::KeyMismatch : ContainerProblem::NoCertificate;
   }

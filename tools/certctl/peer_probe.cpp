@@ -6,7 +6,6 @@
 #include <iostream>
 
 #include "tools/certctl/certificate_report.h"
-#include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/input.h"
 #include "tools/certctl/inventory.h"
@@ -17,30 +16,36 @@ namespace {
 using ozo::result_t;
 namespace results = ozo::results;
 
-bool NoneStored(result_t result) { return result == results::NotFound || result == results::False; }
-
-PeerSlots ReadSlots(const Session& session, ivo::ICertificatesManager& manager, ivo::CertificateType type) {
+// The slots as stored: the bytes the component returns from them, read
+// without starting a manager, so that the probe costs one handshake and one
+// opening of the container, and a record of another slot that keeps the
+// manager from starting does not keep this slot from being probed.
+PeerSlots ReadSlots(Session& session, ivo::CertificateType type) {
   PeerSlots slots;
   slots.type = type;
   const std::string name = TypeKeyword(type);
   ivo::ServerCertificate server;
-  const result_t readServer = manager.GetServerCertificate(type, server);
+  const result_t readServer = session.host().ReadRecord(type, server);
   session.ThrowIfStoreFailed(readServer);
-  if (NoneStored(readServer)) {
+  if (readServer == results::NotFound) {
     slots.problem = "no " + name + " server certificate is stored: nothing to trust the peer with";
     return slots;
   }
   ServerFile serverFile;
-  if (ozo::Failed(readServer) || !ReadServerFile(server.certificate, serverFile).empty()) {
-    slots.problem = "the stored " + name + " server certificate cannot be read: " + Refusal(readServer);
+  if (ozo::Failed(readServer)) {
+    slots.problem = "the stored " + name + " server record cannot be read: " + DescribeResult(readServer);
+    return slots;
+  }
+  if (const std::string problem = ReadServerFile(server.certificate, serverFile); !problem.empty()) {
+    slots.problem = "the stored " + name + " server certificate " + problem;
     return slots;
   }
   slots.anchor = std::move(serverFile.certificates.front());
 
   ivo::ClientCertificate client;  // wipes the password when the scope ends
-  const result_t readClient = manager.GetClientCertificate(type, client);
+  const result_t readClient = session.host().ReadRecord(type, client);
   session.ThrowIfStoreFailed(readClient);
-  if (NoneStored(readClient)) return slots;
+  if (readClient == results::NotFound) return slots;
   ClientFile opened;
   const ContainerProblem problem =
       ozo::Failed(readClient) ? ContainerProblem::Damaged : ReadClientFile(client.certificate, client.password, opened);
@@ -138,9 +143,8 @@ std::string ClientLine(const ProbeVerdict& verdict) {
 std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const Options& options,
                                                         const std::set<ivo::CertificateType>& types) {
   Session session(options, Access::Read, true);
-  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   std::map<ivo::CertificateType, PeerSlots> slots;
-  for (const ivo::CertificateType type : types) slots.emplace(type, ReadSlots(session, *manager, type));
+  for (const ivo::CertificateType type : types) slots.emplace(type, ReadSlots(session, type));
   return slots;
 }
 

@@ -17,8 +17,8 @@
 
 namespace certctl {
 
-// What a type's slots give a probe, read through the component: the stored
-// server certificate (the trust anchor) and client certificate with its key.
+// What a type's slots give a probe: the stored server certificate (the trust
+// anchor) and client certificate with its key.
 // The container's password is used to open it and wiped; only the opened
 // certificate and key stay, in this process.
 struct PeerSlots {

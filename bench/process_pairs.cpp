@@ -1,0 +1,98 @@
+// Whole processes timed without a scripting harness in between: each run is
+// one posix_spawn and waitpid, timed on the monotonic clock, with standard
+// input, output and error on /dev/null.
+//
+//   process_pairs ratio NAME GOAL PAIRS SUBJECT... -- BASELINE...
+//     the subject's wall time against the baseline's, in PAIRS interleaved
+//     pairs (the order alternating); prints the median ratio and quartiles
+//     and fails when the median is above GOAL.
+//   process_pairs time NAME LOW HIGH RUNS EXIT COMMAND...
+//     COMMAND's wall time over RUNS runs; fails unless its median and its
+//     slowest run lie within [LOW, HIGH] seconds.
+// Every run must exit 0 (time: EXIT), or the figures mean nothing: a run
+// that does not is reported and fails the program.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/paired.h"
+
+extern char** environ;
+
+namespace {
+
+using Command = std::vector<std::string>;
+
+// The wall time of one run of `command`; throws when it does not exit with `expected`.
+double Run(const Command& command, int expected) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (const int fd : {0, 1, 2})
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd ? O_WRONLY : O_RDONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t child = 0;
+  const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (spawned != 0 || ::waitpid(child, &status, 0) != child) throw std::runtime_error("cannot run " + command[0]);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != expected)
+    throw std::runtime_error(command[0] + " " + (command.size() > 1 ? command[1] : "") + " exited " +
+                             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ", not " +
+                             std::to_string(expected));
+  return seconds;
+}
+
+int Ratio(const std::string& name, double goal, int pairs, const Command& subject, const Command& baseline) {
+  const bench::PairedRatio ratio = bench::MeasurePaired([&] { Run(subject, 0); }, [&] { Run(baseline, 0); }, pairs, 1);
+  const bool met = ratio.median <= goal;
+  std::printf("%-44s %8.3f %8.3f..%-8.3f %6s%.2f %s\n", name.c_str(), ratio.median, ratio.low, ratio.high, "<=", goal,
+              met ? "" : "MISSED");
+  return met ? 0 : 1;
+}
+
+int Time(const std::string& name, double low, double high, int runs, int expected, const Command& command) {
+  std::vector<double> seconds;
+  for (int run = 0; run < runs; ++run) seconds.push_back(Run(command, expected));
+  std::sort(seconds.begin(), seconds.end());
+  const double median = seconds[seconds.size() / 2], slowest = seconds.back();
+  const bool met = median >= low && slowest <= high;
+  std::printf("%-44s %7.3fs slowest %6.3fs %6s %.1f..%.1fs %s\n", name.c_str(), median, slowest, "within", low, high,
+              met ? "" : "MISSED");
+  return met ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() > 5 && args[0] == "ratio") {
+      const auto split = std::find(args.begin() + 4, args.end(), "--");
+      if (split == args.end()) throw std::invalid_argument("ratio needs SUBJECT... -- BASELINE...");
+      return Ratio(args[1], std::stod(args[2]), std::stoi(args[3]), Command(args.begin() + 4, split),
+                   Command(split + 1, args.end()));
+    }
+    if (args.size() > 6 && args[0] == "time")
+      return Time(args[1], std::stod(args[2]), std::stod(args[3]), std::stoi(args[4]), std::stoi(args[5]),
+                  Command(args.begin() + 6, args.end()));
+    std::fprintf(stderr,
+                 "usage: process_pairs ratio NAME GOAL PAIRS SUBJECT... -- BASELINE...\n"
+                 "       process_pairs time NAME LOW HIGH RUNS EXIT COMMAND...\n");
+    return 2;
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "process_pairs: %s\n", failure.what());
+    return 1;
+  }
+}
