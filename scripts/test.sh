@@ -33,7 +33,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build/asan -j "$jobs" --output-on-failure --timeout 600
 
 echo "== ThreadSanitizer: concurrency tests"
-configure_and_build build/tsan concurrency_tests -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCM_SANITIZER=thread
+configure_and_build build/tsan concurrency_tests certctl_concurrency_tests -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCM_SANITIZER=thread
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L concurrency --output-on-failure --timeout 600
 
 echo "== valgrind memcheck: end-to-end test"
