@@ -13,6 +13,21 @@ cd "$(dirname "$0")/.."
 
 build=${MUTANTS_BUILD_DIR:-build/mutants}
 jobs=$(nproc)
+# Every fault's text must occur once in its file: a row the source has moved
+# away from stops the run before anything is built.
+python3 - <<'PY'
+import sys
+stale = []
+for row in open("scripts/mutants.tsv"):
+    fields = row.rstrip("\n").split("\t")
+    if not fields[0] or fields[0].startswith("#"):
+        continue
+    name, path, old = fields[0], fields[1], fields[2].replace("\\n", "\n")
+    count = open(path).read().count(old)
+    if count != 1:
+        stale.append(f"{name}: the text of the fault occurs {count} times in {path}")
+sys.exit("\n".join(stale) or None)
+PY
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$jobs" >/dev/null
 # A suite that fails already would count every fault as caught.
@@ -37,9 +52,7 @@ while IFS=$'\t' read -r name file from to; do
 import sys
 path, old, new = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
 text = open(path).read()
-if text.count(old) != 1:
-    sys.exit(f"{path}: the text of the fault occurs {text.count(old)} times")
-open(path, "w").write(text.replace(old, new))
+open(path, "w").write(text.replace(old, new, 1))  # found once: checked above
 PY
   if ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
     result="does not build"; broken=$((broken + 1))
