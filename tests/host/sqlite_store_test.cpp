@@ -93,7 +93,7 @@ TEST_F(SqliteStoreTest, ACallWhoseCommitFailsReportsTheFailure) {
   EXPECT_EQ(Open(m_path)->GetStorage(ivo::ClsIdCertificatesManager, tree.Ref()), results::NotFound);
 }
 
-TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {
+TEST_F(SqliteStoreTest, NotADatabaseAMissingDirectoryAndAFolderGiveClearErrors) {
   std::ofstream(m_path) << "this is not a database, just text that is long enough to have a header";
   ref_ptr<host::SqliteStore> store;
   std::string error;
@@ -102,6 +102,10 @@ TEST_F(SqliteStoreTest, NotADatabaseAndAMissingDirectoryGiveClearErrors) {
   // Not "File not found": a component would read that as a missing child.
   EXPECT_EQ(host::SqliteStore::Open(m_dir.File("missing/dir/x.db"), host::SqliteStore::Mode::ReadWrite, store, error),
             results::MediaError);
+  // A folder where the file belongs: SQLite cannot open it.
+  EXPECT_EQ(host::SqliteStore::Open(m_dir.path(), host::SqliteStore::Mode::ReadWrite, store, error),
+            results::MediaError);
+  EXPECT_NE(error.find("unable to open"), std::string::npos) << error;
 }
 
 // Owner-only from the first byte: the file, and the journal SQLite keeps
