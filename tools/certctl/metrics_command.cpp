@@ -169,11 +169,8 @@ std::vector<ProbeVerdict> RunProbes(const Invocation& invocation, const std::vec
   try {
     slots = ReadPeerSlots(invocation.options, types);
   } catch (const Failure& unusable) {
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      verdicts[i] = Unknown(unusable.what());
-      verdicts[i].type = requests[i].type;
-      verdicts[i].target = requests[i].target;
-    }
+    for (std::size_t i = 0; i < requests.size(); ++i)
+      verdicts[i] = Unknown(unusable.what(), requests[i].type, requests[i].target);
     return verdicts;
   }
   std::vector<std::thread> probes;
@@ -182,9 +179,7 @@ std::vector<ProbeVerdict> RunProbes(const Invocation& invocation, const std::vec
       try {
         verdicts[i] = ProbePeer(slots.at(requests[i].type), requests[i].target, options);
       } catch (const std::exception& failure) {
-        verdicts[i] = Unknown(failure.what());
-        verdicts[i].type = requests[i].type;
-        verdicts[i].target = requests[i].target;
+        verdicts[i] = Unknown(failure.what(), requests[i].type, requests[i].target);
       }
     });
   for (std::thread& probe : probes) probe.join();

@@ -149,13 +149,10 @@ std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const Options& options,
 }
 
 ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const ProbeOptions& options) {
+  if (!slots.problem.empty()) return Unknown(slots.problem, slots.type, target);
   ProbeVerdict verdict;
   verdict.type = slots.type;
   verdict.target = target;
-  if (!slots.problem.empty()) {
-    verdict.summary = slots.problem;
-    return verdict;
-  }
   ProbeInput input;
   input.anchor = slots.anchor.get();
   verdict.anchorSubject = NameText(X509_get_subject_name(slots.anchor.get()));
@@ -172,8 +169,10 @@ ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const 
   return verdict;
 }
 
-ProbeVerdict Unknown(const std::string& why) {
+ProbeVerdict Unknown(const std::string& why, ivo::CertificateType type, const ProbeTarget& target) {
   ProbeVerdict verdict;
+  verdict.type = type;
+  verdict.target = target;
   verdict.summary = why;
   return verdict;
 }

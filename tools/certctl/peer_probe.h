@@ -56,8 +56,9 @@ struct ProbeVerdict {
 // Probes `target` with the slots and judges what it saw. Never throws for
 // what the network or the peer does.
 ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const ProbeOptions& options);
-// The verdict of a probe that could not run (bad usage, the store): UNKNOWN.
-ProbeVerdict Unknown(const std::string& why);
+// The verdict of a probe that could not run (bad usage, the store): UNKNOWN,
+// for `type` and `target` when they are known.
+ProbeVerdict Unknown(const std::string& why, ivo::CertificateType type = 0, const ProbeTarget& target = {});
 
 // The status line with performance data, then the details: protocol,
 // chain, trust and client certificate.

@@ -86,6 +86,12 @@ bool Wait(int fd, short events, Clock::time_point deadline) {
   }
 }
 
+// What the socket must become before OpenSSL can go on after `sslError`
+// (POLLIN or POLLOUT), or 0 when the error is not a wait.
+short EventsAwaited(int sslError) {
+  return sslError == SSL_ERROR_WANT_READ ? POLLIN : sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+}
+
 // Resolves the target and connects to its first address that answers,
 // before the deadline; the socket, or -1 and why not.
 int Connect(const ProbeTarget& target, Clock::time_point deadline, double timeout, std::string& failure) {
@@ -206,9 +212,7 @@ void AwaitVerdict(SSL* ssl, int fd, Clock::time_point deadline, ProbeResult& res
     const int read = SSL_read(ssl, buffer, sizeof(buffer));
     if (read > 0) continue;
     const int error = SSL_get_error(ssl, read);
-    if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) &&
-        Wait(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
-      continue;
+    if (const short events = EventsAwaited(error); events && Wait(fd, events, deadline)) continue;
     if (error == SSL_ERROR_ZERO_RETURN) notes.ticket = true;  // the peer's close_notify came first
     if (const std::string alert = ReceivedAlert(); !alert.empty()) {
       result.clientAccepted = false;
@@ -227,30 +231,29 @@ std::string ProbeTarget::text() const {
 }
 
 ProbeTarget ParseTarget(const std::string& text) {
+  const Failure malformed(kExitUsage,
+                          "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
   ProbeTarget target;
-  std::string port;
-  bool hasPort = false;
+  std::size_t portColon = std::string::npos;  // the colon before the port, if any
   if (!text.empty() && text[0] == '[') {
     const std::size_t close = text.find(']');
-    if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':'))
-      throw Failure(kExitUsage, "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
+    if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) throw malformed;
     target.host = text.substr(1, close - 1);
-    hasPort = close + 1 < text.size();
-    if (hasPort) port = text.substr(close + 2);
+    if (close + 1 < text.size()) portColon = close + 1;
   } else {
-    const std::size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
-      throw Failure(kExitUsage, "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
-    target.host = text.substr(0, colon);
-    hasPort = colon != std::string::npos;
-    if (hasPort) port = text.substr(colon + 1);
+    portColon = text.find(':');
+    if (portColon != std::string::npos && text.find(':', portColon + 1) != std::string::npos) throw malformed;
+    target.host = text.substr(0, portColon);
   }
   if (target.host.empty()) throw Failure(kExitUsage, "'" + text + "' names no host");
-  if (hasPort) {
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoul(port) < 1 || std::stoul(port) > 65535)
+  if (portColon != std::string::npos) {
+    const std::string port = text.substr(portColon + 1);
+    const unsigned long number =
+        port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ? 0
+                                                                                                     : std::stoul(port);
+    if (number < 1 || number > 65535)
       throw Failure(kExitUsage, "the port of '" + text + "' is not one from 1 to 65535");
-    target.port = static_cast<std::uint16_t>(std::stoul(port));
+    target.port = static_cast<std::uint16_t>(number);
   }
   in6_addr ip6{};
   in_addr ip4{};
@@ -301,8 +304,8 @@ ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input) {
     const int connected = SSL_connect(ssl.get());
     if (connected == 1) break;
     const int error = SSL_get_error(ssl.get(), connected);
-    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-      if (Wait(socket.fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)) continue;
+    if (const short events = EventsAwaited(error)) {
+      if (Wait(socket.fd, events, deadline)) continue;
       result.failure = "the handshake did not finish " + Within(input.timeoutSeconds);
       RecordChain(ssl.get(), result);
       return result;
