@@ -85,13 +85,17 @@ PasswordSource PasswordOf(const Invocation& invocation, const std::string& file)
   return {passwordFile, invocation.Value("--password-env")};
 }
 
-void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode) {
+void WriteOutput(const Invocation& invocation, const void* data, std::size_t size, mode_t mode) {
   const std::string out = invocation.Value("--out");
   if (out.empty() || out == "-") {
-    std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::cout.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
   } else {
-    WriteWholeFile(out, bytes.data(), bytes.size(), mode);
+    WriteWholeFile(out, data, size, mode);
   }
+}
+
+void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode) {
+  WriteOutput(invocation, bytes.data(), bytes.size(), mode);
 }
 
 }  // namespace certctl

@@ -2,6 +2,7 @@
 // and a message, and how a command runs with a manager in one session.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -55,7 +56,9 @@ ivo::ChangeInitiator UserInitiator();
 // (usage) when both would come from standard input.
 PasswordSource PasswordOf(const Invocation& invocation, const std::string& file);
 
-// `bytes` to --out FILE (created with `mode`), else (or for "-") to stdout.
+// `size` bytes at `data` to --out FILE (created with `mode`), else (or for
+// "-") to stdout.
+void WriteOutput(const Invocation& invocation, const void* data, std::size_t size, mode_t mode);
 void WriteOutput(const Invocation& invocation, const ozo::blob_t& bytes, mode_t mode);
 
 // The commands, by family.

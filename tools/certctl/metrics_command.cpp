@@ -1,13 +1,6 @@
 // metrics: the stored certificates and the event journal in the Prometheus
 // text exposition format, for node_exporter's textfile collector.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <set>
@@ -16,7 +9,6 @@
 
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
-#include "tools/certctl/file_output.h"
 #include "tools/certctl/inventory.h"
 #include "tools/certctl/output.h"
 #include "tools/certctl/peer_probe.h"
@@ -210,11 +202,7 @@ int Metrics(const Invocation& invocation) {
     status = unusable.exitCode;
   }
   const std::string text = Render(failure.empty(), inventory, events, RunProbes(invocation, requests, options));
-  const std::string out = invocation.Value("--out");
-  if (out.empty() || out == "-")
-    std::cout << text;
-  else
-    WriteWholeFile(out, text.data(), text.size(), 0644);
+  WriteOutput(invocation, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;
 }
