@@ -1,37 +1,35 @@
-// Whole-store copies through SQLite's online backup: a backup reads the store
-// as one consistent snapshot while other processes may write it; a restore
-// replaces the store in one transaction of its own.
+// Whole-store copies: a backup is one snapshot of the committed store written
+// beside its target and renamed over it; a restore copies a checked file's
+// rows (never its pages, nor its schema) into the store in one transaction.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <memory>
 
 #include "host/storage/sqlite_schema.h"
+#include "host/storage/sqlite_statement.h"
 #include "host/storage/sqlite_store.h"
 
 namespace host {
 namespace {
 
 using ozo::result_t;
+using sqlite::Statement;
 namespace results = ozo::results;
 
-// Copies every page of `from` into `to` in one step, retrying while either
-// side is busy (within the busy timeout of `to`'s connection).
-int CopyPages(sqlite3* from, sqlite3* to) {
-  sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
-  if (!backup) return sqlite3_errcode(to);
-  int step;
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    step = sqlite3_backup_step(backup, -1);
-    if (step != SQLITE_BUSY && step != SQLITE_LOCKED) break;
-    sqlite3_sleep(10);
-  }
-  const int finished = sqlite3_backup_finish(backup);
-  return step == SQLITE_DONE ? finished : step;
-}
+// Memory SQLite gave out; the host's SQLite allocator wipes it when freed.
+struct SqliteFree {
+  void operator()(unsigned char* memory) const noexcept { sqlite3_free(memory); }
+};
+using Image = std::unique_ptr<unsigned char, SqliteFree>;
 
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat first {
@@ -40,16 +38,96 @@ bool SameFile(const std::string& a, const std::string& b) {
          first.st_ino == second.st_ino;
 }
 
-// fsync of a file or folder by path; false when it cannot be done.
-bool Synced(const std::string& path, int flags) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// fsync of a folder by path; false when it cannot be done.
+bool SyncFolder(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
   return synced;
 }
 
+// ".NAME.XXXXXX": the temporary file of a backup to NAME.
+bool IsTemporaryOf(const std::string& entry, const std::string& name) {
+  const std::string prefix = "." + name + ".";
+  return entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Removes the temporary files that killed backups to `name` left in
+// `folder`: this user's regular files that no live backup holds locked.
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+  DIR* listing = ::opendir(folder.c_str());
+  if (!listing) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (!IsTemporaryOf(entry->d_name, name)) continue;
+    const int fd = ::openat(::dirfd(listing), entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat about {};
+    if (fd >= 0 && ::fstat(fd, &about) == 0 && S_ISREG(about.st_mode) && about.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    if (fd >= 0) ::close(fd);
+  }
+  ::closedir(listing);
+}
+
+// Copies the rows of `table` from `from` into the same table of `to`; the
+// columns are those of `from`'s table, which Import checked to be a store's.
+int CopyRows(sqlite3* from, sqlite3* to, const std::string& table) {
+  Statement present(from, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  const int found = present.BindText(1, table.c_str()).Step();
+  if (found == SQLITE_DONE) return SQLITE_OK;  // an older schema without it
+  if (found != SQLITE_ROW) return found;
+  Statement columns(from, ("PRAGMA table_info(\"" + table + "\")").c_str());
+  std::string names, marks;
+  int step;
+  while ((step = columns.Step()) == SQLITE_ROW) {
+    names += (names.empty() ? "\"" : ", \"") + columns.Text(1) + "\"";
+    marks += marks.empty() ? "?" : ", ?";
+  }
+  if (step != SQLITE_DONE) return step;
+  const int count = static_cast<int>(std::count(marks.begin(), marks.end(), '?'));
+  Statement read(from, ("SELECT " + names + " FROM \"" + table + "\"").c_str());
+  Statement write(to, ("INSERT INTO main.\"" + table + "\"(" + names + ") VALUES(" + marks + ")").c_str());
+  while ((step = read.Step()) == SQLITE_ROW) {
+    write.Reset();
+    for (int column = 0; column < count; ++column) write.BindValue(column + 1, read.Value(column));
+    if (const int written = write.Step(); written != SQLITE_DONE) return written;
+  }
+  return step == SQLITE_DONE ? SQLITE_OK : step;
+}
+
 }  // namespace
+
+result_t SqliteStore::WriteSnapshot(int fd, std::string& error) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (m_inWork) {
+    error = "a backup cannot be taken inside a unit of work";
+    return results::InvalidState;
+  }
+  sqlite3_int64 size = 0;
+  const Image image(sqlite3_serialize(m_db, "main", &size, 0));
+  if (!image || size < 100) {
+    const int code = sqlite3_errcode(m_db);
+    error = std::string("cannot take a snapshot of the store: ") +
+            (code != SQLITE_OK ? sqlite3_errmsg(m_db) : "out of memory");
+    return code != SQLITE_OK ? ResultOf(code) : results::OutOfMemory;
+  }
+  image.get()[18] = image.get()[19] = 1;  // a rollback-journal database, whatever the store's mode
+  if (WriteAll(fd, image.get(), static_cast<std::size_t>(size))) return results::NoError;
+  error = std::string("cannot write the backup: ") + std::strerror(errno);
+  return errno == ENOSPC ? results::OutOfSpace : results::MediaError;
+}
 
 result_t SqliteStore::BackupTo(const std::string& path, std::string& error) {
   if (SameFile(path, m_path)) {
@@ -65,32 +143,23 @@ result_t SqliteStore::BackupTo(const std::string& path, std::string& error) {
   std::filesystem::path target = std::filesystem::weakly_canonical(path, unresolved);  // a link's file, as cp
   if (unresolved) target = path;
   const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+  RemoveLeftovers(folder, target.filename().string());
   std::string temporary = folder + "/." + target.filename().string() + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());  // mode 0600
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // mode 0600
   if (fd < 0) {
     error = "cannot write in " + folder + ": " + std::strerror(errno);
     return errno == EACCES ? results::AccessDenied : results::MediaError;
   }
-  ::close(fd);
-  sqlite3* copy = nullptr;
-  int code = sqlite3_open_v2(temporary.c_str(), &copy, SQLITE_OPEN_READWRITE, nullptr);
-  if (code == SQLITE_OK) {
-    sqlite3_busy_timeout(copy, 5000);
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    code = CopyPages(m_db, copy);
-  }
-  if (code != SQLITE_OK) error = std::string("cannot copy the store: ") + (copy ? sqlite3_errmsg(copy) : "");
-  sqlite3_close_v2(copy);
-  if (code == SQLITE_OK && (!Synced(temporary, O_RDONLY) || ::rename(temporary.c_str(), target.c_str()) != 0)) {
+  ::flock(fd, LOCK_EX);  // held until the file is complete: no other backup takes it for a leftover
+  result_t result = WriteSnapshot(fd, error);
+  if (ozo::Succeeded(result) && (::fsync(fd) != 0 || ::rename(temporary.c_str(), target.c_str()) != 0)) {
     error = "cannot write " + path + ": " + std::strerror(errno);
-    code = SQLITE_IOERR;
+    result = results::MediaError;
   }
-  if (code != SQLITE_OK) {
-    ::unlink(temporary.c_str());
-    return ResultOf(code);
-  }
-  Synced(folder, O_RDONLY | O_DIRECTORY);  // the rename itself; the copy is complete either way
-  return results::NoError;
+  if (ozo::Failed(result)) ::unlink(temporary.c_str());
+  ::close(fd);
+  if (ozo::Succeeded(result)) SyncFolder(folder);  // the rename itself; the copy is complete either way
+  return result;
 }
 
 result_t SqliteStore::RestoreFrom(const std::string& path, std::string& error) {
@@ -99,17 +168,26 @@ result_t SqliteStore::RestoreFrom(const std::string& path, std::string& error) {
     return results::InvalidArgument;
   }
   ozo::ref_ptr<SqliteStore> source;
-  if (const result_t opened = Open(path, Mode::ReadOnly, source, error); ozo::Failed(opened)) return opened;
+  if (const result_t opened = Open(path, Mode::Import, source, error); ozo::Failed(opened)) return opened;
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_inWork) {
     error = "a restore cannot run inside a unit of work";
     return results::InvalidState;
   }
-  int code = CopyPages(source->db(), m_db);
-  if (code == SQLITE_OK) code = sqlite::MakeCurrent(m_db);
+  int code = sqlite3_exec(m_db, "BEGIN IMMEDIATE; PRAGMA defer_foreign_keys=ON;", nullptr, nullptr, nullptr);
+  for (auto table = std::rbegin(sqlite::kTables); code == SQLITE_OK && table != std::rend(sqlite::kTables); ++table)
+    code = sqlite3_exec(m_db, ("DELETE FROM \"" + std::string(*table) + "\"").c_str(), nullptr, nullptr, nullptr);
+  for (const char* table : sqlite::kTables)
+    if (code == SQLITE_OK) code = CopyRows(source->db(), m_db, table);
+  if (code == SQLITE_OK) code = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
   if (code == SQLITE_OK) return results::NoError;
-  error = "cannot restore " + path + ": " + sqlite3_errstr(code);
-  return Fail(code);
+  error = "cannot restore " + path + ": " +
+          ((code & 0xFF) == SQLITE_CONSTRAINT ? "its records refer to records it does not hold"
+           : (code & 0xFF) == SQLITE_TOOBIG   ? "it holds a value larger than a store keeps"
+                                              : sqlite3_errstr(code));
+  const result_t failure = Fail(code);
+  if (sqlite3_get_autocommit(m_db) == 0) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return failure;
 }
 
 }  // namespace host

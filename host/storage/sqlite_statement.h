@@ -30,6 +30,16 @@ class Statement {
     return Bound(sqlite3_bind_blob64(m_statement, index, size ? data : "", size, SQLITE_TRANSIENT));
   }
   Statement& BindNull(int index) { return Bound(sqlite3_bind_null(m_statement, index)); }
+  // A value of another statement's row, as it is (any type).
+  Statement& BindValue(int index, const sqlite3_value* value) {
+    return Bound(sqlite3_bind_value(m_statement, index, value));
+  }
+  // Makes the statement ready to run again with new values.
+  void Reset() {
+    sqlite3_reset(m_statement);
+    sqlite3_clear_bindings(m_statement);
+    if (m_code == SQLITE_ROW || m_code == SQLITE_DONE) m_code = SQLITE_OK;
+  }
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int Step() {
     const bool usable = m_code == SQLITE_OK || m_code == SQLITE_ROW || m_code == SQLITE_DONE;
@@ -43,6 +53,7 @@ class Statement {
   const void* Blob(int column) const { return sqlite3_column_blob(m_statement, column); }
   std::size_t Bytes(int column) const { return static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)); }
   bool IsNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+  const sqlite3_value* Value(int column) const { return sqlite3_column_value(m_statement, column); }
 
  private:
   Statement& Bound(int code) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/storage/file_trust.h"
+#include "host/storage/sqlite_connection.h"
 #include "host/storage/sqlite_memory.h"
 #include "host/storage/sqlite_node.h"
 #include "host/storage/sqlite_private_copy.h"
@@ -22,15 +24,9 @@ using sqlite::Statement;
 namespace results = ozo::results;
 
 // Makes the database file when there is none: owner-only from the moment it
-// exists (whatever the umask), never through a symbolic link that leads
-// nowhere, never in a folder that is missing. SQLite gives the journal it
-// keeps beside the file the file's own mode.
+// exists (whatever the umask), never in a folder that is missing. SQLite
+// gives the journal it keeps beside the file the file's own mode.
 result_t CreateOwnerOnly(const std::string& path, std::string& error) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    error = path + " is a symbolic link to a missing file";
-    return results::MediaError;
-  }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0 && errno == EEXIST) return results::NoError;  // made by another process meanwhile
   if (fd < 0) {
@@ -47,25 +43,75 @@ result_t CreateOwnerOnly(const std::string& path, std::string& error) {
   return results::AccessDenied;
 }
 
+// Why `identity` is refused for `mode`, or NoError.
+result_t Refusal(sqlite::Identity identity, int version, const std::string& difference, SqliteStore::Mode mode,
+                 const std::string& path, std::string& error) {
+  switch (identity) {
+    case sqlite::Identity::Foreign:
+      error = path + " is not a certificates store (another application's database)";
+      return results::BasesCorrupted;
+    case sqlite::Identity::Altered:
+      error = path + " is marked as a certificates store, but its schema is not a store's (" + difference +
+              "): it is not used";
+      return results::BasesCorrupted;
+    case sqlite::Identity::Newer:
+      error = path + " is a store of schema version " + std::to_string(version) + "; this version reads up to " +
+              std::to_string(sqlite::kSchemaVersion);
+      return results::NotSupported;
+    case sqlite::Identity::Blank:
+      if (mode == SqliteStore::Mode::ReadWrite) return results::NoError;
+      error = "no store at " + path + " (the file holds none yet)";
+      return results::NotFound;
+    default:
+      return results::NoError;
+  }
+}
+
+// What a database is, told without a connection that could change it or
+// anything beside it: its header, and for a database without marks its
+// schema, read from the file as it is (immutable) or, when a journal or log
+// lies beside it, from a private copy.
+result_t Classify(const std::string& path, SqliteStore::Mode mode, sqlite::Header& header, std::string& error) {
+  if (!sqlite::ReadHeader(path, header, error)) return results::MediaError;
+  if (header.kind == sqlite::Header::Kind::NotADatabase) {
+    error = path + ": file is not a database";
+    return results::BasesCorrupted;
+  }
+  if (header.kind == sqlite::Header::Kind::Empty) return Refusal(sqlite::Identity::Blank, 0, "", mode, path, error);
+  if (header.applicationId == sqlite::kApplicationId && header.userVersion > sqlite::kSchemaVersion)
+    return Refusal(sqlite::Identity::Newer, header.userVersion, "", mode, path, error);
+  if (header.applicationId != 0 && header.applicationId != sqlite::kApplicationId)
+    return Refusal(sqlite::Identity::Foreign, 0, "", mode, path, error);
+  if (header.applicationId != 0) return results::NoError;
+  bool sideFiles = false;
+  for (const char* suffix : kSideFileSuffixes) sideFiles |= ::access((path + suffix).c_str(), F_OK) == 0;
+  std::unique_ptr<sqlite::PrivateCopy> copy;
+  if (sideFiles && !(copy = sqlite::PrivateCopy::Make(path, error))) return results::MediaError;
+  sqlite::Connection db;
+  const int code = copy ? sqlite::Connect(copy->file(), SQLITE_OPEN_READWRITE, sqlite::PrivateCopy::Vfs(), db, error)
+                        : sqlite::Connect(sqlite::FileUri(path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                          nullptr, db, error);
+  sqlite::Identity identity = sqlite::Identity::Foreign;
+  int version = 0;
+  std::string difference;
+  if (code != SQLITE_OK || sqlite::Identify(db.get(), identity, version, difference) != SQLITE_OK) {
+    error = path + ": " + (db ? sqlite3_errmsg(db.get()) : error);
+    return SqliteStore::ResultOf(db ? sqlite3_errcode(db.get()) : code);
+  }
+  return Refusal(identity, version, difference, mode, path, error);
+}
+
 // Refuses what is not a store this host can use; a writer makes a blank or
-// older store current. Nothing is written to a database that is refused.
+// older store current. Nothing is written to a database that is refused. A
+// file given as data is checked whole before anything of it is used.
 result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, std::string& error) {
   sqlite::Identity identity = sqlite::Identity::Foreign;
   int version = 0;
-  int code = sqlite::Identify(db, identity, version);
-  if (code == SQLITE_OK && identity == sqlite::Identity::Foreign) {
-    error = path + " is not a certificates store (another application's database)";
-    return results::BasesCorrupted;
-  }
-  if (code == SQLITE_OK && identity == sqlite::Identity::Newer) {
-    error = path + " is a store of schema version " + std::to_string(version) + "; this version reads up to " +
-            std::to_string(sqlite::kSchemaVersion);
-    return results::NotSupported;
-  }
-  if (code == SQLITE_OK && mode == SqliteStore::Mode::ReadOnly && identity == sqlite::Identity::Blank) {
-    error = "no store at " + path + " (the file holds none yet)";
-    return results::NotFound;
-  }
+  std::string difference;
+  int code = sqlite::Identify(db, identity, version, difference);
+  if (code == SQLITE_OK)
+    if (const result_t refused = Refusal(identity, version, difference, mode, path, error); ozo::Failed(refused))
+      return refused;
   if (code == SQLITE_OK && mode == SqliteStore::Mode::ReadWrite) {
     if (sqlite3_db_readonly(db, "main") == 1) {
       error = path + ": the store is read-only for this user";
@@ -79,39 +125,76 @@ result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, st
       return results::BasesCorrupted;
     }
   }
+  if (code == SQLITE_OK && mode == SqliteStore::Mode::Import) {
+    Statement check(db, "PRAGMA integrity_check(1)");
+    code = check.Step();
+    if (code == SQLITE_ROW && check.Text(0) != "ok") {
+      error = path + " is damaged: " + check.Text(0);
+      return results::BasesCorrupted;
+    }
+    code = code == SQLITE_ROW ? SQLITE_OK : code;
+  }
   if (code == SQLITE_OK) code = sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
   if (code == SQLITE_OK) return results::NoError;
   error = path + ": " + sqlite3_errmsg(db);
   return SqliteStore::ResultOf(code);
 }
 
+// A store that decides trust must be this user's (or root's), in folders no
+// one else can write, with no journal or log beside it that someone else
+// made; a file given as data is judged by what it holds instead.
+result_t Trust(const std::string& path, SqliteStore::Mode mode, std::string& error) {
+  struct stat about {};
+  const bool exists = ::lstat(path.c_str(), &about) == 0;
+  if (exists && S_ISLNK(about.st_mode) && mode != SqliteStore::Mode::Import) {
+    error = path + " is a symbolic link: name the store's own file";
+    return results::MediaError;
+  }
+  if (mode == SqliteStore::Mode::Import) return results::NoError;
+  if (exists && !S_ISREG(about.st_mode)) {
+    error = path + ": unable to open database file (not a regular file)";
+    return results::MediaError;
+  }
+  error = UntrustedPath(path);
+  if (error.empty()) error = UntrustedSideFile(path, exists ? about.st_uid : ::geteuid());
+  return error.empty() ? results::NoError : results::AccessDenied;
+}
+
 }  // namespace
 
-result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error) {
+result_t SqliteStore::Open(const std::string& given, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error) {
   sqlite::WipeReleasedMemory();
+  if (const result_t trusted = Trust(given, mode, error); ozo::Failed(trusted)) return trusted;
   std::error_code missing;
-  if (!std::filesystem::exists(path, missing)) {
-    if (mode == Mode::ReadOnly) {
-      error = "no store at " + path;
+  // A file given as data is opened where its links lead, as cp would read it.
+  const std::string path = mode == Mode::Import ? std::filesystem::canonical(given, missing).string() : given;
+  if (missing || !std::filesystem::exists(path, missing)) {
+    if (mode != Mode::ReadWrite) {
+      error = "no store at " + given;
       return results::NotFound;
     }
     if (const result_t created = CreateOwnerOnly(path, error); ozo::Failed(created)) return created;
   }
-  const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+  sqlite::Header header;
+  if (const result_t classified = Classify(path, mode, header, error); ozo::Failed(classified)) return classified;
+  // A reader never writes beside a file: a WAL-mode file is read from a copy.
   std::unique_ptr<sqlite::PrivateCopy> copy;
+  if (mode != Mode::ReadWrite && header.wal && !(copy = sqlite::PrivateCopy::Make(path, error)))
+    return results::MediaError;
+  const int flags = mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
   for (;;) {
-    sqlite3* db = nullptr;
-    const int code = sqlite3_open_v2(copy ? copy->file().c_str() : path.c_str(), &db,
-                                     copy ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX : flags, nullptr);
-    ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db, path));
+    sqlite::Connection db;
+    const int code = copy ? sqlite::Connect(copy->file(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                                            sqlite::PrivateCopy::Vfs(), db, error)
+                          : sqlite::Connect(path, flags | SQLITE_OPEN_FULLMUTEX, nullptr, db, error);
     if (code != SQLITE_OK) {
-      error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+      error = given + ": " + error;
       return ResultOf(code);
     }
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_extended_result_codes(db, 0);
-    const result_t accepted = Accept(db, path, mode, error);
-    if (ozo::Succeeded(accepted) && copy && sqlite3_exec(db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) != 0)
+    ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db.release(), given));
+    const result_t accepted = Accept(opened->m_db, given, mode, error);
+    if (ozo::Succeeded(accepted) && copy &&
+        sqlite3_exec(opened->m_db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
       return results::MediaError;
     if (ozo::Succeeded(accepted)) {
       opened->m_copy = std::move(copy);
@@ -120,7 +203,7 @@ result_t SqliteStore::Open(const std::string& path, Mode mode, ozo::ref_ptr<Sqli
     }
     // A dead writer's transaction that only a writer may roll back: read a
     // private copy, rolled back there, and leave the store as it is.
-    if (copy || sqlite3_extended_errcode(db) != SQLITE_READONLY_ROLLBACK) return accepted;
+    if (copy || sqlite3_extended_errcode(opened->m_db) != SQLITE_READONLY_ROLLBACK) return accepted;
     copy = sqlite::PrivateCopy::Make(path, error);
     if (!copy) return results::MediaError;
   }

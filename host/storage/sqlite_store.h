@@ -52,26 +52,47 @@ namespace host {
 // Thread-safe: one connection per store, guarded by the store's mutex.
 class SqliteStore : public HostObject<ozo::IPersistentStorage> {
  public:
-  enum class Mode { ReadWrite, ReadOnly };
+  // ReadWrite and ReadOnly open a store that decides trust; Import opens a
+  // file given as data (a backup to restore, an old store to upgrade from),
+  // only to read it.
+  enum class Mode { ReadWrite, ReadOnly, Import };
 
   // Opens the store at `path`; on failure `error` tells why in one line.
   //
+  // Nobody else steers a store ("Access denied" with the file or folder, its
+  // owner, mode and fix, see file_trust.h): it must be this user's or
+  // root's, in a folder that only they can write, under folders that others
+  // can write only when sticky; a -journal, -wal or -shm file beside it must
+  // be the store's owner's, else it is refused and left as it is. A symbolic
+  // link is never opened as a store. Import judges none of this: it checks
+  // what the file holds instead (below).
+  //
   // A store is owner-only: ReadWrite creates a missing file with mode 0600
   // whatever the umask (and SQLite gives its journal the file's mode), but
-  // never in a missing folder, nor through a symbolic link that leads
-  // nowhere; ReadOnly never creates anything ("Not found": no store there).
-  // A reader that finds a transaction a dead writer left behind, which only a
-  // writer may roll back, reads a private copy rolled back apart from the
-  // store (see sqlite_private_copy.h).
+  // never in a missing folder; ReadOnly and Import never create anything
+  // ("Not found": no store there). A reader never writes beside the file:
+  // one that finds a transaction a dead writer left behind, which only a
+  // writer may roll back, or a WAL-mode file, reads a private copy in memory
+  // (see sqlite_private_copy.h).
   //
   // A store knows it is one: its header carries the application id and
-  // schema version of sqlite_schema.h. Refused, and left byte for byte as
-  // they are: another application's database ("Bases corrupted"), a store of
-  // a newer schema ("Not supported"), a file that is not a database ("Bases
-  // corrupted"). ReadWrite makes an empty database or a store of an older
-  // schema current in one transaction; ReadOnly reads an older store as it
-  // is and refuses an empty database ("Not found"). ReadWrite fails with
-  // "Access denied" on a store this process may only read.
+  // schema version of sqlite_schema.h, and its schema is exactly the one of
+  // its version. What a file is is told from its header (and for a file
+  // without marks from its schema read as it is) before any connection that
+  // could roll back a journal or checkpoint a log opens it. Refused, and
+  // left byte for byte as they are with everything beside them: another
+  // application's database ("Bases corrupted"), a store whose schema has
+  // been changed (a trigger, view or index of its own: "Bases corrupted"), a
+  // store of a newer schema ("Not supported"), a file that is not a database
+  // ("Bases corrupted"). ReadWrite makes an empty database or a store of an
+  // older schema current in one transaction; ReadOnly and Import read an
+  // older store as it is and refuse an empty database ("Not found").
+  // ReadWrite fails with "Access denied" on a store this process may only
+  // read. Import also runs SQLite's integrity check over the whole file and
+  // refuses a damaged one ("Bases corrupted").
+  //
+  // Every connection is defensive, trusts no schema, runs no view and bounds
+  // values by sqlite::kMaxValueBytes (see sqlite_connection.h).
   static ozo::result_t Open(const std::string& path, Mode mode, ozo::ref_ptr<SqliteStore>& store, std::string& error);
 
   ozo::result_t GetStoragesCount(std::uint32_t& count) override;
@@ -109,14 +130,22 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
                             std::uint64_t& removed);
 
-  // A consistent copy of the whole store in a new file at `path`, through
-  // SQLite's online backup (other processes may write meanwhile): written
-  // owner-only beside `path` and renamed over it once complete, so `path`
-  // holds the old file or the whole copy, never part of one.
+  // A consistent copy of the whole store in a new file at `path`: one
+  // snapshot of the committed store (other processes may write meanwhile),
+  // in rollback-journal mode, written owner-only beside `path` and renamed
+  // over it once complete and synced, so `path` holds the old file or the
+  // whole copy, never part of one. The temporary file is locked while it is
+  // written; one that a killed backup left beside `path` (unlocked, this
+  // user's) is removed by the next backup to `path`.
   ozo::result_t BackupTo(const std::string& path, std::string& error);
-  // Replaces the whole store with the store at `path` (which Open would
-  // accept for reading) in one transaction, and makes it current. Outside a
-  // unit of work only.
+  // The same snapshot written to the open descriptor `fd` (a pipe, say).
+  ozo::result_t WriteSnapshot(int fd, std::string& error);
+  // Replaces every record, lock and event of the store with those of the
+  // store at `path`, opened as Import (so checked whole first), in one
+  // transaction: rows are copied, never pages, so the store keeps its own
+  // schema and journal mode whatever the file's, and nothing of the file
+  // but its data comes in. References that lead nowhere refuse the restore.
+  // Outside a unit of work only; the store is unchanged on any failure.
   ozo::result_t RestoreFrom(const std::string& path, std::string& error);
 
   // The first SQLite failure since the store opened or the current unit of
