@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <iterator>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -31,6 +34,66 @@ int BoundSocket(std::string& address) {
   }
   address = "127.0.0.1:" + std::to_string(ntohs(bound.sin_port));
   return fd;
+}
+
+// Reads exactly `size` bytes; false when the connection ends first.
+bool ReadExactly(int fd, char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t got = ::read(fd, data, size);
+    if (got <= 0) return false;
+    data += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+int ConnectTo(const std::string& address) {
+  const std::size_t colon = address.rfind(':');
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1))));
+  ::inet_pton(AF_INET, address.substr(0, colon).c_str(), &peer.sin_addr);
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+// One connection of a hostile peer.
+void Misbehave(int client, const std::string& kind, const std::string& upstream) {
+  char buffer[16384];
+  if (kind == "flood") {
+    std::fill(std::begin(buffer), std::end(buffer), '\xAB');
+    while (WriteAll(client, buffer, sizeof(buffer))) {
+    }
+    return;
+  }
+  const int server = ConnectTo(upstream);
+  const ssize_t hello = ::read(client, buffer, sizeof(buffer));
+  char header[5];
+  if (server < 0 || hello <= 0 || !WriteAll(server, buffer, static_cast<std::size_t>(hello)) ||
+      !ReadExactly(server, header, sizeof(header))) {
+    if (server >= 0) ::close(server);
+    return;
+  }
+  const std::size_t length = static_cast<unsigned char>(header[3]) << 8 | static_cast<unsigned char>(header[4]);
+  if (length <= sizeof(buffer) && ReadExactly(server, buffer, length) && WriteAll(client, header, sizeof(header)) &&
+      WriteAll(client, buffer, length)) {
+    const std::string text = "this is no TLS record, only text sent after the ServerHello\r\n";
+    for (int i = 0; i < 64 && WriteAll(client, text.data(), text.size()); ++i) {
+    }
+  }
+  ::close(server);
 }
 
 }  // namespace
@@ -68,6 +131,28 @@ std::string LoopbackPeers::Silent() {
   const int listener = BoundSocket(address);
   m_listeners.push_back(listener);
   if (::listen(listener, 8) != 0) throw std::runtime_error("cannot listen on " + address);
+  return address;
+}
+
+std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& upstream) {
+  if (kind != "garbage" && kind != "flood") throw std::invalid_argument("no hostile peer '" + kind + "'");
+  std::string address;
+  const int listener = BoundSocket(address);
+  if (::listen(listener, 8) != 0) throw std::runtime_error("cannot listen on " + address);
+  const pid_t peer = ::fork();
+  if (peer < 0) throw std::runtime_error("cannot start a hostile peer");
+  if (peer == 0) {  // serves until it is stopped, or for two minutes
+    ::signal(SIGPIPE, SIG_IGN);
+    ::alarm(120);
+    for (;;) {
+      const int client = ::accept(listener, nullptr, nullptr);
+      if (client < 0) continue;
+      Misbehave(client, kind, upstream);
+      ::close(client);
+    }
+  }
+  ::close(listener);
+  m_servers.push_back(peer);
   return address;
 }
 

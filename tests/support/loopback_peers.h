@@ -25,6 +25,11 @@ class LoopbackPeers {
   // A listener whose connections complete (the kernel accepts them) and
   // never hear a byte.
   std::string Silent();
+  // A peer that breaks TLS on purpose, on a port of its own:
+  //  "garbage": relays the ClientHello to `upstream` (a Serve address) and
+  //             its first record (the ServerHello) back, then sends text;
+  //  "flood":   answers every connection with bytes that never end.
+  std::string Hostile(const std::string& kind, const std::string& upstream);
   // A port nothing listens on: connections are refused.
   static std::string Unused();
 

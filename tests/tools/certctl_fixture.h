@@ -68,7 +68,8 @@ class CertctlTest : public testing::Test {
   }
 
   // For probes: ca.pem issued peer.pem and peer5.pem (probe.test and
-  // 127.0.0.1, ending in 60 and 5 days; their key peer.key) and agent.p12;
+  // 127.0.0.1, ending in 60 and 5 days; their key peer.key), agent.p12 and
+  // hostile-peer.pem (names with terminal controls, key peer.key);
   // other-ca.pem issued stranger.p12.
   void WriteProbePki() const {
     const auto authority = [](const std::string& name, KeyType key) {
@@ -95,6 +96,11 @@ class CertctlTest : public testing::Test {
       Write(file, MakePem(peer));
     }
     Write("peer.key", MakeKeyPem(KeyType::EcP256));
+    // A name that would drive a terminal if printed raw: a CSI (ESC and
+    // U+009B), a newline, a right-to-left override.
+    CertificateParams hostile = issued(ca, 60, "evil\xC2\x9B" "2J\xE2\x80\xAE" "gnp.exe", 0x66);
+    hostile.extensions = {{"subjectAltName", "DNS:evil\x1B[2J\nline.test"}};
+    Write("hostile-peer.pem", MakePem(hostile));
     for (const auto& [file, name, issuer] :
          {std::tuple{"agent.p12", "agent.test", &ca}, {"stranger.p12", "stranger.test", &other}}) {
       Pkcs12Params client;

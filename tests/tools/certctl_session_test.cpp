@@ -15,6 +15,8 @@
 //                                           address; $NAME is its HOST:PORT from then on
 //   silent NAME                             $NAME: a listener that never answers
 //   unused NAME                             $NAME: a port nothing listens on
+//   hostile NAME garbage|flood [PEER]       $NAME: a peer that breaks TLS on purpose (garbage:
+//                                           PEER's ServerHello, then text; flood: endless bytes)
 // HOST:PORT of each is shown as $NAME, handshake times as <seconds>.
 // Lines that are not indented are commentary. Each session is run afresh and
 // compared with its file whole.
@@ -93,7 +95,15 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 
   void Prepare(const std::string& step) {
     test::StepWords words(step);
-    const std::string verb = words.OneOf("step", {"sql", "raw-server", "raw-client", "serve", "silent", "unused"});
+    const std::string verb =
+        words.OneOf("step", {"sql", "raw-server", "raw-client", "serve", "silent", "unused", "hostile"});
+    if (verb == "hostile") {
+      const std::string name = words.Next("variable"), kind = words.Next("kind");
+      const std::string upstream = words.More() ? Address(words.Next("peer")) : "";
+      words.End();
+      m_addresses.emplace_back(name, m_peers.Hostile(kind, upstream));
+      return;
+    }
     if (verb == "serve" || verb == "silent" || verb == "unused") {
       const std::string name = words.Next("variable");
       std::vector<std::string> arguments;
@@ -122,6 +132,13 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       WriteRaw(type, test::ReadFile(file), store);
     else
       WriteRaw(type, ivo::ClientCertificate(test::ReadFile(file), ozo::string8_t(password.c_str())), store);
+  }
+
+  // The address of the peer called `name` ($NAME).
+  std::string Address(const std::string& name) const {
+    for (const auto& [known, address] : m_addresses)
+      if (known == name) return address;
+    throw std::invalid_argument("no peer " + name);
   }
 
   test::TempDir m_scratch;

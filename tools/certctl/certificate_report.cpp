@@ -9,6 +9,7 @@
 
 #include "tools/certctl/certificate_file.h"
 #include "tools/certctl/inventory.h"
+#include "tools/certctl/terminal_text.h"
 
 namespace certctl {
 namespace {
@@ -134,7 +135,7 @@ std::string List(const std::vector<std::string>& items) {
 
 std::string Line(const char* field, const std::string& value) {
   std::string line = std::string("  ") + field + ":";
-  return line + std::string(line.size() < 24 ? 24 - line.size() : 1, ' ') + value + "\n";
+  return line + std::string(line.size() < 24 ? 24 - line.size() : 1, ' ') + Printable(value) + "\n";
 }
 
 std::string ValidityText(const CertificateReport& report, std::int64_t now) {

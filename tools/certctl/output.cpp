@@ -10,6 +10,7 @@
 #include "ivo/events.h"
 #include "ozo/result_messages.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/terminal_text.h"
 
 namespace certctl {
 
@@ -159,7 +160,10 @@ std::string Fitted(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-void PrintTable(const std::vector<std::vector<std::string>>& rows, std::size_t widest) {
+void PrintTable(const std::vector<std::vector<std::string>>& given, std::size_t widest) {
+  std::vector<std::vector<std::string>> rows = given;
+  for (auto& row : rows)
+    for (std::string& cell : row) cell = Printable(cell);
   std::vector<std::size_t> widths;
   for (const auto& row : rows)
     for (std::size_t c = 0; c + 1 < row.size(); ++c) {  // a row's last cell is not padded

@@ -9,6 +9,7 @@
 #include "tools/certctl/errors.h"
 #include "tools/certctl/input.h"
 #include "tools/certctl/inventory.h"
+#include "tools/certctl/terminal_text.h"
 
 namespace certctl {
 namespace {
@@ -185,26 +186,25 @@ void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
     const std::int64_t days = *verdict.peerDaysLeft;
     performance += (performance.empty() ? "" : " ") + DaysPerformance("peer_days_left", &days, thresholds);
   }
-  std::cout << "PROBE " << NameOf(verdict.state) << " - " << verdict.summary
-            << (performance.empty() ? "" : " | " + performance) << "\n";
-  if (!result.protocol.empty()) std::cout << "Protocol: " << result.protocol << ", " << result.cipher << "\n";
+  std::vector<std::string> lines = {std::string("PROBE ") + NameOf(verdict.state) + " - " + verdict.summary +
+                                    (performance.empty() ? "" : " | " + performance)};
+  if (!result.protocol.empty()) lines.push_back("Protocol: " + result.protocol + ", " + result.cipher);
   for (std::size_t depth = 0; depth < result.chain.size(); ++depth) {
     const PeerCertificate& each = result.chain[depth];
-    std::cout << "Peer certificate " << depth << ": " << each.subject << " (issuer " << each.issuer << ", ends "
-              << each.notAfter << ")\n";
+    lines.push_back("Peer certificate " + std::to_string(depth) + ": " + each.subject + " (issuer " + each.issuer +
+                    ", ends " + each.notAfter + ")");
   }
   if (result.handshake || result.verifyError != X509_V_OK) {
     const std::string anchor =
         "the stored " + std::string(TypeKeyword(verdict.type)) + " server certificate (" + verdict.anchorSubject + ")";
-    std::cout << "Trust: "
-              << (result.verifyError != X509_V_OK
-                      ? "not established by " + anchor + ": " + X509_verify_cert_error_string(result.verifyError)
-                  : result.anchorDepth == 0
-                      ? anchor + " is the peer's own certificate"
-                      : anchor + " anchors the peer's chain at depth " + std::to_string(result.anchorDepth))
-              << "\n";
+    lines.push_back("Trust: " + (result.verifyError != X509_V_OK ? "not established by " + anchor + ": " +
+                                                                       X509_verify_cert_error_string(result.verifyError)
+                                 : result.anchorDepth == 0 ? anchor + " is the peer's own certificate"
+                                                           : anchor + " anchors the peer's chain at depth " +
+                                                                 std::to_string(result.anchorDepth)));
   }
-  if (result.handshake || result.clientAccepted) std::cout << "Client certificate: " << ClientLine(verdict) << "\n";
+  if (result.handshake || result.clientAccepted) lines.push_back("Client certificate: " + ClientLine(verdict));
+  for (const std::string& line : lines) std::cout << Printable(line) << "\n";
 }
 
 Json VerdictJson(const ProbeVerdict& verdict) {

@@ -7,6 +7,7 @@
 #include "tools/certctl/command_support.h"
 #include "tools/certctl/errors.h"
 #include "tools/certctl/output.h"
+#include "tools/certctl/terminal_text.h"
 
 namespace certctl {
 
@@ -97,9 +98,9 @@ int Events(const Invocation& invocation) {
   for (std::size_t i = first; i < events.size(); ++i) {
     const auto& e = events[i];
     std::printf("%zu  %s  %s (%u)  by %s\n", i + 1, IsoFromSeconds(e.time).c_str(), EventName(e.eventType).c_str(),
-                e.eventType, InitiatorText(e.initiator).c_str());
+                e.eventType, Printable(InitiatorText(e.initiator)).c_str());
     for (const ivo::RuntimeField& field : e.fields)
-      std::printf("     %-15s %s\n", FieldName(field.name).c_str(), FieldText(field).c_str());
+      std::printf("     %-15s %s\n", FieldName(field.name).c_str(), Printable(FieldText(field)).c_str());
   }
   if (first == events.size()) std::cout << "no events\n";
   return kExitOk;

@@ -19,6 +19,7 @@
 #include "tools/certctl/certificate_file.h"
 #include "tools/certctl/certificate_report.h"
 #include "tools/certctl/errors.h"
+#include "tools/certctl/name_lookup.h"
 
 namespace ivo::openssl {
 CM_OPENSSL_DELETER(SSL_CTX, SSL_CTX_free);
@@ -98,15 +99,16 @@ int Connect(const ProbeTarget& target, Clock::time_point deadline, double timeou
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV | (target.literal ? AI_NUMERICHOST : 0);
-  addrinfo* found = nullptr;
-  if (const int code = ::getaddrinfo(target.host.c_str(), std::to_string(target.port).c_str(), &hints, &found)) {
-    failure = code == EAI_NONAME || code == EAI_NODATA ? "name not found: " + target.host
-                                                       : "cannot resolve " + target.host + ": " + gai_strerror(code);
+  AddressList found(nullptr, ::freeaddrinfo);
+  bool timedOut = false;
+  if (const int code = LookUp(target.host, std::to_string(target.port), hints, deadline, found, timedOut)) {
+    failure = timedOut                                   ? "no answer from the resolver " + Within(timeout)
+              : code == EAI_NONAME || code == EAI_NODATA ? "name not found: " + target.host
+                                                         : "cannot resolve " + target.host + ": " + gai_strerror(code);
     return -1;
   }
-  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
   int error = 0;
-  for (const addrinfo* address = found; address; address = address->ai_next) {
+  for (const addrinfo* address = found.get(); address; address = address->ai_next) {
     Socket socket{::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
     if (socket.fd < 0) {
       error = errno;
@@ -167,25 +169,53 @@ int OnNewSession(SSL* ssl, SSL_SESSION*) {
   return 0;  // not kept
 }
 
-// The alert the peer sent, in OpenSSL's words ("unknown CA"), or empty.
-std::string ReceivedAlert() {
+// What OpenSSL's error queue says of a failed read or handshake, taken in
+// one pass (taking empties the queue): the alert the peer sent, in
+// OpenSSL's words ("unknown CA"), and the first error's reason.
+struct QueuedErrors {
+  std::string alert;
+  std::string reason;
+};
+
+QueuedErrors TakeErrors() {
+  QueuedErrors taken;
   for (unsigned long error; (error = ERR_get_error()) != 0;) {
     const int reason = ERR_GET_REASON(error);
-    if (ERR_GET_LIB(error) != ERR_LIB_SSL || reason < SSL_AD_REASON_OFFSET || reason >= SSL_AD_REASON_OFFSET + 256)
+    if (const char* text = ERR_reason_error_string(error); text && taken.reason.empty()) taken.reason = text;
+    if (!taken.alert.empty() || ERR_GET_LIB(error) != ERR_LIB_SSL || reason < SSL_AD_REASON_OFFSET ||
+        reason >= SSL_AD_REASON_OFFSET + 256)
       continue;
     const int alert = reason - SSL_AD_REASON_OFFSET;
     // OpenSSL names the alerts TLS 1.3 added "unknown".
-    if (alert == SSL_AD_CERTIFICATE_REQUIRED) return "certificate required";
-    const std::string name = SSL_alert_desc_string_long(alert);
-    return name != "unknown" ? name : "alert " + std::to_string(alert);
+    const std::string name =
+        alert == SSL_AD_CERTIFICATE_REQUIRED ? "certificate required" : SSL_alert_desc_string_long(alert);
+    taken.alert = name != "unknown" ? name : "alert " + std::to_string(alert);
   }
-  return "";
+  return taken;
 }
 
-std::string HandshakeError() {
-  const unsigned long error = ERR_peek_last_error();
-  const char* reason = error ? ERR_reason_error_string(error) : nullptr;
-  return reason ? reason : "the peer closed the connection";
+// Why a handshake failed, in words, from the first error OpenSSL queued.
+std::string HandshakeFailure(const QueuedErrors& errors) {
+  static const char* const kNotTls[] = {"wrong version number",
+                                        "packet length too long",
+                                        "unknown protocol",
+                                        "record layer failure",
+                                        "unexpected record",
+                                        "unexpected message",
+                                        "decryption failed or bad record mac",
+                                        "bad record mac",
+                                        "record length mismatch",
+                                        "length mismatch",
+                                        "bad packet length",
+                                        "bad length"};
+  if (!errors.alert.empty()) return "the peer sent " + errors.alert;
+  if (errors.reason.empty()) return "the peer closed the connection";
+  for (const char* reason : kNotTls)
+    if (errors.reason == reason) return "the peer's answer is not TLS (" + errors.reason + ")";
+  if (errors.reason == "excessive message size")
+    return "the peer sent a handshake message larger than a probe takes, such as an oversized certificate chain "
+           "(excessive message size)";
+  return errors.reason;
 }
 
 void RecordChain(SSL* ssl, ProbeResult& result) {
@@ -214,7 +244,7 @@ void AwaitVerdict(SSL* ssl, int fd, Clock::time_point deadline, ProbeResult& res
     const int error = SSL_get_error(ssl, read);
     if (const short events = EventsAwaited(error); events && Wait(fd, events, deadline)) continue;
     if (error == SSL_ERROR_ZERO_RETURN) notes.ticket = true;  // the peer's close_notify came first
-    if (const std::string alert = ReceivedAlert(); !alert.empty()) {
+    if (const std::string alert = TakeErrors().alert; !alert.empty()) {
       result.clientAccepted = false;
       result.clientRefusal = alert;
       return;
@@ -316,12 +346,12 @@ ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input) {
       return result;
     }
     // An alert after the peer asked for a certificate is its verdict on it.
-    const std::string alert = ReceivedAlert();
-    if (!alert.empty() && result.clientRequested) {
+    const QueuedErrors errors = TakeErrors();
+    if (!errors.alert.empty() && result.clientRequested) {
       result.clientAccepted = false;
-      result.clientRefusal = alert;
+      result.clientRefusal = errors.alert;
     } else {
-      result.failure = "the handshake failed: " + (alert.empty() ? HandshakeError() : "the peer sent " + alert);
+      result.failure = "the handshake failed: " + HandshakeFailure(errors);
     }
     return result;
   }
