@@ -71,17 +71,18 @@ result_t Refusal(sqlite::Identity identity, int version, const std::string& diff
 // anything beside it: its header, and for a database without marks its
 // schema, read from the file as it is (immutable) or, when a journal or log
 // lies beside it, from a private copy.
-result_t Classify(const std::string& path, SqliteStore::Mode mode, sqlite::Header& header, std::string& error) {
+result_t Classify(const std::string& path, const std::string& name, SqliteStore::Mode mode, sqlite::Header& header,
+                  std::string& error) {
   if (!sqlite::ReadHeader(path, header, error)) return results::MediaError;
   if (header.kind == sqlite::Header::Kind::NotADatabase) {
-    error = path + ": file is not a database";
+    error = name + ": file is not a database";
     return results::BasesCorrupted;
   }
-  if (header.kind == sqlite::Header::Kind::Empty) return Refusal(sqlite::Identity::Blank, 0, "", mode, path, error);
+  if (header.kind == sqlite::Header::Kind::Empty) return Refusal(sqlite::Identity::Blank, 0, "", mode, name, error);
   if (header.applicationId == sqlite::kApplicationId && header.userVersion > sqlite::kSchemaVersion)
-    return Refusal(sqlite::Identity::Newer, header.userVersion, "", mode, path, error);
+    return Refusal(sqlite::Identity::Newer, header.userVersion, "", mode, name, error);
   if (header.applicationId != 0 && header.applicationId != sqlite::kApplicationId)
-    return Refusal(sqlite::Identity::Foreign, 0, "", mode, path, error);
+    return Refusal(sqlite::Identity::Foreign, 0, "", mode, name, error);
   if (header.applicationId != 0) return results::NoError;
   bool sideFiles = false;
   for (const char* suffix : kSideFileSuffixes) sideFiles |= ::access((path + suffix).c_str(), F_OK) == 0;
@@ -95,10 +96,10 @@ result_t Classify(const std::string& path, SqliteStore::Mode mode, sqlite::Heade
   int version = 0;
   std::string difference;
   if (code != SQLITE_OK || sqlite::Identify(db.get(), identity, version, difference) != SQLITE_OK) {
-    error = path + ": " + (db ? sqlite3_errmsg(db.get()) : error);
+    error = name + ": " + (db ? sqlite3_errmsg(db.get()) : error);
     return SqliteStore::ResultOf(db ? sqlite3_errcode(db.get()) : code);
   }
-  return Refusal(identity, version, difference, mode, path, error);
+  return Refusal(identity, version, difference, mode, name, error);
 }
 
 // Refuses what is not a store this host can use; a writer makes a blank or
@@ -176,7 +177,8 @@ result_t SqliteStore::Open(const std::string& given, Mode mode, ozo::ref_ptr<Sql
     if (const result_t created = CreateOwnerOnly(path, error); ozo::Failed(created)) return created;
   }
   sqlite::Header header;
-  if (const result_t classified = Classify(path, mode, header, error); ozo::Failed(classified)) return classified;
+  if (const result_t classified = Classify(path, given, mode, header, error); ozo::Failed(classified))
+    return classified;
   // A reader never writes beside a file: a WAL-mode file is read from a copy.
   std::unique_ptr<sqlite::PrivateCopy> copy;
   if (mode != Mode::ReadWrite && header.wal && !(copy = sqlite::PrivateCopy::Make(path, error)))

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -51,8 +53,14 @@ int ExitOf(pid_t pid) {
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& scratch,
                          const std::vector<std::string>& environment) {
   const std::string out = scratch + "/stdout", err = scratch + "/stderr";
-  const int exit = ExitOf(SpawnProcess(argv, out, err, environment));
-  return {exit, ReadWholeFile(out), ReadWholeFile(err)};
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = SpawnProcess(argv, out, err, environment);
+  int status = 0;
+  rusage usage{};
+  const bool waited = pid > 0 && ::wait4(pid, &status, 0, &usage) == pid;
+  const int exit = waited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return {exit, ReadWholeFile(out), ReadWholeFile(err), seconds, usage.ru_maxrss};
 }
 
 std::string ReadWholeFile(const std::string& path) {

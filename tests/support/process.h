@@ -12,6 +12,8 @@ struct ProcessResult {
   int exit;  // -1 when it did not exit normally (killed by a signal)
   std::string out;
   std::string err;
+  double seconds = 0;  // from its start to its end
+  long maxRssKiB = 0;  // the most memory it held at once
 };
 
 // Starts `argv` with standard input from /dev/null and its output in the

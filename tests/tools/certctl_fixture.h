@@ -98,7 +98,11 @@ class CertctlTest : public testing::Test {
     Write("peer.key", MakeKeyPem(KeyType::EcP256));
     // A name that would drive a terminal if printed raw: a CSI (ESC and
     // U+009B), a newline, a right-to-left override.
-    CertificateParams hostile = issued(ca, 60, "evil\xC2\x9B" "2J\xE2\x80\xAE" "gnp.exe", 0x66);
+    CertificateParams hostile = issued(ca, 60,
+                                       "evil\xC2\x9B"
+                                       "2J\xE2\x80\xAE"
+                                       "gnp.exe",
+                                       0x66);
     hostile.extensions = {{"subjectAltName", "DNS:evil\x1B[2J\nline.test"}};
     Write("hostile-peer.pem", MakePem(hostile));
     for (const auto& [file, name, issuer] :

@@ -11,6 +11,9 @@
 //   raw-client TYPE FILE PASSWORD [STORE]   the same for a client record (certctl refuses
 //                                           what has ended or cannot be read)
 //   sql FILE STATEMENTS...                  SQL run on a database file, made when missing
+//   crash FILE STATEMENTS...                the same in a writer that dies before it commits,
+//                                           leaving its journal hot
+//   needs-root                              the session is skipped unless run as root
 //   serve NAME ARGUMENTS...                 openssl s_server -www ARGUMENTS on the loopback
 //                                           address; $NAME is its HOST:PORT from then on
 //   silent NAME                             $NAME: a listener that never answers
@@ -95,8 +98,9 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 
   void Prepare(const std::string& step) {
     test::StepWords words(step);
-    const std::string verb =
-        words.OneOf("step", {"sql", "raw-server", "raw-client", "serve", "silent", "unused", "hostile"});
+    const std::string verb = words.OneOf(
+        "step", {"sql", "crash", "raw-server", "raw-client", "serve", "silent", "unused", "hostile", "needs-root"});
+    if (verb == "needs-root") return words.End();  // read before the session runs
     if (verb == "hostile") {
       const std::string name = words.Next("variable"), kind = words.Next("kind");
       const std::string upstream = words.More() ? Address(words.Next("peer")) : "";
@@ -113,10 +117,11 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
                                                         : test::LoopbackPeers::Unused());
       return;
     }
-    if (verb == "sql") {
+    if (verb == "sql" || verb == "crash") {
       const std::string file = words.Next("database");
       std::string statements;
       while (words.More()) statements += words.Next("statement") + " ";
+      if (verb == "crash") return Crash(Path(file), statements);
       sqlite3* db = nullptr;
       ASSERT_EQ(sqlite3_open(Path(file).c_str(), &db), SQLITE_OK);
       EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
@@ -134,6 +139,21 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       WriteRaw(type, ivo::ClientCertificate(test::ReadFile(file), ozo::string8_t(password.c_str())), store);
   }
 
+  // A writer that runs `statements` in a transaction with a tiny cache (so
+  // pages reach the file) and dies before it commits: its journal is left
+  // hot beside `file`.
+  static void Crash(const std::string& file, const std::string& statements) {
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      sqlite3* db = nullptr;
+      sqlite3_open(file.c_str(), &db);
+      sqlite3_exec(db, ("PRAGMA cache_size=2; BEGIN; " + statements).c_str(), nullptr, nullptr, nullptr);
+      ::_exit(0);
+    }
+    ASSERT_EQ(test::ExitOf(writer), 0);
+    ASSERT_TRUE(std::filesystem::exists(file + "-journal")) << "no hot journal beside " << file;
+  }
+
   // The address of the peer called `name` ($NAME).
   std::string Address(const std::string& name) const {
     for (const auto& [known, address] : m_addresses)
@@ -148,6 +168,8 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 
 TEST_P(CertctlSessions, PrintWhatTheTranscriptShows) {
   const std::string path = std::string(CM_SESSIONS_DIR) + "/" + GetParam() + ".txt";
+  if (::geteuid() != 0 && test::ReadWholeFile(path).find("\n  % needs-root\n") != std::string::npos)
+    GTEST_SKIP() << GetParam() << " acts as a second user (setpriv), which needs root";
   const std::string replayed = test::Replay(path, [this](char mark, const std::string& step) {
     if (mark == '$') return Shell(step);
     try {

@@ -64,12 +64,13 @@ std::unique_ptr<host::ServiceHost> ReadingHost(const ozo::ref_ptr<host::SqliteSt
   return std::make_unique<host::ServiceHost>(std::move(options));
 }
 
-// Opens a store other than the session's, to read; throws Failure with
+// Opens a store given as data (an old store, a backup), checked whole, to
+// read; throws Failure with
 // `exitCode` and `refusal` before the reason.
 ozo::ref_ptr<host::SqliteStore> OpenToRead(const std::string& path, int exitCode, const std::string& refusal) {
   ozo::ref_ptr<host::SqliteStore> store;
   std::string error;
-  const result_t opened = host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadOnly, store, error);
+  const result_t opened = host::SqliteStore::Open(path, host::SqliteStore::Mode::Import, store, error);
   if (ozo::Failed(opened)) throw Failure(exitCode, refusal + error, opened);
   return store;
 }

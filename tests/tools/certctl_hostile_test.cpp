@@ -1,0 +1,211 @@
+// certctl against files, processes and resolvers that work against it: a
+// backup that carries code or damage, kills in the middle of a read or a
+// backup, an abort while a password is held, a resolver that never answers.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "tests/tools/certctl_fixture.h"
+
+namespace {
+
+using test::CertctlTest;
+using Outcome = test::ProcessResult;
+
+void Sql(const std::string& file, const std::string& statements) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// The entries of `folder` whose names start with `prefix`.
+std::vector<std::string> Entries(const std::string& folder, const std::string& prefix = "") {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+class HostileInput : public CertctlTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Run({"set-server", "edr", Path("edr.der")}).exit, 0);
+    ASSERT_EQ(Run({"set-client", "edr", Path("client.p12"), "--password-file", Path("password")}).exit, 0);
+  }
+};
+
+// A backup is data: one that brings code (a trigger, a view), that would run
+// without end or fill memory when read, or that is damaged is refused by
+// restore and upgrade alike, at once and in little memory, and the store
+// stays as it was.
+TEST_F(HostileInput, BackupsThatCarryCodeOrDamageAreRefusedQuicklyAndUnused) {
+  const struct {
+    const char* name;
+    const char* sql;  // turns a good backup into this one
+    const char* why;  // in what certctl says
+  } kBackups[] = {
+      {"trigger", "CREATE TRIGGER steal AFTER INSERT ON node_values BEGIN DELETE FROM locked_settings; END;",
+       "a trigger steal of its own"},
+      {"view", "ALTER TABLE trees RENAME TO old_trees; CREATE VIEW trees AS SELECT * FROM old_trees;",
+       "a table old_trees of its own"},
+      {"endless view",
+       "DROP TABLE trees; CREATE VIEW trees(class_id, root) AS WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL "
+       "SELECT i + 1 FROM r) SELECT i, i FROM r;",
+       "a view trees of its own"},
+      {"zeroblob view",
+       "DROP TABLE node_values; CREATE VIEW node_values(id, node, name, tag, scalar, data) AS "
+       "SELECT 1, 1, 'certificate', 3, 0, zeroblob(900000000);",
+       "a view node_values of its own"},
+      {"corrupt page", "", "is damaged"},
+  };
+  ASSERT_EQ(Run({"backup", Path("good.db")}).exit, 0);
+  const std::string before = test::ReadWholeFile(m_store);
+  for (const auto& backup : kBackups) {
+    const std::string file = Path(std::string(backup.name) + ".db");
+    std::filesystem::copy_file(Path("good.db"), file);
+    if (*backup.sql) {
+      Sql(file, backup.sql);
+    } else {  // 2,000 bytes of 0xFF over the first page of the trees
+      std::fstream damage(file, std::ios::in | std::ios::out | std::ios::binary);
+      damage.seekp(4096);
+      damage << std::string(2000, '\xFF');
+    }
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"restore", file}, std::vector<std::string>{"upgrade", "--from", file}}) {
+      const Outcome refused = Run(command);
+      EXPECT_NE(refused.exit, 0) << backup.name << ", " << command[0];
+      EXPECT_NE(refused.err.find(backup.why), std::string::npos)
+          << backup.name << ", " << command[0] << ": " << refused.err;
+      EXPECT_LT(refused.seconds, 1.0) << backup.name << ", " << command[0];
+      EXPECT_LT(refused.maxRssKiB, 50 * 1024) << backup.name << ", " << command[0];
+      EXPECT_TRUE(test::ReadWholeFile(m_store) == before) << backup.name << ", " << command[0] << " changed the store";
+    }
+  }
+  EXPECT_EQ(Run({"restore", Path("good.db")}).exit, 0);  // the good one still restores
+}
+
+// A client certificate that is removed or replaced leaves neither its
+// password nor its container's bytes in the store file or beside it.
+TEST_F(HostileInput, ARemovedOrReplacedContainerLeavesNoTraceInTheStore) {
+  const std::string container = test::ReadWholeFile(Path("client.p12"));
+  const std::string sample = container.substr(container.size() / 2, 48);
+  const auto traces = [&] {
+    std::string found;
+    for (const std::string& name : Entries(m_dir.path(), "store.db")) {
+      const std::string bytes = test::ReadWholeFile(Path(name));
+      if (bytes.find("s3cret") != std::string::npos) found += name + " holds the password; ";
+      if (bytes.find(sample) != std::string::npos) found += name + " holds the container; ";
+    }
+    return found;
+  };
+  ASSERT_NE(traces(), "");  // what is looked for is there while stored
+  ASSERT_EQ(Run({"remove-client", "edr"}).exit, 0);
+  EXPECT_EQ(traces(), "");
+  ASSERT_EQ(Run({"set-client", "edr", Path("client.p12"), "--password-file", Path("password")}).exit, 0);
+  ASSERT_EQ(Run({"set-client", "edr", Path("client2.p12"), "--password-file", Path("password")}).exit, 0);
+  EXPECT_EQ(traces().find("container"), std::string::npos) << traces();
+}
+
+// A reader killed at any point leaves nothing behind, also while it reads a
+// store a dead writer left a journal in (it reads a private copy then).
+TEST_F(HostileInput, KilledReadersLeaveNoCopyAnywhere) {
+  const std::string tmp = Path("tmp"), logs = Path("logs");
+  std::filesystem::create_directory(tmp);
+  std::filesystem::create_directory(logs);
+  const pid_t writer = ::fork();
+  if (writer == 0) {  // dies in the middle of a transaction: the journal stays hot
+    sqlite3* db = nullptr;
+    sqlite3_open(m_store.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA cache_size=2; BEGIN; UPDATE node_values SET data = zeroblob(4000);", nullptr, nullptr,
+                 nullptr);
+    ::_exit(0);
+  }
+  ASSERT_EQ(test::ExitOf(writer), 0);
+  ASSERT_TRUE(std::filesystem::exists(m_store + "-journal"));
+  const std::vector<std::string> before = Entries(m_dir.path());
+  std::mt19937 random(7);
+  for (int round = 0; round < 50; ++round) {
+    const pid_t reader = test::SpawnProcess(Argv({"list"}, m_store), logs + "/o", logs + "/e", {"TMPDIR=" + tmp});
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    ::kill(reader, SIGKILL);
+    test::ExitOf(reader);
+    ASSERT_EQ(Entries(tmp), std::vector<std::string>()) << "round " << round;
+    ASSERT_EQ(Entries(m_dir.path()), before) << "round " << round;
+  }
+  EXPECT_NE(Run({"list"}).out.find("edr   client"), std::string::npos);
+}
+
+// A backup killed at any point leaves at most its own temporary file beside
+// the target, and the next backup removes it.
+TEST_F(HostileInput, KilledBackupsLeaveAtMostOneTemporaryFileWhichTheNextRemoves) {
+  const std::string folder = Path("backups");
+  std::filesystem::create_directory(folder);
+  std::mt19937 random(11);
+  for (int round = 0; round < 50; ++round) {
+    const pid_t backup = test::SpawnProcess(Argv({"backup", folder + "/b.db"}, m_store), Path("o"), Path("e"));
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    ::kill(backup, SIGKILL);
+    test::ExitOf(backup);
+    ASSERT_LE(Entries(folder, ".b.db.").size(), 1u) << "round " << round;
+  }
+  ASSERT_EQ(Run({"backup", folder + "/b.db"}).exit, 0);
+  EXPECT_EQ(Entries(folder, ".b.db."), std::vector<std::string>());
+}
+
+// An abort while certctl holds a password (it waits for a store another
+// process has locked) leaves no core that holds it, whatever the core limit.
+TEST_F(HostileInput, AnAbortWhileAPasswordIsHeldLeavesItInNoCore) {
+  sqlite3* lock = nullptr;
+  ASSERT_EQ(sqlite3_open(m_store.c_str(), &lock), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const std::string command = "ulimit -c unlimited && exec '" CM_CERTCTL_PATH "' --store '" + m_store +
+                              "' set-client ndr '" + Path("client.p12") + "' --password-file '" + Path("password") +
+                              "'";
+  const pid_t waiting =
+      test::SpawnProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, Path("o"), Path("e"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the password is read; the store is awaited
+  const std::string limits = test::ReadWholeFile("/proc/" + std::to_string(waiting) + "/limits");
+  EXPECT_NE(limits.find("Max core file size        0                    0"), std::string::npos) << limits;
+  ::kill(waiting, SIGABRT);
+  EXPECT_EQ(test::ExitOf(waiting), -1);
+  sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(lock);
+  for (const std::string& name : Entries(m_dir.path(), "core"))
+    EXPECT_EQ(test::ReadWholeFile(Path(name)).find("s3cret"), std::string::npos) << name << " holds the password";
+}
+
+// --timeout bounds the name lookup too: in a network namespace whose only
+// resolver never answers, probe and metrics end within it.
+TEST_F(HostileInput, ANameWhoseResolverNeverAnswersEndsWithinTheTimeout) {
+  if (test::RunProcess({"/usr/bin/unshare", "--net", "--mount", "true"}, m_dir.path()).exit != 0)
+    GTEST_SKIP() << "no network namespace can be made here (unshare needs root)";
+  std::ofstream(Path("resolv.conf")) << "nameserver 127.0.0.1\noptions timeout:5 attempts:2\n";
+  const std::string silentResolver =
+      "python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
+      "s.bind((\"127.0.0.1\", 53)); time.sleep(30)' &";
+  const std::pair<std::string, std::string> kRuns[] = {
+      {"probe edr slowdns.example:443 --timeout 2", "no answer from the resolver within 2 s"},
+      {"metrics --probe edr=slowdns.example:443 --timeout 2",
+       "probe_success{type=\"edr\",target=\"slowdns.example:443\"} 0"}};
+  for (const auto& [command, said] : kRuns) {
+    const std::string script = "ip link set lo up && mount --bind resolv.conf /etc/resolv.conf && " + silentResolver +
+                               " sleep 0.3; exec '" CM_CERTCTL_PATH "' --store '" + m_store + "' " + command;
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome run = test::RunProcess(
+        {"/usr/bin/unshare", "--net", "--mount", "/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + script},
+        m_dir.path());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - 0.3;
+    EXPECT_LT(seconds, 2.5) << command;
+    EXPECT_NE((run.out + run.err).find(said), std::string::npos) << command << ": " << run.out << run.err;
+  }
+}
+
+}  // namespace
