@@ -114,6 +114,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
       Statement find(db(), "SELECT tag, scalar, data FROM node_values WHERE node = ? AND name = ?");
       const int step = find.Bind(1, m_id).BindText(2, name).Step();
       if (step == SQLITE_DONE) return results::NotFound;
+      if (step == SQLITE_TOOBIG) return results::FileTooBig;  // this value alone: the store is sound
       if (step != SQLITE_ROW) return Fail(step);
       value = sqlite::ReadVariant(find, 0);
       return results::NoError;
@@ -159,10 +160,13 @@ class SqliteNode : public HostObject<ozo::IStorage> {
     return results::NoError;
   }
 
-  // Steps an indexed lookup to its row: "Out of range" past the last one.
+  // Steps an indexed lookup to its row: "Out of range" past the last one,
+  // "File too big" for a row over the store's bound (a value no store keeps,
+  // which fails its record alone, not the unit of work).
   result_t Row(Statement& statement) {
     const int step = statement.Step();
     if (step == SQLITE_DONE) return results::OutOfRange;
+    if (step == SQLITE_TOOBIG) return results::FileTooBig;
     return step == SQLITE_ROW ? results::NoError : Fail(step);
   }
 

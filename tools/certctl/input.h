@@ -4,16 +4,18 @@
 #include <cstddef>
 #include <string>
 
+#include "host/storage/sqlite_connection.h"
 #include "ivo/certificate_records.h"
 #include "ozo/types/blob.h"
 #include "tools/certctl/secret.h"
 
 namespace certctl {
 
-// The largest certificate or container file certctl reads, and the longest
-// password: real ones are a few KiB at most, and a bound keeps a wrong path
-// (/dev/zero, a disk image) from being read whole.
-constexpr std::size_t kMaxCertificateFileBytes = 1024 * 1024;
+// The largest certificate or container file certctl reads (the largest
+// value a store keeps), and the longest password: real ones are a few KiB at
+// most, and a bound keeps a wrong path (/dev/zero, a disk image) from being
+// read whole.
+constexpr std::size_t kMaxCertificateFileBytes = host::sqlite::kMaxValueBytes;
 constexpr std::size_t kMaxPasswordBytes = 4096;
 
 // "edr", "sandbox", "ndr", "siem" (any case) or 1-4; throws Failure (usage)

@@ -23,9 +23,14 @@ std::optional<StoredCertificate> Judge(host::ServiceHost& host, const host::Modu
   StoredCertificate unreadable;
   unreadable.type = type;
   unreadable.client = std::is_same_v<Record, ivo::ClientCertificate>;
-  unreadable.loadable = false;
-  unreadable.problem = "cannot be read: the slot holds no " + std::string(unreadable.kind()) + " certificate record (" +
-                       DescribeResult(read) + ")";
+  // The component passes over a record it cannot read, unless the slot's
+  // node holds something else than a record.
+  unreadable.loadable = read == ozo::results::FileTooBig;
+  unreadable.problem =
+      read == ozo::results::FileTooBig
+          ? "cannot be read: it holds a value larger than a store keeps (" + DescribeResult(read) + ")"
+          : "cannot be read: the slot holds no " + std::string(unreadable.kind()) + " certificate record (" +
+                DescribeResult(read) + ")";
   return unreadable;
 }
 
