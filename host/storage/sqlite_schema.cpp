@@ -93,7 +93,8 @@ const Schema& SchemaOf(int version) {
 std::string Difference(const Schema& schema, const Schema& expected) {
   for (const SchemaObject& object : schema) {
     if (std::find(expected.begin(), expected.end(), object) != expected.end()) continue;
-    const auto& [type, name, table, sql] = object;
+    const std::string& type = std::get<0>(object);
+    const std::string& name = std::get<1>(object);
     const bool known = std::any_of(expected.begin(), expected.end(), [&](const SchemaObject& ours) {
       return std::get<0>(ours) == type && std::get<1>(ours) == name;
     });
