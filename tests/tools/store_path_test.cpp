@@ -1,12 +1,12 @@
 // Where certctl's default store is, by user and environment, and the folder
 // it makes for it.
-#include "tools/certctl/store_path.h"
+#include "tools/certctl/lib/store_path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "tests/support/temp_dir.h"
-#include "tools/certctl/errors.h"
+#include "tools/certctl/lib/failure.h"
 
 namespace {
 

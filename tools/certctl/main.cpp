@@ -5,24 +5,50 @@
 #include <string>
 
 #include "host/core_dumps.h"
-#include "tools/certctl/command_line.h"
-#include "tools/certctl/errors.h"
+#include "tools/certctl/cli/parser.h"
+#include "tools/certctl/lib/failure.h"
+
+namespace {
+
+using namespace certctl;
+
+// Runs what the command line asks for; returns the exit status.
+int Run(const ParsedCommandLine& parsed) {
+  const Command* command = parsed.command;
+  if (!parsed.usageError.empty()) {
+    std::cerr << "certctl: " << parsed.usageError << "\n";
+    // A monitoring plugin always prints its status line.
+    return command && command->unknown
+               ? command->unknown(parsed.global, parsed.usageError.substr(0, parsed.usageError.find('\n')))
+               : kExitUsage;
+  }
+  if (!parsed.text.empty() || !command) {
+    std::cout << parsed.text;
+    return kExitOk;
+  }
+  try {
+    return command->run(parsed.global, parsed.given);
+  } catch (const Failure& failure) {
+    if (failure.exitCode == kExitUsage && command->unknown) return command->unknown(parsed.global, failure.what());
+    if (failure.exitCode != kExitFailed) throw;
+    std::string where = command->path;
+    for (const std::string& operand : parsed.given.operands) where += " " + operand;
+    throw Failure(failure.exitCode, where + ": " + failure.what(), failure.result);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Before any password or key is read: a crash leaves none of them on disk.
   if (std::string error; !host::KeepSecretsOutOfCoreDumps(error)) std::cerr << "certctl: warning: " << error << "\n";
   try {
-    const certctl::ParsedCommandLine parsed = certctl::ParseCommandLine(argc, argv);
-    if (parsed.invocation.command.empty()) {
-      std::cout << parsed.text;
-      return certctl::kExitOk;
-    }
-    return certctl::RunCommand(parsed.invocation);
-  } catch (const certctl::Failure& failure) {
+    return Run(ParseCommandLine(argc, argv));
+  } catch (const Failure& failure) {
     std::cerr << "certctl: " << failure.what() << "\n";
     return failure.exitCode;
   } catch (const std::exception& error) {
     std::cerr << "certctl: " << error.what() << "\n";
-    return certctl::kExitFailed;
+    return kExitFailed;
   }
 }

@@ -1,0 +1,152 @@
+#include "tools/certctl/cli/values.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <iterator>
+#include <sstream>
+
+#include "ivo/certificate_type_table.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/failure.h"
+
+namespace certctl {
+namespace {
+
+// "--keep takes a whole number, not 'x'"
+[[noreturn]] void Refuse(const std::string& option, const std::string& what, const std::string& text) {
+  throw Failure(kExitUsage, option + " takes " + what + ", not '" + text + "'");
+}
+
+// A whole number of at most `digits` digits; refused with `what`.
+std::uint64_t Whole(const std::string& text, const std::string& option, std::size_t digits, const char* what) {
+  if (text.empty() || text.size() > digits || text.find_first_not_of("0123456789") != std::string::npos)
+    Refuse(option, what, text);
+  return std::stoull(text);
+}
+
+}  // namespace
+
+void ReadValue(const std::string& text, const std::string& option, std::string& out) {
+  if (text.empty()) throw Failure(kExitUsage, option + " needs a value");
+  out = text;
+}
+
+void ReadValue(const std::string& text, const std::string&, PeerType& out) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  for (ivo::CertificateType type = 1; type <= std::size(ivo::kCertificateTypeIds); ++type)
+    if (lower == ivo::kCertificateTypeIds[type - 1].keyword || lower == std::to_string(type)) {
+      out.value = type;
+      return;
+    }
+  throw Failure(kExitUsage, "unknown certificate type '" + text + "' (use edr, sandbox, ndr, siem or 1-4)");
+}
+
+void ReadValue(const std::string& text, const std::string&, CertKind& out) {
+  if (text != "server" && text != "client")
+    throw Failure(kExitUsage, "unknown kind '" + text + "' (use server or client)");
+  out.client = text == "client";
+}
+
+void ReadValue(const std::string& text, const std::string& option, SlotRef& out) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string::npos) Refuse(option, "TYPE/KIND, such as edr/server", text);
+  PeerType type;
+  CertKind kind;
+  ReadValue(text.substr(0, slash), option, type);
+  ReadValue(text.substr(slash + 1), option, kind);
+  out = {type.value, kind.client};
+}
+
+void ReadValue(const std::string& text, const std::string& option, std::vector<SlotRef>& out) {
+  std::istringstream slots(text);
+  for (std::string slot; std::getline(slots, slot, ',');) ReadValue(slot, option, out.emplace_back());
+}
+
+void ReadValue(const std::string& text, const std::string& option, Days& out) {
+  out.value = static_cast<std::int64_t>(Whole(text, option, 9, "a number of days"));
+}
+
+void ReadValue(const std::string& text, const std::string& option, Seconds& out) {
+  out.value = static_cast<std::int64_t>(Whole(text, option, 12, "a number of seconds"));
+}
+
+void ReadValue(const std::string& text, const std::string& option, std::uint32_t& out) {
+  const std::uint64_t value = Whole(text, option, 10, "a whole number up to 4294967295");
+  if (value > UINT32_MAX) Refuse(option, "a whole number up to 4294967295", text);
+  out = static_cast<std::uint32_t>(value);
+}
+
+void ReadValue(const std::string& text, const std::string& option, Count& out) {
+  out.value = Whole(text, option, 18, "a whole number");
+}
+
+void ReadValue(const std::string& text, const std::string& option, Timeout& out) {
+  std::istringstream stream(text);
+  double seconds = 0;
+  stream >> seconds;
+  if (text.empty() || !stream.eof() || stream.fail() || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+    Refuse(option, "a number of seconds from 0.001 to 3600", text);
+  out.seconds = std::max(seconds, 0.001);
+}
+
+void ReadValue(const std::string& text, const std::string& option, Date& out) {
+  const std::optional<std::int64_t> seconds = SecondsFromIso(text);
+  if (!seconds) Refuse(option, "a date, such as 2020-01-31 or 2020-01-31T12:00:00Z", text);
+  out.seconds = *seconds;
+}
+
+void ReadValue(const std::string& text, const std::string& option, InputFile& out) {
+  if (text.empty()) throw Failure(kExitUsage, option + " needs a file");
+  out.path = text;
+}
+
+void ReadValue(const std::string& text, const std::string& option, OutputFile& out) {
+  if (text.empty()) throw Failure(kExitUsage, option + " needs a file");
+  out.path = text;
+}
+
+void ReadValue(const std::string& text, const std::string&, ProbeTarget& out) {
+  const Failure malformed(kExitUsage,
+                          "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
+  ProbeTarget target;
+  std::size_t portColon = std::string::npos;  // the colon before the port, if any
+  if (!text.empty() && text[0] == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) throw malformed;
+    target.host = text.substr(1, close - 1);
+    if (close + 1 < text.size()) portColon = close + 1;
+  } else {
+    portColon = text.find(':');
+    if (portColon != std::string::npos && text.find(':', portColon + 1) != std::string::npos) throw malformed;
+    target.host = text.substr(0, portColon);
+  }
+  if (target.host.empty()) throw Failure(kExitUsage, "'" + text + "' names no host");
+  if (portColon != std::string::npos) {
+    const std::string port = text.substr(portColon + 1);
+    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long number = digits ? std::stoul(port) : 0;
+    if (number < 1 || number > 65535)
+      throw Failure(kExitUsage, "the port of '" + text + "' is not one from 1 to 65535");
+    target.port = static_cast<std::uint16_t>(number);
+  }
+  in6_addr ip6{};
+  in_addr ip4{};
+  target.literal =
+      ::inet_pton(AF_INET6, target.host.c_str(), &ip6) == 1 || ::inet_pton(AF_INET, target.host.c_str(), &ip4) == 1;
+  out = target;
+}
+
+void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos) throw Failure(kExitUsage, option + " takes TYPE=HOST[:PORT], not '" + text + "'");
+  PeerType type;
+  ReadValue(text.substr(0, equals), option, type);
+  out.type = type.value;
+  ReadValue(text.substr(equals + 1), option, out.target);
+}
+
+}  // namespace certctl

@@ -1,0 +1,93 @@
+// The kinds of value certctl's options and operands take. A command declares
+// a field of the kind it wants; the parser reads the text into it once, here,
+// and refuses what it cannot read with the same sentence wherever the kind
+// is used (Failure, kExitUsage). No command reads a number itself.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ivo/certificate_records.h"
+#include "tools/certctl/probe/probe_target.h"
+
+namespace certctl {
+
+// A peer type: edr, sandbox, ndr, siem (any case) or 1-4.
+struct PeerType {
+  ivo::CertificateType value = 0;
+};
+// A kind of certificate: server or client.
+struct CertKind {
+  bool client = false;
+};
+// A slot, TYPE/KIND ("edr/server").
+struct SlotRef {
+  ivo::CertificateType type = 0;
+  bool client = false;
+};
+// A whole number of days, 0 to 999,999,999.
+struct Days {
+  std::int64_t value = 0;
+};
+// A whole number of seconds, 0 to 999,999,999,999.
+struct Seconds {
+  std::int64_t value = 0;
+};
+// How long to wait: seconds from 0.001 to 3600, fractions allowed.
+struct Timeout {
+  double seconds = 10;
+};
+// A whole number, 0 to 999,999,999,999,999,999.
+struct Count {
+  std::uint64_t value = 0;
+};
+// A moment, in seconds since 1970 (UTC).
+struct Date {
+  std::int64_t seconds = 0;
+};
+// A file to read; "-" is standard input.
+struct InputFile {
+  std::string path;
+};
+// A file to write; "-" (or none) is standard output.
+struct OutputFile {
+  std::string path;
+};
+// TYPE=HOST[:PORT]: a probe of a type's peer.
+struct ProbeRequest {
+  ivo::CertificateType type = 0;
+  ProbeTarget target;
+};
+
+// Reads `text`, the value of `option` ("--warning", or an operand's name),
+// into `out`; throws Failure (kExitUsage) with a sentence naming both.
+void ReadValue(const std::string& text, const std::string& option, std::string& out);
+void ReadValue(const std::string& text, const std::string& option, PeerType& out);
+void ReadValue(const std::string& text, const std::string& option, CertKind& out);
+void ReadValue(const std::string& text, const std::string& option, SlotRef& out);
+// TYPE/KIND,... : each slot of a comma-separated list.
+void ReadValue(const std::string& text, const std::string& option, std::vector<SlotRef>& out);
+void ReadValue(const std::string& text, const std::string& option, Days& out);
+void ReadValue(const std::string& text, const std::string& option, Seconds& out);
+void ReadValue(const std::string& text, const std::string& option, Timeout& out);
+void ReadValue(const std::string& text, const std::string& option, Count& out);
+// A whole number up to 4294967295 (a trace level).
+void ReadValue(const std::string& text, const std::string& option, std::uint32_t& out);
+void ReadValue(const std::string& text, const std::string& option, Date& out);
+void ReadValue(const std::string& text, const std::string& option, InputFile& out);
+void ReadValue(const std::string& text, const std::string& option, OutputFile& out);
+void ReadValue(const std::string& text, const std::string& option, ProbeTarget& out);
+void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out);
+// An option given more than once keeps each value; one given once keeps the last.
+template <class T>
+void ReadValue(const std::string& text, const std::string& option, std::vector<T>& out) {
+  ReadValue(text, option, out.emplace_back());
+}
+template <class T>
+void ReadValue(const std::string& text, const std::string& option, std::optional<T>& out) {
+  ReadValue(text, option, out.emplace());
+}
+
+}  // namespace certctl

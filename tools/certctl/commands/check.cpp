@@ -1,0 +1,201 @@
+// check: the stored certificates' expiry as a monitoring plugin reports it.
+// Its exit status is the plugin state (0 OK, 1 WARNING, 2 CRITICAL, 3
+// UNKNOWN), not certctl's usual status; the first line of its output is the
+// status line, with performance data after "|".
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/monitoring.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+constexpr const char* kStoreVerdict = "store";
+
+struct Arguments {
+  Days warning{30};
+  Days critical{7};
+  std::optional<PeerType> type;
+  std::optional<CertKind> kind;
+  std::vector<SlotRef> required;
+};
+
+struct CheckOptions {
+  Thresholds thresholds;
+  ivo::CertificateType type = 0;  // 0: every type
+  std::string kind;               // empty: both kinds
+  std::vector<SlotRef> required;
+};
+
+CheckOptions OptionsOf(const Arguments& arguments) {
+  return {ThresholdsOf(arguments.warning, arguments.critical), arguments.type ? arguments.type->value : 0,
+          !arguments.kind          ? ""
+          : arguments.kind->client ? "client"
+                                   : "server",
+          arguments.required};
+}
+
+struct Verdict {
+  std::string slot;  // "edr server"; "store" for a verdict on the store itself
+  State state = State::Ok;
+  std::string message;
+  const StoredCertificate* certificate = nullptr;  // null for a missing one
+  std::optional<std::int64_t> daysLeft;            // whole days to its end, when it has dates
+};
+
+// The verdict on one stored certificate at `now`.
+Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now) {
+  Verdict verdict{std::string(TypeKeyword(stored.type)) + " " + stored.kind(), State::Ok, "", &stored, {}};
+  if (!stored.problem.empty()) {
+    verdict.state = State::Unknown;
+    verdict.message = verdict.slot + " " + stored.problem;
+    return verdict;
+  }
+  const std::int64_t days = DaysUntil(stored.notAfterSeconds, now);
+  verdict.daysLeft = days;
+  if (now < stored.notBeforeSeconds) {
+    verdict.state = State::Critical;
+    verdict.message = verdict.slot + " is not valid before " + stored.notBefore;
+  } else if (now >= stored.notAfterSeconds) {
+    verdict.state = State::Critical;
+    verdict.message = verdict.slot + " expired " + std::to_string(-days) + " days ago (" + stored.notAfter + ")";
+  } else {
+    verdict.state = StateOfEnd(stored.notAfterSeconds - now, options.thresholds);
+    verdict.message = verdict.slot + " expires in " + std::to_string(days) + " days (" + stored.notAfter + ")";
+  }
+  return verdict;
+}
+
+bool Selected(const CheckOptions& options, ivo::CertificateType type, const std::string& kind) {
+  return (options.type == 0 || options.type == type) && (options.kind.empty() || options.kind == kind);
+}
+
+std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, const CheckOptions& options) {
+  const std::int64_t now = std::time(nullptr);
+  std::vector<Verdict> verdicts;
+  for (const StoredCertificate& stored : inventory)
+    if (Selected(options, stored.type, stored.kind())) verdicts.push_back(VerdictOn(stored, options, now));
+  for (const SlotRef& required : options.required) {
+    const bool held = std::any_of(inventory.begin(), inventory.end(), [&](const StoredCertificate& stored) {
+      return stored.type == required.type && stored.client == required.client;
+    });
+    const std::string slot = std::string(TypeKeyword(required.type)) + (required.client ? " client" : " server");
+    if (!held) verdicts.push_back({slot, State::Critical, slot + " is required but not stored", nullptr, {}});
+  }
+  return verdicts;
+}
+
+State Worst(const std::vector<Verdict>& verdicts) {
+  State worst = State::Ok;
+  for (const Verdict& verdict : verdicts) worst = Worse(worst, verdict.state);
+  return worst;
+}
+
+std::string Summary(const std::vector<Verdict>& verdicts, State worst, const CheckOptions& options) {
+  if (verdicts.empty())
+    return options.type || !options.kind.empty() ? "no certificate of that type and kind is stored"
+                                                 : "no certificates stored";
+  if (worst == State::Ok) {
+    const Verdict* first = &verdicts.front();
+    for (const Verdict& verdict : verdicts)
+      if (verdict.certificate->notAfterSeconds < first->certificate->notAfterSeconds) first = &verdict;
+    const std::size_t count = verdicts.size();
+    return std::to_string(count) + (count == 1 ? " certificate" : " certificates") +
+           " valid; the first to end: " + first->message;
+  }
+  std::vector<const Verdict*> problems;
+  for (const Verdict& verdict : verdicts)
+    if (verdict.state != State::Ok) problems.push_back(&verdict);
+  std::stable_sort(problems.begin(), problems.end(), [](const Verdict* a, const Verdict* b) {
+    return Worse(b->state, a->state) == a->state && a->state != b->state;
+  });
+  std::string summary;
+  for (const Verdict* problem : problems) summary += (summary.empty() ? "" : "; ") + problem->message;
+  return summary;
+}
+
+// 'edr_server_days_left'=12;30;7 for each certificate; U when it has no date.
+std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOptions& options) {
+  std::string data;
+  for (const Verdict& verdict : verdicts) {
+    if (verdict.slot == kStoreVerdict) continue;
+    std::string label = verdict.slot + "_days_left";
+    std::replace(label.begin(), label.end(), ' ', '_');
+    data += (data.empty() ? "" : " ") +
+            DaysPerformance(label, verdict.daysLeft ? &*verdict.daysLeft : nullptr, options.thresholds);
+  }
+  return data;
+}
+
+int Print(const GlobalOptions& global, State state, const std::string& summary, const std::vector<Verdict>& verdicts,
+          const std::string& performance) {
+  if (global.json) {
+    Json json = {{"state", NameOf(state)}, {"summary", summary}, {"certificates", Json::array()}};
+    for (const Verdict& verdict : verdicts) {
+      Json entry = {{"slot", verdict.slot}, {"state", NameOf(verdict.state)}, {"message", verdict.message}};
+      if (verdict.daysLeft)
+        entry.update({{"subject", verdict.certificate->subject},
+                      {"notBefore", verdict.certificate->notBefore},
+                      {"notAfter", verdict.certificate->notAfter},
+                      {"daysLeft", *verdict.daysLeft}});
+      json["certificates"].push_back(std::move(entry));
+    }
+    PrintJson(json);
+  } else {
+    std::cout << "CERTIFICATES " << NameOf(state) << " - " << summary << (performance.empty() ? "" : " | ")
+              << performance << "\n";
+    for (const Verdict& verdict : verdicts) std::cout << NameOf(verdict.state) << ": " << verdict.message << "\n";
+  }
+  return static_cast<int>(state);
+}
+
+int Check(const GlobalOptions& global, const Arguments& arguments) {
+  try {
+    const CheckOptions options = OptionsOf(arguments);
+    Session session(global, Access::Read, true);
+    const std::vector<StoredCertificate> inventory = ReadInventory(session);
+    std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
+    // Client certificates with their keys are readable by whoever can read
+    // the store: as urgent as an expiry a few weeks away.
+    if (!session.exposure().empty())
+      verdicts.insert(verdicts.begin(), {kStoreVerdict, State::Warning, session.exposure(), nullptr, {}});
+    const State worst = Worst(verdicts);
+    return Print(global, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options));
+  } catch (const Failure& failure) {
+    // Whatever keeps the check from judging (a store or library that cannot
+    // be used) is UNKNOWN, as monitoring expects.
+    return Print(global, State::Unknown, failure.what(), {}, "");
+  }
+}
+
+}  // namespace
+
+const Command& Check() {
+  static const Command command = [] {
+    Command check = Define<Arguments>(
+        "check", "expiry, as a monitoring plugin reports it", {},
+        {Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
+         Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"),
+         Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
+         Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)"),
+         Option(&Arguments::required, "--require", "TYPE/KIND",
+                "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)")},
+        Check);
+    check.exitStatus = kPluginExitStatus;
+    check.unknown = [](const GlobalOptions& global, const std::string& why) {
+      return Print(global, State::Unknown, why, {}, "");
+    };
+    return check;
+  }();
+  return command;
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,120 @@
+// events and events prune: the store's journal.
+#include <cstdio>
+#include <iostream>
+
+#include "ivo/certificate_type_table.h"
+#include "ozo/text/utf.h"
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/terminal_text.h"
+
+namespace certctl::commands {
+namespace {
+
+using ozo::result_t;
+
+std::string InitiatorText(const ivo::ChangeInitiator& initiator) {
+  static const char* kKinds[] = {"policy", "user", "product", "scheduler"};
+  std::string text = initiator.kind < 4 ? kKinds[initiator.kind] : "kind " + std::to_string(initiator.kind);
+  if (initiator.details) {
+    text += " " + ozo::text::Utf16ToUtf8(initiator.details->name.view()) + " (" +
+            std::to_string(initiator.details->id) + ")";
+  }
+  return text;
+}
+
+// A field as a person reads it: dates in ISO-8601, names in UTF-8.
+std::string FieldText(const ivo::RuntimeField& field) {
+  if (field.data.tag() == ozo::types::VariantTag::DateTime) return IsoFromIntervals(field.data.datetime());
+  const std::string text(field.data.string8().view());
+  return field.name == ivo::event_field::Subject || field.name == ivo::event_field::Issuer ? Utf8Name(text) : text;
+}
+
+struct ListArguments {
+  std::optional<Date> since;
+  std::optional<Count> tail;
+};
+
+int ListEvents(const GlobalOptions& global, const ListArguments& arguments) {
+  Session session(global, Access::Read);
+  std::vector<ivo::CertificateEvent> events;
+  const result_t read = session.store().Events(events);
+  if (ozo::Failed(read))
+    throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
+  std::size_t first = 0;  // numbers stay those of the whole journal
+  if (arguments.since)
+    while (first < events.size() && events[first].time < arguments.since->seconds) ++first;
+  if (arguments.tail && events.size() - first > arguments.tail->value)
+    first = events.size() - static_cast<std::size_t>(arguments.tail->value);
+  if (global.json) {
+    Json json = Json::array();
+    for (std::size_t i = first; i < events.size(); ++i) {
+      const ivo::CertificateEvent& e = events[i];
+      Json fields = Json::object();
+      for (const ivo::RuntimeField& field : e.fields) fields[FieldName(field.name)] = FieldText(field);
+      json.push_back({{"event", EventName(e.eventType)},
+                      {"type", e.eventType},
+                      {"severity", e.severity},
+                      {"initiator", InitiatorText(e.initiator)},
+                      {"time", IsoFromSeconds(e.time)},
+                      {"fields", std::move(fields)}});
+    }
+    PrintJson(json);
+    return kExitOk;
+  }
+  for (std::size_t i = first; i < events.size(); ++i) {
+    const auto& e = events[i];
+    std::printf("%zu  %s  %s (%u)  by %s\n", i + 1, IsoFromSeconds(e.time).c_str(), EventName(e.eventType).c_str(),
+                e.eventType, Printable(InitiatorText(e.initiator)).c_str());
+    for (const ivo::RuntimeField& field : e.fields)
+      std::printf("     %-15s %s\n", FieldName(field.name).c_str(), Printable(FieldText(field)).c_str());
+  }
+  if (first == events.size()) std::cout << "no events\n";
+  return kExitOk;
+}
+
+struct PruneArguments {
+  std::optional<Count> keep;
+  std::optional<Date> before;
+};
+
+// The oldest events go, by date, by count, or both.
+int Prune(const GlobalOptions& global, const PruneArguments& arguments) {
+  if (!arguments.before && !arguments.keep)
+    throw Failure(kExitUsage, "events prune needs --keep N, --before DATE or both");
+  Session session(global, Access::Write);
+  std::uint64_t removed = 0;
+  const result_t pruned = session.store().PruneEvents(
+      arguments.before ? std::optional<std::int64_t>(arguments.before->seconds) : std::nullopt,
+      arguments.keep ? std::optional<std::uint64_t>(arguments.keep->value) : std::nullopt, removed);
+  if (ozo::Failed(pruned))
+    throw Failure(kExitStore, "the store cannot be used: cannot prune the events: " + session.StoreFailure(), pruned);
+  session.Commit();
+  Announce(global, std::to_string(removed) + (removed == 1 ? " event" : " events") + " removed");
+  if (global.json) PrintJson({{"removed", removed}});
+  return removed ? kExitOk : kExitFalse;
+}
+
+}  // namespace
+
+const Command& Events() {
+  static const Command command =
+      Define<ListArguments>("events", "the journal's events, oldest first", {},
+                            {Option(&ListArguments::since, "--since", "DATE",
+                                    "only those since DATE (2020-01-31 or 2020-01-31T12:00:00Z, UTC)"),
+                             Option(&ListArguments::tail, "--tail", "N", "only the newest N")},
+                            ListEvents);
+  return command;
+}
+
+const Command& PruneEvents() {
+  static const Command command =
+      Define<PruneArguments>("events prune", "remove the oldest events", {},
+                             {Option(&PruneArguments::keep, "--keep", "N", "all but the newest N"),
+                              Option(&PruneArguments::before, "--before", "DATE", "those older than DATE")},
+                             Prune);
+  return command;
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,76 @@
+// get-server, pem and get-client: what a slot holds, as the component
+// returns it.
+#include <iostream>
+
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/manager_run.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+using ozo::result_t;
+
+struct Arguments {
+  PeerType type;
+  OutputFile out;
+  bool showPassword = false;
+};
+
+int GetServerAs(const GlobalOptions& global, const Arguments& arguments, bool pem) {
+  return WithManager(global, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
+    ivo::ServerCertificate record;
+    const result_t result = pem ? manager.GetServerPemCertificate(arguments.type.value, record)
+                                : manager.GetServerCertificate(arguments.type.value, record);
+    const Outcome outcome = Report(session, result, "", "");
+    if (outcome.status == kExitOk)
+      WriteOutput(arguments.out.path, record.certificate.data(), record.certificate.size(), 0644);
+    return outcome;
+  });
+}
+
+int GetClientContainer(const GlobalOptions& global, const Arguments& arguments) {
+  return WithManager(global, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
+    ivo::ClientCertificate record;
+    const result_t result = manager.GetClientCertificate(arguments.type.value, record);
+    Outcome outcome = Report(session, result, "", "");
+    if (outcome.status != kExitOk) return outcome;
+    WriteOutput(arguments.out.path, record.certificate.data(), record.certificate.size(), 0600);
+    if (arguments.showPassword)
+      std::cout << "password: " << record.password.c_str() << "\n";
+    else
+      outcome.message = "container written to " + arguments.out.path + " (password hidden; --show-password)";
+    return outcome;
+  });
+}
+
+const char* const kOutHelp = "write to FILE instead of standard output (- for stdout)";
+
+}  // namespace
+
+const Command& GetServer() {
+  static const Command command = Define<Arguments>(
+      "get-server", "the stored server certificate, as stored", {Operand(&Arguments::type, "TYPE")},
+      {Option(&Arguments::out, "-o,--out", "FILE", kOutHelp)},
+      [](const GlobalOptions& global, const Arguments& arguments) { return GetServerAs(global, arguments, false); });
+  return command;
+}
+
+const Command& Pem() {
+  static const Command command = Define<Arguments>(
+      "pem", "the stored server certificate as PEM", {Operand(&Arguments::type, "TYPE")},
+      {Option(&Arguments::out, "-o,--out", "FILE", kOutHelp)},
+      [](const GlobalOptions& global, const Arguments& arguments) { return GetServerAs(global, arguments, true); });
+  return command;
+}
+
+const Command& GetClient() {
+  static const Command command =
+      Define<Arguments>("get-client", "the stored PKCS#12 container", {Operand(&Arguments::type, "TYPE")},
+                        {Option(&Arguments::out, "-o,--out", "FILE", "where the container goes (- for stdout)", true),
+                         Switch(&Arguments::showPassword, "--show-password", "print the stored password too")},
+                        GetClientContainer);
+  return command;
+}
+
+}  // namespace certctl::commands

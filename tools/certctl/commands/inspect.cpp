@@ -1,0 +1,150 @@
+// inspect: describes a certificate file or PKCS#12 container without touching
+// any store: every field openssl x509 -text and step certificate inspect
+// show, the warnings an operator should see, and what the certificates
+// manager would make of it.
+#include <openssl/x509.h>
+
+#include <ctime>
+#include <iostream>
+
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/certificate_file.h"
+#include "tools/certctl/lib/certificate_report.h"
+#include "tools/certctl/lib/file_checks.h"
+#include "tools/certctl/lib/files.h"
+#include "tools/certctl/lib/library_path.h"
+#include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/passwords.h"
+#include "tools/certctl/lib/record_judgement.h"
+
+namespace certctl::commands {
+namespace {
+
+struct Arguments {
+  InputFile file;
+  bool client = false;
+  std::optional<InputFile> passwordFile;
+  std::optional<std::string> passwordEnv;
+  std::optional<Seconds> checkend;
+};
+
+// What a file holds, as certctl reads it.
+struct Contents {
+  std::vector<UniquePtr<X509>> certificates;  // the one the component stores first
+  std::string format;                         // "DER", "PEM", "PKCS#12"
+  std::string keyText;                        // a container's key, "EC 256 bits (prime256v1)"
+  bool keyMatches = false;
+  std::vector<std::string> warnings;  // of the file as a whole
+};
+
+Contents ReadServer(const std::string& name, const ozo::blob_t& bytes) {
+  ServerFile file;
+  if (const std::string problem = ReadServerFile(bytes, file); !problem.empty())
+    throw Failure(kExitUsage, name + " " + problem);
+  Contents contents{std::move(file.certificates), file.pem ? "PEM" : "DER", "", false, {}};
+  if (contents.certificates.size() > 1)
+    contents.warnings.push_back("it holds " + std::to_string(contents.certificates.size()) +
+                                " certificates: set-server stores one, and refuses this file");
+  if (file.trailingData) contents.warnings.push_back("it has data after its certificate: set-server refuses this file");
+  return contents;
+}
+
+Contents ReadClient(const std::string& name, const ozo::blob_t& bytes, const Secret& password) {
+  ClientFile file;
+  const ContainerProblem problem = ReadClientFile(bytes, password.text(), file);
+  if (problem == ContainerProblem::WrongPassword)
+    throw Failure(kExitUsage, "wrong password for " + name + " (its integrity check fails)");
+  if (problem != ContainerProblem::None && problem != ContainerProblem::KeyMismatch)
+    throw Failure(kExitUsage, name + " " + Describe(problem, Holder::File));
+  Contents contents{{}, "PKCS#12", file.key ? KeyText(KeyFactsOf(file.key.get())) : "none", false, {}};
+  if (file.certificate) {
+    contents.keyMatches = X509_check_private_key(file.certificate.get(), file.key.get()) == 1;
+    contents.certificates.push_back(std::move(file.certificate));
+  }
+  if (!contents.keyMatches)
+    contents.warnings.push_back(file.key ? "its private key matches none of its certificates: set-client refuses it"
+                                         : "it holds no private key: set-client refuses it");
+  for (UniquePtr<X509>& other : file.others) contents.certificates.push_back(std::move(other));
+  return contents;
+}
+
+// What the certificates manager makes of the file, judged in a host of its
+// own: "" when it would store it, else why not.
+std::string ComponentVerdict(const GlobalOptions& global, const ozo::blob_t& bytes, const Secret& password, bool client,
+                             const std::string& name, X509* certificate) {
+  host::Module component;
+  std::string error;
+  if (!component.Load(LibraryPath(global.library), error))
+    throw Failure(kExitStore, "cannot load the certificates manager: " + error);
+  const TraceRoute trace{global.traceLevel, stderr};
+  const StoredCertificate judged =
+      client ? JudgeRecord(component, trace, 1, ivo::ClientCertificate(bytes, password.text()))
+             : JudgeRecord(component, trace, 1, ivo::ServerCertificate{bytes});
+  if (!judged.problem.empty()) return "it " + judged.problem;
+  const std::string outside = ValidityProblem(name, certificate);
+  return outside.empty() ? "" : "it refuses it: " + outside;
+}
+
+int Inspect(const GlobalOptions& global, const Arguments& arguments) {
+  const std::string& name = arguments.file.path;
+  const ozo::blob_t bytes = ReadFileBytes(name);
+  const bool client = arguments.client || arguments.passwordFile || arguments.passwordEnv;
+  std::optional<std::int64_t> checkend;
+  if (arguments.checkend) checkend = arguments.checkend->value;
+  Secret password;
+  if (client)
+    password = ReadPassword(PasswordFrom(arguments.passwordFile, arguments.passwordEnv, name),
+                            "Password of the PKCS#12 container: ");
+  Contents contents = client ? ReadClient(name, bytes, password) : ReadServer(name, bytes);
+  const std::int64_t now = std::time(nullptr);
+  std::vector<CertificateReport> reports;
+  for (std::size_t i = 0; i < contents.certificates.size(); ++i)
+    reports.push_back(ReportOf(contents.certificates[i].get(), !client && i == 0));
+  const std::string verdict = ComponentVerdict(global, bytes, password, client, name, contents.certificates[0].get());
+  const CertificateReport& stored = reports.front();
+  const bool ends = checkend && stored.notAfterSeconds <= now + *checkend;
+  const bool outside = now < stored.notBeforeSeconds || now >= stored.notAfterSeconds;
+
+  std::vector<std::string> warnings = contents.warnings;
+  for (std::size_t i = 0; i < reports.size(); ++i)
+    for (const std::string& warning : reports[i].warnings)
+      warnings.push_back((reports.size() > 1 ? "certificate " + std::to_string(i + 1) + ": " : "") + warning);
+  if (global.json) {
+    Json json = {{"file", name}, {"format", contents.format}, {"certificates", Json::array()}};
+    for (const CertificateReport& report : reports) json["certificates"].push_back(ReportJson(report, now));
+    if (client) json["privateKey"] = {{"key", contents.keyText}, {"matchesCertificate", contents.keyMatches}};
+    json["warnings"] = warnings;
+    json["certificatesManager"] = {{"stores", verdict.empty()}, {"reason", verdict}};
+    if (checkend) json["checkend"] = {{"seconds", *checkend}, {"endsWithin", ends}};
+    PrintJson(json);
+  } else {
+    std::cout << (name == "-" ? "(standard input)" : name) << ": " << contents.format
+              << (reports.size() > 1 ? ", " + std::to_string(reports.size()) + " certificates" : "")
+              << (client ? std::string(", private key ") + contents.keyText +
+                               (contents.keyMatches ? " matching its certificate" : " NOT matching its certificate")
+                         : "")
+              << "\n";
+    for (std::size_t i = 0; i < reports.size(); ++i)
+      std::cout << (i == 0 ? "Certificate" : "Certificate " + std::to_string(i + 1)) << ":\n"
+                << ReportText(reports[i], now);
+    for (const std::string& warning : warnings) std::cout << "Warning: " << warning << "\n";
+    std::cout << "Certificates manager: " << (verdict.empty() ? "it would store it" : verdict) << "\n";
+    if (checkend) std::cout << (ends ? "Certificate will expire" : "Certificate will not expire") << "\n";
+  }
+  return (checkend ? ends : outside) ? kExitFalse : kExitOk;
+}
+
+}  // namespace
+
+const Command& Inspect() {
+  static const Command command = Define<Arguments>(
+      "inspect", "describe a certificate or container file", {Operand(&Arguments::file, "FILE")},
+      {Switch(&Arguments::client, "--client", "FILE is a PKCS#12 container"),
+       Option(&Arguments::passwordFile, "--password-file", "FILE", kPasswordFileHelp),
+       Option(&Arguments::passwordEnv, "--password-env", "VARIABLE", kPasswordEnvHelp),
+       Option(&Arguments::checkend, "--checkend", "SECONDS", "exit 1 when the certificate ends within SECONDS")},
+      Inspect);
+  return command;
+}
+
+}  // namespace certctl::commands

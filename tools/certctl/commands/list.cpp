@@ -1,0 +1,55 @@
+// list: every stored record, each judged alone by the component.
+#include <ctime>
+#include <iostream>
+
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+struct Arguments {};
+
+int ListAll(const GlobalOptions& global, const Arguments&) {
+  Session session(global, Access::Read);
+  const std::vector<StoredCertificate> inventory = ReadInventory(session);
+  const std::int64_t now = std::time(nullptr);
+  Json json = Json::array();
+  std::vector<std::vector<std::string>> rows = {
+      {"TYPE", "KIND", "STATUS", "EXPIRES", "DAYS LEFT", "SUBJECT", "ISSUER"}};
+  for (const StoredCertificate& stored : inventory) {
+    const std::string status = StatusOf(stored, now);
+    Json entry = {{"type", TypeKeyword(stored.type)}, {"kind", stored.kind()}, {"status", status}};
+    if (!stored.problem.empty()) {
+      entry["error"] = stored.problem;
+      rows.push_back({TypeKeyword(stored.type), stored.kind(), status, "", "", stored.problem});
+    } else {
+      const std::int64_t daysLeft = DaysUntil(stored.notAfterSeconds, now);
+      entry.update({{"subject", stored.subject},
+                    {"issuer", stored.issuer},
+                    {"expires", stored.notAfter},
+                    {"daysLeft", daysLeft}});
+      rows.push_back({TypeKeyword(stored.type), stored.kind(), status, stored.notAfter, std::to_string(daysLeft),
+                      stored.subject, stored.issuer});
+    }
+    json.push_back(std::move(entry));
+  }
+  if (global.json)
+    PrintJson(json);
+  else if (rows.size() == 1)
+    std::cout << "no certificates stored\n";
+  else
+    PrintTable(rows);
+  return kExitOk;
+}
+
+}  // namespace
+
+const Command& List() {
+  static const Command command = Define<Arguments>("list", "every stored certificate and its status", {}, {}, ListAll);
+  return command;
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,207 @@
+// metrics: the stored certificates and the event journal in the Prometheus
+// text exposition format, for node_exporter's textfile collector.
+#include <ctime>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/output.h"
+#include "tools/certctl/probe/peer_verdict.h"
+
+namespace certctl::commands {
+namespace {
+
+struct Arguments {
+  OutputFile out;
+  std::vector<ProbeRequest> probes;
+  Timeout timeout;
+};
+
+constexpr const char* kPrefix = "certificates_manager_";
+
+using Labels = std::vector<std::pair<const char*, std::string>>;
+
+// A label value as the format requires: backslash, quote and line feed escaped.
+std::string Escaped(const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\')
+      escaped += "\\\\";
+    else if (c == '"')
+      escaped += "\\\"";
+    else if (c == '\n')
+      escaped += "\\n";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+class Exposition {
+ public:
+  // Starts a metric family: its HELP and TYPE lines.
+  void Family(const char* name, const char* type, const char* help) {
+    m_name = std::string(kPrefix) + name;
+    m_text << "# HELP " << m_name << " " << help << "\n# TYPE " << m_name << " " << type << "\n";
+  }
+  void Sample(const Labels& labels, std::int64_t value) { Write(labels, std::to_string(value)); }
+  void SampleSeconds(const Labels& labels, double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.6f", seconds);
+    Write(labels, text);
+  }
+  std::string text() const { return m_text.str(); }
+
+ private:
+  void Write(const Labels& labels, const std::string& value) {
+    m_text << m_name;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+      m_text << (i ? "," : "{") << labels[i].first << "=\"" << Escaped(labels[i].second) << "\"";
+    m_text << (labels.empty() ? " " : "} ") << value << "\n";
+  }
+
+  std::string m_name;
+  std::ostringstream m_text;
+};
+
+Labels CertificateLabels(const StoredCertificate& stored) {
+  return {{"type", TypeKeyword(stored.type)},
+          {"kind", stored.kind()},
+          {"subject", stored.subject},
+          {"issuer", stored.issuer},
+          {"serial", stored.serial}};
+}
+
+// The probes' families, in the style of blackbox_exporter's probe_*.
+void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts) {
+  if (verdicts.empty()) return;
+  const auto labels = [](const ProbeVerdict& verdict) {
+    return Labels{{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}};
+  };
+  out.Family("probe_success", "gauge",
+             "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "
+             "stored server certificate trusted the peer and the peer refused no client certificate.");
+  for (const ProbeVerdict& verdict : verdicts) out.Sample(labels(verdict), verdict.works);
+  out.Family("probe_duration_seconds", "gauge", "Connect and TLS handshake, in seconds.");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (verdict.result.handshake) out.SampleSeconds(labels(verdict), verdict.result.seconds);
+  out.Family("probe_peer_not_after_seconds", "gauge", "End of the peer's own certificate, Unix time.");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (!verdict.result.chain.empty()) out.Sample(labels(verdict), verdict.result.chain.front().notAfterSeconds);
+  out.Family("probe_tls_version_info", "gauge", "The TLS version the probe negotiated.");
+  for (const ProbeVerdict& verdict : verdicts) {
+    if (!verdict.result.handshake) continue;
+    Labels versioned = labels(verdict);
+    versioned.emplace_back("version", verdict.result.protocol);
+    out.Sample(versioned, 1);
+  }
+}
+
+std::string Render(bool readable, const std::vector<StoredCertificate>& inventory,
+                   const std::vector<ivo::CertificateEvent>& events, const std::vector<ProbeVerdict>& probes) {
+  const std::int64_t now = std::time(nullptr);
+  Exposition out;
+  out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
+  out.Sample({}, readable ? 1 : 0);
+  RenderProbes(out, probes);
+  if (!readable) return out.text();
+  out.Family("certificates", "gauge", "Certificates stored, by type and kind.");
+  for (ivo::CertificateType type = 1; type <= 4; ++type)
+    for (const bool client : {false, true}) {
+      std::int64_t count = 0;
+      for (const StoredCertificate& stored : inventory) count += stored.type == type && stored.client == client;
+      out.Sample({{"type", TypeKeyword(type)}, {"kind", client ? "client" : "server"}}, count);
+    }
+  out.Family("certificate_decodable", "gauge", "Whether the stored record could be decoded (1) or not (0).");
+  for (const StoredCertificate& stored : inventory) out.Sample(CertificateLabels(stored), stored.problem.empty());
+  out.Family("certificate_valid", "gauge", "Whether now lies in the certificate's validity period (1) or not (0).");
+  for (const StoredCertificate& stored : inventory)
+    out.Sample(CertificateLabels(stored),
+               stored.problem.empty() && stored.notBeforeSeconds <= now && now < stored.notAfterSeconds);
+  out.Family("certificate_not_before_seconds", "gauge", "Start of the certificate's validity period, Unix time.");
+  for (const StoredCertificate& stored : inventory)
+    if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notBeforeSeconds);
+  out.Family("certificate_not_after_seconds", "gauge", "End of the certificate's validity period, Unix time.");
+  for (const StoredCertificate& stored : inventory)
+    if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notAfterSeconds);
+  std::map<std::string, std::int64_t> counts;
+  for (const ivo::CertificateEvent& event : events) ++counts[EventName(event.eventType)];
+  out.Family("events_total", "counter", "Events in the store's journal, by event.");
+  for (const auto& [event, count] : counts) out.Sample({{"event", event}}, count);
+  return out.text();
+}
+
+// Every probe at once, each in its own thread within its timeout, so that a
+// peer that never answers delays the metrics by one timeout, not by one per
+// probe. A store that cannot be read fails every probe (UNKNOWN, not working).
+std::vector<ProbeVerdict> RunProbes(const GlobalOptions& global, const std::vector<ProbeRequest>& requests,
+                                    const ProbeOptions& options) {
+  std::vector<ProbeVerdict> verdicts(requests.size());
+  if (requests.empty()) return verdicts;
+  std::set<ivo::CertificateType> types;
+  for (const ProbeRequest& request : requests) types.insert(request.type);
+  std::map<ivo::CertificateType, PeerSlots> slots;
+  try {
+    slots = ReadPeerSlots(global, types);
+  } catch (const Failure& unusable) {
+    for (std::size_t i = 0; i < requests.size(); ++i)
+      verdicts[i] = Unknown(unusable.what(), requests[i].type, requests[i].target);
+    return verdicts;
+  }
+  std::vector<std::thread> probes;
+  for (std::size_t i = 0; i < requests.size(); ++i)
+    probes.emplace_back([&, i] {
+      try {
+        verdicts[i] = ProbePeer(slots.at(requests[i].type), requests[i].target, options);
+      } catch (const std::exception& failure) {
+        verdicts[i] = Unknown(failure.what(), requests[i].type, requests[i].target);
+      }
+    });
+  for (std::thread& probe : probes) probe.join();
+  return verdicts;
+}
+
+// A store that cannot be used still gives a file, whose store_readable is 0;
+// the exit status then says so too. A probe that fails does not change the
+// exit status: its metrics say so.
+int Metrics(const GlobalOptions& global, const Arguments& arguments) {
+  ProbeOptions options;
+  options.timeoutSeconds = arguments.timeout.seconds;
+  std::vector<StoredCertificate> inventory;
+  std::vector<ivo::CertificateEvent> events;
+  std::string failure;
+  int status = kExitOk;
+  try {
+    Session session(global, Access::Read);
+    inventory = ReadInventory(session);
+    const ozo::result_t read = session.store().Events(events);
+    if (ozo::Failed(read))
+      throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
+  } catch (const Failure& unusable) {
+    failure = unusable.what();
+    status = unusable.exitCode;
+  }
+  const std::string text = Render(failure.empty(), inventory, events, RunProbes(global, arguments.probes, options));
+  WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
+  if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
+  return status;
+}
+
+}  // namespace
+
+const Command& Metrics() {
+  static const Command command = Define<Arguments>(
+      "metrics", "Prometheus metrics of the store", {},
+      {Option(&Arguments::out, "-o,--out", "FILE", "write to FILE instead of standard output (- for stdout)"),
+       Option(&Arguments::probes, "--probe", "TYPE=HOST[:PORT]", "add a probe of TYPE's peer at HOST (repeatable)"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS",
+              "give up a probe's connect and handshake after SECONDS (10)")},
+      Metrics);
+  return command;
+}
+
+}  // namespace certctl::commands

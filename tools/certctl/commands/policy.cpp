@@ -1,0 +1,80 @@
+// policy show, lock and unlock: the settings the policy locks against local
+// changes, kept in the store.
+#include <cstdio>
+
+#include "ivo/certificate_type_table.h"
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+using ozo::result_t;
+
+struct ShowArguments {};
+
+int Show(const GlobalOptions& global, const ShowArguments&) {
+  Session session(global, Access::Read);
+  std::set<std::uint32_t> locked;
+  const result_t read = session.store().LockedSettings(locked);
+  if (ozo::Failed(read))
+    throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
+  Json json = Json::array();
+  for (ivo::CertificateType type = 1; type <= 4; ++type) {
+    const auto& ids = ivo::kCertificateTypeIds[type - 1];
+    const bool server = locked.count(ids.serverSetting) != 0, client = locked.count(ids.clientSetting) != 0;
+    if (global.json)
+      json.push_back({{"type", TypeKeyword(type)},
+                      {"server", server ? "locked" : "unlocked"},
+                      {"client", client ? "locked" : "unlocked"}});
+    else
+      std::printf("%-8s server %-9s client %s\n", TypeKeyword(type), server ? "locked" : "unlocked",
+                  client ? "locked" : "unlocked");
+  }
+  if (global.json) PrintJson(json);
+  return kExitOk;
+}
+
+struct LockArguments {
+  PeerType type;
+  CertKind kind;
+};
+
+int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lock) {
+  const ivo::CertificateType type = arguments.type.value;
+  const bool client = arguments.kind.client;
+  Session session(global, Access::Write);
+  const auto& ids = ivo::kCertificateTypeIds[type - 1];
+  const result_t result = session.store().SetSettingLocked(client ? ids.clientSetting : ids.serverSetting, lock);
+  if (ozo::Failed(result))
+    throw Failure(kExitStore, "the store cannot be used: cannot change the policy: " + session.StoreFailure(), result);
+  session.Commit();
+  Announce(global, std::string(client ? "client" : "server") + " certificates of " + TypeKeyword(type) + " are " +
+                       (lock ? "locked" : "unlocked") + " for local changes");
+  return kExitOk;
+}
+
+}  // namespace
+
+const Command& PolicyShow() {
+  static const Command command = Define<ShowArguments>("policy show", "the settings the policy locks", {}, {}, Show);
+  return command;
+}
+
+const Command& PolicyLock() {
+  static const Command command = Define<LockArguments>(
+      "policy lock", "lock a setting against local changes",
+      {Operand(&LockArguments::type, "TYPE"), Operand(&LockArguments::kind, "KIND")}, {},
+      [](const GlobalOptions& global, const LockArguments& arguments) { return SetLock(global, arguments, true); });
+  return command;
+}
+
+const Command& PolicyUnlock() {
+  static const Command command = Define<LockArguments>(
+      "policy unlock", "unlock a setting",
+      {Operand(&LockArguments::type, "TYPE"), Operand(&LockArguments::kind, "KIND")}, {},
+      [](const GlobalOptions& global, const LockArguments& arguments) { return SetLock(global, arguments, false); });
+  return command;
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,66 @@
+// probe: whether a type's stored pair works against its peer, as a
+// monitoring plugin reports it. Like check, its exit status is the plugin
+// state (0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN) and its first line the
+// status line. It reads the store and changes nothing, journals nothing.
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/probe/peer_verdict.h"
+
+namespace certctl::commands {
+namespace {
+
+struct Arguments {
+  PeerType type;
+  ProbeTarget target;
+  std::string servername;
+  Timeout timeout;
+  Days warning{30};
+  Days critical{7};
+};
+
+int Print(const GlobalOptions& global, const ProbeVerdict& verdict, const Thresholds& thresholds) {
+  if (global.json)
+    PrintJson(VerdictJson(verdict));
+  else
+    PrintVerdict(verdict, thresholds);
+  return static_cast<int>(verdict.state);
+}
+
+int Probe(const GlobalOptions& global, const Arguments& arguments) {
+  ProbeOptions options;
+  options.servername = arguments.servername;
+  options.timeoutSeconds = arguments.timeout.seconds;
+  try {
+    options.thresholds = ThresholdsOf(arguments.warning, arguments.critical);
+    const PeerSlots slots = std::move(ReadPeerSlots(global, {arguments.type.value}).at(arguments.type.value));
+    return Print(global, ProbePeer(slots, arguments.target, options), options.thresholds);
+  } catch (const Failure& failure) {
+    // Whatever keeps the probe from running (a store or library that cannot
+    // be used) is UNKNOWN, as monitoring expects.
+    return Print(global, Unknown(failure.what()), options.thresholds);
+  }
+}
+
+}  // namespace
+
+const Command& Probe() {
+  static const Command command = [] {
+    Command probe = Define<Arguments>(
+        "probe", "try the stored pair against its peer (TLS)",
+        {Operand(&Arguments::type, "TYPE"), Operand(&Arguments::target, "HOST[:PORT]")},
+        {Option(&Arguments::servername, "--servername", "NAME",
+                "the name sent (SNI) and checked in the peer's certificate (HOST when a name)"),
+         Option(&Arguments::timeout, "--timeout", "SECONDS",
+                "give up a probe's connect and handshake after SECONDS (10)"),
+         Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
+         Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)")},
+        Probe);
+    probe.exitStatus = kPluginExitStatus;
+    probe.unknown = [](const GlobalOptions& global, const std::string& why) {
+      return Print(global, Unknown(why), Thresholds());
+    };
+    return probe;
+  }();
+  return command;
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,61 @@
+// remove-server and remove-client. A record the component cannot decode is
+// removed all the same, but no event can describe it and the component
+// reports the failure to describe it: the removal is complete, so it is
+// kept, journalled and reported as done.
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/manager_run.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+using ozo::result_t;
+
+struct Arguments {
+  PeerType type;
+  bool policy = false;
+};
+
+int Remove(const GlobalOptions& global, const Arguments& arguments, bool client) {
+  const ivo::CertificateType type = arguments.type.value;
+  const std::string kind = client ? "client" : "server";
+  return WithManager(global, Access::Write, [&](Session& session, ivo::ICertificatesManager& manager) {
+    const std::optional<StoredCertificate> stored =
+        JudgeSlot(session.host(), session.component(), session.trace(), type, client);
+    const bool broken = stored && !stored->problem.empty();
+    const result_t result = client ? (arguments.policy ? manager.RemovePolicyClientCertificate(type)
+                                                       : manager.RemoveClientCertificate(type, UserInitiator()))
+                                   : (arguments.policy ? manager.RemovePolicyServerCertificate(type)
+                                                       : manager.RemoveServerCertificate(type, UserInitiator()));
+    session.ThrowIfStoreFailed(result);
+    if (ozo::Failed(result) && broken &&
+        !JudgeSlot(session.host(), session.component(), session.trace(), type, client)) {
+      JournalRemoval(session, type, client, arguments.policy ? ivo::ChangeInitiator() : UserInitiator());
+      return Outcome{kExitOk, stored->slot() + " record removed; no certificate is named in its event, since it " +
+                                  stored->problem};
+    }
+    return Report(session, result, kind + " certificate of " + TypeKeyword(type) + " removed",
+                  "no " + kind + " certificate of " + TypeKeyword(type) + " is stored");
+  });
+}
+
+}  // namespace
+
+const Command& RemoveServer() {
+  static const Command command = Define<Arguments>(
+      "remove-server", "remove the server certificate", {Operand(&Arguments::type, "TYPE")},
+      {Switch(&Arguments::policy, "--policy", kPolicyHelp)},
+      [](const GlobalOptions& global, const Arguments& arguments) { return Remove(global, arguments, false); });
+  return command;
+}
+
+const Command& RemoveClient() {
+  static const Command command = Define<Arguments>(
+      "remove-client", "remove the client certificate", {Operand(&Arguments::type, "TYPE")},
+      {Switch(&Arguments::policy, "--policy", kPolicyHelp)},
+      [](const GlobalOptions& global, const Arguments& arguments) { return Remove(global, arguments, true); });
+  return command;
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,53 @@
+// repair: the records the component cannot use, removed.
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/manager_run.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+using ozo::result_t;
+
+struct Arguments {
+  std::optional<PeerType> type;
+  std::optional<CertKind> kind;
+};
+
+// Removes the records the component cannot use: those that keep it from
+// starting and those it cannot decode. Every other record stays as it is.
+// Each removal is journalled as the slot's "removed" event, by the user; the
+// policy is not asked (this is upkeep of the store, not a change of a
+// certificate).
+int RepairStore(const GlobalOptions& global, const Arguments& arguments) {
+  const ivo::CertificateType type = arguments.type ? arguments.type->value : 0;
+  const std::string kind = !arguments.kind ? "" : arguments.kind->client ? "client" : "server";
+  Session session(global, Access::Write);
+  std::vector<std::string> removed;
+  for (const StoredCertificate& stored : ReadInventory(session)) {
+    if (stored.problem.empty() || (type && stored.type != type) || (!kind.empty() && kind != stored.kind())) continue;
+    const result_t result = session.host().RemoveRecord(stored.type, stored.client);
+    session.ThrowIfStoreFailed(result);
+    if (ozo::Failed(result))
+      throw Failure(kExitFailed, "cannot remove the " + stored.slot() + " record: " + DescribeResult(result), result);
+    JournalRemoval(session, stored.type, stored.client, UserInitiator());
+    removed.push_back("removed the " + stored.slot() + " record: it " + stored.problem);
+  }
+  session.Commit();
+  for (const std::string& line : removed) Announce(global, line);
+  if (removed.empty()) Announce(global, "nothing to repair: the component can use every stored record");
+  return removed.empty() ? kExitFalse : kExitOk;
+}
+
+}  // namespace
+
+const Command& Repair() {
+  static const Command command = Define<Arguments>(
+      "repair", "remove the records the component cannot use", {},
+      {Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
+       Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)")},
+      RepairStore);
+  return command;
+}
+
+}  // namespace certctl::commands

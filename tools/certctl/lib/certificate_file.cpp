@@ -1,0 +1,167 @@
+#include "tools/certctl/lib/certificate_file.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <openssl/provider.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "ozo/datetime/posix_datetime.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl {
+namespace {
+
+// The providers certctl's own reading needs in the process's default
+// context: the default one, and the legacy one for containers made with
+// RC2-40 or 3DES. Loaded once; the component keeps contexts of its own.
+void LoadProviders() {
+  static const struct Providers {
+    UniquePtr<OSSL_PROVIDER> legacy{OSSL_PROVIDER_load(nullptr, "legacy")};
+    UniquePtr<OSSL_PROVIDER> standard{OSSL_PROVIDER_load(nullptr, "default")};
+  } providers;
+  (void)providers;
+}
+
+UniquePtr<BIO> ReadOnlyBio(const ozo::blob_t& bytes) {
+  return UniquePtr<BIO>(bytes.size() <= INT_MAX ? BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()))
+                                                : nullptr);
+}
+
+bool Blank(const unsigned char* begin, const unsigned char* end) {
+  return std::all_of(begin, end, [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+}
+
+void ReadDer(const ozo::blob_t& bytes, ServerFile& file) {
+  const unsigned char* next = bytes.data();
+  const unsigned char* end = bytes.data() + bytes.size();
+  while (next < end) {
+    const unsigned char* start = next;
+    UniquePtr<X509> certificate(d2i_X509(nullptr, &next, end - next));
+    if (!certificate) {
+      next = start;
+      break;
+    }
+    file.certificates.push_back(std::move(certificate));
+  }
+  file.trailingData = !file.certificates.empty() && next < end;
+}
+
+void ReadPem(const ozo::blob_t& bytes, ServerFile& file) {
+  UniquePtr<BIO> bio = ReadOnlyBio(bytes);
+  if (!bio) return;
+  while (UniquePtr<X509> certificate{PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)})
+    file.certificates.push_back(std::move(certificate));
+  if (file.certificates.empty()) return;
+  file.pem = true;
+  static constexpr char kEnd[] = "-----END CERTIFICATE-----";
+  const unsigned char* begin = bytes.data();
+  const unsigned char* end = begin + bytes.size();
+  const unsigned char* last = std::find_end(begin, end, kEnd, kEnd + sizeof(kEnd) - 1);
+  file.trailingData = last == end || !Blank(last + sizeof(kEnd) - 1, end);
+}
+
+std::int64_t EarliestSeconds() { return ozo::datetime::kUtcTimeMin / 10000000; }
+
+}  // namespace
+
+std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file) {
+  LoadProviders();
+  file = ServerFile();
+  if (bytes.size() == 0) return "is empty";
+  ReadDer(bytes, file);
+  if (file.certificates.empty()) ReadPem(bytes, file);
+  ERR_clear_error();
+  return file.certificates.empty() ? "is not a certificate (neither DER nor PEM)" : "";
+}
+
+ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file) {
+  LoadProviders();
+  file = ClientFile();
+  if (bytes.size() == 0) return ContainerProblem::Empty;
+  UniquePtr<BIO> bio = ReadOnlyBio(bytes);
+  UniquePtr<PKCS12> container(bio ? d2i_PKCS12_bio(bio.get(), nullptr) : nullptr);
+  ContainerProblem problem = ContainerProblem::None;
+  if (!container) {
+    problem = ContainerProblem::NotPkcs12;
+  } else {
+    // PKCS12_parse checks the MAC first and says so when it fails: the key
+    // derivation, the dearest step, runs once for the MAC.
+    EVP_PKEY* key = nullptr;
+    X509* certificate = nullptr;
+    STACK_OF(X509)* others = nullptr;
+    ERR_clear_error();
+    const int parsed = PKCS12_parse(container.get(), password.c_str(), &key, &certificate, &others);
+    const bool macFailed = ERR_GET_LIB(ERR_peek_error()) == ERR_LIB_PKCS12 &&
+                           ERR_GET_REASON(ERR_peek_error()) == PKCS12_R_MAC_VERIFY_FAILURE;
+    file.key.reset(key);
+    file.certificate.reset(certificate);
+    while (others && sk_X509_num(others) > 0) file.others.emplace_back(sk_X509_shift(others));
+    sk_X509_free(others);
+    // PKCS12_parse takes the certificate that matches the key; another one
+    // goes with the others.
+    if (!parsed)
+      problem = macFailed ? ContainerProblem::WrongPassword : ContainerProblem::Damaged;
+    else if (!file.certificate)
+      problem = file.key && !file.others.empty() ? ContainerProblem::KeyMismatch : ContainerProblem::NoCertificate;
+  }
+  ERR_clear_error();
+  return problem;
+}
+
+std::string Describe(ContainerProblem problem, Holder holder) {
+  // What is said of a file (after its name) and of a stored record. A switch
+  // without a default: the compiler names a problem left without words.
+  const auto say = [holder](const char* file, const char* record) { return holder == Holder::File ? file : record; };
+  switch (problem) {
+    case ContainerProblem::None:
+      return "";
+    case ContainerProblem::Empty:
+      return say("is empty", "it is empty");
+    case ContainerProblem::NotPkcs12:
+      return say("is not a PKCS#12 container", "it is not a PKCS#12 container");
+    case ContainerProblem::WrongPassword:
+      return say("cannot be opened with this password (its integrity check fails)",
+                 "its stored password does not open it");
+    case ContainerProblem::Damaged:
+      return say("is damaged: its contents cannot be read", "it is damaged: its contents cannot be read");
+    case ContainerProblem::NoCertificate:
+      return say("holds no certificate", "it holds no certificate");
+    case ContainerProblem::KeyMismatch:
+      return say("holds a private key that matches none of its certificates",
+                 "its private key matches none of its certificates");
+  }
+  return "";
+}
+
+std::optional<std::int64_t> SecondsOf(const ASN1_TIME* time) {
+  std::tm parts{};
+  if (!time || ASN1_TIME_to_tm(time, &parts) != 1) return std::nullopt;
+  return static_cast<std::int64_t>(timegm(&parts));
+}
+
+std::string DateProblem(const X509* certificate) {
+  const std::optional<std::int64_t> notBefore = SecondsOf(X509_get0_notBefore(certificate));
+  const std::optional<std::int64_t> notAfter = SecondsOf(X509_get0_notAfter(certificate));
+  if (!notBefore || !notAfter) return "its dates cannot be read";
+  if (*notBefore < EarliestSeconds()) return "its validity starts before 1601";
+  if (*notAfter < EarliestSeconds()) return "its validity ends before 1601";
+  return "";
+}
+
+std::string NotBeforeText(const X509* certificate) {
+  const std::optional<std::int64_t> seconds = SecondsOf(X509_get0_notBefore(certificate));
+  return seconds ? IsoFromSeconds(*seconds) : "an unreadable date";
+}
+
+std::string NotAfterText(const X509* certificate) {
+  const std::optional<std::int64_t> seconds = SecondsOf(X509_get0_notAfter(certificate));
+  return seconds ? IsoFromSeconds(*seconds) : "an unreadable date";
+}
+
+}  // namespace certctl

@@ -1,0 +1,66 @@
+// certctl's own reading of certificate files and stored records, with
+// OpenSSL: what it tells an operator about a file besides what the
+// component decides (which certificate, why it cannot be read, what else
+// the file holds). Never used in place of the component's verdict.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ozo/types/basic_string.h"
+#include "ozo/types/blob.h"
+#include "tools/certctl/lib/openssl_holders.h"
+
+namespace certctl {
+
+// The certificates of a server certificate file, in order: one DER
+// certificate (and any that follow it), or every PEM block.
+struct ServerFile {
+  std::vector<UniquePtr<X509>> certificates;
+  bool pem = false;
+  bool trailingData = false;  // bytes after the certificates that are not one
+};
+
+// Reads `bytes` into `file`; on failure returns why, as a phrase that follows
+// the file's name ("is empty", "is not a certificate (neither DER nor PEM)").
+std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file);
+
+// The certificate, key and other certificates of a PKCS#12 container.
+struct ClientFile {
+  UniquePtr<X509> certificate;
+  UniquePtr<EVP_PKEY> key;
+  std::vector<UniquePtr<X509>> others;
+};
+
+enum class ContainerProblem {
+  None,
+  Empty,
+  NotPkcs12,      // not a PKCS#12 structure
+  WrongPassword,  // its integrity check (MAC) fails with this password
+  Damaged,        // the MAC holds (or there is none) but its contents cannot be read
+  NoCertificate,  // it opens, and holds no certificate
+  KeyMismatch,    // it opens, and its private key matches none of its certificates
+};
+
+// Reads the container with `password` (legacy algorithms included).
+ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file);
+// What the problem says of a file ("is not a PKCS#12 container", after its
+// name) or of a stored record ("its stored password does not open it");
+// empty for None.
+enum class Holder { File, Record };
+std::string Describe(ContainerProblem problem, Holder holder);
+
+// Seconds since 1970 of an ASN.1 time; nullopt when it cannot be read.
+std::optional<std::int64_t> SecondsOf(const ASN1_TIME* time);
+// Why the component cannot represent the certificate's dates ("its validity
+// starts before 1601"), or empty when it can.
+std::string DateProblem(const X509* certificate);
+// The certificate's end, "YYYY-MM-DDTHH:MM:SSZ".
+std::string NotAfterText(const X509* certificate);
+std::string NotBeforeText(const X509* certificate);
+
+}  // namespace certctl

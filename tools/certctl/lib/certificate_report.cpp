@@ -1,0 +1,240 @@
+#include "tools/certctl/lib/certificate_report.h"
+
+#include <arpa/inet.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
+#include <utility>
+
+#include "tools/certctl/lib/certificate_file.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/terminal_text.h"
+
+namespace certctl {
+namespace {
+
+// OpenSSL objects of the extensions read here, freed on every path.
+template <class T>
+struct Freed {
+  T* object;
+  void (*free)(T*);
+  ~Freed() {
+    if (object) free(object);
+  }
+};
+
+std::string ColonHex(const unsigned char* bytes, std::size_t length) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (i) text += ':';
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0xF];
+  }
+  return text;
+}
+
+std::string ColonHex(const ASN1_STRING* string) {
+  return string ? ColonHex(ASN1_STRING_get0_data(string), static_cast<std::size_t>(ASN1_STRING_length(string))) : "";
+}
+
+std::string Fingerprint(X509* certificate, const EVP_MD* digest) {
+  unsigned char bytes[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  return X509_digest(certificate, digest, bytes, &length) ? ColonHex(bytes, length) : "";
+}
+
+std::string AlternativeName(const GENERAL_NAME* name) {
+  switch (name->type) {
+    case GEN_DNS:
+      return "DNS:" + std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                                  static_cast<std::size_t>(ASN1_STRING_length(name->d.dNSName)));
+    case GEN_EMAIL:
+      return "email:" + std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.rfc822Name)),
+                                    static_cast<std::size_t>(ASN1_STRING_length(name->d.rfc822Name)));
+    case GEN_URI:
+      return "URI:" +
+             std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.uniformResourceIdentifier)),
+                         static_cast<std::size_t>(ASN1_STRING_length(name->d.uniformResourceIdentifier)));
+    case GEN_IPADD: {
+      const int length = ASN1_STRING_length(name->d.iPAddress);
+      char text[INET6_ADDRSTRLEN] = "";
+      if (length != 4 && length != 16) return "IP:?";
+      inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), text, sizeof(text));
+      return std::string("IP:") + text;
+    }
+    case GEN_DIRNAME:
+      return "DirName:" + NameText(name->d.directoryName);
+    default:
+      return "other name";
+  }
+}
+
+void ReadExtensions(X509* certificate, CertificateReport& report) {
+  const Freed<GENERAL_NAMES> names{
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)),
+      GENERAL_NAMES_free};
+  for (int i = 0; names.object && i < sk_GENERAL_NAME_num(names.object); ++i)
+    report.subjectAltNames.push_back(AlternativeName(sk_GENERAL_NAME_value(names.object, i)));
+
+  if (X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) {
+    static const std::pair<std::uint32_t, const char*> kUsages[] = {{KU_DIGITAL_SIGNATURE, "Digital Signature"},
+                                                                    {KU_NON_REPUDIATION, "Non Repudiation"},
+                                                                    {KU_KEY_ENCIPHERMENT, "Key Encipherment"},
+                                                                    {KU_DATA_ENCIPHERMENT, "Data Encipherment"},
+                                                                    {KU_KEY_AGREEMENT, "Key Agreement"},
+                                                                    {KU_KEY_CERT_SIGN, "Certificate Sign"},
+                                                                    {KU_CRL_SIGN, "CRL Sign"},
+                                                                    {KU_ENCIPHER_ONLY, "Encipher Only"},
+                                                                    {KU_DECIPHER_ONLY, "Decipher Only"}};
+    const std::uint32_t usage = X509_get_key_usage(certificate);
+    for (const auto& [bit, name] : kUsages)
+      if (usage & bit) report.keyUsage.push_back(name);
+  }
+  const Freed<EXTENDED_KEY_USAGE> purposes{
+      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)),
+      EXTENDED_KEY_USAGE_free};
+  for (int i = 0; purposes.object && i < sk_ASN1_OBJECT_num(purposes.object); ++i) {
+    const ASN1_OBJECT* purpose = sk_ASN1_OBJECT_value(purposes.object, i);
+    char text[128] = "";
+    OBJ_obj2txt(text, sizeof(text), purpose, 0);
+    report.extendedKeyUsage.push_back(text);
+  }
+  const Freed<BASIC_CONSTRAINTS> constraints{
+      static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(certificate, NID_basic_constraints, nullptr, nullptr)),
+      BASIC_CONSTRAINTS_free};
+  if (constraints.object) {
+    report.hasBasicConstraints = true;
+    report.ca = constraints.object->ca != 0;
+    if (constraints.object->pathlen) report.pathLength = ASN1_INTEGER_get(constraints.object->pathlen);
+  }
+  report.subjectKeyId = ColonHex(X509_get0_subject_key_id(certificate));
+  report.authorityKeyId = ColonHex(X509_get0_authority_key_id(certificate));
+}
+
+void Lint(X509* certificate, bool presentedByServer, CertificateReport& report) {
+  if (report.key.algorithm == "RSA" && report.key.bits < 2048)
+    report.warnings.push_back("the RSA key has " + std::to_string(report.key.bits) +
+                              " bits; 2048 or more is current practice");
+  int digest = NID_undef;
+  if (X509_get_signature_info(certificate, &digest, nullptr, nullptr, nullptr) &&
+      (digest == NID_sha1 || digest == NID_md5))
+    report.warnings.push_back(std::string("it is signed with ") + (digest == NID_md5 ? "MD5" : "SHA-1") +
+                              ", which no longer protects a signature");
+  if (presentedByServer && !report.ca && report.subjectAltNames.empty())
+    report.warnings.push_back(
+        "it has no subject alternative names: TLS clients check a server's name against them, not against its CN");
+}
+
+std::string List(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text.empty() ? "none" : text;
+}
+
+std::string Line(const char* field, const std::string& value) {
+  std::string line = std::string("  ") + field + ":";
+  return line + std::string(line.size() < 24 ? 24 - line.size() : 1, ' ') + Printable(value) + "\n";
+}
+
+std::string ValidityText(const CertificateReport& report, std::int64_t now) {
+  const std::int64_t days = DaysUntil(report.notAfterSeconds, now);
+  const std::string state = now < report.notBeforeSeconds   ? "not valid yet"
+                            : now >= report.notAfterSeconds ? "expired " + std::to_string(-days) + " days ago"
+                                                            : std::to_string(days) + " days left";
+  return report.notBefore + " to " + report.notAfter + " (" + state + ")";
+}
+
+}  // namespace
+
+// With RFC 2253 escapes for , + " \ < > ;.
+std::string NameText(const X509_NAME* name) {
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) return "";
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+CertificateReport ReportOf(X509* certificate, bool presentedByServer) {
+  CertificateReport report;
+  report.subject = NameText(X509_get_subject_name(certificate));
+  report.issuer = NameText(X509_get_issuer_name(certificate));
+  report.serial = ColonHex(X509_get0_serialNumber(certificate));
+  report.notBefore = NotBeforeText(certificate);
+  report.notAfter = NotAfterText(certificate);
+  report.notBeforeSeconds = SecondsOf(X509_get0_notBefore(certificate)).value_or(0);
+  report.notAfterSeconds = SecondsOf(X509_get0_notAfter(certificate)).value_or(0);
+  ReadExtensions(certificate, report);
+  report.key = KeyFactsOf(X509_get0_pubkey(certificate));
+  report.signatureAlgorithm = OBJ_nid2ln(X509_get_signature_nid(certificate));
+  report.sha1 = Fingerprint(certificate, EVP_sha1());
+  report.sha256 = Fingerprint(certificate, EVP_sha256());
+  Lint(certificate, presentedByServer, report);
+  return report;
+}
+
+KeyFacts KeyFactsOf(EVP_PKEY* key) {
+  KeyFacts facts;
+  if (!key) return facts;
+  const int type = EVP_PKEY_get_base_id(key);
+  facts.algorithm = type == EVP_PKEY_RSA ? "RSA" : type == EVP_PKEY_EC ? "EC" : OBJ_nid2sn(type);
+  facts.bits = EVP_PKEY_get_bits(key);
+  char group[64] = "";
+  std::size_t length = 0;
+  if (type == EVP_PKEY_EC &&
+      EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof(group), &length))
+    facts.curve = group;
+  return facts;
+}
+
+std::string KeyText(const KeyFacts& key) {
+  if (key.algorithm.empty()) return "unknown";
+  return key.algorithm + " " + std::to_string(key.bits) + " bits" + (key.curve.empty() ? "" : " (" + key.curve + ")");
+}
+
+std::string ReportText(const CertificateReport& report, std::int64_t now) {
+  std::string constraints = "none";
+  if (report.hasBasicConstraints)
+    constraints = std::string(report.ca ? "CA:TRUE" : "CA:FALSE") +
+                  (report.pathLength ? ", pathlen:" + std::to_string(*report.pathLength) : "");
+  return Line("Subject", report.subject) + Line("Issuer", report.issuer) + Line("Serial number", report.serial) +
+         Line("Validity", ValidityText(report, now)) + Line("Subject alt names", List(report.subjectAltNames)) +
+         Line("Public key", KeyText(report.key)) + Line("Signature", report.signatureAlgorithm) +
+         Line("Key usage", List(report.keyUsage)) + Line("Extended key usage", List(report.extendedKeyUsage)) +
+         Line("Basic constraints", constraints) +
+         Line("Subject key id", report.subjectKeyId.empty() ? "none" : report.subjectKeyId) +
+         Line("Authority key id", report.authorityKeyId.empty() ? "none" : report.authorityKeyId) +
+         Line("SHA-1 fingerprint", report.sha1) + Line("SHA-256 fingerprint", report.sha256);
+}
+
+Json ReportJson(const CertificateReport& report, std::int64_t now) {
+  Json constraints = nullptr;
+  if (report.hasBasicConstraints) {
+    constraints = {{"ca", report.ca}};
+    if (report.pathLength) constraints["pathLength"] = *report.pathLength;
+  }
+  Json key = {{"algorithm", report.key.algorithm}, {"bits", report.key.bits}};
+  if (!report.key.curve.empty()) key["curve"] = report.key.curve;
+  return {{"subject", report.subject},
+          {"issuer", report.issuer},
+          {"serial", report.serial},
+          {"notBefore", report.notBefore},
+          {"notAfter", report.notAfter},
+          {"daysLeft", DaysUntil(report.notAfterSeconds, now)},
+          {"subjectAltNames", report.subjectAltNames},
+          {"publicKey", key},
+          {"signatureAlgorithm", report.signatureAlgorithm},
+          {"keyUsage", report.keyUsage},
+          {"extendedKeyUsage", report.extendedKeyUsage},
+          {"basicConstraints", constraints},
+          {"subjectKeyId", report.subjectKeyId},
+          {"authorityKeyId", report.authorityKeyId},
+          {"sha1", report.sha1},
+          {"sha256", report.sha256},
+          {"warnings", report.warnings}};
+}
+
+}  // namespace certctl

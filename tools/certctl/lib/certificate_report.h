@@ -1,0 +1,56 @@
+// What inspect tells of one certificate: the fields openssl x509 -text and
+// step certificate inspect show, and the warnings an operator should see.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/certctl/lib/output.h"
+
+namespace certctl {
+
+// A public or private key: "RSA" 2048, "EC" 256 "prime256v1", "ED25519" 256.
+struct KeyFacts {
+  std::string algorithm;
+  int bits = 0;
+  std::string curve;  // the EC group
+};
+KeyFacts KeyFactsOf(EVP_PKEY* key);
+// "EC 256 bits (prime256v1)", "RSA 2048 bits"; "unknown" without a key.
+std::string KeyText(const KeyFacts& key);
+
+struct CertificateReport {
+  std::string subject;  // UTF-8, "CN=edr.test, O=Test Org"
+  std::string issuer;
+  std::string serial;  // colon hex, "0A:FF:00"
+  std::string notBefore, notAfter;
+  std::int64_t notBeforeSeconds = 0, notAfterSeconds = 0;
+  std::vector<std::string> subjectAltNames;  // "DNS:edr.test", "IP:127.0.0.1", "email:...", "URI:..."
+  KeyFacts key;
+  std::string signatureAlgorithm;
+  std::vector<std::string> keyUsage, extendedKeyUsage;
+  bool hasBasicConstraints = false;
+  bool ca = false;
+  std::optional<long> pathLength;
+  std::string subjectKeyId, authorityKeyId;  // colon hex
+  std::string sha1, sha256;                  // colon hex, as openssl x509 -fingerprint prints them
+  std::vector<std::string> warnings;
+};
+
+// A name in UTF-8, its parts in the stored order as the component prints
+// them ("CN=edr.test, O=Test Org").
+std::string NameText(const X509_NAME* name);
+
+// The report of `certificate`; `presentedByServer` adds the warnings that
+// only a server's own certificate deserves (no subject alternative names).
+CertificateReport ReportOf(X509* certificate, bool presentedByServer);
+
+// The report's lines, "  Field:  value", days counted from `now`.
+std::string ReportText(const CertificateReport& report, std::int64_t now);
+Json ReportJson(const CertificateReport& report, std::int64_t now);
+
+}  // namespace certctl

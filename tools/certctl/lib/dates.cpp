@@ -1,0 +1,36 @@
+#include "tools/certctl/lib/dates.h"
+
+#include <ctime>
+
+namespace certctl {
+
+std::string IsoFromSeconds(std::int64_t seconds) {
+  if (seconds == -1) return "unknown";
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  if (!gmtime_r(&time, &utc)) return "invalid";
+  char text[40];
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string IsoFromIntervals(std::uint64_t intervalsSince1601) {
+  constexpr std::int64_t k1601To1970 = 11644473600;
+  return IsoFromSeconds(static_cast<std::int64_t>(intervalsSince1601 / 10000000) - k1601To1970);
+}
+
+std::optional<std::int64_t> SecondsFromIso(const std::string& text) {
+  for (const char* format : {"%Y-%m-%dT%H:%M:%SZ", "%Y-%m-%dT%H:%M:%S", "%Y-%m-%d"}) {
+    std::tm time{};
+    const char* end = strptime(text.c_str(), format, &time);
+    if (end && !*end) return static_cast<std::int64_t>(timegm(&time));
+  }
+  return std::nullopt;
+}
+
+std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now) {
+  const std::int64_t left = seconds - now;
+  return left >= 0 ? left / 86400 : -((-left + 86399) / 86400);
+}
+
+}  // namespace certctl

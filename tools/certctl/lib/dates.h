@@ -1,0 +1,20 @@
+// Dates as certctl reads and writes them: ISO 8601 in UTC.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace certctl {
+
+// "YYYY-MM-DDTHH:MM:SSZ" of seconds since 1970 ("unknown" for -1).
+std::string IsoFromSeconds(std::int64_t seconds);
+// The same of a count of 100-ns intervals since 1601.
+std::string IsoFromIntervals(std::uint64_t intervalsSince1601);
+// Seconds since 1970 of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM:SS" or
+// "YYYY-MM-DDTHH:MM:SSZ" (UTC); nullopt for anything else.
+std::optional<std::int64_t> SecondsFromIso(const std::string& text);
+// Whole days from `now` to `seconds`, rounded down (negative once past).
+std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now);
+
+}  // namespace certctl

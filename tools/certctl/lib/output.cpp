@@ -1,0 +1,164 @@
+#include "tools/certctl/lib/output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <utility>
+
+#include "ivo/certificate_type_table.h"
+#include "ivo/events.h"
+#include "tools/certctl/lib/failure.h"
+#include "tools/certctl/lib/files.h"
+#include "tools/certctl/lib/terminal_text.h"
+
+namespace certctl {
+
+namespace {
+
+bool Hex(char c, int& value) {
+  if (c >= '0' && c <= '9') return value = c - '0', true;
+  if (c >= 'A' && c <= 'F') return value = c - 'A' + 10, true;
+  if (c >= 'a' && c <= 'f') return value = c - 'a' + 10, true;
+  return false;
+}
+
+// The byte of "\xHH" at `at`, or -1.
+int EscapedByte(const std::string& text, std::size_t at) {
+  int high = 0, low = 0;
+  if (at + 4 > text.size() || text[at] != '\\' || text[at + 1] != 'x' || !Hex(text[at + 2], high) ||
+      !Hex(text[at + 3], low))
+    return -1;
+  return high * 16 + low;
+}
+
+// Whether `bytes` is valid UTF-8 made only of characters above ASCII (what
+// the component escapes).
+bool ValidUtf8(const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead >= 0xF5 || i + length > bytes.size()) return false;
+    std::uint32_t point = lead & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = point << 6 | (next & 0x3F);
+    }
+    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string Utf8Name(const std::string& name) {
+  std::string out;
+  for (std::size_t at = 0; at < name.size();) {
+    std::string run;
+    std::size_t end = at;
+    for (int byte; (byte = EscapedByte(name, end)) >= 0; end += 4) run += static_cast<char>(byte);
+    if (run.empty()) {
+      out += name[at++];
+      continue;
+    }
+    out += ValidUtf8(run) ? run : name.substr(at, end - at);
+    at = end;
+  }
+  return out;
+}
+
+std::string EventName(std::uint32_t eventType) {
+  if (eventType == ivo::CertificateExpiredEvent) return "CertificateExpired";
+  for (const ivo::CertificateTypeIds& row : ivo::kCertificateTypeIds) {
+    const std::pair<std::uint32_t, const char*> names[] = {
+        {row.serverAdded, "ServerCertificateAdded"},
+        {row.serverRemoved, "ServerCertificateRemoved"},
+        {row.clientAdded, "ClientCertificateAdded"},
+        {row.clientRemoved, "ClientCertificateRemoved"},
+    };
+    for (const auto& [type, suffix] : names)
+      if (type == eventType) return std::string(row.eventStem) + suffix;
+  }
+  return "Event" + std::to_string(eventType);
+}
+
+std::string FieldName(std::uint32_t fieldId) {
+  namespace field = ivo::event_field;
+  const std::pair<std::uint32_t, const char*> names[] = {
+      {field::Subject, "Subject"},
+      {field::Issuer, "Issuer"},
+      {field::SerialNumber, "SerialNumber"},
+      {field::IssuingDate, "IssuingDate"},
+      {field::ExpirationDate, "ExpirationDate"},
+      {field::Thumbprint, "Thumbprint"},
+  };
+  for (const auto& [id, name] : names)
+    if (id == fieldId) return name;
+  return "Field" + std::to_string(fieldId);
+}
+
+void PrintJson(const Json& json) { std::cout << json.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n"; }
+
+namespace {
+
+// Characters, not bytes: what a terminal shows of UTF-8 text.
+std::size_t Width(const std::string& text) {
+  std::size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
+  return width;
+}
+
+// At most `width` characters, the last one "…" when some were cut.
+std::string Fitted(const std::string& text, std::size_t width) {
+  if (Width(text) <= width) return text;
+  std::size_t kept = 0, at = 0;
+  for (; at < text.size(); ++at)
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && kept++ == width - 1) break;
+  return text.substr(0, at) + "\u2026";
+}
+
+}  // namespace
+
+void PrintTable(const std::vector<std::vector<std::string>>& given, std::size_t widest) {
+  std::vector<std::vector<std::string>> rows = given;
+  for (auto& row : rows)
+    for (std::string& cell : row) cell = Printable(cell);
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c + 1 < row.size(); ++c) {  // a row's last cell is not padded
+      if (widths.size() <= c) widths.push_back(0);
+      widths[c] = std::max(widths[c], std::min(Width(row[c]), widest));
+    }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      if (c + 1 == row.size()) {
+        line += row[c];
+        break;
+      }
+      const std::string cell = Fitted(row[c], widest);
+      line += cell + std::string(widths[c] - Width(cell) + 2, ' ');
+    }
+    std::cout << line << "\n";
+  }
+}
+
+const char* TypeKeyword(ivo::CertificateType type) {
+  return type >= 1 && type <= std::size(ivo::kCertificateTypeIds) ? ivo::kCertificateTypeIds[type - 1].keyword : "?";
+}
+
+void Announce(const GlobalOptions& global, const std::string& message) {
+  if (!message.empty() && !global.json) std::cout << message << "\n";
+}
+
+void WriteOutput(const std::string& path, const void* data, std::size_t size, mode_t mode) {
+  if (path.empty() || path == "-")
+    std::cout.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  else
+    WriteWholeFile(path, data, size, mode);
+}
+
+}  // namespace certctl

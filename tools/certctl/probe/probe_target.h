@@ -1,0 +1,21 @@
+// Where a probe connects: HOST[:PORT].
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace certctl {
+
+// HOST[:PORT] (443 by default; an IPv6 literal in brackets, [::1]:8443).
+struct ProbeTarget {
+  std::string host;
+  std::uint16_t port = 443;
+  bool literal = false;  // HOST is an IP address, not a name
+
+  // "host:443", "[::1]:8443"
+  std::string text() const {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  }
+};
+
+}  // namespace certctl

@@ -1,0 +1,57 @@
+// A TLS connection to a type's peer made with what the store holds: the
+// stored server certificate as the only trust anchor, the stored client
+// certificate offered for mutual TLS. What the connection showed, for probe
+// and metrics --probe to judge.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/certctl/probe/probe_target.h"
+
+namespace certctl {
+
+// What the probe offers and trusts; borrowed for the call.
+struct ProbeInput {
+  X509* anchor = nullptr;             // the stored server certificate
+  X509* clientCertificate = nullptr;  // the stored client certificate, or null
+  EVP_PKEY* clientKey = nullptr;
+  std::vector<X509*> clientChain;
+  std::string servername;      // SNI and the name checked; empty: HOST when it is a name
+  double timeoutSeconds = 10;  // connect and handshake together
+};
+
+struct PeerCertificate {
+  std::string subject, issuer, notAfter;
+  std::int64_t notAfterSeconds = 0;
+};
+
+struct ProbeResult {
+  bool connected = false;  // a TCP connection was made
+  // Why there is no TLS connection: "connection refused", "no answer within
+  // 2 s" (not connected); "the handshake did not finish within 2 s".
+  std::string failure;
+  bool handshake = false;
+  std::string protocol, cipher;        // "TLSv1.3", "TLS_AES_256_GCM_SHA384"
+  double seconds = 0;                  // connect and handshake
+  std::vector<PeerCertificate> chain;  // as the peer sent it, its own first
+  int verifyError = 0;                 // X509_V_OK, or why the chain does not lead to the anchor
+  int anchorDepth = -1;                // where the anchor stands in the verified chain (0: the peer's own certificate)
+  bool clientRequested = false;
+  bool clientOffered = false;
+  // The peer's verdict on what the client sent (its certificate, or none
+  // when none is stored); unknown when the peer gave none in time.
+  std::optional<bool> clientAccepted;
+  std::string clientRefusal;  // the peer's alert: "unknown CA"
+};
+
+// Connects within the input's timeout, handshakes and reports what it saw;
+// never throws for what the network or the peer does. The timeout bounds
+// the name lookup too.
+ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input);
+
+}  // namespace certctl
