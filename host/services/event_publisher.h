@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "host/host_object.h"
@@ -14,7 +15,10 @@ class EventPublisher : public HostObject<ivo::IEventPublisher> {
   // Called with each published event, under no lock of the publisher's.
   using Sink = std::function<void(const ivo::CertificateEvent& event)>;
 
-  ozo::result_t Publish(const ivo::CertificateEvent* event) override;
+  // Hands the event to the sink. Never throws: a sink that throws makes the
+  // publication "Unspecified error". The sink is shared, not copied, per
+  // call, so a publication allocates nothing.
+  ozo::result_t Publish(const ivo::CertificateEvent* event) noexcept override;
 
   void SetSink(Sink sink);
 
@@ -23,7 +27,7 @@ class EventPublisher : public HostObject<ivo::IEventPublisher> {
 
  private:
   std::mutex m_mutex;
-  Sink m_sink;
+  std::shared_ptr<const Sink> m_sink;
 };
 
 }  // namespace host

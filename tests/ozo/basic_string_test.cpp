@@ -42,4 +42,15 @@ TEST(BasicString, SecureClearZeroesEveryCharacterItCanHold) {
   for (std::size_t i = 0; i <= capacity; ++i) ASSERT_EQ(storage[i], '\0') << i;
 }
 
+// A string's own text appended to it: inline (the grow wipes the inline
+// buffer) and on the heap (the grow frees the old block).
+TEST(BasicString, AppendsItsOwnText) {
+  for (const std::size_t length : {10u, 100u}) {
+    string8_t text(std::string(length, 'a').c_str());
+    text.append(text.data(), text.size());
+    text += text.view();
+    EXPECT_EQ(text, std::string_view(std::string(4 * length, 'a'))) << length;
+  }
+}
+
 }  // namespace

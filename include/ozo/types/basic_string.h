@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -127,11 +128,16 @@ class basic_string_t {
       resize_extra_at(m_size, size - m_size, fill);
     }
   }
+  // `text` may be this string's own (s.append(s.data(), s.size())): it is
+  // read from where growing moved it.
   basic_string_t& append(const Ch* text, size_type length) {
     if (length > max_size() - m_size) throw std::length_error("ozo::basic_string_t::append()");
+    const std::less_equal<const Ch*> before;
+    const bool own = before(data(), text) && before(text, data() + m_size);
+    const size_type offset = own ? static_cast<size_type>(text - data()) : 0;
     Grow(m_size + length);
     Ch* p = data();
-    std::memmove(p + m_size, text, length * sizeof(Ch));
+    std::memmove(p + m_size, own ? p + offset : text, length * sizeof(Ch));
     m_size += length;
     p[m_size] = Ch();
     return *this;
