@@ -43,7 +43,12 @@ trap '[ -n "$restore" ] && git checkout -q -- "$restore"' EXIT
 
 caught=0 survived=0 broken=0
 printf '%-28s %s\n' "FAULT" "RESULT"
-while IFS=$'\t' read -r name file from to; do
+# The table is read on its own descriptor: a test that reads standard input
+# cannot swallow the rows after its own; and the faults measured are counted
+# against the rows selected, counted apart from the loop.
+expected=$(awk -F'\t' -v names=" $* " '$1 != "" && $1 !~ /^#/ && (names == "  " || index(names, " " $1 " "))' \
+  scripts/mutants.tsv | wc -l)
+while IFS=$'\t' read -r name file from to <&3; do
   [[ -z "$name" || "$name" == \#* ]] && continue
   if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
   if ! git diff --quiet -- "$file"; then echo "$file has uncommitted changes" >&2; exit 2; fi
@@ -56,7 +61,7 @@ open(path, "w").write(text.replace(old, new, 1))  # found once: checked above
 PY
   if ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
     result="does not build"; broken=$((broken + 1))
-  elif ctest --test-dir "$build" -j "$jobs" --stop-on-failure --timeout 300 >/dev/null 2>&1; then
+  elif ctest --test-dir "$build" -j "$jobs" --stop-on-failure --timeout 300 >/dev/null 2>&1 </dev/null; then
     result="SURVIVED"; survived=$((survived + 1))
   else
     result="caught"; caught=$((caught + 1))
@@ -64,7 +69,11 @@ PY
   git checkout -q -- "$file"
   restore=""
   printf '%-28s %s\n' "$name" "$result"
-done < scripts/mutants.tsv
+done 3< scripts/mutants.tsv
 cmake --build "$build" -j "$jobs" >/dev/null  # back to the unchanged source
 echo "$caught caught, $survived survived, $broken did not build"
+if [ $((caught + survived + broken)) -ne "$expected" ]; then
+  echo "only $((caught + survived + broken)) of $expected faults were measured" >&2
+  exit 2
+fi
 [ "$survived" -eq 0 ] && [ "$broken" -eq 0 ]

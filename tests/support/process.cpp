@@ -69,7 +69,9 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 std::string RunCommand(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  // Standard input is not the caller's: a command never reads what its
+  // caller reads (a script feeding the suite a table, say).
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("(" + command + ") </dev/null").c_str(), "r"), ::pclose);
   std::string output;
   char chunk[4096];
   std::size_t got = 0;
