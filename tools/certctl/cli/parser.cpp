@@ -87,13 +87,30 @@ struct CommandApp {
   Collected options;
 };
 
-// The command tree: an app for certctl, for each group ("policy") and for
-// each command, each taking the global options too.
+// The first word of argv that is neither an option nor a global option's
+// value: the command's first word, or empty.
+std::string FirstWord(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string token = argv[i];
+    if (token.empty() || token[0] != '-' || token == "-") return token;
+    if (token.find('=') != std::string::npos) continue;
+    for (const OptionRow& row : GlobalOptionRows())
+      for (const std::string& name : Words(row.names, ','))
+        if (name == token && row.value) ++i;  // its value follows
+  }
+  return "";
+}
+
+// The command tree: an app for certctl and, for the commands the line's
+// first word names, an app for each command and group ("policy"); each
+// takes the global options too. Commands the line cannot name are left out:
+// a command line pays for the commands it names, not for all of them.
 class Tree {
  public:
-  Tree() : m_root("certctl", "certctl") {
+  explicit Tree(const std::string& firstWord) : m_root("certctl", "certctl") {
     Prepare(m_root);
     for (const Command* command : Commands()) {
+      if (Words(command->path).front() != firstWord) continue;
       CLI::App& app = Subcommand(command->path);
       CommandApp& added = m_commands.emplace_back(CommandApp{command, &app, {}, {}});
       added.operands.resize(command->operands.size());
@@ -230,7 +247,7 @@ std::string UsageOf(const std::string& path) {
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
-  Tree tree;
+  Tree tree(FirstWord(argc, argv));
   std::string problem;
   try {
     tree.root().parse(argc, argv);
