@@ -5,38 +5,43 @@
 
 namespace certctl {
 namespace commands {
-const Command& SetServer();
-const Command& SetClient();
-const Command& GetServer();
-const Command& Pem();
-const Command& GetClient();
-const Command& QueryServer();
-const Command& QueryClient();
-const Command& RemoveServer();
-const Command& RemoveClient();
-const Command& List();
-const Command& Events();
-const Command& PruneEvents();
-const Command& PolicyShow();
-const Command& PolicyLock();
-const Command& PolicyUnlock();
-const Command& Upgrade();
-const Command& Inspect();
-const Command& Check();
-const Command& Probe();
-const Command& Metrics();
-const Command& Backup();
-const Command& Restore();
-const Command& Repair();
+Command SetServer();
+Command SetClient();
+Command GetServer();
+Command Pem();
+Command GetClient();
+Command QueryServer();
+Command QueryClient();
+Command RemoveServer();
+Command RemoveClient();
+Command List();
+Command Events();
+Command PruneEvents();
+Command PolicyShow();
+Command PolicyLock();
+Command PolicyUnlock();
+Command Upgrade();
+Command Inspect();
+Command Check();
+Command Probe();
+Command Metrics();
+Command Backup();
+Command Restore();
+Command Repair();
 }  // namespace commands
 
 const std::vector<const Command*>& Commands() {
   using namespace commands;
-  static const std::vector<const Command*> kCommands = {
-      &SetServer(),   &SetClient(),    &GetServer(),    &Pem(),     &GetClient(), &QueryServer(),
-      &QueryClient(), &RemoveServer(), &RemoveClient(), &List(),    &Events(),    &PruneEvents(),
-      &PolicyShow(),  &PolicyLock(),   &PolicyUnlock(), &Upgrade(), &Inspect(),   &Check(),
-      &Probe(),       &Metrics(),      &Backup(),       &Restore(), &Repair()};
+  static const std::vector<Command> kTable = {
+      SetServer(),   SetClient(),    GetServer(),    Pem(),     GetClient(), QueryServer(),
+      QueryClient(), RemoveServer(), RemoveClient(), List(),    Events(),    PruneEvents(),
+      PolicyShow(),  PolicyLock(),   PolicyUnlock(), Upgrade(), Inspect(),   Check(),
+      Probe(),       Metrics(),      Backup(),       Restore(), Repair()};
+  static const std::vector<const Command*> kCommands = [] {
+    std::vector<const Command*> pointers;
+    for (const Command& command : kTable) pointers.push_back(&command);
+    return pointers;
+  }();
   return kCommands;
 }
 

@@ -46,16 +46,14 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Backup() {
-  static const Command command = Define<Arguments>("backup", "a consistent, owner-only copy of the store",
-                                                   {Operand(&Arguments::file, "FILE")}, {}, BackupTo);
-  return command;
+Command Backup() {
+  return Define<Arguments>("backup", "a consistent, owner-only copy of the store", {Operand(&Arguments::file, "FILE")},
+                           {}, BackupTo);
 }
 
-const Command& Restore() {
-  static const Command command = Define<Arguments>("restore", "replace the store with a backup",
-                                                   {Operand(&Arguments::file, "FILE")}, {}, RestoreFrom);
-  return command;
+Command Restore() {
+  return Define<Arguments>("restore", "replace the store with a backup", {Operand(&Arguments::file, "FILE")}, {},
+                           RestoreFrom);
 }
 
 }  // namespace certctl::commands

@@ -178,24 +178,21 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Check() {
-  static const Command command = [] {
-    Command check = Define<Arguments>(
-        "check", "expiry, as a monitoring plugin reports it", {},
-        {Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
-         Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"),
-         Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
-         Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)"),
-         Option(&Arguments::required, "--require", "TYPE/KIND",
-                "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)")},
-        Check);
-    check.exitStatus = kPluginExitStatus;
-    check.unknown = [](const GlobalOptions& global, const std::string& why) {
-      return Print(global, State::Unknown, why, {}, "");
-    };
-    return check;
-  }();
-  return command;
+Command Check() {
+  Command check = Define<Arguments>(
+      "check", "expiry, as a monitoring plugin reports it", {},
+      {Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
+       Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"),
+       Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
+       Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)"),
+       Option(&Arguments::required, "--require", "TYPE/KIND",
+              "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)")},
+      Check);
+  check.exitStatus = kPluginExitStatus;
+  check.unknown = [](const GlobalOptions& global, const std::string& why) {
+    return Print(global, State::Unknown, why, {}, "");
+  };
+  return check;
 }
 
 }  // namespace certctl::commands

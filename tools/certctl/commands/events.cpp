@@ -98,23 +98,19 @@ int Prune(const GlobalOptions& global, const PruneArguments& arguments) {
 
 }  // namespace
 
-const Command& Events() {
-  static const Command command =
-      Define<ListArguments>("events", "the journal's events, oldest first", {},
-                            {Option(&ListArguments::since, "--since", "DATE",
-                                    "only those since DATE (2020-01-31 or 2020-01-31T12:00:00Z, UTC)"),
-                             Option(&ListArguments::tail, "--tail", "N", "only the newest N")},
-                            ListEvents);
-  return command;
+Command Events() {
+  return Define<ListArguments>("events", "the journal's events, oldest first", {},
+                               {Option(&ListArguments::since, "--since", "DATE",
+                                       "only those since DATE (2020-01-31 or 2020-01-31T12:00:00Z, UTC)"),
+                                Option(&ListArguments::tail, "--tail", "N", "only the newest N")},
+                               ListEvents);
 }
 
-const Command& PruneEvents() {
-  static const Command command =
-      Define<PruneArguments>("events prune", "remove the oldest events", {},
-                             {Option(&PruneArguments::keep, "--keep", "N", "all but the newest N"),
-                              Option(&PruneArguments::before, "--before", "DATE", "those older than DATE")},
-                             Prune);
-  return command;
+Command PruneEvents() {
+  return Define<PruneArguments>("events prune", "remove the oldest events", {},
+                                {Option(&PruneArguments::keep, "--keep", "N", "all but the newest N"),
+                                 Option(&PruneArguments::before, "--before", "DATE", "those older than DATE")},
+                                Prune);
 }
 
 }  // namespace certctl::commands

@@ -48,29 +48,26 @@ const char* const kOutHelp = "write to FILE instead of standard output (- for st
 
 }  // namespace
 
-const Command& GetServer() {
-  static const Command command = Define<Arguments>(
+Command GetServer() {
+  return Define<Arguments>(
       "get-server", "the stored server certificate, as stored", {Operand(&Arguments::type, "TYPE")},
       {Option(&Arguments::out, "-o,--out", "FILE", kOutHelp)},
       [](const GlobalOptions& global, const Arguments& arguments) { return GetServerAs(global, arguments, false); });
-  return command;
 }
 
-const Command& Pem() {
-  static const Command command = Define<Arguments>(
+Command Pem() {
+  return Define<Arguments>(
       "pem", "the stored server certificate as PEM", {Operand(&Arguments::type, "TYPE")},
       {Option(&Arguments::out, "-o,--out", "FILE", kOutHelp)},
       [](const GlobalOptions& global, const Arguments& arguments) { return GetServerAs(global, arguments, true); });
-  return command;
 }
 
-const Command& GetClient() {
-  static const Command command =
-      Define<Arguments>("get-client", "the stored PKCS#12 container", {Operand(&Arguments::type, "TYPE")},
-                        {Option(&Arguments::out, "-o,--out", "FILE", "where the container goes (- for stdout)", true),
-                         Switch(&Arguments::showPassword, "--show-password", "print the stored password too")},
-                        GetClientContainer);
-  return command;
+Command GetClient() {
+  return Define<Arguments>(
+      "get-client", "the stored PKCS#12 container", {Operand(&Arguments::type, "TYPE")},
+      {Option(&Arguments::out, "-o,--out", "FILE", "where the container goes (- for stdout)", true),
+       Switch(&Arguments::showPassword, "--show-password", "print the stored password too")},
+      GetClientContainer);
 }
 
 }  // namespace certctl::commands

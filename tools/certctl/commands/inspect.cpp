@@ -136,15 +136,14 @@ int Inspect(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Inspect() {
-  static const Command command = Define<Arguments>(
+Command Inspect() {
+  return Define<Arguments>(
       "inspect", "describe a certificate or container file", {Operand(&Arguments::file, "FILE")},
       {Switch(&Arguments::client, "--client", "FILE is a PKCS#12 container"),
        Option(&Arguments::passwordFile, "--password-file", "FILE", kPasswordFileHelp),
        Option(&Arguments::passwordEnv, "--password-env", "VARIABLE", kPasswordEnvHelp),
        Option(&Arguments::checkend, "--checkend", "SECONDS", "exit 1 when the certificate ends within SECONDS")},
       Inspect);
-  return command;
 }
 
 }  // namespace certctl::commands

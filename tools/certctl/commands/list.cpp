@@ -47,9 +47,6 @@ int ListAll(const GlobalOptions& global, const Arguments&) {
 
 }  // namespace
 
-const Command& List() {
-  static const Command command = Define<Arguments>("list", "every stored certificate and its status", {}, {}, ListAll);
-  return command;
-}
+Command List() { return Define<Arguments>("list", "every stored certificate and its status", {}, {}, ListAll); }
 
 }  // namespace certctl::commands

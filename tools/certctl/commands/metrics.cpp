@@ -193,15 +193,14 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Metrics() {
-  static const Command command = Define<Arguments>(
+Command Metrics() {
+  return Define<Arguments>(
       "metrics", "Prometheus metrics of the store", {},
       {Option(&Arguments::out, "-o,--out", "FILE", "write to FILE instead of standard output (- for stdout)"),
        Option(&Arguments::probes, "--probe", "TYPE=HOST[:PORT]", "add a probe of TYPE's peer at HOST (repeatable)"),
        Option(&Arguments::timeout, "--timeout", "SECONDS",
               "give up a probe's connect and handshake after SECONDS (10)")},
       Metrics);
-  return command;
 }
 
 }  // namespace certctl::commands

@@ -56,25 +56,20 @@ int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lo
 
 }  // namespace
 
-const Command& PolicyShow() {
-  static const Command command = Define<ShowArguments>("policy show", "the settings the policy locks", {}, {}, Show);
-  return command;
-}
+Command PolicyShow() { return Define<ShowArguments>("policy show", "the settings the policy locks", {}, {}, Show); }
 
-const Command& PolicyLock() {
-  static const Command command = Define<LockArguments>(
+Command PolicyLock() {
+  return Define<LockArguments>(
       "policy lock", "lock a setting against local changes",
       {Operand(&LockArguments::type, "TYPE"), Operand(&LockArguments::kind, "KIND")}, {},
       [](const GlobalOptions& global, const LockArguments& arguments) { return SetLock(global, arguments, true); });
-  return command;
 }
 
-const Command& PolicyUnlock() {
-  static const Command command = Define<LockArguments>(
+Command PolicyUnlock() {
+  return Define<LockArguments>(
       "policy unlock", "unlock a setting",
       {Operand(&LockArguments::type, "TYPE"), Operand(&LockArguments::kind, "KIND")}, {},
       [](const GlobalOptions& global, const LockArguments& arguments) { return SetLock(global, arguments, false); });
-  return command;
 }
 
 }  // namespace certctl::commands

@@ -42,25 +42,22 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Probe() {
-  static const Command command = [] {
-    Command probe = Define<Arguments>(
-        "probe", "try the stored pair against its peer (TLS)",
-        {Operand(&Arguments::type, "TYPE"), Operand(&Arguments::target, "HOST[:PORT]")},
-        {Option(&Arguments::servername, "--servername", "NAME",
-                "the name sent (SNI) and checked in the peer's certificate (HOST when a name)"),
-         Option(&Arguments::timeout, "--timeout", "SECONDS",
-                "give up a probe's connect and handshake after SECONDS (10)"),
-         Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
-         Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)")},
-        Probe);
-    probe.exitStatus = kPluginExitStatus;
-    probe.unknown = [](const GlobalOptions& global, const std::string& why) {
-      return Print(global, Unknown(why), Thresholds());
-    };
-    return probe;
-  }();
-  return command;
+Command Probe() {
+  Command probe = Define<Arguments>(
+      "probe", "try the stored pair against its peer (TLS)",
+      {Operand(&Arguments::type, "TYPE"), Operand(&Arguments::target, "HOST[:PORT]")},
+      {Option(&Arguments::servername, "--servername", "NAME",
+              "the name sent (SNI) and checked in the peer's certificate (HOST when a name)"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS",
+              "give up a probe's connect and handshake after SECONDS (10)"),
+       Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
+       Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)")},
+      Probe);
+  probe.exitStatus = kPluginExitStatus;
+  probe.unknown = [](const GlobalOptions& global, const std::string& why) {
+    return Print(global, Unknown(why), Thresholds());
+  };
+  return probe;
 }
 
 }  // namespace certctl::commands

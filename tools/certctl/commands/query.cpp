@@ -29,18 +29,16 @@ int Query(const GlobalOptions& global, const Arguments& arguments, bool client) 
 
 }  // namespace
 
-const Command& QueryServer() {
-  static const Command command = Define<Arguments>(
+Command QueryServer() {
+  return Define<Arguments>(
       "query-server", "the server certificate described as JSON", {Operand(&Arguments::type, "TYPE")}, {},
       [](const GlobalOptions& global, const Arguments& arguments) { return Query(global, arguments, false); });
-  return command;
 }
 
-const Command& QueryClient() {
-  static const Command command = Define<Arguments>(
+Command QueryClient() {
+  return Define<Arguments>(
       "query-client", "the client certificate described as JSON", {Operand(&Arguments::type, "TYPE")}, {},
       [](const GlobalOptions& global, const Arguments& arguments) { return Query(global, arguments, true); });
-  return command;
 }
 
 }  // namespace certctl::commands

@@ -42,20 +42,18 @@ int Remove(const GlobalOptions& global, const Arguments& arguments, bool client)
 
 }  // namespace
 
-const Command& RemoveServer() {
-  static const Command command = Define<Arguments>(
+Command RemoveServer() {
+  return Define<Arguments>(
       "remove-server", "remove the server certificate", {Operand(&Arguments::type, "TYPE")},
       {Switch(&Arguments::policy, "--policy", kPolicyHelp)},
       [](const GlobalOptions& global, const Arguments& arguments) { return Remove(global, arguments, false); });
-  return command;
 }
 
-const Command& RemoveClient() {
-  static const Command command = Define<Arguments>(
+Command RemoveClient() {
+  return Define<Arguments>(
       "remove-client", "remove the client certificate", {Operand(&Arguments::type, "TYPE")},
       {Switch(&Arguments::policy, "--policy", kPolicyHelp)},
       [](const GlobalOptions& global, const Arguments& arguments) { return Remove(global, arguments, true); });
-  return command;
 }
 
 }  // namespace certctl::commands

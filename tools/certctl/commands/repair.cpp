@@ -41,13 +41,12 @@ int RepairStore(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Repair() {
-  static const Command command = Define<Arguments>(
+Command Repair() {
+  return Define<Arguments>(
       "repair", "remove the records the component cannot use", {},
       {Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
        Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)")},
       RepairStore);
-  return command;
 }
 
 }  // namespace certctl::commands

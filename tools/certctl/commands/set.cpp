@@ -73,24 +73,22 @@ int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
 
 }  // namespace
 
-const Command& SetServer() {
-  static const Command command = Define<Arguments>(
+Command SetServer() {
+  return Define<Arguments>(
       "set-server", "store a server certificate (DER or PEM)",
       {Operand(&Arguments::type, "TYPE"), Operand(&Arguments::file, "FILE")},
       {Switch(&Arguments::policy, "--policy", kPolicyHelp)},
       [](const GlobalOptions& global, const Arguments& arguments) { return Set(global, arguments, false); });
-  return command;
 }
 
-const Command& SetClient() {
-  static const Command command = Define<Arguments>(
+Command SetClient() {
+  return Define<Arguments>(
       "set-client", "store a client certificate (PKCS#12)",
       {Operand(&Arguments::type, "TYPE"), Operand(&Arguments::file, "FILE")},
       {Switch(&Arguments::policy, "--policy", kPolicyHelp),
        Option(&Arguments::passwordFile, "--password-file", "FILE", kPasswordFileHelp),
        Option(&Arguments::passwordEnv, "--password-env", "VARIABLE", kPasswordEnvHelp)},
       [](const GlobalOptions& global, const Arguments& arguments) { return Set(global, arguments, true); });
-  return command;
 }
 
 }  // namespace certctl::commands

@@ -107,11 +107,9 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
 
 }  // namespace
 
-const Command& Upgrade() {
-  static const Command command =
-      Define<Arguments>("upgrade", "copy the certificates of an older store", {},
-                        {Option(&Arguments::from, "--from", "OLD.db", "the older store", true)}, Upgrade);
-  return command;
+Command Upgrade() {
+  return Define<Arguments>("upgrade", "copy the certificates of an older store", {},
+                           {Option(&Arguments::from, "--from", "OLD.db", "the older store", true)}, Upgrade);
 }
 
 }  // namespace certctl::commands
