@@ -57,23 +57,18 @@ std::size_t InterceptedAllocator::liveBlocks() const {
 }
 
 ozo::result_t InterceptedPolicy::CheckChangePermission(const ivo::PolicyChangeQuery* query, ozo::string16_t* reason) {
-  if (const ozo::result_t fault = m_faults->Enter("IPolicyProvider::CheckChangePermission"); ozo::Failed(fault))
-    return fault;
-  if (query) {
-    m_queries.Add([query] {
-      Query kept{query->settingId, {}, query->dependencies.has_value(), query->force || query->dryRun || query->notify};
-      for (const ivo::PolicyValue& value : query->values)
-        kept.values.emplace_back(std::string(value.name.view()), std::string(value.value.view()));
-      return kept;
-    });
-  }
-  return m_inner->CheckChangePermission(query, reason);
-}
-
-ozo::result_t InterceptedPublisher::Publish(const ivo::CertificateEvent* event) {
-  if (const ozo::result_t fault = m_faults->Enter("IEventPublisher::Publish"); ozo::Failed(fault)) return fault;
-  if (event) m_events.Add([&] { return *event; });
-  return m_inner->Publish(event);
+  return Call("IPolicyProvider::CheckChangePermission", [&] {
+    if (query) {
+      m_queries.Add([query] {
+        Query kept{
+            query->settingId, {}, query->dependencies.has_value(), query->force || query->dryRun || query->notify};
+        for (const ivo::PolicyValue& value : query->values)
+          kept.values.emplace_back(std::string(value.name.view()), std::string(value.value.view()));
+        return kept;
+      });
+    }
+    return m_inner->CheckChangePermission(query, reason);
+  });
 }
 
 namespace {
@@ -122,36 +117,14 @@ void InterceptedMutex::ClearRecord() {
 
 ozo::result_t InterceptedSerializer::Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t flags,
                                                void* reserved) {
-  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Serialize");
-  if (ozo::Failed(fault)) return fault;
-  const ozo::result_t result = m_inner->Serialize(value, node, flags, reserved);
-  if (ozo::Succeeded(result) && value && m_holder) {
-    m_holder->AddRef();  // the caller's to release
-    value->holder = m_holder.get();
-  }
-  return ozo::Failed(result) || !fault ? result : fault;
-}
-
-ozo::result_t InterceptedSerializer::Deserialize(ozo::any_struct_t* value, ozo::IStorage* node, std::uint32_t flags,
-                                                 void* reserved) {
-  const ozo::result_t fault = m_faults->Enter("IStorageSerializer2::Deserialize");
-  if (ozo::Failed(fault)) return fault;
-  const ozo::result_t result = m_inner->Deserialize(value, node, flags, reserved);
-  return ozo::Failed(result) || !fault ? result : fault;
-}
-
-ozo::result_t InterceptedPrimaryMeta::GetStructDescriptor(std::uint32_t typeId,
-                                                          const ozo::StructDescriptor** descriptor) {
-  if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider::GetStructDescriptor"); ozo::Failed(fault))
-    return fault;
-  return m_inner->GetStructDescriptor(typeId, descriptor);
-}
-
-ozo::result_t InterceptedSecondaryMeta::FindStructDescriptor(std::uint32_t typeId,
-                                                             const ozo::StructDescriptor** descriptor) {
-  if (const ozo::result_t fault = m_faults->Enter("IMetaInfoProvider2::FindStructDescriptor"); ozo::Failed(fault))
-    return fault;
-  return m_inner->FindStructDescriptor(typeId, descriptor);
+  return Call("IStorageSerializer2::Serialize", [&] {
+    const ozo::result_t result = m_inner->Serialize(value, node, flags, reserved);
+    if (ozo::Succeeded(result) && value && m_holder) {
+      m_holder->AddRef();  // the caller's to release
+      value->holder = m_holder.get();
+    }
+    return result;
+  });
 }
 
 InterceptingLocator::InterceptingLocator(Faults faults)

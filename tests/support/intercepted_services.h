@@ -9,7 +9,7 @@
 // "IMetaInfoProvider2::FindStructDescriptor",
 // "IServiceLocator::GetInterface/<iid, 8 lowercase hex digits>" and those of
 // intercepted_storage.h. A scheduled failure is answered at once; a
-// scheduled success code (> 0) of the serializer is answered after its work.
+// scheduled success code (> 0) is answered after the service's work.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host_object.h"
@@ -34,13 +35,34 @@ namespace test {
 
 using Faults = std::shared_ptr<FaultInjector>;
 
+// What every wrapper holds: the reference host's service it wraps and the
+// shared fault injector.
+template <class Interface>
+class Intercepted : public host::HostObject<Interface> {
+ public:
+  Intercepted(ozo::ref_ptr<Interface> inner, Faults faults) : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
+
+ protected:
+  // Enters the injector under `operation`: a scheduled failure is answered
+  // at once; else `body` runs, and a scheduled success code (> 0) is
+  // answered in place of its success.
+  template <class Body>
+  ozo::result_t Call(std::string_view operation, Body body) {
+    const ozo::result_t fault = m_faults->Enter(operation);
+    if (ozo::Failed(fault)) return fault;
+    const ozo::result_t result = body();
+    return ozo::Failed(result) || !fault ? result : fault;
+  }
+
+  ozo::ref_ptr<Interface> m_inner;
+  Faults m_faults;
+};
+
 // Records the sizes asked for; can answer new records with a success code
 // (> 0) instead of 0, or refuse to enlarge a record.
-class InterceptedTracer : public host::HostObject<ozo::ITracer> {
+class InterceptedTracer : public Intercepted<ozo::ITracer> {
  public:
-  InterceptedTracer(ozo::ref_ptr<ozo::ITracer> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
-
+  using Intercepted::Intercepted;
   ozo::result_t ReserveBuffer(std::uint32_t level, char** buffer, std::size_t size) override;
   ozo::result_t CommitBuffer(char* buffer, std::size_t length) override {
     return m_inner->CommitBuffer(buffer, length);
@@ -51,8 +73,6 @@ class InterceptedTracer : public host::HostObject<ozo::ITracer> {
   History<std::size_t>& requests() { return m_requests; }
 
  private:
-  ozo::ref_ptr<ozo::ITracer> m_inner;
-  Faults m_faults;
   std::atomic<ozo::result_t> m_acceptCode{0};
   std::atomic<bool> m_refuseGrowth{false};
   History<std::size_t> m_requests;
@@ -60,11 +80,9 @@ class InterceptedTracer : public host::HostObject<ozo::ITracer> {
 
 // Counts the blocks handed out and not yet freed. A reallocation moves the
 // block (new block, copy, free), so its old bytes are released through Free.
-class InterceptedAllocator : public host::HostObject<ozo::IAllocator> {
+class InterceptedAllocator : public Intercepted<ozo::IAllocator> {
  public:
-  InterceptedAllocator(ozo::ref_ptr<ozo::IAllocator> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
-
+  using Intercepted::Intercepted;
   void* Allocate(std::size_t size) override;
   void* Reallocate(void* pointer, std::size_t size) override;
   void Free(void* pointer) override;
@@ -72,14 +90,12 @@ class InterceptedAllocator : public host::HostObject<ozo::IAllocator> {
   std::size_t liveBlocks() const;
 
  private:
-  ozo::ref_ptr<ozo::IAllocator> m_inner;
-  Faults m_faults;
   mutable std::mutex m_mutex;
   std::map<void*, std::size_t> m_blocks;
 };
 
 // Records every query the component asks.
-class InterceptedPolicy : public host::HostObject<ivo::IPolicyProvider> {
+class InterceptedPolicy : public Intercepted<ivo::IPolicyProvider> {
  public:
   struct Query {
     std::uint32_t settingId;
@@ -88,9 +104,7 @@ class InterceptedPolicy : public host::HostObject<ivo::IPolicyProvider> {
     bool anyFlagSet;
   };
 
-  InterceptedPolicy(ozo::ref_ptr<ivo::IPolicyProvider> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
-
+  using Intercepted::Intercepted;
   ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked) override {
     return m_inner->IsSettingLocked(settingId, locked);
   }
@@ -102,24 +116,23 @@ class InterceptedPolicy : public host::HostObject<ivo::IPolicyProvider> {
   History<Query>& queries() { return m_queries; }
 
  private:
-  ozo::ref_ptr<ivo::IPolicyProvider> m_inner;
-  Faults m_faults;
   History<Query> m_queries;
 };
 
 // Records every event the component publishes.
-class InterceptedPublisher : public host::HostObject<ivo::IEventPublisher> {
+class InterceptedPublisher : public Intercepted<ivo::IEventPublisher> {
  public:
-  InterceptedPublisher(ozo::ref_ptr<ivo::IEventPublisher> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
-
-  ozo::result_t Publish(const ivo::CertificateEvent* event) override;
+  using Intercepted::Intercepted;
+  ozo::result_t Publish(const ivo::CertificateEvent* event) override {
+    return Call("IEventPublisher::Publish", [&] {
+      if (event) m_events.Add([&] { return *event; });
+      return m_inner->Publish(event);
+    });
+  }
 
   History<ivo::CertificateEvent>& events() { return m_events; }
 
  private:
-  ozo::ref_ptr<ivo::IEventPublisher> m_inner;
-  Faults m_faults;
   History<ivo::CertificateEvent> m_events;
 };
 
@@ -152,47 +165,41 @@ class InterceptedMutex : public host::HostObject<ivo::IStorageMutex> {
 
 // Can fill the holder of every structure it serializes with a reference to
 // `holder`, as a host whose serializer keeps a structure alive does.
-class InterceptedSerializer : public host::HostObject<ozo::IStorageSerializer2> {
+class InterceptedSerializer : public Intercepted<ozo::IStorageSerializer2> {
  public:
-  InterceptedSerializer(ozo::ref_ptr<ozo::IStorageSerializer2> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
-
+  using Intercepted::Intercepted;
   ozo::result_t Serialize(ozo::any_descr_ptr_t* value, ozo::IStorage* node, std::uint32_t flags,
                           void* reserved) override;
   ozo::result_t Deserialize(ozo::any_struct_t* value, ozo::IStorage* node, std::uint32_t flags,
-                            void* reserved) override;
+                            void* reserved) override {
+    return Call("IStorageSerializer2::Deserialize", [&] { return m_inner->Deserialize(value, node, flags, reserved); });
+  }
 
   void FillHolders(ozo::ref_ptr<ozo::IObject> holder) { m_holder = std::move(holder); }
 
  private:
-  ozo::ref_ptr<ozo::IStorageSerializer2> m_inner;
-  Faults m_faults;
   ozo::ref_ptr<ozo::IObject> m_holder;
 };
 
-class InterceptedPrimaryMeta : public host::HostObject<ozo::IMetaInfoProvider> {
+class InterceptedPrimaryMeta : public Intercepted<ozo::IMetaInfoProvider> {
  public:
-  InterceptedPrimaryMeta(ozo::ref_ptr<ozo::IMetaInfoProvider> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
-  ozo::result_t GetStructDescriptor(std::uint32_t typeId, const ozo::StructDescriptor** descriptor) override;
-
- private:
-  ozo::ref_ptr<ozo::IMetaInfoProvider> m_inner;
-  Faults m_faults;
+  using Intercepted::Intercepted;
+  ozo::result_t GetStructDescriptor(std::uint32_t typeId, const ozo::StructDescriptor** descriptor) override {
+    return Call("IMetaInfoProvider::GetStructDescriptor",
+                [&] { return m_inner->GetStructDescriptor(typeId, descriptor); });
+  }
 };
 
-class InterceptedSecondaryMeta : public host::HostObject<ozo::IMetaInfoProvider2> {
+class InterceptedSecondaryMeta : public Intercepted<ozo::IMetaInfoProvider2> {
  public:
-  InterceptedSecondaryMeta(ozo::ref_ptr<ozo::IMetaInfoProvider2> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
+  using Intercepted::Intercepted;
   ozo::result_t GetStructDescriptorsCount(std::uint32_t& count) override {
     return m_inner->GetStructDescriptorsCount(count);
   }
-  ozo::result_t FindStructDescriptor(std::uint32_t typeId, const ozo::StructDescriptor** descriptor) override;
-
- private:
-  ozo::ref_ptr<ozo::IMetaInfoProvider2> m_inner;
-  Faults m_faults;
+  ozo::result_t FindStructDescriptor(std::uint32_t typeId, const ozo::StructDescriptor** descriptor) override {
+    return Call("IMetaInfoProvider2::FindStructDescriptor",
+                [&] { return m_inner->FindStructDescriptor(typeId, descriptor); });
+  }
 };
 
 // Hands out the intercepted services (from a reference-host locator of its

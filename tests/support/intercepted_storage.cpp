@@ -15,10 +15,9 @@ result_t Wrapped(result_t result, ozo::IStorage** node, const Faults& faults) {
   return result;
 }
 
-class InterceptedNode : public host::HostObject<ozo::IStorage> {
+class InterceptedNode : public Intercepted<ozo::IStorage> {
  public:
-  InterceptedNode(ozo::ref_ptr<ozo::IStorage> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
+  using Intercepted::Intercepted;
 
   result_t AppendNode(ozo::cstr8_t name, ozo::IStorage** node) override {
     return Call("IStorage::AppendNode", [&] { return Wrapped(m_inner->AppendNode(name, node), node, m_faults); });
@@ -59,44 +58,27 @@ class InterceptedNode : public host::HostObject<ozo::IStorage> {
   result_t Flush() override {
     return Call("IStorage::Flush", [&] { return m_inner->Flush(); });
   }
-
- private:
-  template <class Body>
-  result_t Call(const char* operation, Body body) {
-    const result_t fault = m_faults->Enter(operation);
-    if (ozo::Failed(fault)) return fault;
-    const result_t result = body();
-    return ozo::Failed(result) || !fault ? result : fault;
-  }
-
-  ozo::ref_ptr<ozo::IStorage> m_inner;
-  Faults m_faults;
 };
 
-class InterceptedStore : public host::HostObject<ozo::IPersistentStorage> {
+class InterceptedStore : public Intercepted<ozo::IPersistentStorage> {
  public:
-  InterceptedStore(ozo::ref_ptr<ozo::IPersistentStorage> inner, Faults faults)
-      : m_inner(std::move(inner)), m_faults(std::move(faults)) {}
+  using Intercepted::Intercepted;
 
   result_t GetStoragesCount(std::uint32_t& count) override { return m_inner->GetStoragesCount(count); }
   result_t GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) override {
     return m_inner->GetStorageClassId(index, classId);
   }
   result_t CreateStorage(ozo::clsid_t classId, ozo::IStorage** storage) override {
-    if (const result_t fault = m_faults->Enter("IPersistentStorage::CreateStorage"); ozo::Failed(fault)) return fault;
-    return Wrapped(m_inner->CreateStorage(classId, storage), storage, m_faults);
+    return Call("IPersistentStorage::CreateStorage",
+                [&] { return Wrapped(m_inner->CreateStorage(classId, storage), storage, m_faults); });
   }
   result_t RemoveStorage(ozo::clsid_t classId) override { return m_inner->RemoveStorage(classId); }
   result_t Flush() override { return m_inner->Flush(); }
   result_t GetPath(ozo::string8_t& path) override { return m_inner->GetPath(path); }
   result_t GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) override {
-    if (const result_t fault = m_faults->Enter("IPersistentStorage::GetStorage"); ozo::Failed(fault)) return fault;
-    return Wrapped(m_inner->GetStorage(classId, storage), storage, m_faults);
+    return Call("IPersistentStorage::GetStorage",
+                [&] { return Wrapped(m_inner->GetStorage(classId, storage), storage, m_faults); });
   }
-
- private:
-  ozo::ref_ptr<ozo::IPersistentStorage> m_inner;
-  Faults m_faults;
 };
 
 }  // namespace
