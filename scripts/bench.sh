@@ -58,12 +58,16 @@ for _ in 1 2 3 4 5 6 7; do eight+=(--probe "edr=$peer"); done
 eight+=(--probe "edr=$silent")
 
 printf '%-44s %8s %17s %8s\n' "paired wall-time ratio" median p25..p75 goal
+# What a command pays for before its work: a command loads the component,
+# opens the store or starts a manager only when it uses them.
+"$pairs" ratio "certctl --version/openssl version" 1.0 101 "${certctl[@]}" --version -- openssl version || status=1
+"$pairs" ratio "certctl list/certctl --version" 2.0 101 "${certctl[@]}" list -- "${certctl[@]}" --version || status=1
 "$pairs" ratio "certctl inspect/openssl x509" 0.30 101 "${certctl[@]}" inspect server.der -- \
   openssl x509 -inform DER -noout -subject -issuer -serial -dates -fingerprint -sha256 -in server.der || status=1
 "$pairs" ratio "certctl query-server/openssl x509" 0.30 101 \
   "$root/build/bench/tools/certctl" --store query.db query-server sandbox -- \
   openssl x509 -inform DER -noout -subject -issuer -serial -dates -fingerprint -sha256 -in server.der || status=1
-"$pairs" ratio "certctl probe/openssl s_client" 0.50 101 "${certctl[@]}" probe edr "$peer" -- \
+"$pairs" ratio "certctl probe/openssl s_client" 1.0 101 "${certctl[@]}" probe edr "$peer" -- \
   openssl s_client -connect "$peer" -CAfile ca.pem -cert agent.pem -key agent.key -verify_return_error || status=1
 "$pairs" time "probe, nothing listens" 0 1 11 2 "${certctl[@]}" probe edr "127.0.0.1:$closed" || status=1
 "$pairs" time "probe, no answer, --timeout 2" 2 4 3 2 "${certctl[@]}" probe edr "$silent" --timeout 2 || status=1
