@@ -3,11 +3,11 @@
 #include <iostream>
 
 #include "ivo/certificate_type_table.h"
-#include "ozo/text/utf.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/terminal_text.h"
+#include "tools/certctl/lib/unicode.h"
 
 namespace certctl::commands {
 namespace {
@@ -18,8 +18,7 @@ std::string InitiatorText(const ivo::ChangeInitiator& initiator) {
   static const char* kKinds[] = {"policy", "user", "product", "scheduler"};
   std::string text = initiator.kind < 4 ? kKinds[initiator.kind] : "kind " + std::to_string(initiator.kind);
   if (initiator.details) {
-    text += " " + ozo::text::Utf16ToUtf8(initiator.details->name.view()) + " (" +
-            std::to_string(initiator.details->id) + ")";
+    text += " " + Utf8Of(initiator.details->name.view()) + " (" + std::to_string(initiator.details->id) + ")";
   }
   return text;
 }

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "ozo/datetime/posix_datetime.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/output.h"
 
@@ -65,8 +64,6 @@ void ReadPem(const ozo::blob_t& bytes, ServerFile& file) {
   const unsigned char* last = std::find_end(begin, end, kEnd, kEnd + sizeof(kEnd) - 1);
   file.trailingData = last == end || !Blank(last + sizeof(kEnd) - 1, end);
 }
-
-std::int64_t EarliestSeconds() { return ozo::datetime::kUtcTimeMin / 10000000; }
 
 }  // namespace
 
@@ -149,8 +146,8 @@ std::string DateProblem(const X509* certificate) {
   const std::optional<std::int64_t> notBefore = SecondsOf(X509_get0_notBefore(certificate));
   const std::optional<std::int64_t> notAfter = SecondsOf(X509_get0_notAfter(certificate));
   if (!notBefore || !notAfter) return "its dates cannot be read";
-  if (*notBefore < EarliestSeconds()) return "its validity starts before 1601";
-  if (*notAfter < EarliestSeconds()) return "its validity ends before 1601";
+  if (*notBefore < kEpoch1601) return "its validity starts before 1601";
+  if (*notAfter < kEpoch1601) return "its validity ends before 1601";
   return "";
 }
 

@@ -15,8 +15,7 @@ std::string IsoFromSeconds(std::int64_t seconds) {
 }
 
 std::string IsoFromIntervals(std::uint64_t intervalsSince1601) {
-  constexpr std::int64_t k1601To1970 = 11644473600;
-  return IsoFromSeconds(static_cast<std::int64_t>(intervalsSince1601 / 10000000) - k1601To1970);
+  return IsoFromSeconds(static_cast<std::int64_t>(intervalsSince1601 / 10000000) + kEpoch1601);
 }
 
 std::optional<std::int64_t> SecondsFromIso(const std::string& text) {

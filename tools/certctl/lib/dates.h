@@ -7,6 +7,10 @@
 
 namespace certctl {
 
+// 1601-01-01T00:00:00Z in seconds since 1970: where the component's dates
+// (100-ns intervals since 1601, an unsigned count) begin.
+constexpr std::int64_t kEpoch1601 = -11644473600;
+
 // "YYYY-MM-DDTHH:MM:SSZ" of seconds since 1970 ("unknown" for -1).
 std::string IsoFromSeconds(std::int64_t seconds);
 // The same of a count of 100-ns intervals since 1601.

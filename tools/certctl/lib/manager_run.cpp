@@ -6,10 +6,10 @@
 #include <ctime>
 
 #include "ivo/certificate_type_table.h"
-#include "ozo/text/utf.h"
 #include "tools/certctl/lib/failure.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/unicode.h"
 
 namespace certctl {
 
@@ -68,7 +68,7 @@ ivo::ChangeInitiator UserInitiator() {
   initiator.details.emplace();
   initiator.details->id = static_cast<std::uint32_t>(::getuid());
   const passwd* user = ::getpwuid(::getuid());
-  const std::u16string name = ozo::text::Utf8ToUtf16(user ? user->pw_name : "unknown");
+  const std::u16string name = Utf16Of(user ? user->pw_name : "unknown");
   initiator.details->name = ozo::string16_t(name.data(), name.size());
   return initiator;
 }

@@ -11,6 +11,7 @@
 #include "tools/certctl/lib/failure.h"
 #include "tools/certctl/lib/files.h"
 #include "tools/certctl/lib/terminal_text.h"
+#include "tools/certctl/lib/unicode.h"
 
 namespace certctl {
 
@@ -35,20 +36,8 @@ int EscapedByte(const std::string& text, std::size_t at) {
 // Whether `bytes` is valid UTF-8 made only of characters above ASCII (what
 // the component escapes).
 bool ValidUtf8(const std::string& bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || lead >= 0xF5 || i + length > bytes.size()) return false;
-    std::uint32_t point = lead & (0xFF >> (length + 1));
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = point << 6 | (next & 0x3F);
-    }
-    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (point < least[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-    i += length;
-  }
+  for (std::size_t at = 0, length = 0; at < bytes.size(); at += length)
+    if (DecodeUtf8(bytes, at, length) < 0x80 || length == 0) return false;
   return true;
 }
 

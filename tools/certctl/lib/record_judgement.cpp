@@ -6,9 +6,9 @@
 #include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 #include "tools/certctl/lib/certificate_file.h"
+#include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/failure.h"
 #include "tools/certctl/lib/files.h"
-#include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/output.h"
 
 namespace certctl {

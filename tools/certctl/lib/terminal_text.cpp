@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "tools/certctl/lib/unicode.h"
+
 namespace certctl {
 namespace {
 
@@ -21,30 +23,6 @@ bool Escaped(std::uint32_t point) {
   return false;
 }
 
-// The character at `at` and its length in bytes; length 0 for a byte that
-// starts no valid UTF-8 sequence.
-std::uint32_t Decode(const std::string& text, std::size_t at, std::size_t& length) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  length = lead < 0x80                    ? 1
-           : lead >= 0xC2 && lead <= 0xDF ? 2
-           : lead >= 0xE0 && lead <= 0xEF ? 3
-           : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                          : 0;
-  if (length <= 1 || at + length > text.size()) {
-    if (length > 1) length = 0;
-    return lead;
-  }
-  std::uint32_t point = lead & (0xFF >> (length + 1));
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[at + k]);
-    if ((next & 0xC0) != 0x80) return length = 0, lead;
-    point = point << 6 | (next & 0x3F);
-  }
-  static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return length = 0, lead;
-  return point;
-}
-
 }  // namespace
 
 std::string Printable(const std::string& text) {
@@ -52,7 +30,7 @@ std::string Printable(const std::string& text) {
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     std::size_t length = 0;
-    const std::uint32_t point = Decode(text, at, length);
+    const std::uint32_t point = DecodeUtf8(text, at, length);
     char escape[16];
     if (length == 0 || (length == 1 && Escaped(point))) {
       std::snprintf(escape, sizeof(escape), "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(text[at])));

@@ -1,0 +1,21 @@
+// UTF-8 and UTF-16 as certctl reads and writes them: names from certificates
+// and peers are UTF-8 bytes; the component's initiator names are UTF-16.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace certctl {
+
+// The character at `at` of `text` and its length in bytes; `length` is 0 for
+// a byte that starts no valid UTF-8 sequence (the byte is returned).
+std::uint32_t DecodeUtf8(std::string_view text, std::size_t at, std::size_t& length);
+
+// UTF-16 of UTF-8 text; a byte that is no UTF-8 becomes U+FFFD.
+std::u16string Utf16Of(std::string_view text);
+// UTF-8 of UTF-16 text; a lone surrogate becomes U+FFFD.
+std::string Utf8Of(std::u16string_view text);
+
+}  // namespace certctl
