@@ -81,9 +81,10 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
   ::closedir(listing);
 }
 
-// Copies the rows of `table` from `from` into the same table of `to`; the
-// columns are those of `from`'s table, which Import checked to be a store's.
-int CopyRows(sqlite3* from, sqlite3* to, const std::string& table) {
+// Copies the rows of `table` from `from` into the same table of `to`, each
+// insert ending in `conflict`; the columns are those of `from`'s table,
+// which Import checked to be a store's.
+int CopyRows(sqlite3* from, sqlite3* to, const std::string& table, const std::string& conflict) {
   Statement present(from, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
   const int found = present.BindText(1, table.c_str()).Step();
   if (found == SQLITE_DONE) return SQLITE_OK;  // an older schema without it
@@ -98,7 +99,7 @@ int CopyRows(sqlite3* from, sqlite3* to, const std::string& table) {
   if (step != SQLITE_DONE) return step;
   const int count = static_cast<int>(std::count(marks.begin(), marks.end(), '?'));
   Statement read(from, ("SELECT " + names + " FROM \"" + table + "\"").c_str());
-  Statement write(to, ("INSERT INTO main.\"" + table + "\"(" + names + ") VALUES(" + marks + ")").c_str());
+  Statement write(to, ("INSERT INTO main.\"" + table + "\"(" + names + ") VALUES(" + marks + ")" + conflict).c_str());
   while ((step = read.Step()) == SQLITE_ROW) {
     write.Reset();
     for (int column = 0; column < count; ++column) write.BindValue(column + 1, read.Value(column));
@@ -169,25 +170,37 @@ result_t SqliteStore::RestoreFrom(const std::string& path, std::string& error) {
   }
   ozo::ref_ptr<SqliteStore> source;
   if (const result_t opened = Open(path, Mode::Import, source, error); ozo::Failed(opened)) return opened;
+  return RestoreFrom(*source, error);
+}
+
+result_t SqliteStore::RestoreFrom(SqliteStore& source, std::string& error) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (m_inWork) {
-    error = "a restore cannot run inside a unit of work";
-    return results::InvalidState;
-  }
-  int code = sqlite3_exec(m_db, "BEGIN IMMEDIATE; PRAGMA defer_foreign_keys=ON;", nullptr, nullptr, nullptr);
-  for (auto table = std::rbegin(sqlite::kTables); code == SQLITE_OK && table != std::rend(sqlite::kTables); ++table)
-    code = sqlite3_exec(m_db, ("DELETE FROM \"" + std::string(*table) + "\"").c_str(), nullptr, nullptr, nullptr);
-  for (const char* table : sqlite::kTables)
-    if (code == SQLITE_OK) code = CopyRows(source->db(), m_db, table);
-  if (code == SQLITE_OK) code = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-  if (code == SQLITE_OK) return results::NoError;
-  error = "cannot restore " + path + ": " +
+  std::lock_guard<std::recursive_mutex> sourceLock(source.m_mutex);
+  int code = SQLITE_OK;
+  const result_t result = Atomically([&]() -> result_t {
+    code = sqlite3_exec(m_db, "PRAGMA defer_foreign_keys=ON", nullptr, nullptr, nullptr);
+    for (auto table = std::rbegin(sqlite::kTables); code == SQLITE_OK && table != std::rend(sqlite::kTables); ++table)
+      code = sqlite3_exec(m_db, ("DELETE FROM \"" + std::string(*table) + "\"").c_str(), nullptr, nullptr, nullptr);
+    for (const char* table : sqlite::kTables)
+      if (code == SQLITE_OK) code = CopyRows(source.db(), m_db, table, "");
+    if (code == SQLITE_OK)
+      code = CopyRows(source.db(), m_db, "event_totals",
+                      " ON CONFLICT(event_type) DO UPDATE SET total = max(total, excluded.total)");
+    // References are checked now, not at the commit: within a unit of work
+    // the commit is the host's.
+    if (code == SQLITE_OK) {
+      Statement dangling(m_db, "PRAGMA foreign_key_check");
+      const int step = dangling.Step();
+      code = step == SQLITE_DONE ? SQLITE_OK : step == SQLITE_ROW ? SQLITE_CONSTRAINT : step;
+    }
+    return code == SQLITE_OK ? results::NoError : Fail(code);
+  });
+  if (ozo::Succeeded(result)) return result;
+  error = "cannot restore " + source.m_path + ": " +
           ((code & 0xFF) == SQLITE_CONSTRAINT ? "its records refer to records it does not hold"
            : (code & 0xFF) == SQLITE_TOOBIG   ? "it holds a value larger than a store keeps"
                                               : sqlite3_errstr(code));
-  const result_t failure = Fail(code);
-  if (sqlite3_get_autocommit(m_db) == 0) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-  return failure;
+  return result;
 }
 
 }  // namespace host

@@ -60,6 +60,10 @@ result_t SqliteStore::AppendEvent(const ivo::CertificateEvent& event) {
       sqlite::BindVariant(field, 4, event.fields[i].data);
       if (field.Step() != SQLITE_DONE) return Fail(field.code());
     }
+    Statement total(m_db,
+                    "INSERT INTO event_totals(event_type, total) VALUES(?, 1) "
+                    "ON CONFLICT(event_type) DO UPDATE SET total = total + 1");
+    if (total.Bind(1, event.eventType).Step() != SQLITE_DONE) return Fail(total.code());
     if (m_eventLimit == 0 || static_cast<std::uint64_t>(id) <= m_eventLimit) return results::NoError;
     // Ids only grow, so the newest m_eventLimit events have ids above this
     // one: at most the limit remains, and one append drops about one event.
@@ -94,15 +98,34 @@ result_t SqliteStore::PruneEvents(std::optional<std::int64_t> before, std::optio
   return result;
 }
 
-result_t SqliteStore::Events(std::vector<ivo::CertificateEvent>& events) {
+result_t SqliteStore::EventTotals(std::map<std::uint32_t, std::uint64_t>& totals) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  std::vector<ivo::CertificateEvent> read;
+  // A store of an older schema, read as it is, counts its journal instead.
+  Statement present(m_db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'event_totals'");
+  const int found = present.Step();
+  if (found != SQLITE_ROW && found != SQLITE_DONE) return Fail(found);
+  Statement rows(m_db, found == SQLITE_ROW ? "SELECT event_type, total FROM event_totals"
+                                           : "SELECT event_type, count(*) FROM events GROUP BY event_type");
+  std::map<std::uint32_t, std::uint64_t> read;
+  int step;
+  while ((step = rows.Step()) == SQLITE_ROW)
+    read[static_cast<std::uint32_t>(rows.Int(0))] = static_cast<std::uint64_t>(rows.Int(1));
+  if (step != SQLITE_DONE) return Fail(step);
+  totals.swap(read);
+  return results::NoError;
+}
+
+result_t SqliteStore::Journal(std::vector<JournalEntry>& entries) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  std::vector<JournalEntry> read;
   Statement rows(m_db,
                  "SELECT id, event_type, severity, initiator_kind, initiator_id, initiator_name, time FROM events "
                  "ORDER BY id");
   int step;
   while ((step = rows.Step()) == SQLITE_ROW) {
-    ivo::CertificateEvent event;
+    JournalEntry& entry = read.emplace_back();
+    entry.id = rows.Int(0);
+    ivo::CertificateEvent& event = entry.event;
     event.eventType = static_cast<std::uint32_t>(rows.Int(1));
     event.severity = static_cast<std::uint32_t>(rows.Int(2));
     event.initiator.kind = static_cast<std::uint32_t>(rows.Int(3));
@@ -123,10 +146,9 @@ result_t SqliteStore::Events(std::vector<ivo::CertificateEvent>& events) {
       event.fields.push_back(std::move(field));
     }
     if (fieldStep != SQLITE_DONE) return Fail(fieldStep);
-    read.push_back(std::move(event));
   }
   if (step != SQLITE_DONE) return Fail(step);
-  events.swap(read);
+  entries.swap(read);
   return results::NoError;
 }
 

@@ -306,6 +306,17 @@ std::unique_ptr<PrivateCopy> PrivateCopy::Make(const std::string& path, std::str
   return nullptr;
 }
 
+std::unique_ptr<PrivateCopy> PrivateCopy::FromBytes(const std::string& bytes) {
+  static std::atomic<unsigned> counter{0};
+  if (!Vfs()) return nullptr;
+  std::unique_ptr<PrivateCopy> copy(new PrivateCopy(kPrefix + std::string("image-") + std::to_string(++counter)));
+  const auto database = std::make_shared<MemoryFile>();
+  database->Write(bytes.data(), bytes.size(), 0);
+  std::lock_guard<std::mutex> lock(Files().mutex);
+  Files().files[copy->m_file] = database;
+  return copy;
+}
+
 PrivateCopy::~PrivateCopy() {
   std::lock_guard<std::mutex> lock(Files().mutex);
   Files().files.erase(m_file);

@@ -26,6 +26,8 @@ class PrivateCopy {
   // now), or when the file's write-ahead log holds changes (which only a
   // connection that writes beside the file can read).
   static std::unique_ptr<PrivateCopy> Make(const std::string& path, std::string& error);
+  // A copy of a database given as its bytes (a backup read from a pipe).
+  static std::unique_ptr<PrivateCopy> FromBytes(const std::string& bytes);
   ~PrivateCopy();
   PrivateCopy(const PrivateCopy&) = delete;
   PrivateCopy& operator=(const PrivateCopy&) = delete;

@@ -42,6 +42,10 @@ CREATE TABLE IF NOT EXISTS event_fields(
   field_id INTEGER NOT NULL, tag INTEGER NOT NULL, scalar INTEGER NOT NULL, data BLOB);
 )sql",
     "CREATE INDEX IF NOT EXISTS event_fields_by_event ON event_fields(event, position);",
+    R"sql(
+CREATE TABLE IF NOT EXISTS event_totals(event_type INTEGER PRIMARY KEY, total INTEGER NOT NULL);
+INSERT OR IGNORE INTO event_totals(event_type, total) SELECT event_type, count(*) FROM events GROUP BY event_type;
+)sql",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");
 

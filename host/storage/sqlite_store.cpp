@@ -211,6 +211,26 @@ result_t SqliteStore::Open(const std::string& given, Mode mode, ozo::ref_ptr<Sql
   }
 }
 
+result_t SqliteStore::OpenImage(const std::string& name, const std::string& bytes, ozo::ref_ptr<SqliteStore>& store,
+                                std::string& error) {
+  sqlite::WipeReleasedMemory();
+  std::unique_ptr<sqlite::PrivateCopy> copy = sqlite::PrivateCopy::FromBytes(bytes);
+  sqlite::Connection db;
+  const int code = copy ? sqlite::Connect(copy->file(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                                          sqlite::PrivateCopy::Vfs(), db, error)
+                        : SQLITE_CANTOPEN;
+  if (code != SQLITE_OK) {
+    error = name + ": " + (copy ? error : "cannot keep it in memory");
+    return ResultOf(code);
+  }
+  ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db.release(), name));
+  if (const result_t accepted = Accept(opened->m_db, name, Mode::Import, error); ozo::Failed(accepted)) return accepted;
+  sqlite3_exec(opened->m_db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
+  opened->m_copy = std::move(copy);
+  store = std::move(opened);
+  return results::NoError;
+}
+
 SqliteStore::~SqliteStore() { sqlite3_close_v2(m_db); }
 
 result_t SqliteStore::ResultOf(int code) noexcept {

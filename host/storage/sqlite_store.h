@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -115,16 +116,25 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked);
   ozo::result_t SetSettingLocked(std::uint32_t settingId, bool locked);
 
-  // Published events, oldest first. The journal is bounded: an append that
-  // takes it past the limit (kDefaultEventLimit unless set; 0: no limit)
-  // drops the oldest events in the same statement, so a store's size stays
-  // bounded under any history: 10,000 events with the component's six
+  // Published events and the host's operation records (journal_records.h),
+  // oldest first, each with its id: ids only grow and are never reused, so
+  // an entry keeps its id across pruning. The journal is bounded: an append
+  // that takes it past the limit (kDefaultEventLimit unless set; 0: no
+  // limit) drops the oldest entries in the same statement, so a store's size
+  // stays bounded under any history: 10,000 events with the component's six
   // fields (names of 100 characters) take under 6 MiB, and less than 8 MiB
-  // whatever their history.
+  // whatever their history. Each append also counts its type in the
+  // lifetime totals, which pruning, the bound and a restore never lower.
   static constexpr std::uint64_t kDefaultEventLimit = 10000;
   void SetEventLimit(std::uint64_t limit);
   ozo::result_t AppendEvent(const ivo::CertificateEvent& event);
-  ozo::result_t Events(std::vector<ivo::CertificateEvent>& events);
+  struct JournalEntry {
+    std::int64_t id = 0;
+    ivo::CertificateEvent event;
+  };
+  ozo::result_t Journal(std::vector<JournalEntry>& entries);
+  // How many entries of each type the store has ever journalled.
+  ozo::result_t EventTotals(std::map<std::uint32_t, std::uint64_t>& totals);
   // Removes events older than `before` (seconds since 1970) when given, then
   // all but the newest `keep` when given; `removed` counts them.
   ozo::result_t PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
@@ -140,12 +150,20 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t BackupTo(const std::string& path, std::string& error);
   // The same snapshot written to the open descriptor `fd` (a pipe, say).
   ozo::result_t WriteSnapshot(int fd, std::string& error);
-  // Replaces every record, lock and event of the store with those of the
-  // store at `path`, opened as Import (so checked whole first), in one
-  // transaction: rows are copied, never pages, so the store keeps its own
-  // schema and journal mode whatever the file's, and nothing of the file
-  // but its data comes in. References that lead nowhere refuse the restore.
-  // Outside a unit of work only; the store is unchanged on any failure.
+  // Opens a store given as its bytes (a backup read from a pipe), as Import
+  // opens a file, from a private copy in memory; `name` names it in errors.
+  static ozo::result_t OpenImage(const std::string& name, const std::string& bytes, ozo::ref_ptr<SqliteStore>& store,
+                                 std::string& error);
+  // Replaces every record, lock and event of the store with those of
+  // `source` (opened as Import, so checked whole), atomically: inside a unit
+  // of work as part of it, else in a transaction of its own. Rows are
+  // copied, never pages, so the store keeps its own schema and journal mode
+  // whatever the source's, and nothing of the source but its data comes in.
+  // The lifetime event totals keep the larger count of each type.
+  // References that lead nowhere refuse the restore; the store is unchanged
+  // on any failure.
+  ozo::result_t RestoreFrom(SqliteStore& source, std::string& error);
+  // The same from the store at `path`, opened as Import.
   ozo::result_t RestoreFrom(const std::string& path, std::string& error);
 
   // The first SQLite failure since the store opened or the current unit of

@@ -154,17 +154,23 @@ TEST_F(SqliteStoreTest, TheEventJournalIsBounded) {
     }
     ASSERT_EQ(store->CommitWork(), 0);
   }
-  std::vector<ivo::CertificateEvent> events;
-  ASSERT_EQ(store->Events(events), 0);
-  ASSERT_EQ(events.size(), host::SqliteStore::kDefaultEventLimit);
-  EXPECT_EQ(events.back().time, 1700020000);  // the newest are kept
-  EXPECT_EQ(events.front().time, 1700010001);
+  std::vector<host::SqliteStore::JournalEntry> entries;
+  ASSERT_EQ(store->Journal(entries), 0);
+  ASSERT_EQ(entries.size(), host::SqliteStore::kDefaultEventLimit);
+  EXPECT_EQ(entries.back().event.time, 1700020000);  // the newest are kept, with the ids they had
+  EXPECT_EQ(entries.front().event.time, 1700010001);
+  EXPECT_EQ(entries.front().id, 10001);
   EXPECT_LT(std::filesystem::file_size(m_path), 8u << 20);  // as sqlite_store.h documents
   std::uint64_t removed = 0;
   ASSERT_EQ(store->PruneEvents(std::nullopt, 5, removed), 0);
   EXPECT_EQ(removed, host::SqliteStore::kDefaultEventLimit - 5);
-  ASSERT_EQ(store->Events(events), 0);
-  EXPECT_EQ(events.size(), 5u);
+  ASSERT_EQ(store->Journal(entries), 0);
+  EXPECT_EQ(entries.size(), 5u);
+  // The lifetime total counts every append, whatever the bound and pruning
+  // dropped.
+  std::map<std::uint32_t, std::uint64_t> totals;
+  ASSERT_EQ(store->EventTotals(totals), 0);
+  EXPECT_EQ(totals[event.eventType], 20000u);
 }
 
 // A writer killed in the middle of a transaction leaves a journal only a

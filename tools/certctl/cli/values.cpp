@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <ctime>
 #include <iterator>
 #include <sstream>
 
@@ -94,8 +95,8 @@ void ReadValue(const std::string& text, const std::string& option, Timeout& out)
 }
 
 void ReadValue(const std::string& text, const std::string& option, Date& out) {
-  const std::optional<std::int64_t> seconds = SecondsFromIso(text);
-  if (!seconds) Refuse(option, "a date, such as 2020-01-31 or 2020-01-31T12:00:00Z", text);
+  const std::optional<std::int64_t> seconds = SecondsFromMoment(text, std::time(nullptr));
+  if (!seconds) Refuse(option, "a date or an age, such as 2020-01-31, 2020-01-31T12:00:00+01:00 or 7d", text);
   out.seconds = *seconds;
 }
 

@@ -43,7 +43,8 @@ struct Timeout {
 struct Count {
   std::uint64_t value = 0;
 };
-// A moment, in seconds since 1970 (UTC).
+// A moment, in seconds since 1970: a date and time (UTC, or with an
+// RFC 3339 offset) or an age before now ("7d"); see SecondsFromMoment.
 struct Date {
   std::int64_t seconds = 0;
 };

@@ -1,7 +1,11 @@
 // backup and restore: the whole store, copied out and back in.
+#include <unistd.h>
+
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/given_store.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/slot_changes.h"
 
 namespace certctl::commands {
 namespace {
@@ -10,50 +14,65 @@ using ozo::result_t;
 
 struct Arguments {
   OutputFile file;
+  bool policy = false;
 };
 
+// FILE "-" is standard output: the snapshot is streamed, and nothing is
+// said on stdout besides it.
 int BackupTo(const GlobalOptions& global, const Arguments& arguments) {
   const std::string& file = arguments.file.path;
   Session session(global, Access::Read);
   std::string error;
-  const result_t written = session.store().BackupTo(file, error);
+  const result_t written =
+      file == "-" ? session.store().WriteSnapshot(STDOUT_FILENO, error) : session.store().BackupTo(file, error);
   if (ozo::Failed(written)) throw Failure(kExitStore, "no backup written: " + error, written);
-  Announce(global, "store " + session.path() + " backed up to " + file);
+  if (file != "-") Announce(global, "store " + session.path() + " backed up to " + file);
   return kExitOk;
 }
 
-// Replaces the whole store with a backup, in one transaction of the store's
-// own: no unit of work and no component, and a store that group or others
-// can read takes no backup that holds client certificates.
+// Replaces the store's records, locks and events with a backup's, in the
+// session's unit of work: a store that group or others can read takes no
+// backup that holds client certificates. A slot the policy locks keeps its
+// record (and its lock) unless --policy: the restore comes from the policy.
+// Every slot that changes is journalled as an operation record "restore".
 int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
   const std::string& file = arguments.file.path;
-  const ozo::ref_ptr<host::SqliteStore> backup = OpenGivenStore(file, kExitUsage, "nothing was restored: ");
+  const ozo::ref_ptr<host::SqliteStore> backup = file == "-"
+                                                     ? OpenStreamedStore(kExitUsage, "nothing was restored: ")
+                                                     : OpenGivenStore(file, kExitUsage, "nothing was restored: ");
   const std::unique_ptr<host::ServiceHost> backupHost = ReadingHost(backup);
-  const StoreLocation location = LocateStore(global.store);
-  MakeDefaultFolder(location);
-  ozo::ref_ptr<host::SqliteStore> store;
+  Session session(global, backupHost && HoldsClients(*backupHost) ? Access::WriteSecrets : Access::Write);
+  const SlotsHeld before = ReadSlotsHeld(session);
+  const std::vector<SavedSlot> kept = arguments.policy ? std::vector<SavedSlot>() : LockedSlots(session);
   std::string error;
-  result_t result = host::SqliteStore::Open(location.path, host::SqliteStore::Mode::ReadWrite, store, error);
-  if (ozo::Failed(result)) throw Failure(kExitStore, "the store cannot be used: " + error, result);
-  if (const std::string exposure = ExposureOf(location.path);
-      !exposure.empty() && backupHost && HoldsClients(*backupHost))
-    throw SecretsRefusal(exposure);
-  result = store->RestoreFrom(file, error);
+  result_t result = session.store().RestoreFrom(*backup, error);
   if (ozo::Failed(result)) throw Failure(kExitStore, "nothing was restored: " + error, result);
-  Announce(global, "store " + location.path + " restored from " + file);
+  for (const SavedSlot& saved : kept) {
+    const auto& ids = ivo::kCertificateTypeIds[saved.type - 1];
+    result = PutBack(session.host(), saved);
+    if (ozo::Succeeded(result))
+      result = session.store().SetSettingLocked(saved.client ? ids.clientSetting : ids.serverSetting, true);
+    session.ThrowIfStoreFailed(result);
+    Announce(global, std::string(TypeKeyword(saved.type)) + (saved.client ? " client" : " server") +
+                         " certificate kept: the policy locks it (--policy restores it all the same)");
+  }
+  JournalChanges(session, "restore", before, ReadSlotsHeld(session));
+  session.Commit();
+  Announce(global, "store " + session.path() + " restored from " + (file == "-" ? "standard input" : file));
   return kExitOk;
 }
 
 }  // namespace
 
 Command Backup() {
-  return Define<Arguments>("backup", "a consistent, owner-only copy of the store", {Operand(&Arguments::file, "FILE")},
-                           {}, BackupTo);
+  return Define<Arguments>("backup", "a consistent, owner-only copy of the store (- for stdout)",
+                           {Operand(&Arguments::file, "FILE")}, {}, BackupTo);
 }
 
 Command Restore() {
-  return Define<Arguments>("restore", "replace the store with a backup", {Operand(&Arguments::file, "FILE")}, {},
-                           RestoreFrom);
+  return Define<Arguments>(
+      "restore", "replace the store with a backup (- for stdin)", {Operand(&Arguments::file, "FILE")},
+      {Switch(&Arguments::policy, "--policy", "the restore comes from the policy: locked slots too")}, RestoreFrom);
 }
 
 }  // namespace certctl::commands

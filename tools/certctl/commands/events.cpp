@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "host/storage/journal_records.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
@@ -37,39 +38,45 @@ struct ListArguments {
 
 int ListEvents(const GlobalOptions& global, const ListArguments& arguments) {
   Session session(global, Access::Read);
-  std::vector<ivo::CertificateEvent> events;
-  const result_t read = session.store().Events(events);
+  std::vector<host::SqliteStore::JournalEntry> entries;
+  const result_t read = session.store().Journal(entries);
   if (ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
-  std::size_t first = 0;  // numbers stay those of the whole journal
+  std::size_t first = 0;
   if (arguments.since)
-    while (first < events.size() && events[first].time < arguments.since->seconds) ++first;
-  if (arguments.tail && events.size() - first > arguments.tail->value)
-    first = events.size() - static_cast<std::size_t>(arguments.tail->value);
-  if (global.json) {
-    Json json = Json::array();
-    for (std::size_t i = first; i < events.size(); ++i) {
-      const ivo::CertificateEvent& e = events[i];
+    while (first < entries.size() && entries[first].event.time < arguments.since->seconds) ++first;
+  if (arguments.tail && entries.size() - first > arguments.tail->value)
+    first = entries.size() - static_cast<std::size_t>(arguments.tail->value);
+  Json json = Json::array();
+  for (std::size_t i = first; i < entries.size(); ++i) {
+    const ivo::CertificateEvent& e = entries[i].event;
+    const bool operation = e.eventType == host::kOperationRecord;
+    if (global.json) {
       Json fields = Json::object();
       for (const ivo::RuntimeField& field : e.fields) fields[FieldName(field.name)] = FieldText(field);
-      json.push_back({{"event", EventName(e.eventType)},
+      json.push_back({{"id", entries[i].id},
+                      {"kind", operation ? "operation" : "component"},
+                      {"event", EventName(e.eventType)},
                       {"type", e.eventType},
                       {"severity", e.severity},
                       {"initiator", InitiatorText(e.initiator)},
                       {"time", IsoFromSeconds(e.time)},
                       {"fields", std::move(fields)}});
+      continue;
     }
+    // An operation of the host or tool shows its operation in place of an
+    // event type: no component event has that name.
+    const std::string what = operation ? "operation " + FieldText(e.fields[0])
+                                       : EventName(e.eventType) + " (" + std::to_string(e.eventType) + ")";
+    std::printf("%lld  %s  %s  by %s\n", static_cast<long long>(entries[i].id), IsoFromSeconds(e.time).c_str(),
+                Printable(what).c_str(), Printable(InitiatorText(e.initiator)).c_str());
+    for (std::size_t f = operation ? 1 : 0; f < e.fields.size(); ++f)
+      std::printf("     %-15s %s\n", FieldName(e.fields[f].name).c_str(), Printable(FieldText(e.fields[f])).c_str());
+  }
+  if (global.json)
     PrintJson(json);
-    return kExitOk;
-  }
-  for (std::size_t i = first; i < events.size(); ++i) {
-    const auto& e = events[i];
-    std::printf("%zu  %s  %s (%u)  by %s\n", i + 1, IsoFromSeconds(e.time).c_str(), EventName(e.eventType).c_str(),
-                e.eventType, Printable(InitiatorText(e.initiator)).c_str());
-    for (const ivo::RuntimeField& field : e.fields)
-      std::printf("     %-15s %s\n", FieldName(field.name).c_str(), Printable(FieldText(field)).c_str());
-  }
-  if (first == events.size()) std::cout << "no events\n";
+  else if (first == entries.size())
+    std::cout << "no events\n";
   return kExitOk;
 }
 
@@ -98,11 +105,12 @@ int Prune(const GlobalOptions& global, const PruneArguments& arguments) {
 }  // namespace
 
 Command Events() {
-  return Define<ListArguments>("events", "the journal's events, oldest first", {},
-                               {Option(&ListArguments::since, "--since", "DATE",
-                                       "only those since DATE (2020-01-31 or 2020-01-31T12:00:00Z, UTC)"),
-                                Option(&ListArguments::tail, "--tail", "N", "only the newest N")},
-                               ListEvents);
+  return Define<ListArguments>(
+      "events", "the journal's events, oldest first", {},
+      {Option(&ListArguments::since, "--since", "DATE",
+              "only those since DATE (2020-01-31, 2020-01-31 12:00:00+01:00, or an age: 7d, 12h)"),
+       Option(&ListArguments::tail, "--tail", "N", "only the newest N")},
+      ListEvents);
 }
 
 Command PruneEvents() {

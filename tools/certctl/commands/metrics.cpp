@@ -1,5 +1,6 @@
 // metrics: the stored certificates and the event journal in the Prometheus
 // text exposition format, for node_exporter's textfile collector.
+#include <algorithm>
 #include <ctime>
 #include <iostream>
 #include <map>
@@ -86,9 +87,8 @@ void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts) {
              "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "
              "stored server certificate trusted the peer and the peer refused no client certificate.");
   for (const ProbeVerdict& verdict : verdicts) out.Sample(labels(verdict), verdict.works);
-  out.Family("probe_duration_seconds", "gauge", "Connect and TLS handshake, in seconds.");
-  for (const ProbeVerdict& verdict : verdicts)
-    if (verdict.result.handshake) out.SampleSeconds(labels(verdict), verdict.result.seconds);
+  out.Family("probe_duration_seconds", "gauge", "Connect and TLS handshake, or until the probe failed, in seconds.");
+  for (const ProbeVerdict& verdict : verdicts) out.SampleSeconds(labels(verdict), verdict.result.seconds);
   out.Family("probe_peer_not_after_seconds", "gauge", "End of the peer's own certificate, Unix time.");
   for (const ProbeVerdict& verdict : verdicts)
     if (!verdict.result.chain.empty()) out.Sample(labels(verdict), verdict.result.chain.front().notAfterSeconds);
@@ -101,8 +101,15 @@ void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts) {
   }
 }
 
-std::string Render(bool readable, const std::vector<StoredCertificate>& inventory,
-                   const std::vector<ivo::CertificateEvent>& events, const std::vector<ProbeVerdict>& probes) {
+// What metrics reports of the journal: lifetime totals by type, and the
+// entries it holds now.
+struct JournalFacts {
+  std::map<std::uint32_t, std::uint64_t> totals;
+  std::size_t entries = 0;
+};
+
+std::string Render(bool readable, const std::vector<StoredCertificate>& inventory, const JournalFacts& journal,
+                   const std::vector<ProbeVerdict>& probes) {
   const std::int64_t now = std::time(nullptr);
   Exposition out;
   out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
@@ -129,10 +136,25 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   for (const StoredCertificate& stored : inventory)
     if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notAfterSeconds);
   std::map<std::string, std::int64_t> counts;
-  for (const ivo::CertificateEvent& event : events) ++counts[EventName(event.eventType)];
-  out.Family("events_total", "counter", "Events in the store's journal, by event.");
+  for (const auto& [type, total] : journal.totals) counts[EventName(type)] += static_cast<std::int64_t>(total);
+  // A counter only rises: the totals survive pruning, the journal's bound
+  // and a restore. The journal's present size is a gauge of its own.
+  out.Family("events_total", "counter", "Events the store has journalled in its lifetime, by event.");
   for (const auto& [event, count] : counts) out.Sample({{"event", event}}, count);
+  out.Family("journal_events", "gauge", "Entries the store's journal holds now (it keeps the newest 10,000).");
+  out.Sample({}, static_cast<std::int64_t>(journal.entries));
   return out.text();
+}
+
+// The requests with each type and target once: one series per probe.
+std::vector<ProbeRequest> Distinct(const std::vector<ProbeRequest>& requests) {
+  std::vector<ProbeRequest> distinct;
+  for (const ProbeRequest& request : requests)
+    if (std::none_of(distinct.begin(), distinct.end(), [&](const ProbeRequest& kept) {
+          return kept.type == request.type && kept.target.text() == request.target.text();
+        }))
+      distinct.push_back(request);
+  return distinct;
 }
 
 // Every probe at once, each in its own thread within its timeout, so that a
@@ -172,20 +194,24 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.timeoutSeconds = arguments.timeout.seconds;
   std::vector<StoredCertificate> inventory;
-  std::vector<ivo::CertificateEvent> events;
+  JournalFacts journal;
   std::string failure;
   int status = kExitOk;
   try {
     Session session(global, Access::Read);
     inventory = ReadInventory(session);
-    const ozo::result_t read = session.store().Events(events);
+    std::vector<host::SqliteStore::JournalEntry> entries;
+    ozo::result_t read = session.store().EventTotals(journal.totals);
+    if (ozo::Succeeded(read)) read = session.store().Journal(entries);
+    journal.entries = entries.size();
     if (ozo::Failed(read))
       throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
   } catch (const Failure& unusable) {
     failure = unusable.what();
     status = unusable.exitCode;
   }
-  const std::string text = Render(failure.empty(), inventory, events, RunProbes(global, arguments.probes, options));
+  const std::string text =
+      Render(failure.empty(), inventory, journal, RunProbes(global, Distinct(arguments.probes), options));
   WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;

@@ -2,8 +2,10 @@
 // changes, kept in the store.
 #include <cstdio>
 
+#include "host/storage/journal_records.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 
 namespace certctl::commands {
@@ -40,17 +42,32 @@ struct LockArguments {
   CertKind kind;
 };
 
+// A lock that is already as asked is "nothing to do" (exit 1); a change is
+// journalled as an operation record.
 int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lock) {
   const ivo::CertificateType type = arguments.type.value;
   const bool client = arguments.kind.client;
+  const std::uint32_t setting =
+      client ? ivo::kCertificateTypeIds[type - 1].clientSetting : ivo::kCertificateTypeIds[type - 1].serverSetting;
+  const std::string slot = std::string(TypeKeyword(type)) + (client ? " client" : " server");
+  const std::string state = std::string(client ? "client" : "server") + " certificates of " + TypeKeyword(type) +
+                            " are " + (lock ? "locked" : "unlocked") + " for local changes";
   Session session(global, Access::Write);
-  const auto& ids = ivo::kCertificateTypeIds[type - 1];
-  const result_t result = session.store().SetSettingLocked(client ? ids.clientSetting : ids.serverSetting, lock);
+  bool locked = false;
+  result_t result = session.store().IsSettingLocked(setting, locked);
+  if (ozo::Succeeded(result) && locked == lock) {
+    Announce(global, state + " already");
+    return kExitFalse;
+  }
+  if (ozo::Succeeded(result)) result = session.store().SetSettingLocked(setting, lock);
+  if (ozo::Succeeded(result))
+    result = session.store().AppendEvent(
+        host::OperationRecord(lock ? "policy lock" : "policy unlock", slot,
+                              lock ? "local changes are refused" : "local changes are allowed", UserInitiator()));
   if (ozo::Failed(result))
     throw Failure(kExitStore, "the store cannot be used: cannot change the policy: " + session.StoreFailure(), result);
   session.Commit();
-  Announce(global, std::string(client ? "client" : "server") + " certificates of " + TypeKeyword(type) + " are " +
-                       (lock ? "locked" : "unlocked") + " for local changes");
+  Announce(global, state);
   return kExitOk;
 }
 

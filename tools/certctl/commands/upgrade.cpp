@@ -1,4 +1,6 @@
 // upgrade: the certificates of an older store copied into this one.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <iostream>
 #include <variant>
@@ -9,6 +11,7 @@
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/slot_changes.h"
 
 namespace certctl::commands {
 namespace {
@@ -18,54 +21,42 @@ namespace results = ozo::results;
 
 struct Arguments {
   InputFile from;
+  bool policy = false;
 };
 
-// A slot's record as it was before an operation, to put back.
-struct SavedSlot {
-  ivo::CertificateType type;
-  bool client;
-  std::variant<std::monostate, ivo::ServerCertificate, ivo::ClientCertificate> record;
-};
-
-SavedSlot Save(host::ServiceHost& host, ivo::CertificateType type, bool client) {
-  SavedSlot saved{type, client, {}};
-  if (client) {
-    ivo::ClientCertificate record;
-    if (ozo::Succeeded(host.ReadRecord(type, record))) saved.record = std::move(record);
-  } else {
-    ivo::ServerCertificate record;
-    if (ozo::Succeeded(host.ReadRecord(type, record))) saved.record = std::move(record);
-  }
-  return saved;
-}
-
-result_t PutBack(host::ServiceHost& host, const SavedSlot& saved) {
-  if (const auto* server = std::get_if<ivo::ServerCertificate>(&saved.record))
-    return host.WriteRecord(saved.type, *server);
-  if (const auto* client = std::get_if<ivo::ClientCertificate>(&saved.record))
-    return host.WriteRecord(saved.type, *client);
-  const result_t removed = host.RemoveRecord(saved.type, saved.client);
-  return removed == results::NotFound ? results::NoError : removed;
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
 }
 
 // The old store's records are copied into this one. A type and kind that both
 // hold takes the old store's record: the upgrade carries the previous
-// installation's certificates over, and says which slots it replaced. A
-// record the component cannot use (one that keeps it from starting, or that
-// it cannot decode) is not copied: its slot keeps what this store held, and
-// the tool names it and says why.
+// installation's certificates over, and says which slots it replaced. Kept
+// as they are, and named: a slot the policy locks against local changes
+// (unless --policy: the upgrade comes from the policy), and a slot whose old
+// record the component cannot use. Every slot that changes is journalled
+// as an operation record "upgrade". A store is never upgraded from itself.
 int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
   const std::string& from = arguments.from.path;
+  if (SameFile(from, LocateStore(global.store).path))
+    throw Failure(kExitUsage, from + " is the store itself: a store is upgraded from another one");
   const ozo::ref_ptr<host::SqliteStore> old = OpenGivenStore(from, kExitStore, "the old store cannot be used: ");
   const std::unique_ptr<host::ServiceHost> oldHost = ReadingHost(old);
   Session session(global, oldHost && HoldsClients(*oldHost) ? Access::WriteSecrets : Access::Write);
   const std::vector<StoredCertificate> incoming =
       oldHost ? ReadInventory(*oldHost, session.component(), session.trace()) : std::vector<StoredCertificate>();
-  std::vector<std::string> present;
-  for (const StoredCertificate& stored : ReadInventory(session)) present.push_back(stored.slot());
-  std::vector<SavedSlot> kept;
+  const SlotsHeld before = ReadSlotsHeld(session);
+  std::vector<SavedSlot> kept = arguments.policy ? std::vector<SavedSlot>() : LockedSlots(session);
+  const auto locked = [&](const StoredCertificate& stored) {
+    return std::any_of(kept.begin(), kept.end(),
+                       [&](const SavedSlot& slot) { return slot.type == stored.type && slot.client == stored.client; });
+  };
+  const std::size_t lockedCount = kept.size();
   for (const StoredCertificate& stored : incoming)
-    if (!stored.problem.empty()) kept.push_back(Save(session.host(), stored.type, stored.client));
+    if (!stored.problem.empty() && !locked(stored))
+      kept.push_back(SaveSlot(session.host(), stored.type, stored.client));
 
   ozo::ref_ptr<app_core::facade::upgrade::IPersistentDataUpgrader> upgrader;
   const result_t created =
@@ -84,21 +75,30 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
     if (ozo::Failed(restored))
       throw Failure(kExitFailed, "cannot keep a record out of the upgrade: " + DescribeResult(restored), restored);
   }
+  JournalChanges(session, "upgrade", before, ReadSlotsHeld(session));
   session.Commit();
   if (outcome.status != kExitOk) {
     Announce(global, outcome.message);
     return outcome.status;
   }
-  Json json = {{"from", from}, {"copied", Json::array()}, {"replaced", Json::array()}, {"skipped", Json::array()}};
+  Json json = {{"from", from},
+               {"copied", Json::array()},
+               {"replaced", Json::array()},
+               {"kept", Json::array()},
+               {"skipped", Json::array()}};
+  kept.resize(lockedCount);
   for (const StoredCertificate& stored : incoming) {
-    if (!stored.problem.empty()) {
+    if (locked(stored)) {
+      json["kept"].push_back({{"slot", stored.slot()}, {"reason", "the policy locks it"}});
+      Announce(global, stored.slot() + " certificate kept: the policy locks it (--policy upgrades it all the same)");
+    } else if (!stored.problem.empty()) {
       json["skipped"].push_back({{"slot", stored.slot()}, {"reason", stored.problem}});
       std::cerr << "certctl: " << stored.slot() << " record not copied: it " << stored.problem << "\n";
-      continue;
+    } else {
+      const bool replaced = before.count(stored.slot()) != 0;
+      json[replaced ? "replaced" : "copied"].push_back(stored.slot());
+      Announce(global, stored.slot() + " certificate " + (replaced ? "copied, replacing the one stored" : "copied"));
     }
-    const bool replaced = std::find(present.begin(), present.end(), stored.slot()) != present.end();
-    json[replaced ? "replaced" : "copied"].push_back(stored.slot());
-    Announce(global, stored.slot() + " certificate " + (replaced ? "copied, replacing the one stored" : "copied"));
   }
   Announce(global, "certificates copied from " + from);
   if (global.json) PrintJson(json);
@@ -108,8 +108,11 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
 }  // namespace
 
 Command Upgrade() {
-  return Define<Arguments>("upgrade", "copy the certificates of an older store", {},
-                           {Option(&Arguments::from, "--from", "OLD.db", "the older store", true)}, Upgrade);
+  return Define<Arguments>(
+      "upgrade", "copy the certificates of an older store", {},
+      {Option(&Arguments::from, "--from", "OLD.db", "the older store", true),
+       Switch(&Arguments::policy, "--policy", "the upgrade comes from the policy: locked slots too")},
+      Upgrade);
 }
 
 }  // namespace certctl::commands

@@ -15,6 +15,11 @@ namespace certctl {
 // before the reason.
 ozo::ref_ptr<host::SqliteStore> OpenGivenStore(const std::string& path, int exitCode, const std::string& refusal);
 
+// The same for a store streamed on standard input (read whole into memory,
+// up to kMaxStreamedStoreBytes; nothing of it is written to disk).
+constexpr std::size_t kMaxStreamedStoreBytes = 256u << 20;
+ozo::ref_ptr<host::SqliteStore> OpenStreamedStore(int exitCode, const std::string& refusal);
+
 // A host over a store that is only read: null when the store holds no tree
 // of the certificates manager.
 std::unique_ptr<host::ServiceHost> ReadingHost(const ozo::ref_ptr<host::SqliteStore>& store);

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <utility>
 
+#include "host/storage/journal_records.h"
 #include "ivo/certificate_type_table.h"
 #include "ivo/events.h"
 #include "tools/certctl/lib/failure.h"
@@ -61,6 +62,7 @@ std::string Utf8Name(const std::string& name) {
 
 std::string EventName(std::uint32_t eventType) {
   if (eventType == ivo::CertificateExpiredEvent) return "CertificateExpired";
+  if (eventType == host::kOperationRecord) return "Operation";
   for (const ivo::CertificateTypeIds& row : ivo::kCertificateTypeIds) {
     const std::pair<std::uint32_t, const char*> names[] = {
         {row.serverAdded, "ServerCertificateAdded"},
@@ -83,6 +85,9 @@ std::string FieldName(std::uint32_t fieldId) {
       {field::IssuingDate, "IssuingDate"},
       {field::ExpirationDate, "ExpirationDate"},
       {field::Thumbprint, "Thumbprint"},
+      {host::operation_field::Operation, "Operation"},
+      {host::operation_field::Slot, "Slot"},
+      {host::operation_field::Detail, "Detail"},
   };
   for (const auto& [id, name] : names)
     if (id == fieldId) return name;

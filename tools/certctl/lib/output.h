@@ -20,7 +20,8 @@ namespace certctl {
 // are, so the text stays printable and valid UTF-8.
 std::string Utf8Name(const std::string& name);
 
-// The event enumeration's name of an event type the manager publishes.
+// The event enumeration's name of an event type the manager publishes;
+// "Operation" for the journal's record of an operation of the host or tool.
 std::string EventName(std::uint32_t eventType);
 std::string FieldName(std::uint32_t fieldId);
 

@@ -244,10 +244,10 @@ void AwaitVerdict(SSL* ssl, int fd, Clock::time_point deadline, ProbeResult& res
 
 }  // namespace
 
-ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input) {
+// One attempt at the handshake, from `start`.
+static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, Clock::time_point start) {
   const SigpipeHeld sigpipe;
   ProbeResult result;
-  const auto start = Clock::now();
   const auto deadline = start + std::chrono::microseconds(static_cast<std::int64_t>(input.timeoutSeconds * 1e6));
   const Descriptor socket = Connect(target, deadline, input.timeoutSeconds, result.failure);
   if (!socket) return result;
@@ -321,6 +321,13 @@ ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input) {
     else
       result.clientAccepted = true;  // in TLS 1.2 the peer judged it before its Finished
   }
+  return result;
+}
+
+ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input) {
+  const auto start = Clock::now();
+  ProbeResult result = Attempt(target, input, start);
+  if (!result.handshake) result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return result;
 }
 

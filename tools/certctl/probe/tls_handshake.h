@@ -37,7 +37,7 @@ struct ProbeResult {
   std::string failure;
   bool handshake = false;
   std::string protocol, cipher;        // "TLSv1.3", "TLS_AES_256_GCM_SHA384"
-  double seconds = 0;                  // connect and handshake
+  double seconds = 0;                  // connect and handshake, or until it failed
   std::vector<PeerCertificate> chain;  // as the peer sent it, its own first
   int verifyError = 0;                 // X509_V_OK, or why the chain does not lead to the anchor
   int anchorDepth = -1;                // where the anchor stands in the verified chain (0: the peer's own certificate)
