@@ -75,7 +75,8 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
     if (ozo::Failed(restored))
       throw Failure(kExitFailed, "cannot keep a record out of the upgrade: " + DescribeResult(restored), restored);
   }
-  JournalChanges(session, "upgrade", before, ReadSlotsHeld(session));
+  const SlotsHeld after = ReadSlotsHeld(session);
+  JournalChanges(session, "upgrade", before, after);
   session.Commit();
   if (outcome.status != kExitOk) {
     Announce(global, outcome.message);
@@ -94,6 +95,9 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
     } else if (!stored.problem.empty()) {
       json["skipped"].push_back({{"slot", stored.slot()}, {"reason", stored.problem}});
       std::cerr << "certctl: " << stored.slot() << " record not copied: it " << stored.problem << "\n";
+    } else if (before.count(stored.slot()) && before.at(stored.slot()).bytes == after.at(stored.slot()).bytes) {
+      json["unchanged"].push_back(stored.slot());
+      Announce(global, stored.slot() + " certificate unchanged: the same is stored");
     } else {
       const bool replaced = before.count(stored.slot()) != 0;
       json[replaced ? "replaced" : "copied"].push_back(stored.slot());
