@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -147,6 +148,17 @@ result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, st
 result_t Trust(const std::string& path, SqliteStore::Mode mode, std::string& error) {
   struct stat about {};
   const bool exists = ::lstat(path.c_str(), &about) == 0;
+  if (!exists && errno == EACCES) {
+    error = path + ": permission denied: this user may not look into its folder";
+    return results::AccessDenied;
+  }
+  if (exists && S_ISREG(about.st_mode) && ::access(path.c_str(), R_OK) != 0 && errno == EACCES) {
+    char modeText[8];
+    std::snprintf(modeText, sizeof(modeText), "%04o", static_cast<unsigned>(about.st_mode & 07777));
+    error = path + ": permission denied: it belongs to " + UserText(about.st_uid) + ", mode " + modeText +
+            ", and this user may not read it";
+    return results::AccessDenied;
+  }
   if (exists && S_ISLNK(about.st_mode) && mode != SqliteStore::Mode::Import) {
     error = path + " is a symbolic link: name the store's own file";
     return results::MediaError;

@@ -31,13 +31,19 @@ TEST_F(CertctlTest, AReadOnlyStoreServesReadsAndRefusesChangesUntouched) {
     asOther = {"/usr/sbin/runuser", "-u", "nobody", "--"};
     ::chmod(m_dir.path().c_str(), 0755);
   }
-  ::chmod(m_store.c_str(), 0444);
-  const std::string before = test::ReadWholeFile(m_store);
   auto runAsOther = [&](const std::vector<std::string>& args) {
     std::vector<std::string> argv = asOther;
     for (const std::string& arg : Argv(args, m_store)) argv.push_back(arg);
     return test::RunProcess(argv, m_dir.path());
   };
+  if (!asOther.empty()) {  // root's owner-only store, to another user: permission denied, in words
+    const Outcome denied = runAsOther({"list"});
+    EXPECT_EQ(denied.exit, 4);
+    EXPECT_NE(denied.err.find("permission denied: it belongs to user root (0), mode 0600"), std::string::npos)
+        << denied.err;
+  }
+  ::chmod(m_store.c_str(), 0444);
+  const std::string before = test::ReadWholeFile(m_store);
   const Outcome query = runAsOther({"query-server", "edr"});
   EXPECT_EQ(query.exit, 0) << query.err;
   EXPECT_NE(query.out.find("CN=edr.test"), std::string::npos) << query.out;

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/output.h"
@@ -65,6 +66,23 @@ void ReadPem(const ozo::blob_t& bytes, ServerFile& file) {
   file.trailingData = last == end || !Blank(last + sizeof(kEnd) - 1, end);
 }
 
+// What a file that holds no certificate holds instead, as a phrase after
+// its name: the kinds of file an operator gives by mistake get a sentence
+// that says what to do.
+std::string WhatElse(const ozo::blob_t& bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (text.find("-----BEGIN") != std::string_view::npos && text.find("PRIVATE KEY-----") != std::string_view::npos)
+    return "is a private key, not a certificate: a server certificate is stored without its key (set-client takes a "
+           "PKCS#12 container with both)";
+  if (text.find("-----BEGIN CERTIFICATE REQUEST-----") != std::string_view::npos ||
+      text.find("-----BEGIN NEW CERTIFICATE REQUEST-----") != std::string_view::npos)
+    return "is a certificate request, not a certificate: it must be signed first";
+  UniquePtr<BIO> bio = ReadOnlyBio(bytes);
+  if (bio && UniquePtr<PKCS12>(d2i_PKCS12_bio(bio.get(), nullptr)))
+    return "is a PKCS#12 container, not a certificate: store it with set-client (inspect it with --client)";
+  return "is not a certificate (neither DER nor PEM)";
+}
+
 }  // namespace
 
 std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file) {
@@ -74,7 +92,7 @@ std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file) {
   ReadDer(bytes, file);
   if (file.certificates.empty()) ReadPem(bytes, file);
   ERR_clear_error();
-  return file.certificates.empty() ? "is not a certificate (neither DER nor PEM)" : "";
+  return file.certificates.empty() ? WhatElse(bytes) : "";
 }
 
 ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file) {
@@ -104,6 +122,8 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
     // goes with the others.
     if (!parsed)
       problem = macFailed ? ContainerProblem::WrongPassword : ContainerProblem::Damaged;
+    else if (!file.certificate && !file.key && !file.others.empty())
+      problem = ContainerProblem::NoKey;
     else if (!file.certificate)
       problem = file.key && !file.others.empty() ? ContainerProblem::KeyMismatch : ContainerProblem::NoCertificate;
   }
@@ -129,6 +149,9 @@ std::string Describe(ContainerProblem problem, Holder holder) {
       return say("is damaged: its contents cannot be read", "it is damaged: its contents cannot be read");
     case ContainerProblem::NoCertificate:
       return say("holds no certificate", "it holds no certificate");
+    case ContainerProblem::NoKey:
+      return say("holds a certificate but no private key: a client certificate needs its key",
+                 "it holds a certificate but no private key");
     case ContainerProblem::KeyMismatch:
       return say("holds a private key that matches none of its certificates",
                  "its private key matches none of its certificates");

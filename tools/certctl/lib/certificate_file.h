@@ -26,7 +26,8 @@ struct ServerFile {
 };
 
 // Reads `bytes` into `file`; on failure returns why, as a phrase that follows
-// the file's name ("is empty", "is not a certificate (neither DER nor PEM)").
+// the file's name ("is empty", "is not a certificate (neither DER nor PEM)",
+// "is a private key, not a certificate: ...", "is a PKCS#12 container, ...").
 std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file);
 
 // The certificate, key and other certificates of a PKCS#12 container.
@@ -43,6 +44,7 @@ enum class ContainerProblem {
   WrongPassword,  // its integrity check (MAC) fails with this password
   Damaged,        // the MAC holds (or there is none) but its contents cannot be read
   NoCertificate,  // it opens, and holds no certificate
+  NoKey,          // it opens, and holds certificates but no private key
   KeyMismatch,    // it opens, and its private key matches none of its certificates
 };
 

@@ -26,7 +26,8 @@ Outcome Report(const Session& session, result_t result, const std::string& done,
 std::string Refusal(result_t result) {
   std::string hint;
   if (result == results::AccessDenied) hint = ": the policy locks this setting";
-  if (result == results::ExceptionHasNoResultCode) hint = ": the component cannot decode it";
+  if (result == results::ExceptionHasNoResultCode)
+    hint = ": the component cannot decode the stored record (certctl repair removes it)";
   return DescribeResult(result) + hint;
 }
 
