@@ -54,8 +54,8 @@ void AddExtensions(X509* certificate, const CertificateParams& params) {
   X509V3_set_ctx_nodb(&context);
   X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
   for (const auto& [name, value] : params.extensions) {
-    UniquePtr<X509_EXTENSION> extension(
-        X509V3_EXT_conf_nid(nullptr, &context, OBJ_txt2nid(name.c_str()), value.c_str()));
+    // By name or, for one OpenSSL does not know, by OID with a DER value.
+    UniquePtr<X509_EXTENSION> extension(X509V3_EXT_nconf(nullptr, &context, name.c_str(), value.c_str()));
     Check(extension && X509_add_ext(certificate, extension.get(), -1) == 1, "extension");
   }
 }

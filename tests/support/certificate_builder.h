@@ -30,7 +30,8 @@ struct CertificateParams {
   std::optional<KeyType> signer;  // the issuer's key; the certificate's own when absent
   std::string digest = "SHA256";  // of the signature
   // X.509v3 extensions in openssl's configuration syntax, in order:
-  // {"subjectAltName", "DNS:a.test,IP:127.0.0.1"}, {"keyUsage", "digitalSignature"}.
+  // {"subjectAltName", "DNS:a.test,IP:127.0.0.1"}, {"keyUsage", "digitalSignature"},
+  // {"1.2.3.4", "critical,DER:0500"}.
   std::vector<std::pair<std::string, std::string>> extensions;
 };
 

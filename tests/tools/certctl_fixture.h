@@ -40,6 +40,16 @@ class CertctlTest : public testing::Test {
                       {"subjectKeyIdentifier", "hash"},
                       {"authorityKeyIdentifier", "keyid"}};
     Write("web.pem", MakePem(web));
+    CertificateParams extended = Valid(-1, 20, "extensions.test");
+    extended.key = KeyType::Rsa2048;
+    extended.extensions = {
+        {"subjectAltName", "DNS:extensions.test"},
+        {"authorityInfoAccess", "OCSP;URI:http://ocsp.test/,caIssuers;URI:http://ca.test/ca.crt"},
+        {"crlDistributionPoints", "URI:http://crl.test/ca.crl"},
+        {"certificatePolicies", "DER:300D300B06092B06010401868D1F01"},  // policy 1.3.6.1.4.1.99999.1
+        {"1.3.6.1.4.1.99999.2", "DER:0500"},                  // unknown to OpenSSL
+        {"1.3.6.1.4.1.11129.2.4.3", "critical,DER:0500"}};  // critical, and no peer handles it
+    Write("extensions.pem", MakePem(extended));
     CertificateParams weak = Valid(-1, 20, "weak.test");
     weak.key = KeyType::Rsa1024;
     weak.digest = "SHA1";

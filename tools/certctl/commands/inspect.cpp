@@ -16,6 +16,7 @@
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/passwords.h"
 #include "tools/certctl/lib/record_judgement.h"
+#include "tools/certctl/lib/terminal_text.h"
 
 namespace certctl::commands {
 namespace {
@@ -43,9 +44,8 @@ Contents ReadServer(const std::string& name, const ozo::blob_t& bytes) {
     throw Failure(kExitUsage, name + " " + problem);
   Contents contents{std::move(file.certificates), file.pem ? "PEM" : "DER", "", false, {}};
   if (contents.certificates.size() > 1)
-    contents.warnings.push_back("it holds " + std::to_string(contents.certificates.size()) +
-                                " certificates: set-server stores one, and refuses this file");
-  if (file.trailingData) contents.warnings.push_back("it has data after its certificate: set-server refuses this file");
+    contents.warnings.push_back("it holds " + std::to_string(contents.certificates.size()) + " certificates");
+  if (file.trailingData) contents.warnings.push_back("it has data after its certificate");
   return contents;
 }
 
@@ -62,16 +62,31 @@ Contents ReadClient(const std::string& name, const ozo::blob_t& bytes, const Sec
     contents.certificates.push_back(std::move(file.certificate));
   }
   if (!contents.keyMatches)
-    contents.warnings.push_back(file.key ? "its private key matches none of its certificates: set-client refuses it"
-                                         : "it holds no private key: set-client refuses it");
+    contents.warnings.push_back(file.key ? "its private key matches none of its certificates"
+                                         : "it holds no private key");
   for (UniquePtr<X509>& other : file.others) contents.certificates.push_back(std::move(other));
   return contents;
 }
 
-// What the certificates manager makes of the file, judged in a host of its
-// own: "" when it would store it, else why not.
-std::string ComponentVerdict(const GlobalOptions& global, const ozo::blob_t& bytes, const Secret& password, bool client,
-                             const std::string& name, X509* certificate) {
+// What set-server or set-client would do with the file: the exit status it
+// would end with, and why it would refuse it (empty when it stores it).
+// The checks certctl makes first, then the component's judgement in a host
+// of its own, then the validity period the component enforces.
+struct Verdict {
+  int status = kExitOk;
+  std::string why;
+};
+
+Verdict VerdictOn(const GlobalOptions& global, const ozo::blob_t& bytes, const Secret& password, bool client,
+                  const std::string& name, X509* certificate) {
+  try {
+    if (client)
+      CheckClientFile(name, bytes, password);
+    else
+      CheckServerFile(name, bytes);
+  } catch (const Failure& refused) {
+    return {refused.exitCode, refused.what()};
+  }
   host::Module component;
   std::string error;
   if (!component.Load(LibraryPath(global.library), error))
@@ -80,9 +95,10 @@ std::string ComponentVerdict(const GlobalOptions& global, const ozo::blob_t& byt
   const StoredCertificate judged =
       client ? JudgeRecord(component, trace, 1, ivo::ClientCertificate(bytes, password.text()))
              : JudgeRecord(component, trace, 1, ivo::ServerCertificate{bytes});
-  if (!judged.problem.empty()) return "it " + judged.problem;
-  const std::string outside = ValidityProblem(name, certificate);
-  return outside.empty() ? "" : "it refuses it: " + outside;
+  if (!judged.problem.empty()) return {kExitFailed, "the certificates manager: it " + judged.problem};
+  if (const std::string outside = ValidityProblem(name, certificate); !outside.empty())
+    return {kExitFailed, DescribeResult(ozo::results::CertificateOutOfValidityPeriod) + ": " + outside};
+  return {};
 }
 
 int Inspect(const GlobalOptions& global, const Arguments& arguments) {
@@ -100,10 +116,10 @@ int Inspect(const GlobalOptions& global, const Arguments& arguments) {
   std::vector<CertificateReport> reports;
   for (std::size_t i = 0; i < contents.certificates.size(); ++i)
     reports.push_back(ReportOf(contents.certificates[i].get(), !client && i == 0));
-  const std::string verdict = ComponentVerdict(global, bytes, password, client, name, contents.certificates[0].get());
+  const Verdict verdict = VerdictOn(global, bytes, password, client, name, contents.certificates[0].get());
+  const std::string command = client ? "set-client" : "set-server";
   const CertificateReport& stored = reports.front();
   const bool ends = checkend && stored.notAfterSeconds <= now + *checkend;
-  const bool outside = now < stored.notBeforeSeconds || now >= stored.notAfterSeconds;
 
   std::vector<std::string> warnings = contents.warnings;
   for (std::size_t i = 0; i < reports.size(); ++i)
@@ -114,7 +130,8 @@ int Inspect(const GlobalOptions& global, const Arguments& arguments) {
     for (const CertificateReport& report : reports) json["certificates"].push_back(ReportJson(report, now));
     if (client) json["privateKey"] = {{"key", contents.keyText}, {"matchesCertificate", contents.keyMatches}};
     json["warnings"] = warnings;
-    json["certificatesManager"] = {{"stores", verdict.empty()}, {"reason", verdict}};
+    json["verdict"] = {
+        {"command", command}, {"stores", verdict.why.empty()}, {"exit", verdict.status}, {"reason", verdict.why}};
     if (checkend) json["checkend"] = {{"seconds", *checkend}, {"endsWithin", ends}};
     PrintJson(json);
   } else {
@@ -128,22 +145,34 @@ int Inspect(const GlobalOptions& global, const Arguments& arguments) {
       std::cout << (i == 0 ? "Certificate" : "Certificate " + std::to_string(i + 1)) << ":\n"
                 << ReportText(reports[i], now);
     for (const std::string& warning : warnings) std::cout << "Warning: " << warning << "\n";
-    std::cout << "Certificates manager: " << (verdict.empty() ? "it would store it" : verdict) << "\n";
+    std::cout << Printable("Verdict: " + command +
+                           (verdict.why.empty()
+                                ? " stores it"
+                                : " refuses it (exit " + std::to_string(verdict.status) + "): " + verdict.why))
+              << "\n";
     if (checkend) std::cout << (ends ? "Certificate will expire" : "Certificate will not expire") << "\n";
   }
-  return (checkend ? ends : outside) ? kExitFalse : kExitOk;
+  // As openssl x509 -checkend with --checkend; else what set-* would end with.
+  return checkend ? (ends ? kExitFalse : kExitOk) : verdict.status;
 }
 
 }  // namespace
 
 Command Inspect() {
-  return Define<Arguments>(
+  Command inspect = Define<Arguments>(
       "inspect", "describe a certificate or container file", {Operand(&Arguments::file, "FILE")},
       {Switch(&Arguments::client, "--client", "FILE is a PKCS#12 container"),
        Option(&Arguments::passwordFile, "--password-file", "FILE", kPasswordFileHelp),
        Option(&Arguments::passwordEnv, "--password-env", "VARIABLE", kPasswordEnvHelp),
        Option(&Arguments::checkend, "--checkend", "SECONDS", "exit 1 when the certificate ends within SECONDS")},
       Inspect);
+  inspect.exitStatus = R"(Exit status: what set-server (set-client for a container) would end with:
+0 it stores it; 2 the component refuses it (outside its validity period, or
+undecodable); 3 certctl refuses the file (not one certificate, a container
+without its key, ...). With --checkend, as openssl x509 -checkend: 1 when
+the certificate ends within SECONDS, else 0. 4 the library cannot be loaded.
+)";
+  return inspect;
 }
 
 }  // namespace certctl::commands

@@ -5,6 +5,9 @@
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <iterator>
+#include <sstream>
 #include <utility>
 
 #include "tools/certctl/lib/certificate_file.h"
@@ -71,7 +74,56 @@ std::string AlternativeName(const GENERAL_NAME* name) {
   }
 }
 
+// The fields of the report an extension fills, by NID.
+constexpr std::pair<int, const char*> kNamedExtensions[] = {
+    {NID_subject_alt_name, "Subject alt names"},    {NID_key_usage, "Key usage"},
+    {NID_ext_key_usage, "Extended key usage"},      {NID_basic_constraints, "Basic constraints"},
+    {NID_subject_key_identifier, "Subject key id"}, {NID_authority_key_identifier, "Authority key id"}};
+
+// OpenSSL's text of an extension, its lines joined by "; "; its DER in hex
+// when OpenSSL has no printer for it.
+std::string ExtensionText(X509_EXTENSION* extension) {
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  if (!bio) return "";
+  if (X509V3_EXT_print(bio.get(), extension, X509V3_EXT_DEFAULT, 0) <= 0)
+    return ColonHex(X509_EXTENSION_get_data(extension));
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  std::string text;
+  std::istringstream lines(std::string(data, static_cast<std::size_t>(length)));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t start = line.find_first_not_of(" \t"), end = line.find_last_not_of(" \t\r");
+    if (start != std::string::npos) text += (text.empty() ? "" : "; ") + line.substr(start, end - start + 1);
+  }
+  return text;
+}
+
+void ReadOtherExtensions(X509* certificate, CertificateReport& report) {
+  for (int i = 0; i < X509_get_ext_count(certificate); ++i) {
+    X509_EXTENSION* extension = X509_get_ext(certificate, i);
+    const ASN1_OBJECT* object = X509_EXTENSION_get_object(extension);
+    const int nid = OBJ_obj2nid(object);
+    const bool critical = X509_EXTENSION_get_critical(extension) == 1;
+    const auto named = std::find_if(std::begin(kNamedExtensions), std::end(kNamedExtensions),
+                                    [nid](const auto& row) { return row.first == nid; });
+    if (named != std::end(kNamedExtensions)) {
+      if (critical) report.criticalFields.push_back(named->second);
+      continue;
+    }
+    char oid[128] = "";
+    OBJ_obj2txt(oid, sizeof(oid), object, 1);
+    report.otherExtensions.push_back(
+        {nid == NID_undef ? oid : OBJ_nid2ln(nid), oid, critical, ExtensionText(extension)});
+    // A peer rejects a certificate with a critical extension it does not
+    // handle: OpenSSL's verifier handles those X509_supported_extension names.
+    if (critical && !X509_supported_extension(extension))
+      report.warnings.push_back("its critical extension " + report.otherExtensions.back().name + " (" + oid +
+                                ") is one a TLS peer does not handle: the peer rejects the certificate");
+  }
+}
+
 void ReadExtensions(X509* certificate, CertificateReport& report) {
+  ReadOtherExtensions(certificate, report);
   const Freed<GENERAL_NAMES> names{
       static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)),
       GENERAL_NAMES_free};
@@ -162,7 +214,13 @@ CertificateReport ReportOf(X509* certificate, bool presentedByServer) {
   CertificateReport report;
   report.subject = NameText(X509_get_subject_name(certificate));
   report.issuer = NameText(X509_get_issuer_name(certificate));
+  report.version = static_cast<int>(X509_get_version(certificate)) + 1;
   report.serial = ColonHex(X509_get0_serialNumber(certificate));
+  if (UniquePtr<BIGNUM> serial{ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr)})
+    if (char* decimal = BN_bn2dec(serial.get())) {
+      report.serialDecimal = decimal;
+      OPENSSL_free(decimal);
+    }
   report.notBefore = NotBeforeText(certificate);
   report.notAfter = NotAfterText(certificate);
   report.notBeforeSeconds = SecondsOf(X509_get0_notBefore(certificate)).value_or(0);
@@ -187,12 +245,21 @@ KeyFacts KeyFactsOf(EVP_PKEY* key) {
   if (type == EVP_PKEY_EC &&
       EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof(group), &length))
     facts.curve = group;
+  BIGNUM* exponent = nullptr;
+  if (type == EVP_PKEY_RSA && EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &exponent)) {
+    const UniquePtr<BIGNUM> owned(exponent);
+    if (char* decimal = BN_bn2dec(exponent)) {
+      facts.exponent = decimal;
+      OPENSSL_free(decimal);
+    }
+  }
   return facts;
 }
 
 std::string KeyText(const KeyFacts& key) {
   if (key.algorithm.empty()) return "unknown";
-  return key.algorithm + " " + std::to_string(key.bits) + " bits" + (key.curve.empty() ? "" : " (" + key.curve + ")");
+  return key.algorithm + " " + std::to_string(key.bits) + " bits" + (key.curve.empty() ? "" : " (" + key.curve + ")") +
+         (key.exponent.empty() ? "" : ", exponent " + key.exponent);
 }
 
 std::string ReportText(const CertificateReport& report, std::int64_t now) {
@@ -200,14 +267,24 @@ std::string ReportText(const CertificateReport& report, std::int64_t now) {
   if (report.hasBasicConstraints)
     constraints = std::string(report.ca ? "CA:TRUE" : "CA:FALSE") +
                   (report.pathLength ? ", pathlen:" + std::to_string(*report.pathLength) : "");
-  return Line("Subject", report.subject) + Line("Issuer", report.issuer) + Line("Serial number", report.serial) +
-         Line("Validity", ValidityText(report, now)) + Line("Subject alt names", List(report.subjectAltNames)) +
-         Line("Public key", KeyText(report.key)) + Line("Signature", report.signatureAlgorithm) +
-         Line("Key usage", List(report.keyUsage)) + Line("Extended key usage", List(report.extendedKeyUsage)) +
-         Line("Basic constraints", constraints) +
-         Line("Subject key id", report.subjectKeyId.empty() ? "none" : report.subjectKeyId) +
-         Line("Authority key id", report.authorityKeyId.empty() ? "none" : report.authorityKeyId) +
-         Line("SHA-1 fingerprint", report.sha1) + Line("SHA-256 fingerprint", report.sha256);
+  // A field its issuer marked critical says so.
+  const auto field = [&report](const char* name, const std::string& value) {
+    const bool critical =
+        std::find(report.criticalFields.begin(), report.criticalFields.end(), name) != report.criticalFields.end();
+    return Line(name, value + (critical ? " (critical)" : ""));
+  };
+  std::string text =
+      Line("Version", std::to_string(report.version)) + Line("Subject", report.subject) +
+      Line("Issuer", report.issuer) + Line("Serial number", report.serial + " (" + report.serialDecimal + ")") +
+      Line("Validity", ValidityText(report, now)) + field("Subject alt names", List(report.subjectAltNames)) +
+      Line("Public key", KeyText(report.key)) + Line("Signature", report.signatureAlgorithm) +
+      field("Key usage", List(report.keyUsage)) + field("Extended key usage", List(report.extendedKeyUsage)) +
+      field("Basic constraints", constraints) +
+      field("Subject key id", report.subjectKeyId.empty() ? "none" : report.subjectKeyId) +
+      field("Authority key id", report.authorityKeyId.empty() ? "none" : report.authorityKeyId);
+  for (const ExtensionFacts& extension : report.otherExtensions)
+    text += Line(extension.name.c_str(), extension.value + (extension.critical ? " (critical)" : ""));
+  return text + Line("SHA-1 fingerprint", report.sha1) + Line("SHA-256 fingerprint", report.sha256);
 }
 
 Json ReportJson(const CertificateReport& report, std::int64_t now) {
@@ -218,9 +295,18 @@ Json ReportJson(const CertificateReport& report, std::int64_t now) {
   }
   Json key = {{"algorithm", report.key.algorithm}, {"bits", report.key.bits}};
   if (!report.key.curve.empty()) key["curve"] = report.key.curve;
-  return {{"subject", report.subject},
+  if (!report.key.exponent.empty()) key["exponent"] = report.key.exponent;
+  Json extensions = Json::array();
+  for (const ExtensionFacts& extension : report.otherExtensions)
+    extensions.push_back({{"name", extension.name},
+                          {"oid", extension.oid},
+                          {"critical", extension.critical},
+                          {"value", extension.value}});
+  return {{"version", report.version},
+          {"subject", report.subject},
           {"issuer", report.issuer},
           {"serial", report.serial},
+          {"serialDecimal", report.serialDecimal},
           {"notBefore", report.notBefore},
           {"notAfter", report.notAfter},
           {"daysLeft", DaysUntil(report.notAfterSeconds, now)},
@@ -232,6 +318,8 @@ Json ReportJson(const CertificateReport& report, std::int64_t now) {
           {"basicConstraints", constraints},
           {"subjectKeyId", report.subjectKeyId},
           {"authorityKeyId", report.authorityKeyId},
+          {"criticalFields", report.criticalFields},
+          {"otherExtensions", extensions},
           {"sha1", report.sha1},
           {"sha256", report.sha256},
           {"warnings", report.warnings}};

@@ -36,6 +36,8 @@ template <>
 struct OpenSslFree<SSL_CTX> : FreeWith<SSL_CTX_free> {};
 template <>
 struct OpenSslFree<SSL> : FreeWith<SSL_free> {};
+template <>
+struct OpenSslFree<BIGNUM> : FreeWith<BN_free> {};
 
 // A pointer passed as UniquePtr moves ownership; a raw pointer is borrowed.
 template <class T>
