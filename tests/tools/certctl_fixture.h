@@ -59,6 +59,8 @@ class CertctlTest : public testing::Test {
                              "\xC3\x9Cmlaut Stra\xC3\x9F"
                              "e"});
     Write("utf8.der", MakeDer(names));
+    CertificateParams wide = Valid(-1, 60, "\xE8\xA8\xBC\xE6\x98\x8E\xE6\x9B\xB8");  // 証明書: two columns each
+    Write("wide.der", MakeDer(wide));
     Pkcs12Params mismatched;
     mismatched.certificate = Valid(-1, 20, "agent");
     mismatched.password = "s3cret";

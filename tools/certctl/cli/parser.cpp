@@ -18,17 +18,19 @@ std::vector<std::string> Words(const std::string& text, char separator = ' ') {
   return words;
 }
 
-// How many single-character edits turn one text into the other.
+// How many single-character edits (an insertion, a deletion, a change, two
+// neighbours swapped) turn one text into the other.
 std::size_t Distance(const std::string& a, const std::string& b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j)
-      diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])}));
-  }
-  return row[b.size()];
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
 }
 
 // " (did you mean --checkend?)" when one of `known` is a slip away from
@@ -267,12 +269,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   if (tree.HelpAsked()) return parsed.text = Help(path), parsed;
   if (problem.empty()) problem = tree.global().MissingValue(GlobalOptionRows());
   if (problem.empty() && current) problem = current->options.MissingValue(current->command->options);
-  if (problem.empty()) {
-    try {
-      tree.global().Apply(GlobalOptionRows(), &parsed.global);
-    } catch (const Failure& failure) {
-      problem = failure.what();
-    }
+  // The global options are read even when the line is refused: a plugin's
+  // UNKNOWN line honours --json.
+  try {
+    tree.global().Apply(GlobalOptionRows(), &parsed.global);
+  } catch (const Failure& failure) {
+    if (problem.empty()) problem = failure.what();
   }
   if (!problem.empty()) return parsed.usageError = problem + "\n" + UsageOf(path), parsed;
   if (parsed.global.version) return parsed.text = std::string("certctl ") + CM_VERSION + "\n", parsed;

@@ -113,6 +113,9 @@ void ReadValue(const std::string& text, const std::string& option, OutputFile& o
 void ReadValue(const std::string& text, const std::string&, ProbeTarget& out) {
   const Failure malformed(kExitUsage,
                           "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
+  if (text.find("://") != std::string::npos)
+    throw Failure(kExitUsage,
+                  "'" + text + "' is a URL; give HOST[:PORT], such as " + text.substr(text.find("://") + 3));
   ProbeTarget target;
   std::size_t portColon = std::string::npos;  // the colon before the port, if any
   if (!text.empty() && text[0] == '[') {

@@ -24,8 +24,8 @@ int ListAll(const GlobalOptions& global, const Arguments&) {
     Json entry = {{"type", TypeKeyword(stored.type)}, {"kind", stored.kind()}, {"status", status}};
     if (!stored.problem.empty()) {
       entry["error"] = stored.problem;
-      rows.push_back({TypeKeyword(stored.type), stored.kind(), status, "", "",
-                      stored.problem + " (certctl repair removes it)"});
+      rows.push_back(
+          {TypeKeyword(stored.type), stored.kind(), status, "", "", stored.problem + " (certctl repair removes it)"});
     } else {
       const std::int64_t daysLeft = DaysUntil(stored.notAfterSeconds, now);
       entry.update({{"subject", stored.subject},

@@ -98,19 +98,19 @@ void PrintJson(const Json& json) { std::cout << json.dump(-1, ' ', false, Json::
 
 namespace {
 
-// Characters, not bytes: what a terminal shows of UTF-8 text.
-std::size_t Width(const std::string& text) {
-  std::size_t width = 0;
-  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
-  return width;
-}
-
-// At most `width` characters, the last one "…" when some were cut.
+// What fits in `width` terminal columns: the text, or its start and "…".
 std::string Fitted(const std::string& text, std::size_t width) {
-  if (Width(text) <= width) return text;
-  std::size_t kept = 0, at = 0;
-  for (; at < text.size(); ++at)
-    if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && kept++ == width - 1) break;
+  if (DisplayWidth(text) <= width) return text;
+  std::size_t at = 0, used = 0;
+  while (at < text.size()) {
+    std::size_t length = 0;
+    DecodeUtf8(text, at, length);
+    length = length ? length : 1;
+    const std::size_t columns = DisplayWidth(std::string_view(text).substr(at, length));
+    if (used + columns > width - 1) break;
+    used += columns;
+    at += length;
+  }
   return text.substr(0, at) + "\u2026";
 }
 
@@ -124,7 +124,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& given, std::size_t 
   for (const auto& row : rows)
     for (std::size_t c = 0; c + 1 < row.size(); ++c) {  // a row's last cell is not padded
       if (widths.size() <= c) widths.push_back(0);
-      widths[c] = std::max(widths[c], std::min(Width(row[c]), widest));
+      widths[c] = std::max(widths[c], std::min(DisplayWidth(row[c]), widest));
     }
   for (const auto& row : rows) {
     std::string line;
@@ -134,7 +134,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& given, std::size_t 
         break;
       }
       const std::string cell = Fitted(row[c], widest);
-      line += cell + std::string(widths[c] - Width(cell) + 2, ' ');
+      line += cell + std::string(widths[c] - DisplayWidth(cell) + 2, ' ');
     }
     std::cout << line << "\n";
   }

@@ -1,5 +1,8 @@
 #include "tools/certctl/lib/unicode.h"
 
+#include <locale.h>
+#include <wchar.h>
+
 namespace certctl {
 namespace {
 
@@ -45,6 +48,21 @@ std::uint32_t DecodeUtf8(std::string_view text, std::size_t at, std::size_t& len
   static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   if (point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return length = 0, lead;
   return point;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+  // wcwidth answers in the thread's locale: for this call, one that knows
+  // Unicode, whatever the process's is (C, in scripts).
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  const locale_t previous = utf8 ? ::uselocale(utf8) : static_cast<locale_t>(nullptr);
+  std::size_t width = 0;
+  for (std::size_t at = 0, length = 0; at < text.size(); at += length ? length : 1) {
+    const std::uint32_t point = DecodeUtf8(text, at, length);
+    const int columns = length && utf8 ? ::wcwidth(static_cast<wchar_t>(point)) : 1;
+    width += columns < 0 ? 1 : static_cast<std::size_t>(columns);
+  }
+  if (utf8) ::uselocale(previous);
+  return width;
 }
 
 std::u16string Utf16Of(std::string_view text) {

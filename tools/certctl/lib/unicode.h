@@ -13,6 +13,10 @@ namespace certctl {
 // a byte that starts no valid UTF-8 sequence (the byte is returned).
 std::uint32_t DecodeUtf8(std::string_view text, std::size_t at, std::size_t& length);
 
+// The columns a terminal gives UTF-8 text (wcwidth): 2 for a wide (CJK)
+// character, 0 for a combining one, 1 for a byte that is no UTF-8.
+std::size_t DisplayWidth(std::string_view text);
+
 // UTF-16 of UTF-8 text; a byte that is no UTF-8 becomes U+FFFD.
 std::u16string Utf16Of(std::string_view text);
 // UTF-8 of UTF-16 text; a lone surrogate becomes U+FFFD.

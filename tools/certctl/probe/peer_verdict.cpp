@@ -182,7 +182,7 @@ ProbeVerdict Unknown(const std::string& why, ivo::CertificateType type, const Pr
 void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
   const ProbeResult& result = verdict.result;
   std::string performance;
-  if (result.handshake) performance = "'handshake_seconds'=" + SecondsText(result.seconds) + "s";
+  if (!result.protocol.empty()) performance = "'handshake_seconds'=" + SecondsText(result.seconds) + "s";
   if (verdict.peerDaysLeft) {
     const std::int64_t days = *verdict.peerDaysLeft;
     performance += (performance.empty() ? "" : " ") + DaysPerformance("peer_days_left", &days, thresholds);
@@ -195,7 +195,7 @@ void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
     lines.push_back("Peer certificate " + std::to_string(depth) + ": " + each.subject + " (issuer " + each.issuer +
                     ", ends " + each.notAfter + ")");
   }
-  if (result.handshake || result.verifyError != X509_V_OK) {
+  if (result.chainTrusted || result.verifyError != X509_V_OK) {
     const std::string anchor =
         "the stored " + std::string(TypeKeyword(verdict.type)) + " server certificate (" + verdict.anchorSubject + ")";
     lines.push_back("Trust: " + (result.verifyError != X509_V_OK ? "not established by " + anchor + ": " +
@@ -215,14 +215,14 @@ Json VerdictJson(const ProbeVerdict& verdict) {
   json.update({{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}, {"works", verdict.works}});
   if (!result.connected && verdict.anchorSubject.empty()) return json;
   json.update({{"protocol", result.protocol}, {"cipher", result.cipher}});
-  if (result.handshake) json["handshakeSeconds"] = std::round(result.seconds * 1e4) / 1e4;
+  if (!result.protocol.empty()) json["handshakeSeconds"] = std::round(result.seconds * 1e4) / 1e4;
   Json chain = Json::array();
   for (const PeerCertificate& each : result.chain)
     chain.push_back({{"subject", each.subject}, {"issuer", each.issuer}, {"notAfter", each.notAfter}});
   json["peerChain"] = std::move(chain);
   if (verdict.peerDaysLeft) json["peerDaysLeft"] = *verdict.peerDaysLeft;
   json["trust"] = {{"anchor", verdict.anchorSubject},
-                   {"trusted", result.handshake || result.clientAccepted.has_value()},
+                   {"trusted", result.chainTrusted},
                    {"anchorDepth", result.anchorDepth},
                    {"problem", result.verifyError ? X509_verify_cert_error_string(result.verifyError) : ""}};
   json["clientCertificate"] = {{"stored", verdict.clientSubject},

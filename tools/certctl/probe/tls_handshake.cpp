@@ -207,12 +207,26 @@ std::string HandshakeFailure(const QueuedErrors& errors) {
 }
 
 void RecordChain(SSL* ssl, ProbeResult& result) {
+  result.chain.clear();
   const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
   for (int i = 0; chain && i < sk_X509_num(chain); ++i) {
     X509* certificate = sk_X509_value(chain, i);
     result.chain.push_back({NameText(X509_get_subject_name(certificate)), NameText(X509_get_issuer_name(certificate)),
                             NotAfterText(certificate), SecondsOf(X509_get0_notAfter(certificate)).value_or(0)});
   }
+}
+
+// What the session settled before it ended or went on: protocol, cipher,
+// time, and where the anchor stands in the chain the client verified.
+void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, ProbeResult& result) {
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.protocol = SSL_get_version(ssl);
+  result.cipher = SSL_get_cipher_name(ssl);
+  RecordChain(ssl, result);
+  const STACK_OF(X509)* verified = SSL_get0_verified_chain(ssl);
+  result.chainTrusted = verified && SSL_get_verify_result(ssl) == X509_V_OK;
+  for (int depth = 0; verified && depth < sk_X509_num(verified) && result.anchorDepth < 0; ++depth)
+    if (X509_cmp(sk_X509_value(verified, depth), input.anchor) == 0) result.anchorDepth = depth;
 }
 
 // In TLS 1.3 the peer judges the client's certificate (or its lack of one)
@@ -297,24 +311,20 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
       result.verifyError = notes.verifyError;
       return result;
     }
-    // An alert after the peer asked for a certificate is its verdict on it.
+    // An alert after the peer asked for a certificate is its verdict on it
+    // (TLS 1.2: within the handshake, after the client verified the chain).
     const QueuedErrors errors = TakeErrors();
     if (!errors.alert.empty() && result.clientRequested) {
       result.clientAccepted = false;
       result.clientRefusal = errors.alert;
+      RecordSession(ssl.get(), input, start, result);
     } else {
       result.failure = "the handshake failed: " + HandshakeFailure(errors);
     }
     return result;
   }
   result.handshake = true;
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  result.protocol = SSL_get_version(ssl.get());
-  result.cipher = SSL_get_cipher_name(ssl.get());
-  RecordChain(ssl.get(), result);
-  const STACK_OF(X509)* verified = SSL_get0_verified_chain(ssl.get());
-  for (int depth = 0; verified && depth < sk_X509_num(verified) && result.anchorDepth < 0; ++depth)
-    if (X509_cmp(sk_X509_value(verified, depth), input.anchor) == 0) result.anchorDepth = depth;
+  RecordSession(ssl.get(), input, start, result);
   if (result.clientRequested) {
     if (SSL_version(ssl.get()) >= TLS1_3_VERSION)
       AwaitVerdict(ssl.get(), socket.get(), deadline, result);

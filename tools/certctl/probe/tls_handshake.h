@@ -41,6 +41,7 @@ struct ProbeResult {
   std::vector<PeerCertificate> chain;  // as the peer sent it, its own first
   int verifyError = 0;                 // X509_V_OK, or why the chain does not lead to the anchor
   int anchorDepth = -1;                // where the anchor stands in the verified chain (0: the peer's own certificate)
+  bool chainTrusted = false;           // the chain led to the anchor (also when the peer then refused the client)
   bool clientRequested = false;
   bool clientOffered = false;
   // The peer's verdict on what the client sent (its certificate, or none
