@@ -43,7 +43,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME certificates-manager-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "certificates-manager (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}), libsqlite3-dev")
+    "certificates-manager (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}), libsqlite3-dev, libssl-dev")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
     "certificates manager: headers and reference host for host developers
 The headers a host process needs to load the certificates manager module

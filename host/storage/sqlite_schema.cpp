@@ -46,6 +46,10 @@ CREATE TABLE IF NOT EXISTS event_fields(
 CREATE TABLE IF NOT EXISTS event_totals(event_type INTEGER PRIMARY KEY, total INTEGER NOT NULL);
 INSERT OR IGNORE INTO event_totals(event_type, total) SELECT event_type, count(*) FROM events GROUP BY event_type;
 )sql",
+    R"sql(
+CREATE TABLE IF NOT EXISTS pending_keys(
+  type INTEGER PRIMARY KEY, created INTEGER NOT NULL, key BLOB NOT NULL, request BLOB NOT NULL, certificates BLOB);
+)sql",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");
 

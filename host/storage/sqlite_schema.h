@@ -15,8 +15,9 @@ constexpr std::int32_t kApplicationId = 0x43524D53;  // "CRMS"
 // 1: the tables without header marks (stores made before the marks);
 // 2: the same tables with the marks, and event fields indexed by event;
 // 3: a lifetime count of the events of each type, which pruning, the
-//    journal's bound and a restore never lower (seeded from the journal).
-constexpr int kSchemaVersion = 3;
+//    journal's bound and a restore never lower (seeded from the journal);
+// 4: the pending key of each type's client slot (enrollment.h).
+constexpr int kSchemaVersion = 4;
 
 // The first 100 bytes of a database file, read without SQLite: what a file
 // is can be told before any connection could roll back a journal or
@@ -57,6 +58,7 @@ int MakeCurrent(sqlite3* db);
 // The tables a restore replaces, in an order in which each one's rows may be
 // copied after those of the tables it refers to. The event totals are not
 // replaced: a restore keeps the larger of the two counts of each type.
-constexpr const char* kTables[] = {"trees", "nodes", "node_values", "locked_settings", "events", "event_fields"};
+constexpr const char* kTables[] = {"trees",  "nodes",        "node_values", "locked_settings",
+                                   "events", "event_fields", "pending_keys"};
 
 }  // namespace host::sqlite

@@ -140,6 +140,27 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
                             std::uint64_t& removed);
 
+  // The pending key of a type's client slot (see enrollment.h): its private
+  // key (DER, PKCS#8), when it was made, its last request, and a signed
+  // certificate kept with it. The key is wiped when the object goes.
+  struct PendingKey {
+    std::int64_t created = 0;
+    std::vector<unsigned char> key;
+    std::string request;       // PEM: the last request made for the key
+    std::string certificates;  // PEM; empty when none is kept
+    PendingKey() = default;
+    PendingKey(const PendingKey&) = default;
+    PendingKey& operator=(const PendingKey&) = default;
+    ~PendingKey();
+  };
+  // "Not found" when the slot has no pending key.
+  ozo::result_t GetPendingKey(std::uint32_t type, PendingKey& pending);
+  ozo::result_t PutPendingKey(std::uint32_t type, const PendingKey& pending);
+  // "Not found" when there was none.
+  ozo::result_t RemovePendingKey(std::uint32_t type);
+  // The types with a pending key, and when each was made.
+  ozo::result_t PendingKeys(std::map<std::uint32_t, std::int64_t>& created);
+
   // A consistent copy of the whole store in a new file at `path`: one
   // snapshot of the committed store (other processes may write meanwhile),
   // in rollback-journal mode, written owner-only beside `path` and renamed

@@ -48,7 +48,21 @@ std::string MaskVarying(std::string text) {
   static const std::regex kSha1("\\b([0-9A-F]{2}[ :]){19}[0-9A-F]{2}\\b");
   text = std::regex_replace(text, kOpenSslError, "error:<openssl>");
   text = std::regex_replace(text, kSha256, "<sha256>");
-  return std::regex_replace(text, kSha1, "<sha1>");
+  text = std::regex_replace(text, kSha1, "<sha1>");
+  // Keys made afresh in each run, numbered by first appearance, so that a
+  // transcript still shows which key is the same as which.
+  static const std::regex kKeyPrint("SHA256(:[0-9a-f]{2}){8}");
+  std::vector<std::string> seen;
+  std::string out;
+  auto copied = text.cbegin();
+  for (std::sregex_iterator it(text.begin(), text.end(), kKeyPrint), end; it != end; ++it) {
+    auto known = std::find(seen.begin(), seen.end(), it->str());
+    if (known == seen.end()) known = seen.insert(seen.end(), it->str());
+    out.append(copied, (*it)[0].first);
+    out += "<key " + std::to_string(known - seen.begin() + 1) + ">";
+    copied = (*it)[0].second;
+  }
+  return out.append(copied, text.cend());
 }
 
 StepWords::StepWords(const std::string& step) : m_step(step), m_words(step) {}

@@ -32,7 +32,8 @@ std::string Indented(const std::string& text, const std::string& mark = "  ");
 // Masks what varies with the OpenSSL release or the certificates' fresh keys:
 // OpenSSL's error strings and digests, spaced ("AB CD") or in colons
 // ("AB:CD"); a digest keeps its length (<sha1>, <sha256>), so one written in
-// place of the other still shows.
+// place of the other still shows. A key's print ("SHA256:12:...:f0", eight
+// bytes) becomes <key N>, N counting distinct keys in order of appearance.
 std::string MaskVarying(std::string text);
 
 // The words of a step, read strictly: each is one the grammar expects where

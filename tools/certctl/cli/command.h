@@ -39,6 +39,7 @@ struct OptionRow {
 struct OperandRow {
   const char* name;  // "FILE"
   Setter set;
+  bool required = true;  // an optional operand may be left out, the last ones only
 };
 
 // What the parser hands a command: the texts of its operands, in order, and
@@ -95,7 +96,11 @@ OptionRow Switch(bool Arguments::*field, const char* names, const char* help) {
 }
 template <class Arguments, class Field>
 OperandRow Operand(Field Arguments::*field, const char* name) {
-  return {name, Bind(field, name)};
+  return {name, Bind(field, name), true};
+}
+template <class Arguments, class Field>
+OperandRow OptionalOperand(Field Arguments::*field, const char* name) {
+  return {name, Bind(field, name), false};
 }
 
 // A command whose body takes `Arguments`: each given text is read into its
@@ -108,7 +113,7 @@ Command Define(const char* path, const char* summary, std::vector<OperandRow> op
                                                                                      const GivenValues& given) {
     Arguments arguments;
     for (std::size_t i = 0; i < operandRows.size() && i < given.operands.size(); ++i)
-      operandRows[i].set(&arguments, given.operands[i]);
+      if (operandRows[i].required || !given.operands[i].empty()) operandRows[i].set(&arguments, given.operands[i]);
     for (const auto& [index, texts] : given.options)
       for (const std::string& text : texts) optionRows[index].set(&arguments, text);
     return body(global, arguments);

@@ -96,7 +96,8 @@ std::string OptionRow::LongName() const {
 
 std::string UsageLine(const Command& command) {
   std::string line = std::string("usage: certctl ") + command.path;
-  for (const OperandRow& operand : command.operands) line += std::string(" ") + operand.name;
+  for (const OperandRow& operand : command.operands)
+    line += operand.required ? std::string(" ") + operand.name : std::string(" [") + operand.name + "]";
   for (const OptionRow& option : command.options) line += " " + Synopsis(option);
   return line;
 }

@@ -117,7 +117,7 @@ class Tree {
       CommandApp& added = m_commands.emplace_back(CommandApp{command, &app, {}, {}});
       added.operands.resize(command->operands.size());
       for (std::size_t i = 0; i < command->operands.size(); ++i)
-        app.add_option(command->operands[i].name, added.operands[i])->required();
+        app.add_option(command->operands[i].name, added.operands[i])->required(command->operands[i].required);
       added.options.Add(app, command->options);
     }
     for (CLI::App* group : m_groups)
@@ -198,7 +198,8 @@ class Tree {
     if (!m_root.remaining(true).empty()) return Unexpected();
     if (const CommandApp* current = Current()) {
       for (std::size_t i = 0; i < current->operands.size(); ++i)
-        if (current->app->get_option(current->command->operands[i].name)->count() == 0)
+        if (current->command->operands[i].required &&
+            current->app->get_option(current->command->operands[i].name)->count() == 0)
           return std::string("the operand ") + current->command->operands[i].name + " is missing";
       for (const OptionRow& row : current->command->options)
         if (row.required) return row.LongName() + " is required";

@@ -28,13 +28,15 @@ Command Metrics();
 Command Backup();
 Command Restore();
 Command Repair();
+Command Request();
+Command Install();
 }  // namespace commands
 
 const std::vector<const Command*>& Commands() {
   using namespace commands;
   static const std::vector<Command> kTable = {
       SetServer(),   SetClient(),    GetServer(),    Pem(),     GetClient(), QueryServer(),
-      QueryClient(), RemoveServer(), RemoveClient(), List(),    Events(),    PruneEvents(),
+      QueryClient(), RemoveServer(), RemoveClient(), Request(), Install(), List(), Events(), PruneEvents(),
       PolicyShow(),  PolicyLock(),   PolicyUnlock(), Upgrade(), Inspect(),   Check(),
       Probe(),       Metrics(),      Backup(),       Restore(), Repair()};
   static const std::vector<const Command*> kCommands = [] {

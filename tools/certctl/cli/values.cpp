@@ -1,6 +1,7 @@
 #include "tools/certctl/cli/values.h"
 
 #include <arpa/inet.h>
+#include <openssl/objects.h>
 
 #include <algorithm>
 #include <cctype>
@@ -151,6 +152,49 @@ void ReadValue(const std::string& text, const std::string& option, ProbeRequest&
   ReadValue(text.substr(0, equals), option, type);
   out.type = type.value;
   ReadValue(text.substr(equals + 1), option, out.target);
+}
+
+void ReadValue(const std::string& text, const std::string& option, KeySpec& out) {
+  static const std::pair<const char*, host::KeyAlgorithm> kKeys[] = {{"ec:P-256", host::KeyAlgorithm::EcP256},
+                                                                     {"ec:P-384", host::KeyAlgorithm::EcP384},
+                                                                     {"rsa:2048", host::KeyAlgorithm::Rsa2048},
+                                                                     {"rsa:3072", host::KeyAlgorithm::Rsa3072},
+                                                                     {"rsa:4096", host::KeyAlgorithm::Rsa4096}};
+  for (const auto& [name, algorithm] : kKeys)
+    if (text == name) {
+      out.algorithm = algorithm;
+      return;
+    }
+  Refuse(option, "ec:P-256, ec:P-384, rsa:2048, rsa:3072 or rsa:4096", text);
+}
+
+void ReadValue(const std::string& text, const std::string& option, DistinguishedName& out) {
+  const bool slashed = !text.empty() && text[0] == '/';
+  std::istringstream parts(slashed ? text.substr(1) : text);
+  out.fields.clear();
+  for (std::string part; std::getline(parts, part, slashed ? '/' : ',');) {
+    const std::size_t start = part.find_first_not_of(' '), equals = part.find('=');
+    if (start == std::string::npos || equals == std::string::npos || equals <= start)
+      Refuse(option, "a name such as /CN=agent/O=Example or CN=agent, O=Example", text);
+    const std::string field = part.substr(start, equals - start), value = part.substr(equals + 1);
+    if (OBJ_txt2nid(field.c_str()) == NID_undef)
+      throw Failure(kExitUsage, option + ": no name field is called " + field);
+    out.fields.emplace_back(field, value);
+  }
+  if (out.fields.empty()) Refuse(option, "a name such as /CN=agent/O=Example or CN=agent, O=Example", text);
+}
+
+void ReadValue(const std::string& text, const std::string& option, AlternativeName& out) {
+  if (text.empty()) throw Failure(kExitUsage, option + " needs a value");
+  for (const char* prefix : {"DNS:", "IP:", "email:", "URI:"})
+    if (text.rfind(prefix, 0) == 0) return void(out.text = text);
+  in6_addr ip6{};
+  in_addr ip4{};
+  const bool address = ::inet_pton(AF_INET6, text.c_str(), &ip6) == 1 || ::inet_pton(AF_INET, text.c_str(), &ip4) == 1;
+  out.text = address                                 ? "IP:" + text
+             : text.find("://") != std::string::npos ? "URI:" + text
+             : text.find('@') != std::string::npos   ? "email:" + text
+                                                     : "DNS:" + text;
 }
 
 }  // namespace certctl

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/enrollment.h"
 #include "ivo/certificate_records.h"
 #include "tools/certctl/probe/probe_target.h"
 
@@ -56,6 +57,22 @@ struct InputFile {
 struct OutputFile {
   std::string path;
 };
+// A key to make: ec:P-256 (the default), ec:P-384, rsa:2048, rsa:3072 or
+// rsa:4096.
+struct KeySpec {
+  host::KeyAlgorithm algorithm = host::KeyAlgorithm::EcP256;
+};
+// A distinguished name, as openssl req takes it ("/CN=agent/O=Example") or
+// as it prints it ("CN=agent, O=Example"); each field one OpenSSL knows.
+struct DistinguishedName {
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+// A subject alternative name in openssl's form (DNS:x, IP:x, email:x,
+// URI:x); given bare, an address is IP, a name with @ email, one with ://
+// URI, any other DNS.
+struct AlternativeName {
+  std::string text;
+};
 // TYPE=HOST[:PORT]: a probe of a type's peer.
 struct ProbeRequest {
   ivo::CertificateType type = 0;
@@ -81,6 +98,9 @@ void ReadValue(const std::string& text, const std::string& option, InputFile& ou
 void ReadValue(const std::string& text, const std::string& option, OutputFile& out);
 void ReadValue(const std::string& text, const std::string& option, ProbeTarget& out);
 void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out);
+void ReadValue(const std::string& text, const std::string& option, KeySpec& out);
+void ReadValue(const std::string& text, const std::string& option, DistinguishedName& out);
+void ReadValue(const std::string& text, const std::string& option, AlternativeName& out);
 // An option given more than once keeps each value; one given once keeps the last.
 template <class T>
 void ReadValue(const std::string& text, const std::string& option, std::vector<T>& out) {

@@ -135,10 +135,21 @@ std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOpt
   return data;
 }
 
+// A key waiting for its certificate is no problem of its own: it is told,
+// as OK, so that the one who asked for it does not forget it.
+std::string PendingText(ivo::CertificateType type, std::int64_t created) {
+  const std::string keyword = TypeKeyword(type);
+  return keyword + " client has a key pending since " + IsoFromSeconds(created) + " (certctl install " + keyword +
+         " FILE takes its certificate)";
+}
+
 int Print(const GlobalOptions& global, State state, const std::string& summary, const std::vector<Verdict>& verdicts,
-          const std::string& performance) {
+          const std::string& performance, const PendingKeys& pending = {}) {
   if (global.json) {
     Json json = {{"state", NameOf(state)}, {"summary", summary}, {"certificates", Json::array()}};
+    json["pendingKeys"] = Json::array();
+    for (const auto& [type, created] : pending)
+      json["pendingKeys"].push_back({{"type", TypeKeyword(type)}, {"created", IsoFromSeconds(created)}});
     for (const Verdict& verdict : verdicts) {
       Json entry = {{"slot", verdict.slot}, {"state", NameOf(verdict.state)}, {"message", verdict.message}};
       if (verdict.daysLeft)
@@ -153,6 +164,7 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
     std::cout << "CERTIFICATES " << NameOf(state) << " - " << summary << (performance.empty() ? "" : " | ")
               << performance << "\n";
     for (const Verdict& verdict : verdicts) std::cout << NameOf(verdict.state) << ": " << verdict.message << "\n";
+    for (const auto& [type, created] : pending) std::cout << NameOf(State::Ok) << ": " << PendingText(type, created) << "\n";
   }
   return static_cast<int>(state);
 }
@@ -167,8 +179,12 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     // the store: as urgent as an expiry a few weeks away.
     if (!session.exposure().empty())
       verdicts.insert(verdicts.begin(), {kStoreVerdict, State::Warning, session.exposure(), nullptr, {}});
+    PendingKeys pending;
+    for (const auto& [type, created] : ReadPendingKeys(session))
+      if (Selected(options, type, "client")) pending.emplace(type, created);
     const State worst = Worst(verdicts);
-    return Print(global, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options));
+    return Print(global, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options),
+                 pending);
   } catch (const Failure& failure) {
     // Whatever keeps the check from judging (a store or library that cannot
     // be used) is UNKNOWN, as monitoring expects.

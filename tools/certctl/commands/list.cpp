@@ -12,6 +12,9 @@ namespace {
 
 struct Arguments {};
 
+// The kind of a row that shows a key waiting for its certificate.
+constexpr const char* kPendingKind = "pending key";
+
 int ListAll(const GlobalOptions& global, const Arguments&) {
   Session session(global, Access::Read);
   const std::vector<StoredCertificate> inventory = ReadInventory(session);
@@ -36,6 +39,12 @@ int ListAll(const GlobalOptions& global, const Arguments&) {
                       stored.subject, stored.issuer});
     }
     json.push_back(std::move(entry));
+  }
+  for (const auto& [type, created] : ReadPendingKeys(session)) {
+    const std::string keyword = TypeKeyword(type);
+    json.push_back({{"type", keyword}, {"kind", kPendingKind}, {"status", "pending"}, {"created", IsoFromSeconds(created)}});
+    rows.push_back({keyword, kPendingKind, "pending", "", "",
+                    "made " + IsoFromSeconds(created) + "; certctl install " + keyword + " FILE takes its certificate"});
   }
   if (global.json)
     PrintJson(json);

@@ -108,8 +108,17 @@ struct JournalFacts {
   std::size_t entries = 0;
 };
 
-std::string Render(bool readable, const std::vector<StoredCertificate>& inventory, const JournalFacts& journal,
-                   const std::vector<ProbeVerdict>& probes) {
+// A key waiting for its certificate, by type: one left for long means a
+// request nobody took to its end.
+void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
+  out.Family("pending_key", "gauge", "Whether the type's client slot has a key waiting for its certificate (1) or not (0).");
+  for (ivo::CertificateType type = 1; type <= 4; ++type) out.Sample({{"type", TypeKeyword(type)}}, pending.count(type));
+  out.Family("pending_key_created_seconds", "gauge", "When the pending key was made, Unix time.");
+  for (const auto& [type, created] : pending) out.Sample({{"type", TypeKeyword(type)}}, created);
+}
+
+std::string Render(bool readable, const std::vector<StoredCertificate>& inventory, const PendingKeys& pending,
+                   const JournalFacts& journal, const std::vector<ProbeVerdict>& probes) {
   const std::int64_t now = std::time(nullptr);
   Exposition out;
   out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
@@ -135,6 +144,7 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   out.Family("certificate_not_after_seconds", "gauge", "End of the certificate's validity period, Unix time.");
   for (const StoredCertificate& stored : inventory)
     if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notAfterSeconds);
+  RenderPendingKeys(out, pending);
   std::map<std::string, std::int64_t> counts;
   for (const auto& [type, total] : journal.totals) counts[EventName(type)] += static_cast<std::int64_t>(total);
   // A counter only rises: the totals survive pruning, the journal's bound
@@ -194,12 +204,14 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.timeoutSeconds = arguments.timeout.seconds;
   std::vector<StoredCertificate> inventory;
+  PendingKeys pending;
   JournalFacts journal;
   std::string failure;
   int status = kExitOk;
   try {
     Session session(global, Access::Read);
     inventory = ReadInventory(session);
+    pending = ReadPendingKeys(session);
     std::vector<host::SqliteStore::JournalEntry> entries;
     ozo::result_t read = session.store().EventTotals(journal.totals);
     if (ozo::Succeeded(read)) read = session.store().Journal(entries);
@@ -211,7 +223,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
     status = unusable.exitCode;
   }
   const std::string text =
-      Render(failure.empty(), inventory, journal, RunProbes(global, Distinct(arguments.probes), options));
+      Render(failure.empty(), inventory, pending, journal, RunProbes(global, Distinct(arguments.probes), options));
   WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;

@@ -13,9 +13,11 @@
 
 #include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"
-#include "tools/certctl/lib/openssl_holders.h"
+#include "host/openssl_holders.h"
 
 namespace certctl {
+
+using host::UniquePtr;
 
 // The certificates of a server certificate file, in order: one DER
 // certificate (and any that follow it), or every PEM block.

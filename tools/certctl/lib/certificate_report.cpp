@@ -1,6 +1,5 @@
 #include "tools/certctl/lib/certificate_report.h"
 
-#include <arpa/inet.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
@@ -16,16 +15,6 @@
 
 namespace certctl {
 namespace {
-
-// OpenSSL objects of the extensions read here, freed on every path.
-template <class T>
-struct Freed {
-  T* object;
-  void (*free)(T*);
-  ~Freed() {
-    if (object) free(object);
-  }
-};
 
 std::string ColonHex(const unsigned char* bytes, std::size_t length) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -46,32 +35,6 @@ std::string Fingerprint(X509* certificate, const EVP_MD* digest) {
   unsigned char bytes[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   return X509_digest(certificate, digest, bytes, &length) ? ColonHex(bytes, length) : "";
-}
-
-std::string AlternativeName(const GENERAL_NAME* name) {
-  switch (name->type) {
-    case GEN_DNS:
-      return "DNS:" + std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
-                                  static_cast<std::size_t>(ASN1_STRING_length(name->d.dNSName)));
-    case GEN_EMAIL:
-      return "email:" + std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.rfc822Name)),
-                                    static_cast<std::size_t>(ASN1_STRING_length(name->d.rfc822Name)));
-    case GEN_URI:
-      return "URI:" +
-             std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.uniformResourceIdentifier)),
-                         static_cast<std::size_t>(ASN1_STRING_length(name->d.uniformResourceIdentifier)));
-    case GEN_IPADD: {
-      const int length = ASN1_STRING_length(name->d.iPAddress);
-      char text[INET6_ADDRSTRLEN] = "";
-      if (length != 4 && length != 16) return "IP:?";
-      inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), text, sizeof(text));
-      return std::string("IP:") + text;
-    }
-    case GEN_DIRNAME:
-      return "DirName:" + NameText(name->d.directoryName);
-    default:
-      return "other name";
-  }
 }
 
 // The fields of the report an extension fills, by NID.
@@ -124,11 +87,9 @@ void ReadOtherExtensions(X509* certificate, CertificateReport& report) {
 
 void ReadExtensions(X509* certificate, CertificateReport& report) {
   ReadOtherExtensions(certificate, report);
-  const Freed<GENERAL_NAMES> names{
-      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)),
-      GENERAL_NAMES_free};
-  for (int i = 0; names.object && i < sk_GENERAL_NAME_num(names.object); ++i)
-    report.subjectAltNames.push_back(AlternativeName(sk_GENERAL_NAME_value(names.object, i)));
+  const UniquePtr<GENERAL_NAMES> names{static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr))};
+  for (int i = 0; names.get() && i < sk_GENERAL_NAME_num(names.get()); ++i)
+    report.subjectAltNames.push_back(AlternativeNameText(sk_GENERAL_NAME_value(names.get(), i)));
 
   if (X509_get_extension_flags(certificate) & EXFLAG_KUSAGE) {
     static const std::pair<std::uint32_t, const char*> kUsages[] = {{KU_DIGITAL_SIGNATURE, "Digital Signature"},
@@ -144,22 +105,18 @@ void ReadExtensions(X509* certificate, CertificateReport& report) {
     for (const auto& [bit, name] : kUsages)
       if (usage & bit) report.keyUsage.push_back(name);
   }
-  const Freed<EXTENDED_KEY_USAGE> purposes{
-      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)),
-      EXTENDED_KEY_USAGE_free};
-  for (int i = 0; purposes.object && i < sk_ASN1_OBJECT_num(purposes.object); ++i) {
-    const ASN1_OBJECT* purpose = sk_ASN1_OBJECT_value(purposes.object, i);
+  const UniquePtr<EXTENDED_KEY_USAGE> purposes{static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr))};
+  for (int i = 0; purposes.get() && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
+    const ASN1_OBJECT* purpose = sk_ASN1_OBJECT_value(purposes.get(), i);
     char text[128] = "";
     OBJ_obj2txt(text, sizeof(text), purpose, 0);
     report.extendedKeyUsage.push_back(text);
   }
-  const Freed<BASIC_CONSTRAINTS> constraints{
-      static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(certificate, NID_basic_constraints, nullptr, nullptr)),
-      BASIC_CONSTRAINTS_free};
-  if (constraints.object) {
+  const UniquePtr<BASIC_CONSTRAINTS> constraints{static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(certificate, NID_basic_constraints, nullptr, nullptr))};
+  if (constraints.get()) {
     report.hasBasicConstraints = true;
-    report.ca = constraints.object->ca != 0;
-    if (constraints.object->pathlen) report.pathLength = ASN1_INTEGER_get(constraints.object->pathlen);
+    report.ca = constraints.get()->ca != 0;
+    if (constraints.get()->pathlen) report.pathLength = ASN1_INTEGER_get(constraints.get()->pathlen);
   }
   report.subjectKeyId = ColonHex(X509_get0_subject_key_id(certificate));
   report.authorityKeyId = ColonHex(X509_get0_authority_key_id(certificate));
@@ -199,16 +156,6 @@ std::string ValidityText(const CertificateReport& report, std::int64_t now) {
 }
 
 }  // namespace
-
-// With RFC 2253 escapes for , + " \ < > ;.
-std::string NameText(const X509_NAME* name) {
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-  const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) return "";
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
-  return std::string(data, static_cast<std::size_t>(length));
-}
 
 CertificateReport ReportOf(X509* certificate, bool presentedByServer) {
   CertificateReport report;

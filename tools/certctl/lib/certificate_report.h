@@ -2,13 +2,14 @@
 // step certificate inspect show, and the warnings an operator should see.
 #pragma once
 
-#include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "host/request_subject.h"
 #include "tools/certctl/lib/output.h"
 
 namespace certctl {
@@ -58,9 +59,8 @@ struct CertificateReport {
   std::vector<std::string> warnings;
 };
 
-// A name in UTF-8, its parts in the stored order as the component prints
-// them ("CN=edr.test, O=Test Org").
-std::string NameText(const X509_NAME* name);
+using host::AlternativeNameText;
+using host::NameText;
 
 // The report of `certificate`; `presentedByServer` adds the warnings that
 // only a server's own certificate deserves (no subject alternative names).

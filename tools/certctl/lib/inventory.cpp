@@ -49,6 +49,12 @@ std::vector<StoredCertificate> ReadInventory(Session& session) {
   return ReadInventory(session.host(), session.component(), session.trace());
 }
 
+PendingKeys ReadPendingKeys(Session& session) {
+  std::map<std::uint32_t, std::int64_t> created;
+  session.ThrowIfStoreFailed(session.store().PendingKeys(created));
+  return PendingKeys(created.begin(), created.end());
+}
+
 std::string UnloadableRecords(Session& session) {
   std::string sentence;
   for (const StoredCertificate& stored : ReadInventory(session))

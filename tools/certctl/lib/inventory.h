@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,12 @@ std::vector<StoredCertificate> ReadInventory(Session& session);
 // The judgement of the record in one slot, nullopt when the slot is empty.
 std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::Module& component,
                                            const TraceRoute& trace, ivo::CertificateType type, bool client);
+
+// When each type's pending key (a key waiting for its certificate, see
+// certctl request) was made, seconds since 1970, by type. Throws Failure
+// (kExitStore) when the store fails.
+using PendingKeys = std::map<ivo::CertificateType, std::int64_t>;
+PendingKeys ReadPendingKeys(Session& session);
 
 // The sentence that names each record keeping the manager from starting,
 // with the way out; empty when there is none.

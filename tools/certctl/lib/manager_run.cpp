@@ -46,8 +46,13 @@ ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session) {
 int WithManager(const GlobalOptions& global, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body) {
   Session session(global, access);
+  return WithManagerOf(session, global, [&](ivo::ICertificatesManager& manager) { return body(session, manager); });
+}
+
+int WithManagerOf(Session& session, const GlobalOptions& global,
+                  const std::function<Outcome(ivo::ICertificatesManager&)>& body) {
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
-  const Outcome outcome = body(session, *manager);  // on a throw the session rolls back
+  const Outcome outcome = body(*manager);  // on a throw the session rolls back
   manager.Reset();                                  // flushes the storage
   session.Commit();
   Announce(global, outcome.message);

@@ -35,6 +35,9 @@ ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session);
 // 0 or 1; prints the outcome's message after the commit. Returns the status.
 int WithManager(const GlobalOptions& global, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body);
+// The same over a session the command has opened already.
+int WithManagerOf(Session& session, const GlobalOptions& global,
+                  const std::function<Outcome(ivo::ICertificatesManager&)>& body);
 
 // Journals the removal of a record no event describes (one that could not
 // be decoded): the type's "removed" event, without certificate fields, by

@@ -17,46 +17,6 @@ namespace {
 using ozo::result_t;
 namespace results = ozo::results;
 
-// The slots as stored: the bytes the component returns from them, read
-// without starting a manager, so that the probe costs one handshake and one
-// opening of the container, and a record of another slot that keeps the
-// manager from starting does not keep this slot from being probed.
-PeerSlots ReadSlots(Session& session, ivo::CertificateType type) {
-  PeerSlots slots;
-  slots.type = type;
-  const std::string name = TypeKeyword(type);
-  ivo::ServerCertificate server;
-  const result_t readServer = session.host().ReadRecord(type, server);
-  session.ThrowIfStoreFailed(readServer);
-  if (readServer == results::NotFound) {
-    slots.problem = "no " + name + " server certificate is stored: nothing to trust the peer with";
-    return slots;
-  }
-  ServerFile serverFile;
-  if (ozo::Failed(readServer)) {
-    slots.problem = "the stored " + name + " server record cannot be read: " + DescribeResult(readServer);
-    return slots;
-  }
-  if (const std::string problem = ReadServerFile(server.certificate, serverFile); !problem.empty()) {
-    slots.problem = "the stored " + name + " server certificate " + problem;
-    return slots;
-  }
-  slots.anchor = std::move(serverFile.certificates.front());
-
-  ivo::ClientCertificate client;  // wipes the password when the scope ends
-  const result_t readClient = session.host().ReadRecord(type, client);
-  session.ThrowIfStoreFailed(readClient);
-  if (readClient == results::NotFound) return slots;
-  ClientFile opened;
-  const ContainerProblem problem =
-      ozo::Failed(readClient) ? ContainerProblem::Damaged : ReadClientFile(client.certificate, client.password, opened);
-  if (problem != ContainerProblem::None)
-    slots.problem = "the stored " + name + " client certificate cannot be used: " + Describe(problem, Holder::Record);
-  else
-    slots.client = std::move(opened);
-  return slots;
-}
-
 void Add(ProbeVerdict& verdict, State state, const std::string& message) {
   if (verdict.state == State::Ok || Worse(verdict.state, state) != verdict.state)
     verdict.summary = message + (verdict.summary.empty() ? "" : "; " + verdict.summary);
@@ -141,6 +101,46 @@ std::string ClientLine(const ProbeVerdict& verdict) {
 }
 
 }  // namespace
+
+// The slots as stored: the bytes the component returns from them, read
+// without starting a manager, so that the probe costs one handshake and one
+// opening of the container, and a record of another slot that keeps the
+// manager from starting does not keep this slot from being probed.
+PeerSlots ReadSlots(Session& session, ivo::CertificateType type) {
+  PeerSlots slots;
+  slots.type = type;
+  const std::string name = TypeKeyword(type);
+  ivo::ServerCertificate server;
+  const result_t readServer = session.host().ReadRecord(type, server);
+  session.ThrowIfStoreFailed(readServer);
+  if (readServer == results::NotFound) {
+    slots.problem = "no " + name + " server certificate is stored: nothing to trust the peer with";
+    return slots;
+  }
+  ServerFile serverFile;
+  if (ozo::Failed(readServer)) {
+    slots.problem = "the stored " + name + " server record cannot be read: " + DescribeResult(readServer);
+    return slots;
+  }
+  if (const std::string problem = ReadServerFile(server.certificate, serverFile); !problem.empty()) {
+    slots.problem = "the stored " + name + " server certificate " + problem;
+    return slots;
+  }
+  slots.anchor = std::move(serverFile.certificates.front());
+
+  ivo::ClientCertificate client;  // wipes the password when the scope ends
+  const result_t readClient = session.host().ReadRecord(type, client);
+  session.ThrowIfStoreFailed(readClient);
+  if (readClient == results::NotFound) return slots;
+  ClientFile opened;
+  const ContainerProblem problem =
+      ozo::Failed(readClient) ? ContainerProblem::Damaged : ReadClientFile(client.certificate, client.password, opened);
+  if (problem != ContainerProblem::None)
+    slots.problem = "the stored " + name + " client certificate cannot be used: " + Describe(problem, Holder::Record);
+  else
+    slots.client = std::move(opened);
+  return slots;
+}
 
 std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const GlobalOptions& options,
                                                         const std::set<ivo::CertificateType>& types) {

@@ -27,6 +27,9 @@ struct PeerSlots {
   std::optional<ClientFile> client;  // when one is stored
   std::string problem;               // why no probe can run: "no edr server certificate is stored"
 };
+// The slots of `type` as `session` reads them (a read or a write session).
+// Throws Failure when the store fails.
+PeerSlots ReadSlots(Session& session, ivo::CertificateType type);
 // The slots of `types`, read in one read-only session that ends before any
 // probe starts (a probe holds no lock on the store). Throws Failure when the
 // store or the component cannot be used.

@@ -1,4 +1,5 @@
-// OpenSSL objects owned by certctl: freed on every path.
+// OpenSSL objects owned by the reference host and its tools: freed on every
+// path.
 #pragma once
 
 #include <openssl/bio.h>
@@ -7,10 +8,11 @@
 #include <openssl/provider.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 
-namespace certctl {
+namespace host {
 
 // How each type is freed: one line per type.
 template <auto Free>
@@ -38,9 +40,21 @@ template <>
 struct OpenSslFree<SSL> : FreeWith<SSL_free> {};
 template <>
 struct OpenSslFree<BIGNUM> : FreeWith<BN_free> {};
+template <>
+struct OpenSslFree<X509_REQ> : FreeWith<X509_REQ_free> {};
+template <>
+struct OpenSslFree<GENERAL_NAMES> : FreeWith<GENERAL_NAMES_free> {};
+template <>
+struct OpenSslFree<EXTENDED_KEY_USAGE> : FreeWith<EXTENDED_KEY_USAGE_free> {};
+template <>
+struct OpenSslFree<BASIC_CONSTRAINTS> : FreeWith<BASIC_CONSTRAINTS_free> {};
+template <>
+struct OpenSslFree<ASN1_STRING> : FreeWith<ASN1_STRING_free> {};  // ASN1_BIT_STRING too
+template <>
+struct OpenSslFree<PKCS8_PRIV_KEY_INFO> : FreeWith<PKCS8_PRIV_KEY_INFO_free> {};
 
 // A pointer passed as UniquePtr moves ownership; a raw pointer is borrowed.
 template <class T>
 using UniquePtr = std::unique_ptr<T, OpenSslFree<T>>;
 
-}  // namespace certctl
+}  // namespace host

@@ -1,0 +1,153 @@
+#include "host/request_subject.h"
+
+#include <arpa/inet.h>
+#include <openssl/pem.h>
+
+#include "host/openssl_holders.h"
+
+namespace host {
+namespace {
+
+// The key usages a request may repeat, by their bit in the KeyUsage string.
+constexpr const char* kKeyUsages[] = {"digitalSignature", "nonRepudiation", "keyEncipherment", "dataEncipherment",
+                                      "keyAgreement"};
+
+std::string Utf8(const ASN1_STRING* value) {
+  unsigned char* text = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&text, value);
+  std::string utf8 = length > 0 ? std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(length)) : "";
+  OPENSSL_free(text);
+  return utf8;
+}
+
+std::string Text(const ASN1_STRING* value) {
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
+                     static_cast<std::size_t>(ASN1_STRING_length(value)));
+}
+
+template <typename T>
+UniquePtr<T> Extension(const STACK_OF(X509_EXTENSION) * extensions, int nid) {
+  return UniquePtr<T>(static_cast<T*>(X509V3_get_d2i(extensions, nid, nullptr, nullptr)));
+}
+
+RequestSubject SubjectOf(const X509_NAME* name, const STACK_OF(X509_EXTENSION) * extensions) {
+  RequestSubject asked;
+  for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
+    const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
+    asked.name.emplace_back(OBJ_nid2sn(OBJ_obj2nid(X509_NAME_ENTRY_get_object(entry))),
+                            Utf8(X509_NAME_ENTRY_get_data(entry)));
+  }
+  const auto names = Extension<GENERAL_NAMES>(extensions, NID_subject_alt_name);
+  for (int i = 0; names && i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* each = sk_GENERAL_NAME_value(names.get(), i);
+    if (each->type == GEN_DNS || each->type == GEN_EMAIL || each->type == GEN_URI || each->type == GEN_IPADD)
+      asked.alternativeNames.push_back(AlternativeNameText(each));
+  }
+  if (const auto usage = Extension<ASN1_BIT_STRING>(extensions, NID_key_usage))
+    for (int bit = 0; bit < static_cast<int>(std::size(kKeyUsages)); ++bit)
+      if (ASN1_BIT_STRING_get_bit(usage.get(), bit)) asked.keyUsage.push_back(kKeyUsages[bit]);
+  const auto purposes = Extension<EXTENDED_KEY_USAGE>(extensions, NID_ext_key_usage);
+  for (int i = 0; purposes && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
+    const ASN1_OBJECT* purpose = sk_ASN1_OBJECT_value(purposes.get(), i);
+    char dotted[80] = "";
+    OBJ_obj2txt(dotted, sizeof(dotted), purpose, 1);
+    const int nid = OBJ_obj2nid(purpose);
+    asked.extendedKeyUsage.push_back(nid == NID_undef ? dotted : OBJ_nid2sn(nid));
+  }
+  return asked;
+}
+
+bool AddExtension(STACK_OF(X509_EXTENSION) * extensions, X509V3_CTX* context, const char* name,
+                  const std::vector<std::string>& values) {
+  if (values.empty()) return true;
+  std::string joined;
+  for (const std::string& value : values) joined += (joined.empty() ? "" : ",") + value;
+  X509_EXTENSION* extension = X509V3_EXT_nconf(nullptr, context, name, joined.c_str());
+  if (extension && sk_X509_EXTENSION_push(extensions, extension)) return true;
+  X509_EXTENSION_free(extension);
+  return false;
+}
+
+}  // namespace
+
+RequestSubject SubjectOf(X509* certificate) {
+  return SubjectOf(X509_get_subject_name(certificate), X509_get0_extensions(certificate));
+}
+
+bool SubjectOfRequest(const std::string& pem, RequestSubject& subject) {
+  UniquePtr<BIO> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  const UniquePtr<X509_REQ> request(bio ? PEM_read_bio_X509_REQ(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!request) return false;
+  STACK_OF(X509_EXTENSION)* extensions = X509_REQ_get_extensions(request.get());
+  subject = SubjectOf(X509_REQ_get_subject_name(request.get()), extensions);
+  sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
+  return true;
+}
+
+bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, std::string& pem, std::string& error) {
+  UniquePtr<X509_REQ> request(X509_REQ_new());
+  X509_NAME* name = request ? X509_REQ_get_subject_name(request.get()) : nullptr;
+  for (const auto& [field, value] : subject.name)
+    if (!name || !X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
+                                             reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0)) {
+      error = "the subject cannot hold " + field + "=" + value;
+      return false;
+    }
+  X509V3_CTX context;
+  X509V3_set_ctx(&context, nullptr, nullptr, request.get(), nullptr, 0);
+  STACK_OF(X509_EXTENSION)* extensions = sk_X509_EXTENSION_new_null();
+  const bool made = extensions && AddExtension(extensions, &context, "subjectAltName", subject.alternativeNames) &&
+                    AddExtension(extensions, &context, "keyUsage", subject.keyUsage) &&
+                    AddExtension(extensions, &context, "extendedKeyUsage", subject.extendedKeyUsage) &&
+                    (sk_X509_EXTENSION_num(extensions) == 0 || X509_REQ_add_extensions(request.get(), extensions));
+  sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
+  if (!made) {
+    error = "the request cannot hold its names or usages";
+    return false;
+  }
+  const int type = EVP_PKEY_get_base_id(key);
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  if (!X509_REQ_set_version(request.get(), 0) || !X509_REQ_set_pubkey(request.get(), key) ||
+      !X509_REQ_sign(request.get(), key, type == EVP_PKEY_RSA || type == EVP_PKEY_EC ? EVP_sha256() : nullptr) ||
+      !PEM_write_bio_X509_REQ(bio.get(), request.get())) {
+    error = "the request cannot be signed";
+    return false;
+  }
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  pem.assign(data, static_cast<std::size_t>(length));
+  return true;
+}
+
+std::string AlternativeNameText(const GENERAL_NAME* name) {
+  switch (name->type) {
+    case GEN_DNS:
+      return "DNS:" + Text(name->d.dNSName);
+    case GEN_EMAIL:
+      return "email:" + Text(name->d.rfc822Name);
+    case GEN_URI:
+      return "URI:" + Text(name->d.uniformResourceIdentifier);
+    case GEN_IPADD: {
+      const int length = ASN1_STRING_length(name->d.iPAddress);
+      char text[INET6_ADDRSTRLEN] = "";
+      if (length != 4 && length != 16) return "IP:?";
+      inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), text, sizeof(text));
+      return std::string("IP:") + text;
+    }
+    case GEN_DIRNAME:
+      return "DirName:" + NameText(name->d.directoryName);
+    default:
+      return "other name";
+  }
+}
+
+std::string NameText(const X509_NAME* name) {
+  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+  const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) return "";
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+}  // namespace host

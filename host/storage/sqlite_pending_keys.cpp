@@ -1,0 +1,69 @@
+// The pending keys of the client slots (enrollment.h), kept in the store
+// beside the records they will replace.
+#include <string.h>
+
+#include "host/storage/sqlite_statement.h"
+#include "host/storage/sqlite_store.h"
+
+namespace host {
+
+using ozo::result_t;
+using sqlite::Statement;
+namespace results = ozo::results;
+
+SqliteStore::PendingKey::~PendingKey() { ::explicit_bzero(key.data(), key.size()); }
+
+result_t SqliteStore::GetPendingKey(std::uint32_t type, PendingKey& pending) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Statement find(m_db, "SELECT created, key, request, certificates FROM pending_keys WHERE type = ?");
+  const int step = find.Bind(1, type).Step();
+  if (step == SQLITE_DONE) return results::NotFound;
+  if (step == SQLITE_TOOBIG) return results::FileTooBig;
+  if (step != SQLITE_ROW) return Fail(step);
+  pending.created = find.Int(0);
+  const auto* key = static_cast<const unsigned char*>(find.Blob(1));
+  pending.key.assign(key, key + find.Bytes(1));
+  pending.request.assign(static_cast<const char*>(find.Blob(2)), find.Bytes(2));
+  pending.certificates = find.IsNull(3) ? "" : std::string(static_cast<const char*>(find.Blob(3)), find.Bytes(3));
+  return results::NoError;
+}
+
+result_t SqliteStore::PutPendingKey(std::uint32_t type, const PendingKey& pending) {
+  return Atomically([&]() -> result_t {
+    Statement put(m_db, "INSERT OR REPLACE INTO pending_keys(type, created, key, request, certificates) VALUES(?, ?, ?, ?, ?)");
+    put.Bind(1, type).Bind(2, pending.created).BindBlob(3, pending.key.data(), pending.key.size());
+    put.BindBlob(4, pending.request.data(), pending.request.size());
+    if (pending.certificates.empty())
+      put.BindNull(5);
+    else
+      put.BindBlob(5, pending.certificates.data(), pending.certificates.size());
+    return put.Step() == SQLITE_DONE ? results::NoError : Fail(put.code());
+  });
+}
+
+result_t SqliteStore::RemovePendingKey(std::uint32_t type) {
+  return Atomically([&]() -> result_t {
+    Statement remove(m_db, "DELETE FROM pending_keys WHERE type = ?");
+    if (remove.Bind(1, type).Step() != SQLITE_DONE) return Fail(remove.code());
+    return sqlite3_changes(m_db) > 0 ? results::NoError : results::NotFound;
+  });
+}
+
+result_t SqliteStore::PendingKeys(std::map<std::uint32_t, std::int64_t>& created) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  // A store of an older schema, read as it is, has none.
+  Statement present(m_db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'pending_keys'");
+  const int found = present.Step();
+  if (found != SQLITE_ROW && found != SQLITE_DONE) return Fail(found);
+  std::map<std::uint32_t, std::int64_t> read;
+  if (found == SQLITE_ROW) {
+    Statement rows(m_db, "SELECT type, created FROM pending_keys ORDER BY type");
+    int step;
+    while ((step = rows.Step()) == SQLITE_ROW) read[static_cast<std::uint32_t>(rows.Int(0))] = rows.Int(1);
+    if (step != SQLITE_DONE) return Fail(step);
+  }
+  created.swap(read);
+  return results::NoError;
+}
+
+}  // namespace host

@@ -1,0 +1,109 @@
+// request: a new key for a type's client slot, kept in the store as the
+// slot's pending key (never in a file of its own), and a PKCS#10 request for
+// it; --cancel drops the pending key. install takes the signed certificate.
+#include <iostream>
+
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/certificate_file.h"
+#include "tools/certctl/lib/certificate_report.h"
+#include "tools/certctl/lib/manager_run.h"
+#include "tools/certctl/lib/output.h"
+
+namespace certctl::commands {
+namespace {
+
+using ozo::result_t;
+namespace results = ozo::results;
+
+struct Arguments {
+  PeerType type;
+  KeySpec keyType;
+  std::optional<DistinguishedName> subject;
+  std::vector<AlternativeName> alternativeNames;
+  OutputFile out;
+  bool newKey = false;
+  bool cancel = false;
+};
+
+// The request's subject: the options', over what the pending request asked
+// for, else over what the slot's current client certificate holds (its
+// purposes, or client authentication); an empty slot needs --subject.
+host::RequestSubject SubjectOf(Session& session, const Arguments& arguments) {
+  host::RequestSubject subject;
+  ivo::ClientCertificate record;
+  ClientFile current;
+  const ivo::CertificateType type = arguments.type.value;
+  const bool asked = ozo::Succeeded(host::PendingRequestSubject(session.store(), type, subject));
+  if (!asked && ozo::Succeeded(session.host().ReadRecord(type, record)) &&
+      ReadClientFile(record.certificate, record.password, current) == ContainerProblem::None)
+    subject = host::SubjectOf(current.certificate.get());
+  else if (!asked && !arguments.subject)
+    throw Failure(kExitUsage, std::string("the ") + TypeKeyword(type) +
+                                  " client slot is empty: name the request's subject with --subject");
+  if (arguments.subject) subject.name = arguments.subject->fields;
+  if (!arguments.alternativeNames.empty()) {
+    subject.alternativeNames.clear();
+    for (const AlternativeName& name : arguments.alternativeNames) subject.alternativeNames.push_back(name.text);
+  }
+  if (subject.keyUsage.empty()) {
+    subject.keyUsage.push_back("digitalSignature");
+    const host::KeyAlgorithm key = arguments.keyType.algorithm;
+    if (key != host::KeyAlgorithm::EcP256 && key != host::KeyAlgorithm::EcP384)
+      subject.keyUsage.push_back("keyEncipherment");
+  }
+  if (subject.extendedKeyUsage.empty()) subject.extendedKeyUsage.push_back("clientAuth");
+  return subject;
+}
+
+int Cancel(const GlobalOptions& global, ivo::CertificateType type) {
+  Session session(global, Access::Write);
+  const result_t cancelled = host::CancelRequest(session.store(), type, UserInitiator());
+  if (cancelled == results::NotFound) {
+    Announce(global, std::string("no key is pending for ") + TypeKeyword(type));
+    return kExitFalse;
+  }
+  session.ThrowIfStoreFailed(cancelled);
+  session.Commit();
+  Announce(global, std::string("the pending key of ") + TypeKeyword(type) + " is dropped");
+  return kExitOk;
+}
+
+int Request(const GlobalOptions& global, const Arguments& arguments) {
+  const ivo::CertificateType type = arguments.type.value;
+  if (arguments.cancel) return Cancel(global, type);
+  // The store takes a private key: it must be one others cannot read.
+  Session session(global, Access::WriteSecrets);
+  const host::RequestSubject subject = SubjectOf(session, arguments);
+  host::KeyRequest request;
+  std::string error;
+  const result_t made = host::RequestKey(session.store(), type, arguments.keyType.algorithm, subject,
+                                         arguments.newKey, UserInitiator(), request, error);
+  session.ThrowIfStoreFailed(made);
+  if (ozo::Failed(made)) throw Failure(kExitFailed, "no request made: " + error, made);
+  session.Commit();
+  WriteOutput(arguments.out.path, request.pem.data(), request.pem.size(), 0644);
+  const std::string said = (request.reused ? "the pending key " + request.keyText + " is used again (--new-key makes another)"
+                                           : "a new key " + request.keyText + " is pending") +
+                           "; certctl install " + TypeKeyword(type) + " takes the signed certificate";
+  if (arguments.out.path.empty() || arguments.out.path == "-")
+    std::cerr << "certctl: " << said << "\n";
+  else
+    Announce(global, "request written to " + arguments.out.path + "; " + said);
+  return kExitOk;
+}
+
+}  // namespace
+
+Command Request() {
+  return Define<Arguments>(
+      "request", "a new key pending for the client slot, and a request for it", {Operand(&Arguments::type, "TYPE")},
+      {Option(&Arguments::keyType, "--key-type", "KEY", "ec:P-256 (the default), ec:P-384, rsa:2048, rsa:3072, rsa:4096"),
+       Option(&Arguments::subject, "--subject", "DN", "the subject (default: the slot's client certificate's)"),
+       Option(&Arguments::alternativeNames, "--san", "NAME", "a subject alternative name (repeatable)"),
+       Option(&Arguments::out, "-o,--out", "FILE", "write the request to FILE instead of standard output"),
+       Switch(&Arguments::newKey, "--new-key", "make a new key even when one is pending"),
+       Switch(&Arguments::cancel, "--cancel", "drop the pending key instead")},
+      Request);
+}
+
+}  // namespace certctl::commands
