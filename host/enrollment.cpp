@@ -129,8 +129,8 @@ bool Container(EVP_PKEY* key, X509* certificate, const std::vector<UniquePtr<X50
   STACK_OF(X509)* others = sk_X509_new_null();
   for (std::size_t i = 1; others && i < chain.size(); ++i) sk_X509_push(others, chain[i].get());
   const UniquePtr<PKCS12> container(PKCS12_create_ex(password.c_str(), nullptr, key, certificate, others,
-                                                      NID_aes_256_cbc, NID_aes_256_cbc, PKCS12_DEFAULT_ITER, -1, 0,
-                                                      nullptr, nullptr));
+                                                     NID_aes_256_cbc, NID_aes_256_cbc, PKCS12_DEFAULT_ITER, -1, 0,
+                                                     nullptr, nullptr));
   sk_X509_free(others);
   OpenSslBytes der;
   if (!container ||

@@ -30,7 +30,8 @@ result_t SqliteStore::GetPendingKey(std::uint32_t type, PendingKey& pending) {
 
 result_t SqliteStore::PutPendingKey(std::uint32_t type, const PendingKey& pending) {
   return Atomically([&]() -> result_t {
-    Statement put(m_db, "INSERT OR REPLACE INTO pending_keys(type, created, key, request, certificates) VALUES(?, ?, ?, ?, ?)");
+    Statement put(
+        m_db, "INSERT OR REPLACE INTO pending_keys(type, created, key, request, certificates) VALUES(?, ?, ?, ?, ?)");
     put.Bind(1, type).Bind(2, pending.created).BindBlob(3, pending.key.data(), pending.key.size());
     put.BindBlob(4, pending.request.data(), pending.request.size());
     if (pending.certificates.empty())

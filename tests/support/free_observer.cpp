@@ -1,6 +1,7 @@
 #include "tests/support/free_observer.h"
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -13,12 +14,15 @@ namespace {
 std::atomic<const char*> g_pattern{nullptr};
 std::atomic<std::size_t> g_length{0};
 std::atomic<int> g_hits{0};
+std::atomic<int> g_dump{-1};
 
 void Inspect(void* pointer) noexcept {
   const char* pattern = g_pattern.load();
-  if (!pointer || !pattern) return;
+  const int dump = g_dump.load();
+  if (!pointer || (!pattern && dump < 0)) return;
   const std::size_t size = malloc_usable_size(pointer);
-  if (memmem(pointer, size, pattern, g_length.load())) g_hits.fetch_add(1);
+  if (pattern && memmem(pointer, size, pattern, g_length.load())) g_hits.fetch_add(1);
+  if (dump >= 0) (void)!::write(dump, pointer, size);
 }
 
 }  // namespace
@@ -41,6 +45,8 @@ void StartWatchingFrees(const char* pattern, std::size_t length) {
   g_length = length;
   g_pattern = pattern;
 }
+
+void StartDumpingFrees(int fd) { g_dump = fd; }
 
 int StopWatchingFrees() {
   g_pattern = nullptr;

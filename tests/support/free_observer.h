@@ -12,4 +12,8 @@ namespace test {
 void StartWatchingFrees(const char* pattern, std::size_t length);
 int StopWatchingFrees();
 
+// Appends the bytes of every released block to `fd` from now on, for secrets
+// only known once the process has ended (a key or password it made).
+void StartDumpingFrees(int fd);
+
 }  // namespace test

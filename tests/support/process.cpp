@@ -39,7 +39,7 @@ pid_t SpawnProcess(const std::vector<std::string>& argv, const std::string& out,
   for (const std::string& entry : environment) env.push_back(const_cast<char*>(entry.c_str()));
   env.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) pid = 0;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) pid = 0;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }

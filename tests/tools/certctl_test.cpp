@@ -167,7 +167,8 @@ TEST_F(CertctlTest, NoReleasedBlockHoldsThePasswordOnAnyPath) {
     return test::ReadWholeFile(report) + "(exit " + std::to_string(run.exit) + ")";
   };
   // The watch sees a process that releases the password unwiped.
-  EXPECT_NE(freedHolding({"/bin/sh", "-c", "read -r x < marker; unset x"}), "0\n(exit 0)");
+  const std::string control = freedHolding({"bash", "-c", "cd '" + m_dir.path() + "' && read -r x < marker; unset x"});
+  EXPECT_TRUE(control[0] >= '1' && control[0] <= '9') << control;
   EXPECT_EQ(freedHolding(Argv({"set-client", "edr", Path("client.p12"), "--password-file", Path("marker")}, m_store)),
             "0\n(exit 3)");  // refused by certctl: another password
   ASSERT_EQ(Run({"policy", "lock", "siem", "client"}).exit, 0);

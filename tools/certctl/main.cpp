@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/core_dumps.h"
+#include "host/crypto_memory.h"
 #include "tools/certctl/cli/parser.h"
 #include "tools/certctl/lib/failure.h"
 
@@ -40,7 +41,9 @@ int Run(const ParsedCommandLine& parsed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Before any password or key is read: a crash leaves none of them on disk.
+  // Before any password or key is read: a crash leaves none of them on disk,
+  // and no memory OpenSSL releases holds one.
+  if (!host::WipeReleasedCryptoMemory()) std::cerr << "certctl: warning: OpenSSL allocated before main\n";
   if (std::string error; !host::KeepSecretsOutOfCoreDumps(error)) std::cerr << "certctl: warning: " << error << "\n";
   try {
     return Run(ParseCommandLine(argc, argv));

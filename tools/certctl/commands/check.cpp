@@ -164,7 +164,8 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
     std::cout << "CERTIFICATES " << NameOf(state) << " - " << summary << (performance.empty() ? "" : " | ")
               << performance << "\n";
     for (const Verdict& verdict : verdicts) std::cout << NameOf(verdict.state) << ": " << verdict.message << "\n";
-    for (const auto& [type, created] : pending) std::cout << NameOf(State::Ok) << ": " << PendingText(type, created) << "\n";
+    for (const auto& [type, created] : pending)
+      std::cout << NameOf(State::Ok) << ": " << PendingText(type, created) << "\n";
   }
   return static_cast<int>(state);
 }

@@ -27,8 +27,8 @@ struct Arguments {
 std::string TrialOf(Session& session, const Arguments& arguments, const host::Installation& installation) {
   PeerSlots slots = ReadSlots(session, arguments.type.value);
   ClientFile fresh;
-  if (!slots.anchor || ReadClientFile(installation.record.certificate, installation.record.password, fresh) !=
-                           ContainerProblem::None)
+  if (!slots.anchor ||
+      ReadClientFile(installation.record.certificate, installation.record.password, fresh) != ContainerProblem::None)
     return slots.problem.empty() ? "the new container cannot be opened" : slots.problem;
   slots.problem.clear();
   slots.client = std::move(fresh);
@@ -50,8 +50,8 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   host::Installation installation;
   std::string error;
   const result_t prepared = host::PrepareInstallation(
-      session.store(), type, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-      std::time(nullptr), installation, error);
+      session.store(), type, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), std::time(nullptr),
+      installation, error);
   session.ThrowIfStoreFailed(prepared);
   const std::string source = arguments.file.path.empty() ? "the pending certificate" : arguments.file.path;
   if (prepared == results::NotFound)

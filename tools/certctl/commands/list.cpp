@@ -42,9 +42,11 @@ int ListAll(const GlobalOptions& global, const Arguments&) {
   }
   for (const auto& [type, created] : ReadPendingKeys(session)) {
     const std::string keyword = TypeKeyword(type);
-    json.push_back({{"type", keyword}, {"kind", kPendingKind}, {"status", "pending"}, {"created", IsoFromSeconds(created)}});
-    rows.push_back({keyword, kPendingKind, "pending", "", "",
-                    "made " + IsoFromSeconds(created) + "; certctl install " + keyword + " FILE takes its certificate"});
+    json.push_back(
+        {{"type", keyword}, {"kind", kPendingKind}, {"status", "pending"}, {"created", IsoFromSeconds(created)}});
+    rows.push_back(
+        {keyword, kPendingKind, "pending", "", "",
+         "made " + IsoFromSeconds(created) + "; certctl install " + keyword + " FILE takes its certificate"});
   }
   if (global.json)
     PrintJson(json);

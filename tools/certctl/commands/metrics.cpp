@@ -111,7 +111,8 @@ struct JournalFacts {
 // A key waiting for its certificate, by type: one left for long means a
 // request nobody took to its end.
 void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
-  out.Family("pending_key", "gauge", "Whether the type's client slot has a key waiting for its certificate (1) or not (0).");
+  out.Family("pending_key", "gauge",
+             "Whether the type's client slot has a key waiting for its certificate (1) or not (0).");
   for (ivo::CertificateType type = 1; type <= 4; ++type) out.Sample({{"type", TypeKeyword(type)}}, pending.count(type));
   out.Family("pending_key_created_seconds", "gauge", "When the pending key was made, Unix time.");
   for (const auto& [type, created] : pending) out.Sample({{"type", TypeKeyword(type)}}, created);

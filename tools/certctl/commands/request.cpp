@@ -76,15 +76,16 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
   const host::RequestSubject subject = SubjectOf(session, arguments);
   host::KeyRequest request;
   std::string error;
-  const result_t made = host::RequestKey(session.store(), type, arguments.keyType.algorithm, subject,
-                                         arguments.newKey, UserInitiator(), request, error);
+  const result_t made = host::RequestKey(session.store(), type, arguments.keyType.algorithm, subject, arguments.newKey,
+                                         UserInitiator(), request, error);
   session.ThrowIfStoreFailed(made);
   if (ozo::Failed(made)) throw Failure(kExitFailed, "no request made: " + error, made);
   session.Commit();
   WriteOutput(arguments.out.path, request.pem.data(), request.pem.size(), 0644);
-  const std::string said = (request.reused ? "the pending key " + request.keyText + " is used again (--new-key makes another)"
-                                           : "a new key " + request.keyText + " is pending") +
-                           "; certctl install " + TypeKeyword(type) + " takes the signed certificate";
+  const std::string said =
+      (request.reused ? "the pending key " + request.keyText + " is used again (--new-key makes another)"
+                      : "a new key " + request.keyText + " is pending") +
+      "; certctl install " + TypeKeyword(type) + " takes the signed certificate";
   if (arguments.out.path.empty() || arguments.out.path == "-")
     std::cerr << "certctl: " << said << "\n";
   else
@@ -97,7 +98,8 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
 Command Request() {
   return Define<Arguments>(
       "request", "a new key pending for the client slot, and a request for it", {Operand(&Arguments::type, "TYPE")},
-      {Option(&Arguments::keyType, "--key-type", "KEY", "ec:P-256 (the default), ec:P-384, rsa:2048, rsa:3072, rsa:4096"),
+      {Option(&Arguments::keyType, "--key-type", "KEY",
+              "ec:P-256 (the default), ec:P-384, rsa:2048, rsa:3072, rsa:4096"),
        Option(&Arguments::subject, "--subject", "DN", "the subject (default: the slot's client certificate's)"),
        Option(&Arguments::alternativeNames, "--san", "NAME", "a subject alternative name (repeatable)"),
        Option(&Arguments::out, "-o,--out", "FILE", "write the request to FILE instead of standard output"),

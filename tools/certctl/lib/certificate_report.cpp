@@ -87,7 +87,8 @@ void ReadOtherExtensions(X509* certificate, CertificateReport& report) {
 
 void ReadExtensions(X509* certificate, CertificateReport& report) {
   ReadOtherExtensions(certificate, report);
-  const UniquePtr<GENERAL_NAMES> names{static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr))};
+  const UniquePtr<GENERAL_NAMES> names{
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr))};
   for (int i = 0; names.get() && i < sk_GENERAL_NAME_num(names.get()); ++i)
     report.subjectAltNames.push_back(AlternativeNameText(sk_GENERAL_NAME_value(names.get(), i)));
 
@@ -105,14 +106,16 @@ void ReadExtensions(X509* certificate, CertificateReport& report) {
     for (const auto& [bit, name] : kUsages)
       if (usage & bit) report.keyUsage.push_back(name);
   }
-  const UniquePtr<EXTENDED_KEY_USAGE> purposes{static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr))};
+  const UniquePtr<EXTENDED_KEY_USAGE> purposes{
+      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr))};
   for (int i = 0; purposes.get() && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
     const ASN1_OBJECT* purpose = sk_ASN1_OBJECT_value(purposes.get(), i);
     char text[128] = "";
     OBJ_obj2txt(text, sizeof(text), purpose, 0);
     report.extendedKeyUsage.push_back(text);
   }
-  const UniquePtr<BASIC_CONSTRAINTS> constraints{static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(certificate, NID_basic_constraints, nullptr, nullptr))};
+  const UniquePtr<BASIC_CONSTRAINTS> constraints{
+      static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(certificate, NID_basic_constraints, nullptr, nullptr))};
   if (constraints.get()) {
     report.hasBasicConstraints = true;
     report.ca = constraints.get()->ca != 0;
