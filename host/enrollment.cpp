@@ -122,15 +122,19 @@ bool RandomPassword(ozo::string8_t& password) {
   return true;
 }
 
-// The container of key, certificate and chain under `password`: AES-256-CBC
-// with PBKDF2 (SHA-256) for key and certificates, a SHA-256 MAC.
+// The container of key, certificate and chain under `password`: the key
+// shrouded with AES-256-CBC and PBKDF2 (SHA-256), the certificates in the
+// clear (they are public: a TLS 1.2 handshake sends them so), a SHA-256 MAC
+// over all. Each key derivation costs every later reading of the container
+// (the component's start-up check reads it at each start), so public data
+// gets none.
 bool Container(EVP_PKEY* key, X509* certificate, const std::vector<UniquePtr<X509>>& chain,
                const ozo::string8_t& password, ozo::blob_t& bytes) {
   STACK_OF(X509)* others = sk_X509_new_null();
   for (std::size_t i = 1; others && i < chain.size(); ++i) sk_X509_push(others, chain[i].get());
   const UniquePtr<PKCS12> container(PKCS12_create_ex(password.c_str(), nullptr, key, certificate, others,
-                                                     NID_aes_256_cbc, NID_aes_256_cbc, PKCS12_DEFAULT_ITER, -1, 0,
-                                                     nullptr, nullptr));
+                                                     NID_aes_256_cbc, -1, PKCS12_DEFAULT_ITER, -1, 0, nullptr,
+                                                     nullptr));
   sk_X509_free(others);
   OpenSslBytes der;
   if (!container ||
@@ -184,7 +188,9 @@ result_t RequestKey(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm 
     error = request.reused ? "the pending key cannot be read" : "no key could be made";
     return results::UnspecifiedError;
   }
-  if (!SignedRequest(key.get(), subject, request.pem, error)) return results::InvalidArgument;
+  RequestDocument document;
+  if (!SignedRequest(key.get(), subject, document, error)) return results::InvalidArgument;
+  request.pem = std::move(document.pem);
   if (!request.reused) {
     pending = SqliteStore::PendingKey();
     pending.created = static_cast<std::int64_t>(std::time(nullptr));
@@ -193,7 +199,8 @@ result_t RequestKey(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm 
       return results::UnspecifiedError;
     }
   }
-  pending.request = request.pem;
+  pending.subject = std::move(document.nameDer);
+  pending.extensions = std::move(document.extensionsDer);
   if (ozo::Failed(result = store.PutPendingKey(type, pending))) return result;
   request.keyText = KeyText(key.get());
   return Journal(store, "request", type, (request.reused ? "the pending key " : "a new key ") + request.keyText,
@@ -203,7 +210,7 @@ result_t RequestKey(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm 
 result_t PendingRequestSubject(SqliteStore& store, ivo::CertificateType type, RequestSubject& subject) {
   SqliteStore::PendingKey pending;
   if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) return read;
-  return SubjectOfRequest(pending.request, subject) ? results::NoError : results::NotFound;
+  return SubjectOfDer(pending.subject, pending.extensions, subject) ? results::NoError : results::NotFound;
 }
 
 result_t CancelRequest(SqliteStore& store, ivo::CertificateType type, const ivo::ChangeInitiator& initiator) {

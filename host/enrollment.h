@@ -46,7 +46,8 @@ ozo::result_t PendingRequestSubject(SqliteStore& store, ivo::CertificateType typ
 ozo::result_t CancelRequest(SqliteStore& store, ivo::CertificateType type, const ivo::ChangeInitiator& initiator);
 
 // A signed certificate checked against the pending key and wrapped with it
-// into a PKCS#12 container (AES-256-CBC, PBKDF2 with SHA-256, a SHA-256 MAC)
+// into a PKCS#12 container (the key shrouded with AES-256-CBC and PBKDF2
+// with SHA-256, the public certificates in the clear, a SHA-256 MAC)
 // under a fresh random password (32 bytes from the system's generator, as
 // hex), ready to store. The record wipes the password.
 struct Installation {

@@ -41,6 +41,8 @@ struct OpenSslFree<SSL> : FreeWith<SSL_free> {};
 template <>
 struct OpenSslFree<BIGNUM> : FreeWith<BN_free> {};
 template <>
+struct OpenSslFree<X509_NAME> : FreeWith<X509_NAME_free> {};
+template <>
 struct OpenSslFree<X509_REQ> : FreeWith<X509_REQ_free> {};
 template <>
 struct OpenSslFree<GENERAL_NAMES> : FreeWith<GENERAL_NAMES_free> {};

@@ -57,6 +57,16 @@ RequestSubject SubjectOf(const X509_NAME* name, const STACK_OF(X509_EXTENSION) *
   return asked;
 }
 
+// The DER of `object` by `encode`; empty when it cannot be encoded.
+template <typename T, typename Encode>
+std::string Der(const T* object, Encode encode) {
+  unsigned char* bytes = nullptr;
+  const int length = encode(object, &bytes);
+  std::string der = length > 0 ? std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(length)) : "";
+  OPENSSL_free(bytes);
+  return der;
+}
+
 bool AddExtension(STACK_OF(X509_EXTENSION) * extensions, X509V3_CTX* context, const char* name,
                   const std::vector<std::string>& values) {
   if (values.empty()) return true;
@@ -74,17 +84,19 @@ RequestSubject SubjectOf(X509* certificate) {
   return SubjectOf(X509_get_subject_name(certificate), X509_get0_extensions(certificate));
 }
 
-bool SubjectOfRequest(const std::string& pem, RequestSubject& subject) {
-  UniquePtr<BIO> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  const UniquePtr<X509_REQ> request(bio ? PEM_read_bio_X509_REQ(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  if (!request) return false;
-  STACK_OF(X509_EXTENSION)* extensions = X509_REQ_get_extensions(request.get());
-  subject = SubjectOf(X509_REQ_get_subject_name(request.get()), extensions);
+bool SubjectOfDer(const std::string& nameDer, const std::string& extensionsDer, RequestSubject& subject) {
+  const auto* at = reinterpret_cast<const unsigned char*>(nameDer.data());
+  const UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &at, static_cast<long>(nameDer.size())));
+  at = reinterpret_cast<const unsigned char*>(extensionsDer.data());
+  STACK_OF(X509_EXTENSION)* extensions =
+      extensionsDer.empty() ? nullptr : d2i_X509_EXTENSIONS(nullptr, &at, static_cast<long>(extensionsDer.size()));
+  const bool read = name && (extensionsDer.empty() || extensions);
+  if (read) subject = SubjectOf(name.get(), extensions);
   sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
-  return true;
+  return read;
 }
 
-bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, std::string& pem, std::string& error) {
+bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document, std::string& error) {
   UniquePtr<X509_REQ> request(X509_REQ_new());
   X509_NAME* name = request ? X509_REQ_get_subject_name(request.get()) : nullptr;
   for (const auto& [field, value] : subject.name)
@@ -100,8 +112,10 @@ bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, std::string& pe
                     AddExtension(extensions, &context, "keyUsage", subject.keyUsage) &&
                     AddExtension(extensions, &context, "extendedKeyUsage", subject.extendedKeyUsage) &&
                     (sk_X509_EXTENSION_num(extensions) == 0 || X509_REQ_add_extensions(request.get(), extensions));
+  document.nameDer = Der(name, i2d_X509_NAME);
+  document.extensionsDer = sk_X509_EXTENSION_num(extensions) > 0 ? Der(extensions, i2d_X509_EXTENSIONS) : "";
   sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
-  if (!made) {
+  if (!made || document.nameDer.empty()) {
     error = "the request cannot hold its names or usages";
     return false;
   }
@@ -115,7 +129,7 @@ bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, std::string& pe
   }
   char* data = nullptr;
   const long length = BIO_get_mem_data(bio.get(), &data);
-  pem.assign(data, static_cast<std::size_t>(length));
+  document.pem.assign(data, static_cast<std::size_t>(length));
   return true;
 }
 

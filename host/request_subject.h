@@ -26,12 +26,22 @@ struct RequestSubject {
 // alternative names, its key usages and its extended key usages.
 RequestSubject SubjectOf(X509* certificate);
 
-// What the PEM request `pem` asks for; false when it is no request.
-bool SubjectOfRequest(const std::string& pem, RequestSubject& subject);
+// A request as PEM, and what it asks for in DER: its subject name and its
+// extensions (empty when it has none), which SubjectOfDer reads back
+// without decoding a key.
+struct RequestDocument {
+  std::string pem;
+  std::string nameDer;
+  std::string extensionsDer;
+};
 
 // A PKCS#10 request for `key` with `subject`, signed by the key (SHA-256
-// for RSA and EC keys), as PEM. On failure `error` says why.
-bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, std::string& pem, std::string& error);
+// for RSA and EC keys). On failure `error` says why.
+bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document, std::string& error);
+
+// What a request asked for, from RequestDocument's DER; false when the
+// bytes are no name or extensions.
+bool SubjectOfDer(const std::string& nameDer, const std::string& extensionsDer, RequestSubject& subject);
 
 // A name in UTF-8, its parts in the stored order as the component prints
 // them ("CN=edr.test, O=Test Org"), with RFC 2253 escapes for , + " \ < > ;.

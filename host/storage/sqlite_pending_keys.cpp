@@ -15,7 +15,7 @@ SqliteStore::PendingKey::~PendingKey() { ::explicit_bzero(key.data(), key.size()
 
 result_t SqliteStore::GetPendingKey(std::uint32_t type, PendingKey& pending) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Statement find(m_db, "SELECT created, key, request, certificates FROM pending_keys WHERE type = ?");
+  Statement find(m_db, "SELECT created, key, subject, extensions, certificates FROM pending_keys WHERE type = ?");
   const int step = find.Bind(1, type).Step();
   if (step == SQLITE_DONE) return results::NotFound;
   if (step == SQLITE_TOOBIG) return results::FileTooBig;
@@ -23,21 +23,28 @@ result_t SqliteStore::GetPendingKey(std::uint32_t type, PendingKey& pending) {
   pending.created = find.Int(0);
   const auto* key = static_cast<const unsigned char*>(find.Blob(1));
   pending.key.assign(key, key + find.Bytes(1));
-  pending.request.assign(static_cast<const char*>(find.Blob(2)), find.Bytes(2));
-  pending.certificates = find.IsNull(3) ? "" : std::string(static_cast<const char*>(find.Blob(3)), find.Bytes(3));
+  const auto text = [&](int column) {
+    return find.IsNull(column) ? std::string()
+                               : std::string(static_cast<const char*>(find.Blob(column)), find.Bytes(column));
+  };
+  pending.subject = text(2);
+  pending.extensions = text(3);
+  pending.certificates = text(4);
   return results::NoError;
 }
 
 result_t SqliteStore::PutPendingKey(std::uint32_t type, const PendingKey& pending) {
   return Atomically([&]() -> result_t {
-    Statement put(
-        m_db, "INSERT OR REPLACE INTO pending_keys(type, created, key, request, certificates) VALUES(?, ?, ?, ?, ?)");
+    Statement put(m_db,
+                  "INSERT OR REPLACE INTO pending_keys(type, created, key, subject, extensions, certificates) "
+                  "VALUES(?, ?, ?, ?, ?, ?)");
     put.Bind(1, type).Bind(2, pending.created).BindBlob(3, pending.key.data(), pending.key.size());
-    put.BindBlob(4, pending.request.data(), pending.request.size());
-    if (pending.certificates.empty())
-      put.BindNull(5);
-    else
-      put.BindBlob(5, pending.certificates.data(), pending.certificates.size());
+    put.BindBlob(4, pending.subject.data(), pending.subject.size());
+    for (const auto& [column, bytes] : {std::pair{5, &pending.extensions}, {6, &pending.certificates}})
+      if (bytes->empty())
+        put.BindNull(column);
+      else
+        put.BindBlob(column, bytes->data(), bytes->size());
     return put.Step() == SQLITE_DONE ? results::NoError : Fail(put.code());
   });
 }

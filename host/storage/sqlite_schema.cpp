@@ -48,7 +48,8 @@ INSERT OR IGNORE INTO event_totals(event_type, total) SELECT event_type, count(*
 )sql",
     R"sql(
 CREATE TABLE IF NOT EXISTS pending_keys(
-  type INTEGER PRIMARY KEY, created INTEGER NOT NULL, key BLOB NOT NULL, request BLOB NOT NULL, certificates BLOB);
+  type INTEGER PRIMARY KEY, created INTEGER NOT NULL, key BLOB NOT NULL, subject BLOB NOT NULL, extensions BLOB,
+  certificates BLOB);
 )sql",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");

@@ -141,12 +141,13 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
                             std::uint64_t& removed);
 
   // The pending key of a type's client slot (see enrollment.h): its private
-  // key (DER, PKCS#8), when it was made, its last request, and a signed
-  // certificate kept with it. The key is wiped when the object goes.
+  // key (DER, PKCS#8), when it was made, what its last request asked for,
+  // and a signed certificate kept with it. The key is wiped when the object goes.
   struct PendingKey {
     std::int64_t created = 0;
     std::vector<unsigned char> key;
-    std::string request;       // PEM: the last request made for the key
+    std::string subject;       // DER: the subject name of the last request made for the key
+    std::string extensions;    // DER: its extensions; empty when it had none
     std::string certificates;  // PEM; empty when none is kept
     PendingKey() = default;
     PendingKey(const PendingKey&) = default;
