@@ -98,6 +98,28 @@ std::string ClientUseProblem(X509* certificate) {
   return "";
 }
 
+// Which private key `der` is: its SHA-256, as bytes.
+std::string KeyPrint(const std::vector<unsigned char>& der) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(der.data(), der.size(), digest, &length, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+std::string SerialText(X509* certificate) {
+  const UniquePtr<BIGNUM> serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+  char* hex = serial ? BN_bn2hex(serial.get()) : nullptr;
+  std::string text = hex ? hex : "";
+  OPENSSL_free(hex);
+  return text;
+}
+
+// Seconds since 1970.
+std::int64_t Seconds(const ASN1_TIME* time) {
+  std::tm parts{};
+  return ASN1_TIME_to_tm(time, &parts) ? static_cast<std::int64_t>(::timegm(&parts)) : 0;
+}
+
 // "2020-01-01T00:00:00Z".
 std::string IsoText(const ASN1_TIME* time) {
   std::tm parts{};
@@ -150,6 +172,39 @@ result_t Journal(SqliteStore& store, const std::string& operation, ivo::Certific
   return store.AppendEvent(OperationRecord(operation, Slot(type), detail, initiator));
 }
 
+// The slot's pending key, `pending` as kept, unless `fresh`; else a new key
+// (not kept yet) with `pending` ready to keep it.
+result_t LoadOrMake(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm algorithm, bool fresh,
+                    SqliteStore::PendingKey& pending, UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
+  const result_t read = fresh ? results::NotFound : store.GetPendingKey(type, pending);
+  if (ozo::Failed(read) && read != results::NotFound) return read;
+  reused = ozo::Succeeded(read);
+  key = reused ? KeyOf(pending.key) : MakeKey(algorithm);
+  if (!key) {
+    error = reused ? "the pending key cannot be read" : "no key could be made";
+    return results::UnspecifiedError;
+  }
+  if (reused) return results::NoError;
+  pending = SqliteStore::PendingKey();
+  pending.created = static_cast<std::int64_t>(std::time(nullptr));
+  if (KeyDer(key.get(), pending.key)) return results::NoError;
+  error = "the new key cannot be kept";
+  return results::UnspecifiedError;
+}
+
+// Keeps `pending` with what `subject` asks for; `pem` receives a request
+// for it signed by `key`.
+result_t KeepWithSubject(SqliteStore& store, ivo::CertificateType type, EVP_PKEY* key,
+                         const RequestSubject& subject, SqliteStore::PendingKey& pending, std::string& pem,
+                         std::string& error) {
+  RequestDocument document;
+  if (!SignedRequest(key, subject, document, error)) return results::InvalidArgument;
+  pem = std::move(document.pem);
+  pending.subject = std::move(document.nameDer);
+  pending.extensions = std::move(document.extensionsDer);
+  return store.PutPendingKey(type, pending);
+}
+
 }  // namespace
 
 std::string KeyText(EVP_PKEY* key) {
@@ -180,31 +235,31 @@ result_t RequestKey(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm 
                     const RequestSubject& subject, bool newKey, const ivo::ChangeInitiator& initiator,
                     KeyRequest& request, std::string& error) {
   SqliteStore::PendingKey pending;
-  result_t result = newKey ? results::NotFound : store.GetPendingKey(type, pending);
-  if (ozo::Failed(result) && result != results::NotFound) return result;
-  request.reused = ozo::Succeeded(result);
-  UniquePtr<EVP_PKEY> key = request.reused ? KeyOf(pending.key) : MakeKey(algorithm);
-  if (!key) {
-    error = request.reused ? "the pending key cannot be read" : "no key could be made";
-    return results::UnspecifiedError;
-  }
-  RequestDocument document;
-  if (!SignedRequest(key.get(), subject, document, error)) return results::InvalidArgument;
-  request.pem = std::move(document.pem);
-  if (!request.reused) {
-    pending = SqliteStore::PendingKey();
-    pending.created = static_cast<std::int64_t>(std::time(nullptr));
-    if (!KeyDer(key.get(), pending.key)) {
-      error = "the new key cannot be kept";
-      return results::UnspecifiedError;
-    }
-  }
-  pending.subject = std::move(document.nameDer);
-  pending.extensions = std::move(document.extensionsDer);
-  if (ozo::Failed(result = store.PutPendingKey(type, pending))) return result;
+  UniquePtr<EVP_PKEY> key;
+  result_t result = LoadOrMake(store, type, algorithm, newKey, pending, key, request.reused, error);
+  if (ozo::Succeeded(result)) result = KeepWithSubject(store, type, key.get(), subject, pending, request.pem, error);
+  if (ozo::Failed(result)) return result;
   request.keyText = KeyText(key.get());
   return Journal(store, "request", type, (request.reused ? "the pending key " : "a new key ") + request.keyText,
                  initiator);
+}
+
+result_t PendingKeyFor(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm algorithm,
+                       const RequestSubject& subject, UniquePtr<EVP_PKEY>& key, bool& made, std::string& error) {
+  SqliteStore::PendingKey pending;
+  bool reused = false;
+  result_t result = LoadOrMake(store, type, algorithm, false, pending, key, reused, error);
+  made = !reused;
+  std::string unused;
+  if (ozo::Succeeded(result) && made) result = KeepWithSubject(store, type, key.get(), subject, pending, unused, error);
+  return result;
+}
+
+KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key) {
+  const int bits = EVP_PKEY_get_bits(key);
+  if (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA)
+    return bits > 3072 ? KeyAlgorithm::Rsa4096 : bits > 2048 ? KeyAlgorithm::Rsa3072 : KeyAlgorithm::Rsa2048;
+  return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC && bits > 256 ? KeyAlgorithm::EcP384 : KeyAlgorithm::EcP256;
 }
 
 result_t PendingRequestSubject(SqliteStore& store, ivo::CertificateType type, RequestSubject& subject) {
@@ -267,11 +322,18 @@ result_t PrepareInstallation(SqliteStore& store, ivo::CertificateType type, cons
   for (const UniquePtr<X509>& each : chain) certificates.push_back(each.get());
   installation.certificates = Pem(certificates);
   installation.subject = NameText(X509_get_subject_name(certificate));
+  installation.serial = SerialText(certificate);
+  installation.notBefore = Seconds(X509_get0_notBefore(certificate));
+  installation.notAfter = Seconds(X509_get0_notAfter(certificate));
+  installation.keyPrint = KeyPrint(pending.key);
   return results::NoError;
 }
 
 result_t CompleteInstallation(SqliteStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
                               const Installation& installation, const ivo::ChangeInitiator& initiator) {
+  SqliteStore::PendingKey pending;
+  if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) return read;
+  if (KeyPrint(pending.key) != installation.keyPrint) return results::InvalidState;
   const result_t stored = manager.SetClientCertificate(type, installation.record, initiator);
   if (ozo::Failed(stored)) return stored;
   if (const result_t cleared = store.RemovePendingKey(type); ozo::Failed(cleared)) return cleared;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/openssl_holders.h"
 #include "host/request_subject.h"
 #include "host/storage/sqlite_store.h"
 #include "ivo/certificates_manager.h"
@@ -38,6 +39,17 @@ ozo::result_t RequestKey(SqliteStore& store, ivo::CertificateType type, KeyAlgor
                          const RequestSubject& subject, bool newKey, const ivo::ChangeInitiator& initiator,
                          KeyRequest& request, std::string& error);
 
+// The slot's pending key for a request made elsewhere (a CMP exchange):
+// the one kept, else a new one made with `algorithm` and kept (in the
+// store's current unit of work) with what `subject` asks for; `made` says
+// which.
+ozo::result_t PendingKeyFor(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm algorithm,
+                            const RequestSubject& subject, UniquePtr<EVP_PKEY>& key, bool& made, std::string& error);
+
+// The algorithm of a new key to replace `key`: the same kind and size
+// (EC P-256 for a kind it cannot make).
+KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key);
+
 // What the slot's pending request asked for ("Not found" without one).
 ozo::result_t PendingRequestSubject(SqliteStore& store, ivo::CertificateType type, RequestSubject& subject);
 
@@ -53,7 +65,11 @@ ozo::result_t CancelRequest(SqliteStore& store, ivo::CertificateType type, const
 struct Installation {
   ivo::ClientCertificate record;
   std::string subject;       // for messages
+  std::string serial;        // upper-case hex, as openssl x509 -serial prints it
+  std::int64_t notBefore = 0;
+  std::int64_t notAfter = 0;
   std::string certificates;  // the signed certificate and its chain, PEM: kept pending when the swap waits
+  std::string keyPrint;      // which pending key it was made with
 };
 
 // Checks `signedFile` (PEM or DER, the certificate first, then its chain)
@@ -71,7 +87,8 @@ ozo::result_t PrepareInstallation(SqliteStore& store, ivo::CertificateType type,
 // journals an operation "install", all in the store's current unit of work:
 // a host that commits it keeps the new pair and no pending key, one that
 // rolls back keeps the old pair and the pending key. Returns the manager's
-// result on a refusal.
+// result on a refusal, and "Invalid state" when the slot's pending key is
+// no longer the one the installation was prepared with.
 ozo::result_t CompleteInstallation(SqliteStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
                                    const Installation& installation, const ivo::ChangeInitiator& initiator);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <openssl/bio.h>
+#include <openssl/cmp.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
@@ -54,6 +55,12 @@ template <>
 struct OpenSslFree<ASN1_STRING> : FreeWith<ASN1_STRING_free> {};  // ASN1_BIT_STRING too
 template <>
 struct OpenSslFree<PKCS8_PRIV_KEY_INFO> : FreeWith<PKCS8_PRIV_KEY_INFO_free> {};
+
+template <>
+struct OpenSslFree<OSSL_CMP_CTX> : FreeWith<OSSL_CMP_CTX_free> {};
+inline void FreeCertificates(STACK_OF(X509) * certificates) { sk_X509_pop_free(certificates, X509_free); }
+template <>
+struct OpenSslFree<STACK_OF(X509)> : FreeWith<FreeCertificates> {};
 
 // A pointer passed as UniquePtr moves ownership; a raw pointer is borrowed.
 template <class T>

@@ -2,6 +2,7 @@
 // beside the records they will replace.
 #include <string.h>
 
+#include "host/storage/sqlite_schema.h"
 #include "host/storage/sqlite_statement.h"
 #include "host/storage/sqlite_store.h"
 
@@ -11,7 +12,9 @@ using ozo::result_t;
 using sqlite::Statement;
 namespace results = ozo::results;
 
-SqliteStore::PendingKey::~PendingKey() { ::explicit_bzero(key.data(), key.size()); }
+SqliteStore::PendingKey::~PendingKey() {
+  if (!key.empty()) ::explicit_bzero(key.data(), key.size());
+}
 
 result_t SqliteStore::GetPendingKey(std::uint32_t type, PendingKey& pending) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -59,12 +62,10 @@ result_t SqliteStore::RemovePendingKey(std::uint32_t type) {
 
 result_t SqliteStore::PendingKeys(std::map<std::uint32_t, std::int64_t>& created) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  // A store of an older schema, read as it is, has none.
-  Statement present(m_db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'pending_keys'");
-  const int found = present.Step();
-  if (found != SQLITE_ROW && found != SQLITE_DONE) return Fail(found);
+  bool present = false;
+  if (const int code = sqlite::HasTable(m_db, "pending_keys", present); code != SQLITE_OK) return Fail(code);
   std::map<std::uint32_t, std::int64_t> read;
-  if (found == SQLITE_ROW) {
+  if (present) {
     Statement rows(m_db, "SELECT type, created FROM pending_keys ORDER BY type");
     int step;
     while ((step = rows.Step()) == SQLITE_ROW) read[static_cast<std::uint32_t>(rows.Int(0))] = rows.Int(1);

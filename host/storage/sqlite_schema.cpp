@@ -51,6 +51,14 @@ CREATE TABLE IF NOT EXISTS pending_keys(
   type INTEGER PRIMARY KEY, created INTEGER NOT NULL, key BLOB NOT NULL, subject BLOB NOT NULL, extensions BLOB,
   certificates BLOB);
 )sql",
+    R"sql(
+CREATE TABLE IF NOT EXISTS renewal_configs(
+  type INTEGER PRIMARY KEY, server TEXT NOT NULL, command TEXT NOT NULL, trusted BLOB, probe TEXT,
+  before_days INTEGER, hook TEXT);
+CREATE TABLE IF NOT EXISTS renewal_states(
+  type INTEGER PRIMARY KEY, last_attempt INTEGER, last_success INTEGER, failures INTEGER NOT NULL,
+  next_attempt INTEGER, last_error TEXT, hook_error TEXT);
+)sql",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");
 
@@ -207,6 +215,13 @@ int MakeCurrent(sqlite3* db) {
   if (code == SQLITE_OK) code = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   return code;
+}
+
+int HasTable(sqlite3* db, const char* name, bool& present) {
+  Statement find(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  const int step = find.BindText(1, name).Step();
+  present = step == SQLITE_ROW;
+  return step == SQLITE_ROW || step == SQLITE_DONE ? SQLITE_OK : step;
 }
 
 }  // namespace host::sqlite

@@ -16,8 +16,9 @@ constexpr std::int32_t kApplicationId = 0x43524D53;  // "CRMS"
 // 2: the same tables with the marks, and event fields indexed by event;
 // 3: a lifetime count of the events of each type, which pruning, the
 //    journal's bound and a restore never lower (seeded from the journal);
-// 4: the pending key of each type's client slot (enrollment.h).
-constexpr int kSchemaVersion = 4;
+// 4: the pending key of each type's client slot (enrollment.h);
+// 5: each slot's renewal settings and state (renewal_schedule.h).
+constexpr int kSchemaVersion = 5;
 
 // The first 100 bytes of a database file, read without SQLite: what a file
 // is can be told before any connection could roll back a journal or
@@ -55,10 +56,15 @@ int Identify(sqlite3* db, Identity& identity, int& version, std::string& differe
 // refuses (SQLITE_MISMATCH) what has become anything else meanwhile.
 int MakeCurrent(sqlite3* db);
 
+// Whether `db` has the table `name` (a store of an older schema, read as it
+// is, may lack one); returns the SQLite code of a failed read, else
+// SQLITE_OK.
+int HasTable(sqlite3* db, const char* name, bool& present);
+
 // The tables a restore replaces, in an order in which each one's rows may be
 // copied after those of the tables it refers to. The event totals are not
 // replaced: a restore keeps the larger of the two counts of each type.
-constexpr const char* kTables[] = {"trees",  "nodes",        "node_values", "locked_settings",
-                                   "events", "event_fields", "pending_keys"};
+constexpr const char* kTables[] = {"trees",        "nodes",        "node_values",     "locked_settings", "events",
+                                   "event_fields", "pending_keys", "renewal_configs", "renewal_states"};
 
 }  // namespace host::sqlite

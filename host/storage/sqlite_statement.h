@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ozo/types/variant.h"
@@ -30,6 +31,13 @@ class Statement {
     return Bound(sqlite3_bind_blob64(m_statement, index, size ? data : "", size, SQLITE_TRANSIENT));
   }
   Statement& BindNull(int index) { return Bound(sqlite3_bind_null(m_statement, index)); }
+  // NULL for an absent number or an empty text.
+  Statement& Bind(int index, const std::optional<std::int64_t>& value) {
+    return value ? Bind(index, *value) : BindNull(index);
+  }
+  Statement& BindTextOrNull(int index, const std::string& text) {
+    return text.empty() ? BindNull(index) : BindText(index, text.c_str());
+  }
   // A value of another statement's row, as it is (any type).
   Statement& BindValue(int index, const sqlite3_value* value) {
     return Bound(sqlite3_bind_value(m_statement, index, value));
@@ -53,6 +61,9 @@ class Statement {
   const void* Blob(int column) const { return sqlite3_column_blob(m_statement, column); }
   std::size_t Bytes(int column) const { return static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)); }
   bool IsNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+  std::optional<std::int64_t> OptionalInt(int column) const {
+    return IsNull(column) ? std::nullopt : std::optional<std::int64_t>(Int(column));
+  }
   const sqlite3_value* Value(int column) const { return sqlite3_column_value(m_statement, column); }
 
  private:

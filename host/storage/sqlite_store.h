@@ -162,6 +162,40 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // The types with a pending key, and when each was made.
   ozo::result_t PendingKeys(std::map<std::uint32_t, std::int64_t>& created);
 
+  // How a type's client certificate is renewed (certctl renew-config): the
+  // CA's URL, the request ("kur" or "cr"), the certificates its answers
+  // must chain to (PEM; empty: the type's server certificate), the peer the
+  // new pair is tried against first ("HOST:PORT"; empty: none), renewal
+  // this many days before the end (besides at two thirds of the lifetime),
+  // and a command run after each renewal.
+  struct RenewalConfig {
+    std::string server;
+    std::string command = "kur";
+    std::string trusted;
+    std::string probe;
+    std::optional<std::int64_t> beforeDays;
+    std::string hook;
+  };
+  // What the renewals of a type have come to: times in seconds since 1970,
+  // the failures since the last success, and the last error in words.
+  struct RenewalState {
+    std::optional<std::int64_t> lastAttempt;
+    std::optional<std::int64_t> lastSuccess;
+    std::int64_t failures = 0;
+    std::optional<std::int64_t> nextAttempt;
+    std::string lastError;
+    std::string hookError;  // the last run's hook failure, empty when it worked
+  };
+  // "Not found" when the type has none; Remove* too when there was none.
+  ozo::result_t GetRenewalConfig(std::uint32_t type, RenewalConfig& config);
+  ozo::result_t PutRenewalConfig(std::uint32_t type, const RenewalConfig& config);
+  ozo::result_t RemoveRenewalConfig(std::uint32_t type);
+  ozo::result_t GetRenewalState(std::uint32_t type, RenewalState& state);
+  ozo::result_t PutRenewalState(std::uint32_t type, const RenewalState& state);
+  // Every type's, by type (none from a store of an older schema).
+  ozo::result_t RenewalConfigs(std::map<std::uint32_t, RenewalConfig>& configs);
+  ozo::result_t RenewalStates(std::map<std::uint32_t, RenewalState>& states);
+
   // A consistent copy of the whole store in a new file at `path`: one
   // snapshot of the committed store (other processes may write meanwhile),
   // in rollback-journal mode, written owner-only beside `path` and renamed
@@ -210,6 +244,14 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
 
   // Records the first failure and maps the SQLite code to a result.
   ozo::result_t Fail(int code);
+  // One row of a per-type table with six columns besides its type, read and
+  // written by the overloads in sqlite_renewals.cpp.
+  template <class Record>
+  ozo::result_t GetRow(const char* table, const char* columns, std::uint32_t type, Record& record);
+  template <class Record>
+  ozo::result_t PutRow(const char* table, const char* columns, std::uint32_t type, const Record& record);
+  template <class Record>
+  ozo::result_t AllRows(const char* table, const char* columns, std::map<std::uint32_t, Record>& records);
   // A failure when the unit of work has been rolled back under its feet.
   ozo::result_t Usable();
   // Runs `body` (one call's statements) in a savepoint: atomic inside or

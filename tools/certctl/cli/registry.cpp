@@ -30,13 +30,17 @@ Command Restore();
 Command Repair();
 Command Request();
 Command Install();
+Command Renew();
+Command Enroll();
+Command RenewConfig();
+Command RenewStatus();
 }  // namespace commands
 
 const std::vector<const Command*>& Commands() {
   using namespace commands;
   static const std::vector<Command> kTable = {
       SetServer(),   SetClient(),    GetServer(),    Pem(),     GetClient(), QueryServer(),
-      QueryClient(), RemoveServer(), RemoveClient(), Request(), Install(), List(), Events(), PruneEvents(),
+      QueryClient(), RemoveServer(), RemoveClient(), Request(), Install(), Renew(), Enroll(), RenewConfig(), RenewStatus(), List(), Events(), PruneEvents(),
       PolicyShow(),  PolicyLock(),   PolicyUnlock(), Upgrade(), Inspect(),   Check(),
       Probe(),       Metrics(),      Backup(),       Restore(), Repair()};
   static const std::vector<const Command*> kCommands = [] {

@@ -197,4 +197,9 @@ void ReadValue(const std::string& text, const std::string& option, AlternativeNa
                                                      : "DNS:" + text;
 }
 
+void ReadValue(const std::string& text, const std::string& option, CmpCommand& out) {
+  if (text != "kur" && text != "cr") Refuse(option, "kur or cr", text);
+  out.name = text;
+}
+
 }  // namespace certctl

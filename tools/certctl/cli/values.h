@@ -73,6 +73,11 @@ struct DistinguishedName {
 struct AlternativeName {
   std::string text;
 };
+// The request a renewal sends over CMP: kur (a key update, the default) or
+// cr (a certification request).
+struct CmpCommand {
+  std::string name = "kur";
+};
 // TYPE=HOST[:PORT]: a probe of a type's peer.
 struct ProbeRequest {
   ivo::CertificateType type = 0;
@@ -101,6 +106,7 @@ void ReadValue(const std::string& text, const std::string& option, ProbeRequest&
 void ReadValue(const std::string& text, const std::string& option, KeySpec& out);
 void ReadValue(const std::string& text, const std::string& option, DistinguishedName& out);
 void ReadValue(const std::string& text, const std::string& option, AlternativeName& out);
+void ReadValue(const std::string& text, const std::string& option, CmpCommand& out);
 // An option given more than once keeps each value; one given once keeps the last.
 template <class T>
 void ReadValue(const std::string& text, const std::string& option, std::vector<T>& out) {

@@ -14,6 +14,7 @@
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/renewal_facts.h"
 
 namespace certctl::commands {
 namespace {
@@ -49,6 +50,7 @@ struct Verdict {
   std::string message;
   const StoredCertificate* certificate = nullptr;  // null for a missing one
   std::optional<std::int64_t> daysLeft;            // whole days to its end, when it has dates
+  bool measured = true;                            // has performance data (a verdict on a date has none)
 };
 
 // The verdict on one stored certificate at `now`.
@@ -126,13 +128,24 @@ std::string Summary(const std::vector<Verdict>& verdicts, State worst, const Che
 std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOptions& options) {
   std::string data;
   for (const Verdict& verdict : verdicts) {
-    if (verdict.slot == kStoreVerdict) continue;
+    if (verdict.slot == kStoreVerdict || !verdict.measured) continue;
     std::string label = verdict.slot + "_days_left";
     std::replace(label.begin(), label.end(), ' ', '_');
     data += (data.empty() ? "" : " ") +
             DaysPerformance(label, verdict.daysLeft ? &*verdict.daysLeft : nullptr, options.thresholds);
   }
   return data;
+}
+
+// A configured renewal past its due time is late: the timer has not
+// renewed the certificate, and says why in the state.
+Verdict LateRenewal(const RenewalFacts& fact) {
+  const std::string slot = std::string(TypeKeyword(fact.type)) + " client";
+  std::string message = slot + " renewal is late: due since " + IsoFromSeconds(*fact.due);
+  if (fact.state.failures > 0)
+    message += ", " + std::to_string(fact.state.failures) +
+               (fact.state.failures == 1 ? " failure: " : " failures in a row, the last: ") + fact.state.lastError;
+  return {slot, State::Warning, message, nullptr, {}, false};
 }
 
 // A key waiting for its certificate is no problem of its own: it is told,
@@ -183,6 +196,9 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     PendingKeys pending;
     for (const auto& [type, created] : ReadPendingKeys(session))
       if (Selected(options, type, "client")) pending.emplace(type, created);
+    for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))
+      if (Selected(options, fact.type, "client") && fact.config && fact.due && *fact.due <= std::time(nullptr))
+        verdicts.push_back(LateRenewal(fact));
     const State worst = Worst(verdicts);
     return Print(global, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options),
                  pending);

@@ -23,22 +23,6 @@ struct Arguments {
   Timeout timeout;
 };
 
-// Why the new pair does not work against the peer, or empty when it does.
-std::string TrialOf(Session& session, const Arguments& arguments, const host::Installation& installation) {
-  PeerSlots slots = ReadSlots(session, arguments.type.value);
-  ClientFile fresh;
-  if (!slots.anchor ||
-      ReadClientFile(installation.record.certificate, installation.record.password, fresh) != ContainerProblem::None)
-    return slots.problem.empty() ? "the new container cannot be opened" : slots.problem;
-  slots.problem.clear();
-  slots.client = std::move(fresh);
-  ProbeOptions options;
-  options.servername = arguments.servername;
-  options.timeoutSeconds = arguments.timeout.seconds;
-  const ProbeVerdict verdict = ProbePeer(slots, *arguments.probe, options);
-  return verdict.works ? "" : verdict.summary;
-}
-
 // The pending key's pair replaces the slot's in one unit of work with the
 // key's removal; a refusal (a policy lock, a trial the peer fails) keeps the
 // old pair and the pending key.
@@ -64,7 +48,12 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
                                   keyword + " writes it again)");
   if (ozo::Failed(prepared)) throw Failure(kExitUsage, source + ": " + error);
   if (arguments.probe) {
-    if (const std::string refusal = TrialOf(session, arguments, installation); !refusal.empty()) {
+    ProbeOptions options;
+    options.servername = arguments.servername;
+    options.timeoutSeconds = arguments.timeout.seconds;
+    if (const std::string refusal =
+            TrialOfNewPair(ReadSlots(session, type), installation.record, *arguments.probe, options);
+        !refusal.empty()) {
       const result_t kept = host::KeepPendingCertificate(session.store(), type, installation.certificates);
       session.ThrowIfStoreFailed(kept);
       session.Commit();

@@ -11,6 +11,7 @@
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/probe/peer_verdict.h"
 
 namespace certctl::commands {
@@ -118,8 +119,30 @@ void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
   for (const auto& [type, created] : pending) out.Sample({{"type", TypeKeyword(type)}}, created);
 }
 
+// Each slot's renewals, as cert-manager and certmonger users alert on them:
+// a renewal is late when now is past its due time.
+void RenderRenewals(Exposition& out, const std::vector<RenewalFacts>& renewals) {
+  const auto labels = [](const RenewalFacts& fact) { return Labels{{"type", TypeKeyword(fact.type)}}; };
+  out.Family("renewal_due_timestamp_seconds", "gauge",
+             "When the configured client certificate is due for renewal (2/3 of its lifetime, or --before), Unix time.");
+  for (const RenewalFacts& fact : renewals)
+    if (fact.config && fact.due) out.Sample(labels(fact), *fact.due);
+  out.Family("renewal_last_success_timestamp_seconds", "gauge", "When a renewal last succeeded, Unix time.");
+  for (const RenewalFacts& fact : renewals)
+    if (fact.state.lastSuccess) out.Sample(labels(fact), *fact.state.lastSuccess);
+  out.Family("renewal_consecutive_failures", "gauge", "Renewal attempts that failed since the last success.");
+  for (const RenewalFacts& fact : renewals) out.Sample(labels(fact), fact.state.failures);
+  out.Family("renewal_next_attempt_timestamp_seconds", "gauge",
+             "When the next renewal attempt is due (backed off after a failure), Unix time.");
+  for (const RenewalFacts& fact : renewals)
+    if (fact.state.nextAttempt) out.Sample(labels(fact), *fact.state.nextAttempt);
+  out.Family("renewal_hook_failed", "gauge", "Whether the command run after the last renewal failed (1) or not (0).");
+  for (const RenewalFacts& fact : renewals) out.Sample(labels(fact), !fact.state.hookError.empty());
+}
+
 std::string Render(bool readable, const std::vector<StoredCertificate>& inventory, const PendingKeys& pending,
-                   const JournalFacts& journal, const std::vector<ProbeVerdict>& probes) {
+                   const std::vector<RenewalFacts>& renewals, const JournalFacts& journal,
+                   const std::vector<ProbeVerdict>& probes) {
   const std::int64_t now = std::time(nullptr);
   Exposition out;
   out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
@@ -146,6 +169,7 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   for (const StoredCertificate& stored : inventory)
     if (stored.problem.empty()) out.Sample(CertificateLabels(stored), stored.notAfterSeconds);
   RenderPendingKeys(out, pending);
+  RenderRenewals(out, renewals);
   std::map<std::string, std::int64_t> counts;
   for (const auto& [type, total] : journal.totals) counts[EventName(type)] += static_cast<std::int64_t>(total);
   // A counter only rises: the totals survive pruning, the journal's bound
@@ -206,6 +230,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   options.timeoutSeconds = arguments.timeout.seconds;
   std::vector<StoredCertificate> inventory;
   PendingKeys pending;
+  std::vector<RenewalFacts> renewals;
   JournalFacts journal;
   std::string failure;
   int status = kExitOk;
@@ -213,6 +238,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
     Session session(global, Access::Read);
     inventory = ReadInventory(session);
     pending = ReadPendingKeys(session);
+    renewals = ReadRenewalFacts(session, inventory);
     std::vector<host::SqliteStore::JournalEntry> entries;
     ozo::result_t read = session.store().EventTotals(journal.totals);
     if (ozo::Succeeded(read)) read = session.store().Journal(entries);
@@ -224,7 +250,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
     status = unusable.exitCode;
   }
   const std::string text =
-      Render(failure.empty(), inventory, pending, journal, RunProbes(global, Distinct(arguments.probes), options));
+      Render(failure.empty(), inventory, pending, renewals, journal, RunProbes(global, Distinct(arguments.probes), options));
   WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;

@@ -71,12 +71,7 @@ Session::Session(const GlobalOptions& options, Access access, bool quiet)
   if (!m_exposure.empty() && access == Access::WriteSecrets) throw SecretsRefusal(m_exposure);
   if (!m_exposure.empty() && !quiet) std::cerr << "certctl: warning: " << m_exposure << "\n";
 
-  if (writes) {
-    const ozo::result_t begun = m_store->BeginWork();
-    if (ozo::Failed(begun))
-      throw Failure(kExitStore, "the store cannot be used: " + m_store->LastError() + " (" + path() + ")", begun);
-    m_open = true;
-  }
+  if (writes) Begin();
   host::HostOptions hostOptions;
   // A session that only reads changes nothing, its start-up check's events
   // included: it may run on a store this user may only read, and as often as
@@ -126,6 +121,14 @@ void Session::Commit() {
   const ozo::result_t committed = m_store->CommitWork();
   if (ozo::Failed(committed))
     throw Failure(kExitStore, "nothing was stored: cannot commit to the store: " + Reason(*m_store), committed);
+}
+
+void Session::Begin() {
+  if (m_open) return;
+  const ozo::result_t begun = m_store->BeginWork();
+  if (ozo::Failed(begun))
+    throw Failure(kExitStore, "the store cannot be used: " + m_store->LastError() + " (" + path() + ")", begun);
+  m_open = true;
 }
 
 std::string Session::StoreFailure() const { return m_store->FirstFailure(); }

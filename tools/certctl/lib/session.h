@@ -88,6 +88,10 @@ class Session {
   // cannot be, and then nothing of the run is kept. Without a commit the
   // session rolls back when it ends.
   void Commit();
+  // Starts another unit of work after Commit(), for a command that waits
+  // between its changes (a network exchange) and holds no lock meanwhile.
+  // Throws Failure (kExitStore) when the store cannot be written now.
+  void Begin();
   // The store's first failure in this run, empty when it has not failed:
   // a component failure with this text was caused by the store.
   std::string StoreFailure() const;

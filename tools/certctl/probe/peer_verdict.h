@@ -42,6 +42,12 @@ struct ProbeOptions {
   Thresholds thresholds;
 };
 
+// Why `record`, a new pair for the slots' type, does not work against
+// `target` with the slots' server certificate as the anchor (the handshake
+// of a probe), or empty when it does.
+std::string TrialOfNewPair(PeerSlots slots, const ivo::ClientCertificate& record, const ProbeTarget& target,
+                           const ProbeOptions& options);
+
 struct ProbeVerdict {
   ivo::CertificateType type = 0;
   ProbeTarget target;

@@ -1,0 +1,38 @@
+#include "host/renewal_schedule.h"
+
+#include <algorithm>
+
+namespace host {
+
+std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optional<std::int64_t> beforeDays) {
+  const std::int64_t twoThirds = notBefore + (notAfter - notBefore) / 3 * 2;
+  return beforeDays ? std::min(twoThirds, notAfter - *beforeDays * kDay) : twoThirds;
+}
+
+std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t notAfter) {
+  const int doublings = static_cast<int>(std::clamp<std::int64_t>(failures - 1, 0, 5));
+  const std::int64_t wait = std::min(kHour << doublings, kDay);
+  return std::max(now, std::min(now + wait, notAfter - kDay));
+}
+
+bool RenewalDue(std::int64_t now, std::int64_t due, const SqliteStore::RenewalState& state) {
+  return now >= due && (!state.nextAttempt || now >= *state.nextAttempt || state.failures == 0);
+}
+
+void RecordFailure(SqliteStore::RenewalState& state, std::int64_t now, const std::string& error,
+                   std::int64_t notAfter) {
+  state.lastAttempt = now;
+  state.failures += 1;
+  state.lastError = error;
+  state.nextAttempt = RetryTime(now, state.failures, notAfter);
+}
+
+void RecordSuccess(SqliteStore::RenewalState& state, std::int64_t now, std::int64_t due) {
+  state.lastAttempt = now;
+  state.lastSuccess = now;
+  state.failures = 0;
+  state.lastError.clear();
+  state.nextAttempt = due;
+}
+
+}  // namespace host

@@ -1,0 +1,177 @@
+// renew: a type's client certificate renewed over CMP now, or every
+// configured one that is due (--all --due, as the timer runs it); enroll:
+// the first certificate of an empty slot, with the CA's one-time secret.
+#include <algorithm>
+#include <ctime>
+#include <iostream>
+
+#include "host/renewal_schedule.h"
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/files.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/passwords.h"
+#include "tools/certctl/lib/renewal_facts.h"
+#include "tools/certctl/lib/renewal_run.h"
+
+namespace certctl::commands {
+namespace {
+
+struct Arguments {
+  std::optional<PeerType> type;
+  std::optional<std::string> server;
+  std::optional<InputFile> trusted;
+  std::optional<CmpCommand> command;
+  std::optional<ProbeTarget> probe;
+  std::string servername;
+  Timeout timeout{30};
+  bool all = false;
+  bool due = false;
+};
+
+// The order for `type`: its stored settings, with the options over them.
+RenewalOrder OrderFor(ivo::CertificateType type, const host::SqliteStore::RenewalConfig* stored,
+                      const Arguments& arguments) {
+  RenewalOrder order;
+  order.type = type;
+  if (stored) order.config = *stored;
+  if (arguments.server) order.config.server = *arguments.server;
+  if (arguments.command) order.config.command = arguments.command->name;
+  if (arguments.trusted) {
+    const ozo::blob_t bytes = ReadFileBytes(arguments.trusted->path);
+    order.config.trusted.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+  if (arguments.probe) order.config.probe = arguments.probe->text();
+  if (!order.config.probe.empty()) {
+    order.probe.emplace();
+    ReadValue(order.config.probe, "--probe", *order.probe);
+  }
+  if (order.config.server.empty())
+    throw Failure(kExitUsage, std::string("no CA is named for ") + TypeKeyword(type) + ": give --server URL, or keep one with certctl renew-config " +
+                                  TypeKeyword(type) + " --server URL");
+  order.servername = arguments.servername;
+  order.timeoutSeconds = static_cast<int>(arguments.timeout.seconds + 0.999);
+  return order;
+}
+
+// The slots to renew, read in one read-only session: TYPE, or each one with
+// settings; with --due, whether each is due (and past any backoff).
+struct Candidate {
+  RenewalFacts facts;
+  bool ready = true;
+};
+
+std::vector<Candidate> Candidates(const GlobalOptions& global, const Arguments& arguments) {
+  Session session(global, Access::Read);
+  const std::int64_t now = std::time(nullptr);
+  std::vector<RenewalFacts> facts = ReadRenewalFacts(session, ReadInventory(session));
+  if (arguments.type && std::none_of(facts.begin(), facts.end(),
+                                     [&](const RenewalFacts& fact) { return fact.type == arguments.type->value; })) {
+    facts.emplace_back();
+    facts.back().type = arguments.type->value;
+  }
+  std::vector<Candidate> chosen;
+  for (const RenewalFacts& fact : facts)
+    if (arguments.type ? fact.type == arguments.type->value : fact.config.has_value())
+      chosen.push_back({fact, !arguments.due || (fact.due && host::RenewalDue(now, *fact.due, fact.state))});
+  return chosen;
+}
+
+int Renew(const GlobalOptions& global, const Arguments& arguments) {
+  if (arguments.all == arguments.type.has_value())
+    throw Failure(kExitUsage, "renew takes TYPE or --all");
+  const std::vector<Candidate> candidates = Candidates(global, arguments);
+  if (candidates.empty()) {
+    Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)");
+    return kExitFalse;
+  }
+  int renewed = 0, failed = 0;
+  for (const Candidate& candidate : candidates) {
+    const RenewalFacts& facts = candidate.facts;
+    const std::string keyword = TypeKeyword(facts.type);
+    if (!candidate.ready) {
+      const std::optional<std::int64_t>& next = facts.state.nextAttempt;
+      Announce(global, !facts.due ? keyword + ": no client certificate to renew"
+                       : next && *next > *facts.due && *next > std::time(nullptr)
+                           ? keyword + ": due since " + IsoFromSeconds(*facts.due) + ", next attempt " +
+                                 IsoFromSeconds(*next) + " after " + std::to_string(facts.state.failures) +
+                                 (facts.state.failures == 1 ? " failure" : " failures")
+                           : keyword + ": not due before " + IsoFromSeconds(*facts.due));
+      continue;
+    }
+    try {
+      RunRenewal(global, OrderFor(facts.type, facts.config ? &*facts.config : nullptr, arguments));
+      ++renewed;
+    } catch (const Failure& failure) {
+      if (candidates.size() == 1) throw;
+      std::cerr << "certctl: renew " << keyword << ": " << failure.what() << "\n";
+      ++failed;
+    }
+  }
+  return failed ? kExitFailed : renewed ? kExitOk : kExitFalse;
+}
+
+struct EnrollArguments {
+  PeerType type;
+  std::string server;
+  std::string reference;
+  InputFile secretFile;
+  DistinguishedName subject;
+  std::vector<AlternativeName> alternativeNames;
+  std::optional<InputFile> trusted;
+  std::optional<ProbeTarget> probe;
+  std::string servername;
+  Timeout timeout{30};
+};
+
+int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
+  Arguments renewal;
+  renewal.server = arguments.server;
+  renewal.trusted = arguments.trusted;
+  renewal.probe = arguments.probe;
+  renewal.servername = arguments.servername;
+  renewal.timeout = arguments.timeout;
+  RenewalOrder order = OrderFor(arguments.type.value, nullptr, renewal);
+  order.enroll = true;
+  order.reference = arguments.reference;
+  const Secret secret = ReadPassword({arguments.secretFile.path, ""}, "");
+  order.secret = &secret.text();
+  order.subject = arguments.subject.fields;
+  for (const AlternativeName& name : arguments.alternativeNames) order.alternativeNames.push_back(name.text);
+  return RunRenewal(global, order);
+}
+
+}  // namespace
+
+Command Renew() {
+  return Define<Arguments>(
+      "renew", "the client certificate renewed over CMP", {OptionalOperand(&Arguments::type, "TYPE")},
+      {Option(&Arguments::server, "--server", "URL", "the CA's CMP address (default: the slot's renewal settings)"),
+       Option(&Arguments::trusted, "--trusted", "FILE", "the CA's answers must chain to these (default: the server certificate)"),
+       Option(&Arguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
+       Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
+       Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA, polling included (30)"),
+       Switch(&Arguments::all, "--all", "every slot with renewal settings"),
+       Switch(&Arguments::due, "--due", "only those whose certificate is due")},
+      Renew);
+}
+
+Command Enroll() {
+  return Define<EnrollArguments>(
+      "enroll", "the first client certificate of an empty slot, over CMP",
+      {Operand(&EnrollArguments::type, "TYPE")},
+      {Option(&EnrollArguments::server, "--server", "URL", "the CA's CMP address", true),
+       Option(&EnrollArguments::reference, "--reference", "REF", "the reference the CA gave with the secret", true),
+       Option(&EnrollArguments::secretFile, "--secret-file", "FILE", "the CA's one-time secret: FILE's first line (- for stdin)", true),
+       Option(&EnrollArguments::subject, "--subject", "DN", "the subject asked for", true),
+       Option(&EnrollArguments::alternativeNames, "--san", "NAME", "a subject alternative name (repeatable)"),
+       Option(&EnrollArguments::trusted, "--trusted", "FILE", "certificates the CA's signed answers must chain to"),
+       Option(&EnrollArguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
+       Option(&EnrollArguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
+       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA (30)")},
+      Enroll);
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,155 @@
+// renew-config: how a slot's client certificate is renewed on its own;
+// renew-status: what its renewals have come to.
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "host/renewal_schedule.h"
+#include "host/storage/journal_records.h"
+#include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/lib/files.h"
+#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/manager_run.h"
+#include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/renewal_facts.h"
+
+namespace certctl::commands {
+namespace {
+
+using Config = host::SqliteStore::RenewalConfig;
+using State = host::SqliteStore::RenewalState;
+
+struct ConfigArguments {
+  PeerType type;
+  std::optional<std::string> server;
+  std::optional<InputFile> trusted;
+  std::optional<CmpCommand> command;
+  std::optional<ProbeTarget> probe;
+  std::optional<Days> before;
+  std::optional<std::string> hook;
+  bool show = false;
+  bool remove = false;
+};
+
+Json ConfigJson(ivo::CertificateType type, const Config& config) {
+  Json json = {{"type", TypeKeyword(type)}, {"server", config.server}, {"cmd", config.command},
+               {"trusted", !config.trusted.empty()}};
+  if (!config.probe.empty()) json["probe"] = config.probe;
+  if (config.beforeDays) json["beforeDays"] = *config.beforeDays;
+  if (!config.hook.empty()) json["exec"] = config.hook;
+  return json;
+}
+
+void PrintConfig(const GlobalOptions& global, ivo::CertificateType type, const Config& config) {
+  if (global.json) return PrintJson(ConfigJson(type, config));
+  std::printf("server   %s\ncmd      %s\ntrusted  %s\n", config.server.c_str(), config.command.c_str(),
+              config.trusted.empty() ? "the stored server certificate" : "certificates kept with the settings");
+  if (!config.probe.empty()) std::printf("probe    %s\n", config.probe.c_str());
+  if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
+  if (!config.hook.empty()) std::printf("exec     %s\n", config.hook.c_str());
+}
+
+int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
+  const ivo::CertificateType type = arguments.type.value;
+  const std::string keyword = TypeKeyword(type);
+  const bool changes = arguments.server || arguments.trusted || arguments.command || arguments.probe ||
+                       arguments.before || arguments.hook;
+  if (arguments.show + arguments.remove + changes != 1)
+    throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
+  Session session(global, arguments.show ? Access::Read : Access::Write);
+  Config config;
+  const ozo::result_t read = session.store().GetRenewalConfig(type, config);
+  session.ThrowIfStoreFailed(read);
+  const bool stored = ozo::Succeeded(read);
+  if ((arguments.show || arguments.remove) && !stored) {
+    Announce(global, keyword + " has no renewal settings");
+    return kExitFalse;
+  }
+  if (arguments.show) {
+    PrintConfig(global, type, config);
+    return kExitOk;
+  }
+  std::string detail;
+  if (arguments.remove) {
+    session.ThrowIfStoreFailed(session.store().RemoveRenewalConfig(type));
+    detail = "settings removed";
+  } else {
+    if (arguments.server) config.server = *arguments.server;
+    if (config.server.empty()) throw Failure(kExitUsage, "the first settings of " + keyword + " name the CA: --server URL");
+    if (arguments.command) config.command = arguments.command->name;
+    if (arguments.trusted) {
+      const ozo::blob_t bytes = ReadFileBytes(arguments.trusted->path);
+      config.trusted.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    if (arguments.probe) config.probe = arguments.probe->text();
+    if (arguments.before) config.beforeDays = arguments.before->value;
+    if (arguments.hook) config.hook = *arguments.hook;
+    session.ThrowIfStoreFailed(session.store().PutRenewalConfig(type, config));
+    detail = "settings kept: " + config.server;
+  }
+  session.ThrowIfStoreFailed(
+      session.store().AppendEvent(host::OperationRecord("renew-config", keyword + " client", detail, UserInitiator())));
+  session.Commit();
+  Announce(global, "renewal settings of " + keyword + (arguments.remove ? " removed" : " kept"));
+  return kExitOk;
+}
+
+struct StatusArguments {};
+
+std::string Moment(const std::optional<std::int64_t>& seconds) { return seconds ? IsoFromSeconds(*seconds) : "-"; }
+
+int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
+  Session session(global, Access::Read);
+  Json json = Json::array();
+  std::vector<std::vector<std::string>> rows = {
+      {"TYPE", "CA", "DUE", "LAST SUCCESS", "FAILURES", "NEXT ATTEMPT", "LAST ERROR"}};
+  for (const RenewalFacts& fact : ReadRenewalFacts(session, ReadInventory(session))) {
+    const State& state = fact.state;
+    Json entry = {{"type", TypeKeyword(fact.type)}, {"configured", fact.config.has_value()}, {"failures", state.failures}};
+    if (fact.config) entry["server"] = fact.config->server;
+    const std::pair<const char*, std::optional<std::int64_t>> moments[] = {{"notAfter", fact.notAfter},
+                                                                           {"due", fact.due},
+                                                                           {"lastAttempt", state.lastAttempt},
+                                                                           {"lastSuccess", state.lastSuccess},
+                                                                           {"nextAttempt", state.nextAttempt}};
+    for (const auto& [name, moment] : moments)
+      if (moment) entry[name] = IsoFromSeconds(*moment);
+    if (!state.lastError.empty()) entry["lastError"] = state.lastError;
+    if (!state.hookError.empty()) entry["hookError"] = state.hookError;
+    json.push_back(std::move(entry));
+    std::string error = state.lastError.empty() ? "-" : state.lastError;
+    if (!state.hookError.empty()) error += " (" + state.hookError + ")";
+    rows.push_back({TypeKeyword(fact.type), fact.config ? fact.config->server : "-", Moment(fact.due),
+                    Moment(state.lastSuccess), std::to_string(state.failures), Moment(state.nextAttempt), error});
+  }
+  if (global.json)
+    PrintJson(json);
+  else if (rows.size() == 1)
+    std::cout << "no renewal settings or attempts\n";
+  else
+    PrintTable(rows);
+  return kExitOk;
+}
+
+}  // namespace
+
+Command RenewConfig() {
+  return Define<ConfigArguments>(
+      "renew-config", "how the client certificate is renewed on its own", {Operand(&ConfigArguments::type, "TYPE")},
+      {Option(&ConfigArguments::server, "--server", "URL", "the CA's CMP address"),
+       Option(&ConfigArguments::trusted, "--trusted", "FILE", "the CA's answers must chain to these (kept in the store)"),
+       Option(&ConfigArguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
+       Option(&ConfigArguments::probe, "--probe", "HOST[:PORT]", "try each new pair against the peer first"),
+       Option(&ConfigArguments::before, "--before", "DAYS", "renew DAYS before the end when that comes before 2/3 of the lifetime"),
+       Option(&ConfigArguments::hook, "--exec", "CMD", "run CMD after each renewal (no secret in its environment)"),
+       Switch(&ConfigArguments::show, "--show", "print the settings instead"),
+       Switch(&ConfigArguments::remove, "--remove", "drop the settings instead")},
+      Configure);
+}
+
+Command RenewStatus() {
+  return Define<StatusArguments>("renew-status", "what each slot's renewals have come to", {}, {}, ShowStatus);
+}
+
+}  // namespace certctl::commands

@@ -1,0 +1,32 @@
+#include "tools/certctl/lib/renewal_facts.h"
+
+#include <map>
+
+#include "host/renewal_schedule.h"
+
+namespace certctl {
+
+std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<StoredCertificate>& inventory) {
+  std::map<std::uint32_t, host::SqliteStore::RenewalConfig> configs;
+  std::map<std::uint32_t, host::SqliteStore::RenewalState> states;
+  session.ThrowIfStoreFailed(session.store().RenewalConfigs(configs));
+  session.ThrowIfStoreFailed(session.store().RenewalStates(states));
+  std::vector<RenewalFacts> facts;
+  for (ivo::CertificateType type = 1; type <= 4; ++type) {
+    if (!configs.count(type) && !states.count(type)) continue;
+    RenewalFacts fact;
+    fact.type = type;
+    if (configs.count(type)) fact.config = configs[type];
+    if ((fact.attempted = states.count(type) != 0)) fact.state = states[type];
+    for (const StoredCertificate& stored : inventory)
+      if (stored.client && stored.type == type && stored.problem.empty()) {
+        fact.notAfter = stored.notAfterSeconds;
+        fact.due = host::DueTime(stored.notBeforeSeconds, stored.notAfterSeconds,
+                                 fact.config ? fact.config->beforeDays : std::nullopt);
+      }
+    facts.push_back(std::move(fact));
+  }
+  return facts;
+}
+
+}  // namespace certctl
