@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place, in two components:
 #   runtime  the module (in a folder of its own: it is loaded by path), certctl
-#            with its man page and bash completion, the metrics service and timer;
+#            with its man page and bash completion, the metrics and renewal services
+#            and timers, and the alert rules of the renewals;
 #   dev      the host-facing headers, the reference host (a static library with
 #            its headers), the CMake package and the pkg-config file.
 include(CMakePackageConfigHelpers)
@@ -21,7 +22,9 @@ install(FILES ${PROJECT_BINARY_DIR}/certctl.1.gz DESTINATION ${CMAKE_INSTALL_MAN
 install(FILES dist/bash-completion/certctl DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         COMPONENT runtime)
 install(FILES ${PROJECT_BINARY_DIR}/tools/certctl-metrics.service ${PROJECT_BINARY_DIR}/tools/certctl-metrics.timer
+              ${PROJECT_BINARY_DIR}/tools/certctl-renew.service ${PROJECT_BINARY_DIR}/tools/certctl-renew.timer
         DESTINATION lib/systemd/system COMPONENT runtime)
+install(FILES dist/prometheus/certctl.rules.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/certctl COMPONENT runtime)
 
 # dev
 add_library(certificates_manager_headers INTERFACE)

@@ -29,11 +29,11 @@ in its host's persistent storage, refuses certificates outside their
 validity period and publishes events about them. certctl uses it on a
 SQLite store: it sets, lists, checks and removes certificates, reports their
 expiry as a monitoring plugin (certctl check) and as Prometheus metrics
-(certctl metrics, with a systemd timer installed disabled).")
+(certctl metrics, with a systemd timer installed disabled), and renews
+client certificates over CMP (certctl renew, with a timer installed disabled).")
 
 # The package makes the folder of root's default store (0700) and removes it
 # on purge when it holds no store.
-get_filename_component(CERTCTL_SYSTEM_STORE_DIR "${CERTCTL_SYSTEM_STORE}" DIRECTORY)
 foreach(script postinst postrm)
   configure_file(dist/debian/${script}.in ${PROJECT_BINARY_DIR}/debian/${script} @ONLY)
   list(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/${script})

@@ -82,6 +82,10 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
   OSSL_CMP_CTX_set_log_cb(ctx, Quiet);
   OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_TOTAL_TIMEOUT, exchange.timeoutSeconds);
   OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_MSG_TIMEOUT, exchange.timeoutSeconds);
+  // A refusal is read even when its protection cannot be checked (a CA
+  // that does not take the secret cannot prove it knows it): it can only
+  // end the exchange, and its words say why. Nothing else goes unchecked.
+  OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_UNPROTECTED_ERRORS, 1);
   X509_STORE* trusted = X509_STORE_new();
   for (X509* anchor : exchange.trusted) X509_STORE_add_cert(trusted, anchor);
   bool set = trusted && OSSL_CMP_CTX_set0_trustedStore(ctx, trusted);

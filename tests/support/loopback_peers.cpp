@@ -107,23 +107,49 @@ LoopbackPeers::~LoopbackPeers() {
 }
 
 std::string LoopbackPeers::Serve(const std::vector<std::string>& arguments, const std::string& folder) {
+  std::vector<std::string> command = {"openssl", "s_server", "-accept", "127.0.0.1:0", "-www"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return Start(command, folder, "openssl s_server");
+}
+
+std::string LoopbackPeers::Cmp(const std::vector<std::string>& arguments, const std::string& folder) {
+  std::vector<std::string> command = {"openssl", "cmp", "-port", "0"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return Start(command, folder, "openssl cmp");
+}
+
+std::string LoopbackPeers::Start(const std::vector<std::string>& command, const std::string& folder,
+                                 const std::string& name) {
   // timeout passes the SIGTERM it is sent on to openssl.
-  std::vector<std::string> argv = {
-      "/bin/sh",     "-c",  "cd \"$0\" && exec \"$@\"", folder, "timeout", "120", "openssl", "s_server", "-accept",
-      "127.0.0.1:0", "-www"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const std::string out = folder + "/s_server." + std::to_string(m_servers.size()) + ".out";
+  std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", folder, "timeout", "120"};
+  argv.insert(argv.end(), command.begin(), command.end());
+  const std::string out = folder + "/server." + std::to_string(m_servers.size()) + ".out";
   const pid_t server = SpawnProcess(argv, out, out + ".err");
-  if (server <= 0) throw std::runtime_error("cannot start openssl s_server");
+  if (server <= 0) throw std::runtime_error("cannot start " + name);
   m_servers.push_back(server);
-  static const std::regex kAccept(R"(ACCEPT (127\.0\.0\.1:\d+))");
+  static const std::regex kAccept(R"(ACCEPT (127\.0\.0\.1|\[::\]):(\d+))");
   for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
        std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
     std::smatch accept;
-    const std::string printed = ReadWholeFile(out);
-    if (std::regex_search(printed, accept, kAccept)) return accept[1];
+    const std::string printed = ReadWholeFile(out) + ReadWholeFile(out + ".err");
+    if (std::regex_search(printed, accept, kAccept)) {
+      const std::string address = "127.0.0.1:" + accept[2].str();
+      m_addresses.emplace_back(address, server);
+      return address;
+    }
   }
-  throw std::runtime_error("openssl s_server did not start: " + ReadWholeFile(out + ".err"));
+  throw std::runtime_error(name + " did not start: " + ReadWholeFile(out + ".err"));
+}
+
+void LoopbackPeers::Stop(const std::string& address) {
+  for (const auto& [known, server] : m_addresses)
+    if (known == address) {
+      ::kill(server, SIGTERM);
+      ::waitpid(server, nullptr, 0);
+      m_servers.erase(std::remove(m_servers.begin(), m_servers.end(), server), m_servers.end());
+      return;
+    }
+  throw std::invalid_argument("no server at " + address);
 }
 
 std::string LoopbackPeers::Silent() {

@@ -22,6 +22,12 @@ class LoopbackPeers {
   // its choosing; "127.0.0.1:PORT" once it accepts. Throws
   // std::runtime_error when it does not start within 10 s.
   std::string Serve(const std::vector<std::string>& arguments, const std::string& folder);
+  // Starts OpenSSL's mock CMP server, `openssl cmp -port 0` with
+  // `arguments`, in `folder`; "127.0.0.1:PORT" once it accepts (it listens
+  // on every address; tests reach it on the loopback one).
+  std::string Cmp(const std::vector<std::string>& arguments, const std::string& folder);
+  // Stops the server started at `address` by Serve or Cmp.
+  void Stop(const std::string& address);
   // A listener whose connections complete (the kernel accepts them) and
   // never hear a byte.
   std::string Silent();
@@ -34,7 +40,12 @@ class LoopbackPeers {
   static std::string Unused();
 
  private:
+  // Starts `command` (after "timeout 120") in `folder` and waits for the
+  // port its output names after "ACCEPT ".
+  std::string Start(const std::vector<std::string>& command, const std::string& folder, const std::string& name);
+
   std::vector<pid_t> m_servers;
+  std::vector<std::pair<std::string, pid_t>> m_addresses;
   std::vector<int> m_listeners;
 };
 

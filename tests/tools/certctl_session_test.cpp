@@ -2,8 +2,9 @@
 // tests/data/certctl/<session>.txt, in the form of cram tests. An indented
 // "$ " line is a shell command, run in the folder of the sample files with
 // certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE,
-// $VERSION and $COMPLETION naming certctl's man page, version and bash
-// completion; the indented lines after it are what it printed: its standard
+// $VERSION, $COMPLETION and $ALERT_RULES naming certctl's man page,
+// version, bash completion and Prometheus alert rules, and $NOW the test's
+// start (seconds since 1970, what the times shown are relative to); the indented lines after it are what it printed: its standard
 // output, then its standard error marked "! ", then "[N]" when its exit
 // status N is not 0. An indented
 // "% " line prepares the scene, unrecorded:
@@ -16,6 +17,9 @@
 //   needs-root                              the session is skipped unless run as root
 //   serve NAME ARGUMENTS...                 openssl s_server -www ARGUMENTS on the loopback
 //                                           address; $NAME is its HOST:PORT from then on
+//   cmp NAME ARGUMENTS...                   OpenSSL's mock CMP server, openssl cmp -port 0
+//                                           ARGUMENTS, reached as $NAME
+//   stop NAME                               the server $NAME stopped
 //   silent NAME                             $NAME: a listener that never answers
 //   unused NAME                             $NAME: a port nothing listens on
 //   hostile NAME garbage|flood [PEER]       $NAME: a peer that breaks TLS on purpose (garbage:
@@ -50,7 +54,9 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
                                             "LC_ALL=C",
                                             "MAN_PAGE=" CM_MAN_PAGE,
                                             "VERSION=" CM_VERSION,
-                                            "COMPLETION=" CM_COMPLETION};
+                                            "COMPLETION=" CM_COMPLETION,
+                                            "ALERT_RULES=" CM_ALERT_RULES,
+                                            "NOW=" + std::to_string(kNow)};
     for (const auto& [name, address] : m_addresses) environment.push_back(name + "=" + address);
     const test::ProcessResult result =
         test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(), environment);
@@ -60,7 +66,9 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   }
 
   // Times within a year of kNow relative to it: "<now>" within the hour (the
-  // time of an event), "<now+481h>" in whole hours, else "<now-90061s>" (the
+  // time of an event), "<now+~2h>" up to a day ahead within ten minutes of
+  // whole hours (a time set from when a command ran, as the next attempt
+  // after a failure), "<now+481h>" in whole hours, else "<now-90061s>" (the
   // monitoring samples are dated from kNow). Days left until 2100 (the other
   // samples' end) as "<days to 2100>", the user as "<user>", the temporary
   // folder as "$TMP".
@@ -81,8 +89,10 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
                                  kNow;
       const std::string sign = delta < 0 ? "" : "+";
       out.append(copied, (*it)[0].first);
+      const std::int64_t hours = (std::abs(delta) + 1800) / 3600, off = std::abs(std::abs(delta) - hours * 3600);
       out += std::abs(delta) > 366 * kDay ? found
              : std::abs(delta) < 3600     ? "<now>"
+             : delta > 0 && delta <= kDay + 600 && off <= 600 ? "<now+~" + std::to_string(hours) + "h>"
              : delta % 3600 == 0          ? "<now" + sign + std::to_string(delta / 3600) + "h>"
                                           : "<now" + sign + std::to_string(delta) + "s>";
       copied = (*it)[0].second;
@@ -99,7 +109,8 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   void Prepare(const std::string& step) {
     test::StepWords words(step);
     const std::string verb = words.OneOf(
-        "step", {"sql", "crash", "raw-server", "raw-client", "serve", "silent", "unused", "hostile", "needs-root"});
+        "step",
+        {"sql", "crash", "raw-server", "raw-client", "serve", "cmp", "stop", "silent", "unused", "hostile", "needs-root"});
     if (verb == "needs-root") return words.End();  // read before the session runs
     if (verb == "hostile") {
       const std::string name = words.Next("variable"), kind = words.Next("kind");
@@ -108,11 +119,17 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       m_addresses.emplace_back(name, m_peers.Hostile(kind, upstream));
       return;
     }
-    if (verb == "serve" || verb == "silent" || verb == "unused") {
+    if (verb == "stop") {
+      const std::string address = Address(words.Next("variable"));
+      words.End();
+      return m_peers.Stop(address);
+    }
+    if (verb == "serve" || verb == "cmp" || verb == "silent" || verb == "unused") {
       const std::string name = words.Next("variable");
       std::vector<std::string> arguments;
       while (words.More()) arguments.push_back(words.Next("argument"));
       m_addresses.emplace_back(name, verb == "serve"    ? m_peers.Serve(arguments, m_dir.path())
+                                     : verb == "cmp"    ? m_peers.Cmp(arguments, m_dir.path())
                                      : verb == "silent" ? m_peers.Silent()
                                                         : test::LoopbackPeers::Unused());
       return;
