@@ -16,7 +16,9 @@ std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t not
 }
 
 bool RenewalDue(std::int64_t now, std::int64_t due, const SqliteStore::RenewalState& state) {
-  return now >= due && (!state.nextAttempt || now >= *state.nextAttempt || state.failures == 0);
+  // The next attempt holds while failures back off; after a success the
+  // certificate's own due time rules (it may have been replaced since).
+  return now >= due && (state.failures == 0 || !state.nextAttempt || now >= *state.nextAttempt);
 }
 
 void RecordFailure(SqliteStore::RenewalState& state, std::int64_t now, const std::string& error,

@@ -24,7 +24,8 @@ std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optiona
 std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t notAfter);
 
 // Whether a slot whose certificate is due at `due` is to be renewed at `now`
-// with `state`: past its due time, and past the attempt a failure set.
+// with `state`: past its due time, and, while failures back off, past the
+// next attempt they set.
 bool RenewalDue(std::int64_t now, std::int64_t due, const SqliteStore::RenewalState& state);
 
 // A failed attempt at `now`: counted, its words kept, the next attempt set

@@ -19,6 +19,7 @@
 
 #include "host/openssl_holders.h"
 #include "host/service_host.h"
+#include "tests/support/loopback_peers.h"
 #include "tests/tools/certctl_fixture.h"
 
 namespace {
@@ -170,6 +171,56 @@ TEST_F(Enrollment, KillsDuringRequestAndInstallLeaveTheOldPairOrTheNewOne) {
       EXPECT_EQ(after, SerialOf(Path("r.crt")));
   }
   EXPECT_GT(killedMidway, 10);  // the kills did land inside runs
+}
+
+// Kills at random moments of a renewal over CMP leave the old pair or the new
+// one, and a state that counts the renewal exactly when the new pair is in.
+TEST_F(Enrollment, KillsDuringRenewalLeaveTheOldPairOrTheNewOneAndAStateThatSaysWhich) {
+  Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=cmp.test", "-keyout",
+           Path("cmp.key"), "-out", Path("cmp.csr")});
+  Sign("cmp.csr", "cmp.pem");
+  ASSERT_EQ(Run({"set-server", "edr", Path("issuing.pem")}).exit, 0);
+  ASSERT_EQ(Run({"request", "edr", "--subject", "CN=agent.test", "-o", Path("r.csr")}).exit, 0);
+  Sign("r.csr", "r.crt");
+  ASSERT_EQ(Run({"install", "edr", Path("r.crt")}).exit, 0);
+  test::LoopbackPeers peers;
+  std::mt19937 random(777);
+  std::string ca;  // the mock CA that answers with the certificate of the pending key
+  int killedMidway = 0, renewed = 0;
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    if (PendingSecret().empty() || ca.empty()) {
+      ASSERT_EQ(Run({"request", "edr", "-o", Path("r.csr")}).exit, 0);
+      Sign("r.csr", "r.crt");
+      ca = peers.Cmp({"-srv_cert", "cmp.pem", "-srv_key", "cmp.key", "-srv_trusted", "issuing.pem", "-rsp_cert", "r.crt"},
+                     m_dir.path());
+    }
+    const std::string before = StoredPair();
+    host::SqliteStore::RenewalState old;
+    OpenStore()->GetRenewalState(1, old);
+    const pid_t pid = test::SpawnProcess(Argv({"renew", "edr", "--server", ca, "--cmd", "cr"}, m_store), Path("o"),
+                                         Path("e"));
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+    ::kill(pid, SIGKILL);
+    killedMidway += test::ExitOf(pid) == -1 ? 1 : 0;
+    ASSERT_EQ(IntegrityCheck(), "ok");
+    const std::string after = StoredPair();
+    host::SqliteStore::RenewalState state;
+    OpenStore()->GetRenewalState(1, state);
+    if (after == before) {
+      EXPECT_EQ(state.lastSuccess, old.lastSuccess) << "a renewal counted that did not happen";
+      EXPECT_FALSE(PendingSecret().empty());
+    } else {
+      EXPECT_EQ(after, SerialOf(Path("r.crt")));
+      EXPECT_TRUE(PendingSecret().empty());
+      EXPECT_NE(state.lastSuccess, old.lastSuccess);
+      EXPECT_EQ(state.failures, 0);
+      ca.clear();
+      ++renewed;
+    }
+  }
+  EXPECT_GT(killedMidway, 10);  // the kills did land inside runs
+  EXPECT_GT(renewed, 2);        // and some runs ended first
 }
 
 // The pending key lives in the store and nowhere else: not in a file of the
