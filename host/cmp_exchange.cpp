@@ -57,7 +57,7 @@ bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error
             : tls   ? "the CA's address " + url +
                         " asks for TLS, which certctl does not speak to a CA: CMP messages carry their own "
                         "protection, so give its http:// URL"
-                    : "the CA's address " + url + " cannot be used";
+                  : "the CA's address " + url + " cannot be used";
   return set;
 }
 
@@ -106,14 +106,14 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
     outcome.error = "the CMP request cannot be made: " + QueuedErrors();
     return outcome;
   }
-  const int type = exchange.request == CmpRequest::Initialization ? OSSL_CMP_IR
+  const int type = exchange.request == CmpRequest::Initialization  ? OSSL_CMP_IR
                    : exchange.request == CmpRequest::Certification ? OSSL_CMP_CR
-                                                                    : OSSL_CMP_KUR;
+                                                                   : OSSL_CMP_KUR;
   X509* issued = OSSL_CMP_exec_certreq(ctx, type, nullptr);  // owned by the context
   if (!issued) {
     char status[512] = "";
-    const bool answered = OSSL_CMP_CTX_get_status(ctx) >= 0 &&
-                          OSSL_CMP_CTX_snprint_PKIStatus(ctx, status, sizeof(status)) != nullptr;
+    const bool answered =
+        OSSL_CMP_CTX_get_status(ctx) >= 0 && OSSL_CMP_CTX_snprint_PKIStatus(ctx, status, sizeof(status)) != nullptr;
     const std::string queued = QueuedErrors();
     // OpenSSL's queue names what failed and carries the CA's PKIStatus, its
     // failure bits and status string when it answered so.

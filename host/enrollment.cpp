@@ -194,9 +194,8 @@ result_t LoadOrMake(SqliteStore& store, ivo::CertificateType type, KeyAlgorithm 
 
 // Keeps `pending` with what `subject` asks for; `pem` receives a request
 // for it signed by `key`.
-result_t KeepWithSubject(SqliteStore& store, ivo::CertificateType type, EVP_PKEY* key,
-                         const RequestSubject& subject, SqliteStore::PendingKey& pending, std::string& pem,
-                         std::string& error) {
+result_t KeepWithSubject(SqliteStore& store, ivo::CertificateType type, EVP_PKEY* key, const RequestSubject& subject,
+                         SqliteStore::PendingKey& pending, std::string& pem, std::string& error) {
   RequestDocument document;
   if (!SignedRequest(key, subject, document, error)) return results::InvalidArgument;
   pem = std::move(document.pem);

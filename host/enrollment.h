@@ -64,8 +64,8 @@ ozo::result_t CancelRequest(SqliteStore& store, ivo::CertificateType type, const
 // hex), ready to store. The record wipes the password.
 struct Installation {
   ivo::ClientCertificate record;
-  std::string subject;       // for messages
-  std::string serial;        // upper-case hex, as openssl x509 -serial prints it
+  std::string subject;  // for messages
+  std::string serial;   // upper-case hex, as openssl x509 -serial prints it
   std::int64_t notBefore = 0;
   std::int64_t notAfter = 0;
   std::string certificates;  // the signed certificate and its chain, PEM: kept pending when the swap waits

@@ -30,8 +30,7 @@ bool RenewalDue(std::int64_t now, std::int64_t due, const SqliteStore::RenewalSt
 
 // A failed attempt at `now`: counted, its words kept, the next attempt set
 // by RetryTime. The last success stays.
-void RecordFailure(SqliteStore::RenewalState& state, std::int64_t now, const std::string& error,
-                   std::int64_t notAfter);
+void RecordFailure(SqliteStore::RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter);
 
 // A renewal done at `now` whose new certificate is due at `due`: no failure
 // left, the next attempt at `due`.

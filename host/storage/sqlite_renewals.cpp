@@ -59,9 +59,9 @@ result_t SqliteStore::GetRow(const char* table, const char* columns, std::uint32
 template <class Record>
 result_t SqliteStore::PutRow(const char* table, const char* columns, std::uint32_t type, const Record& record) {
   return Atomically([&]() -> result_t {
-    Statement put(m_db, (std::string("INSERT OR REPLACE INTO ") + table + "(type, " + columns +
-                         ") VALUES(?, ?, ?, ?, ?, ?, ?)")
-                            .c_str());
+    Statement put(
+        m_db, (std::string("INSERT OR REPLACE INTO ") + table + "(type, " + columns + ") VALUES(?, ?, ?, ?, ?, ?, ?)")
+                  .c_str());
     put.Bind(1, type);
     Bind(put, record);
     return put.Step() == SQLITE_DONE ? results::NoError : Fail(put.code());

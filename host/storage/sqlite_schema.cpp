@@ -40,8 +40,7 @@ CREATE TABLE IF NOT EXISTS events(
 CREATE TABLE IF NOT EXISTS event_fields(
   event INTEGER NOT NULL REFERENCES events(id) ON DELETE CASCADE, position INTEGER NOT NULL,
   field_id INTEGER NOT NULL, tag INTEGER NOT NULL, scalar INTEGER NOT NULL, data BLOB);
-)sql",
-    "CREATE INDEX IF NOT EXISTS event_fields_by_event ON event_fields(event, position);",
+)sql", "CREATE INDEX IF NOT EXISTS event_fields_by_event ON event_fields(event, position);",
     R"sql(
 CREATE TABLE IF NOT EXISTS event_totals(event_type INTEGER PRIMARY KEY, total INTEGER NOT NULL);
 INSERT OR IGNORE INTO event_totals(event_type, total) SELECT event_type, count(*) FROM events GROUP BY event_type;

@@ -30,8 +30,12 @@ TEST(RenewalSchedule, RetriesBackOffFromAnHourToADayAndNeverPastTheLastDay) {
     std::int64_t failures, notAfter, retry;
   };
   const Case cases[] = {
-      {1, farEnd, now + kHour},      {2, farEnd, now + 2 * kHour},  {3, farEnd, now + 4 * kHour},
-      {5, farEnd, now + 16 * kHour}, {6, farEnd, now + kDay},       {40, farEnd, now + kDay},
+      {1, farEnd, now + kHour},
+      {2, farEnd, now + 2 * kHour},
+      {3, farEnd, now + 4 * kHour},
+      {5, farEnd, now + 16 * kHour},
+      {6, farEnd, now + kDay},
+      {40, farEnd, now + kDay},
       {6, now + 30 * kHour, now + 6 * kHour},  // a day before the end comes first
       {1, now + 12 * kHour, now},              // within the last day: at once
   };

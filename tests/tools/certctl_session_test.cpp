@@ -4,9 +4,8 @@
 // certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE,
 // $VERSION, $COMPLETION and $ALERT_RULES naming certctl's man page,
 // version, bash completion and Prometheus alert rules, and $NOW the test's
-// start (seconds since 1970, what the times shown are relative to); the indented lines after it are what it printed: its standard
-// output, then its standard error marked "! ", then "[N]" when its exit
-// status N is not 0. An indented
+// start (seconds since 1970, what the times shown are relative to); the indented lines after it are what it printed:
+// its standard output, then its standard error marked "! ", then "[N]" when its exit status N is not 0. An indented
 // "% " line prepares the scene, unrecorded:
 //   raw-server TYPE FILE [STORE]            a server record written straight into a store
 //   raw-client TYPE FILE PASSWORD [STORE]   the same for a client record (certctl refuses
@@ -90,11 +89,11 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       const std::string sign = delta < 0 ? "" : "+";
       out.append(copied, (*it)[0].first);
       const std::int64_t hours = (std::abs(delta) + 1800) / 3600, off = std::abs(std::abs(delta) - hours * 3600);
-      out += std::abs(delta) > 366 * kDay ? found
-             : std::abs(delta) < 3600     ? "<now>"
+      out += std::abs(delta) > 366 * kDay                     ? found
+             : std::abs(delta) < 3600                         ? "<now>"
              : delta > 0 && delta <= kDay + 600 && off <= 600 ? "<now+~" + std::to_string(hours) + "h>"
-             : delta % 3600 == 0          ? "<now" + sign + std::to_string(delta / 3600) + "h>"
-                                          : "<now" + sign + std::to_string(delta) + "s>";
+             : delta % 3600 == 0                              ? "<now" + sign + std::to_string(delta / 3600) + "h>"
+                                                              : "<now" + sign + std::to_string(delta) + "s>";
       copied = (*it)[0].second;
     }
     out.append(copied, text.cend());
@@ -108,9 +107,8 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 
   void Prepare(const std::string& step) {
     test::StepWords words(step);
-    const std::string verb = words.OneOf(
-        "step",
-        {"sql", "crash", "raw-server", "raw-client", "serve", "cmp", "stop", "silent", "unused", "hostile", "needs-root"});
+    const std::string verb = words.OneOf("step", {"sql", "crash", "raw-server", "raw-client", "serve", "cmp", "stop",
+                                                  "silent", "unused", "hostile", "needs-root"});
     if (verb == "needs-root") return words.End();  // read before the session runs
     if (verb == "hostile") {
       const std::string name = words.Next("variable"), kind = words.Next("kind");

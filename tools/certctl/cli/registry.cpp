@@ -40,7 +40,8 @@ const std::vector<const Command*>& Commands() {
   using namespace commands;
   static const std::vector<Command> kTable = {
       SetServer(),   SetClient(),    GetServer(),    Pem(),     GetClient(), QueryServer(),
-      QueryClient(), RemoveServer(), RemoveClient(), Request(), Install(), Renew(), Enroll(), RenewConfig(), RenewStatus(), List(), Events(), PruneEvents(),
+      QueryClient(), RemoveServer(), RemoveClient(), Request(), Install(),   Renew(),
+      Enroll(),      RenewConfig(),  RenewStatus(),  List(),    Events(),    PruneEvents(),
       PolicyShow(),  PolicyLock(),   PolicyUnlock(), Upgrade(), Inspect(),   Check(),
       Probe(),       Metrics(),      Backup(),       Restore(), Repair()};
   static const std::vector<const Command*> kCommands = [] {

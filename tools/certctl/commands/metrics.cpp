@@ -123,8 +123,9 @@ void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
 // a renewal is late when now is past its due time.
 void RenderRenewals(Exposition& out, const std::vector<RenewalFacts>& renewals) {
   const auto labels = [](const RenewalFacts& fact) { return Labels{{"type", TypeKeyword(fact.type)}}; };
-  out.Family("renewal_due_timestamp_seconds", "gauge",
-             "When the configured client certificate is due for renewal (2/3 of its lifetime, or --before), Unix time.");
+  out.Family(
+      "renewal_due_timestamp_seconds", "gauge",
+      "When the configured client certificate is due for renewal (2/3 of its lifetime, or --before), Unix time.");
   for (const RenewalFacts& fact : renewals)
     if (fact.config && fact.due) out.Sample(labels(fact), *fact.due);
   out.Family("renewal_last_success_timestamp_seconds", "gauge", "When a renewal last succeeded, Unix time.");
@@ -249,8 +250,8 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
     failure = unusable.what();
     status = unusable.exitCode;
   }
-  const std::string text =
-      Render(failure.empty(), inventory, pending, renewals, journal, RunProbes(global, Distinct(arguments.probes), options));
+  const std::string text = Render(failure.empty(), inventory, pending, renewals, journal,
+                                  RunProbes(global, Distinct(arguments.probes), options));
   WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;

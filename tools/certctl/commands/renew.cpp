@@ -48,8 +48,9 @@ RenewalOrder OrderFor(ivo::CertificateType type, const host::SqliteStore::Renewa
     ReadValue(order.config.probe, "--probe", *order.probe);
   }
   if (order.config.server.empty())
-    throw Failure(kExitUsage, std::string("no CA is named for ") + TypeKeyword(type) + ": give --server URL, or keep one with certctl renew-config " +
-                                  TypeKeyword(type) + " --server URL");
+    throw Failure(kExitUsage, std::string("no CA is named for ") + TypeKeyword(type) +
+                                  ": give --server URL, or keep one with certctl renew-config " + TypeKeyword(type) +
+                                  " --server URL");
   order.servername = arguments.servername;
   order.timeoutSeconds = static_cast<int>(arguments.timeout.seconds + 0.999);
   return order;
@@ -79,8 +80,7 @@ std::vector<Candidate> Candidates(const GlobalOptions& global, const Arguments& 
 }
 
 int Renew(const GlobalOptions& global, const Arguments& arguments) {
-  if (arguments.all == arguments.type.has_value())
-    throw Failure(kExitUsage, "renew takes TYPE or --all");
+  if (arguments.all == arguments.type.has_value()) throw Failure(kExitUsage, "renew takes TYPE or --all");
   const std::vector<Candidate> candidates = Candidates(global, arguments);
   if (candidates.empty()) {
     Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)");
@@ -148,7 +148,8 @@ Command Renew() {
   return Define<Arguments>(
       "renew", "the client certificate renewed over CMP", {OptionalOperand(&Arguments::type, "TYPE")},
       {Option(&Arguments::server, "--server", "URL", "the CA's CMP address (default: the slot's renewal settings)"),
-       Option(&Arguments::trusted, "--trusted", "FILE", "the CA's answers must chain to these (default: the server certificate)"),
+       Option(&Arguments::trusted, "--trusted", "FILE",
+              "the CA's answers must chain to these (default: the server certificate)"),
        Option(&Arguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
@@ -160,11 +161,11 @@ Command Renew() {
 
 Command Enroll() {
   return Define<EnrollArguments>(
-      "enroll", "the first client certificate of an empty slot, over CMP",
-      {Operand(&EnrollArguments::type, "TYPE")},
+      "enroll", "the first client certificate of an empty slot, over CMP", {Operand(&EnrollArguments::type, "TYPE")},
       {Option(&EnrollArguments::server, "--server", "URL", "the CA's CMP address", true),
        Option(&EnrollArguments::reference, "--reference", "REF", "the reference the CA gave with the secret", true),
-       Option(&EnrollArguments::secretFile, "--secret-file", "FILE", "the CA's one-time secret: FILE's first line (- for stdin)", true),
+       Option(&EnrollArguments::secretFile, "--secret-file", "FILE",
+              "the CA's one-time secret: FILE's first line (- for stdin)", true),
        Option(&EnrollArguments::subject, "--subject", "DN", "the subject asked for", true),
        Option(&EnrollArguments::alternativeNames, "--san", "NAME", "a subject alternative name (repeatable)"),
        Option(&EnrollArguments::trusted, "--trusted", "FILE", "certificates the CA's signed answers must chain to"),

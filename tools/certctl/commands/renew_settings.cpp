@@ -33,7 +33,9 @@ struct ConfigArguments {
 };
 
 Json ConfigJson(ivo::CertificateType type, const Config& config) {
-  Json json = {{"type", TypeKeyword(type)}, {"server", config.server}, {"cmd", config.command},
+  Json json = {{"type", TypeKeyword(type)},
+               {"server", config.server},
+               {"cmd", config.command},
                {"trusted", !config.trusted.empty()}};
   if (!config.probe.empty()) json["probe"] = config.probe;
   if (config.beforeDays) json["beforeDays"] = *config.beforeDays;
@@ -76,7 +78,8 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     detail = "settings removed";
   } else {
     if (arguments.server) config.server = *arguments.server;
-    if (config.server.empty()) throw Failure(kExitUsage, "the first settings of " + keyword + " name the CA: --server URL");
+    if (config.server.empty())
+      throw Failure(kExitUsage, "the first settings of " + keyword + " name the CA: --server URL");
     if (arguments.command) config.command = arguments.command->name;
     if (arguments.trusted) {
       const ozo::blob_t bytes = ReadFileBytes(arguments.trusted->path);
@@ -106,7 +109,8 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
       {"TYPE", "CA", "DUE", "LAST SUCCESS", "FAILURES", "NEXT ATTEMPT", "LAST ERROR"}};
   for (const RenewalFacts& fact : ReadRenewalFacts(session, ReadInventory(session))) {
     const State& state = fact.state;
-    Json entry = {{"type", TypeKeyword(fact.type)}, {"configured", fact.config.has_value()}, {"failures", state.failures}};
+    Json entry = {
+        {"type", TypeKeyword(fact.type)}, {"configured", fact.config.has_value()}, {"failures", state.failures}};
     if (fact.config) entry["server"] = fact.config->server;
     const std::pair<const char*, std::optional<std::int64_t>> moments[] = {{"notAfter", fact.notAfter},
                                                                            {"due", fact.due},
@@ -138,10 +142,13 @@ Command RenewConfig() {
   return Define<ConfigArguments>(
       "renew-config", "how the client certificate is renewed on its own", {Operand(&ConfigArguments::type, "TYPE")},
       {Option(&ConfigArguments::server, "--server", "URL", "the CA's CMP address"),
-       Option(&ConfigArguments::trusted, "--trusted", "FILE", "the CA's answers must chain to these (kept in the store)"),
-       Option(&ConfigArguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
+       Option(&ConfigArguments::trusted, "--trusted", "FILE",
+              "the CA's answers must chain to these (kept in the store)"),
+       Option(&ConfigArguments::command, "--cmd", "kur|cr",
+              "a key update request (the default) or a certification request"),
        Option(&ConfigArguments::probe, "--probe", "HOST[:PORT]", "try each new pair against the peer first"),
-       Option(&ConfigArguments::before, "--before", "DAYS", "renew DAYS before the end when that comes before 2/3 of the lifetime"),
+       Option(&ConfigArguments::before, "--before", "DAYS",
+              "renew DAYS before the end when that comes before 2/3 of the lifetime"),
        Option(&ConfigArguments::hook, "--exec", "CMD", "run CMD after each renewal (no secret in its environment)"),
        Switch(&ConfigArguments::show, "--show", "print the settings instead"),
        Switch(&ConfigArguments::remove, "--remove", "drop the settings instead")},

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "host/openssl_holders.h"
 #include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"
-#include "host/openssl_holders.h"
 
 namespace certctl {
 

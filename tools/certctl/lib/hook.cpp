@@ -31,8 +31,7 @@ std::string RunHook(const std::string& command, const std::vector<std::pair<std:
   while ((waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
   if (waited != child) return "could not be waited for";
-  if (WIFEXITED(status))
-    return WEXITSTATUS(status) == 0 ? "" : "exited " + std::to_string(WEXITSTATUS(status));
+  if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? "" : "exited " + std::to_string(WEXITSTATUS(status));
   return "was killed by signal " + std::to_string(WTERMSIG(status));
 }
 

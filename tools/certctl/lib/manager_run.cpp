@@ -53,7 +53,7 @@ int WithManagerOf(Session& session, const GlobalOptions& global,
                   const std::function<Outcome(ivo::ICertificatesManager&)>& body) {
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   const Outcome outcome = body(*manager);  // on a throw the session rolls back
-  manager.Reset();                                  // flushes the storage
+  manager.Reset();                         // flushes the storage
   session.Commit();
   Announce(global, outcome.message);
   return outcome.status;

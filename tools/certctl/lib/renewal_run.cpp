@@ -49,15 +49,16 @@ class Renewal {
   const std::string m_keyword;
   Session m_session;
   const std::int64_t m_now;
-  ClientFile m_current;                // the slot's pair; empty for an enrollment
-  std::int64_t m_notAfter = 0;         // its end: the latest a retry may wait for
+  ClientFile m_current;         // the slot's pair; empty for an enrollment
+  std::int64_t m_notAfter = 0;  // its end: the latest a retry may wait for
   host::SqliteStore::RenewalState m_state;
-  bool m_fromTheCa = false;            // false: a certificate kept pending is installed
+  bool m_fromTheCa = false;  // false: a certificate kept pending is installed
 };
 
 void Renewal::RefuseLockedSlot() {
   bool locked = false;
-  m_session.ThrowIfStoreFailed(store().IsSettingLocked(ivo::kCertificateTypeIds[m_order.type - 1].clientSetting, locked));
+  m_session.ThrowIfStoreFailed(
+      store().IsSettingLocked(ivo::kCertificateTypeIds[m_order.type - 1].clientSetting, locked));
   if (locked)
     throw Failure(kExitFailed,
                   Refusal(results::AccessDenied) + ": the " + m_keyword + " client certificate is not renewed",
@@ -77,8 +78,8 @@ void Renewal::ReadSlot() {
                                   " makes its first certificate");
   if (stored && ReadClientFile(record.certificate, record.password, m_current) != ContainerProblem::None)
     throw Failure(kExitFailed, "the stored " + m_keyword + " client certificate cannot be opened with its password");
-  m_notAfter = stored ? SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now)
-                      : m_now + 365 * host::kDay;
+  m_notAfter =
+      stored ? SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now) : m_now + 365 * host::kDay;
   m_session.ThrowIfStoreFailed(store().GetRenewalState(m_order.type, m_state));
 }
 
@@ -153,7 +154,8 @@ host::Installation Renewal::Prepare() {
   m_session.ThrowIfStoreFailed(prepared);
   if (ozo::Succeeded(prepared)) return installation;
   // A certificate refused is dropped: the next attempt asks the CA again.
-  if (prepared != results::NotFound) m_session.ThrowIfStoreFailed(host::KeepPendingCertificate(store(), m_order.type, ""));
+  if (prepared != results::NotFound)
+    m_session.ThrowIfStoreFailed(host::KeepPendingCertificate(store(), m_order.type, ""));
   Fail("the certificate " + std::string(m_fromTheCa ? "the CA sent" : "kept pending") + " is refused: " + error);
 }
 
@@ -163,7 +165,8 @@ void Renewal::TryAgainstThePeer(const host::Installation& installation) {
   ProbeOptions options;
   options.servername = m_order.servername;
   options.timeoutSeconds = m_order.timeoutSeconds;
-  const std::string refusal = TrialOfNewPair(ReadSlots(m_session, m_order.type), installation.record, *m_order.probe, options);
+  const std::string refusal =
+      TrialOfNewPair(ReadSlots(m_session, m_order.type), installation.record, *m_order.probe, options);
   m_session.Begin();
   if (!refusal.empty())
     Fail("the new pair does not work against " + m_order.probe->text() + ": " + refusal +
@@ -172,8 +175,7 @@ void Renewal::TryAgainstThePeer(const host::Installation& installation) {
 
 int Renewal::Install(const host::Installation& installation) {
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(m_session);
-  const result_t installed =
-      host::CompleteInstallation(store(), *manager, m_order.type, installation, UserInitiator());
+  const result_t installed = host::CompleteInstallation(store(), *manager, m_order.type, installation, UserInitiator());
   if (installed == results::InvalidState)
     throw Failure(kExitFailed, "the " + m_keyword + " pending key changed during the renewal: nothing was installed");
   const Outcome outcome = Report(m_session, installed, "", "");
@@ -186,15 +188,15 @@ int Renewal::Install(const host::Installation& installation) {
   manager.Reset();  // flushes the storage
   m_session.Commit();
   Announce(m_global, "client certificate of " + m_keyword + (m_order.enroll ? " enrolled" : " renewed") +
-                         (m_fromTheCa ? " by " + m_order.config.server : " with the certificate kept pending") +
-                         ": " + installation.subject + ", serial " + installation.serial + ", ends " +
+                         (m_fromTheCa ? " by " + m_order.config.server : " with the certificate kept pending") + ": " +
+                         installation.subject + ", serial " + installation.serial + ", ends " +
                          IsoFromSeconds(installation.notAfter) + "; next renewal due " + IsoFromSeconds(due));
   if (m_order.config.hook.empty()) return outcome.status;
-  const std::string hookError = RunHook(
-      m_order.config.hook, {{"CERTCTL_TYPE", m_keyword},
-                            {"CERTCTL_SUBJECT", installation.subject},
-                            {"CERTCTL_NOT_AFTER", IsoFromSeconds(installation.notAfter)},
-                            {"CERTCTL_SERIAL", installation.serial}});
+  const std::string hookError =
+      RunHook(m_order.config.hook, {{"CERTCTL_TYPE", m_keyword},
+                                    {"CERTCTL_SUBJECT", installation.subject},
+                                    {"CERTCTL_NOT_AFTER", IsoFromSeconds(installation.notAfter)},
+                                    {"CERTCTL_SERIAL", installation.serial}});
   if (hookError.empty()) return outcome.status;
   m_session.Begin();
   m_state.hookError = "the hook " + hookError;
@@ -215,8 +217,8 @@ void Renewal::Fail(const std::string& error) {
 }
 
 void Renewal::Journal(const std::string& detail) {
-  m_session.ThrowIfStoreFailed(store().AppendEvent(host::OperationRecord(
-      m_order.enroll ? "enroll" : "renew", m_keyword + " client", detail, UserInitiator())));
+  m_session.ThrowIfStoreFailed(store().AppendEvent(
+      host::OperationRecord(m_order.enroll ? "enroll" : "renew", m_keyword + " client", detail, UserInitiator())));
 }
 
 int Renewal::Run() {
