@@ -6,9 +6,12 @@
 //     the subject's wall time against the baseline's, in PAIRS interleaved
 //     pairs (the order alternating); prints the median ratio and quartiles
 //     and fails when the median is above GOAL.
-//   process_pairs ratio NAME GOAL PAIRS SUBJECT... -- BASELINE... -- SETUP...
-//     the same, with SETUP run untimed before each run of the subject (for
-//     a subject that uses up what it works on, as an install its pending key).
+//   process_pairs ratio NAME GOAL PAIRS [--exit N] SUBJECT... -- BASELINE...
+//                 [--and BASELINE...]... [--setup SETUP...]
+//     the same, with a baseline of several commands (timed together), SETUP
+//     run untimed before each run of the subject (for a subject that uses up
+//     what it works on, as an install its pending key), and a subject that
+//     is to exit N.
 //   process_pairs time NAME LOW HIGH RUNS EXIT COMMAND...
 //     COMMAND's wall time over RUNS runs; fails unless its median and its
 //     slowest run lie within [LOW, HIGH] seconds.
@@ -57,36 +60,64 @@ double Run(const Command& command, int expected) {
   return seconds;
 }
 
-void Report(const std::string& name, double goal, const bench::PairedRatio& ratio) {
-  std::printf("%-44s %8.3f %8.3f..%-8.3f %6s%.2f %s\n", name.c_str(), ratio.median, ratio.low, ratio.high, "<=", goal,
-              ratio.median <= goal ? "" : "MISSED");
+// One side of a pair may be several commands (run one after the other and
+// timed together) and the subject may need a SETUP before each of its runs
+// (untimed), and may be meant to exit with another status than 0.
+struct Pairing {
+  Command subject;
+  int subjectExit = 0;
+  std::vector<Command> baseline;
+  Command setup;
+};
+
+double RunAll(const std::vector<Command>& commands) {
+  double seconds = 0;
+  for (const Command& command : commands) seconds += Run(command, 0);
+  return seconds;
 }
 
-int Ratio(const std::string& name, double goal, int pairs, const Command& subject, const Command& baseline) {
-  const bench::PairedRatio ratio = bench::MeasurePaired([&] { Run(subject, 0); }, [&] { Run(baseline, 0); }, pairs, 1);
-  Report(name, goal, ratio);
-  return ratio.median <= goal ? 0 : 1;
-}
-
-// As Ratio, each subject run after an untimed SETUP.
-int PreparedRatio(const std::string& name, double goal, int pairs, const Command& subject, const Command& baseline,
-                  const Command& setup) {
+int Ratio(const std::string& name, double goal, int pairs, const Pairing& pairing) {
   std::vector<double> ratios;
   for (int pair = -1; pair < pairs; ++pair) {  // pair -1 warms both up
-    Run(setup, 0);
+    if (!pairing.setup.empty()) Run(pairing.setup, 0);
     double subjectTime = 0, baselineTime = 0;
     if (pair % 2) {
-      subjectTime = Run(subject, 0);
-      baselineTime = Run(baseline, 0);
+      subjectTime = Run(pairing.subject, pairing.subjectExit);
+      baselineTime = RunAll(pairing.baseline);
     } else {
-      baselineTime = Run(baseline, 0);
-      subjectTime = Run(subject, 0);
+      baselineTime = RunAll(pairing.baseline);
+      subjectTime = Run(pairing.subject, pairing.subjectExit);
     }
     if (pair >= 0) ratios.push_back(subjectTime / baselineTime);
   }
   const bench::PairedRatio ratio = bench::Summarize(std::move(ratios));
-  Report(name, goal, ratio);
+  std::printf("%-44s %8.3f %8.3f..%-8.3f %6s%.2f %s\n", name.c_str(), ratio.median, ratio.low, ratio.high, "<=", goal,
+              ratio.median <= goal ? "" : "MISSED");
   return ratio.median <= goal ? 0 : 1;
+}
+
+// SUBJECT... -- BASELINE... [--and BASELINE...]... [--setup SETUP...], with
+// [--exit N] before SUBJECT.
+Pairing PairingOf(std::vector<std::string>::const_iterator at, std::vector<std::string>::const_iterator end) {
+  Pairing pairing;
+  if (at != end && *at == "--exit" && at + 1 != end) {
+    pairing.subjectExit = std::stoi(*(at + 1));
+    at += 2;
+  }
+  Command* filling = &pairing.subject;
+  for (; at != end; ++at) {
+    if (*at == "--" || *at == "--and") {
+      pairing.baseline.emplace_back();
+      filling = &pairing.baseline.back();
+    } else if (*at == "--setup") {
+      filling = &pairing.setup;
+    } else {
+      filling->push_back(*at);
+    }
+  }
+  if (pairing.subject.empty() || pairing.baseline.empty() || pairing.baseline.front().empty())
+    throw std::invalid_argument("ratio needs SUBJECT... -- BASELINE...");
+  return pairing;
 }
 
 int Time(const std::string& name, double low, double high, int runs, int expected, const Command& command) {
@@ -105,22 +136,16 @@ int Time(const std::string& name, double low, double high, int runs, int expecte
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    if (args.size() > 5 && args[0] == "ratio") {
-      const auto split = std::find(args.begin() + 4, args.end(), "--");
-      if (split == args.end()) throw std::invalid_argument("ratio needs SUBJECT... -- BASELINE...");
-      const auto setup = std::find(split + 1, args.end(), "--");
-      if (setup != args.end())
-        return PreparedRatio(args[1], std::stod(args[2]), std::stoi(args[3]), Command(args.begin() + 4, split),
-                             Command(split + 1, setup), Command(setup + 1, args.end()));
-      return Ratio(args[1], std::stod(args[2]), std::stoi(args[3]), Command(args.begin() + 4, split),
-                   Command(split + 1, args.end()));
-    }
+    if (args.size() > 5 && args[0] == "ratio")
+      return Ratio(args[1], std::stod(args[2]), std::stoi(args[3]), PairingOf(args.begin() + 4, args.end()));
     if (args.size() > 6 && args[0] == "time")
       return Time(args[1], std::stod(args[2]), std::stod(args[3]), std::stoi(args[4]), std::stoi(args[5]),
                   Command(args.begin() + 6, args.end()));
-    std::fprintf(stderr,
-                 "usage: process_pairs ratio NAME GOAL PAIRS SUBJECT... -- BASELINE... [-- SETUP...]\n"
-                 "       process_pairs time NAME LOW HIGH RUNS EXIT COMMAND...\n");
+    std::fprintf(
+        stderr,
+        "usage: process_pairs ratio NAME GOAL PAIRS [--exit N] SUBJECT... -- BASELINE... [--and BASELINE...]..."
+        " [--setup SETUP...]\n"
+        "       process_pairs time NAME LOW HIGH RUNS EXIT COMMAND...\n");
     return 2;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "process_pairs: %s\n", failure.what());

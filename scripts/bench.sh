@@ -83,8 +83,43 @@ openssl x509 -req -in pending.csr -CA ca.pem -CAkey ca.key -copy_extensions copy
 openssl x509 -req -in openssl.csr -CA ca.pem -CAkey ca.key -days 60 -out openssl.pem 2>/dev/null
 "$pairs" ratio "certctl install/openssl pkcs12 -export" 1.5 101 \
   "$root/build/bench/tools/certctl" --store install.db install siem pending.pem -- \
-  openssl pkcs12 -export -in openssl.pem -inkey request.key -out openssl.p12 -passout pass:bench -- \
-  cp -p pending.db install.db || status=1
+  openssl pkcs12 -export -in openssl.pem -inkey request.key -out openssl.p12 -passout pass:bench \
+  --setup cp -p pending.db install.db || status=1
+# Renewal over CMP against OpenSSL's mock CA: certctl renew (the exchange,
+# the checks, the container, the swap through the component) against what
+# an operator runs instead, openssl cmp then openssl pkcs12 -export. Each
+# mock answers with the certificate of its side's new key; each renew starts
+# from a copy of the store that holds that key pending. Then the timer's
+# run with nothing due against certctl list.
+make_certificate cmp /CN=cmp.test
+openssl pkcs12 -export -in agent.pem -inkey agent.key -out agent-renew.p12 -passout pass:bench
+renewing=("$root/build/bench/tools/certctl" --store renew-base.db)
+"${renewing[@]}" set-server siem ca.pem >/dev/null
+BENCH_PASSWORD=bench "${renewing[@]}" set-client siem agent-renew.p12 --password-env BENCH_PASSWORD >/dev/null
+"${renewing[@]}" request siem -o renew.csr >/dev/null 2>&1
+openssl x509 -req -in renew.csr -CA ca.pem -CAkey ca.key -copy_extensions copy -days 60 -out renew.pem 2>/dev/null
+openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=agent.test -keyout cmp-new.key \
+  -out cmp-new.csr 2>/dev/null
+openssl x509 -req -in cmp-new.csr -CA ca.pem -CAkey ca.key -days 60 -out cmp-new.pem 2>/dev/null
+start_cmp() {  # RSP_CERT: a mock CA answering with it; prints its port
+  openssl cmp -port 0 -srv_cert cmp.pem -srv_key cmp.key -srv_trusted ca.pem -rsp_cert "$1" >"$1.out" 2>&1 &
+  peers+=($!)
+  for _ in $(seq 100); do grep -q ACCEPT "$1.out" && break; sleep 0.1; done
+  grep -o 'ACCEPT \[::\]:[0-9]*' "$1.out" | grep -o '[0-9]*$'
+}
+renew_ca=127.0.0.1:$(start_cmp renew.pem)
+openssl_ca=127.0.0.1:$(start_cmp cmp-new.pem)
+"$pairs" ratio "certctl renew --cmd cr/openssl cmp + pkcs12" 1.0 101 \
+  "$root/build/bench/tools/certctl" --store renew.db renew siem --server "$renew_ca" --cmd cr -- \
+  openssl cmp -cmd cr -server "$openssl_ca" -cert agent.pem -key agent.key -trusted ca.pem -newkey cmp-new.key \
+  -subject /CN=agent.test -certout cmp-out.pem \
+  --and openssl pkcs12 -export -in cmp-out.pem -inkey cmp-new.key -out cmp-out.p12 -passout pass:bench \
+  --setup cp -p renew-base.db renew.db || status=1
+cp -p renew-base.db due.db
+"$root/build/bench/tools/certctl" --store due.db renew-config siem --server "$renew_ca" >/dev/null
+"$pairs" ratio "certctl renew --all --due (none due)/list" 1.2 101 --exit 1 \
+  "$root/build/bench/tools/certctl" --store due.db renew --all --due -- \
+  "$root/build/bench/tools/certctl" --store due.db list || status=1
 "$pairs" time "probe, nothing listens" 0 1 11 2 "${certctl[@]}" probe edr "127.0.0.1:$closed" || status=1
 "$pairs" time "probe, no answer, --timeout 2" 2 4 3 2 "${certctl[@]}" probe edr "$silent" --timeout 2 || status=1
 "$pairs" time "metrics, 8 probes (1 no answer), --timeout 2" 0 2.5 3 0 \
