@@ -4,6 +4,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/cmp.h>
+#include <openssl/ocsp.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
@@ -58,6 +59,22 @@ struct OpenSslFree<PKCS8_PRIV_KEY_INFO> : FreeWith<PKCS8_PRIV_KEY_INFO_free> {};
 
 template <>
 struct OpenSslFree<OSSL_CMP_CTX> : FreeWith<OSSL_CMP_CTX_free> {};
+template <>
+struct OpenSslFree<X509_CRL> : FreeWith<X509_CRL_free> {};
+template <>
+struct OpenSslFree<CRL_DIST_POINTS> : FreeWith<CRL_DIST_POINTS_free> {};
+template <>
+struct OpenSslFree<X509_STORE> : FreeWith<X509_STORE_free> {};
+template <>
+struct OpenSslFree<X509_STORE_CTX> : FreeWith<X509_STORE_CTX_free> {};
+template <>
+struct OpenSslFree<OCSP_REQUEST> : FreeWith<OCSP_REQUEST_free> {};
+template <>
+struct OpenSslFree<OCSP_RESPONSE> : FreeWith<OCSP_RESPONSE_free> {};
+template <>
+struct OpenSslFree<OCSP_BASICRESP> : FreeWith<OCSP_BASICRESP_free> {};
+template <>
+struct OpenSslFree<OCSP_CERTID> : FreeWith<OCSP_CERTID_free> {};
 inline void FreeCertificates(STACK_OF(X509) * certificates) { sk_X509_pop_free(certificates, X509_free); }
 template <>
 struct OpenSslFree<STACK_OF(X509)> : FreeWith<FreeCertificates> {};

@@ -202,4 +202,19 @@ void ReadValue(const std::string& text, const std::string& option, CmpCommand& o
   out.name = text;
 }
 
+void ReadValue(const std::string& text, const std::string& option, RevocationMode& out) {
+  static const std::pair<const char*, RevocationPolicy> kModes[] = {
+      {"soft", RevocationPolicy::Soft}, {"warn", RevocationPolicy::Warn}, {"strict", RevocationPolicy::Strict}};
+  for (const auto& [name, policy] : kModes)
+    if (text == name) return void(out.value = policy);
+  Refuse(option, "soft, warn or strict", text);
+}
+
+void ReadValue(const std::string& text, const std::string& option, Hours& out) {
+  char* end = nullptr;
+  const double value = text.empty() ? -1 : std::strtod(text.c_str(), &end);
+  if (!end || *end || !(value >= 0 && value <= 1e6)) Refuse(option, "a number of hours from 0 to 1000000", text);
+  out.value = value;
+}
+
 }  // namespace certctl

@@ -12,6 +12,7 @@
 #include "host/enrollment.h"
 #include "ivo/certificate_records.h"
 #include "tools/certctl/probe/probe_target.h"
+#include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
 
@@ -78,6 +79,15 @@ struct AlternativeName {
 struct CmpCommand {
   std::string name = "kur";
 };
+// How a revocation check that could not be made counts: soft, warn (the
+// default) or strict.
+struct RevocationMode {
+  RevocationPolicy value = RevocationPolicy::Warn;
+};
+// A number of hours, 0 to 1,000,000, fractions allowed.
+struct Hours {
+  double value = 0;
+};
 // TYPE=HOST[:PORT]: a probe of a type's peer.
 struct ProbeRequest {
   ivo::CertificateType type = 0;
@@ -107,6 +117,8 @@ void ReadValue(const std::string& text, const std::string& option, KeySpec& out)
 void ReadValue(const std::string& text, const std::string& option, DistinguishedName& out);
 void ReadValue(const std::string& text, const std::string& option, AlternativeName& out);
 void ReadValue(const std::string& text, const std::string& option, CmpCommand& out);
+void ReadValue(const std::string& text, const std::string& option, RevocationMode& out);
+void ReadValue(const std::string& text, const std::string& option, Hours& out);
 // An option given more than once keeps each value; one given once keeps the last.
 template <class T>
 void ReadValue(const std::string& text, const std::string& option, std::vector<T>& out) {

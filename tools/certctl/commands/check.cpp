@@ -15,6 +15,7 @@
 #include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
+#include "tools/certctl/lib/stored_revocation.h"
 
 namespace certctl::commands {
 namespace {
@@ -27,6 +28,7 @@ struct Arguments {
   std::optional<PeerType> type;
   std::optional<CertKind> kind;
   std::vector<SlotRef> required;
+  std::string crl;
 };
 
 struct CheckOptions {
@@ -137,6 +139,23 @@ std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOpt
   return data;
 }
 
+// A stored certificate a CRL covers: revoked is CRITICAL, a CRL that cannot
+// judge it WARNING.
+Verdict RevocationVerdict(const SlotRevocation& slot) {
+  const std::string name = std::string(TypeKeyword(slot.type)) + (slot.client ? " client" : " server");
+  const CertificateRevocation& found = slot.verdict;
+  if (found.status == RevocationStatus::Revoked)
+    return {name, State::Critical,
+            name + " certificate " + found.subject + " is revoked" +
+                (found.revokedAt ? " since " + IsoFromSeconds(*found.revokedAt) : "") +
+                (found.reason.empty() ? "" : " (" + found.reason + ")") + " by " + found.source,
+            nullptr, {}, false};
+  if (found.status == RevocationStatus::Good)
+    return {name, State::Ok, name + " certificate is not revoked by " + found.source, nullptr, {}, false};
+  return {name, State::Warning, name + " certificate cannot be judged by " + found.source + ": " + found.problem,
+          nullptr, {}, false};
+}
+
 // A configured renewal past its due time is late: the timer has not
 // renewed the certificate, and says why in the state.
 Verdict LateRenewal(const RenewalFacts& fact) {
@@ -196,6 +215,9 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     PendingKeys pending;
     for (const auto& [type, created] : ReadPendingKeys(session))
       if (Selected(options, type, "client")) pending.emplace(type, created);
+    if (!arguments.crl.empty())
+      for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, 10))
+        if (Selected(options, slot.type, slot.client ? "client" : "server")) verdicts.push_back(RevocationVerdict(slot));
     for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))
       if (Selected(options, fact.type, "client") && fact.config && fact.due && *fact.due <= std::time(nullptr))
         verdicts.push_back(LateRenewal(fact));
@@ -219,7 +241,8 @@ Command Check() {
        Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
        Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)"),
        Option(&Arguments::required, "--require", "TYPE/KIND",
-              "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)")},
+              "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)"),
+       Option(&Arguments::crl, "--crl", "FILE|URL", "CRITICAL when a CRL revokes a stored certificate")},
       Check);
   check.exitStatus = kPluginExitStatus;
   check.unknown = [](const GlobalOptions& global, const std::string& why) {

@@ -13,6 +13,7 @@
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/probe/peer_verdict.h"
+#include "tools/certctl/probe/revocation_verdict.h"
 
 namespace certctl::commands {
 namespace {
@@ -21,6 +22,9 @@ struct Arguments {
   OutputFile out;
   std::vector<ProbeRequest> probes;
   Timeout timeout;
+  bool ocsp = false;
+  std::string crl;
+  RevocationMode revocation;
 };
 
 constexpr const char* kPrefix = "certificates_manager_";
@@ -79,20 +83,44 @@ Labels CertificateLabels(const StoredCertificate& stored) {
 }
 
 // The probes' families, in the style of blackbox_exporter's probe_*.
-void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts) {
+// A probe succeeds when the pair worked and no certificate of the chain is
+// revoked; under --revocation strict, a revocation that could not be
+// checked fails it too.
+bool Succeeded(const ProbeVerdict& verdict, RevocationPolicy policy) {
+  const std::optional<RevocationStatus> status = WorstStatus(verdict.revocation);
+  return verdict.works && status != RevocationStatus::Revoked &&
+         !(policy == RevocationPolicy::Strict && status == RevocationStatus::Unknown);
+}
+
+void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts, RevocationPolicy policy) {
   if (verdicts.empty()) return;
   const auto labels = [](const ProbeVerdict& verdict) {
     return Labels{{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}};
   };
   out.Family("probe_success", "gauge",
              "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "
-             "stored server certificate trusted the peer and the peer refused no client certificate.");
-  for (const ProbeVerdict& verdict : verdicts) out.Sample(labels(verdict), verdict.works);
+             "stored server certificate trusted the peer, the peer refused no client certificate, and no certificate "
+             "of its chain is revoked.");
+  for (const ProbeVerdict& verdict : verdicts) out.Sample(labels(verdict), Succeeded(verdict, policy));
   out.Family("probe_duration_seconds", "gauge", "Connect and TLS handshake, or until the probe failed, in seconds.");
   for (const ProbeVerdict& verdict : verdicts) out.SampleSeconds(labels(verdict), verdict.result.seconds);
   out.Family("probe_peer_not_after_seconds", "gauge", "End of the peer's own certificate, Unix time.");
   for (const ProbeVerdict& verdict : verdicts)
     if (!verdict.result.chain.empty()) out.Sample(labels(verdict), verdict.result.chain.front().notAfterSeconds);
+  out.Family("probe_ocsp_stapled", "gauge", "Whether the peer stapled an OCSP response (1) or not (0).");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (verdict.result.handshake) out.Sample(labels(verdict), verdict.revocation.stapled);
+  // No sample when nothing was checked: an alert must never read "good"
+  // for a check that did not happen.
+  out.Family("probe_revocation_status", "gauge",
+             "The peer's chain by OCSP and CRLs: 0 good, 1 revoked (any certificate), 2 unknown.");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (const auto status = WorstStatus(verdict.revocation))
+      out.Sample(labels(verdict), *status == RevocationStatus::Good ? 0 : *status == RevocationStatus::Revoked ? 1 : 2);
+  out.Family("probe_revocation_next_update_timestamp_seconds", "gauge",
+             "The soonest next update of the OCSP responses and CRLs that judged the chain, Unix time.");
+  for (const ProbeVerdict& verdict : verdicts)
+    if (const auto next = SoonestUpdate(verdict.revocation)) out.Sample(labels(verdict), *next);
   out.Family("probe_tls_version_info", "gauge", "The TLS version the probe negotiated.");
   for (const ProbeVerdict& verdict : verdicts) {
     if (!verdict.result.handshake) continue;
@@ -143,12 +171,12 @@ void RenderRenewals(Exposition& out, const std::vector<RenewalFacts>& renewals) 
 
 std::string Render(bool readable, const std::vector<StoredCertificate>& inventory, const PendingKeys& pending,
                    const std::vector<RenewalFacts>& renewals, const JournalFacts& journal,
-                   const std::vector<ProbeVerdict>& probes) {
+                   const std::vector<ProbeVerdict>& probes, RevocationPolicy policy) {
   const std::int64_t now = std::time(nullptr);
   Exposition out;
   out.Family("store_readable", "gauge", "Whether the store and the library could be used (1) or not (0).");
   out.Sample({}, readable ? 1 : 0);
-  RenderProbes(out, probes);
+  RenderProbes(out, probes, policy);
   if (!readable) return out.text();
   out.Family("certificates", "gauge", "Certificates stored, by type and kind.");
   for (ivo::CertificateType type = 1; type <= 4; ++type)
@@ -229,6 +257,9 @@ std::vector<ProbeVerdict> RunProbes(const GlobalOptions& global, const std::vect
 int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.timeoutSeconds = arguments.timeout.seconds;
+  options.revocation.ocsp = arguments.ocsp;
+  options.revocation.crl = arguments.crl;
+  options.revocation.policy = arguments.revocation.value;
   std::vector<StoredCertificate> inventory;
   PendingKeys pending;
   std::vector<RenewalFacts> renewals;
@@ -251,7 +282,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
     status = unusable.exitCode;
   }
   const std::string text = Render(failure.empty(), inventory, pending, renewals, journal,
-                                  RunProbes(global, Distinct(arguments.probes), options));
+                                  RunProbes(global, Distinct(arguments.probes), options), options.revocation.policy);
   WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
   if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
   return status;
@@ -265,7 +296,11 @@ Command Metrics() {
       {Option(&Arguments::out, "-o,--out", "FILE", "write to FILE instead of standard output (- for stdout)"),
        Option(&Arguments::probes, "--probe", "TYPE=HOST[:PORT]", "add a probe of TYPE's peer at HOST (repeatable)"),
        Option(&Arguments::timeout, "--timeout", "SECONDS",
-              "give up a probe's connect and handshake after SECONDS (10)")},
+              "give up a probe's connect and handshake after SECONDS (10)"),
+       Switch(&Arguments::ocsp, "--ocsp", "each probe asks the OCSP responders when nothing good is stapled"),
+       Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "each probe checks the chain against CRLs"),
+       Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
+              "how a revocation check that could not be made counts in probe_success")},
       Metrics);
 }
 

@@ -15,6 +15,11 @@ struct Arguments {
   Timeout timeout;
   Days warning{30};
   Days critical{7};
+  bool ocsp = false;
+  std::string crl;
+  bool requireStapling = false;
+  RevocationMode revocation;
+  Hours revocationWarning;
 };
 
 int Print(const GlobalOptions& global, const ProbeVerdict& verdict, const Thresholds& thresholds) {
@@ -29,6 +34,8 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.servername = arguments.servername;
   options.timeoutSeconds = arguments.timeout.seconds;
+  options.revocation = {arguments.ocsp, arguments.crl, arguments.requireStapling, arguments.revocation.value,
+                        arguments.revocationWarning.value, arguments.timeout.seconds};
   try {
     options.thresholds = ThresholdsOf(arguments.warning, arguments.critical);
     const PeerSlots slots = std::move(ReadPeerSlots(global, {arguments.type.value}).at(arguments.type.value));
@@ -51,7 +58,14 @@ Command Probe() {
        Option(&Arguments::timeout, "--timeout", "SECONDS",
               "give up a probe's connect and handshake after SECONDS (10)"),
        Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
-       Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)")},
+       Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"),
+       Switch(&Arguments::ocsp, "--ocsp", "ask the OCSP responders when nothing good is stapled"),
+       Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "check the chain against CRLs (fetch: the distribution points)"),
+       Switch(&Arguments::requireStapling, "--require-stapling", "CRITICAL when the peer staples no OCSP response"),
+       Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
+              "how a revocation check that could not be made counts (warn: WARNING)"),
+       Option(&Arguments::revocationWarning, "--revocation-warning", "HOURS",
+              "WARNING when an OCSP response or CRL is due for an update within HOURS")},
       Probe);
   probe.exitStatus = kPluginExitStatus;
   probe.unknown = [](const GlobalOptions& global, const std::string& why) {

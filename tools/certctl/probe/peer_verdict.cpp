@@ -1,5 +1,6 @@
 #include "tools/certctl/probe/peer_verdict.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -10,6 +11,7 @@
 #include "tools/certctl/lib/failure.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/terminal_text.h"
+#include "tools/certctl/probe/revocation_verdict.h"
 
 namespace certctl {
 namespace {
@@ -73,11 +75,24 @@ void JudgeHandshake(ProbeVerdict& verdict, const PeerSlots& slots, const ProbeOp
     Add(verdict, State::Warning,
         "the peer gave no verdict on the " + type + " client certificate within " +
             std::to_string(static_cast<int>(std::ceil(options.timeoutSeconds))) + " s");
-  if (verdict.state == State::Ok)
-    verdict.summary = target + " is trusted by the stored " + type + " server certificate" +
-                      (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" +
-                      result.protocol + "); its certificate ends in " + DaysText(verdict.peerDaysLeft.value_or(0)) +
-                      " (" + result.chain.front().notAfter + ")";
+}
+
+// The summary of a probe that found nothing wrong.
+std::string OkSummary(const ProbeVerdict& verdict) {
+  const ProbeResult& result = verdict.result;
+  const std::string type = TypeKeyword(verdict.type);
+  std::string summary = verdict.target.text() + " is trusted by the stored " + type + " server certificate" +
+                        (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" +
+                        result.protocol + "); its certificate ends in " + DaysText(verdict.peerDaysLeft.value_or(0)) +
+                        " (" + result.chain.front().notAfter + ")";
+  const std::vector<CertificateRevocation>& checked = verdict.revocation.certificates;
+  const auto count = std::count_if(checked.begin(), checked.end(), [](const auto& each) { return each.status.has_value(); });
+  const std::string of = std::to_string(count) + " of " + std::to_string(checked.size());
+  if (WorstStatus(verdict.revocation) == RevocationStatus::Good)
+    summary += "; revocation checked for " + of + " certificates below the anchor, none revoked";
+  else if (WorstStatus(verdict.revocation) == RevocationStatus::Unknown)
+    summary += "; revocation unknown (--revocation soft)";
+  return summary;
 }
 
 std::string SecondsText(double seconds) {
@@ -168,6 +183,8 @@ ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const 
   input.timeoutSeconds = options.timeoutSeconds;
   verdict.result = Handshake(target, input);
   JudgeHandshake(verdict, slots, options);
+  if (verdict.works) JudgeRevocation(verdict, options, Add);
+  if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict);
   return verdict;
 }
 
@@ -205,6 +222,7 @@ void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
                                                                  std::to_string(result.anchorDepth)));
   }
   if (result.handshake || result.clientAccepted) lines.push_back("Client certificate: " + ClientLine(verdict));
+  for (std::string& line : RevocationLines(verdict.revocation)) lines.push_back(std::move(line));
   for (const std::string& line : lines) std::cout << Printable(line) << "\n";
 }
 
@@ -225,6 +243,7 @@ Json VerdictJson(const ProbeVerdict& verdict) {
                    {"trusted", result.chainTrusted},
                    {"anchorDepth", result.anchorDepth},
                    {"problem", result.verifyError ? X509_verify_cert_error_string(result.verifyError) : ""}};
+  json["revocation"] = RevocationJson(verdict.revocation);
   json["clientCertificate"] = {{"stored", verdict.clientSubject},
                                {"requested", result.clientRequested},
                                {"offered", result.clientOffered},

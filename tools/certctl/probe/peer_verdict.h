@@ -13,6 +13,7 @@
 #include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/session.h"
+#include "tools/certctl/probe/revocation.h"
 #include "tools/certctl/probe/tls_handshake.h"
 
 namespace certctl {
@@ -40,6 +41,7 @@ struct ProbeOptions {
   std::string servername;  // empty: the target's host when it is a name
   double timeoutSeconds = 10;
   Thresholds thresholds;
+  RevocationOptions revocation;  // its timeout is timeoutSeconds
 };
 
 // Why `record`, a new pair for the slots' type, does not work against
@@ -60,6 +62,7 @@ struct ProbeVerdict {
   std::optional<std::int64_t> peerDaysLeft;
   std::string anchorSubject;  // the stored server certificate's subject
   std::string clientSubject;  // the stored client certificate's, or empty
+  RevocationResult revocation;  // checked once the peer is trusted
 };
 
 // Probes `target` with the slots and judges what it saw. Never throws for

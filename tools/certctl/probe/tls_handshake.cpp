@@ -227,6 +227,17 @@ void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, P
   result.chainTrusted = verified && SSL_get_verify_result(ssl) == X509_V_OK;
   for (int depth = 0; verified && depth < sk_X509_num(verified) && result.anchorDepth < 0; ++depth)
     if (X509_cmp(sk_X509_value(verified, depth), input.anchor) == 0) result.anchorDepth = depth;
+  result.verifiedChain.clear();
+  for (int depth = 0; result.chainTrusted && depth < sk_X509_num(verified); ++depth) {
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(sk_X509_value(verified, depth), &der);
+    if (length > 0) result.verifiedChain.emplace_back(reinterpret_cast<char*>(der), static_cast<std::size_t>(length));
+    OPENSSL_free(der);
+  }
+  const unsigned char* stapled = nullptr;
+  const long stapledLength = SSL_get_tlsext_status_ocsp_resp(ssl, &stapled);
+  if (stapled && stapledLength > 0)
+    result.stapledResponse.assign(reinterpret_cast<const char*>(stapled), static_cast<std::size_t>(stapledLength));
 }
 
 // In TLS 1.3 the peer judges the client's certificate (or its lack of one)
@@ -287,6 +298,8 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
   Notes notes{&input, &result};
   SSL_set_app_data(ssl.get(), &notes);
   SSL_set_fd(ssl.get(), socket.get());
+  // A stapled OCSP response costs the peer nothing it has not prepared.
+  SSL_set_tlsext_status_type(ssl.get(), TLSEXT_STATUSTYPE_ocsp);
   const std::string name = !input.servername.empty() ? input.servername : target.literal ? "" : target.host;
   if (!name.empty()) {
     SSL_set_tlsext_host_name(ssl.get(), name.c_str());

@@ -48,6 +48,11 @@ struct ProbeResult {
   // when none is stored); unknown when the peer gave none in time.
   std::optional<bool> clientAccepted;
   std::string clientRefusal;  // the peer's alert: "unknown CA"
+  // For the revocation checks: the chain the client verified, its own
+  // certificate first and the anchor last (DER each), and the OCSP
+  // response the peer stapled (DER; empty when none).
+  std::vector<std::string> verifiedChain;
+  std::string stapledResponse;
 };
 
 // Connects within the input's timeout, handshakes and reports what it saw;

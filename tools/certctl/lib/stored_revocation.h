@@ -1,0 +1,27 @@
+// The stored certificates checked against a CRL: a pinned peer certificate
+// the CA has withdrawn, or the slot's own client certificate.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/certctl/lib/session.h"
+#include "tools/certctl/probe/revocation.h"
+
+namespace certctl {
+
+struct SlotRevocation {
+  ivo::CertificateType type = 0;
+  bool client = false;
+  CertificateRevocation verdict;  // status unknown with a problem when it cannot be judged
+};
+
+// Each stored certificate that a CRL of `source` (a file or an http URL)
+// covers, judged by it: the CRL's signature is checked with its issuer's
+// certificate, found among the stored ones and those in the containers
+// (unknown when none is), and its freshness. Throws Failure (kExitUsage)
+// when the source holds no CRL, and when the store fails.
+std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source,
+                                                  double timeoutSeconds);
+
+}  // namespace certctl

@@ -1,0 +1,85 @@
+#include "tools/certctl/probe/http_fetch.h"
+
+#include <openssl/err.h>
+#include <openssl/http.h>
+
+#include <cmath>
+
+#include "host/openssl_holders.h"
+
+namespace certctl {
+namespace {
+
+using host::UniquePtr;
+
+// What OpenSSL queued of the failure, its first reason and its data.
+std::string Failure(const std::string& url) {
+  const char* data = nullptr;
+  int flags = 0;
+  std::string why;
+  for (unsigned long error; (error = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags)) != 0;) {
+    if (!why.empty()) continue;
+    const char* reason = ERR_reason_error_string(error);
+    why = reason ? reason : "error";
+    if (data && *data && (flags & ERR_TXT_STRING)) why += std::string(" (") + data + ")";
+  }
+  return url + ": " + (why.empty() ? "no answer" : why);
+}
+
+bool ReadAll(BIO* answer, std::string& body) {
+  char buffer[16384];
+  for (int read; (read = BIO_read(answer, buffer, sizeof(buffer))) > 0;) {
+    body.append(buffer, static_cast<std::size_t>(read));
+    if (body.size() > kMaxFetchedBytes) return false;
+  }
+  return true;
+}
+
+int Seconds(double timeout) { return std::max(1, static_cast<int>(std::ceil(timeout))); }
+
+bool IsHttp(const std::string& url, std::string& error) {
+  if (url.rfind("http://", 0) == 0) return true;
+  error = url + ": only http:// is fetched (CRLs and OCSP responses are signed; no TLS is needed)";
+  return false;
+}
+
+}  // namespace
+
+bool HttpGet(const std::string& url, double timeoutSeconds, std::string& body, std::string& error) {
+  if (!IsHttp(url, error)) return false;
+  ERR_clear_error();
+  const UniquePtr<BIO> answer(OSSL_HTTP_get(url.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
+                                            nullptr, nullptr, 0, kMaxFetchedBytes, Seconds(timeoutSeconds)));
+  body.clear();
+  if (answer && ReadAll(answer.get(), body)) return true;
+  error = answer ? url + ": larger than a CRL is taken" : Failure(url);
+  ERR_clear_error();
+  return false;
+}
+
+bool HttpPost(const std::string& url, const std::string& contentType, const std::string& request,
+              const std::string& answerType, double timeoutSeconds, std::string& body, std::string& error) {
+  if (!IsHttp(url, error)) return false;
+  ERR_clear_error();
+  int tls = 0;
+  char *host = nullptr, *port = nullptr, *path = nullptr;
+  if (!OSSL_HTTP_parse_url(url.c_str(), &tls, nullptr, &host, &port, nullptr, &path, nullptr, nullptr)) {
+    error = url + ": no URL";
+    ERR_clear_error();
+    return false;
+  }
+  UniquePtr<BIO> sent(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));
+  const UniquePtr<BIO> answer(OSSL_HTTP_transfer(nullptr, host, port, path, 0, nullptr, nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr, 0, nullptr, contentType.c_str(), sent.get(),
+                                                 answerType.c_str(), 1, kMaxFetchedBytes, Seconds(timeoutSeconds), 0));
+  OPENSSL_free(host);
+  OPENSSL_free(port);
+  OPENSSL_free(path);
+  body.clear();
+  if (answer && ReadAll(answer.get(), body)) return true;
+  error = answer ? url + ": answer too large" : Failure(url);
+  ERR_clear_error();
+  return false;
+}
+
+}  // namespace certctl

@@ -1,0 +1,91 @@
+// Whether the certificates of a peer's chain are revoked: by the OCSP
+// response the peer stapled, by the responders their certificates name, and
+// by CRLs. OpenSSL checks every signature, name and date; this says what it
+// found for each certificate and where from.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/openssl_holders.h"
+
+namespace certctl {
+
+using host::UniquePtr;
+
+// How a check that could not be made (a responder or CRL out of reach, an
+// answer of "unknown", a stale CRL) counts: OK with a note (soft), WARNING
+// (the default) or CRITICAL (strict).
+enum class RevocationPolicy { Soft, Warn, Strict };
+
+struct RevocationOptions {
+  bool ocsp = false;               // ask the responders when nothing good is stapled
+  std::string crl;                 // "": none; "fetch": the distribution points; else a file or URL
+  bool requireStapling = false;    // nothing stapled is CRITICAL
+  RevocationPolicy policy = RevocationPolicy::Warn;
+  double warningHours = 0;         // WARNING when a response or CRL is due for an update within these hours
+  double timeoutSeconds = 10;      // each fetch
+  bool any() const { return ocsp || !crl.empty() || requireStapling; }
+};
+
+// Tolerated difference between the peer's clock and ours when a response or
+// CRL says when it was made and until when it holds.
+constexpr long kRevocationClockSkewSeconds = 300;
+
+enum class RevocationStatus { Good, Revoked, Unknown };
+
+// What was found for one certificate of the chain (depth 0: the peer's).
+struct CertificateRevocation {
+  int depth = 0;
+  std::string subject;
+  std::optional<RevocationStatus> status;  // none: nothing was checked
+  std::string source;                      // "stapled OCSP", "OCSP http://...", "CRL http://...", "CRL FILE"
+  std::string problem;                     // why it is unknown, or a note ("stale")
+  std::string reason;                      // of a revocation: "keyCompromise"
+  std::optional<std::int64_t> revokedAt, nextUpdate;
+};
+
+struct RevocationResult {
+  bool stapled = false;             // the peer stapled a response
+  std::string staplingProblem;      // why a stapled response was not accepted
+  std::vector<CertificateRevocation> certificates;  // those below the anchor
+};
+
+// Checks the certificates below the anchor in `chain` (the verified chain,
+// the peer's certificate first, the anchor at `anchorDepth`) against
+// `stapled` (an OCSP response in DER, or empty) and what `options` ask.
+// Never throws for what the network or a responder does.
+RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDepth, const std::string& stapled,
+                                 const RevocationOptions& options);
+
+// `certificate` (issued by `issuer`) judged by the OCSP response `der`:
+// accepted only when signed by the issuer or a responder it delegated (the
+// signer's chain leads to `anchor`, borrowing `chain`), when it names this
+// certificate, is current within kRevocationClockSkewSeconds and, for an
+// answer to `request`, carries its nonce if any.
+CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X509* issuer,
+                                  const std::vector<X509*>& chain, X509* anchor, OCSP_REQUEST* request,
+                                  const std::string& source);
+
+// `certificate` judged by the responder its Authority Information Access
+// names, asked over HTTP within `timeoutSeconds`.
+CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
+                                   double timeoutSeconds);
+
+// The CRLs of `source` (a file or an http URL: PEM or DER, one or more);
+// on failure, none, with `error` saying why.
+std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error);
+
+// The certificates below the anchor of `chain` (the anchor at
+// `anchorDepth`, trusted) judged by `crls` as OpenSSL's verification with
+// X509_V_FLAG_CRL_CHECK_ALL judges them: each revoked (with the reason and
+// date), good, or unknown with why (no CRL of its issuer, a bad signature,
+// a stale CRL); their sources are left to the caller.
+std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, int anchorDepth,
+                                               const std::vector<UniquePtr<X509_CRL>>& crls);
+
+}  // namespace certctl

@@ -1,0 +1,125 @@
+// Revocation by CRLs: loaded from a file or fetched, and applied by
+// OpenSSL's own chain verification.
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "tools/certctl/lib/certificate_file.h"
+#include "tools/certctl/lib/certificate_report.h"
+#include "tools/certctl/lib/dates.h"
+#include "tools/certctl/probe/http_fetch.h"
+#include "tools/certctl/probe/revocation.h"
+
+namespace certctl {
+namespace {
+
+// The CRLs of `bytes`: every PEM block, else one DER CRL.
+std::vector<UniquePtr<X509_CRL>> ParseCrls(const std::string& bytes) {
+  std::vector<UniquePtr<X509_CRL>> crls;
+  const UniquePtr<BIO> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+  while (UniquePtr<X509_CRL> crl{PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)})
+    crls.push_back(std::move(crl));
+  if (crls.empty()) {
+    const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (UniquePtr<X509_CRL> crl{d2i_X509_CRL(nullptr, &at, static_cast<long>(bytes.size()))})
+      crls.push_back(std::move(crl));
+  }
+  ERR_clear_error();
+  return crls;
+}
+
+// What each depth's verification said: the first error at that depth.
+struct DepthErrors {
+  std::map<int, int> first;
+};
+
+int NoteError(int ok, X509_STORE_CTX* context) {
+  if (!ok) {
+    auto* errors = static_cast<DepthErrors*>(X509_STORE_CTX_get_app_data(context));
+    errors->first.emplace(X509_STORE_CTX_get_error_depth(context), X509_STORE_CTX_get_error(context));
+  }
+  return 1;  // go on: every depth gets its verdict
+}
+
+X509_CRL* CrlOf(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate) {
+  for (const UniquePtr<X509_CRL>& crl : crls)
+    if (X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_issuer_name(certificate)) == 0) return crl.get();
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error) {
+  std::string bytes;
+  if (source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0) {
+    if (!HttpGet(source, timeoutSeconds, bytes, error)) return {};
+  } else {
+    std::ifstream file(source, std::ios::binary);
+    if (!file) {
+      error = source + ": cannot be read";
+      return {};
+    }
+    bytes.assign(std::istreambuf_iterator<char>(file), {});
+  }
+  std::vector<UniquePtr<X509_CRL>> crls = ParseCrls(bytes);
+  if (crls.empty()) error = source + ": holds no CRL (neither PEM nor DER)";
+  return crls;
+}
+
+std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, int anchorDepth,
+                                               const std::vector<UniquePtr<X509_CRL>>& crls) {
+  const UniquePtr<X509_STORE> store(X509_STORE_new());
+  X509_STORE_add_cert(store.get(), chain[anchorDepth]);
+  for (const UniquePtr<X509_CRL>& crl : crls) X509_STORE_add_crl(store.get(), crl.get());
+  X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+  X509_STORE_set_verify_cb(store.get(), NoteError);
+  const UniquePtr<STACK_OF(X509)> untrusted(sk_X509_new_null());
+  for (int depth = 1; depth <= anchorDepth; ++depth)
+    if (X509_up_ref(chain[depth]) && !sk_X509_push(untrusted.get(), chain[depth])) X509_free(chain[depth]);
+  DepthErrors errors;
+  const UniquePtr<X509_STORE_CTX> context(X509_STORE_CTX_new());
+  if (context && X509_STORE_CTX_init(context.get(), store.get(), chain.front(), untrusted.get())) {
+    X509_STORE_CTX_set_app_data(context.get(), &errors);
+    X509_verify_cert(context.get());
+  }
+  ERR_clear_error();
+  std::vector<CertificateRevocation> verdicts;
+  for (int depth = 0; depth < anchorDepth; ++depth) {
+    X509* certificate = chain[depth];
+    CertificateRevocation verdict;
+    verdict.depth = depth;
+    verdict.subject = NameText(X509_get_subject_name(certificate));
+    X509_CRL* crl = CrlOf(crls, certificate);
+    if (crl && X509_CRL_get0_nextUpdate(crl)) verdict.nextUpdate = SecondsOf(X509_CRL_get0_nextUpdate(crl));
+    const auto error = errors.first.find(depth);
+    const int code = error == errors.first.end() ? X509_V_OK : error->second;
+    if (code == X509_V_OK) {
+      verdict.status = RevocationStatus::Good;
+    } else if (code == X509_V_ERR_CERT_REVOKED) {
+      verdict.status = RevocationStatus::Revoked;
+      X509_REVOKED* entry = nullptr;
+      if (crl && X509_CRL_get0_by_cert(crl, &entry, certificate) == 1 && entry) {
+        verdict.revokedAt = SecondsOf(X509_REVOKED_get0_revocationDate(entry));
+        const UniquePtr<ASN1_STRING> reason(
+            static_cast<ASN1_STRING*>(X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
+        if (reason) verdict.reason = OCSP_crl_reason_str(ASN1_ENUMERATED_get(reason.get()));
+      }
+    } else {
+      verdict.status = RevocationStatus::Unknown;
+      verdict.problem = code == X509_V_ERR_UNABLE_TO_GET_CRL ? "no CRL of its issuer"
+                        : code == X509_V_ERR_CRL_HAS_EXPIRED
+                            ? "the CRL is stale: its next update was due " +
+                                  IsoFromSeconds(verdict.nextUpdate.value_or(0))
+                            : std::string("the CRL is not accepted: ") + X509_verify_cert_error_string(code);
+    }
+    verdicts.push_back(std::move(verdict));
+  }
+  ERR_clear_error();
+  return verdicts;
+}
+
+}  // namespace certctl

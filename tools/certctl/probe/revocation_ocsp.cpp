@@ -1,0 +1,110 @@
+// Revocation by OCSP: a stapled response, or one asked of the responder a
+// certificate names, each checked by OpenSSL.
+#include <openssl/err.h>
+#include <openssl/ocsp.h>
+#include <openssl/x509v3.h>
+
+#include "tools/certctl/lib/certificate_file.h"
+#include "tools/certctl/lib/certificate_report.h"
+#include "tools/certctl/probe/http_fetch.h"
+#include "tools/certctl/probe/revocation.h"
+
+namespace certctl {
+namespace {
+
+// The first reason OpenSSL queued, or `otherwise`.
+std::string QueuedReason(const std::string& otherwise) {
+  const char* data = nullptr;
+  int flags = 0;
+  std::string reason;
+  for (unsigned long error; (error = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags)) != 0;)
+    if (reason.empty() && ERR_reason_error_string(error)) {
+      reason = ERR_reason_error_string(error);
+      if (data && *data && (flags & ERR_TXT_STRING)) reason += std::string(" (") + data + ")";
+    }
+  return reason.empty() ? otherwise : reason;
+}
+
+CertificateRevocation Unknown(CertificateRevocation verdict, const std::string& problem) {
+  verdict.status = RevocationStatus::Unknown;
+  verdict.problem = problem;
+  ERR_clear_error();
+  return verdict;
+}
+
+}  // namespace
+
+CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X509* issuer,
+                                  const std::vector<X509*>& chain, X509* anchor, OCSP_REQUEST* request,
+                                  const std::string& source) {
+  CertificateRevocation verdict;
+  verdict.subject = NameText(X509_get_subject_name(certificate));
+  verdict.source = source;
+  const auto* at = reinterpret_cast<const unsigned char*>(der.data());
+  const UniquePtr<OCSP_RESPONSE> response(d2i_OCSP_RESPONSE(nullptr, &at, static_cast<long>(der.size())));
+  if (!response) return Unknown(verdict, "the response is no OCSP response");
+  const int status = OCSP_response_status(response.get());
+  if (status != OCSP_RESPONSE_STATUS_SUCCESSFUL)
+    return Unknown(verdict, std::string("the responder answered ") + OCSP_response_status_str(status));
+  const UniquePtr<OCSP_BASICRESP> basic(OCSP_response_get1_basic(response.get()));
+  if (!basic) return Unknown(verdict, "the response holds no answer");
+  if (request && OCSP_check_nonce(request, basic.get()) == 0)
+    return Unknown(verdict, "the response does not answer this request (its nonce differs)");
+  const UniquePtr<X509_STORE> trusted(X509_STORE_new());
+  X509_STORE_add_cert(trusted.get(), anchor);
+  X509_STORE_set_flags(trusted.get(), X509_V_FLAG_PARTIAL_CHAIN);
+  const UniquePtr<STACK_OF(X509)> others(sk_X509_new_null());
+  for (X509* each : chain)
+    if (X509_up_ref(each) && !sk_X509_push(others.get(), each)) X509_free(each);
+  if (OCSP_basic_verify(basic.get(), others.get(), trusted.get(), 0) <= 0)
+    return Unknown(verdict, "its signature is not the issuer's or a responder's it delegated: " +
+                                QueuedReason("it cannot be verified"));
+  const UniquePtr<OCSP_CERTID> id(OCSP_cert_to_id(nullptr, certificate, issuer));
+  int state = V_OCSP_CERTSTATUS_UNKNOWN, reason = -1;
+  ASN1_GENERALIZEDTIME *revoked = nullptr, *thisUpdate = nullptr, *nextUpdate = nullptr;
+  if (!id || !OCSP_resp_find_status(basic.get(), id.get(), &state, &reason, &revoked, &thisUpdate, &nextUpdate))
+    return Unknown(verdict, "the response is not about this certificate (serial or issuer differ)");
+  if (nextUpdate) verdict.nextUpdate = SecondsOf(nextUpdate);
+  if (!OCSP_check_validity(thisUpdate, nextUpdate, kRevocationClockSkewSeconds, -1))
+    return Unknown(verdict, "the response is stale or not yet valid");
+  ERR_clear_error();
+  if (state == V_OCSP_CERTSTATUS_GOOD) {
+    verdict.status = RevocationStatus::Good;
+  } else if (state == V_OCSP_CERTSTATUS_REVOKED) {
+    verdict.status = RevocationStatus::Revoked;
+    if (revoked) verdict.revokedAt = SecondsOf(revoked);
+    if (reason >= 0) verdict.reason = OCSP_crl_reason_str(reason);
+  } else {
+    return Unknown(verdict, "the responder does not know it");
+  }
+  return verdict;
+}
+
+CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
+                                   double timeoutSeconds) {
+  CertificateRevocation verdict;
+  verdict.subject = NameText(X509_get_subject_name(certificate));
+  verdict.source = "OCSP";
+  STACK_OF(OPENSSL_STRING)* urls = X509_get1_ocsp(certificate);
+  const std::string url = urls && sk_OPENSSL_STRING_num(urls) > 0 ? sk_OPENSSL_STRING_value(urls, 0) : "";
+  X509_email_free(urls);
+  if (url.empty()) return Unknown(verdict, "its certificate names no OCSP responder");
+  verdict.source = "OCSP " + url;
+  const UniquePtr<OCSP_REQUEST> request(OCSP_REQUEST_new());
+  OCSP_CERTID* id = OCSP_cert_to_id(nullptr, certificate, issuer);
+  if (!request || !id || !OCSP_request_add0_id(request.get(), id)) {
+    OCSP_CERTID_free(id);
+    return Unknown(verdict, "no OCSP request could be made");
+  }
+  OCSP_request_add1_nonce(request.get(), nullptr, -1);
+  unsigned char* der = nullptr;
+  const int length = i2d_OCSP_REQUEST(request.get(), &der);
+  const std::string sent(reinterpret_cast<char*>(der), length > 0 ? static_cast<std::size_t>(length) : 0);
+  OPENSSL_free(der);
+  std::string answer, error;
+  if (!HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", timeoutSeconds, answer, error))
+    return Unknown(verdict, "the responder cannot be reached: " + error);
+  return OcspVerdict(answer, certificate, issuer, chain, anchor, request.get(), verdict.source);
+}
+
+}  // namespace certctl
