@@ -4,8 +4,8 @@
 
 #include <openssl/bio.h>
 #include <openssl/cmp.h>
-#include <openssl/ocsp.h>
 #include <openssl/evp.h>
+#include <openssl/ocsp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
 #include <openssl/ssl.h>

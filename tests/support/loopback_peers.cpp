@@ -20,6 +20,10 @@
 namespace test {
 namespace {
 
+// How long a server lives when nobody stops it: longer than the longest
+// session, short enough that a crashed test leaves nothing running for long.
+constexpr int kServerLifetimeSeconds = 300;
+
 // A TCP socket bound to 127.0.0.1 on a port the kernel chooses.
 int BoundSocket(std::string& address) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -118,15 +122,22 @@ std::string LoopbackPeers::Cmp(const std::vector<std::string>& arguments, const 
   return Start(command, folder, "openssl cmp");
 }
 
+pid_t LoopbackPeers::Spawn(const std::vector<std::string>& command, const std::string& folder,
+                           const std::string& output) {
+  // timeout passes the SIGTERM it is sent on to the server.
+  std::vector<std::string> argv = {"/bin/sh", "-c",      "cd \"$0\" && exec \"$@\"",
+                                   folder,    "timeout", std::to_string(kServerLifetimeSeconds)};
+  argv.insert(argv.end(), command.begin(), command.end());
+  const pid_t server = SpawnProcess(argv, output, output + ".err");
+  if (server <= 0) throw std::runtime_error("cannot start " + command.front());
+  m_servers.push_back(server);
+  return server;
+}
+
 std::string LoopbackPeers::Start(const std::vector<std::string>& command, const std::string& folder,
                                  const std::string& name) {
-  // timeout passes the SIGTERM it is sent on to openssl.
-  std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", folder, "timeout", "120"};
-  argv.insert(argv.end(), command.begin(), command.end());
   const std::string out = folder + "/server." + std::to_string(m_servers.size()) + ".out";
-  const pid_t server = SpawnProcess(argv, out, out + ".err");
-  if (server <= 0) throw std::runtime_error("cannot start " + name);
-  m_servers.push_back(server);
+  const pid_t server = Spawn(command, folder, out);
   static const std::regex kAccept(R"(ACCEPT (127\.0\.0\.1|\[::\]):(\d+))");
   for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
        std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
@@ -139,6 +150,36 @@ std::string LoopbackPeers::Start(const std::vector<std::string>& command, const 
     }
   }
   throw std::runtime_error(name + " did not start: " + ReadWholeFile(out + ".err"));
+}
+
+std::string LoopbackPeers::StartOn(const std::vector<std::string>& command, const std::string& folder,
+                                   const std::string& address) {
+  const std::string out = folder + "/server." + std::to_string(m_servers.size()) + ".out";
+  const pid_t server = Spawn(command, folder, out);
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    const int probe = ConnectTo(address);
+    if (probe >= 0) {
+      ::close(probe);
+      m_addresses.emplace_back(address, server);
+      return address;
+    }
+  }
+  throw std::runtime_error(command.front() + " did not start on " + address + ": " + ReadWholeFile(out + ".err"));
+}
+
+std::string LoopbackPeers::Ocsp(const std::string& address, const std::vector<std::string>& arguments,
+                                const std::string& folder) {
+  std::vector<std::string> command = {"openssl", "ocsp", "-port", address.substr(address.rfind(':') + 1)};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  // Waits for its "ACCEPT" line: a connection made only to see it listen
+  // stalls openssl ocsp, which serves one connection at a time.
+  return Start(command, folder, "openssl ocsp");
+}
+
+std::string LoopbackPeers::Http(const std::string& address, const std::string& folder) {
+  const std::string port = address.substr(address.rfind(':') + 1);
+  return StartOn({"python3", "-m", "http.server", "--bind", "127.0.0.1", port, "--directory", folder}, folder, address);
 }
 
 void LoopbackPeers::Stop(const std::string& address) {
@@ -167,9 +208,9 @@ std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& u
   if (::listen(listener, 8) != 0) throw std::runtime_error("cannot listen on " + address);
   const pid_t peer = ::fork();
   if (peer < 0) throw std::runtime_error("cannot start a hostile peer");
-  if (peer == 0) {  // serves until it is stopped, or for two minutes
+  if (peer == 0) {  // serves until it is stopped, or for its lifetime
     ::signal(SIGPIPE, SIG_IGN);
-    ::alarm(120);
+    ::alarm(kServerLifetimeSeconds);
     for (;;) {
       const int client = ::accept(listener, nullptr, nullptr);
       if (client < 0) continue;

@@ -1,7 +1,7 @@
 // Network peers on the loopback address for tests that probe them: real TLS
 // servers (openssl s_server), a listener that never answers, and a port
 // nothing listens on. Each is stopped or closed with the object; a server
-// also ends on its own after two minutes.
+// also ends on its own after five minutes.
 #pragma once
 
 #include <sys/types.h>
@@ -26,7 +26,12 @@ class LoopbackPeers {
   // `arguments`, in `folder`; "127.0.0.1:PORT" once it accepts (it listens
   // on every address; tests reach it on the loopback one).
   std::string Cmp(const std::vector<std::string>& arguments, const std::string& folder);
-  // Stops the server started at `address` by Serve or Cmp.
+  // Starts `openssl ocsp -port P` with `arguments` in `folder`, where P is
+  // the port of `address` (one Unused gave); `address` once it listens.
+  std::string Ocsp(const std::string& address, const std::vector<std::string>& arguments, const std::string& folder);
+  // Starts a static HTTP server of `folder` on `address` (one Unused gave).
+  std::string Http(const std::string& address, const std::string& folder);
+  // Stops the server started at `address` by Serve, Cmp, Ocsp or Http.
   void Stop(const std::string& address);
   // A listener whose connections complete (the kernel accepts them) and
   // never hear a byte.
@@ -40,9 +45,13 @@ class LoopbackPeers {
   static std::string Unused();
 
  private:
-  // Starts `command` (after "timeout 120") in `folder` and waits for the
+  // Starts `command` (under `timeout`) in `folder` and waits for the
   // port its output names after "ACCEPT ".
   std::string Start(const std::vector<std::string>& command, const std::string& folder, const std::string& name);
+  // Starts `command` (under `timeout`) in `folder` and waits until
+  // `address` accepts connections.
+  std::string StartOn(const std::vector<std::string>& command, const std::string& folder, const std::string& address);
+  pid_t Spawn(const std::vector<std::string>& command, const std::string& folder, const std::string& output);
 
   std::vector<pid_t> m_servers;
   std::vector<std::pair<std::string, pid_t>> m_addresses;

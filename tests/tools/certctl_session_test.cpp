@@ -3,7 +3,8 @@
 // "$ " line is a shell command, run in the folder of the sample files with
 // certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE,
 // $VERSION, $COMPLETION and $ALERT_RULES naming certctl's man page,
-// version, bash completion and Prometheus alert rules, and $NOW the test's
+// version, bash completion and Prometheus alert rules, $SESSIONS the folder
+// of the sessions and their helper scripts, and $NOW the test's
 // start (seconds since 1970, what the times shown are relative to); the indented lines after it are what it printed:
 // its standard output, then its standard error marked "! ", then "[N]" when its exit status N is not 0. An indented
 // "% " line prepares the scene, unrecorded:
@@ -18,12 +19,17 @@
 //                                           address; $NAME is its HOST:PORT from then on
 //   cmp NAME ARGUMENTS...                   OpenSSL's mock CMP server, openssl cmp -port 0
 //                                           ARGUMENTS, reached as $NAME
+//   ocsp NAME ARGUMENTS...                  openssl ocsp -port P ARGUMENTS, P the port of $NAME
+//                                           (which `unused` reserved, so that certificates made
+//                                           before it starts can name it)
+//   http NAME FOLDER                        a static HTTP server of FOLDER on $NAME's port (the same)
 //   stop NAME                               the server $NAME stopped
 //   silent NAME                             $NAME: a listener that never answers
 //   unused NAME                             $NAME: a port nothing listens on
 //   hostile NAME garbage|flood [PEER]       $NAME: a peer that breaks TLS on purpose (garbage:
 //                                           PEER's ServerHello, then text; flood: endless bytes)
-// HOST:PORT of each is shown as $NAME, handshake times as <seconds>.
+// HOST:PORT of each is shown as $NAME (its port alone is $NAME_PORT, shown
+// so after "localhost:"), handshake times as <seconds>.
 // Lines that are not indented are commentary. Each session is run afresh and
 // compared with its file whole.
 #include <gtest/gtest.h>
@@ -55,8 +61,12 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
                                             "VERSION=" CM_VERSION,
                                             "COMPLETION=" CM_COMPLETION,
                                             "ALERT_RULES=" CM_ALERT_RULES,
-                                            "NOW=" + std::to_string(kNow)};
-    for (const auto& [name, address] : m_addresses) environment.push_back(name + "=" + address);
+                                            "NOW=" + std::to_string(kNow),
+                                            "SESSIONS=" CM_SESSIONS_DIR};
+    for (const auto& [name, address] : m_addresses) {
+      environment.push_back(name + "=" + address);
+      environment.push_back(name + "_PORT=" + address.substr(address.rfind(':') + 1));
+    }
     const test::ProcessResult result =
         test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(), environment);
     std::string text = test::Indented(result.out) + test::Indented(result.err, "  ! ");
@@ -72,7 +82,11 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   // samples' end) as "<days to 2100>", the user as "<user>", the temporary
   // folder as "$TMP".
   std::string Masked(std::string text) const {
-    for (const auto& [name, address] : m_addresses) text = std::regex_replace(text, std::regex(address), "$$" + name);
+    for (const auto& [name, address] : m_addresses) {
+      text = std::regex_replace(text, std::regex(address), "$$" + name);
+      text = std::regex_replace(text, std::regex("localhost" + address.substr(address.rfind(':')) + "\\b"),
+                                "localhost:$$" + name + "_PORT");
+    }
     static const std::regex kSeconds(
         R"((handshake_seconds'=|"handshakeSeconds":|probe_duration_seconds\{[^}]*\} )[0-9.]+)");
     text = std::regex_replace(text, kSeconds, "$1<seconds>");
@@ -107,8 +121,8 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
 
   void Prepare(const std::string& step) {
     test::StepWords words(step);
-    const std::string verb = words.OneOf("step", {"sql", "crash", "raw-server", "raw-client", "serve", "cmp", "stop",
-                                                  "silent", "unused", "hostile", "needs-root"});
+    const std::string verb = words.OneOf("step", {"sql", "crash", "raw-server", "raw-client", "serve", "cmp", "ocsp",
+                                                  "http", "stop", "silent", "unused", "hostile", "needs-root"});
     if (verb == "needs-root") return words.End();  // read before the session runs
     if (verb == "hostile") {
       const std::string name = words.Next("variable"), kind = words.Next("kind");
@@ -116,6 +130,14 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       words.End();
       m_addresses.emplace_back(name, m_peers.Hostile(kind, upstream));
       return;
+    }
+    if (verb == "ocsp" || verb == "http") {
+      const std::string address = Address(words.Next("variable"));
+      std::vector<std::string> arguments;
+      while (words.More()) arguments.push_back(words.Next("argument"));
+      if (verb == "ocsp") return void(m_peers.Ocsp(address, arguments, m_dir.path()));
+      if (arguments.size() != 1) throw std::invalid_argument("http takes NAME FOLDER");
+      return void(m_peers.Http(address, Path(arguments.front())));
     }
     if (verb == "stop") {
       const std::string address = Address(words.Next("variable"));

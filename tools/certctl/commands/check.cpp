@@ -145,15 +145,19 @@ Verdict RevocationVerdict(const SlotRevocation& slot) {
   const std::string name = std::string(TypeKeyword(slot.type)) + (slot.client ? " client" : " server");
   const CertificateRevocation& found = slot.verdict;
   if (found.status == RevocationStatus::Revoked)
-    return {name, State::Critical,
+    return {name,
+            State::Critical,
             name + " certificate " + found.subject + " is revoked" +
                 (found.revokedAt ? " since " + IsoFromSeconds(*found.revokedAt) : "") +
                 (found.reason.empty() ? "" : " (" + found.reason + ")") + " by " + found.source,
-            nullptr, {}, false};
+            nullptr,
+            {},
+            false};
   if (found.status == RevocationStatus::Good)
     return {name, State::Ok, name + " certificate is not revoked by " + found.source, nullptr, {}, false};
-  return {name, State::Warning, name + " certificate cannot be judged by " + found.source + ": " + found.problem,
-          nullptr, {}, false};
+  return {
+      name, State::Warning, name + " certificate cannot be judged by " + found.source + ": " + found.problem, nullptr,
+      {},   false};
 }
 
 // A configured renewal past its due time is late: the timer has not
@@ -217,7 +221,8 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
       if (Selected(options, type, "client")) pending.emplace(type, created);
     if (!arguments.crl.empty())
       for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, 10))
-        if (Selected(options, slot.type, slot.client ? "client" : "server")) verdicts.push_back(RevocationVerdict(slot));
+        if (Selected(options, slot.type, slot.client ? "client" : "server"))
+          verdicts.push_back(RevocationVerdict(slot));
     for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))
       if (Selected(options, fact.type, "client") && fact.config && fact.due && *fact.due <= std::time(nullptr))
         verdicts.push_back(LateRenewal(fact));

@@ -34,8 +34,12 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.servername = arguments.servername;
   options.timeoutSeconds = arguments.timeout.seconds;
-  options.revocation = {arguments.ocsp, arguments.crl, arguments.requireStapling, arguments.revocation.value,
-                        arguments.revocationWarning.value, arguments.timeout.seconds};
+  options.revocation = {arguments.ocsp,
+                        arguments.crl,
+                        arguments.requireStapling,
+                        arguments.revocation.value,
+                        arguments.revocationWarning.value,
+                        arguments.timeout.seconds};
   try {
     options.thresholds = ThresholdsOf(arguments.warning, arguments.critical);
     const PeerSlots slots = std::move(ReadPeerSlots(global, {arguments.type.value}).at(arguments.type.value));
@@ -60,7 +64,8 @@ Command Probe() {
        Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
        Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"),
        Switch(&Arguments::ocsp, "--ocsp", "ask the OCSP responders when nothing good is stapled"),
-       Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "check the chain against CRLs (fetch: the distribution points)"),
+       Option(&Arguments::crl, "--crl", "FILE|URL|fetch",
+              "check the chain against CRLs (fetch: the distribution points)"),
        Switch(&Arguments::requireStapling, "--require-stapling", "CRITICAL when the peer staples no OCSP response"),
        Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
               "how a revocation check that could not be made counts (warn: WARNING)"),

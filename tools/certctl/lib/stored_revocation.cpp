@@ -14,8 +14,7 @@ struct Stored {
 
 }  // namespace
 
-std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source,
-                                                  double timeoutSeconds) {
+std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source, double timeoutSeconds) {
   std::string error;
   const std::vector<UniquePtr<X509_CRL>> crls = LoadCrls(source, timeoutSeconds, error);
   if (crls.empty()) throw Failure(kExitUsage, "--crl " + error);
@@ -43,10 +42,9 @@ std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::s
   }
   std::vector<SlotRevocation> found;
   for (const Stored& each : stored) {
-    const X509_NAME* issuerName = X509_get_issuer_name(each.certificate.get());
-    bool covered = false;
-    for (const UniquePtr<X509_CRL>& crl : crls) covered = covered || X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), issuerName) == 0;
-    if (!covered || X509_check_issued(each.certificate.get(), each.certificate.get()) == X509_V_OK) continue;
+    if (!CrlOfIssuer(crls, each.certificate.get()) ||
+        X509_check_issued(each.certificate.get(), each.certificate.get()) == X509_V_OK)
+      continue;
     SlotRevocation slot{each.type, each.client, {}};
     X509* issuer = nullptr;
     for (const UniquePtr<X509>& candidate : issuers)

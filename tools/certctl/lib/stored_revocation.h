@@ -21,7 +21,6 @@ struct SlotRevocation {
 // certificate, found among the stored ones and those in the containers
 // (unknown when none is), and its freshness. Throws Failure (kExitUsage)
 // when the source holds no CRL, and when the store fails.
-std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source,
-                                                  double timeoutSeconds);
+std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source, double timeoutSeconds);
 
 }  // namespace certctl

@@ -4,6 +4,7 @@
 #include <openssl/http.h>
 
 #include <cmath>
+#include <ctime>
 
 #include "host/openssl_holders.h"
 
@@ -26,16 +27,27 @@ std::string Failure(const std::string& url) {
   return url + ": " + (why.empty() ? "no answer" : why);
 }
 
-bool ReadAll(BIO* answer, std::string& body) {
-  char buffer[16384];
-  for (int read; (read = BIO_read(answer, buffer, sizeof(buffer))) > 0;) {
-    body.append(buffer, static_cast<std::size_t>(read));
-    if (body.size() > kMaxFetchedBytes) return false;
-  }
-  return true;
-}
-
 int Seconds(double timeout) { return std::max(1, static_cast<int>(std::ceil(timeout))); }
+
+// Reads `answer` to its end by `deadline`. An answer read whole is a memory
+// BIO, at its end when empty. A streamed answer comes from the connection
+// itself, which is non-blocking under a timeout: a read that finds nothing
+// yet waits for more, not for less.
+bool ReadAll(BIO* answer, time_t deadline, std::string& body, std::string& error) {
+  if (BIO_method_type(answer) == BIO_TYPE_MEM) BIO_set_mem_eof_return(answer, 0);
+  char buffer[16384];
+  for (;;) {
+    const int read = BIO_read(answer, buffer, sizeof(buffer));
+    if (read > 0) {
+      body.append(buffer, static_cast<std::size_t>(read));
+      if (body.size() > kMaxFetchedBytes) return error = "larger than a CRL is taken", false;
+    } else if (!BIO_should_retry(answer)) {
+      return true;
+    } else if (BIO_wait(answer, deadline, 100) <= 0) {
+      return error = "the answer did not end within the timeout", false;
+    }
+  }
+}
 
 bool IsHttp(const std::string& url, std::string& error) {
   if (url.rfind("http://", 0) == 0) return true;
@@ -48,11 +60,13 @@ bool IsHttp(const std::string& url, std::string& error) {
 bool HttpGet(const std::string& url, double timeoutSeconds, std::string& body, std::string& error) {
   if (!IsHttp(url, error)) return false;
   ERR_clear_error();
+  const time_t deadline = std::time(nullptr) + Seconds(timeoutSeconds);
   const UniquePtr<BIO> answer(OSSL_HTTP_get(url.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
                                             nullptr, nullptr, 0, kMaxFetchedBytes, Seconds(timeoutSeconds)));
   body.clear();
-  if (answer && ReadAll(answer.get(), body)) return true;
-  error = answer ? url + ": larger than a CRL is taken" : Failure(url);
+  std::string why;
+  if (answer && ReadAll(answer.get(), deadline, body, why)) return true;
+  error = answer ? url + ": " + why : Failure(url);
   ERR_clear_error();
   return false;
 }
@@ -68,6 +82,7 @@ bool HttpPost(const std::string& url, const std::string& contentType, const std:
     ERR_clear_error();
     return false;
   }
+  const time_t deadline = std::time(nullptr) + Seconds(timeoutSeconds);
   UniquePtr<BIO> sent(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));
   const UniquePtr<BIO> answer(OSSL_HTTP_transfer(nullptr, host, port, path, 0, nullptr, nullptr, nullptr, nullptr,
                                                  nullptr, nullptr, 0, nullptr, contentType.c_str(), sent.get(),
@@ -76,8 +91,9 @@ bool HttpPost(const std::string& url, const std::string& contentType, const std:
   OPENSSL_free(port);
   OPENSSL_free(path);
   body.clear();
-  if (answer && ReadAll(answer.get(), body)) return true;
-  error = answer ? url + ": answer too large" : Failure(url);
+  std::string why;
+  if (answer && ReadAll(answer.get(), deadline, body, why)) return true;
+  error = answer ? url + ": " + why : Failure(url);
   ERR_clear_error();
   return false;
 }

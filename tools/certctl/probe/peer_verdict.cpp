@@ -86,7 +86,8 @@ std::string OkSummary(const ProbeVerdict& verdict) {
                         result.protocol + "); its certificate ends in " + DaysText(verdict.peerDaysLeft.value_or(0)) +
                         " (" + result.chain.front().notAfter + ")";
   const std::vector<CertificateRevocation>& checked = verdict.revocation.certificates;
-  const auto count = std::count_if(checked.begin(), checked.end(), [](const auto& each) { return each.status.has_value(); });
+  const auto count =
+      std::count_if(checked.begin(), checked.end(), [](const auto& each) { return each.status.has_value(); });
   const std::string of = std::to_string(count) + " of " + std::to_string(checked.size());
   if (WorstStatus(verdict.revocation) == RevocationStatus::Good)
     summary += "; revocation checked for " + of + " certificates below the anchor, none revoked";

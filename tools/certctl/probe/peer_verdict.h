@@ -60,8 +60,8 @@ struct ProbeVerdict {
   bool works = false;
   ProbeResult result;
   std::optional<std::int64_t> peerDaysLeft;
-  std::string anchorSubject;  // the stored server certificate's subject
-  std::string clientSubject;  // the stored client certificate's, or empty
+  std::string anchorSubject;    // the stored server certificate's subject
+  std::string clientSubject;    // the stored client certificate's, or empty
   RevocationResult revocation;  // checked once the peer is trusted
 };
 

@@ -33,7 +33,7 @@ std::vector<UniquePtr<X509_CRL>> CrlsFor(const std::vector<X509*>& chain, int an
   std::vector<UniquePtr<X509_CRL>> crls;
   problems.assign(static_cast<std::size_t>(anchorDepth), "");
   sources.assign(static_cast<std::size_t>(anchorDepth), options.crl);
-  if (options.crl != "fetch") {
+  if (!options.fetchesCrls()) {
     std::string error;
     crls = LoadCrls(options.crl, options.timeoutSeconds, error);
     for (std::string& problem : problems) problem = error;
@@ -58,7 +58,10 @@ std::vector<UniquePtr<X509_CRL>> CrlsFor(const std::vector<X509*>& chain, int an
 // revocation, else a good answer, else the first unknown.
 void Merge(CertificateRevocation& kept, const CertificateRevocation& other) {
   const auto rank = [](const CertificateRevocation& each) {
-    return !each.status ? 0 : *each.status == RevocationStatus::Revoked ? 3 : *each.status == RevocationStatus::Good ? 2 : 1;
+    return !each.status                                ? 0
+           : *each.status == RevocationStatus::Revoked ? 3
+           : *each.status == RevocationStatus::Good    ? 2
+                                                       : 1;
   };
   if (rank(other) > rank(kept)) kept = other;
 }
@@ -99,6 +102,13 @@ RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDept
     for (int depth = 0; depth < anchorDepth; ++depth) {
       CertificateRevocation& verdict = verdicts[static_cast<std::size_t>(depth)];
       verdict.source = "CRL " + sources[depth];
+      // A CRL named by the operator covers the issuers it covers: the
+      // others are not checked by it, which is no failure of the check.
+      if (!options.fetchesCrls() && !crls.empty() && !CrlOfIssuer(crls, chain[depth])) {
+        CertificateRevocation& kept = result.certificates[static_cast<std::size_t>(depth)];
+        if (!kept.status) kept.problem = "not covered by " + options.crl + " (no CRL of its issuer)";
+        continue;
+      }
       if (!problems[depth].empty() && verdict.status != RevocationStatus::Revoked) verdict.problem = problems[depth];
       Merge(result.certificates[static_cast<std::size_t>(depth)], verdict);
     }

@@ -22,13 +22,17 @@ using host::UniquePtr;
 // (the default) or CRITICAL (strict).
 enum class RevocationPolicy { Soft, Warn, Strict };
 
+// The --crl source that stands for each certificate's distribution points.
+constexpr const char* kCrlDistributionPoints = "fetch";
+
 struct RevocationOptions {
-  bool ocsp = false;               // ask the responders when nothing good is stapled
-  std::string crl;                 // "": none; "fetch": the distribution points; else a file or URL
-  bool requireStapling = false;    // nothing stapled is CRITICAL
+  bool ocsp = false;  // ask the responders when nothing good is stapled
+  std::string crl;    // "": none; kCrlDistributionPoints; else a file or URL
+  bool fetchesCrls() const { return crl == kCrlDistributionPoints; }
+  bool requireStapling = false;  // nothing stapled is CRITICAL
   RevocationPolicy policy = RevocationPolicy::Warn;
-  double warningHours = 0;         // WARNING when a response or CRL is due for an update within these hours
-  double timeoutSeconds = 10;      // each fetch
+  double warningHours = 0;     // WARNING when a response or CRL is due for an update within these hours
+  double timeoutSeconds = 10;  // each fetch
   bool any() const { return ocsp || !crl.empty() || requireStapling; }
 };
 
@@ -50,8 +54,8 @@ struct CertificateRevocation {
 };
 
 struct RevocationResult {
-  bool stapled = false;             // the peer stapled a response
-  std::string staplingProblem;      // why a stapled response was not accepted
+  bool stapled = false;                             // the peer stapled a response
+  std::string staplingProblem;                      // why a stapled response was not accepted
   std::vector<CertificateRevocation> certificates;  // those below the anchor
 };
 
@@ -79,6 +83,9 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
 // The CRLs of `source` (a file or an http URL: PEM or DER, one or more);
 // on failure, none, with `error` saying why.
 std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error);
+
+// The CRL among `crls` of `certificate`'s issuer (by name), or null.
+X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate);
 
 // The certificates below the anchor of `chain` (the anchor at
 // `anchorDepth`, trusted) judged by `crls` as OpenSSL's verification with

@@ -45,13 +45,13 @@ int NoteError(int ok, X509_STORE_CTX* context) {
   return 1;  // go on: every depth gets its verdict
 }
 
-X509_CRL* CrlOf(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate) {
+}  // namespace
+
+X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate) {
   for (const UniquePtr<X509_CRL>& crl : crls)
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_issuer_name(certificate)) == 0) return crl.get();
   return nullptr;
 }
-
-}  // namespace
 
 std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error) {
   std::string bytes;
@@ -93,7 +93,7 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
     CertificateRevocation verdict;
     verdict.depth = depth;
     verdict.subject = NameText(X509_get_subject_name(certificate));
-    X509_CRL* crl = CrlOf(crls, certificate);
+    X509_CRL* crl = CrlOfIssuer(crls, certificate);
     if (crl && X509_CRL_get0_nextUpdate(crl)) verdict.nextUpdate = SecondsOf(X509_CRL_get0_nextUpdate(crl));
     const auto error = errors.first.find(depth);
     const int code = error == errors.first.end() ? X509_V_OK : error->second;
@@ -110,11 +110,11 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
       }
     } else {
       verdict.status = RevocationStatus::Unknown;
-      verdict.problem = code == X509_V_ERR_UNABLE_TO_GET_CRL ? "no CRL of its issuer"
-                        : code == X509_V_ERR_CRL_HAS_EXPIRED
-                            ? "the CRL is stale: its next update was due " +
-                                  IsoFromSeconds(verdict.nextUpdate.value_or(0))
-                            : std::string("the CRL is not accepted: ") + X509_verify_cert_error_string(code);
+      verdict.problem =
+          code == X509_V_ERR_UNABLE_TO_GET_CRL ? "no CRL of its issuer"
+          : code == X509_V_ERR_CRL_HAS_EXPIRED
+              ? "the CRL is stale: its next update was due " + IsoFromSeconds(verdict.nextUpdate.value_or(0))
+              : std::string("the CRL is not accepted: ") + X509_verify_cert_error_string(code);
     }
     verdicts.push_back(std::move(verdict));
   }

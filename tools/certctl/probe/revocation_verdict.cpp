@@ -13,7 +13,7 @@ std::string Naming(const CertificateRevocation& each) {
 }
 
 const char* StatusName(const std::optional<RevocationStatus>& status) {
-  return !status ? "not checked"
+  return !status                                ? "not checked"
          : *status == RevocationStatus::Good    ? "good"
          : *status == RevocationStatus::Revoked ? "revoked"
                                                 : "unknown";
@@ -45,7 +45,7 @@ void JudgeRevocation(ProbeVerdict& verdict, const ProbeOptions& options,
     add(verdict, State::Critical, verdict.target.text() + " staples no OCSP response (--require-stapling)");
   const State unmade = revocation.policy == RevocationPolicy::Strict ? State::Critical
                        : revocation.policy == RevocationPolicy::Warn ? State::Warning
-                                                                      : State::Ok;
+                                                                     : State::Ok;
   if (!found.staplingProblem.empty() && unmade != State::Ok)
     add(verdict, unmade, "the stapled OCSP response is not accepted: " + found.staplingProblem);
   const std::int64_t now = std::time(nullptr);
@@ -72,13 +72,14 @@ std::vector<std::string> RevocationLines(const RevocationResult& revocation) {
     lines.push_back("OCSP stapling: a response was stapled" +
                     (revocation.staplingProblem.empty() ? "" : ", not accepted: " + revocation.staplingProblem));
   for (const CertificateRevocation& each : revocation.certificates) {
-    if (!each.status) continue;
+    if (!each.status && each.problem.empty()) continue;
     std::string line = "Revocation " + std::to_string(each.depth) + ": " + each.subject + " " +
-                       StatusName(each.status) + " by " + each.source;
+                       StatusName(each.status) + (each.status ? " by " + each.source : "");
     if (each.revokedAt) line += ", revoked on " + IsoFromSeconds(*each.revokedAt);
     if (!each.reason.empty()) line += " (" + each.reason + ")";
     if (!each.problem.empty()) line += ": " + each.problem;
-    if (each.nextUpdate && each.status == RevocationStatus::Good) line += ", next update " + IsoFromSeconds(*each.nextUpdate);
+    if (each.nextUpdate && each.status == RevocationStatus::Good)
+      line += ", next update " + IsoFromSeconds(*each.nextUpdate);
     lines.push_back(line);
   }
   return lines;
@@ -95,7 +96,8 @@ Json RevocationJson(const RevocationResult& revocation) {
     if (each.nextUpdate) entry["nextUpdate"] = IsoFromSeconds(*each.nextUpdate);
     certificates.push_back(std::move(entry));
   }
-  return {{"stapled", revocation.stapled}, {"staplingProblem", revocation.staplingProblem},
+  return {{"stapled", revocation.stapled},
+          {"staplingProblem", revocation.staplingProblem},
           {"certificates", std::move(certificates)}};
 }
 
