@@ -120,6 +120,39 @@ cp -p renew-base.db due.db
 "$pairs" ratio "certctl renew --all --due (none due)/list" 1.2 101 --exit 1 \
   "$root/build/bench/tools/certctl" --store due.db renew --all --due -- \
   "$root/build/bench/tools/certctl" --store due.db list || status=1
+# Revocation: the small PKI of the revocation tests, its responders and CRLs
+# served on the loopback address. A probe that checks a stapled response
+# against one that gets none from the same certificate; probe --ocsp against
+# check_ssl_cert asking the same responders about the same peer.
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+wait_for() { for _ in $(seq 100); do grep -q "$1" "$2" 2>/dev/null && return; sleep 0.1; done; echo "$2: no $1" >&2; exit 1; }
+mkdir revocation && cd revocation
+root_ocsp=$(free_port) inter_ocsp=$(free_port) files=$(free_port)
+sh "$root/tests/data/certctl/revocation_pki.sh" "127.0.0.1:$root_ocsp" "127.0.0.1:$inter_ocsp" 127.0.0.1:1 \
+  "127.0.0.1:$files" "$(date +%s)" 2>pki.log
+openssl ocsp -port "$root_ocsp" -index db/root/index.txt -CA root.pem -rsigner root.pem -rkey root.key -nmin 60 \
+  >root-ocsp.out 2>&1 &
+peers+=($!)
+openssl ocsp -port "$inter_ocsp" -index db/inter/index.txt -CA inter.pem -rsigner responder.pem -rkey responder.key \
+  -nmin 60 >inter-ocsp.out 2>&1 &
+peers+=($!)
+python3 -u -m http.server --bind 127.0.0.1 "$files" --directory pub >http.out 2>&1 &
+peers+=($!)
+for status_file in good.ocsp ""; do
+  openssl s_server -accept 127.0.0.1:0 -www -cert good.pem -key good.key -cert_chain inter.pem \
+    ${status_file:+-status_file "$status_file"} >"server${status_file:+-stapled}.out" 2>&1 &
+  peers+=($!)
+done
+wait_for ACCEPT root-ocsp.out && wait_for ACCEPT inter-ocsp.out && wait_for ACCEPT server.out
+wait_for ACCEPT server-stapled.out && wait_for Serving http.out
+stapled=$(grep -o '127\.0\.0\.1:[0-9]*' server-stapled.out) plain=$(grep -o '127\.0\.0\.1:[0-9]*' server.out)
+revoking=("$root/build/bench/tools/certctl" --store revocation.db)
+"${revoking[@]}" set-server edr root.pem >/dev/null
+"$pairs" ratio "probe, stapled response checked/none stapled" 1.10 101 "${revoking[@]}" probe edr "$stapled" -- \
+  "${revoking[@]}" probe edr "$plain" || status=1
+"$pairs" ratio "probe --ocsp/check_ssl_cert (OCSP)" 0.10 21 "${revoking[@]}" probe edr "$plain" --ocsp -- \
+  /usr/lib/nagios/plugins/check_ssl_cert -H 127.0.0.1 -p "${plain##*:}" --rootcert-file root.pem --ignore-sct || status=1
+cd ..
 "$pairs" time "probe, nothing listens" 0 1 11 2 "${certctl[@]}" probe edr "127.0.0.1:$closed" || status=1
 "$pairs" time "probe, no answer, --timeout 2" 2 4 3 2 "${certctl[@]}" probe edr "$silent" --timeout 2 || status=1
 "$pairs" time "metrics, 8 probes (1 no answer), --timeout 2" 0 2.5 3 0 \

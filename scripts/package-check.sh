@@ -169,6 +169,11 @@ cd "$work"
 # root's default store is the system store, whatever HOME says (here: none),
 # made owner-only in the folder the package made; the metrics unit reads it.
 system_store=$(sed -n 's/^Environment=CERTCTL_STORE=//p' /lib/systemd/system/certctl-metrics.service)
+# The renewal unit renews the store the metrics unit reports on.
+renew_unit=/lib/systemd/system/certctl-renew.service
+[ "$(sed -n 's/^Environment=CERTCTL_STORE=//p' "$renew_unit")" = "$system_store" ] ||
+  { echo "$renew_unit renews another store than $system_store"; exit 1; }
+grep -q '^Persistent=true' /lib/systemd/system/certctl-renew.timer
 checked_default=""
 if [ -e "$system_store" ] || [ "$(id -u)" -ne 0 ]; then
   echo "-- not root, or $system_store exists already: the default-store check is skipped"
@@ -179,6 +184,13 @@ else
   [ "$(stat -c %a "$(dirname "$system_store")") $(stat -c %a "$system_store")" = "700 600" ]
   [ -z "$(ls -A)" ] || { echo "certctl wrote into the current folder"; exit 1; }
   env -i PATH=/usr/bin:/bin CERTCTL_STORE="$system_store" certctl metrics | grep -q 'type="edr",kind="server"'
+  # The renewal unit's command on that store, with nothing configured:
+  # nothing due, exit 1, which the unit counts as success.
+  read -r -a renew_command <<<"$(sed -n 's/^ExecStart=//p' "$renew_unit")"
+  renew_status=0
+  env -i PATH=/usr/bin:/bin CERTCTL_STORE="$system_store" "${renew_command[@]}" || renew_status=$?
+  [ "$renew_status" -eq 1 ] && grep -q '^SuccessExitStatus=1' "$renew_unit" ||
+    { echo "the renewal unit's command exits $renew_status with nothing due"; exit 1; }
   rm -f "$system_store"
 fi
 cd "$root"

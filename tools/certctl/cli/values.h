@@ -39,7 +39,7 @@ struct Seconds {
 };
 // How long to wait: seconds from 0.001 to 3600, fractions allowed.
 struct Timeout {
-  double seconds = 10;
+  double seconds = kDefaultTimeoutSeconds;
 };
 // A whole number, 0 to 999,999,999,999,999,999.
 struct Count {

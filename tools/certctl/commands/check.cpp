@@ -220,7 +220,7 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     for (const auto& [type, created] : ReadPendingKeys(session))
       if (Selected(options, type, "client")) pending.emplace(type, created);
     if (!arguments.crl.empty())
-      for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, 10))
+      for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, kDefaultTimeoutSeconds))
         if (Selected(options, slot.type, slot.client ? "client" : "server"))
           verdicts.push_back(RevocationVerdict(slot));
     for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))

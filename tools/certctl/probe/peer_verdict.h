@@ -39,7 +39,7 @@ std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const GlobalOptions& opt
 
 struct ProbeOptions {
   std::string servername;  // empty: the target's host when it is a name
-  double timeoutSeconds = 10;
+  double timeoutSeconds = kDefaultTimeoutSeconds;
   Thresholds thresholds;
   RevocationOptions revocation;  // its timeout is timeoutSeconds
 };

@@ -6,6 +6,10 @@
 
 namespace certctl {
 
+// How long a network operation may take unless --timeout says otherwise: a
+// probe's connect and handshake, a revocation fetch, a CMP exchange.
+constexpr double kDefaultTimeoutSeconds = 10;
+
 // HOST[:PORT] (443 by default; an IPv6 literal in brackets, [::1]:8443).
 struct ProbeTarget {
   std::string host;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/openssl_holders.h"
+#include "tools/certctl/probe/probe_target.h"
 
 namespace certctl {
 
@@ -31,8 +32,8 @@ struct RevocationOptions {
   bool fetchesCrls() const { return crl == kCrlDistributionPoints; }
   bool requireStapling = false;  // nothing stapled is CRITICAL
   RevocationPolicy policy = RevocationPolicy::Warn;
-  double warningHours = 0;     // WARNING when a response or CRL is due for an update within these hours
-  double timeoutSeconds = 10;  // each fetch
+  double warningHours = 0;  // WARNING when a response or CRL is due for an update within these hours
+  double timeoutSeconds = kDefaultTimeoutSeconds;  // each fetch
   bool any() const { return ocsp || !crl.empty() || requireStapling; }
 };
 

@@ -21,8 +21,8 @@ struct ProbeInput {
   X509* clientCertificate = nullptr;  // the stored client certificate, or null
   EVP_PKEY* clientKey = nullptr;
   std::vector<X509*> clientChain;
-  std::string servername;      // SNI and the name checked; empty: HOST when it is a name
-  double timeoutSeconds = 10;  // connect and handshake together
+  std::string servername;                          // SNI and the name checked; empty: HOST when it is a name
+  double timeoutSeconds = kDefaultTimeoutSeconds;  // connect and handshake together
 };
 
 struct PeerCertificate {
