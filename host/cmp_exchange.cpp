@@ -47,10 +47,9 @@ bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error
   char *host = nullptr, *path = nullptr;
   const bool parsed =
       OSSL_HTTP_parse_url(full.c_str(), &tls, nullptr, &host, nullptr, &port, &path, nullptr, nullptr) == 1;
+  const OpenSslMemory<char> ownedHost(host), ownedPath(path);
   const bool set = parsed && !tls && OSSL_CMP_CTX_set1_server(context, host) &&
                    OSSL_CMP_CTX_set_serverPort(context, port) && OSSL_CMP_CTX_set1_serverPath(context, path);
-  OPENSSL_free(host);
-  OPENSSL_free(path);
   ERR_clear_error();
   if (!set)
     error = !parsed ? "the CA's address " + url + " is no URL"

@@ -108,10 +108,8 @@ std::string KeyPrint(const std::vector<unsigned char>& der) {
 
 std::string SerialText(X509* certificate) {
   const UniquePtr<BIGNUM> serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
-  char* hex = serial ? BN_bn2hex(serial.get()) : nullptr;
-  std::string text = hex ? hex : "";
-  OPENSSL_free(hex);
-  return text;
+  const OpenSslMemory<char> hex(serial ? BN_bn2hex(serial.get()) : nullptr);
+  return hex ? hex.get() : "";
 }
 
 // Seconds since 1970.

@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include <memory>
+#include <string>
 
 namespace host {
 
@@ -82,5 +83,23 @@ struct OpenSslFree<STACK_OF(X509)> : FreeWith<FreeCertificates> {};
 // A pointer passed as UniquePtr moves ownership; a raw pointer is borrowed.
 template <class T>
 using UniquePtr = std::unique_ptr<T, OpenSslFree<T>>;
+
+// Memory OpenSSL allocated for the caller (a text, an encoding, a URL's
+// parts): freed with OPENSSL_free.
+struct OpenSslMemoryFree {
+  void operator()(void* memory) const noexcept { OPENSSL_free(memory); }
+};
+template <class T>
+using OpenSslMemory = std::unique_ptr<T, OpenSslMemoryFree>;
+
+// The DER of `object` by `encode` (an i2d_ function); empty when it cannot
+// be encoded.
+template <class T, class Encode>
+std::string DerOf(T* object, Encode encode) {
+  unsigned char* bytes = nullptr;
+  const int length = encode(object, &bytes);
+  const OpenSslMemory<unsigned char> owned(bytes);
+  return length > 0 ? std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(length)) : "";
+}
 
 }  // namespace host

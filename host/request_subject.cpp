@@ -15,9 +15,8 @@ constexpr const char* kKeyUsages[] = {"digitalSignature", "nonRepudiation", "key
 std::string Utf8(const ASN1_STRING* value) {
   unsigned char* text = nullptr;
   const int length = ASN1_STRING_to_UTF8(&text, value);
-  std::string utf8 = length > 0 ? std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(length)) : "";
-  OPENSSL_free(text);
-  return utf8;
+  const host::OpenSslMemory<unsigned char> owned(text);
+  return length > 0 ? std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(length)) : "";
 }
 
 std::string Text(const ASN1_STRING* value) {
@@ -55,16 +54,6 @@ RequestSubject SubjectOf(const X509_NAME* name, const STACK_OF(X509_EXTENSION) *
     asked.extendedKeyUsage.push_back(nid == NID_undef ? dotted : OBJ_nid2sn(nid));
   }
   return asked;
-}
-
-// The DER of `object` by `encode`; empty when it cannot be encoded.
-template <typename T, typename Encode>
-std::string Der(const T* object, Encode encode) {
-  unsigned char* bytes = nullptr;
-  const int length = encode(object, &bytes);
-  std::string der = length > 0 ? std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(length)) : "";
-  OPENSSL_free(bytes);
-  return der;
 }
 
 bool AddExtension(STACK_OF(X509_EXTENSION) * extensions, X509V3_CTX* context, const char* name,
@@ -112,8 +101,8 @@ bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument
                     AddExtension(extensions, &context, "keyUsage", subject.keyUsage) &&
                     AddExtension(extensions, &context, "extendedKeyUsage", subject.extendedKeyUsage) &&
                     (sk_X509_EXTENSION_num(extensions) == 0 || X509_REQ_add_extensions(request.get(), extensions));
-  document.nameDer = Der(name, i2d_X509_NAME);
-  document.extensionsDer = sk_X509_EXTENSION_num(extensions) > 0 ? Der(extensions, i2d_X509_EXTENSIONS) : "";
+  document.nameDer = host::DerOf(name, i2d_X509_NAME);
+  document.extensionsDer = sk_X509_EXTENSION_num(extensions) > 0 ? host::DerOf(extensions, i2d_X509_EXTENSIONS) : "";
   sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
   if (!made || document.nameDer.empty()) {
     error = "the request cannot hold its names or usages";

@@ -11,6 +11,7 @@
 namespace certctl {
 namespace {
 
+using host::OpenSslMemory;
 using host::UniquePtr;
 
 // What OpenSSL queued of the failure, its first reason and its data.
@@ -55,6 +56,16 @@ bool IsHttp(const std::string& url, std::string& error) {
   return false;
 }
 
+// The body of `answer` (null: the exchange failed, as OpenSSL queued).
+bool TakeAnswer(BIO* answer, time_t deadline, const std::string& url, std::string& body, std::string& error) {
+  body.clear();
+  std::string why;
+  const bool taken = answer && ReadAll(answer, deadline, body, why);
+  if (!taken) error = answer ? url + ": " + why : Failure(url);
+  ERR_clear_error();
+  return taken;
+}
+
 }  // namespace
 
 bool HttpGet(const std::string& url, double timeoutSeconds, std::string& body, std::string& error) {
@@ -63,12 +74,7 @@ bool HttpGet(const std::string& url, double timeoutSeconds, std::string& body, s
   const time_t deadline = std::time(nullptr) + Seconds(timeoutSeconds);
   const UniquePtr<BIO> answer(OSSL_HTTP_get(url.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
                                             nullptr, nullptr, 0, kMaxFetchedBytes, Seconds(timeoutSeconds)));
-  body.clear();
-  std::string why;
-  if (answer && ReadAll(answer.get(), deadline, body, why)) return true;
-  error = answer ? url + ": " + why : Failure(url);
-  ERR_clear_error();
-  return false;
+  return TakeAnswer(answer.get(), deadline, url, body, error);
 }
 
 bool HttpPost(const std::string& url, const std::string& contentType, const std::string& request,
@@ -77,7 +83,9 @@ bool HttpPost(const std::string& url, const std::string& contentType, const std:
   ERR_clear_error();
   int tls = 0;
   char *host = nullptr, *port = nullptr, *path = nullptr;
-  if (!OSSL_HTTP_parse_url(url.c_str(), &tls, nullptr, &host, &port, nullptr, &path, nullptr, nullptr)) {
+  const bool parsed = OSSL_HTTP_parse_url(url.c_str(), &tls, nullptr, &host, &port, nullptr, &path, nullptr, nullptr);
+  const OpenSslMemory<char> ownedHost(host), ownedPort(port), ownedPath(path);
+  if (!parsed) {
     error = url + ": no URL";
     ERR_clear_error();
     return false;
@@ -87,15 +95,7 @@ bool HttpPost(const std::string& url, const std::string& contentType, const std:
   const UniquePtr<BIO> answer(OSSL_HTTP_transfer(nullptr, host, port, path, 0, nullptr, nullptr, nullptr, nullptr,
                                                  nullptr, nullptr, 0, nullptr, contentType.c_str(), sent.get(),
                                                  answerType.c_str(), 1, kMaxFetchedBytes, Seconds(timeoutSeconds), 0));
-  OPENSSL_free(host);
-  OPENSSL_free(port);
-  OPENSSL_free(path);
-  body.clear();
-  std::string why;
-  if (answer && ReadAll(answer.get(), deadline, body, why)) return true;
-  error = answer ? url + ": " + why : Failure(url);
-  ERR_clear_error();
-  return false;
+  return TakeAnswer(answer.get(), deadline, url, body, error);
 }
 
 }  // namespace certctl

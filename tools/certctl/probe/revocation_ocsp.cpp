@@ -97,10 +97,7 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
     return Unknown(verdict, "no OCSP request could be made");
   }
   OCSP_request_add1_nonce(request.get(), nullptr, -1);
-  unsigned char* der = nullptr;
-  const int length = i2d_OCSP_REQUEST(request.get(), &der);
-  const std::string sent(reinterpret_cast<char*>(der), length > 0 ? static_cast<std::size_t>(length) : 0);
-  OPENSSL_free(der);
+  const std::string sent = host::DerOf(request.get(), i2d_OCSP_REQUEST);
   std::string answer, error;
   if (!HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", timeoutSeconds, answer, error))
     return Unknown(verdict, "the responder cannot be reached: " + error);

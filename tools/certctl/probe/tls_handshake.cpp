@@ -228,12 +228,8 @@ void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, P
   for (int depth = 0; verified && depth < sk_X509_num(verified) && result.anchorDepth < 0; ++depth)
     if (X509_cmp(sk_X509_value(verified, depth), input.anchor) == 0) result.anchorDepth = depth;
   result.verifiedChain.clear();
-  for (int depth = 0; result.chainTrusted && depth < sk_X509_num(verified); ++depth) {
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(sk_X509_value(verified, depth), &der);
-    if (length > 0) result.verifiedChain.emplace_back(reinterpret_cast<char*>(der), static_cast<std::size_t>(length));
-    OPENSSL_free(der);
-  }
+  for (int depth = 0; result.chainTrusted && depth < sk_X509_num(verified); ++depth)
+    result.verifiedChain.push_back(host::DerOf(sk_X509_value(verified, depth), i2d_X509));
   const unsigned char* stapled = nullptr;
   const long stapledLength = SSL_get_tlsext_status_ocsp_resp(ssl, &stapled);
   if (stapled && stapledLength > 0)
