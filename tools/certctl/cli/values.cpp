@@ -9,6 +9,7 @@
 #include <ctime>
 #include <iterator>
 #include <sstream>
+#include <utility>
 
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/dates.h"
@@ -27,6 +28,32 @@ std::uint64_t Whole(const std::string& text, const std::string& option, std::siz
   if (text.empty() || text.size() > digits || text.find_first_not_of("0123456789") != std::string::npos)
     Refuse(option, what, text);
   return std::stoull(text);
+}
+
+// A moment as a person gives one: what SecondsFromIso reads, with a space
+// instead of the T, an offset instead of the Z (RFC 3339: "+01:00"), or an
+// age before `now`, as journalctl takes it ("90s", "30m", "12h", "7d",
+// "2w"); nullopt for anything else.
+std::optional<std::int64_t> SecondsFromMoment(const std::string& text, std::int64_t now) {
+  static const std::pair<char, std::int64_t> kUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}, {'w', 604800}};
+  if (text.size() >= 2 && text.size() <= 10 && std::isdigit(static_cast<unsigned char>(text[0]))) {
+    const std::string digits = text.substr(0, text.size() - 1);
+    for (const auto& [unit, seconds] : kUnits)
+      if (text.back() == unit && digits.find_first_not_of("0123456789") == std::string::npos)
+        return now - std::stoll(digits) * seconds;
+  }
+  std::string iso = text;
+  if (iso.size() > 10 && iso[10] == ' ') iso[10] = 'T';
+  // An offset east of UTC is that much later than UTC there: subtracted.
+  std::int64_t offset = 0;
+  if (iso.size() == 25 && (iso[19] == '+' || iso[19] == '-') && iso[22] == ':') {
+    const std::string hours = iso.substr(20, 2), minutes = iso.substr(23, 2);
+    if ((hours + minutes).find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    offset = (iso[19] == '+' ? 1 : -1) * (std::stoll(hours) * 3600 + std::stoll(minutes) * 60);
+    iso = iso.substr(0, 19) + "Z";
+  }
+  const std::optional<std::int64_t> seconds = SecondsFromIso(iso);
+  return seconds ? std::optional<std::int64_t>(*seconds - offset) : std::nullopt;
 }
 
 }  // namespace

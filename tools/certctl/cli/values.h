@@ -46,7 +46,7 @@ struct Count {
   std::uint64_t value = 0;
 };
 // A moment, in seconds since 1970: a date and time (UTC, or with an
-// RFC 3339 offset) or an age before now ("7d"); see SecondsFromMoment.
+// RFC 3339 offset) or an age before now ("7d", as journalctl takes it).
 struct Date {
   std::int64_t seconds = 0;
 };

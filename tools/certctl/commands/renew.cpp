@@ -18,6 +18,14 @@
 namespace certctl::commands {
 namespace {
 
+// How long an exchange with the CA may take unless --timeout says: longer
+// than a probe's, since a CA may have the client poll.
+constexpr int kExchangeTimeoutSeconds = 30;
+const std::string kRenewTimeoutHelp =
+    "bound the exchange with the CA, polling included (" + std::to_string(kExchangeTimeoutSeconds) + ")";
+const std::string kEnrollTimeoutHelp =
+    "bound the exchange with the CA (" + std::to_string(kExchangeTimeoutSeconds) + ")";
+
 struct Arguments {
   std::optional<PeerType> type;
   std::optional<std::string> server;
@@ -25,7 +33,7 @@ struct Arguments {
   std::optional<CmpCommand> command;
   std::optional<ProbeTarget> probe;
   std::string servername;
-  Timeout timeout{30};
+  Timeout timeout{kExchangeTimeoutSeconds};
   bool all = false;
   bool due = false;
 };
@@ -122,7 +130,7 @@ struct EnrollArguments {
   std::optional<InputFile> trusted;
   std::optional<ProbeTarget> probe;
   std::string servername;
-  Timeout timeout{30};
+  Timeout timeout{kExchangeTimeoutSeconds};
 };
 
 int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
@@ -153,7 +161,7 @@ Command Renew() {
        Option(&Arguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA, polling included (30)"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS", kRenewTimeoutHelp.c_str()),
        Switch(&Arguments::all, "--all", "every slot with renewal settings"),
        Switch(&Arguments::due, "--due", "only those whose certificate is due")},
       Renew);
@@ -171,7 +179,7 @@ Command Enroll() {
        Option(&EnrollArguments::trusted, "--trusted", "FILE", "certificates the CA's signed answers must chain to"),
        Option(&EnrollArguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&EnrollArguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA (30)")},
+       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", kEnrollTimeoutHelp.c_str())},
       Enroll);
 }
 

@@ -18,11 +18,6 @@ std::string IsoFromIntervals(std::uint64_t intervalsSince1601);
 // Seconds since 1970 of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM:SS" or
 // "YYYY-MM-DDTHH:MM:SSZ" (UTC); nullopt for anything else.
 std::optional<std::int64_t> SecondsFromIso(const std::string& text);
-// A moment as a person gives one: what SecondsFromIso reads, with a space
-// instead of the T, an offset instead of the Z (RFC 3339: "+01:00"), or an
-// age before `now`, as journalctl takes it ("90s", "30m", "12h", "7d",
-// "2w"); nullopt for anything else.
-std::optional<std::int64_t> SecondsFromMoment(const std::string& text, std::int64_t now);
 // Whole days from `now` to `seconds`, rounded down (negative once past).
 std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now);
 
