@@ -73,6 +73,8 @@ class CertctlTest : public testing::Test {
     container.certificate = Valid(-1, 20, "agent");
     container.password = "s3cret";
     Write("in20.p12", MakePkcs12(container));
+    container.encryption = Pkcs12Encryption::Legacy;  // RC2-40 and 3DES, as older tools still write
+    Write("legacy.p12", MakePkcs12(container));
     CertificateParams ancient;
     ancient.notBefore = "16000101000000Z";
     Write("before1601.der", MakeDer(ancient));

@@ -17,15 +17,38 @@
 namespace certctl {
 namespace {
 
-// The providers certctl's own reading needs in the process's default
-// context: the default one, and the legacy one for containers made with
-// RC2-40 or 3DES. Loaded once; the component keeps contexts of its own.
-void LoadProviders() {
+// The legacy provider, for containers made with RC2-40 or 3DES, in the
+// process's default context (with the default provider, which an explicit
+// load no longer brings in by itself). Loaded once, and only when a
+// container is not read without it: certificates and modern containers need
+// neither, and loading costs every command that reads one. The component
+// keeps contexts of its own.
+bool LoadLegacyProvider() {
   static const struct Providers {
     UniquePtr<OSSL_PROVIDER> legacy{OSSL_PROVIDER_load(nullptr, "legacy")};
     UniquePtr<OSSL_PROVIDER> standard{OSSL_PROVIDER_load(nullptr, "default")};
   } providers;
-  (void)providers;
+  return providers.legacy != nullptr;
+}
+
+// PKCS12_parse into `file`: 1 when parsed, and whether the MAC failed.
+// PKCS12_parse checks the MAC first and says so when it fails: the key
+// derivation, the dearest step, runs once for the MAC.
+int Parse(PKCS12* container, const ozo::string8_t& password, ClientFile& file, bool& macFailed) {
+  file = ClientFile();
+  EVP_PKEY* key = nullptr;
+  X509* certificate = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  ERR_clear_error();
+  const int parsed = PKCS12_parse(container, password.c_str(), &key, &certificate, &others);
+  macFailed = ERR_GET_LIB(ERR_peek_error()) == ERR_LIB_PKCS12 &&
+              ERR_GET_REASON(ERR_peek_error()) == PKCS12_R_MAC_VERIFY_FAILURE;
+  file.key.reset(key);
+  file.certificate.reset(certificate);
+  while (others && sk_X509_num(others) > 0) file.others.emplace_back(sk_X509_shift(others));
+  sk_X509_free(others);
+  ERR_clear_error();
+  return parsed;
 }
 
 UniquePtr<BIO> ReadOnlyBio(const ozo::blob_t& bytes) {
@@ -86,7 +109,6 @@ std::string WhatElse(const ozo::blob_t& bytes) {
 }  // namespace
 
 std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file) {
-  LoadProviders();
   file = ServerFile();
   if (bytes.size() == 0) return "is empty";
   ReadDer(bytes, file);
@@ -96,39 +118,21 @@ std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file) {
 }
 
 ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file) {
-  LoadProviders();
   file = ClientFile();
   if (bytes.size() == 0) return ContainerProblem::Empty;
   UniquePtr<BIO> bio = ReadOnlyBio(bytes);
   UniquePtr<PKCS12> container(bio ? d2i_PKCS12_bio(bio.get(), nullptr) : nullptr);
-  ContainerProblem problem = ContainerProblem::None;
-  if (!container) {
-    problem = ContainerProblem::NotPkcs12;
-  } else {
-    // PKCS12_parse checks the MAC first and says so when it fails: the key
-    // derivation, the dearest step, runs once for the MAC.
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
-    STACK_OF(X509)* others = nullptr;
-    ERR_clear_error();
-    const int parsed = PKCS12_parse(container.get(), password.c_str(), &key, &certificate, &others);
-    const bool macFailed = ERR_GET_LIB(ERR_peek_error()) == ERR_LIB_PKCS12 &&
-                           ERR_GET_REASON(ERR_peek_error()) == PKCS12_R_MAC_VERIFY_FAILURE;
-    file.key.reset(key);
-    file.certificate.reset(certificate);
-    while (others && sk_X509_num(others) > 0) file.others.emplace_back(sk_X509_shift(others));
-    sk_X509_free(others);
-    // PKCS12_parse takes the certificate that matches the key; another one
-    // goes with the others.
-    if (!parsed)
-      problem = macFailed ? ContainerProblem::WrongPassword : ContainerProblem::Damaged;
-    else if (!file.certificate && !file.key && !file.others.empty())
-      problem = ContainerProblem::NoKey;
-    else if (!file.certificate)
-      problem = file.key && !file.others.empty() ? ContainerProblem::KeyMismatch : ContainerProblem::NoCertificate;
-  }
-  ERR_clear_error();
-  return problem;
+  if (!container) return ContainerProblem::NotPkcs12;
+  bool macFailed = false;
+  int parsed = Parse(container.get(), password, file, macFailed);
+  if (!parsed && !macFailed && LoadLegacyProvider()) parsed = Parse(container.get(), password, file, macFailed);
+  // PKCS12_parse takes the certificate that matches the key; another one
+  // goes with the others.
+  if (!parsed) return macFailed ? ContainerProblem::WrongPassword : ContainerProblem::Damaged;
+  if (!file.certificate && !file.key && !file.others.empty()) return ContainerProblem::NoKey;
+  if (!file.certificate)
+    return file.key && !file.others.empty() ? ContainerProblem::KeyMismatch : ContainerProblem::NoCertificate;
+  return ContainerProblem::None;
 }
 
 std::string Describe(ContainerProblem problem, Holder holder) {
