@@ -79,6 +79,8 @@ struct OpenSslFree<OCSP_CERTID> : FreeWith<OCSP_CERTID_free> {};
 inline void FreeCertificates(STACK_OF(X509) * certificates) { sk_X509_pop_free(certificates, X509_free); }
 template <>
 struct OpenSslFree<STACK_OF(X509)> : FreeWith<FreeCertificates> {};
+template <>
+struct OpenSslFree<STACK_OF(OPENSSL_STRING)> : FreeWith<X509_email_free> {};
 
 // A pointer passed as UniquePtr moves ownership; a raw pointer is borrowed.
 template <class T>

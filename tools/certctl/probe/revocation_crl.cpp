@@ -77,9 +77,8 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
   for (const UniquePtr<X509_CRL>& crl : crls) X509_STORE_add_crl(store.get(), crl.get());
   X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
   X509_STORE_set_verify_cb(store.get(), NoteError);
-  const UniquePtr<STACK_OF(X509)> untrusted(sk_X509_new_null());
-  for (int depth = 1; depth <= anchorDepth; ++depth)
-    if (X509_up_ref(chain[depth]) && !sk_X509_push(untrusted.get(), chain[depth])) X509_free(chain[depth]);
+  const UniquePtr<STACK_OF(X509)> untrusted =
+      CertificateStack(std::vector<X509*>(chain.begin() + 1, chain.begin() + anchorDepth + 1));
   DepthErrors errors;
   const UniquePtr<X509_STORE_CTX> context(X509_STORE_CTX_new());
   if (context && X509_STORE_CTX_init(context.get(), store.get(), chain.front(), untrusted.get())) {

@@ -53,9 +53,7 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
   const UniquePtr<X509_STORE> trusted(X509_STORE_new());
   X509_STORE_add_cert(trusted.get(), anchor);
   X509_STORE_set_flags(trusted.get(), X509_V_FLAG_PARTIAL_CHAIN);
-  const UniquePtr<STACK_OF(X509)> others(sk_X509_new_null());
-  for (X509* each : chain)
-    if (X509_up_ref(each) && !sk_X509_push(others.get(), each)) X509_free(each);
+  const UniquePtr<STACK_OF(X509)> others = CertificateStack(chain);
   if (OCSP_basic_verify(basic.get(), others.get(), trusted.get(), 0) <= 0)
     return Unknown(verdict, "its signature is not the issuer's or a responder's it delegated: " +
                                 QueuedReason("it cannot be verified"));
@@ -85,17 +83,15 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
   CertificateRevocation verdict;
   verdict.subject = NameText(X509_get_subject_name(certificate));
   verdict.source = "OCSP";
-  STACK_OF(OPENSSL_STRING)* urls = X509_get1_ocsp(certificate);
-  const std::string url = urls && sk_OPENSSL_STRING_num(urls) > 0 ? sk_OPENSSL_STRING_value(urls, 0) : "";
-  X509_email_free(urls);
+  const UniquePtr<STACK_OF(OPENSSL_STRING)> urls(X509_get1_ocsp(certificate));
+  const std::string url = urls && sk_OPENSSL_STRING_num(urls.get()) > 0 ? sk_OPENSSL_STRING_value(urls.get(), 0) : "";
   if (url.empty()) return Unknown(verdict, "its certificate names no OCSP responder");
   verdict.source = "OCSP " + url;
   const UniquePtr<OCSP_REQUEST> request(OCSP_REQUEST_new());
-  OCSP_CERTID* id = OCSP_cert_to_id(nullptr, certificate, issuer);
-  if (!request || !id || !OCSP_request_add0_id(request.get(), id)) {
-    OCSP_CERTID_free(id);
+  UniquePtr<OCSP_CERTID> id(OCSP_cert_to_id(nullptr, certificate, issuer));
+  if (!request || !id || !OCSP_request_add0_id(request.get(), id.get()))
     return Unknown(verdict, "no OCSP request could be made");
-  }
+  id.release();  // the request owns it now
   OCSP_request_add1_nonce(request.get(), nullptr, -1);
   const std::string sent = host::DerOf(request.get(), i2d_OCSP_REQUEST);
   std::string answer, error;
