@@ -62,8 +62,11 @@ class Enrollment : public test::CertctlTest {
     const UniquePtr<EVP_PKEY> key(d2i_AutoPrivateKey(nullptr, &at, static_cast<long>(pending.key.size())));
     BIGNUM* value = nullptr;
     EXPECT_TRUE(key && EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_PRIV_KEY, &value));
-    std::string bytes(static_cast<std::size_t>(BN_num_bytes(value)), '\0');
-    BN_bn2bin(value, reinterpret_cast<unsigned char*>(bytes.data()));
+    // At the key's full width, as its encodings hold it: one key in 256
+    // has a leading zero byte.
+    const int width = key ? (EVP_PKEY_get_bits(key.get()) + 7) / 8 : 0;
+    std::string bytes(static_cast<std::size_t>(width), '\0');
+    if (value) BN_bn2binpad(value, reinterpret_cast<unsigned char*>(bytes.data()), width);
     BN_clear_free(value);
     return bytes;
   }
