@@ -16,6 +16,14 @@
 #     alone, sets root's default store without HOME as the metrics unit reads
 #     it, then purges the packages.
 set -euo pipefail
+# Whether what a command printed holds PATTERN. The output is taken whole
+# first: grep -q in a pipe stops reading at its match, and the writer's
+# SIGPIPE then fails the pipeline under pipefail, by chance of timing.
+prints() {  # PATTERN COMMAND...
+  local pattern=$1 printed
+  shift
+  printed=$("$@") && grep -q -- "$pattern" <<<"$printed"
+}
 cd "$(dirname "$0")/.."
 root=$PWD
 work=$(mktemp -d)
@@ -127,9 +135,9 @@ g++ -std=c++17 "$work/guide/host.cpp" $(pkg-config --define-prefix --cflags --li
   -o "$work/guide/host-prefixed"
 certctl=$stage/usr/bin/certctl
 store=$work/guide/store.db
-"$work/guide/build/host" "$module" "$store" "$work/server.pem" | grep -q '^0x00000000 {"Subject":"CN=example.test"'
-"$work/guide/host-pc" "$module" "$store" "$work/server.pem" | grep -q '^0x00000000'  # the same one: set is "False"
-"$certctl" --store "$store" events | grep -q ZepaEdrServerCertificateAdded
+prints '^0x00000000 {"Subject":"CN=example.test"' "$work/guide/build/host" "$module" "$store" "$work/server.pem"
+prints '^0x00000000' "$work/guide/host-pc" "$module" "$store" "$work/server.pem"  # the same one: set is "False"
+prints ZepaEdrServerCertificateAdded "$certctl" --store "$store" events
 "$certctl" --store "$store" policy lock edr server >/dev/null
 "$certctl" --store "$store" remove-server edr --policy >/dev/null
 if "$work/guide/host-prefixed" "$module" "$store" "$work/server.pem" >"$work/guide/locked.out"; then
@@ -164,7 +172,7 @@ clean=(env -i PATH=/usr/bin:/bin HOME="$work/home")
 "${clean[@]}" man -w certctl
 cd "$work"
 "${clean[@]}" certctl --store "$work/store.db" set-server edr server.pem
-"${clean[@]}" certctl --store "$work/store.db" query-server edr | grep -q '"Subject":"CN=example.test"'
+prints '"Subject":"CN=example.test"' "${clean[@]}" certctl --store "$work/store.db" query-server edr
 "${clean[@]}" certctl --store "$work/store.db" check
 # root's default store is the system store, whatever HOME says (here: none),
 # made owner-only in the folder the package made; the metrics unit reads it.
@@ -183,7 +191,7 @@ else
   env -i PATH=/usr/bin:/bin certctl set-server edr "$work/server.pem"
   [ "$(stat -c %a "$(dirname "$system_store")") $(stat -c %a "$system_store")" = "700 600" ]
   [ -z "$(ls -A)" ] || { echo "certctl wrote into the current folder"; exit 1; }
-  env -i PATH=/usr/bin:/bin CERTCTL_STORE="$system_store" certctl metrics | grep -q 'type="edr",kind="server"'
+  prints 'type="edr",kind="server"' env -i PATH=/usr/bin:/bin CERTCTL_STORE="$system_store" certctl metrics
   # The renewal unit's command on that store, with nothing configured:
   # nothing due, exit 1, which the unit counts as success.
   read -r -a renew_command <<<"$(sed -n 's/^ExecStart=//p' "$renew_unit")"
