@@ -101,14 +101,16 @@ openssl x509 -req -in renew.csr -CA ca.pem -CAkey ca.key -copy_extensions copy -
 openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=agent.test -keyout cmp-new.key \
   -out cmp-new.csr 2>/dev/null
 openssl x509 -req -in cmp-new.csr -CA ca.pem -CAkey ca.key -days 60 -out cmp-new.pem 2>/dev/null
-start_cmp() {  # RSP_CERT: a mock CA answering with it; prints its port
-  openssl cmp -port 0 -srv_cert cmp.pem -srv_key cmp.key -srv_trusted ca.pem -rsp_cert "$1" >"$1.out" 2>&1 &
+# Not run in a command substitution: its subshell's peers+= would be lost,
+# and the server left running after the benchmark.
+start_cmp() {  # VARIABLE RSP_CERT: a mock CA answering with RSP_CERT; its HOST:PORT in VARIABLE
+  openssl cmp -port 0 -srv_cert cmp.pem -srv_key cmp.key -srv_trusted ca.pem -rsp_cert "$2" >"$2.out" 2>&1 &
   peers+=($!)
-  for _ in $(seq 100); do grep -q ACCEPT "$1.out" && break; sleep 0.1; done
-  grep -o 'ACCEPT \[::\]:[0-9]*' "$1.out" | grep -o '[0-9]*$'
+  for _ in $(seq 100); do grep -q ACCEPT "$2.out" && break; sleep 0.1; done
+  printf -v "$1" '127.0.0.1:%s' "$(grep -o 'ACCEPT \[::\]:[0-9]*' "$2.out" | grep -o '[0-9]*$')"
 }
-renew_ca=127.0.0.1:$(start_cmp renew.pem)
-openssl_ca=127.0.0.1:$(start_cmp cmp-new.pem)
+start_cmp renew_ca renew.pem
+start_cmp openssl_ca cmp-new.pem
 "$pairs" ratio "certctl renew --cmd cr/openssl cmp + pkcs12" 1.0 101 \
   "$root/build/bench/tools/certctl" --store renew.db renew siem --server "$renew_ca" --cmd cr -- \
   openssl cmp -cmd cr -server "$openssl_ca" -cert agent.pem -key agent.key -trusted ca.pem -newkey cmp-new.key \
