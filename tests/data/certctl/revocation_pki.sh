@@ -30,50 +30,30 @@ export NAME=unnamed  # the leaf section names $NAME; openssl expands it whenever
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key"; }
 request() { key "$1" && openssl req -new -key "$1.key" -subj "/CN=$2" -out "$1.csr"; }
 
+# One section per CA, each with its own database, the CA certificate and
+# key named after it.
 for ca in root inter inter2; do
   mkdir -p "db/$ca"
   : > "db/$ca/index.txt"
   echo 1000 > "db/$ca/serial"
   echo 01 > "db/$ca/crlnumber"
-done
+  cat <<EOF
+[$ca]
+database = db/$ca/index.txt
+serial = db/$ca/serial
+crlnumber = db/$ca/crlnumber
+new_certs_dir = db/$ca
+certificate = $ca.pem
+private_key = $ca.key
+default_md = sha256
+default_days = 60
+default_crl_days = 7
+policy = any
+unique_subject = no
+EOF
+done > ca.cnf
 mkdir -p pub
-cat > ca.cnf <<EOF
-[root]
-database = db/root/index.txt
-serial = db/root/serial
-crlnumber = db/root/crlnumber
-new_certs_dir = db/root
-certificate = root.pem
-private_key = root.key
-default_md = sha256
-default_days = 60
-default_crl_days = 7
-policy = any
-unique_subject = no
-[inter]
-database = db/inter/index.txt
-serial = db/inter/serial
-crlnumber = db/inter/crlnumber
-new_certs_dir = db/inter
-certificate = inter.pem
-private_key = inter.key
-default_md = sha256
-default_days = 60
-default_crl_days = 7
-policy = any
-unique_subject = no
-[inter2]
-database = db/inter2/index.txt
-serial = db/inter2/serial
-crlnumber = db/inter2/crlnumber
-new_certs_dir = db/inter2
-certificate = inter2.pem
-private_key = inter2.key
-default_md = sha256
-default_days = 60
-default_crl_days = 7
-policy = any
-unique_subject = no
+cat >> ca.cnf <<EOF
 [any]
 commonName = supplied
 [self_signed]
