@@ -4,15 +4,108 @@
 #include <openssl/err.h>
 #include <openssl/http.h>
 #include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <ctime>
 
 #include "host/openssl_holders.h"
+#include "host/request_subject.h"
 
 namespace host {
 namespace {
 
-// The CMP client's own log is not printed: what matters of it comes back in
-// CmpOutcome::error.
-int Quiet(const char*, const char*, int, OSSL_CMP_severity, const char*) { return 1; }
+// What the exchange's own checks found, reached from OpenSSL's callbacks
+// through the verification stores they are given.
+struct ExchangeChecks {
+  bool senderPinned = false;
+  const TrustAnchors* issuedAnchors = nullptr;
+  std::string refusedSender;  // a signer that does not speak for the CA
+  std::string issuedProblem;  // why the new certificate is rejected
+};
+
+int ChecksIndex() {
+  static const int index = X509_STORE_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+ExchangeChecks* ChecksOf(X509_STORE* store) {
+  return store ? static_cast<ExchangeChecks*>(X509_STORE_get_ex_data(store, ChecksIndex())) : nullptr;
+}
+
+// Whether `signer` may sign the CA's answers: the CA itself (a CA
+// certificate) or a certificate the CA made for that (cmcRA, cmcCA).
+bool SpeaksForTheCa(X509* signer) {
+  if (X509_get_extension_flags(signer) & EXFLAG_CA) return true;
+  const UniquePtr<EXTENDED_KEY_USAGE> purposes(
+      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(signer, NID_ext_key_usage, nullptr, nullptr)));
+  for (int i = 0; purposes && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
+    const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), i));
+    if (nid == NID_cmcRA || nid == NID_cmcCA) return true;
+  }
+  return false;
+}
+
+// The protection store's verification callback: the certificate that
+// signed an answer (depth 0) must speak for the CA, unless its name is
+// pinned (OpenSSL then checks the answer's sender against the pin).
+// OpenSSL 3.0 checks neither, and gives no access to the validated signer.
+int CheckSender(int ok, X509_STORE_CTX* context) {
+  if (!ok || X509_STORE_CTX_get_error_depth(context) != 0) return ok;
+  ExchangeChecks* checks = ChecksOf(X509_STORE_CTX_get0_store(context));
+  X509* signer = X509_STORE_CTX_get_current_cert(context);
+  if (!checks || checks->senderPinned || SpeaksForTheCa(signer)) return 1;
+  checks->refusedSender = NameText(X509_get_subject_name(signer));
+  X509_STORE_CTX_set_error(context, X509_V_ERR_INVALID_PURPOSE);
+  return 0;
+}
+
+// The certificate confirmation: OpenSSL's own check (the new certificate
+// chains to the store given as the callback's argument, which also builds
+// the chain kept as newChain), then no CA certificate. A rejection is sent
+// to the CA unless it granted implicit confirmation.
+int ConfirmIssued(OSSL_CMP_CTX* context, X509* certificate, int failure, const char** text) {
+  if (failure != 0) return failure;  // the core's own finding (another key) stands
+  X509_STORE* anchors = static_cast<X509_STORE*>(OSSL_CMP_CTX_get_certConf_cb_arg(context));
+  ExchangeChecks* checks = ChecksOf(anchors);
+  failure = OSSL_CMP_certConf_cb(context, certificate, failure, text);
+  if (!checks) return failure ? failure : 1 << OSSL_CMP_PKIFAILUREINFO_systemFailure;
+  if (failure == 0) {
+    checks->issuedProblem = CaCertificateProblem(certificate);
+    if (!checks->issuedProblem.empty()) failure = 1 << OSSL_CMP_PKIFAILUREINFO_badCertTemplate;
+  } else {
+    std::vector<X509*> untrusted;
+    const STACK_OF(X509)* received = OSSL_CMP_CTX_get0_untrusted(context);
+    for (int i = 0; i < sk_X509_num(received); ++i) untrusted.push_back(sk_X509_value(received, i));
+    std::vector<UniquePtr<X509>> chain;
+    VerifyIssued(certificate, untrusted, *checks->issuedAnchors, std::time(nullptr), chain, checks->issuedProblem);
+  }
+  if (failure != 0) *text = checks->issuedProblem.c_str();
+  return failure;
+}
+
+// The CMP client's own log is not printed, but some of its refusals (a
+// sender that is not the expected one) are only said there, never queued:
+// what it says beyond its progress is kept, on the exchange's thread, for
+// the outcome's error.
+thread_local std::string* t_said = nullptr;
+
+int Note(const char*, const char*, int, OSSL_CMP_severity level, const char* message) {
+  if (!t_said || !message || level > OSSL_CMP_LOG_INFO) return 1;
+  std::string line(message);
+  line.erase(0, line.find_first_not_of(' '));
+  if (line.rfind("sending ", 0) == 0 || line.rfind("received ", 0) == 0 || line.empty()) return 1;
+  *t_said += (t_said->empty() ? "" : "; ") + line;
+  return 1;
+}
+
+// Keeps what the CMP client says on this thread in `said` while it lives.
+class LogCapture {
+ public:
+  explicit LogCapture(std::string& said) { t_said = &said; }
+  ~LogCapture() { t_said = nullptr; }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+};
 
 // What OpenSSL queued, reasons with their data: "connect timeout", "request
 // rejected by server: PKIStatus: rejection; ...".
@@ -32,8 +125,7 @@ std::string QueuedErrors() {
 std::string Pem(X509* certificate, STACK_OF(X509) * chain) {
   UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
   PEM_write_bio_X509(bio.get(), certificate);
-  for (int i = 0; chain && i < sk_X509_num(chain); ++i)
-    if (X509_cmp(sk_X509_value(chain, i), certificate) != 0) PEM_write_bio_X509(bio.get(), sk_X509_value(chain, i));
+  for (int i = 0; chain && i < sk_X509_num(chain); ++i) PEM_write_bio_X509(bio.get(), sk_X509_value(chain, i));
   char* data = nullptr;
   const long length = BIO_get_mem_data(bio.get(), &data);
   return std::string(data, static_cast<std::size_t>(length));
@@ -78,17 +170,29 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
     return outcome;
   }
   OSSL_CMP_CTX* ctx = context.get();
-  OSSL_CMP_CTX_set_log_cb(ctx, Quiet);
+  OSSL_CMP_CTX_set_log_cb(ctx, Note);
+  std::string said;
+  const LogCapture capture(said);
   OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_TOTAL_TIMEOUT, exchange.timeoutSeconds);
   OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_MSG_TIMEOUT, exchange.timeoutSeconds);
   // A refusal is read even when its protection cannot be checked (a CA
   // that does not take the secret cannot prove it knows it): it can only
   // end the exchange, and its words say why. Nothing else goes unchecked.
   OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_UNPROTECTED_ERRORS, 1);
-  X509_STORE* trusted = X509_STORE_new();
-  for (X509* anchor : exchange.trusted) X509_STORE_add_cert(trusted, anchor);
-  bool set = trusted && OSSL_CMP_CTX_set0_trustedStore(ctx, trusted);
-  if (!set) X509_STORE_free(trusted);
+  ExchangeChecks checks;
+  checks.senderPinned = exchange.expectedSender != nullptr;
+  checks.issuedAnchors = exchange.issuedAnchors;
+  UniquePtr<X509_STORE> trusted(X509_STORE_new());
+  bool set = trusted && X509_STORE_set_ex_data(trusted.get(), ChecksIndex(), &checks);
+  for (X509* anchor : exchange.trusted) set = set && X509_STORE_add_cert(trusted.get(), anchor);
+  X509_STORE_set_verify_cb(trusted.get(), CheckSender);
+  set = set && OSSL_CMP_CTX_set0_trustedStore(ctx, trusted.get());
+  if (set) trusted.release();  // the context's now
+  const UniquePtr<X509_STORE> issuedAnchors =
+      exchange.issuedAnchors ? IssuedCertificateStore(exchange.issuedAnchors->borrowed()) : nullptr;
+  set = set && issuedAnchors && X509_STORE_set_ex_data(issuedAnchors.get(), ChecksIndex(), &checks) &&
+        OSSL_CMP_CTX_set_certConf_cb(ctx, ConfirmIssued) && OSSL_CMP_CTX_set_certConf_cb_arg(ctx, issuedAnchors.get());
+  if (exchange.expectedSender) set = set && OSSL_CMP_CTX_set1_expected_sender(ctx, exchange.expectedSender);
   if (exchange.secret) {
     set = set &&
           OSSL_CMP_CTX_set1_referenceValue(ctx, reinterpret_cast<const unsigned char*>(exchange.reference.data()),
@@ -100,7 +204,13 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
           OSSL_CMP_CTX_set1_oldCert(ctx, exchange.certificate);
   }
   if (exchange.subject) set = set && OSSL_CMP_CTX_set1_subjectName(ctx, exchange.subject);
-  set = set && EVP_PKEY_up_ref(exchange.newKey) && OSSL_CMP_CTX_set0_newPkey(ctx, 1, exchange.newKey);
+  if (set && EVP_PKEY_up_ref(exchange.newKey)) {
+    UniquePtr<EVP_PKEY> newKey(exchange.newKey);
+    set = OSSL_CMP_CTX_set0_newPkey(ctx, 1, newKey.get());
+    if (set) newKey.release();  // the context's now
+  } else {
+    set = false;
+  }
   if (!set) {
     outcome.error = "the CMP request cannot be made: " + QueuedErrors();
     return outcome;
@@ -116,12 +226,20 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
     const std::string queued = QueuedErrors();
     // OpenSSL's queue names what failed and carries the CA's PKIStatus, its
     // failure bits and status string when it answered so.
-    outcome.error = !queued.empty() ? queued : answered ? status : "no certificate came back";
+    outcome.error = !queued.empty() ? queued
+                    : answered      ? status
+                    : !said.empty() ? "no certificate came back: " + said
+                                    : "no certificate came back";
     if (answered && OSSL_CMP_CTX_get_status(ctx) == OSSL_CMP_PKISTATUS_waiting)
       outcome.error = "the CA still had the request waiting when the time was up: " + outcome.error;
+    outcome.refusedSender = checks.refusedSender;
+    if (!checks.refusedSender.empty())
+      outcome.error = "its answers are signed by " + checks.refusedSender +
+                      ", which is neither the CA nor an RA: that certificate has no cmcRA or cmcCA extended key "
+                      "usage";
     return outcome;
   }
-  const UniquePtr<STACK_OF(X509)> chain(OSSL_CMP_CTX_get1_extraCertsIn(ctx));
+  const UniquePtr<STACK_OF(X509)> chain(OSSL_CMP_CTX_get1_newChain(ctx));
   outcome.certificates = Pem(issued, chain.get());
   outcome.issued = true;
   ERR_clear_error();

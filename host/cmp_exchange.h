@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/certificate_trust.h"
 #include "ozo/types/basic_string.h"
 
 namespace host {
@@ -21,7 +22,15 @@ bool CmpRequestOf(const std::string& name, CmpRequest& request);
 struct CmpExchange {
   std::string server;  // "http://HOST[:PORT][/PATH]" or "HOST[:PORT][/PATH]"
   CmpRequest request = CmpRequest::KeyUpdate;
-  std::vector<X509*> trusted;  // the CA's signed answers must chain to one of these
+  // The CA's signed answers must chain to one of these, and their signer
+  // must be the CA itself (a CA certificate), an RA or CA by its extended
+  // key usage (cmcRA, cmcCA), or carry `expectedSender` as its subject.
+  std::vector<X509*> trusted;
+  const X509_NAME* expectedSender = nullptr;
+  // The new certificate must chain to one of these (see VerifyIssued): one
+  // that does not is rejected to the CA in the certificate confirmation.
+  // Kept apart from `trusted`, which only says who may speak for the CA.
+  const TrustAnchors* issuedAnchors = nullptr;
   // Signature protection (certification, key update): the current pair,
   // which also gives the new certificate's subject and alternative names.
   X509* certificate = nullptr;
@@ -35,13 +44,17 @@ struct CmpExchange {
   int timeoutSeconds = 30;     // bounds the whole exchange, polling included
 };
 
-// What came of it: the new certificate and the chain the CA sent, as PEM;
+// What came of it: the new certificate and its chain as verified against
+// `issuedAnchors`, as PEM (the CA's other extra certificates are dropped);
 // or why there is none, in words: the CA's PKIStatus, failure and status
 // string, or why the transfer or the checks of its answer failed.
 struct CmpOutcome {
   bool issued = false;
   std::string certificates;
   std::string error;
+  // The subject of a signer refused for want of the CA's or an RA's
+  // standing (the caller may name it as the expected sender), else empty.
+  std::string refusedSender;
 };
 
 // Never throws; leaves OpenSSL's error queue empty.

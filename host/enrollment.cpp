@@ -150,12 +150,11 @@ bool RandomPassword(ozo::string8_t& password) {
 // gets none.
 bool Container(EVP_PKEY* key, X509* certificate, const std::vector<UniquePtr<X509>>& chain,
                const ozo::string8_t& password, ozo::blob_t& bytes) {
-  STACK_OF(X509)* others = sk_X509_new_null();
-  for (std::size_t i = 1; others && i < chain.size(); ++i) sk_X509_push(others, chain[i].get());
-  const UniquePtr<PKCS12> container(PKCS12_create_ex(password.c_str(), nullptr, key, certificate, others,
+  const UniquePtr<STACK_OF(X509)> others = CertificateStack(chain);
+  if (!others) return false;
+  const UniquePtr<PKCS12> container(PKCS12_create_ex(password.c_str(), nullptr, key, certificate, others.get(),
                                                      NID_aes_256_cbc, -1, PKCS12_DEFAULT_ITER, -1, 0, nullptr,
                                                      nullptr));
-  sk_X509_free(others);
   OpenSslBytes der;
   if (!container ||
       !PKCS12_set_mac(container.get(), password.c_str(), -1, nullptr, 0, PKCS12_DEFAULT_ITER, EVP_sha256()) ||
@@ -271,7 +270,8 @@ result_t CancelRequest(SqliteStore& store, ivo::CertificateType type, const ivo:
 }
 
 result_t PrepareInstallation(SqliteStore& store, ivo::CertificateType type, const std::string& signedFile,
-                             std::int64_t now, Installation& installation, std::string& error) {
+                             const TrustAnchors& anchors, std::int64_t now, Installation& installation,
+                             std::string& error) {
   SqliteStore::PendingKey pending;
   if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) {
     if (read == results::NotFound) error = "the " + Slot(type) + " slot has no pending key";
@@ -306,17 +306,23 @@ result_t PrepareInstallation(SqliteStore& store, ivo::CertificateType type, cons
     error = std::move(problem) + ": the CA must sign it for TLS client authentication";
     return results::InvalidArgument;
   }
+  std::vector<X509*> untrusted;
+  for (std::size_t i = 1; i < chain.size(); ++i) untrusted.push_back(chain[i].get());
+  std::vector<UniquePtr<X509>> verified;
+  if (const result_t trusted = VerifyIssued(certificate, untrusted, anchors, now, verified, error);
+      ozo::Failed(trusted))
+    return trusted;
   ozo::string8_t password;
   ozo::blob_t bytes;
-  if (!RandomPassword(password) || !Container(key.get(), certificate, chain, password, bytes)) {
+  if (!RandomPassword(password) || !Container(key.get(), certificate, verified, password, bytes)) {
     password.secure_clear();
     error = "the container cannot be made";
     return results::UnspecifiedError;
   }
   installation.record = ivo::ClientCertificate(bytes, password);
   password.secure_clear();
-  std::vector<X509*> certificates;
-  for (const UniquePtr<X509>& each : chain) certificates.push_back(each.get());
+  std::vector<X509*> certificates = {certificate};
+  for (const UniquePtr<X509>& each : verified) certificates.push_back(each.get());
   installation.certificates = Pem(certificates);
   installation.subject = NameText(X509_get_subject_name(certificate));
   installation.serial = SerialText(certificate);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/certificate_trust.h"
 #include "host/openssl_holders.h"
 #include "host/request_subject.h"
 #include "host/storage/sqlite_store.h"
@@ -68,19 +69,25 @@ struct Installation {
   std::string serial;   // upper-case hex, as openssl x509 -serial prints it
   std::int64_t notBefore = 0;
   std::int64_t notAfter = 0;
-  std::string certificates;  // the signed certificate and its chain, PEM: kept pending when the swap waits
+  std::string certificates;  // the signed certificate and its verified chain, PEM: kept pending when the swap waits
   std::string keyPrint;      // which pending key it was made with
 };
 
-// Checks `signedFile` (PEM or DER, the certificate first, then its chain)
-// against the slot's pending key: refused ("Not found") without a pending
-// key; refused when the certificate carries another key ("Not matched", the
-// sentence names both), is outside its validity period at `now` (the
-// component's code for that), or is no client certificate by its key usages
-// or cannot be read ("Invalid argument"). With an empty `signedFile`, the
-// certificate the slot keeps pending (see KeepPendingCertificate) is taken.
+// Checks `signedFile` (PEM or DER, the certificate first, then what may
+// build its chain) against the slot's pending key: refused ("Not found")
+// without a pending key; refused when the certificate carries another key
+// ("Not matched", the sentence names both), is outside its validity period
+// at `now` (the component's code for that), or is no client certificate by
+// its key usages or cannot be read ("Invalid argument"); refused
+// ("Prohibited") when it is a CA certificate or does not chain to `anchors`
+// at `now`, and ("Invalid state") when there are no anchors (see
+// VerifyIssued). The container holds the certificate and its
+// verified chain, nothing else the file held. With an empty `signedFile`,
+// the certificate the slot keeps pending (see KeepPendingCertificate) is
+// taken.
 ozo::result_t PrepareInstallation(SqliteStore& store, ivo::CertificateType type, const std::string& signedFile,
-                                  std::int64_t now, Installation& installation, std::string& error);
+                                  const TrustAnchors& anchors, std::int64_t now, Installation& installation,
+                                  std::string& error);
 
 // Stores the prepared pair through `manager` (so the policy is asked and the
 // Removed and Added events are published), clears the pending key and

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -85,6 +86,21 @@ struct OpenSslFree<STACK_OF(OPENSSL_STRING)> : FreeWith<X509_email_free> {};
 // A pointer passed as UniquePtr moves ownership; a raw pointer is borrowed.
 template <class T>
 using UniquePtr = std::unique_ptr<T, OpenSslFree<T>>;
+
+// A stack holding a reference of its own to each of `certificates`, in
+// order, as OpenSSL's verifications and containers take them; null when
+// OpenSSL is out of memory (never a stack that lacks one of them).
+inline UniquePtr<STACK_OF(X509)> CertificateStack(const std::vector<X509*>& certificates) {
+  UniquePtr<STACK_OF(X509)> stack(sk_X509_new_null());
+  for (X509* each : certificates)
+    if (!stack || !X509_add_cert(stack.get(), each, X509_ADD_FLAG_UP_REF)) return nullptr;
+  return stack;
+}
+inline UniquePtr<STACK_OF(X509)> CertificateStack(const std::vector<UniquePtr<X509>>& certificates) {
+  std::vector<X509*> borrowed;
+  for (const UniquePtr<X509>& each : certificates) borrowed.push_back(each.get());
+  return CertificateStack(borrowed);
+}
 
 // Memory OpenSSL allocated for the caller (a text, an encoding, a URL's
 // parts): freed with OPENSSL_free.

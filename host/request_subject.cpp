@@ -1,6 +1,7 @@
 #include "host/request_subject.h"
 
 #include <arpa/inet.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 
 #include "host/openssl_holders.h"
@@ -69,6 +70,19 @@ bool AddExtension(STACK_OF(X509_EXTENSION) * extensions, X509V3_CTX* context, co
 
 }  // namespace
 
+UniquePtr<X509_NAME> NameOf(const std::vector<std::pair<std::string, std::string>>& fields, std::string& error) {
+  UniquePtr<X509_NAME> name(X509_NAME_new());
+  for (const auto& [field, value] : fields)
+    if (!name || !X509_NAME_add_entry_by_txt(name.get(), field.c_str(), MBSTRING_UTF8,
+                                             reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0)) {
+      ERR_clear_error();
+      error = "a name cannot hold " + field + "=" + value +
+              (field == "C" || field == "countryName" ? " (a country is its two-letter code)" : "");
+      return nullptr;
+    }
+  return name;
+}
+
 RequestSubject SubjectOf(X509* certificate) {
   return SubjectOf(X509_get_subject_name(certificate), X509_get0_extensions(certificate));
 }
@@ -87,13 +101,13 @@ bool SubjectOfDer(const std::string& nameDer, const std::string& extensionsDer, 
 
 bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document, std::string& error) {
   UniquePtr<X509_REQ> request(X509_REQ_new());
-  X509_NAME* name = request ? X509_REQ_get_subject_name(request.get()) : nullptr;
-  for (const auto& [field, value] : subject.name)
-    if (!name || !X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
-                                             reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0)) {
-      error = "the subject cannot hold " + field + "=" + value;
-      return false;
-    }
+  const UniquePtr<X509_NAME> asked = NameOf(subject.name, error);
+  if (!asked) return false;
+  if (!request || !X509_REQ_set_subject_name(request.get(), asked.get())) {
+    error = "the request cannot hold its subject";
+    return false;
+  }
+  X509_NAME* name = X509_REQ_get_subject_name(request.get());
   X509V3_CTX context;
   X509V3_set_ctx(&context, nullptr, nullptr, request.get(), nullptr, 0);
   STACK_OF(X509_EXTENSION)* extensions = sk_X509_EXTENSION_new_null();

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/openssl_holders.h"
+
 namespace host {
 
 // A name's fields in order ({"CN", "agent"}); subject alternative names in
@@ -21,6 +23,10 @@ struct RequestSubject {
   std::vector<std::string> keyUsage;
   std::vector<std::string> extendedKeyUsage;
 };
+
+// The name of `fields`, in order; null with `error` saying which field
+// OpenSSL refuses ("C=USA": a country is two letters).
+UniquePtr<X509_NAME> NameOf(const std::vector<std::pair<std::string, std::string>>& fields, std::string& error);
 
 // What `certificate` asks for again: its subject, its DNS, IP, email and URI
 // alternative names, its key usages and its extended key usages.

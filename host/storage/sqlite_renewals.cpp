@@ -12,7 +12,7 @@ namespace results = ozo::results;
 
 namespace {
 
-constexpr const char* kConfigColumns = "server, command, trusted, probe, before_days, hook";
+constexpr const char* kConfigColumns = "server, command, trusted, probe, before_days, hook, sender";
 constexpr const char* kStateColumns = "last_attempt, last_success, failures, next_attempt, last_error, hook_error";
 
 void Read(const Statement& row, int at, SqliteStore::RenewalConfig& config) {
@@ -22,6 +22,7 @@ void Read(const Statement& row, int at, SqliteStore::RenewalConfig& config) {
   config.probe = row.Text(at + 3);
   config.beforeDays = row.OptionalInt(at + 4);
   config.hook = row.Text(at + 5);
+  config.sender.assign(static_cast<const char*>(row.Blob(at + 6)), row.Bytes(at + 6));
 }
 
 void Read(const Statement& row, int at, SqliteStore::RenewalState& state) {
@@ -36,6 +37,10 @@ void Read(const Statement& row, int at, SqliteStore::RenewalState& state) {
 void Bind(Statement& put, const SqliteStore::RenewalConfig& config) {
   put.BindText(2, config.server.c_str()).BindText(3, config.command.c_str()).BindTextOrNull(4, config.trusted);
   put.BindTextOrNull(5, config.probe).Bind(6, config.beforeDays).BindTextOrNull(7, config.hook);
+  if (config.sender.empty())
+    put.BindNull(8);
+  else
+    put.BindBlob(8, config.sender.data(), config.sender.size());
 }
 
 void Bind(Statement& put, const SqliteStore::RenewalState& state) {
@@ -59,9 +64,12 @@ result_t SqliteStore::GetRow(const char* table, const char* columns, std::uint32
 template <class Record>
 result_t SqliteStore::PutRow(const char* table, const char* columns, std::uint32_t type, const Record& record) {
   return Atomically([&]() -> result_t {
+    std::string marks = "?, ?";  // the type and the first column
+    for (const char* at = columns; *at; ++at)
+      if (*at == ',') marks += ", ?";
     Statement put(
-        m_db, (std::string("INSERT OR REPLACE INTO ") + table + "(type, " + columns + ") VALUES(?, ?, ?, ?, ?, ?, ?)")
-                  .c_str());
+        m_db,
+        (std::string("INSERT OR REPLACE INTO ") + table + "(type, " + columns + ") VALUES(" + marks + ")").c_str());
     put.Bind(1, type);
     Bind(put, record);
     return put.Step() == SQLITE_DONE ? results::NoError : Fail(put.code());

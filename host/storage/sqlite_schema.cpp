@@ -57,7 +57,7 @@ CREATE TABLE IF NOT EXISTS renewal_configs(
 CREATE TABLE IF NOT EXISTS renewal_states(
   type INTEGER PRIMARY KEY, last_attempt INTEGER, last_success INTEGER, failures INTEGER NOT NULL,
   next_attempt INTEGER, last_error TEXT, hook_error TEXT);
-)sql",
+)sql", "ALTER TABLE renewal_configs ADD COLUMN sender BLOB;",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");
 

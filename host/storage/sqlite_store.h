@@ -167,7 +167,8 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // must chain to (PEM; empty: the type's server certificate), the peer the
   // new pair is tried against first ("HOST:PORT"; empty: none), renewal
   // this many days before the end (besides at two thirds of the lifetime),
-  // and a command run after each renewal.
+  // a command run after each renewal, and the subject the CA's answers
+  // must be signed by (DER; empty: any CA or RA certificate).
   struct RenewalConfig {
     std::string server;
     std::string command = "kur";
@@ -175,6 +176,7 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
     std::string probe;
     std::optional<std::int64_t> beforeDays;
     std::string hook;
+    std::string sender;
   };
   // What the renewals of a type have come to: times in seconds since 1970,
   // the failures since the last success, and the last error in words.
@@ -244,8 +246,8 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
 
   // Records the first failure and maps the SQLite code to a result.
   ozo::result_t Fail(int code);
-  // One row of a per-type table with six columns besides its type, read and
-  // written by the overloads in sqlite_renewals.cpp.
+  // One row of a per-type table, its columns besides its type named by
+  // `columns`, read and written by the overloads in sqlite_renewals.cpp.
   template <class Record>
   ozo::result_t GetRow(const char* table, const char* columns, std::uint32_t type, Record& record);
   template <class Record>

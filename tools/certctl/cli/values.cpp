@@ -11,9 +11,12 @@
 #include <sstream>
 #include <utility>
 
+#include "host/request_subject.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/failure.h"
+#include "tools/certctl/lib/files.h"
+#include "tools/certctl/lib/trust_anchors.h"
 
 namespace certctl {
 namespace {
@@ -138,6 +141,15 @@ void ReadValue(const std::string& text, const std::string& option, OutputFile& o
   out.path = text;
 }
 
+void ReadValue(const std::string& text, const std::string& option, TrustFile& out) {
+  if (text.empty()) throw Failure(kExitUsage, option + " needs a file");
+  const ozo::blob_t bytes = ReadFileBytes(text);
+  if (const std::string problem = TrustFileProblem(bytes); !problem.empty())
+    throw Failure(kExitUsage, option + " " + text + " " + problem);
+  out.path = text;
+  out.certificates.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 void ReadValue(const std::string& text, const std::string&, ProbeTarget& out) {
   const Failure malformed(kExitUsage,
                           "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
@@ -209,6 +221,10 @@ void ReadValue(const std::string& text, const std::string& option, Distinguished
     out.fields.emplace_back(field, value);
   }
   if (out.fields.empty()) Refuse(option, "a name such as /CN=agent/O=Example or CN=agent, O=Example", text);
+  std::string error;
+  const host::UniquePtr<X509_NAME> name = host::NameOf(out.fields, error);
+  if (!name) throw Failure(kExitUsage, option + ": " + error);
+  out.der = host::DerOf(name.get(), i2d_X509_NAME);
 }
 
 void ReadValue(const std::string& text, const std::string& option, AlternativeName& out) {

@@ -54,6 +54,12 @@ struct Date {
 struct InputFile {
   std::string path;
 };
+// Trust anchors: a file of certificates (PEM or DER), read when given and
+// refused unless it holds certificates and no private key.
+struct TrustFile {
+  std::string path;
+  std::string certificates;  // the file's bytes
+};
 // A file to write; "-" (or none) is standard output.
 struct OutputFile {
   std::string path;
@@ -67,6 +73,7 @@ struct KeySpec {
 // as it prints it ("CN=agent, O=Example"); each field one OpenSSL knows.
 struct DistinguishedName {
   std::vector<std::pair<std::string, std::string>> fields;
+  std::string der;  // as a certificate holds it
 };
 // A subject alternative name in openssl's form (DNS:x, IP:x, email:x,
 // URI:x); given bare, an address is IP, a name with @ email, one with ://
@@ -111,6 +118,7 @@ void ReadValue(const std::string& text, const std::string& option, std::uint32_t
 void ReadValue(const std::string& text, const std::string& option, Date& out);
 void ReadValue(const std::string& text, const std::string& option, InputFile& out);
 void ReadValue(const std::string& text, const std::string& option, OutputFile& out);
+void ReadValue(const std::string& text, const std::string& option, TrustFile& out);
 void ReadValue(const std::string& text, const std::string& option, ProbeTarget& out);
 void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out);
 void ReadValue(const std::string& text, const std::string& option, KeySpec& out);

@@ -8,7 +8,6 @@
 #include "host/renewal_schedule.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
-#include "tools/certctl/lib/files.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/passwords.h"
@@ -29,7 +28,8 @@ const std::string kEnrollTimeoutHelp =
 struct Arguments {
   std::optional<PeerType> type;
   std::optional<std::string> server;
-  std::optional<InputFile> trusted;
+  std::optional<TrustFile> trusted;
+  std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
   std::optional<ProbeTarget> probe;
   std::string servername;
@@ -46,10 +46,12 @@ RenewalOrder OrderFor(ivo::CertificateType type, const host::SqliteStore::Renewa
   if (stored) order.config = *stored;
   if (arguments.server) order.config.server = *arguments.server;
   if (arguments.command) order.config.command = arguments.command->name;
+  order.trustedOrigin = "the certificates kept with the renewal settings";
   if (arguments.trusted) {
-    const ozo::blob_t bytes = ReadFileBytes(arguments.trusted->path);
-    order.config.trusted.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    order.config.trusted = arguments.trusted->certificates;
+    order.trustedOrigin = arguments.trusted->path;
   }
+  if (arguments.sender) order.config.sender = arguments.sender->der;
   if (arguments.probe) order.config.probe = arguments.probe->text();
   if (!order.config.probe.empty()) {
     order.probe.emplace();
@@ -127,7 +129,8 @@ struct EnrollArguments {
   InputFile secretFile;
   DistinguishedName subject;
   std::vector<AlternativeName> alternativeNames;
-  std::optional<InputFile> trusted;
+  std::optional<TrustFile> trusted;
+  std::optional<DistinguishedName> sender;
   std::optional<ProbeTarget> probe;
   std::string servername;
   Timeout timeout{kExchangeTimeoutSeconds};
@@ -137,6 +140,7 @@ int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
   Arguments renewal;
   renewal.server = arguments.server;
   renewal.trusted = arguments.trusted;
+  renewal.sender = arguments.sender;
   renewal.probe = arguments.probe;
   renewal.servername = arguments.servername;
   renewal.timeout = arguments.timeout;
@@ -157,7 +161,9 @@ Command Renew() {
       "renew", "the client certificate renewed over CMP", {OptionalOperand(&Arguments::type, "TYPE")},
       {Option(&Arguments::server, "--server", "URL", "the CA's CMP address (default: the slot's renewal settings)"),
        Option(&Arguments::trusted, "--trusted", "FILE",
-              "the CA's answers must chain to these (default: the server certificate)"),
+              "the CA's answers and the new certificate must chain to these (default: the server certificate)"),
+       Option(&Arguments::sender, "--sender", "DN",
+              "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&Arguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
@@ -176,7 +182,10 @@ Command Enroll() {
               "the CA's one-time secret: FILE's first line (- for stdin)", true),
        Option(&EnrollArguments::subject, "--subject", "DN", "the subject asked for", true),
        Option(&EnrollArguments::alternativeNames, "--san", "NAME", "a subject alternative name (repeatable)"),
-       Option(&EnrollArguments::trusted, "--trusted", "FILE", "certificates the CA's signed answers must chain to"),
+       Option(&EnrollArguments::trusted, "--trusted", "FILE",
+              "the CA's answers and the new certificate must chain to these"),
+       Option(&EnrollArguments::sender, "--sender", "DN",
+              "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&EnrollArguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&EnrollArguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
        Option(&EnrollArguments::timeout, "--timeout", "SECONDS", kEnrollTimeoutHelp.c_str())},

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "host/renewal_schedule.h"
+#include "host/request_subject.h"
 #include "host/storage/journal_records.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
@@ -23,7 +24,8 @@ using State = host::SqliteStore::RenewalState;
 struct ConfigArguments {
   PeerType type;
   std::optional<std::string> server;
-  std::optional<InputFile> trusted;
+  std::optional<TrustFile> trusted;
+  std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
   std::optional<ProbeTarget> probe;
   std::optional<Days> before;
@@ -31,6 +33,13 @@ struct ConfigArguments {
   bool show = false;
   bool remove = false;
 };
+
+// The kept expected sender as people read names ("CN=ra.example").
+std::string SenderText(const Config& config) {
+  const auto* der = reinterpret_cast<const unsigned char*>(config.sender.data());
+  const host::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &der, static_cast<long>(config.sender.size())));
+  return name ? host::NameText(name.get()) : "?";
+}
 
 Json ConfigJson(ivo::CertificateType type, const Config& config) {
   Json json = {{"type", TypeKeyword(type)},
@@ -40,6 +49,7 @@ Json ConfigJson(ivo::CertificateType type, const Config& config) {
   if (!config.probe.empty()) json["probe"] = config.probe;
   if (config.beforeDays) json["beforeDays"] = *config.beforeDays;
   if (!config.hook.empty()) json["exec"] = config.hook;
+  if (!config.sender.empty()) json["sender"] = SenderText(config);
   return json;
 }
 
@@ -50,13 +60,14 @@ void PrintConfig(const GlobalOptions& global, ivo::CertificateType type, const C
   if (!config.probe.empty()) std::printf("probe    %s\n", config.probe.c_str());
   if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
   if (!config.hook.empty()) std::printf("exec     %s\n", config.hook.c_str());
+  if (!config.sender.empty()) std::printf("sender   %s\n", SenderText(config).c_str());
 }
 
 int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   const ivo::CertificateType type = arguments.type.value;
   const std::string keyword = TypeKeyword(type);
   const bool changes = arguments.server || arguments.trusted || arguments.command || arguments.probe ||
-                       arguments.before || arguments.hook;
+                       arguments.before || arguments.hook || arguments.sender;
   if (arguments.show + arguments.remove + changes != 1)
     throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
   Session session(global, arguments.show ? Access::Read : Access::Write);
@@ -81,10 +92,8 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     if (config.server.empty())
       throw Failure(kExitUsage, "the first settings of " + keyword + " name the CA: --server URL");
     if (arguments.command) config.command = arguments.command->name;
-    if (arguments.trusted) {
-      const ozo::blob_t bytes = ReadFileBytes(arguments.trusted->path);
-      config.trusted.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
+    if (arguments.trusted) config.trusted = arguments.trusted->certificates;
+    if (arguments.sender) config.sender = arguments.sender->der;
     if (arguments.probe) config.probe = arguments.probe->text();
     if (arguments.before) config.beforeDays = arguments.before->value;
     if (arguments.hook) config.hook = *arguments.hook;
@@ -143,7 +152,9 @@ Command RenewConfig() {
       "renew-config", "how the client certificate is renewed on its own", {Operand(&ConfigArguments::type, "TYPE")},
       {Option(&ConfigArguments::server, "--server", "URL", "the CA's CMP address"),
        Option(&ConfigArguments::trusted, "--trusted", "FILE",
-              "the CA's answers must chain to these (kept in the store)"),
+              "the CA's answers and new certificates must chain to these (kept in the store)"),
+       Option(&ConfigArguments::sender, "--sender", "DN",
+              "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&ConfigArguments::command, "--cmd", "kur|cr",
               "a key update request (the default) or a certification request"),
        Option(&ConfigArguments::probe, "--probe", "HOST[:PORT]", "try each new pair against the peer first"),

@@ -11,6 +11,7 @@
 #include "tools/certctl/lib/hook.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/trust_anchors.h"
 #include "tools/certctl/probe/peer_verdict.h"
 
 namespace certctl {
@@ -52,7 +53,8 @@ class Renewal {
   ClientFile m_current;         // the slot's pair; empty for an enrollment
   std::int64_t m_notAfter = 0;  // its end: the latest a retry may wait for
   host::SqliteStore::RenewalState m_state;
-  bool m_fromTheCa = false;  // false: a certificate kept pending is installed
+  host::TrustAnchors m_anchors;  // what the new certificate must chain to
+  bool m_fromTheCa = false;      // false: a certificate kept pending is installed
 };
 
 void Renewal::RefuseLockedSlot() {
@@ -80,6 +82,8 @@ void Renewal::ReadSlot() {
     throw Failure(kExitFailed, "the stored " + m_keyword + " client certificate cannot be opened with its password");
   m_notAfter =
       stored ? SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now) : m_now + 365 * host::kDay;
+  m_anchors = IssuedCertificateAnchors(m_session, m_order.type, m_order.config.trusted, m_order.trustedOrigin);
+  if (m_anchors.certificates.empty()) throw NoAnchorsRefusal(m_order.type);
   m_session.ThrowIfStoreFailed(store().GetRenewalState(m_order.type, m_state));
 }
 
@@ -130,17 +134,24 @@ void Renewal::AskTheCa() {
   exchange.secret = m_order.secret;
   UniquePtr<X509_NAME> name;
   if (m_order.enroll) {
-    name.reset(X509_NAME_new());
-    for (const auto& [field, value] : m_order.subject)
-      X509_NAME_add_entry_by_txt(name.get(), field.c_str(), MBSTRING_UTF8,
-                                 reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0);
+    name = host::NameOf(m_order.subject, error);
     exchange.subject = name.get();
   }
+  const auto* senderDer = reinterpret_cast<const unsigned char*>(m_order.config.sender.data());
+  const UniquePtr<X509_NAME> sender(
+      m_order.config.sender.empty()
+          ? nullptr
+          : d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_order.config.sender.size())));
+  exchange.expectedSender = sender.get();
+  exchange.issuedAnchors = &m_anchors;
   exchange.newKey = newKey.get();
   exchange.timeoutSeconds = m_order.timeoutSeconds;
   const host::CmpOutcome outcome = host::ExchangeCmp(exchange);
   m_session.Begin();
-  if (!outcome.issued) Fail("the CA at " + m_order.config.server + ": " + outcome.error);
+  if (!outcome.issued)
+    Fail("the CA at " + m_order.config.server + ": " + outcome.error +
+         (outcome.refusedSender.empty() ? ""
+                                        : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)"));
   m_session.ThrowIfStoreFailed(host::KeepPendingCertificate(store(), m_order.type, outcome.certificates));
   m_session.Commit();  // what the CA sent outlives the trial against the peer
   m_session.Begin();
@@ -150,7 +161,7 @@ void Renewal::AskTheCa() {
 host::Installation Renewal::Prepare() {
   host::Installation installation;
   std::string error;
-  const result_t prepared = host::PrepareInstallation(store(), m_order.type, "", m_now, installation, error);
+  const result_t prepared = host::PrepareInstallation(store(), m_order.type, "", m_anchors, m_now, installation, error);
   m_session.ThrowIfStoreFailed(prepared);
   if (ozo::Succeeded(prepared)) return installation;
   // A certificate refused is dropped: the next attempt asks the CA again.

@@ -20,6 +20,7 @@ namespace certctl {
 struct RenewalOrder {
   ivo::CertificateType type = 0;
   host::SqliteStore::RenewalConfig config;  // the CA, its trust, the peer, the hook
+  std::string trustedOrigin;                // what config.trusted came from, for messages
   std::optional<ProbeTarget> probe;         // read from config.probe
   std::string servername;                   // for the trial against the peer
   int timeoutSeconds = 30;                  // the exchange, polling included; the trial apart
@@ -38,10 +39,13 @@ struct RenewalOrder {
 // pending key and the state's success are one transaction, so a crash
 // never leaves a renewal counted that did not happen. A certificate kept
 // pending by an earlier trial is installed without asking the CA again.
-// Prints what it did once it is durable; returns the exit status. A
-// failure is counted in the state (the next attempt backed off) and thrown
-// as Failure (kExitFailed) with the CA's or the peer's words; a slot the
-// policy locks is refused before anything changes.
+// The new certificate must chain to the slot's trust anchors (see
+// IssuedCertificateAnchors): the CA is told when it does not, and it is
+// never installed. Prints what it did once it is durable; returns the exit
+// status. A failure is counted in the state (the next attempt backed off)
+// and thrown as Failure (kExitFailed) with the CA's or the peer's words; a
+// slot the policy locks, or one with no trust anchors, is refused before
+// anything changes.
 int RunRenewal(const GlobalOptions& global, const RenewalOrder& order);
 
 }  // namespace certctl

@@ -68,13 +68,6 @@ void Merge(CertificateRevocation& kept, const CertificateRevocation& other) {
 
 }  // namespace
 
-UniquePtr<STACK_OF(X509)> CertificateStack(const std::vector<X509*>& certificates) {
-  UniquePtr<STACK_OF(X509)> stack(sk_X509_new_null());
-  for (X509* each : certificates)
-    if (stack && X509_up_ref(each) && !sk_X509_push(stack.get(), each)) X509_free(each);
-  return stack;
-}
-
 RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDepth, const std::string& stapled,
                                  const RevocationOptions& options) {
   RevocationResult result;

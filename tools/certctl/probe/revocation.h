@@ -16,6 +16,7 @@
 
 namespace certctl {
 
+using host::CertificateStack;
 using host::UniquePtr;
 
 // How a check that could not be made (a responder or CRL out of reach, an
@@ -84,10 +85,6 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
 // The CRLs of `source` (a file or an http URL: PEM or DER, one or more);
 // on failure, none, with `error` saying why.
 std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error);
-
-// A stack holding a reference of its own to each of `certificates`, as
-// OpenSSL's verifications take the certificates they may use.
-UniquePtr<STACK_OF(X509)> CertificateStack(const std::vector<X509*>& certificates);
 
 // The CRL among `crls` of `certificate`'s issuer (by name), or null.
 X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate);

@@ -1,0 +1,48 @@
+// Whether a newly issued client certificate may replace a slot's pair. It
+// must verify against the anchors its owner trusts for the CA, at the moment
+// of installing and for TLS client use, and must be no CA's certificate:
+// otherwise whoever answers for the CA (or hands over a file) could put any
+// certificate for the pending key into the slot.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/openssl_holders.h"
+#include "ozo/result.h"
+
+namespace host {
+
+// The certificates a new client certificate must chain to, and where they
+// came from, for messages ("ca.pem", "the stored edr server certificate").
+struct TrustAnchors {
+  std::vector<UniquePtr<X509>> certificates;
+  std::string origin;
+  std::vector<X509*> borrowed() const;
+};
+
+// A verification store of `anchors` for new client certificates: a chain
+// may end at any anchor (an intermediate CA given as the anchor suffices)
+// and its leaf must be fit for TLS client authentication. Null when OpenSSL
+// is out of memory.
+UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anchors);
+
+// "it is a CA certificate (...)" when `certificate` is a CA's (basic
+// constraints CA:TRUE), which no client slot takes; empty otherwise.
+std::string CaCertificateProblem(X509* certificate);
+
+// Verifies `certificate` against `anchors` at `now` (seconds since 1970),
+// its chain built from `untrusted`. Refused ("Prohibited", `error` says
+// which check failed) when it is a CA certificate or does not chain to an
+// anchor for TLS client use at that moment, and ("Invalid state") when
+// there are no anchors: nothing then says which CA may issue it. On success `chain` holds the
+// verified certificates above it, up to but not including a self-signed
+// root: what a TLS client sends with it, and nothing that merely came with
+// it.
+ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
+                           std::int64_t now, std::vector<UniquePtr<X509>>& chain, std::string& error);
+
+}  // namespace host
