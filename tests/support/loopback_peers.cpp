@@ -74,15 +74,24 @@ int ConnectTo(const std::string& address) {
 }
 
 // One connection of a hostile peer.
-void Misbehave(int client, const std::string& kind, const std::string& upstream) {
+void Misbehave(int client, const std::string& kind, const std::string& detail) {
   char buffer[16384];
+  if (kind == "status") {
+    std::string request;
+    for (ssize_t got;
+         request.find("\r\n\r\n") == std::string::npos && (got = ::read(client, buffer, sizeof(buffer))) > 0;)
+      request.append(buffer, static_cast<std::size_t>(got));
+    const std::string answer = "HTTP/1.0 " + detail + "\r\nContent-Length: 0\r\n\r\n";
+    WriteAll(client, answer.data(), answer.size());
+    return;
+  }
   if (kind == "flood") {
     std::fill(std::begin(buffer), std::end(buffer), '\xAB');
     while (WriteAll(client, buffer, sizeof(buffer))) {
     }
     return;
   }
-  const int server = ConnectTo(upstream);
+  const int server = ConnectTo(detail);
   const ssize_t hello = ::read(client, buffer, sizeof(buffer));
   char header[5];
   if (server < 0 || hello <= 0 || !WriteAll(server, buffer, static_cast<std::size_t>(hello)) ||
@@ -201,8 +210,9 @@ std::string LoopbackPeers::Silent() {
   return address;
 }
 
-std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& upstream) {
-  if (kind != "garbage" && kind != "flood") throw std::invalid_argument("no hostile peer '" + kind + "'");
+std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& detail) {
+  if (kind != "garbage" && kind != "flood" && kind != "status")
+    throw std::invalid_argument("no hostile peer '" + kind + "'");
   std::string address;
   const int listener = BoundSocket(address);
   if (::listen(listener, 8) != 0) throw std::runtime_error("cannot listen on " + address);
@@ -214,7 +224,7 @@ std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& u
     for (;;) {
       const int client = ::accept(listener, nullptr, nullptr);
       if (client < 0) continue;
-      Misbehave(client, kind, upstream);
+      Misbehave(client, kind, detail);
       ::close(client);
     }
   }

@@ -36,11 +36,13 @@ class LoopbackPeers {
   // A listener whose connections complete (the kernel accepts them) and
   // never hear a byte.
   std::string Silent();
-  // A peer that breaks TLS on purpose, on a port of its own:
-  //  "garbage": relays the ClientHello to `upstream` (a Serve address) and
+  // A peer that works against its client, on a port of its own:
+  //  "garbage": relays the ClientHello to `detail` (a Serve address) and
   //             its first record (the ServerHello) back, then sends text;
-  //  "flood":   answers every connection with bytes that never end.
-  std::string Hostile(const std::string& kind, const std::string& upstream);
+  //  "flood":   answers every connection with bytes that never end;
+  //  "status":  answers every HTTP request with the status line
+  //             "HTTP/1.0 `detail`" (a code and a reason phrase) and no body.
+  std::string Hostile(const std::string& kind, const std::string& detail);
   // A port nothing listens on: connections are refused.
   static std::string Unused();
 

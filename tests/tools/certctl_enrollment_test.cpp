@@ -147,7 +147,7 @@ std::vector<std::string> FilesHolding(const std::string& folder, const std::stri
 TEST_F(Enrollment, KillsDuringRequestAndInstallLeaveTheOldPairOrTheNewOne) {
   ASSERT_EQ(Run({"request", "edr", "--subject", "CN=agent.test", "-o", Path("r.csr")}).exit, 0);
   Sign("r.csr", "r.crt");
-  ASSERT_EQ(Run({"install", "edr", Path("r.crt")}).exit, 0);
+  ASSERT_EQ(Run({"install", "edr", Path("r.crt"), "--trusted", Path("issuing.pem")}).exit, 0);
   std::mt19937 random(4242);
   int killedMidway = 0;
   for (int round = 0; round < 50; ++round) {
@@ -159,8 +159,9 @@ TEST_F(Enrollment, KillsDuringRequestAndInstallLeaveTheOldPairOrTheNewOne) {
     }
     const std::string before = StoredPair();
     const pid_t pid = test::SpawnProcess(
-        Argv(duringRequest ? std::vector<std::string>{"request", "edr", "--new-key", "-o", Path("killed.csr")}
-                           : std::vector<std::string>{"install", "edr", Path("r.crt")},
+        Argv(duringRequest
+                 ? std::vector<std::string>{"request", "edr", "--new-key", "-o", Path("killed.csr")}
+                 : std::vector<std::string>{"install", "edr", Path("r.crt"), "--trusted", Path("issuing.pem")},
              m_store),
         Path("o"), Path("e"));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
@@ -179,13 +180,13 @@ TEST_F(Enrollment, KillsDuringRequestAndInstallLeaveTheOldPairOrTheNewOne) {
 // Kills at random moments of a renewal over CMP leave the old pair or the new
 // one, and a state that counts the renewal exactly when the new pair is in.
 TEST_F(Enrollment, KillsDuringRenewalLeaveTheOldPairOrTheNewOneAndAStateThatSaysWhich) {
-  Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=cmp.test", "-keyout",
-           Path("cmp.key"), "-out", Path("cmp.csr")});
+  Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=cmp.test", "-addext",
+           "extendedKeyUsage=cmcRA", "-keyout", Path("cmp.key"), "-out", Path("cmp.csr")});
   Sign("cmp.csr", "cmp.pem");
   ASSERT_EQ(Run({"set-server", "edr", Path("issuing.pem")}).exit, 0);
   ASSERT_EQ(Run({"request", "edr", "--subject", "CN=agent.test", "-o", Path("r.csr")}).exit, 0);
   Sign("r.csr", "r.crt");
-  ASSERT_EQ(Run({"install", "edr", Path("r.crt")}).exit, 0);
+  ASSERT_EQ(Run({"install", "edr", Path("r.crt"), "--trusted", Path("issuing.pem")}).exit, 0);
   test::LoopbackPeers peers;
   std::mt19937 random(777);
   std::string ca;  // the mock CA that answers with the certificate of the pending key
@@ -262,7 +263,7 @@ TEST_F(Enrollment, ThePendingKeyIsFoundNowhereButInTheStore) {
   EXPECT_EQ(fs::status(m_store).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
   Sign("r.csr", "r.crt");
-  ASSERT_EQ(Run({"install", "edr", Path("r.crt")}).exit, 0);
+  ASSERT_EQ(Run({"install", "edr", Path("r.crt"), "--trusted", Path("issuing.pem")}).exit, 0);
   EXPECT_EQ(FilesHolding(m_dir.path(), secret, true), std::vector<std::string>{});
   ASSERT_EQ(Run({"request", "edr", "-o", Path("r.csr")}).exit, 0);
   const std::string next = PendingSecret();
@@ -299,7 +300,8 @@ TEST_F(Enrollment, NoReleasedBlockHoldsThePendingKeyOrTheRandomPassword) {
   ASSERT_EQ(key.size(), 32u);
   EXPECT_EQ(requested.find(key), std::string::npos) << "request released the key unwiped";
   Sign("r.csr", "r.crt");
-  const std::string installed = released({"install", "edr", Path("r.crt")}, Path("install.frees"));
+  const std::string installed =
+      released({"install", "edr", Path("r.crt"), "--trusted", Path("issuing.pem")}, Path("install.frees"));
   EXPECT_EQ(installed.find(key), std::string::npos) << "install released the key unwiped";
   const test::ProcessResult shown = Run({"get-client", "edr", "-o", Path("got.p12"), "--show-password"});
   ASSERT_EQ(shown.out.rfind("password: ", 0), 0u) << shown.out;

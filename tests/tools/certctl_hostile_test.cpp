@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "tests/support/loopback_peers.h"
 #include "tests/tools/certctl_fixture.h"
 
 namespace {
@@ -212,6 +213,38 @@ TEST_F(HostileInput, ANameWhoseResolverNeverAnswersEndsWithinTheTimeout) {
     ASSERT_NE(took, std::string::npos) << run.out << run.err;
     EXPECT_LT(std::stol(run.out.substr(took + 5)), 2500) << command;
     EXPECT_NE((run.out + run.err).find(said), std::string::npos) << command << ": " << run.out << run.err;
+  }
+}
+
+// Words from outside (a CA's status string, an HTTP reason phrase) reach
+// the terminal with their controls escaped on every path, the failures'
+// too: no title set, no colour, no text reordered.
+TEST_F(HostileInput, ControlsFromACaOrAnHttpServerReachNoTerminalRaw) {
+  const std::string evil =
+      "\x1b]0;owned\x07\x1b[31mred\xe2\x80\xae"
+      "txt";
+  test::LoopbackPeers peers;
+  const std::string ca = peers.Cmp({"-srv_ref", "1", "-srv_secret", "pass:x", "-rsp_cert", "web.pem", "-pkistatus", "2",
+                                    "-failure", "2", "-statusstring", evil},
+                                   m_dir.path());
+  const std::string http = peers.Hostile("status", "503 " + evil);
+  const std::string peer = peers.Serve({"-cert", "peer.pem", "-key", "peer.key"}, m_dir.path());
+  Write("secret", test::BlobOf("x\n"));
+  ASSERT_EQ(Run({"set-server", "sandbox", Path("ca.pem")}).exit, 0);
+  const std::vector<std::string> kRuns[] = {
+      {"enroll", "ndr", "--server", ca, "--reference", "1", "--secret-file", Path("secret"), "--subject", "CN=x",
+       "--trusted", Path("ca.pem")},
+      {"check", "--crl", "http://" + http + "/ca.crl"},
+      {"probe", "sandbox", peer, "--crl", "http://" + http + "/ca.crl"},
+  };
+  for (const std::vector<std::string>& command : kRuns) {
+    const Outcome run = Run(command);
+    const std::string said = run.out + run.err;
+    SCOPED_TRACE(command.front() + ": " + said);
+    EXPECT_NE(said.find("\\x1b]0;owned\\x07\\x1b[31mred\\u202etxt"), std::string::npos);
+    EXPECT_EQ(said.find('\x1b'), std::string::npos);
+    EXPECT_EQ(said.find('\x07'), std::string::npos);
+    EXPECT_EQ(said.find("\xe2\x80\xae"), std::string::npos);
   }
 }
 

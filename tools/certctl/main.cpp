@@ -17,7 +17,7 @@ using namespace certctl;
 int Run(const ParsedCommandLine& parsed) {
   const Command* command = parsed.command;
   if (!parsed.usageError.empty()) {
-    std::cerr << "certctl: " << parsed.usageError << "\n";
+    PrintFailure(parsed.usageError);
     // A monitoring plugin always prints its status line.
     return command && command->unknown
                ? command->unknown(parsed.global, parsed.usageError.substr(0, parsed.usageError.find('\n')))
@@ -43,15 +43,15 @@ int Run(const ParsedCommandLine& parsed) {
 int main(int argc, char** argv) {
   // Before any password or key is read: a crash leaves none of them on disk,
   // and no memory OpenSSL releases holds one.
-  if (!host::WipeReleasedCryptoMemory()) std::cerr << "certctl: warning: OpenSSL allocated before main\n";
-  if (std::string error; !host::KeepSecretsOutOfCoreDumps(error)) std::cerr << "certctl: warning: " << error << "\n";
+  if (!host::WipeReleasedCryptoMemory()) PrintFailure("warning: OpenSSL allocated before main");
+  if (std::string error; !host::KeepSecretsOutOfCoreDumps(error)) PrintFailure("warning: " + error);
   try {
     return Run(ParseCommandLine(argc, argv));
   } catch (const Failure& failure) {
-    std::cerr << "certctl: " << failure.what() << "\n";
+    PrintFailure(failure.what());
     return failure.exitCode;
   } catch (const std::exception& error) {
-    std::cerr << "certctl: " << error.what() << "\n";
+    PrintFailure(error.what());
     return kExitFailed;
   }
 }

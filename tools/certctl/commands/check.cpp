@@ -16,6 +16,7 @@
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/lib/stored_revocation.h"
+#include "tools/certctl/lib/terminal_text.h"
 
 namespace certctl::commands {
 namespace {
@@ -108,10 +109,14 @@ std::string Summary(const std::vector<Verdict>& verdicts, State worst, const Che
     return options.type || !options.kind.empty() ? "no certificate of that type and kind is stored"
                                                  : "no certificates stored";
   if (worst == State::Ok) {
-    const Verdict* first = &verdicts.front();
+    // Verdicts without a certificate (a CRL's) say nothing of an end.
+    const Verdict* first = nullptr;
+    std::size_t count = 0;
     for (const Verdict& verdict : verdicts)
-      if (verdict.certificate->notAfterSeconds < first->certificate->notAfterSeconds) first = &verdict;
-    const std::size_t count = verdicts.size();
+      if (verdict.certificate && ++count &&
+          (!first || verdict.certificate->notAfterSeconds < first->certificate->notAfterSeconds))
+        first = &verdict;
+    if (!first) return verdicts.front().message;
     return std::to_string(count) + (count == 1 ? " certificate" : " certificates") +
            " valid; the first to end: " + first->message;
   }
@@ -149,7 +154,8 @@ Verdict RevocationVerdict(const SlotRevocation& slot) {
             State::Critical,
             name + " certificate " + found.subject + " is revoked" +
                 (found.revokedAt ? " since " + IsoFromSeconds(*found.revokedAt) : "") +
-                (found.reason.empty() ? "" : " (" + found.reason + ")") + " by " + found.source,
+                (found.reason.empty() ? "" : " (" + found.reason + ")") + " by " + found.source +
+                (found.problem.empty() ? "" : "; " + found.problem),
             nullptr,
             {},
             false};
@@ -197,9 +203,10 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
     }
     PrintJson(json);
   } else {
-    std::cout << "CERTIFICATES " << NameOf(state) << " - " << summary << (performance.empty() ? "" : " | ")
+    std::cout << "CERTIFICATES " << NameOf(state) << " - " << Printable(summary) << (performance.empty() ? "" : " | ")
               << performance << "\n";
-    for (const Verdict& verdict : verdicts) std::cout << NameOf(verdict.state) << ": " << verdict.message << "\n";
+    for (const Verdict& verdict : verdicts)
+      std::cout << NameOf(verdict.state) << ": " << Printable(verdict.message) << "\n";
     for (const auto& [type, created] : pending)
       std::cout << NameOf(State::Ok) << ": " << PendingText(type, created) << "\n";
   }
@@ -219,10 +226,22 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     PendingKeys pending;
     for (const auto& [type, created] : ReadPendingKeys(session))
       if (Selected(options, type, "client")) pending.emplace(type, created);
-    if (!arguments.crl.empty())
+    if (!arguments.crl.empty()) {
+      bool covered = false;
       for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, kDefaultTimeoutSeconds))
-        if (Selected(options, slot.type, slot.client ? "client" : "server"))
+        if (Selected(options, slot.type, slot.client ? "client" : "server")) {
           verdicts.push_back(RevocationVerdict(slot));
+          covered = true;
+        }
+      if (!covered)
+        verdicts.push_back(
+            {"crl",
+             State::Ok,
+             "the CRL " + arguments.crl + " covers no stored certificate: nothing was checked against it",
+             nullptr,
+             {},
+             false});
+    }
     for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))
       if (Selected(options, fact.type, "client") && fact.config && fact.due && *fact.due <= std::time(nullptr))
         verdicts.push_back(LateRenewal(fact));

@@ -2,7 +2,6 @@
 // text exposition format, for node_exporter's textfile collector.
 #include <algorithm>
 #include <ctime>
-#include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -25,6 +24,7 @@ struct Arguments {
   bool ocsp = false;
   std::string crl;
   RevocationMode revocation;
+  Days ocspMaxAge{kDefaultOcspMaxAgeDays};
 };
 
 constexpr const char* kPrefix = "certificates_manager_";
@@ -260,6 +260,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   options.revocation.ocsp = arguments.ocsp;
   options.revocation.crl = arguments.crl;
   options.revocation.policy = arguments.revocation.value;
+  options.revocation.ocspMaxAgeSeconds = arguments.ocspMaxAge.value * 86400;
   std::vector<StoredCertificate> inventory;
   PendingKeys pending;
   std::vector<RenewalFacts> renewals;
@@ -284,7 +285,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   const std::string text = Render(failure.empty(), inventory, pending, renewals, journal,
                                   RunProbes(global, Distinct(arguments.probes), options), options.revocation.policy);
   WriteOutput(arguments.out.path, text.data(), text.size(), 0644);
-  if (!failure.empty()) std::cerr << "certctl: " << failure << "\n";
+  if (!failure.empty()) PrintFailure(failure);
   return status;
 }
 
@@ -300,7 +301,9 @@ Command Metrics() {
        Switch(&Arguments::ocsp, "--ocsp", "each probe asks the OCSP responders when nothing good is stapled"),
        Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "each probe checks the chain against CRLs"),
        Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
-              "how a revocation check that could not be made counts in probe_success")},
+              "how a revocation check that could not be made counts in probe_success"),
+       Option(&Arguments::ocspMaxAge, "--ocsp-max-age", "DAYS",
+              "an OCSP answer without a next update is stale after DAYS (7)")},
       Metrics);
 }
 

@@ -20,6 +20,7 @@ struct Arguments {
   bool requireStapling = false;
   RevocationMode revocation;
   Hours revocationWarning;
+  Days ocspMaxAge{kDefaultOcspMaxAgeDays};
 };
 
 int Print(const GlobalOptions& global, const ProbeVerdict& verdict, const Thresholds& thresholds) {
@@ -39,6 +40,7 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
                         arguments.requireStapling,
                         arguments.revocation.value,
                         arguments.revocationWarning.value,
+                        arguments.ocspMaxAge.value * 86400,
                         arguments.timeout.seconds};
   try {
     options.thresholds = ThresholdsOf(arguments.warning, arguments.critical);
@@ -70,7 +72,9 @@ Command Probe() {
        Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
               "how a revocation check that could not be made counts (warn: WARNING)"),
        Option(&Arguments::revocationWarning, "--revocation-warning", "HOURS",
-              "WARNING when an OCSP response or CRL is due for an update within HOURS")},
+              "WARNING when an OCSP response or CRL is due for an update within HOURS"),
+       Option(&Arguments::ocspMaxAge, "--ocsp-max-age", "DAYS",
+              "an OCSP answer without a next update is stale after DAYS (7)")},
       Probe);
   probe.exitStatus = kPluginExitStatus;
   probe.unknown = [](const GlobalOptions& global, const std::string& why) {

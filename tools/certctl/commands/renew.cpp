@@ -3,7 +3,6 @@
 // the first certificate of an empty slot, with the CA's one-time secret.
 #include <algorithm>
 #include <ctime>
-#include <iostream>
 
 #include "host/renewal_schedule.h"
 #include "tools/certctl/cli/command.h"
@@ -115,7 +114,7 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
       ++renewed;
     } catch (const Failure& failure) {
       if (candidates.size() == 1) throw;
-      std::cerr << "certctl: renew " << keyword << ": " << failure.what() << "\n";
+      PrintFailure("renew " + keyword + ": " + failure.what());
       ++failed;
     }
   }

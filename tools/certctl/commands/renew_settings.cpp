@@ -14,6 +14,7 @@
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
+#include "tools/certctl/lib/terminal_text.h"
 
 namespace certctl::commands {
 namespace {
@@ -55,12 +56,12 @@ Json ConfigJson(ivo::CertificateType type, const Config& config) {
 
 void PrintConfig(const GlobalOptions& global, ivo::CertificateType type, const Config& config) {
   if (global.json) return PrintJson(ConfigJson(type, config));
-  std::printf("server   %s\ncmd      %s\ntrusted  %s\n", config.server.c_str(), config.command.c_str(),
+  std::printf("server   %s\ncmd      %s\ntrusted  %s\n", Printable(config.server).c_str(), config.command.c_str(),
               config.trusted.empty() ? "the stored server certificate" : "certificates kept with the settings");
-  if (!config.probe.empty()) std::printf("probe    %s\n", config.probe.c_str());
+  if (!config.probe.empty()) std::printf("probe    %s\n", Printable(config.probe).c_str());
   if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
-  if (!config.hook.empty()) std::printf("exec     %s\n", config.hook.c_str());
-  if (!config.sender.empty()) std::printf("sender   %s\n", SenderText(config).c_str());
+  if (!config.hook.empty()) std::printf("exec     %s\n", Printable(config.hook).c_str());
+  if (!config.sender.empty()) std::printf("sender   %s\n", Printable(SenderText(config)).c_str());
 }
 
 int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {

@@ -1,7 +1,6 @@
 // request: a new key for a type's client slot, kept in the store as the
 // slot's pending key (never in a file of its own), and a PKCS#10 request for
 // it; --cancel drops the pending key. install takes the signed certificate.
-#include <iostream>
 
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/certificate_file.h"
@@ -87,7 +86,7 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
                       : "a new key " + request.keyText + " is pending") +
       "; certctl install " + TypeKeyword(type) + " takes the signed certificate";
   if (arguments.out.path.empty() || arguments.out.path == "-")
-    std::cerr << "certctl: " << said << "\n";
+    PrintFailure(said);
   else
     Announce(global, "request written to " + arguments.out.path + "; " + said);
   return kExitOk;

@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <iostream>
 #include <variant>
 
 #include "app_core/facade/upgrade/persistent_data_upgrader.h"
@@ -94,7 +93,7 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
       Announce(global, stored.slot() + " certificate kept: the policy locks it (--policy upgrades it all the same)");
     } else if (!stored.problem.empty()) {
       json["skipped"].push_back({{"slot", stored.slot()}, {"reason", stored.problem}});
-      std::cerr << "certctl: " << stored.slot() << " record not copied: it " << stored.problem << "\n";
+      PrintFailure(stored.slot() + " record not copied: it " + stored.problem);
     } else if (before.count(stored.slot()) && before.at(stored.slot()).bytes == after.at(stored.slot()).bytes) {
       json["unchanged"].push_back(stored.slot());
       Announce(global, stored.slot() + " certificate unchanged: the same is stored");

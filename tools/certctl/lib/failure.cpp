@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iostream>
 #include <utility>
 
 #include "ozo/result_messages.h"
+#include "tools/certctl/lib/terminal_text.h"
 
 namespace certctl {
 
@@ -21,5 +23,7 @@ std::string DescribeResult(ozo::result_t result) {
     if (known == result) message = name;
   return std::string(code) + " (" + message + ")";
 }
+
+void PrintFailure(const std::string& message) { std::cerr << "certctl: " << Printable(message) << "\n"; }
 
 }  // namespace certctl

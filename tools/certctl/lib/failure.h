@@ -26,4 +26,8 @@ class Failure : public std::runtime_error {
 // "0x8000004c (Not found)", as the component's traces print codes.
 std::string DescribeResult(ozo::result_t result);
 
+// Writes "certctl: MESSAGE" on stderr, made safe for a terminal (see
+// Printable): a failure's words may come from a CA, a peer or a file.
+void PrintFailure(const std::string& message);
+
 }  // namespace certctl

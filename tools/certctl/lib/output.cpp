@@ -145,7 +145,7 @@ const char* TypeKeyword(ivo::CertificateType type) {
 }
 
 void Announce(const GlobalOptions& global, const std::string& message) {
-  if (!message.empty() && !global.json) std::cout << message << "\n";
+  if (!message.empty() && !global.json) std::cout << Printable(message) << "\n";
 }
 
 void WriteOutput(const std::string& path, const void* data, std::size_t size, mode_t mode) {

@@ -38,7 +38,8 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows, std::size_t w
 // "edr", "sandbox", "ndr", "siem"; "?" outside 1-4.
 const char* TypeKeyword(ivo::CertificateType type);
 
-// Prints `message` on stdout unless the output is JSON or the message empty.
+// Prints `message` on stdout unless the output is JSON or the message
+// empty, made safe for a terminal (see Printable).
 void Announce(const GlobalOptions& global, const std::string& message);
 
 // `size` bytes at `data` to the file `path` (created with `mode`, whole or

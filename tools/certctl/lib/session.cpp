@@ -69,7 +69,7 @@ Session::Session(const GlobalOptions& options, Access access, bool quiet)
   if (ozo::Failed(opened)) throw Failure(kExitStore, "the store cannot be used: " + error, opened);
   m_exposure = ExposureOf(path());
   if (!m_exposure.empty() && access == Access::WriteSecrets) throw SecretsRefusal(m_exposure);
-  if (!m_exposure.empty() && !quiet) std::cerr << "certctl: warning: " << m_exposure << "\n";
+  if (!m_exposure.empty() && !quiet) PrintFailure("warning: " + m_exposure);
 
   if (writes) Begin();
   host::HostOptions hostOptions;

@@ -1,5 +1,7 @@
 #include "tools/certctl/lib/stored_revocation.h"
 
+#include <openssl/err.h>
+
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/failure.h"
 
@@ -46,9 +48,15 @@ std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::s
         X509_check_issued(each.certificate.get(), each.certificate.get()) == X509_V_OK)
       continue;
     SlotRevocation slot{each.type, each.client, {}};
+    // The issuer is the certificate whose key signed this one: a name and
+    // key id can be copied into a certificate of anyone's (a container may
+    // hold one), and a CRL checked with its key proves nothing.
     X509* issuer = nullptr;
     for (const UniquePtr<X509>& candidate : issuers)
-      if (X509_check_issued(candidate.get(), each.certificate.get()) == X509_V_OK) issuer = candidate.get();
+      if (!issuer && X509_check_issued(candidate.get(), each.certificate.get()) == X509_V_OK &&
+          X509_verify(each.certificate.get(), X509_get0_pubkey(candidate.get())) == 1)
+        issuer = candidate.get();
+    ERR_clear_error();
     if (issuer) {
       slot.verdict = CrlVerdicts({each.certificate.get(), issuer}, 1, crls).front();
     } else {

@@ -18,8 +18,9 @@ struct SlotRevocation {
 
 // Each stored certificate that a CRL of `source` (a file or an http URL)
 // covers, judged by it: the CRL's signature is checked with its issuer's
-// certificate, found among the stored ones and those in the containers
-// (unknown when none is), and its freshness. Throws Failure (kExitUsage)
+// certificate, the one among the stored ones and those in the containers
+// whose key signed the certificate (unknown when none did), and its
+// freshness. Throws Failure (kExitUsage)
 // when the source holds no CRL, and when the store fails.
 std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source, double timeoutSeconds);
 

@@ -81,7 +81,8 @@ RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDept
     result.certificates.push_back(entry);
   }
   if (result.stapled) {
-    CertificateRevocation verdict = OcspVerdict(stapled, chain[0], chain[1], chain, anchor, nullptr, "stapled OCSP");
+    CertificateRevocation verdict =
+        OcspVerdict(stapled, chain[0], chain[1], chain, anchor, nullptr, "stapled OCSP", options.ocspMaxAgeSeconds);
     verdict.depth = 0;
     if (verdict.status != RevocationStatus::Good && verdict.status != RevocationStatus::Revoked)
       result.staplingProblem = verdict.problem;
@@ -91,7 +92,8 @@ RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDept
     for (int depth = 0; depth < anchorDepth; ++depth) {
       CertificateRevocation& kept = result.certificates[static_cast<std::size_t>(depth)];
       if (kept.status == RevocationStatus::Good || kept.status == RevocationStatus::Revoked) continue;
-      CertificateRevocation asked = AskResponder(chain[depth], chain[depth + 1], chain, anchor, options.timeoutSeconds);
+      CertificateRevocation asked = AskResponder(chain[depth], chain[depth + 1], chain, anchor, options.timeoutSeconds,
+                                                 options.ocspMaxAgeSeconds);
       asked.depth = depth;
       Merge(kept, asked);
     }

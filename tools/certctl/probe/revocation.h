@@ -27,6 +27,9 @@ enum class RevocationPolicy { Soft, Warn, Strict };
 // The --crl source that stands for each certificate's distribution points.
 constexpr const char* kCrlDistributionPoints = "fetch";
 
+// How old an OCSP answer without a next update may be and still count.
+constexpr std::int64_t kDefaultOcspMaxAgeDays = 7;
+
 struct RevocationOptions {
   bool ocsp = false;  // ask the responders when nothing good is stapled
   std::string crl;    // "": none; kCrlDistributionPoints; else a file or URL
@@ -34,7 +37,8 @@ struct RevocationOptions {
   bool requireStapling = false;  // nothing stapled is CRITICAL
   RevocationPolicy policy = RevocationPolicy::Warn;
   double warningHours = 0;  // WARNING when a response or CRL is due for an update within these hours
-  double timeoutSeconds = kDefaultTimeoutSeconds;  // each fetch
+  std::int64_t ocspMaxAgeSeconds = kDefaultOcspMaxAgeDays * 86400;  // of an answer without a next update
+  double timeoutSeconds = kDefaultTimeoutSeconds;                   // each fetch
   bool any() const { return ocsp || !crl.empty() || requireStapling; }
 };
 
@@ -71,16 +75,18 @@ RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDept
 // `certificate` (issued by `issuer`) judged by the OCSP response `der`:
 // accepted only when signed by the issuer or a responder it delegated (the
 // signer's chain leads to `anchor`, borrowing `chain`), when it names this
-// certificate, is current within kRevocationClockSkewSeconds and, for an
-// answer to `request`, carries its nonce if any.
+// certificate, is current within kRevocationClockSkewSeconds (an answer
+// without a next update for `maxAgeSeconds` after it was made), was made
+// after the certificate was issued, and, for an answer to `request`,
+// carries its nonce if any. Anything else is no evidence: unknown, with why.
 CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X509* issuer,
                                   const std::vector<X509*>& chain, X509* anchor, OCSP_REQUEST* request,
-                                  const std::string& source);
+                                  const std::string& source, std::int64_t maxAgeSeconds);
 
 // `certificate` judged by the responder its Authority Information Access
 // names, asked over HTTP within `timeoutSeconds`.
 CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
-                                   double timeoutSeconds);
+                                   double timeoutSeconds, std::int64_t maxAgeSeconds);
 
 // The CRLs of `source` (a file or an http URL: PEM or DER, one or more);
 // on failure, none, with `error` saying why.

@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -32,17 +33,26 @@ std::vector<UniquePtr<X509_CRL>> ParseCrls(const std::string& bytes) {
   return crls;
 }
 
-// What each depth's verification said: the first error at that depth.
+// What each depth's verification said: every error at that depth, in order.
 struct DepthErrors {
-  std::map<int, int> first;
+  std::map<int, std::vector<int>> found;
 };
 
 int NoteError(int ok, X509_STORE_CTX* context) {
   if (!ok) {
     auto* errors = static_cast<DepthErrors*>(X509_STORE_CTX_get_app_data(context));
-    errors->first.emplace(X509_STORE_CTX_get_error_depth(context), X509_STORE_CTX_get_error(context));
+    errors->found[X509_STORE_CTX_get_error_depth(context)].push_back(X509_STORE_CTX_get_error(context));
   }
   return 1;  // go on: every depth gets its verdict
+}
+
+// A revocation stands when nothing but the CRL's age was wrong with it: a
+// revocation is final, so a stale CRL still proves one, but a CRL whose
+// signature or issuer does not hold proves nothing.
+bool RevocationStands(const std::vector<int>& errors) {
+  for (const int code : errors)
+    if (code != X509_V_ERR_CERT_REVOKED && code != X509_V_ERR_CRL_HAS_EXPIRED) return false;
+  return std::find(errors.begin(), errors.end(), X509_V_ERR_CERT_REVOKED) != errors.end();
 }
 
 }  // namespace
@@ -94,12 +104,15 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
     verdict.subject = NameText(X509_get_subject_name(certificate));
     X509_CRL* crl = CrlOfIssuer(crls, certificate);
     if (crl && X509_CRL_get0_nextUpdate(crl)) verdict.nextUpdate = SecondsOf(X509_CRL_get0_nextUpdate(crl));
-    const auto error = errors.first.find(depth);
-    const int code = error == errors.first.end() ? X509_V_OK : error->second;
+    const std::vector<int>& found = errors.found[depth];
+    const int code = found.empty() ? X509_V_OK : found.front();
+    const std::string stale =
+        "the CRL is stale: its next update was due " + IsoFromSeconds(verdict.nextUpdate.value_or(0));
     if (code == X509_V_OK) {
       verdict.status = RevocationStatus::Good;
-    } else if (code == X509_V_ERR_CERT_REVOKED) {
+    } else if (RevocationStands(found)) {
       verdict.status = RevocationStatus::Revoked;
+      if (std::find(found.begin(), found.end(), X509_V_ERR_CRL_HAS_EXPIRED) != found.end()) verdict.problem = stale;
       X509_REVOKED* entry = nullptr;
       if (crl && X509_CRL_get0_by_cert(crl, &entry, certificate) == 1 && entry) {
         verdict.revokedAt = SecondsOf(X509_REVOKED_get0_revocationDate(entry));
@@ -109,11 +122,10 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
       }
     } else {
       verdict.status = RevocationStatus::Unknown;
-      verdict.problem =
-          code == X509_V_ERR_UNABLE_TO_GET_CRL ? "no CRL of its issuer"
-          : code == X509_V_ERR_CRL_HAS_EXPIRED
-              ? "the CRL is stale: its next update was due " + IsoFromSeconds(verdict.nextUpdate.value_or(0))
-              : std::string("the CRL is not accepted: ") + X509_verify_cert_error_string(code);
+      verdict.problem = code == X509_V_ERR_UNABLE_TO_GET_CRL ? "no CRL of its issuer"
+                        : code == X509_V_ERR_CRL_HAS_EXPIRED
+                            ? stale
+                            : std::string("the CRL is not accepted: ") + X509_verify_cert_error_string(code);
     }
     verdicts.push_back(std::move(verdict));
   }

@@ -6,6 +6,7 @@
 
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/certificate_report.h"
+#include "tools/certctl/lib/dates.h"
 #include "tools/certctl/probe/http_fetch.h"
 #include "tools/certctl/probe/revocation.h"
 
@@ -36,7 +37,7 @@ CertificateRevocation Unknown(CertificateRevocation verdict, const std::string& 
 
 CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X509* issuer,
                                   const std::vector<X509*>& chain, X509* anchor, OCSP_REQUEST* request,
-                                  const std::string& source) {
+                                  const std::string& source, std::int64_t maxAgeSeconds) {
   CertificateRevocation verdict;
   verdict.subject = NameText(X509_get_subject_name(certificate));
   verdict.source = source;
@@ -63,8 +64,19 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
   if (!id || !OCSP_resp_find_status(basic.get(), id.get(), &state, &reason, &revoked, &thisUpdate, &nextUpdate))
     return Unknown(verdict, "the response is not about this certificate (serial or issuer differ)");
   if (nextUpdate) verdict.nextUpdate = SecondsOf(nextUpdate);
-  if (!OCSP_check_validity(thisUpdate, nextUpdate, kRevocationClockSkewSeconds, -1))
-    return Unknown(verdict, "the response is stale or not yet valid");
+  // The age bound applies only without a next update: OpenSSL would apply
+  // it to every answer.
+  if (!OCSP_check_validity(thisUpdate, nextUpdate, kRevocationClockSkewSeconds, nextUpdate ? -1 : maxAgeSeconds))
+    return Unknown(verdict, nextUpdate
+                                ? "the response is stale or not yet valid"
+                                : "the response is stale: made " + IsoFromSeconds(SecondsOf(thisUpdate).value_or(0)) +
+                                      " without a next update, it is older than " +
+                                      std::to_string(maxAgeSeconds / 86400) + " days (--ocsp-max-age)");
+  const std::optional<std::int64_t> made = SecondsOf(thisUpdate), issued = SecondsOf(X509_get0_notBefore(certificate));
+  if (!made || !issued || *made + kRevocationClockSkewSeconds < *issued)
+    return Unknown(verdict, "the response was made " + IsoFromSeconds(made.value_or(0)) +
+                                ", before the certificate was issued (" + IsoFromSeconds(issued.value_or(0)) +
+                                "): it says nothing about it");
   ERR_clear_error();
   if (state == V_OCSP_CERTSTATUS_GOOD) {
     verdict.status = RevocationStatus::Good;
@@ -79,7 +91,7 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
 }
 
 CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
-                                   double timeoutSeconds) {
+                                   double timeoutSeconds, std::int64_t maxAgeSeconds) {
   CertificateRevocation verdict;
   verdict.subject = NameText(X509_get_subject_name(certificate));
   verdict.source = "OCSP";
@@ -97,7 +109,7 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
   std::string answer, error;
   if (!HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", timeoutSeconds, answer, error))
     return Unknown(verdict, "the responder cannot be reached: " + error);
-  return OcspVerdict(answer, certificate, issuer, chain, anchor, request.get(), verdict.source);
+  return OcspVerdict(answer, certificate, issuer, chain, anchor, request.get(), verdict.source, maxAgeSeconds);
 }
 
 }  // namespace certctl

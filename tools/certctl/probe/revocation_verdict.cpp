@@ -53,7 +53,8 @@ void JudgeRevocation(ProbeVerdict& verdict, const ProbeOptions& options,
     if (each.status == RevocationStatus::Revoked) {
       add(verdict, State::Critical,
           Naming(each) + " is revoked" + (each.revokedAt ? " since " + IsoFromSeconds(*each.revokedAt) : "") +
-              (each.reason.empty() ? "" : " (" + each.reason + ")") + " by " + each.source);
+              (each.reason.empty() ? "" : " (" + each.reason + ")") + " by " + each.source +
+              (each.problem.empty() ? "" : "; " + each.problem));
     } else if (each.status == RevocationStatus::Unknown && unmade != State::Ok &&
                !(each.depth == 0 && each.problem == found.staplingProblem)) {
       add(verdict, unmade, "the revocation of " + Naming(each) + " is unknown: " + each.problem);
