@@ -10,6 +10,7 @@ packages=(
   clang lld libclang-rt-14-dev valgrind binutils
   prometheus  # for promtool, which judges certctl's metrics; its server is not started
   lintian man-db checksec python3  # the package check (python3: the fuzz seeds, checksec's verdicts)
+  faketime  # OCSP answers made in the past, for the revocation tests
 )
 # Installed without their recommendations: check_ssl_cert, which the
 # revocation tests and benchmarks compare certctl probe with, and the tools

@@ -14,6 +14,9 @@
 #   good.ocsp, revoked.ocsp   OCSP responses for stapling, valid a day
 #   soon.ocsp       good.test's response, due for an update in 30 minutes
 #   forged.ocsp     good.test's response signed by a key nobody delegated
+#   aged-good.ocsp  "good" on revoked.test, made 30 days ago without a next
+#                   update (by faketime, from the index before the revocation)
+#   early-good.ocsp the same made 2 days ago: before revoked.test was issued
 #   expired.crl     inter's CRL whose next update was due yesterday
 #   pub/            what the HTTP server publishes: the CRLs (DER) and the
 #                   issuers' certificates
@@ -107,6 +110,7 @@ issue inter leaf agent agent.test
 issue inter leaf agent-revoked agent-revoked.test
 issue inter responder responder "Issuing CA OCSP"
 issue inter2 below below below.test
+cp db/inter/index.txt db/inter/before-revocation.txt
 openssl ca -config ca.cnf -name inter -revoke revoked.pem -crl_reason keyCompromise 2> revoke.log
 openssl ca -config ca.cnf -name inter -revoke agent-revoked.pem -crl_reason affiliationChanged 2>> revoke.log
 openssl ca -config ca.cnf -name root -revoke inter2.pem -crl_reason cACompromise 2>> revoke.log
@@ -136,6 +140,10 @@ respond() {  # LEAF OUT VALIDITY... (as openssl ocsp's -ndays/-nmin), signed by 
 respond good.pem good.ocsp -ndays 1
 respond revoked.pem revoked.ocsp -ndays 1
 respond good.pem soon.ocsp -nmin 30
+for age in aged:30 early:2; do  # a clock stopped that many days before NOW
+  TZ=UTC faketime "$(date -u -d "@$((now - ${age#*:} * 86400))" '+%Y-%m-%d %H:%M:%S')" openssl ocsp -index db/inter/before-revocation.txt -CA inter.pem -rsigner responder.pem \
+    -rkey responder.key -issuer inter.pem -cert revoked.pem -respout "${age%:*}-good.ocsp" > /dev/null 2>&1
+done
 key forger
 openssl req -x509 -new -key forger.key -subj "/CN=Issuing CA OCSP" -days 30 -out forger.pem
 openssl ocsp -index db/inter/index.txt -CA inter.pem -rsigner forger.pem -rkey forger.key \
