@@ -33,7 +33,8 @@ int Run(const ParsedCommandLine& parsed) {
     if (failure.exitCode == kExitUsage && command->unknown) return command->unknown(parsed.global, failure.what());
     if (failure.exitCode != kExitFailed) throw;
     std::string where = command->path;
-    for (const std::string& operand : parsed.given.operands) where += " " + operand;
+    for (const std::string& operand : parsed.given.operands)
+      if (!operand.empty()) where += " " + operand;
     throw Failure(failure.exitCode, where + ": " + failure.what(), failure.result);
   }
 }

@@ -25,9 +25,6 @@ struct Arguments {
   Timeout timeout;
 };
 
-// The pending key's pair replaces the slot's in one unit of work with the
-// key's removal; a refusal (a policy lock, a trial the peer fails) keeps the
-// old pair and the pending key.
 // The trust anchors kept with the slot's renewal settings, or none.
 std::string KeptTrust(Session& session, ivo::CertificateType type) {
   host::SqliteStore::RenewalConfig config;
@@ -36,6 +33,9 @@ std::string KeptTrust(Session& session, ivo::CertificateType type) {
   return ozo::Succeeded(read) ? config.trusted : "";
 }
 
+// The pending key's pair replaces the slot's in one unit of work with the
+// key's removal; a refusal (a policy lock, a trial the peer fails) keeps the
+// old pair and the pending key. A trial holds no lock on the store.
 int Install(const GlobalOptions& global, const Arguments& arguments) {
   const ivo::CertificateType type = arguments.type.value;
   const std::string keyword = TypeKeyword(type);
@@ -66,9 +66,11 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
     ProbeOptions options;
     options.servername = arguments.servername;
     options.timeoutSeconds = arguments.timeout.seconds;
-    if (const std::string refusal =
-            TrialOfNewPair(ReadSlots(session, type), installation.record, *arguments.probe, options);
-        !refusal.empty()) {
+    PeerSlots slots = ReadSlots(session, type);
+    session.Commit();  // no lock is held over the network: other writers go on during the trial
+    const std::string refusal = TrialOfNewPair(std::move(slots), installation.record, *arguments.probe, options);
+    session.Begin();
+    if (!refusal.empty()) {
       const result_t kept = host::KeepPendingCertificate(session.store(), type, installation.certificates);
       session.ThrowIfStoreFailed(kept);
       session.Commit();
@@ -79,8 +81,13 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
     }
   }
   return WithManagerOf(session, global, [&](ivo::ICertificatesManager& manager) {
+    // The pending key is checked again: another run may have replaced it
+    // during the trial.
     const result_t installed =
         host::CompleteInstallation(session.store(), manager, type, installation, UserInitiator());
+    if (installed == results::InvalidState)
+      throw Failure(kExitFailed, "the " + keyword + " pending key changed during the trial: nothing was installed",
+                    installed);
     return Report(session, installed, "client certificate of " + keyword + " installed: " + installation.subject, "");
   });
 }
