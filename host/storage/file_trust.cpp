@@ -65,6 +65,13 @@ std::string JudgeFolder(const fs::path& folder, bool own) {
 
 }  // namespace
 
+std::string UntrustedOutputLink(const std::string& path) {
+  struct stat about {};
+  if (::lstat(path.c_str(), &about) != 0 || !S_ISLNK(about.st_mode) || OwnedByUserOrRoot(about)) return "";
+  return path + " is a symbolic link of " + UserText(about.st_uid) +
+         ", which is never written through: remove it, or write elsewhere";
+}
+
 std::string UserName(uid_t uid) {
   std::vector<char> buffer(16384);
   passwd entry{};

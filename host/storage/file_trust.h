@@ -31,6 +31,13 @@ std::string UntrustedPath(const std::string& path);
 // its next open, so one that someone else made is never left to it.
 std::string UntrustedSideFile(const std::string& path, uid_t owner);
 
+// Empty when an output may be written at `path`: nothing is there, or no
+// symbolic link, or a link the user or root owns; else one sentence naming
+// the link and its owner. A link someone else planted (in /tmp, say) would
+// have the writer replace or fill whatever it points at, with the writer's
+// rights. Writers replace an accepted link itself, never its target.
+std::string UntrustedOutputLink(const std::string& path);
+
 // The suffixes of the files SQLite keeps beside a database.
 constexpr const char* kSideFileSuffixes[] = {"-journal", "-wal", "-shm"};
 

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 
+#include "host/storage/file_trust.h"
 #include "host/storage/sqlite_schema.h"
 #include "host/storage/sqlite_statement.h"
 #include "host/storage/sqlite_store.h"
@@ -135,14 +136,16 @@ result_t SqliteStore::BackupTo(const std::string& path, std::string& error) {
     error = path + " is the store itself";
     return results::InvalidArgument;
   }
+  if (std::string refusal = UntrustedOutputLink(path); !refusal.empty()) {
+    error = std::move(refusal);
+    return results::AccessDenied;
+  }
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     error = path + " is not a regular file";  // a device or a pipe is never replaced
     return results::InvalidArgument;
   }
-  std::error_code unresolved;
-  std::filesystem::path target = std::filesystem::weakly_canonical(path, unresolved);  // a link's file, as cp
-  if (unresolved) target = path;
+  const std::filesystem::path target(path);  // a link there is replaced, never what it points at
   const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
   RemoveLeftovers(folder, target.filename().string());
   std::string temporary = folder + "/." + target.filename().string() + ".XXXXXX";

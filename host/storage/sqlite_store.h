@@ -202,7 +202,9 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // snapshot of the committed store (other processes may write meanwhile),
   // in rollback-journal mode, written owner-only beside `path` and renamed
   // over it once complete and synced, so `path` holds the old file or the
-  // whole copy, never part of one. The temporary file is locked while it is
+  // whole copy, never part of one. A symbolic link at `path` is replaced,
+  // not followed; one another user owns is refused ("Access denied", see
+  // UntrustedOutputLink). The temporary file is locked while it is
   // written; one that a killed backup left beside `path` (unlocked, this
   // user's) is removed by the next backup to `path`.
   ozo::result_t BackupTo(const std::string& path, std::string& error);

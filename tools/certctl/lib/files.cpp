@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "host/storage/file_trust.h"
 #include "tools/certctl/lib/descriptor.h"
 #include "tools/certctl/lib/failure.h"
 
@@ -61,15 +62,16 @@ void WriteInPlace(const std::string& path, const char* bytes, std::size_t size) 
 }  // namespace
 
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode) {
+  if (const std::string refusal = host::UntrustedOutputLink(path); !refusal.empty())
+    throw Failure(kExitUsage, refusal);
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) throw Failure(kExitUsage, "cannot write " + path + ": Is a directory");
     return WriteInPlace(path, static_cast<const char*>(data), size);
   }
-  // A symbolic link to a file is followed, as cp follows it: the file is replaced, the link stays.
-  std::error_code error;
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
-  const std::filesystem::path target = error ? std::filesystem::path(path) : resolved;
+  // The new file takes the name itself: a symbolic link there is replaced,
+  // never the file it points at.
+  const std::filesystem::path target(path);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
   std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temporary.data());  // 0600 from the start

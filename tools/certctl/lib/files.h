@@ -30,8 +30,10 @@ ozo::blob_t ReadFileBytes(const std::string& path);
 // with `mode` (owner-only before anything is written to it), flushes it to
 // disk and renames it over `path`: a reader sees the old file or the whole
 // new one, never half of one, and a secret is never readable by others even
-// for a moment. A device or a pipe is written in place. Throws Failure
-// (kExitUsage) naming the file and the reason.
+// for a moment. A symbolic link at `path` is replaced, not followed, and one
+// another user owns is refused (see UntrustedOutputLink); a device or a pipe
+// is written in place. Throws Failure (kExitUsage) naming the file and the
+// reason.
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode);
 
 // "1 MiB", "4 KiB", "100 bytes"
