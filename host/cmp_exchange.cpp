@@ -8,6 +8,7 @@
 
 #include <ctime>
 
+#include "host/cmp_address.h"
 #include "host/openssl_holders.h"
 #include "host/request_subject.h"
 
@@ -134,21 +135,16 @@ std::string Pem(X509* certificate, STACK_OF(X509) * chain) {
 // Points the context at the server of `url`; false with `error` set when
 // the URL is no http URL of a host.
 bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error) {
-  const std::string full = url.find("://") == std::string::npos ? "http://" + url : url;
-  int tls = 0, port = 0;
-  char *host = nullptr, *path = nullptr;
-  const bool parsed =
-      OSSL_HTTP_parse_url(full.c_str(), &tls, nullptr, &host, nullptr, &port, &path, nullptr, nullptr) == 1;
-  const OpenSslMemory<char> ownedHost(host), ownedPath(path);
-  const bool set = parsed && !tls && OSSL_CMP_CTX_set1_server(context, host) &&
-                   OSSL_CMP_CTX_set_serverPort(context, port) && OSSL_CMP_CTX_set1_serverPath(context, path);
+  CmpAddress address;
+  if (const std::string problem = ReadCmpAddress(url, address); !problem.empty()) {
+    error = "the CA's address " + url + " " + problem;
+    return false;
+  }
+  const bool set = OSSL_CMP_CTX_set1_server(context, address.host.c_str()) &&
+                   OSSL_CMP_CTX_set_serverPort(context, address.port) &&
+                   OSSL_CMP_CTX_set1_serverPath(context, address.path.c_str());
   ERR_clear_error();
-  if (!set)
-    error = !parsed ? "the CA's address " + url + " is no URL"
-            : tls   ? "the CA's address " + url +
-                        " asks for TLS, which certctl does not speak to a CA: CMP messages carry their own "
-                        "protection, so give its http:// URL"
-                  : "the CA's address " + url + " cannot be used";
+  if (!set) error = "the CA's address " + url + " cannot be used: out of memory";
   return set;
 }
 

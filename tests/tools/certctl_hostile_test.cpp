@@ -248,4 +248,40 @@ TEST_F(HostileInput, ControlsFromACaOrAnHttpServerReachNoTerminalRaw) {
   }
 }
 
+// --timeout bounds the whole run, not each fetch: a probe whose peer names
+// two CRL distribution points that never answer ends within it (a moment
+// for the process itself aside), and one that refuses at once says so.
+TEST_F(HostileInput, TheTimeoutBoundsEveryFetchOfARunTogether) {
+  test::LoopbackPeers peers;
+  const std::string first = peers.Silent(), second = peers.Silent(), refused = test::LoopbackPeers::Unused();
+  test::CertificateParams ca = Valid(-1, 365, "Probe CA");
+  ca.key = test::KeyType::Rsa2048;
+  test::CertificateParams leaf = Valid(-1, 60, "probe.test");
+  leaf.issuer = ca.subject;
+  leaf.signer = ca.key;
+  leaf.serial = {0x42};
+  leaf.extensions = {{"subjectAltName", "IP:127.0.0.1"},
+                     {"crlDistributionPoints", "URI:http://" + first + "/a.crl,URI:http://" + second + "/b.crl"}};
+  Write("silent-dp.pem", test::MakePem(leaf));
+  const std::string peer = peers.Serve({"-cert", "silent-dp.pem", "-key", "peer.key"}, m_dir.path());
+  ASSERT_EQ(Run({"set-server", "sandbox", Path("ca.pem")}).exit, 0);
+  const struct {
+    std::vector<std::string> command;
+    double timeout;
+    const char* said;
+  } kRuns[] = {
+      {{"probe", "sandbox", peer, "--crl", "fetch", "--timeout", "3"}, 3, "no answer within 3 s"},
+      {{"check", "--crl", "http://" + first + "/a.crl", "--timeout", "1.5"}, 1.5, "no answer within 1.5 s"},
+      {{"check", "--crl", "http://" + refused + "/a.crl", "--timeout", "20"}, 0, "connection refused"},
+  };
+  for (const auto& run : kRuns) {
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome outcome = Run(run.command);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    SCOPED_TRACE(run.command.front() + ": " + outcome.out + outcome.err);
+    EXPECT_NE((outcome.out + outcome.err).find(run.said), std::string::npos);
+    EXPECT_LT(took, run.timeout + 0.5);
+  }
+}
+
 }  // namespace

@@ -17,7 +17,10 @@ using namespace certctl;
 int Run(const ParsedCommandLine& parsed) {
   const Command* command = parsed.command;
   if (!parsed.usageError.empty()) {
-    PrintFailure(parsed.usageError);
+    // The problem may quote what was typed; the usage lines after it are the tool's own.
+    const std::size_t lineEnd = parsed.usageError.find('\n');
+    PrintFailure(parsed.usageError.substr(0, lineEnd));
+    if (lineEnd != std::string::npos) std::cerr << parsed.usageError.substr(lineEnd + 1) << "\n";
     // A monitoring plugin always prints its status line.
     return command && command->unknown
                ? command->unknown(parsed.global, parsed.usageError.substr(0, parsed.usageError.find('\n')))

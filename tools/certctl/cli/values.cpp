@@ -11,6 +11,7 @@
 #include <sstream>
 #include <utility>
 
+#include "host/cmp_address.h"
 #include "host/request_subject.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/dates.h"
@@ -243,6 +244,13 @@ void ReadValue(const std::string& text, const std::string& option, AlternativeNa
 void ReadValue(const std::string& text, const std::string& option, CmpCommand& out) {
   if (text != "kur" && text != "cr") Refuse(option, "kur or cr", text);
   out.name = text;
+}
+
+void ReadValue(const std::string& text, const std::string& option, CmpServer& out) {
+  host::CmpAddress address;
+  if (const std::string problem = host::ReadCmpAddress(text, address); !problem.empty())
+    throw Failure(kExitUsage, option + " " + text + " " + problem);
+  out.url = text;
 }
 
 void ReadValue(const std::string& text, const std::string& option, RevocationMode& out) {

@@ -81,6 +81,10 @@ struct DistinguishedName {
 struct AlternativeName {
   std::string text;
 };
+// A CA's CMP address: an http URL of a host, "http://" optional.
+struct CmpServer {
+  std::string url;
+};
 // The request a renewal sends over CMP: kur (a key update, the default) or
 // cr (a certification request).
 struct CmpCommand {
@@ -125,6 +129,7 @@ void ReadValue(const std::string& text, const std::string& option, KeySpec& out)
 void ReadValue(const std::string& text, const std::string& option, DistinguishedName& out);
 void ReadValue(const std::string& text, const std::string& option, AlternativeName& out);
 void ReadValue(const std::string& text, const std::string& option, CmpCommand& out);
+void ReadValue(const std::string& text, const std::string& option, CmpServer& out);
 void ReadValue(const std::string& text, const std::string& option, RevocationMode& out);
 void ReadValue(const std::string& text, const std::string& option, Hours& out);
 // An option given more than once keeps each value; one given once keeps the last.

@@ -30,6 +30,7 @@ struct Arguments {
   std::optional<CertKind> kind;
   std::vector<SlotRef> required;
   std::string crl;
+  Timeout timeout;
 };
 
 struct CheckOptions {
@@ -214,6 +215,7 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
 }
 
 int Check(const GlobalOptions& global, const Arguments& arguments) {
+  const host::Deadline deadline(arguments.timeout.seconds);
   try {
     const CheckOptions options = OptionsOf(arguments);
     Session session(global, Access::Read, true);
@@ -228,7 +230,7 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
       if (Selected(options, type, "client")) pending.emplace(type, created);
     if (!arguments.crl.empty()) {
       bool covered = false;
-      for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, kDefaultTimeoutSeconds))
+      for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, deadline))
         if (Selected(options, slot.type, slot.client ? "client" : "server")) {
           verdicts.push_back(RevocationVerdict(slot));
           covered = true;
@@ -266,7 +268,8 @@ Command Check() {
        Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)"),
        Option(&Arguments::required, "--require", "TYPE/KIND",
               "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)"),
-       Option(&Arguments::crl, "--crl", "FILE|URL", "CRITICAL when a CRL revokes a stored certificate")},
+       Option(&Arguments::crl, "--crl", "FILE|URL", "CRITICAL when a CRL revokes a stored certificate"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up fetching the CRL after SECONDS (10)")},
       Check);
   check.exitStatus = kPluginExitStatus;
   check.unknown = [](const GlobalOptions& global, const std::string& why) {

@@ -65,7 +65,7 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.probe) {
     ProbeOptions options;
     options.servername = arguments.servername;
-    options.timeoutSeconds = arguments.timeout.seconds;
+    options.deadline = host::Deadline(arguments.timeout.seconds);
     PeerSlots slots = ReadSlots(session, type);
     session.Commit();  // no lock is held over the network: other writers go on during the trial
     const std::string refusal = TrialOfNewPair(std::move(slots), installation.record, *arguments.probe, options);

@@ -256,7 +256,7 @@ std::vector<ProbeVerdict> RunProbes(const GlobalOptions& global, const std::vect
 // exit status: its metrics say so.
 int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
-  options.timeoutSeconds = arguments.timeout.seconds;
+  options.deadline = host::Deadline(arguments.timeout.seconds);
   options.revocation.ocsp = arguments.ocsp;
   options.revocation.crl = arguments.crl;
   options.revocation.policy = arguments.revocation.value;

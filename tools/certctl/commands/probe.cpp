@@ -34,14 +34,13 @@ int Print(const GlobalOptions& global, const ProbeVerdict& verdict, const Thresh
 int Probe(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.servername = arguments.servername;
-  options.timeoutSeconds = arguments.timeout.seconds;
+  options.deadline = host::Deadline(arguments.timeout.seconds);
   options.revocation = {arguments.ocsp,
                         arguments.crl,
                         arguments.requireStapling,
                         arguments.revocation.value,
                         arguments.revocationWarning.value,
-                        arguments.ocspMaxAge.value * 86400,
-                        arguments.timeout.seconds};
+                        arguments.ocspMaxAge.value * 86400};
   try {
     options.thresholds = ThresholdsOf(arguments.warning, arguments.critical);
     const PeerSlots slots = std::move(ReadPeerSlots(global, {arguments.type.value}).at(arguments.type.value));

@@ -26,7 +26,7 @@ const std::string kEnrollTimeoutHelp =
 
 struct Arguments {
   std::optional<PeerType> type;
-  std::optional<std::string> server;
+  std::optional<CmpServer> server;
   std::optional<TrustFile> trusted;
   std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
@@ -43,7 +43,7 @@ RenewalOrder OrderFor(ivo::CertificateType type, const host::SqliteStore::Renewa
   RenewalOrder order;
   order.type = type;
   if (stored) order.config = *stored;
-  if (arguments.server) order.config.server = *arguments.server;
+  if (arguments.server) order.config.server = arguments.server->url;
   if (arguments.command) order.config.command = arguments.command->name;
   order.trustedOrigin = "the certificates kept with the renewal settings";
   if (arguments.trusted) {
@@ -61,7 +61,7 @@ RenewalOrder OrderFor(ivo::CertificateType type, const host::SqliteStore::Renewa
                                   ": give --server URL, or keep one with certctl renew-config " + TypeKeyword(type) +
                                   " --server URL");
   order.servername = arguments.servername;
-  order.timeoutSeconds = static_cast<int>(arguments.timeout.seconds + 0.999);
+  order.timeoutSeconds = arguments.timeout.seconds;
   return order;
 }
 
@@ -123,7 +123,7 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
 
 struct EnrollArguments {
   PeerType type;
-  std::string server;
+  CmpServer server;
   std::string reference;
   InputFile secretFile;
   DistinguishedName subject;

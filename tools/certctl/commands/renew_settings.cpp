@@ -24,7 +24,7 @@ using State = host::SqliteStore::RenewalState;
 
 struct ConfigArguments {
   PeerType type;
-  std::optional<std::string> server;
+  std::optional<CmpServer> server;
   std::optional<TrustFile> trusted;
   std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
@@ -89,7 +89,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     session.ThrowIfStoreFailed(session.store().RemoveRenewalConfig(type));
     detail = "settings removed";
   } else {
-    if (arguments.server) config.server = *arguments.server;
+    if (arguments.server) config.server = arguments.server->url;
     if (config.server.empty())
       throw Failure(kExitUsage, "the first settings of " + keyword + " name the CA: --server URL");
     if (arguments.command) config.command = arguments.command->name;

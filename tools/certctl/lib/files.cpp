@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
+#include "host/net/descriptor.h"
 #include "host/storage/file_trust.h"
-#include "tools/certctl/lib/descriptor.h"
 #include "tools/certctl/lib/failure.h"
 
 namespace certctl {
@@ -18,7 +18,7 @@ std::string SizeText(std::size_t bytes) {
 }
 
 ozo::blob_t ReadFileBytes(const std::string& path) {
-  const Descriptor file(path == "-" ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const host::Descriptor file(path == "-" ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) throw Failure(kExitUsage, "cannot read " + path + ": " + std::strerror(errno));
   struct stat about {};
   if (::fstat(file.get(), &about) == 0 && S_ISDIR(about.st_mode)) throw Failure(kExitUsage, path + " is a directory");
@@ -62,8 +62,7 @@ void WriteInPlace(const std::string& path, const char* bytes, std::size_t size) 
 }  // namespace
 
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode) {
-  if (const std::string refusal = host::UntrustedOutputLink(path); !refusal.empty())
-    throw Failure(kExitUsage, refusal);
+  if (const std::string refusal = host::UntrustedOutputLink(path); !refusal.empty()) throw Failure(kExitUsage, refusal);
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) throw Failure(kExitUsage, "cannot write " + path + ": Is a directory");

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "tools/certctl/lib/descriptor.h"
+#include "host/net/descriptor.h"
 #include "tools/certctl/lib/failure.h"
 #include "tools/certctl/lib/files.h"
 
@@ -92,7 +92,8 @@ PasswordSource PasswordFrom(const std::optional<InputFile>& file, const std::opt
 
 Secret ReadPassword(const PasswordSource& source, const char* prompt) {
   if (!source.file.empty()) {
-    const Descriptor file(source.file == "-" ? ::dup(STDIN_FILENO) : ::open(source.file.c_str(), O_RDONLY | O_CLOEXEC));
+    const host::Descriptor file(source.file == "-" ? ::dup(STDIN_FILENO)
+                                                   : ::open(source.file.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
       throw Failure(kExitUsage, "cannot read the password file " + source.file + ": " + std::strerror(errno));
     struct stat about {};
@@ -108,7 +109,7 @@ Secret ReadPassword(const PasswordSource& source, const char* prompt) {
                     "the password in " + source.environment + " is longer than " + SizeText(kMaxPasswordBytes));
     return Secret(ozo::string8_t(value));
   }
-  const Descriptor tty(::open("/dev/tty", O_RDWR | O_CLOEXEC));
+  const host::Descriptor tty(::open("/dev/tty", O_RDWR | O_CLOEXEC));
   if (tty.get() < 0)
     throw Failure(kExitUsage, "no password given: use --password-file FILE or --password-env VARIABLE");
   Secret secret;

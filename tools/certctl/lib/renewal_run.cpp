@@ -145,7 +145,7 @@ void Renewal::AskTheCa() {
   exchange.expectedSender = sender.get();
   exchange.issuedAnchors = &m_anchors;
   exchange.newKey = newKey.get();
-  exchange.timeoutSeconds = m_order.timeoutSeconds;
+  exchange.timeoutSeconds = host::Deadline(m_order.timeoutSeconds).WholeSeconds();
   const host::CmpOutcome outcome = host::ExchangeCmp(exchange);
   m_session.Begin();
   if (!outcome.issued)
@@ -175,7 +175,7 @@ void Renewal::TryAgainstThePeer(const host::Installation& installation) {
   m_session.Commit();  // no lock held over the network
   ProbeOptions options;
   options.servername = m_order.servername;
-  options.timeoutSeconds = m_order.timeoutSeconds;
+  options.deadline = host::Deadline(m_order.timeoutSeconds);
   const std::string refusal =
       TrialOfNewPair(ReadSlots(m_session, m_order.type), installation.record, *m_order.probe, options);
   m_session.Begin();

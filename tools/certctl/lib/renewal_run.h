@@ -23,7 +23,9 @@ struct RenewalOrder {
   std::string trustedOrigin;                // what config.trusted came from, for messages
   std::optional<ProbeTarget> probe;         // read from config.probe
   std::string servername;                   // for the trial against the peer
-  int timeoutSeconds = 30;                  // the exchange, polling included; the trial apart
+  // The exchange, polling included, ends this long after it starts; the
+  // trial against the peer has as long again of its own.
+  double timeoutSeconds = 30;
   // A first enrollment (an initialization request): the reference and the
   // one-time secret the CA gave, and the subject asked for.
   bool enroll = false;

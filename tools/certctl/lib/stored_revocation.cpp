@@ -16,9 +16,10 @@ struct Stored {
 
 }  // namespace
 
-std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source, double timeoutSeconds) {
+std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source,
+                                                  const host::Deadline& deadline) {
   std::string error;
-  const std::vector<UniquePtr<X509_CRL>> crls = LoadCrls(source, timeoutSeconds, error);
+  const std::vector<UniquePtr<X509_CRL>> crls = LoadCrls(source, deadline, error);
   if (crls.empty()) throw Failure(kExitUsage, "--crl " + error);
   std::vector<Stored> stored;
   std::vector<UniquePtr<X509>> issuers;  // every certificate at hand that may have signed a CRL

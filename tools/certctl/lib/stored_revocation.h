@@ -22,6 +22,7 @@ struct SlotRevocation {
 // whose key signed the certificate (unknown when none did), and its
 // freshness. Throws Failure (kExitUsage)
 // when the source holds no CRL, and when the store fails.
-std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source, double timeoutSeconds);
+std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source,
+                                                  const host::Deadline& deadline);
 
 }  // namespace certctl

@@ -22,7 +22,9 @@ void TakeCas(std::vector<UniquePtr<X509>>& certificates, host::TrustAnchors& anc
 
 std::string TrustFileProblem(const ozo::blob_t& bytes) {
   ServerFile file;
-  if (std::string problem = ReadServerFile(bytes, file); !problem.empty()) return problem;
+  // What the file is, without the advice for set-server that follows it.
+  if (const std::string problem = ReadServerFile(bytes, file); !problem.empty())
+    return problem.substr(0, problem.find(':')) + ": --trusted takes the CA certificates to trust";
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (text.find("PRIVATE KEY-----") != std::string_view::npos)
     return "holds a private key besides its certificates: trust anchors are public, keep the key elsewhere";

@@ -73,8 +73,7 @@ void JudgeHandshake(ProbeVerdict& verdict, const PeerSlots& slots, const ProbeOp
         target + " asked for no client certificate; the stored " + type + " client certificate was not offered");
   if (result.handshake && result.clientRequested && !result.clientAccepted)
     Add(verdict, State::Warning,
-        "the peer gave no verdict on the " + type + " client certificate within " +
-            std::to_string(static_cast<int>(std::ceil(options.timeoutSeconds))) + " s");
+        "the peer gave no verdict on the " + type + " client certificate " + options.deadline.Within());
 }
 
 // The summary of a probe that found nothing wrong.
@@ -181,7 +180,7 @@ ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const 
     verdict.clientSubject = NameText(X509_get_subject_name(input.clientCertificate));
   }
   input.servername = options.servername;
-  input.timeoutSeconds = options.timeoutSeconds;
+  input.deadline = &options.deadline;
   verdict.result = Handshake(target, input);
   JudgeHandshake(verdict, slots, options);
   if (verdict.works) JudgeRevocation(verdict, options, Add);

@@ -39,9 +39,11 @@ std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const GlobalOptions& opt
 
 struct ProbeOptions {
   std::string servername;  // empty: the target's host when it is a name
-  double timeoutSeconds = kDefaultTimeoutSeconds;
+  // The handshake and every revocation fetch end by it: a run's options
+  // are made when the run starts.
+  host::Deadline deadline{kDefaultTimeoutSeconds};
   Thresholds thresholds;
-  RevocationOptions revocation;  // its timeout is timeoutSeconds
+  RevocationOptions revocation;
 };
 
 // Why `record`, a new pair for the slots' type, does not work against

@@ -28,14 +28,14 @@ std::vector<std::string> DistributionPoints(X509* certificate) {
 // certificate's distribution points. By depth, `sources` says where its
 // CRL came from and `problems` what could not be had.
 std::vector<UniquePtr<X509_CRL>> CrlsFor(const std::vector<X509*>& chain, int anchorDepth,
-                                         const RevocationOptions& options, std::vector<std::string>& sources,
-                                         std::vector<std::string>& problems) {
+                                         const RevocationOptions& options, const host::Deadline& deadline,
+                                         std::vector<std::string>& sources, std::vector<std::string>& problems) {
   std::vector<UniquePtr<X509_CRL>> crls;
   problems.assign(static_cast<std::size_t>(anchorDepth), "");
   sources.assign(static_cast<std::size_t>(anchorDepth), options.crl);
   if (!options.fetchesCrls()) {
     std::string error;
-    crls = LoadCrls(options.crl, options.timeoutSeconds, error);
+    crls = LoadCrls(options.crl, deadline, error);
     for (std::string& problem : problems) problem = error;
     return crls;
   }
@@ -44,7 +44,7 @@ std::vector<UniquePtr<X509_CRL>> CrlsFor(const std::vector<X509*>& chain, int an
     if (urls.empty()) problems[depth] = "its certificate names no CRL distribution point";
     for (const std::string& url : urls) {
       std::string error;
-      std::vector<UniquePtr<X509_CRL>> fetched = LoadCrls(url, options.timeoutSeconds, error);
+      std::vector<UniquePtr<X509_CRL>> fetched = LoadCrls(url, deadline, error);
       sources[depth] = url;
       problems[depth] = fetched.empty() ? "the CRL cannot be had: " + error : "";
       for (UniquePtr<X509_CRL>& crl : fetched) crls.push_back(std::move(crl));
@@ -69,7 +69,7 @@ void Merge(CertificateRevocation& kept, const CertificateRevocation& other) {
 }  // namespace
 
 RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDepth, const std::string& stapled,
-                                 const RevocationOptions& options) {
+                                 const RevocationOptions& options, const host::Deadline& deadline) {
   RevocationResult result;
   result.stapled = !stapled.empty();
   if (anchorDepth <= 0 || static_cast<std::size_t>(anchorDepth) >= chain.size()) return result;
@@ -92,14 +92,14 @@ RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDept
     for (int depth = 0; depth < anchorDepth; ++depth) {
       CertificateRevocation& kept = result.certificates[static_cast<std::size_t>(depth)];
       if (kept.status == RevocationStatus::Good || kept.status == RevocationStatus::Revoked) continue;
-      CertificateRevocation asked = AskResponder(chain[depth], chain[depth + 1], chain, anchor, options.timeoutSeconds,
-                                                 options.ocspMaxAgeSeconds);
+      CertificateRevocation asked =
+          AskResponder(chain[depth], chain[depth + 1], chain, anchor, deadline, options.ocspMaxAgeSeconds);
       asked.depth = depth;
       Merge(kept, asked);
     }
   if (!options.crl.empty()) {
     std::vector<std::string> sources, problems;
-    const std::vector<UniquePtr<X509_CRL>> crls = CrlsFor(chain, anchorDepth, options, sources, problems);
+    const std::vector<UniquePtr<X509_CRL>> crls = CrlsFor(chain, anchorDepth, options, deadline, sources, problems);
     std::vector<CertificateRevocation> verdicts = CrlVerdicts(chain, anchorDepth, crls);
     for (int depth = 0; depth < anchorDepth; ++depth) {
       CertificateRevocation& verdict = verdicts[static_cast<std::size_t>(depth)];

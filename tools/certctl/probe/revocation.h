@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/net/deadline.h"
 #include "host/openssl_holders.h"
 #include "tools/certctl/probe/probe_target.h"
 
@@ -38,7 +39,6 @@ struct RevocationOptions {
   RevocationPolicy policy = RevocationPolicy::Warn;
   double warningHours = 0;  // WARNING when a response or CRL is due for an update within these hours
   std::int64_t ocspMaxAgeSeconds = kDefaultOcspMaxAgeDays * 86400;  // of an answer without a next update
-  double timeoutSeconds = kDefaultTimeoutSeconds;                   // each fetch
   bool any() const { return ocsp || !crl.empty() || requireStapling; }
 };
 
@@ -67,10 +67,11 @@ struct RevocationResult {
 
 // Checks the certificates below the anchor in `chain` (the verified chain,
 // the peer's certificate first, the anchor at `anchorDepth`) against
-// `stapled` (an OCSP response in DER, or empty) and what `options` ask.
-// Never throws for what the network or a responder does.
+// `stapled` (an OCSP response in DER, or empty) and what `options` ask,
+// every fetch ending by `deadline`. Never throws for what the network or a
+// responder does.
 RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDepth, const std::string& stapled,
-                                 const RevocationOptions& options);
+                                 const RevocationOptions& options, const host::Deadline& deadline);
 
 // `certificate` (issued by `issuer`) judged by the OCSP response `der`:
 // accepted only when signed by the issuer or a responder it delegated (the
@@ -84,13 +85,14 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
                                   const std::string& source, std::int64_t maxAgeSeconds);
 
 // `certificate` judged by the responder its Authority Information Access
-// names, asked over HTTP within `timeoutSeconds`.
+// names, asked over HTTP by `deadline`.
 CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
-                                   double timeoutSeconds, std::int64_t maxAgeSeconds);
+                                   const host::Deadline& deadline, std::int64_t maxAgeSeconds);
 
-// The CRLs of `source` (a file or an http URL: PEM or DER, one or more);
-// on failure, none, with `error` saying why.
-std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error);
+// The CRLs of `source` (a file or an http URL fetched by `deadline`: PEM
+// or DER, one or more); on failure, none, with `error` saying why.
+std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, const host::Deadline& deadline,
+                                          std::string& error);
 
 // The CRL among `crls` of `certificate`'s issuer (by name), or null.
 X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate);

@@ -9,10 +9,10 @@
 #include <iterator>
 #include <map>
 
+#include "host/net/http_fetch.h"
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/certificate_report.h"
 #include "tools/certctl/lib/dates.h"
-#include "tools/certctl/probe/http_fetch.h"
 #include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
@@ -63,10 +63,11 @@ X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certif
   return nullptr;
 }
 
-std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, double timeoutSeconds, std::string& error) {
+std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, const host::Deadline& deadline,
+                                          std::string& error) {
   std::string bytes;
   if (source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0) {
-    if (!HttpGet(source, timeoutSeconds, bytes, error)) return {};
+    if (!host::HttpGet(source, deadline, bytes, error)) return {};
   } else {
     std::ifstream file(source, std::ios::binary);
     if (!file) {

@@ -4,10 +4,10 @@
 #include <openssl/ocsp.h>
 #include <openssl/x509v3.h>
 
+#include "host/net/http_fetch.h"
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/certificate_report.h"
 #include "tools/certctl/lib/dates.h"
-#include "tools/certctl/probe/http_fetch.h"
 #include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
@@ -91,7 +91,7 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
 }
 
 CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
-                                   double timeoutSeconds, std::int64_t maxAgeSeconds) {
+                                   const host::Deadline& deadline, std::int64_t maxAgeSeconds) {
   CertificateRevocation verdict;
   verdict.subject = NameText(X509_get_subject_name(certificate));
   verdict.source = "OCSP";
@@ -107,7 +107,7 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
   OCSP_request_add1_nonce(request.get(), nullptr, -1);
   const std::string sent = host::DerOf(request.get(), i2d_OCSP_REQUEST);
   std::string answer, error;
-  if (!HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", timeoutSeconds, answer, error))
+  if (!host::HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", deadline, answer, error))
     return Unknown(verdict, "the responder cannot be reached: " + error);
   return OcspVerdict(answer, certificate, issuer, chain, anchor, request.get(), verdict.source, maxAgeSeconds);
 }

@@ -37,9 +37,9 @@ void JudgeRevocation(ProbeVerdict& verdict, const ProbeOptions& options,
     chain.emplace_back(d2i_X509(nullptr, &at, static_cast<long>(der.size())));
     if (!chain.back()) return;
   }
-  RevocationOptions revocation = options.revocation;
-  revocation.timeoutSeconds = options.timeoutSeconds;
-  verdict.revocation = CheckRevocation(Borrowed(chain), result.anchorDepth, result.stapledResponse, revocation);
+  const RevocationOptions& revocation = options.revocation;
+  verdict.revocation =
+      CheckRevocation(Borrowed(chain), result.anchorDepth, result.stapledResponse, revocation, options.deadline);
   const RevocationResult& found = verdict.revocation;
   if (revocation.requireStapling && !found.stapled)
     add(verdict, State::Critical, verdict.target.text() + " staples no OCSP response (--require-stapling)");

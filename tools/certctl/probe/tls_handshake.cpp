@@ -16,11 +16,10 @@
 #include <cstring>
 #include <memory>
 
+#include "host/net/connection.h"
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/certificate_report.h"
-#include "tools/certctl/lib/descriptor.h"
 #include "tools/certctl/lib/failure.h"
-#include "tools/certctl/probe/name_lookup.h"
 
 namespace certctl {
 namespace {
@@ -58,69 +57,10 @@ class SigpipeHeld {
   bool m_wasPending = false;
 };
 
-std::string Within(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%g", seconds);
-  return std::string("within ") + text + " s";
-}
-
-// Waits for `events` until the deadline: false when the time is up.
-bool Wait(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    pollfd wanted{fd, events, 0};
-    const int ready = ::poll(&wanted, 1, static_cast<int>(left));
-    if (ready != 0 && !(ready < 0 && errno == EINTR)) return true;  // ready, or an error the caller meets
-  }
-}
-
 // What the socket must become before OpenSSL can go on after `sslError`
 // (POLLIN or POLLOUT), or 0 when the error is not a wait.
 short EventsAwaited(int sslError) {
   return sslError == SSL_ERROR_WANT_READ ? POLLIN : sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
-}
-
-// Resolves the target and connects to its first address that answers,
-// before the deadline; the socket, or none and why not.
-Descriptor Connect(const ProbeTarget& target, Clock::time_point deadline, double timeout, std::string& failure) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | (target.literal ? AI_NUMERICHOST : 0);
-  AddressList found(nullptr, ::freeaddrinfo);
-  bool timedOut = false;
-  if (const int code = LookUp(target.host, std::to_string(target.port), hints, deadline, found, timedOut)) {
-    failure = timedOut                                   ? "no answer from the resolver " + Within(timeout)
-              : code == EAI_NONAME || code == EAI_NODATA ? "name not found: " + target.host
-                                                         : "cannot resolve " + target.host + ": " + gai_strerror(code);
-    return Descriptor();
-  }
-  int error = 0;
-  for (const addrinfo* address = found.get(); address; address = address->ai_next) {
-    Descriptor socket(::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!socket) {
-      error = errno;
-      continue;
-    }
-    if (::connect(socket.get(), address->ai_addr, address->ai_addrlen) != 0) {
-      if (errno != EINPROGRESS) {
-        error = errno;
-        continue;
-      }
-      if (!Wait(socket.get(), POLLOUT, deadline)) {
-        failure = "no answer " + Within(timeout);
-        return Descriptor();
-      }
-      socklen_t length = sizeof(error);
-      ::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length);
-      if (error) continue;
-    }
-    return socket;
-  }
-  failure = error == ECONNREFUSED                           ? "connection refused"
-            : error == ENETUNREACH || error == EHOSTUNREACH ? "no route to " + target.host
-                                                            : std::strerror(error);
-  return Descriptor();
 }
 
 // What the callbacks of one connection note down.
@@ -241,7 +181,7 @@ void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, P
 // ticket or a clean close (accepted) or an alert (refused). The probe closes
 // its side and reads until one of them or the deadline; it never waits for
 // a quiet period.
-void AwaitVerdict(SSL* ssl, int fd, Clock::time_point deadline, ProbeResult& result) {
+void AwaitVerdict(SSL* ssl, int fd, const host::Deadline& deadline, ProbeResult& result) {
   Notes& notes = NotesOf(ssl);
   ERR_clear_error();
   SSL_shutdown(ssl);
@@ -251,7 +191,7 @@ void AwaitVerdict(SSL* ssl, int fd, Clock::time_point deadline, ProbeResult& res
     const int read = SSL_read(ssl, buffer, sizeof(buffer));
     if (read > 0) continue;
     const int error = SSL_get_error(ssl, read);
-    if (const short events = EventsAwaited(error); events && Wait(fd, events, deadline)) continue;
+    if (const short events = EventsAwaited(error); events && host::WaitFor(fd, events, deadline)) continue;
     if (error == SSL_ERROR_ZERO_RETURN) notes.ticket = true;  // the peer's close_notify came first
     if (const std::string alert = TakeErrors().alert; !alert.empty()) {
       result.clientAccepted = false;
@@ -269,8 +209,8 @@ void AwaitVerdict(SSL* ssl, int fd, Clock::time_point deadline, ProbeResult& res
 static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, Clock::time_point start) {
   const SigpipeHeld sigpipe;
   ProbeResult result;
-  const auto deadline = start + std::chrono::microseconds(static_cast<std::int64_t>(input.timeoutSeconds * 1e6));
-  const Descriptor socket = Connect(target, deadline, input.timeoutSeconds, result.failure);
+  const host::Deadline& deadline = *input.deadline;
+  const host::Descriptor socket = host::ConnectWithin(target.host, target.port, deadline, result.failure);
   if (!socket) return result;
   result.connected = true;
 
@@ -310,8 +250,8 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
     if (connected == 1) break;
     const int error = SSL_get_error(ssl.get(), connected);
     if (const short events = EventsAwaited(error)) {
-      if (Wait(socket.get(), events, deadline)) continue;
-      result.failure = "the handshake did not finish " + Within(input.timeoutSeconds);
+      if (host::WaitFor(socket.get(), events, deadline)) continue;
+      result.failure = "the handshake did not finish " + deadline.Within();
       RecordChain(ssl.get(), result);
       return result;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/net/deadline.h"
 #include "tools/certctl/probe/probe_target.h"
 
 namespace certctl {
@@ -21,8 +22,8 @@ struct ProbeInput {
   X509* clientCertificate = nullptr;  // the stored client certificate, or null
   EVP_PKEY* clientKey = nullptr;
   std::vector<X509*> clientChain;
-  std::string servername;                          // SNI and the name checked; empty: HOST when it is a name
-  double timeoutSeconds = kDefaultTimeoutSeconds;  // connect and handshake together
+  std::string servername;                    // SNI and the name checked; empty: HOST when it is a name
+  const host::Deadline* deadline = nullptr;  // the name lookup, connect and handshake end by it
 };
 
 struct PeerCertificate {
@@ -55,8 +56,8 @@ struct ProbeResult {
   std::string stapledResponse;
 };
 
-// Connects within the input's timeout, handshakes and reports what it saw;
-// never throws for what the network or the peer does. The timeout bounds
+// Connects by the input's deadline, handshakes and reports what it saw;
+// never throws for what the network or the peer does. The deadline bounds
 // the name lookup too.
 ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input);
 

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace certctl {
+namespace host {
 
 // Closes its descriptor on every path; moves hand it on, copies are not
 // allowed (two owners would close it twice).
@@ -33,4 +33,4 @@ class Descriptor {
   int m_fd;
 };
 
-}  // namespace certctl
+}  // namespace host

@@ -1,4 +1,4 @@
-#include "tools/certctl/probe/name_lookup.h"
+#include "host/net/name_lookup.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-namespace certctl {
+namespace host {
 namespace {
 
 // What the lookup thread and its caller share; the last of them to let go
@@ -57,4 +57,4 @@ int LookUp(const std::string& host, const std::string& port, const addrinfo& hin
   return lookup->code;
 }
 
-}  // namespace certctl
+}  // namespace host

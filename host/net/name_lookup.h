@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace certctl {
+namespace host {
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 
@@ -21,4 +21,4 @@ using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 int LookUp(const std::string& host, const std::string& port, const addrinfo& hints,
            std::chrono::steady_clock::time_point deadline, AddressList& found, bool& timedOut);
 
-}  // namespace certctl
+}  // namespace host
