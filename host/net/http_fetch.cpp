@@ -28,8 +28,7 @@ std::string QueuedReason() {
 
 // Reads the rest of `answer` (the connection, non-blocking) to its end, or
 // to `length` bytes when the server said how many it sends.
-bool ReadAll(BIO* answer, int fd, std::size_t length, const Deadline& deadline, std::string& body,
-             std::string& error) {
+bool ReadAll(BIO* answer, int fd, std::size_t length, const Deadline& deadline, std::string& body, std::string& error) {
   char buffer[16384];
   while (length == 0 || body.size() < length) {
     const int read = BIO_read(answer, buffer, sizeof(buffer));
@@ -62,8 +61,8 @@ bool Exchange(const std::string& url, const Request& request, const Deadline& de
   const OpenSslMemory<char> ownedHost(host), ownedPort(port), ownedPath(path);
   ERR_clear_error();
   if (!parsed || tls || url.rfind("http://", 0) != 0) {
-    error = url + (parsed ? ": only http:// is fetched (CRLs and OCSP responses are signed; no TLS is needed)"
-                          : ": no URL");
+    error = url +
+            (parsed ? ": only http:// is fetched (CRLs and OCSP responses are signed; no TLS is needed)" : ": no URL");
     return false;
   }
   std::string failure;
@@ -78,15 +77,15 @@ bool Exchange(const std::string& url, const Request& request, const Deadline& de
                                    : nullptr);
   // The connection is given for writing and reading: OpenSSL connects
   // nothing of its own.
-  OSSL_HTTP_REQ_CTX* context =
-      connection ? OSSL_HTTP_open(host, port, nullptr, nullptr, 0, connection.get(), connection.get(), nullptr,
-                                  nullptr, 0, deadline.WholeSeconds())
-                 : nullptr;
+  OSSL_HTTP_REQ_CTX* context = connection
+                                   ? OSSL_HTTP_open(host, port, nullptr, nullptr, 0, connection.get(), connection.get(),
+                                                    nullptr, nullptr, 0, deadline.WholeSeconds())
+                                   : nullptr;
   char* moved = nullptr;
   const UniquePtr<BIO> answer(
-      context && OSSL_HTTP_set1_request(context, path, nullptr, request.contentType ? request.contentType->c_str() : nullptr,
-                                        sent.get(), request.answerType ? request.answerType->c_str() : nullptr, 0,
-                                        kMaxFetchedBytes, -1, 0)
+      context && OSSL_HTTP_set1_request(
+                     context, path, nullptr, request.contentType ? request.contentType->c_str() : nullptr, sent.get(),
+                     request.answerType ? request.answerType->c_str() : nullptr, 0, kMaxFetchedBytes, -1, 0)
           ? OSSL_HTTP_exchange(context, request.contentType ? nullptr : &moved)
           : nullptr);
   const OpenSslMemory<char> ownedMoved(moved);
