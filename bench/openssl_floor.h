@@ -12,7 +12,7 @@
 #include <string>
 
 #include "certificates_manager/cert_parser/library_context.h"
-#include "certificates_manager/cert_parser/openssl_holders.h"
+#include "ossl/holders.h"
 #include "ozo/types/blob.h"
 #include "tests/support/certificate_builder.h"
 
@@ -32,7 +32,7 @@ inline test::CertificateParams RsaSpec(const std::string& commonName) {
 // Both names printed, both digests, both times converted.
 inline void ExtractFields(X509* certificate, const EVP_MD* sha1 = EVP_sha1(), const EVP_MD* sha256 = EVP_sha256()) {
   for (const X509_NAME* name : {X509_get_subject_name(certificate), X509_get_issuer_name(certificate)}) {
-    ivo::openssl::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+    ossl::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
     X509_NAME_print(bio.get(), name, 0);
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -57,7 +57,7 @@ inline const ivo::openssl::LibraryContext& ThreadContext() {
 inline void DecodeAndExtract(const ozo::blob_t& der, const ivo::openssl::LibraryContext& context = ThreadContext()) {
   const ivo::openssl::ScopedDefaultContext scope(context);
   const unsigned char* bytes = der.data();
-  ivo::openssl::UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())));
+  ossl::UniquePtr<X509> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())));
   ExtractFields(certificate.get());
 }
 
@@ -65,8 +65,8 @@ inline void DecodeAndExtract(const ozo::blob_t& der, const ivo::openssl::Library
 // own context.
 inline void ParseContainer(const ozo::blob_t& container, const char* password) {
   const ivo::openssl::ScopedDefaultContext scope(ThreadContext());
-  ivo::openssl::UniquePtr<BIO> bio(BIO_new_mem_buf(container.data(), static_cast<int>(container.size())));
-  ivo::openssl::UniquePtr<PKCS12> p12(d2i_PKCS12_bio(bio.get(), nullptr));
+  ossl::UniquePtr<BIO> bio(BIO_new_mem_buf(container.data(), static_cast<int>(container.size())));
+  ossl::UniquePtr<PKCS12> p12(d2i_PKCS12_bio(bio.get(), nullptr));
   EVP_PKEY* key = nullptr;
   X509* certificate = nullptr;
   PKCS12_parse(p12.get(), password, &key, &certificate, nullptr);

@@ -26,10 +26,11 @@ ServiceHost::ServiceHost(HostOptions options) : m_registry(DescriptorRegistry::W
     throw std::runtime_error("the store cannot make the certificates manager's tree");
   if (const ozo::ref_ptr<SqliteStore> sqlite(dynamic_cast<SqliteStore*>(m_store.get())); sqlite) {
     if (options.policyLocksInStore)
-      m_policy->KeepLocksIn({[sqlite](std::uint32_t id, bool& locked) { return sqlite->IsSettingLocked(id, locked); },
-                             [sqlite](std::uint32_t id, bool locked) { return sqlite->SetSettingLocked(id, locked); }});
+      m_policy->KeepLocksIn(
+          {[sqlite](std::uint32_t id, bool& locked) { return sqlite->locks().IsLocked(id, locked); },
+           [sqlite](std::uint32_t id, bool locked) { return sqlite->locks().SetLocked(id, locked); }});
     if (options.journalEventsInStore)
-      m_events->SetSink([sqlite](const ivo::CertificateEvent& event) { sqlite->AppendEvent(event); });
+      m_events->SetSink([sqlite](const ivo::CertificateEvent& event) { sqlite->journal().Append(event); });
   }
   const std::pair<ozo::iid_t, ozo::IObject*> services[] = {
       {ozo::ITracer::IID, m_tracer.get()},

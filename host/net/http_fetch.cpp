@@ -4,9 +4,11 @@
 #include <openssl/http.h>
 
 #include "host/net/connection.h"
-#include "host/openssl_holders.h"
+#include "ossl/holders.h"
 
 namespace host {
+
+using ossl::UniquePtr;
 namespace {
 
 // How many redirections a GET follows.
@@ -58,7 +60,7 @@ bool Exchange(const std::string& url, const Request& request, const Deadline& de
   char *host = nullptr, *port = nullptr, *path = nullptr;
   ERR_clear_error();
   const bool parsed = OSSL_HTTP_parse_url(url.c_str(), &tls, nullptr, &host, &port, nullptr, &path, nullptr, nullptr);
-  const OpenSslMemory<char> ownedHost(host), ownedPort(port), ownedPath(path);
+  const ossl::Memory<char> ownedHost(host), ownedPort(port), ownedPath(path);
   ERR_clear_error();
   if (!parsed || tls || url.rfind("http://", 0) != 0) {
     error = url +
@@ -88,7 +90,7 @@ bool Exchange(const std::string& url, const Request& request, const Deadline& de
                      request.answerType ? request.answerType->c_str() : nullptr, 0, kMaxFetchedBytes, -1, 0)
           ? OSSL_HTTP_exchange(context, request.contentType ? nullptr : &moved)
           : nullptr);
-  const OpenSslMemory<char> ownedMoved(moved);
+  const ossl::Memory<char> ownedMoved(moved);
   body.clear();
   std::string why;
   const bool taken =

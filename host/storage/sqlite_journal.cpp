@@ -1,8 +1,6 @@
-// The reference host's journal in the SQLite store: the settings the policy
-// locks and the events the component published. Both live in the same
-// database as the trees, so a unit of work covers a change and its events.
+#include "host/storage/sqlite_journal.h"
+
 #include "host/storage/sqlite_statement.h"
-#include "host/storage/sqlite_store.h"
 
 namespace host {
 
@@ -10,10 +8,10 @@ using ozo::result_t;
 using sqlite::Statement;
 namespace results = ozo::results;
 
-result_t SqliteStore::LockedSettings(std::set<std::uint32_t>& locked) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+result_t SqliteLocks::Locked(std::set<std::uint32_t>& locked) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
   std::set<std::uint32_t> read;
-  Statement statement(m_db, "SELECT setting_id FROM locked_settings");
+  Statement statement(db(), "SELECT setting_id FROM locked_settings");
   int step;
   while ((step = statement.Step()) == SQLITE_ROW) read.insert(static_cast<std::uint32_t>(statement.Int(0)));
   if (step != SQLITE_DONE) return Fail(step);
@@ -21,27 +19,27 @@ result_t SqliteStore::LockedSettings(std::set<std::uint32_t>& locked) {
   return results::NoError;
 }
 
-result_t SqliteStore::IsSettingLocked(std::uint32_t settingId, bool& locked) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Statement statement(m_db, "SELECT 1 FROM locked_settings WHERE setting_id = ?");
+result_t SqliteLocks::IsLocked(std::uint32_t settingId, bool& locked) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
+  Statement statement(db(), "SELECT 1 FROM locked_settings WHERE setting_id = ?");
   const int step = statement.Bind(1, settingId).Step();
   if (step != SQLITE_ROW && step != SQLITE_DONE) return Fail(step);
   locked = step == SQLITE_ROW;
   return results::NoError;
 }
 
-result_t SqliteStore::SetSettingLocked(std::uint32_t settingId, bool locked) {
+result_t SqliteLocks::SetLocked(std::uint32_t settingId, bool locked) {
   return Atomically([&]() -> result_t {
-    Statement statement(m_db, locked ? "INSERT OR IGNORE INTO locked_settings(setting_id) VALUES(?)"
+    Statement statement(db(), locked ? "INSERT OR IGNORE INTO locked_settings(setting_id) VALUES(?)"
                                      : "DELETE FROM locked_settings WHERE setting_id = ?");
     const int step = statement.Bind(1, settingId).Step();
     return step == SQLITE_DONE ? results::NoError : Fail(step);
   });
 }
 
-result_t SqliteStore::AppendEvent(const ivo::CertificateEvent& event) {
+result_t SqliteJournal::Append(const ivo::CertificateEvent& event) {
   return Atomically([&]() -> result_t {
-    Statement insert(m_db,
+    Statement insert(db(),
                      "INSERT INTO events(event_type, severity, initiator_kind, initiator_id, initiator_name, time) "
                      "VALUES(?, ?, ?, ?, ?, ?)");
     insert.Bind(1, event.eventType).Bind(2, event.severity).Bind(3, event.initiator.kind).Bind(6, event.time);
@@ -52,45 +50,45 @@ result_t SqliteStore::AppendEvent(const ivo::CertificateEvent& event) {
       insert.BindNull(4).BindNull(5);
     }
     if (insert.Step() != SQLITE_DONE) return Fail(insert.code());
-    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
+    const std::int64_t id = sqlite3_last_insert_rowid(db());
     for (std::size_t i = 0; i < event.fields.size(); ++i) {
       Statement field(
-          m_db, "INSERT INTO event_fields(event, position, field_id, tag, scalar, data) VALUES(?, ?, ?, ?, ?, ?)");
+          db(), "INSERT INTO event_fields(event, position, field_id, tag, scalar, data) VALUES(?, ?, ?, ?, ?, ?)");
       field.Bind(1, id).Bind(2, static_cast<std::int64_t>(i)).Bind(3, event.fields[i].name);
       sqlite::BindVariant(field, 4, event.fields[i].data);
       if (field.Step() != SQLITE_DONE) return Fail(field.code());
     }
-    Statement total(m_db,
+    Statement total(db(),
                     "INSERT INTO event_totals(event_type, total) VALUES(?, 1) "
                     "ON CONFLICT(event_type) DO UPDATE SET total = total + 1");
     if (total.Bind(1, event.eventType).Step() != SQLITE_DONE) return Fail(total.code());
-    if (m_eventLimit == 0 || static_cast<std::uint64_t>(id) <= m_eventLimit) return results::NoError;
-    // Ids only grow, so the newest m_eventLimit events have ids above this
+    if (m_limit == 0 || static_cast<std::uint64_t>(id) <= m_limit) return results::NoError;
+    // Ids only grow, so the newest m_limit events have ids above this
     // one: at most the limit remains, and one append drops about one event.
-    Statement oldest(m_db, "DELETE FROM events WHERE id <= ?");
-    if (oldest.Bind(1, id - static_cast<std::int64_t>(m_eventLimit)).Step() != SQLITE_DONE) return Fail(oldest.code());
+    Statement oldest(db(), "DELETE FROM events WHERE id <= ?");
+    if (oldest.Bind(1, id - static_cast<std::int64_t>(m_limit)).Step() != SQLITE_DONE) return Fail(oldest.code());
     return results::NoError;
   });
 }
 
-void SqliteStore::SetEventLimit(std::uint64_t limit) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  m_eventLimit = limit;
+void SqliteJournal::SetLimit(std::uint64_t limit) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
+  m_limit = limit;
 }
 
-result_t SqliteStore::PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
-                                  std::uint64_t& removed) {
+result_t SqliteJournal::Prune(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
+                              std::uint64_t& removed) {
   std::uint64_t count = 0;
   const result_t result = Atomically([&]() -> result_t {
     if (before) {
-      Statement older(m_db, "DELETE FROM events WHERE time < ?");
+      Statement older(db(), "DELETE FROM events WHERE time < ?");
       if (older.Bind(1, *before).Step() != SQLITE_DONE) return Fail(older.code());
-      count += static_cast<std::uint64_t>(sqlite3_changes(m_db));
+      count += static_cast<std::uint64_t>(sqlite3_changes(db()));
     }
     if (keep) {
-      Statement surplus(m_db, "DELETE FROM events WHERE id NOT IN (SELECT id FROM events ORDER BY id DESC LIMIT ?)");
+      Statement surplus(db(), "DELETE FROM events WHERE id NOT IN (SELECT id FROM events ORDER BY id DESC LIMIT ?)");
       if (surplus.Bind(1, static_cast<std::int64_t>(*keep)).Step() != SQLITE_DONE) return Fail(surplus.code());
-      count += static_cast<std::uint64_t>(sqlite3_changes(m_db));
+      count += static_cast<std::uint64_t>(sqlite3_changes(db()));
     }
     return results::NoError;
   });
@@ -98,13 +96,13 @@ result_t SqliteStore::PruneEvents(std::optional<std::int64_t> before, std::optio
   return result;
 }
 
-result_t SqliteStore::EventTotals(std::map<std::uint32_t, std::uint64_t>& totals) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+result_t SqliteJournal::Totals(std::map<std::uint32_t, std::uint64_t>& totals) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
   // A store of an older schema, read as it is, counts its journal instead.
-  Statement present(m_db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'event_totals'");
+  Statement present(db(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'event_totals'");
   const int found = present.Step();
   if (found != SQLITE_ROW && found != SQLITE_DONE) return Fail(found);
-  Statement rows(m_db, found == SQLITE_ROW ? "SELECT event_type, total FROM event_totals"
+  Statement rows(db(), found == SQLITE_ROW ? "SELECT event_type, total FROM event_totals"
                                            : "SELECT event_type, count(*) FROM events GROUP BY event_type");
   std::map<std::uint32_t, std::uint64_t> read;
   int step;
@@ -115,15 +113,15 @@ result_t SqliteStore::EventTotals(std::map<std::uint32_t, std::uint64_t>& totals
   return results::NoError;
 }
 
-result_t SqliteStore::Journal(std::vector<JournalEntry>& entries) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  std::vector<JournalEntry> read;
-  Statement rows(m_db,
+result_t SqliteJournal::Entries(std::vector<Entry>& entries) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
+  std::vector<Entry> read;
+  Statement rows(db(),
                  "SELECT id, event_type, severity, initiator_kind, initiator_id, initiator_name, time FROM events "
                  "ORDER BY id");
   int step;
   while ((step = rows.Step()) == SQLITE_ROW) {
-    JournalEntry& entry = read.emplace_back();
+    Entry& entry = read.emplace_back();
     entry.id = rows.Int(0);
     ivo::CertificateEvent& event = entry.event;
     event.eventType = static_cast<std::uint32_t>(rows.Int(1));
@@ -136,7 +134,7 @@ result_t SqliteStore::Journal(std::vector<JournalEntry>& entries) {
           ozo::string16_t(static_cast<const char16_t*>(rows.Blob(5)), rows.Bytes(5) / sizeof(char16_t));
     }
     event.time = rows.Int(6);
-    Statement fields(m_db, "SELECT field_id, tag, scalar, data FROM event_fields WHERE event = ? ORDER BY position");
+    Statement fields(db(), "SELECT field_id, tag, scalar, data FROM event_fields WHERE event = ? ORDER BY position");
     fields.Bind(1, rows.Int(0));
     int fieldStep;
     while ((fieldStep = fields.Step()) == SQLITE_ROW) {

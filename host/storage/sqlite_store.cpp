@@ -414,6 +414,11 @@ result_t SqliteStore::CommitWork() {
   return results::NoError;
 }
 
+bool SqliteStore::InWork() {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  return m_inWork;
+}
+
 result_t SqliteStore::RollbackWork() {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   m_inWork = false;

@@ -15,11 +15,18 @@
 #include <vector>
 
 #include "host/host_object.h"
+#include "host/lifecycle/records.h"
+#include "host/storage/sqlite_journal.h"
 #include "host/storage/sqlite_private_copy.h"
 #include "ivo/events.h"
 #include "ozo/storage.h"
 
 namespace host {
+
+// What the lifecycle's tables hold (sqlite_rows.cpp).
+extern const RowDescription<lifecycle::PendingKey> kPendingKeyRow;
+extern const RowDescription<lifecycle::RenewalConfig> kRenewalConfigRow;
+extern const RowDescription<lifecycle::RenewalState> kRenewalStateRow;
 
 // Durability: the database keeps a rollback journal (journal_mode=DELETE)
 // with synchronous=FULL; unlike a write-ahead log, that lets a user who may
@@ -111,92 +118,18 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t CommitWork();
   ozo::result_t RollbackWork();
 
-  // Settings the policy locks against local change.
-  ozo::result_t LockedSettings(std::set<std::uint32_t>& locked);
-  ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked);
-  ozo::result_t SetSettingLocked(std::uint32_t settingId, bool locked);
-
-  // Published events and the host's operation records (journal_records.h),
-  // oldest first, each with its id: ids only grow and are never reused, so
-  // an entry keeps its id across pruning. The journal is bounded: an append
-  // that takes it past the limit (kDefaultEventLimit unless set; 0: no
-  // limit) drops the oldest entries in the same statement, so a store's size
-  // stays bounded under any history: 10,000 events with the component's six
-  // fields (names of 100 characters) take under 6 MiB, and less than 8 MiB
-  // whatever their history. Each append also counts its type in the
-  // lifetime totals, which pruning, the bound and a restore never lower.
-  static constexpr std::uint64_t kDefaultEventLimit = 10000;
-  void SetEventLimit(std::uint64_t limit);
-  ozo::result_t AppendEvent(const ivo::CertificateEvent& event);
-  struct JournalEntry {
-    std::int64_t id = 0;
-    ivo::CertificateEvent event;
-  };
-  ozo::result_t Journal(std::vector<JournalEntry>& entries);
-  // How many entries of each type the store has ever journalled.
-  ozo::result_t EventTotals(std::map<std::uint32_t, std::uint64_t>& totals);
-  // Removes events older than `before` (seconds since 1970) when given, then
-  // all but the newest `keep` when given; `removed` counts them.
-  ozo::result_t PruneEvents(std::optional<std::int64_t> before, std::optional<std::uint64_t> keep,
-                            std::uint64_t& removed);
-
-  // The pending key of a type's client slot (see enrollment.h): its private
-  // key (DER, PKCS#8), when it was made, what its last request asked for,
-  // and a signed certificate kept with it. The key is wiped when the object goes.
-  struct PendingKey {
-    std::int64_t created = 0;
-    std::vector<unsigned char> key;
-    std::string subject;       // DER: the subject name of the last request made for the key
-    std::string extensions;    // DER: its extensions; empty when it had none
-    std::string certificates;  // PEM; empty when none is kept
-    PendingKey() = default;
-    PendingKey(const PendingKey&) = default;
-    PendingKey& operator=(const PendingKey&) = default;
-    ~PendingKey();
-  };
-  // "Not found" when the slot has no pending key.
-  ozo::result_t GetPendingKey(std::uint32_t type, PendingKey& pending);
-  ozo::result_t PutPendingKey(std::uint32_t type, const PendingKey& pending);
-  // "Not found" when there was none.
-  ozo::result_t RemovePendingKey(std::uint32_t type);
-  // The types with a pending key, and when each was made.
-  ozo::result_t PendingKeys(std::map<std::uint32_t, std::int64_t>& created);
-
-  // How a type's client certificate is renewed (certctl renew-config): the
-  // CA's URL, the request ("kur" or "cr"), the certificates its answers
-  // must chain to (PEM; empty: the type's server certificate), the peer the
-  // new pair is tried against first ("HOST:PORT"; empty: none), renewal
-  // this many days before the end (besides at two thirds of the lifetime),
-  // a command run after each renewal, and the subject the CA's answers
-  // must be signed by (DER; empty: any CA or RA certificate).
-  struct RenewalConfig {
-    std::string server;
-    std::string command = "kur";
-    std::string trusted;
-    std::string probe;
-    std::optional<std::int64_t> beforeDays;
-    std::string hook;
-    std::string sender;
-  };
-  // What the renewals of a type have come to: times in seconds since 1970,
-  // the failures since the last success, and the last error in words.
-  struct RenewalState {
-    std::optional<std::int64_t> lastAttempt;
-    std::optional<std::int64_t> lastSuccess;
-    std::int64_t failures = 0;
-    std::optional<std::int64_t> nextAttempt;
-    std::string lastError;
-    std::string hookError;  // the last run's hook failure, empty when it worked
-  };
-  // "Not found" when the type has none; Remove* too when there was none.
-  ozo::result_t GetRenewalConfig(std::uint32_t type, RenewalConfig& config);
-  ozo::result_t PutRenewalConfig(std::uint32_t type, const RenewalConfig& config);
-  ozo::result_t RemoveRenewalConfig(std::uint32_t type);
-  ozo::result_t GetRenewalState(std::uint32_t type, RenewalState& state);
-  ozo::result_t PutRenewalState(std::uint32_t type, const RenewalState& state);
-  // Every type's, by type (none from a store of an older schema).
-  ozo::result_t RenewalConfigs(std::map<std::uint32_t, RenewalConfig>& configs);
-  ozo::result_t RenewalStates(std::map<std::uint32_t, RenewalState>& states);
+  // The tables beside the trees: the policy's locks, the journal (events
+  // and operation records), and the lifecycle's rows of each slot (pending
+  // keys, renewal settings and states; none from a store of an older
+  // schema). Each call is atomic, and part of the unit of work when one is
+  // open.
+  SqliteLocks& locks() noexcept { return m_locks; }
+  SqliteJournal& journal() noexcept { return m_journal; }
+  SqliteRows<lifecycle::PendingKey>& pendingKeys() noexcept { return m_pendingKeys; }
+  SqliteRows<lifecycle::RenewalConfig>& renewalConfigs() noexcept { return m_renewalConfigs; }
+  SqliteRows<lifecycle::RenewalState>& renewalStates() noexcept { return m_renewalStates; }
+  // Whether a unit of work is open.
+  bool InWork();
 
   // A consistent copy of the whole store in a new file at `path`: one
   // snapshot of the committed store (other processes may write meanwhile),
@@ -243,19 +176,12 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
 
  private:
   friend class SqliteNode;
+  friend class SqliteTable;
 
   SqliteStore(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
 
   // Records the first failure and maps the SQLite code to a result.
   ozo::result_t Fail(int code);
-  // One row of a per-type table, its columns besides its type named by
-  // `columns`, read and written by the overloads in sqlite_renewals.cpp.
-  template <class Record>
-  ozo::result_t GetRow(const char* table, const char* columns, std::uint32_t type, Record& record);
-  template <class Record>
-  ozo::result_t PutRow(const char* table, const char* columns, std::uint32_t type, const Record& record);
-  template <class Record>
-  ozo::result_t AllRows(const char* table, const char* columns, std::map<std::uint32_t, Record>& records);
   // A failure when the unit of work has been rolled back under its feet.
   ozo::result_t Usable();
   // Runs `body` (one call's statements) in a savepoint: atomic inside or
@@ -268,7 +194,11 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   bool m_inWork = false;
   int m_failure = SQLITE_OK;
   std::string m_failureText;
-  std::uint64_t m_eventLimit = kDefaultEventLimit;
+  SqliteLocks m_locks{*this};
+  SqliteJournal m_journal{*this};
+  SqliteRows<lifecycle::PendingKey> m_pendingKeys{*this, kPendingKeyRow};
+  SqliteRows<lifecycle::RenewalConfig> m_renewalConfigs{*this, kRenewalConfigRow};
+  SqliteRows<lifecycle::RenewalState> m_renewalStates{*this, kRenewalStateRow};
   // What a reader reads instead of the store after a writer died (see
   // sqlite_private_copy.h); removed after the connection is closed.
   std::unique_ptr<sqlite::PrivateCopy> m_copy;

@@ -115,7 +115,7 @@ TEST_F(SqliteStoreTest, AStoreAndItsJournalAreOwnerOnly) {
   auto store = Open(m_path);
   ::umask(previous);
   ASSERT_EQ(store->BeginWork(), 0);
-  ASSERT_EQ(store->SetSettingLocked(1, true), 0);
+  ASSERT_EQ(store->locks().SetLocked(1, true), 0);
   struct stat file {
   }, journal{};
   ASSERT_EQ(::stat(m_path.c_str(), &file), 0);
@@ -150,26 +150,26 @@ TEST_F(SqliteStoreTest, TheEventJournalIsBounded) {
     ASSERT_EQ(store->BeginWork(), 0);
     for (int i = 0; i < 1000; ++i) {
       event.time += 1;
-      ASSERT_EQ(store->AppendEvent(event), 0);
+      ASSERT_EQ(store->journal().Append(event), 0);
     }
     ASSERT_EQ(store->CommitWork(), 0);
   }
-  std::vector<host::SqliteStore::JournalEntry> entries;
-  ASSERT_EQ(store->Journal(entries), 0);
-  ASSERT_EQ(entries.size(), host::SqliteStore::kDefaultEventLimit);
+  std::vector<host::SqliteJournal::Entry> entries;
+  ASSERT_EQ(store->journal().Entries(entries), 0);
+  ASSERT_EQ(entries.size(), host::SqliteJournal::kDefaultLimit);
   EXPECT_EQ(entries.back().event.time, 1700020000);  // the newest are kept, with the ids they had
   EXPECT_EQ(entries.front().event.time, 1700010001);
   EXPECT_EQ(entries.front().id, 10001);
   EXPECT_LT(std::filesystem::file_size(m_path), 8u << 20);  // as sqlite_store.h documents
   std::uint64_t removed = 0;
-  ASSERT_EQ(store->PruneEvents(std::nullopt, 5, removed), 0);
-  EXPECT_EQ(removed, host::SqliteStore::kDefaultEventLimit - 5);
-  ASSERT_EQ(store->Journal(entries), 0);
+  ASSERT_EQ(store->journal().Prune(std::nullopt, 5, removed), 0);
+  EXPECT_EQ(removed, host::SqliteJournal::kDefaultLimit - 5);
+  ASSERT_EQ(store->journal().Entries(entries), 0);
   EXPECT_EQ(entries.size(), 5u);
   // The lifetime total counts every append, whatever the bound and pruning
   // dropped.
   std::map<std::uint32_t, std::uint64_t> totals;
-  ASSERT_EQ(store->EventTotals(totals), 0);
+  ASSERT_EQ(store->journal().Totals(totals), 0);
   EXPECT_EQ(totals[event.eventType], 20000u);
 }
 

@@ -16,12 +16,12 @@
 #include <stdexcept>
 
 #include "certificates_manager/cert_parser/library_context.h"
-#include "certificates_manager/cert_parser/openssl_holders.h"
+#include "ossl/holders.h"
 
 namespace test {
 namespace {
 
-using ivo::openssl::UniquePtr;
+using ossl::UniquePtr;
 
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("certificate builder: ") + what);

@@ -17,14 +17,14 @@
 #include <set>
 #include <thread>
 
-#include "host/openssl_holders.h"
 #include "host/service_host.h"
+#include "ossl/holders.h"
 #include "tests/support/loopback_peers.h"
 #include "tests/tools/certctl_fixture.h"
 
 namespace {
 
-using host::UniquePtr;
+using ossl::UniquePtr;
 namespace fs = std::filesystem;
 
 class Enrollment : public test::CertctlTest {
@@ -56,8 +56,8 @@ class Enrollment : public test::CertctlTest {
   // The pending key's private value (big-endian, as DER and PEM carry it),
   // empty when none is pending.
   std::string PendingSecret() const {
-    host::SqliteStore::PendingKey pending;
-    if (OpenStore()->GetPendingKey(1, pending) != 0) return "";
+    host::lifecycle::PendingKey pending;
+    if (OpenStore()->pendingKeys().Get(1, pending) != 0) return "";
     const unsigned char* at = pending.key.data();
     const UniquePtr<EVP_PKEY> key(d2i_AutoPrivateKey(nullptr, &at, static_cast<long>(pending.key.size())));
     BIGNUM* value = nullptr;
@@ -205,8 +205,8 @@ TEST_F(Enrollment, KillsDuringRenewalLeaveTheOldPairOrTheNewOneAndAStateThatSays
     }
     const std::string before = StoredPair();
     const std::int64_t started = std::time(nullptr);
-    host::SqliteStore::RenewalState old;
-    OpenStore()->GetRenewalState(1, old);
+    host::lifecycle::RenewalState old;
+    OpenStore()->renewalStates().Get(1, old);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid =
         test::SpawnProcess(Argv({"renew", "edr", "--server", ca, "--cmd", "cr"}, m_store), Path("o"), Path("e"));
@@ -220,8 +220,8 @@ TEST_F(Enrollment, KillsDuringRenewalLeaveTheOldPairOrTheNewOneAndAStateThatSays
     }
     ASSERT_EQ(IntegrityCheck(), "ok");
     const std::string after = StoredPair();
-    host::SqliteStore::RenewalState state;
-    OpenStore()->GetRenewalState(1, state);
+    host::lifecycle::RenewalState state;
+    OpenStore()->renewalStates().Get(1, state);
     if (after == before) {
       EXPECT_EQ(state.lastSuccess, old.lastSuccess) << "a renewal counted that did not happen";
       EXPECT_FALSE(PendingSecret().empty());

@@ -92,11 +92,11 @@ std::string StateOf(const std::string& path) {
   }
   manager.Reset();
   object.Reset();
-  std::vector<host::SqliteStore::JournalEntry> entries;
-  state << "events " << std::hex << store->Journal(entries) << std::dec;
+  std::vector<host::SqliteJournal::Entry> entries;
+  state << "events " << std::hex << store->journal().Entries(entries) << std::dec;
   for (const auto& entry : entries) state << " " << entry.event.eventType << "/" << entry.event.fields.size();
   std::set<std::uint32_t> locked;
-  state << "\nlocks " << std::hex << store->LockedSettings(locked);
+  state << "\nlocks " << std::hex << store->locks().Locked(locked);
   for (std::uint32_t setting : locked) state << " " << setting;
   return state.str();
 }

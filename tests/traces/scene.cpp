@@ -9,13 +9,13 @@
 #include <ctime>
 #include <regex>
 
-#include "certificates_manager/cert_parser/openssl_holders.h"
+#include "ossl/holders.h"
 #include "tests/support/transcript.h"
 
 namespace test {
 namespace {
 
-using ivo::openssl::UniquePtr;
+using ossl::UniquePtr;
 using ozo::types::variant_t;
 using ozo::types::VariantTag;
 

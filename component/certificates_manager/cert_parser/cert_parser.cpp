@@ -16,14 +16,14 @@
 #include <stdexcept>
 
 #include "certificates_manager/cert_parser/library_context.h"
-#include "certificates_manager/cert_parser/openssl_holders.h"
+#include "ossl/holders.h"
 #include "ozo/error_handling/result_from_exception.h"
 #include "ozo/trace/trace_stream.h"
 
 namespace ivo {
 namespace {
 
-using openssl::UniquePtr;
+using ossl::UniquePtr;
 
 // An OpenSSL failure: "<message>. Reason: <OpenSSL's text>". The reason is
 // the oldest error queued on the calling thread, which this component never

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "certificates_manager/cert_parser/openssl_holders.h"
+#include "ossl/holders.h"
 
 namespace ivo::openssl {
 
@@ -37,9 +37,9 @@ class LibraryContext {
  private:
   friend class PooledContext;  // its pool lists free contexts through m_nextFree
 
-  UniquePtr<OSSL_LIB_CTX> m_context;
-  UniquePtr<OSSL_PROVIDER> m_default;
-  UniquePtr<OSSL_PROVIDER> m_legacy;
+  ossl::UniquePtr<OSSL_LIB_CTX> m_context;
+  ossl::UniquePtr<OSSL_PROVIDER> m_default;
+  ossl::UniquePtr<OSSL_PROVIDER> m_legacy;
   LibraryContext* m_nextFree = nullptr;  // the pool's free list
 };
 

@@ -11,8 +11,7 @@
 #include <sstream>
 #include <utility>
 
-#include "host/cmp_address.h"
-#include "host/request_subject.h"
+#include "host/lifecycle/cmp_address.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/failure.h"
@@ -195,11 +194,12 @@ void ReadValue(const std::string& text, const std::string& option, ProbeRequest&
 }
 
 void ReadValue(const std::string& text, const std::string& option, KeySpec& out) {
-  static const std::pair<const char*, host::KeyAlgorithm> kKeys[] = {{"ec:P-256", host::KeyAlgorithm::EcP256},
-                                                                     {"ec:P-384", host::KeyAlgorithm::EcP384},
-                                                                     {"rsa:2048", host::KeyAlgorithm::Rsa2048},
-                                                                     {"rsa:3072", host::KeyAlgorithm::Rsa3072},
-                                                                     {"rsa:4096", host::KeyAlgorithm::Rsa4096}};
+  static const std::pair<const char*, host::lifecycle::KeyAlgorithm> kKeys[] = {
+      {"ec:P-256", host::lifecycle::KeyAlgorithm::EcP256},
+      {"ec:P-384", host::lifecycle::KeyAlgorithm::EcP384},
+      {"rsa:2048", host::lifecycle::KeyAlgorithm::Rsa2048},
+      {"rsa:3072", host::lifecycle::KeyAlgorithm::Rsa3072},
+      {"rsa:4096", host::lifecycle::KeyAlgorithm::Rsa4096}};
   for (const auto& [name, algorithm] : kKeys)
     if (text == name) {
       out.algorithm = algorithm;
@@ -223,9 +223,9 @@ void ReadValue(const std::string& text, const std::string& option, Distinguished
   }
   if (out.fields.empty()) Refuse(option, "a name such as /CN=agent/O=Example or CN=agent, O=Example", text);
   std::string error;
-  const host::UniquePtr<X509_NAME> name = host::NameOf(out.fields, error);
+  const ossl::UniquePtr<X509_NAME> name = host::lifecycle::NameOf(out.fields, error);
   if (!name) throw Failure(kExitUsage, option + ": " + error);
-  out.der = host::DerOf(name.get(), i2d_X509_NAME);
+  out.der = ossl::DerOf(name.get(), i2d_X509_NAME);
 }
 
 void ReadValue(const std::string& text, const std::string& option, AlternativeName& out) {
@@ -247,8 +247,8 @@ void ReadValue(const std::string& text, const std::string& option, CmpCommand& o
 }
 
 void ReadValue(const std::string& text, const std::string& option, CmpServer& out) {
-  host::CmpAddress address;
-  if (const std::string problem = host::ReadCmpAddress(text, address); !problem.empty())
+  host::lifecycle::CmpAddress address;
+  if (const std::string problem = host::lifecycle::ReadCmpAddress(text, address); !problem.empty())
     throw Failure(kExitUsage, option + " " + text + " " + problem);
   out.url = text;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/enrollment.h"
+#include "host/lifecycle/request.h"
 #include "ivo/certificate_records.h"
 #include "tools/certctl/probe/probe_target.h"
 #include "tools/certctl/probe/revocation.h"
@@ -67,7 +67,7 @@ struct OutputFile {
 // A key to make: ec:P-256 (the default), ec:P-384, rsa:2048, rsa:3072 or
 // rsa:4096.
 struct KeySpec {
-  host::KeyAlgorithm algorithm = host::KeyAlgorithm::EcP256;
+  host::lifecycle::KeyAlgorithm algorithm = host::lifecycle::KeyAlgorithm::EcP256;
 };
 // A distinguished name, as openssl req takes it ("/CN=agent/O=Example") or
 // as it prints it ("CN=agent, O=Example"); each field one OpenSSL knows.

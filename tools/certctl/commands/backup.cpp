@@ -1,9 +1,7 @@
 // backup and restore: the whole store, copied out and back in.
 #include <unistd.h>
 
-#include <map>
-
-#include "host/storage/journal_records.h"
+#include "host/lifecycle/imported.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/given_store.h"
@@ -35,49 +33,23 @@ int BackupTo(const GlobalOptions& global, const Arguments& arguments) {
   return kExitOk;
 }
 
-// A backup is data, never a command: what of it would act later (a
-// renewal's CA, trust, expected sender, probe and hook; a certificate kept
-// pending, which the next renew would install) comes in only when asked
-// for. Without --with-renewal-settings the restored slots are unconfigured;
-// a pending certificate is always dropped (its pending key stays, so a new
-// request can be signed). Each is journalled; returns what to say of it.
-std::vector<std::string> ImportLifecycle(Session& session, bool withSettings) {
-  std::vector<std::string> said;
-  std::map<std::uint32_t, host::SqliteStore::RenewalConfig> configs;
-  std::map<std::uint32_t, std::int64_t> pendingKeys;
-  result_t read = session.store().RenewalConfigs(configs);
-  if (ozo::Succeeded(read)) read = session.store().PendingKeys(pendingKeys);
-  session.ThrowIfStoreFailed(read);
-  const auto journal = [&](ivo::CertificateType type, const std::string& detail) {
-    session.ThrowIfStoreFailed(session.store().AppendEvent(
-        host::OperationRecord("restore", std::string(TypeKeyword(type)) + " client", detail, UserInitiator())));
-  };
-  for (const auto& [type, config] : configs) {
-    const std::string keyword = TypeKeyword(type);
-    if (!withSettings) {
-      session.ThrowIfStoreFailed(session.store().RemoveRenewalConfig(type));
-      journal(type, "renewal settings not imported");
-      said.push_back(keyword +
-                     " renewal settings not imported: the slot is unconfigured "
-                     "(--with-renewal-settings imports them)");
-    } else {
-      journal(type, "renewal settings imported from " + config.server +
-                        (config.hook.empty() ? "" : ", with the hook " + config.hook));
-      said.push_back(keyword + " renewal settings imported: CA " + config.server +
-                     (config.hook.empty() ? "" : "; after each renewal it runs: " + config.hook));
-    }
+// What restore tells of the lifecycle tables it settled (see
+// SettleImported): a backup is data, never a command.
+std::string Told(const host::lifecycle::Settled& settled) {
+  using Kind = host::lifecycle::Settled::Kind;
+  const std::string keyword = TypeKeyword(settled.type);
+  switch (settled.kind) {
+    case Kind::SettingsDropped:
+      return keyword +
+             " renewal settings not imported: the slot is unconfigured (--with-renewal-settings imports them)";
+    case Kind::SettingsImported:
+      return keyword + " renewal settings imported: CA " + settled.server +
+             (settled.hook.empty() ? "" : "; after each renewal it runs: " + settled.hook);
+    case Kind::PendingCertificateDropped:
+      return keyword + " pending certificate dropped, its key kept (certctl request " + keyword +
+             " writes its request again)";
   }
-  for (const auto& [type, created] : pendingKeys) {
-    host::SqliteStore::PendingKey pending;
-    session.ThrowIfStoreFailed(session.store().GetPendingKey(type, pending));
-    if (pending.certificates.empty()) continue;
-    pending.certificates.clear();
-    session.ThrowIfStoreFailed(session.store().PutPendingKey(type, pending));
-    journal(type, "the pending certificate dropped");
-    said.push_back(std::string(TypeKeyword(type)) + " pending certificate dropped, its key kept (certctl request " +
-                   TypeKeyword(type) + " writes its request again)");
-  }
-  return said;
+  return "";
 }
 
 // Replaces the store's records, locks and events with a backup's, in the
@@ -102,13 +74,17 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
     const auto& ids = ivo::kCertificateTypeIds[saved.type - 1];
     result = PutBack(session.host(), saved);
     if (ozo::Succeeded(result))
-      result = session.store().SetSettingLocked(saved.client ? ids.clientSetting : ids.serverSetting, true);
+      result = session.store().locks().SetLocked(saved.client ? ids.clientSetting : ids.serverSetting, true);
     session.ThrowIfStoreFailed(result);
     said.push_back(std::string(TypeKeyword(saved.type)) + (saved.client ? " client" : " server") +
                    " certificate kept: the policy locks it (--policy restores it all the same)");
   }
   JournalChanges(session, "restore", before, ReadSlotsHeld(session));
-  for (std::string& line : ImportLifecycle(session, arguments.withRenewalSettings)) said.push_back(std::move(line));
+  host::lifecycle::SqliteLifecycleStore lifecycleStore(session.store());
+  std::vector<host::lifecycle::Settled> settled;
+  session.ThrowIfStoreFailed(
+      host::lifecycle::SettleImported(lifecycleStore, arguments.withRenewalSettings, UserInitiator(), settled));
+  for (const host::lifecycle::Settled& each : settled) said.push_back(Told(each));
   session.Commit();
   for (const std::string& line : said) Announce(global, line);
   Announce(global, "store " + session.path() + " restored from " + (file == "-" ? "standard input" : file));

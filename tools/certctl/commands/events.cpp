@@ -38,8 +38,8 @@ struct ListArguments {
 
 int ListEvents(const GlobalOptions& global, const ListArguments& arguments) {
   Session session(global, Access::Read);
-  std::vector<host::SqliteStore::JournalEntry> entries;
-  const result_t read = session.store().Journal(entries);
+  std::vector<host::SqliteJournal::Entry> entries;
+  const result_t read = session.store().journal().Entries(entries);
   if (ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);
   std::size_t first = 0;
@@ -91,7 +91,7 @@ int Prune(const GlobalOptions& global, const PruneArguments& arguments) {
     throw Failure(kExitUsage, "events prune needs --keep N, --before DATE or both");
   Session session(global, Access::Write);
   std::uint64_t removed = 0;
-  const result_t pruned = session.store().PruneEvents(
+  const result_t pruned = session.store().journal().Prune(
       arguments.before ? std::optional<std::int64_t>(arguments.before->seconds) : std::nullopt,
       arguments.keep ? std::optional<std::uint64_t>(arguments.keep->value) : std::nullopt, removed);
   if (ozo::Failed(pruned))

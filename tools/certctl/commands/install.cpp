@@ -3,6 +3,7 @@
 // component; with --probe, first tried against the peer.
 #include <ctime>
 
+#include "host/lifecycle/installation.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/files.h"
 #include "tools/certctl/lib/manager_run.h"
@@ -13,6 +14,7 @@
 namespace certctl::commands {
 namespace {
 
+namespace lifecycle = host::lifecycle;
 using ozo::result_t;
 namespace results = ozo::results;
 
@@ -25,14 +27,6 @@ struct Arguments {
   Timeout timeout;
 };
 
-// The trust anchors kept with the slot's renewal settings, or none.
-std::string KeptTrust(Session& session, ivo::CertificateType type) {
-  host::SqliteStore::RenewalConfig config;
-  const result_t read = session.store().GetRenewalConfig(type, config);
-  session.ThrowIfStoreFailed(read);
-  return ozo::Succeeded(read) ? config.trusted : "";
-}
-
 // The pending key's pair replaces the slot's in one unit of work with the
 // key's removal; a refusal (a policy lock, a trial the peer fails) keeps the
 // old pair and the pending key. A trial holds no lock on the store.
@@ -41,55 +35,54 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   const std::string keyword = TypeKeyword(type);
   const ozo::blob_t bytes = arguments.file.path.empty() ? ozo::blob_t() : ReadFileBytes(arguments.file.path);
   Session session(global, Access::WriteSecrets);
-  const host::TrustAnchors anchors = IssuedCertificateAnchors(
-      session, type, arguments.trusted ? arguments.trusted->certificates : KeptTrust(session, type),
-      arguments.trusted ? arguments.trusted->path : "the certificates kept with the renewal settings");
-  host::Installation installation;
-  std::string error;
-  const result_t prepared = host::PrepareInstallation(
-      session.store(), type, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), anchors,
-      std::time(nullptr), installation, error);
-  session.ThrowIfStoreFailed(prepared);
+  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  lifecycle::SqliteLifecycleStore store(session.store());
+  lifecycle::InstallOrder order;
+  order.type = type;
+  order.signedFile.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  lifecycle::RenewalConfig kept;
+  session.ThrowIfStoreFailed(store.GetRenewalConfig(type, kept));
+  order.trusted = arguments.trusted ? arguments.trusted->certificates : kept.trusted;
+  order.trustedOrigin = arguments.trusted ? arguments.trusted->path : "the certificates kept with the renewal settings";
+  order.initiator = UserInitiator();
+  order.now = std::time(nullptr);
+  lifecycle::Trial trial;
+  if (arguments.probe)
+    trial = [&](const ivo::ClientCertificate& pair) {
+      ProbeOptions options;
+      options.servername = arguments.servername;
+      options.deadline = host::Deadline(arguments.timeout.seconds);
+      return TrialOfNewPair(ReadSlots(session, type), pair, *arguments.probe, options);
+    };
+  const lifecycle::InstallOutcome outcome = lifecycle::Install(store, *manager, order, trial);
+  manager.Reset();
+  session.ThrowIfStoreFailed(outcome.result);
+  const result_t result = outcome.result;
   const std::string source = arguments.file.path.empty() ? "the pending certificate" : arguments.file.path;
-  if (prepared == results::InvalidState) throw NoAnchorsRefusal(type);
-  if (prepared == results::NotFound)
-    throw Failure(kExitUsage, error + ": certctl request " + keyword + " makes a key, install " + keyword +
+  if (!outcome.trialRefusal.empty())
+    throw Failure(kExitFailed, "the new " + keyword + " client certificate does not work against " +
+                                   arguments.probe->text() + ": " + outcome.trialRefusal +
+                                   "; the old pair stays, the new one is pending (certctl install " + keyword +
+                                   " retries it)");
+  if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(type);
+  if (result == results::InvalidState)
+    throw Failure(kExitFailed, "the " + keyword + " pending key changed during the trial: nothing was installed",
+                  result);
+  if (result == results::NotFound)
+    throw Failure(kExitUsage, outcome.error + ": certctl request " + keyword + " makes a key, install " + keyword +
                                   " FILE takes its signed certificate");
-  if (prepared == results::CertificateOutOfValidityPeriod)
-    throw Failure(kExitFailed, DescribeResult(prepared) + ": " + error, prepared);
-  if (prepared == results::NotMatched)
-    throw Failure(kExitUsage, source + ": " + error + ": the CA must sign the pending key's request (certctl request " +
-                                  keyword + " writes it again)");
-  if (prepared == results::Prohibited) throw Failure(kExitFailed, source + " is refused: " + error, prepared);
-  if (ozo::Failed(prepared)) throw Failure(kExitUsage, source + ": " + error);
-  if (arguments.probe) {
-    ProbeOptions options;
-    options.servername = arguments.servername;
-    options.deadline = host::Deadline(arguments.timeout.seconds);
-    PeerSlots slots = ReadSlots(session, type);
-    session.Commit();  // no lock is held over the network: other writers go on during the trial
-    const std::string refusal = TrialOfNewPair(std::move(slots), installation.record, *arguments.probe, options);
-    session.Begin();
-    if (!refusal.empty()) {
-      const result_t kept = host::KeepPendingCertificate(session.store(), type, installation.certificates);
-      session.ThrowIfStoreFailed(kept);
-      session.Commit();
-      throw Failure(kExitFailed, "the new " + keyword + " client certificate does not work against " +
-                                     arguments.probe->text() + ": " + refusal +
-                                     "; the old pair stays, the new one is pending (certctl install " + keyword +
-                                     " retries it)");
-    }
-  }
-  return WithManagerOf(session, global, [&](ivo::ICertificatesManager& manager) {
-    // The pending key is checked again: another run may have replaced it
-    // during the trial.
-    const result_t installed =
-        host::CompleteInstallation(session.store(), manager, type, installation, UserInitiator());
-    if (installed == results::InvalidState)
-      throw Failure(kExitFailed, "the " + keyword + " pending key changed during the trial: nothing was installed",
-                    installed);
-    return Report(session, installed, "client certificate of " + keyword + " installed: " + installation.subject, "");
-  });
+  if (result == results::CertificateOutOfValidityPeriod)
+    throw Failure(kExitFailed, DescribeResult(result) + ": " + outcome.error, result);
+  if (result == results::NotMatched)
+    throw Failure(kExitUsage, source + ": " + outcome.error +
+                                  ": the CA must sign the pending key's request (certctl request " + keyword +
+                                  " writes it again)");
+  if (result == results::Prohibited) throw Failure(kExitFailed, source + " is refused: " + outcome.error, result);
+  if (result == results::InvalidArgument) throw Failure(kExitUsage, source + ": " + outcome.error);
+  if (ozo::Failed(result)) throw Failure(kExitFailed, Refusal(result), result);
+  session.Commit();
+  Announce(global, "client certificate of " + keyword + " installed: " + outcome.installation.subject);
+  return kExitOk;
 }
 
 }  // namespace

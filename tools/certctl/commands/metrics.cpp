@@ -272,9 +272,9 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
     inventory = ReadInventory(session);
     pending = ReadPendingKeys(session);
     renewals = ReadRenewalFacts(session, inventory);
-    std::vector<host::SqliteStore::JournalEntry> entries;
-    ozo::result_t read = session.store().EventTotals(journal.totals);
-    if (ozo::Succeeded(read)) read = session.store().Journal(entries);
+    std::vector<host::SqliteJournal::Entry> entries;
+    ozo::result_t read = session.store().journal().Totals(journal.totals);
+    if (ozo::Succeeded(read)) read = session.store().journal().Entries(entries);
     journal.entries = entries.size();
     if (ozo::Failed(read))
       throw Failure(kExitStore, "the store cannot be used: cannot read the events: " + session.StoreFailure(), read);

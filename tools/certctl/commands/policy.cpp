@@ -18,7 +18,7 @@ struct ShowArguments {};
 int Show(const GlobalOptions& global, const ShowArguments&) {
   Session session(global, Access::Read);
   std::set<std::uint32_t> locked;
-  const result_t read = session.store().LockedSettings(locked);
+  const result_t read = session.store().locks().Locked(locked);
   if (ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
   Json json = Json::array();
@@ -54,14 +54,14 @@ int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lo
                             " are " + (lock ? "locked" : "unlocked") + " for local changes";
   Session session(global, Access::Write);
   bool locked = false;
-  result_t result = session.store().IsSettingLocked(setting, locked);
+  result_t result = session.store().locks().IsLocked(setting, locked);
   if (ozo::Succeeded(result) && locked == lock) {
     Announce(global, state + " already");
     return kExitFalse;
   }
-  if (ozo::Succeeded(result)) result = session.store().SetSettingLocked(setting, lock);
+  if (ozo::Succeeded(result)) result = session.store().locks().SetLocked(setting, lock);
   if (ozo::Succeeded(result))
-    result = session.store().AppendEvent(
+    result = session.store().journal().Append(
         host::OperationRecord(lock ? "policy lock" : "policy unlock", slot,
                               lock ? "local changes are refused" : "local changes are allowed", UserInitiator()));
   if (ozo::Failed(result))

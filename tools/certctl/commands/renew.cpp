@@ -1,20 +1,28 @@
 // renew: a type's client certificate renewed over CMP now, or every
 // configured one that is due (--all --due, as the timer runs it); enroll:
 // the first certificate of an empty slot, with the CA's one-time secret.
+// The lifecycle library decides and records; this file asks and tells.
 #include <algorithm>
 #include <ctime>
 
-#include "host/renewal_schedule.h"
+#include "host/lifecycle/cmp_authority.h"
+#include "host/lifecycle/renewal.h"
+#include "host/lifecycle/schedule.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/passwords.h"
 #include "tools/certctl/lib/renewal_facts.h"
-#include "tools/certctl/lib/renewal_run.h"
+#include "tools/certctl/lib/trust_anchors.h"
+#include "tools/certctl/probe/peer_verdict.h"
 
 namespace certctl::commands {
 namespace {
+
+namespace lifecycle = host::lifecycle;
+namespace results = ozo::results;
 
 // How long an exchange with the CA may take unless --timeout says: longer
 // than a probe's, since a CA may have the client poll.
@@ -37,32 +45,101 @@ struct Arguments {
   bool due = false;
 };
 
+// A run of one slot: the library's order, and the trial the tool adds.
+struct Order {
+  lifecycle::RenewalOrder renewal;
+  std::optional<ProbeTarget> probe;
+  std::string servername;
+  double timeoutSeconds = kExchangeTimeoutSeconds;
+};
+
 // The order for `type`: its stored settings, with the options over them.
-RenewalOrder OrderFor(ivo::CertificateType type, const host::SqliteStore::RenewalConfig* stored,
-                      const Arguments& arguments) {
-  RenewalOrder order;
-  order.type = type;
-  if (stored) order.config = *stored;
-  if (arguments.server) order.config.server = arguments.server->url;
-  if (arguments.command) order.config.command = arguments.command->name;
-  order.trustedOrigin = "the certificates kept with the renewal settings";
+Order OrderFor(ivo::CertificateType type, const lifecycle::RenewalConfig* stored, const Arguments& arguments) {
+  Order order;
+  lifecycle::RenewalConfig& config = order.renewal.config;
+  order.renewal.type = type;
+  order.renewal.initiator = UserInitiator();
+  if (stored) config = *stored;
+  if (arguments.server) config.server = arguments.server->url;
+  if (arguments.command) config.command = arguments.command->name;
+  order.renewal.trustedOrigin = "the certificates kept with the renewal settings";
   if (arguments.trusted) {
-    order.config.trusted = arguments.trusted->certificates;
-    order.trustedOrigin = arguments.trusted->path;
+    config.trusted = arguments.trusted->certificates;
+    order.renewal.trustedOrigin = arguments.trusted->path;
   }
-  if (arguments.sender) order.config.sender = arguments.sender->der;
-  if (arguments.probe) order.config.probe = arguments.probe->text();
-  if (!order.config.probe.empty()) {
-    order.probe.emplace();
-    ReadValue(order.config.probe, "--probe", *order.probe);
-  }
-  if (order.config.server.empty())
+  if (arguments.sender) config.sender = arguments.sender->der;
+  if (arguments.probe) config.probe = arguments.probe->text();
+  if (!config.probe.empty()) ReadValue(config.probe, "--probe", order.probe.emplace());
+  if (config.server.empty())
     throw Failure(kExitUsage, std::string("no CA is named for ") + TypeKeyword(type) +
                                   ": give --server URL, or keep one with certctl renew-config " + TypeKeyword(type) +
                                   " --server URL");
   order.servername = arguments.servername;
   order.timeoutSeconds = arguments.timeout.seconds;
   return order;
+}
+
+// What a run came to, told: a success on stdout once durable; a refusal or
+// failure as a Failure with its exit status.
+int Tell(const GlobalOptions& global, const Order& order, const lifecycle::RenewalOutcome& outcome) {
+  const std::string keyword = TypeKeyword(order.renewal.type);
+  const std::string& server = order.renewal.config.server;
+  if (outcome.step == lifecycle::RenewalStep::Failed) {
+    const lifecycle::RenewalState& state = outcome.state;
+    throw Failure(kExitFailed, outcome.error +
+                                   (outcome.refusedSender.empty()
+                                        ? ""
+                                        : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)") +
+                                   "; " + std::to_string(state.failures) +
+                                   (state.failures == 1 ? " failure" : " failures in a row") + ", next attempt " +
+                                   IsoFromSeconds(state.nextAttempt.value_or(-1)));
+  }
+  switch (outcome.refusal) {
+    case lifecycle::RenewalRefusal::None:
+      break;
+    case lifecycle::RenewalRefusal::NoAnchors:
+      throw NoAnchorsRefusal(order.renewal.type);
+    case lifecycle::RenewalRefusal::SlotHolds:
+      throw Failure(kExitUsage, outcome.error + " already: certctl renew " + keyword + " renews it");
+    case lifecycle::RenewalRefusal::SlotEmpty:
+      throw Failure(kExitUsage, outcome.error + ": certctl enroll " + keyword + " makes its first certificate");
+    case lifecycle::RenewalRefusal::Locked:
+    case lifecycle::RenewalRefusal::Component:
+      throw Failure(kExitFailed, Refusal(outcome.result) + ": " + outcome.error, outcome.result);
+    case lifecycle::RenewalRefusal::Unreadable:
+    case lifecycle::RenewalRefusal::BadRequest:
+    case lifecycle::RenewalRefusal::KeyChanged:
+      throw Failure(kExitFailed, outcome.error, outcome.result);
+  }
+  const lifecycle::Installation& installed = outcome.installation;
+  Announce(global, "client certificate of " + keyword + (order.renewal.enroll ? " enrolled" : " renewed") +
+                       (outcome.fromTheCa ? " by " + server : " with the certificate kept pending") + ": " +
+                       installed.subject + ", serial " + installed.serial + ", ends " +
+                       IsoFromSeconds(installed.notAfter) + "; next renewal due " + IsoFromSeconds(outcome.due));
+  if (outcome.step == lifecycle::RenewalStep::HookFailed)
+    throw Failure(kExitFailed, "the " + keyword + " client certificate is renewed, but " + outcome.error);
+  return kExitOk;
+}
+
+// Runs the order in a session of its own: the library's steps, the trial
+// against the peer when one is named.
+int Run(const GlobalOptions& global, const Order& order) {
+  Session session(global, Access::WriteSecrets);
+  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  lifecycle::SqliteLifecycleStore store(session.store());
+  lifecycle::CmpAuthority ca(order.renewal.config.server, order.timeoutSeconds);
+  lifecycle::RenewalDependencies with{store, *manager, ca};
+  if (order.probe)
+    with.trial = [&](const ivo::ClientCertificate& pair) {
+      ProbeOptions options;
+      options.servername = order.servername;
+      options.deadline = host::Deadline(order.timeoutSeconds);
+      return TrialOfNewPair(ReadSlots(session, order.renewal.type), pair, *order.probe, options);
+    };
+  const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
+  manager.Reset();
+  session.ThrowIfStoreFailed(outcome.result);
+  return Tell(global, order, outcome);
 }
 
 // The slots to renew, read in one read-only session: TYPE, or each one with
@@ -84,7 +161,7 @@ std::vector<Candidate> Candidates(const GlobalOptions& global, const Arguments& 
   std::vector<Candidate> chosen;
   for (const RenewalFacts& fact : facts)
     if (arguments.type ? fact.type == arguments.type->value : fact.config.has_value())
-      chosen.push_back({fact, !arguments.due || (fact.due && host::RenewalDue(now, *fact.due, fact.state))});
+      chosen.push_back({fact, !arguments.due || (fact.due && lifecycle::RenewalDue(now, *fact.due, fact.state))});
   return chosen;
 }
 
@@ -110,7 +187,7 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
       continue;
     }
     try {
-      RunRenewal(global, OrderFor(facts.type, facts.config ? &*facts.config : nullptr, arguments));
+      Run(global, OrderFor(facts.type, facts.config ? &*facts.config : nullptr, arguments));
       ++renewed;
     } catch (const Failure& failure) {
       if (candidates.size() == 1) throw;
@@ -143,14 +220,14 @@ int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
   renewal.probe = arguments.probe;
   renewal.servername = arguments.servername;
   renewal.timeout = arguments.timeout;
-  RenewalOrder order = OrderFor(arguments.type.value, nullptr, renewal);
-  order.enroll = true;
-  order.reference = arguments.reference;
-  const Secret secret = ReadPassword({arguments.secretFile.path, ""}, "");
-  order.secret = &secret.text();
-  order.subject = arguments.subject.fields;
-  for (const AlternativeName& name : arguments.alternativeNames) order.alternativeNames.push_back(name.text);
-  return RunRenewal(global, order);
+  Order order = OrderFor(arguments.type.value, nullptr, renewal);
+  order.renewal.enroll = true;
+  order.renewal.reference = arguments.reference;
+  const host::Secret secret = ReadPassword({arguments.secretFile.path, ""}, "");
+  order.renewal.secret = &secret.text();
+  order.renewal.subject = arguments.subject.fields;
+  for (const AlternativeName& name : arguments.alternativeNames) order.renewal.alternativeNames.push_back(name.text);
+  return Run(global, order);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 #include <ctime>
 #include <iostream>
 
-#include "host/renewal_schedule.h"
-#include "host/request_subject.h"
+#include "host/lifecycle/schedule.h"
 #include "host/storage/journal_records.h"
+#include "ossl/text.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/files.h"
@@ -19,8 +19,8 @@
 namespace certctl::commands {
 namespace {
 
-using Config = host::SqliteStore::RenewalConfig;
-using State = host::SqliteStore::RenewalState;
+using Config = host::lifecycle::RenewalConfig;
+using State = host::lifecycle::RenewalState;
 
 struct ConfigArguments {
   PeerType type;
@@ -38,8 +38,8 @@ struct ConfigArguments {
 // The kept expected sender as people read names ("CN=ra.example").
 std::string SenderText(const Config& config) {
   const auto* der = reinterpret_cast<const unsigned char*>(config.sender.data());
-  const host::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &der, static_cast<long>(config.sender.size())));
-  return name ? host::NameText(name.get()) : "?";
+  const ossl::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &der, static_cast<long>(config.sender.size())));
+  return name ? ossl::NameText(name.get()) : "?";
 }
 
 Json ConfigJson(ivo::CertificateType type, const Config& config) {
@@ -73,7 +73,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
   Session session(global, arguments.show ? Access::Read : Access::Write);
   Config config;
-  const ozo::result_t read = session.store().GetRenewalConfig(type, config);
+  const ozo::result_t read = session.store().renewalConfigs().Get(type, config);
   session.ThrowIfStoreFailed(read);
   const bool stored = ozo::Succeeded(read);
   if ((arguments.show || arguments.remove) && !stored) {
@@ -86,7 +86,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   }
   std::string detail;
   if (arguments.remove) {
-    session.ThrowIfStoreFailed(session.store().RemoveRenewalConfig(type));
+    session.ThrowIfStoreFailed(session.store().renewalConfigs().Remove(type));
     detail = "settings removed";
   } else {
     if (arguments.server) config.server = arguments.server->url;
@@ -98,11 +98,11 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     if (arguments.probe) config.probe = arguments.probe->text();
     if (arguments.before) config.beforeDays = arguments.before->value;
     if (arguments.hook) config.hook = *arguments.hook;
-    session.ThrowIfStoreFailed(session.store().PutRenewalConfig(type, config));
+    session.ThrowIfStoreFailed(session.store().renewalConfigs().Put(type, config));
     detail = "settings kept: " + config.server;
   }
-  session.ThrowIfStoreFailed(
-      session.store().AppendEvent(host::OperationRecord("renew-config", keyword + " client", detail, UserInitiator())));
+  session.ThrowIfStoreFailed(session.store().journal().Append(
+      host::OperationRecord("renew-config", keyword + " client", detail, UserInitiator())));
   session.Commit();
   Announce(global, "renewal settings of " + keyword + (arguments.remove ? " removed" : " kept"));
   return kExitOk;

@@ -2,15 +2,15 @@
 // slot's pending key (never in a file of its own), and a PKCS#10 request for
 // it; --cancel drops the pending key. install takes the signed certificate.
 
+#include "host/lifecycle/pending_key.h"
 #include "tools/certctl/cli/command.h"
-#include "tools/certctl/lib/certificate_file.h"
-#include "tools/certctl/lib/certificate_report.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 
 namespace certctl::commands {
 namespace {
 
+namespace lifecycle = host::lifecycle;
 using ozo::result_t;
 namespace results = ozo::results;
 
@@ -24,39 +24,10 @@ struct Arguments {
   bool cancel = false;
 };
 
-// The request's subject: the options', over what the pending request asked
-// for, else over what the slot's current client certificate holds (its
-// purposes, or client authentication); an empty slot needs --subject.
-host::RequestSubject SubjectOf(Session& session, const Arguments& arguments) {
-  host::RequestSubject subject;
-  ivo::ClientCertificate record;
-  ClientFile current;
-  const ivo::CertificateType type = arguments.type.value;
-  const bool asked = ozo::Succeeded(host::PendingRequestSubject(session.store(), type, subject));
-  if (!asked && ozo::Succeeded(session.host().ReadRecord(type, record)) &&
-      ReadClientFile(record.certificate, record.password, current) == ContainerProblem::None)
-    subject = host::SubjectOf(current.certificate.get());
-  else if (!asked && !arguments.subject)
-    throw Failure(kExitUsage, std::string("the ") + TypeKeyword(type) +
-                                  " client slot is empty: name the request's subject with --subject");
-  if (arguments.subject) subject.name = arguments.subject->fields;
-  if (!arguments.alternativeNames.empty()) {
-    subject.alternativeNames.clear();
-    for (const AlternativeName& name : arguments.alternativeNames) subject.alternativeNames.push_back(name.text);
-  }
-  if (subject.keyUsage.empty()) {
-    subject.keyUsage.push_back("digitalSignature");
-    const host::KeyAlgorithm key = arguments.keyType.algorithm;
-    if (key != host::KeyAlgorithm::EcP256 && key != host::KeyAlgorithm::EcP384)
-      subject.keyUsage.push_back("keyEncipherment");
-  }
-  if (subject.extendedKeyUsage.empty()) subject.extendedKeyUsage.push_back("clientAuth");
-  return subject;
-}
-
 int Cancel(const GlobalOptions& global, ivo::CertificateType type) {
   Session session(global, Access::Write);
-  const result_t cancelled = host::CancelRequest(session.store(), type, UserInitiator());
+  lifecycle::SqliteLifecycleStore store(session.store());
+  const result_t cancelled = lifecycle::CancelRequest(store, type, UserInitiator());
   if (cancelled == results::NotFound) {
     Announce(global, std::string("no key is pending for ") + TypeKeyword(type));
     return kExitFalse;
@@ -72,12 +43,26 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.cancel) return Cancel(global, type);
   // The store takes a private key: it must be one others cannot read.
   Session session(global, Access::WriteSecrets);
-  const host::RequestSubject subject = SubjectOf(session, arguments);
-  host::KeyRequest request;
+  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  lifecycle::SqliteLifecycleStore store(session.store());
+  lifecycle::KeyOrder order;
+  order.type = type;
+  order.algorithm = arguments.keyType.algorithm;
+  order.newKey = arguments.newKey;
+  if (arguments.subject) order.name = arguments.subject->fields;
+  if (!arguments.alternativeNames.empty()) {
+    order.alternativeNames.emplace();
+    for (const AlternativeName& name : arguments.alternativeNames) order.alternativeNames->push_back(name.text);
+  }
+  order.initiator = UserInitiator();
+  lifecycle::KeyRequest request;
   std::string error;
-  const result_t made = host::RequestKey(session.store(), type, arguments.keyType.algorithm, subject, arguments.newKey,
-                                         UserInitiator(), request, error);
+  const result_t made = lifecycle::RequestKey(store, *manager, order, request, error);
+  manager.Reset();
   session.ThrowIfStoreFailed(made);
+  if (made == results::NotFound)
+    throw Failure(kExitUsage, std::string("the ") + TypeKeyword(type) +
+                                  " client slot is empty: name the request's subject with --subject");
   if (ozo::Failed(made)) throw Failure(kExitFailed, "no request made: " + error, made);
   session.Commit();
   WriteOutput(arguments.out.path, request.pem.data(), request.pem.size(), 0644);

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "host/openssl_holders.h"
+#include "ossl/holders.h"
 #include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"
 
 namespace certctl {
 
-using host::UniquePtr;
+using ossl::UniquePtr;
 
 // The certificates of a server certificate file, in order: one DER
 // certificate (and any that follow it), or every PEM block.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/request_subject.h"
+#include "ossl/text.h"
 #include "tools/certctl/lib/output.h"
 
 namespace certctl {
@@ -59,8 +59,8 @@ struct CertificateReport {
   std::vector<std::string> warnings;
 };
 
-using host::AlternativeNameText;
-using host::NameText;
+using ossl::AlternativeNameText;
+using ossl::NameText;
 
 // The report of `certificate`; `presentedByServer` adds the warnings that
 // only a server's own certificate deserves (no subject alternative names).

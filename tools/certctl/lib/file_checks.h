@@ -8,7 +8,7 @@
 
 #include "ozo/types/blob.h"
 #include "tools/certctl/lib/certificate_file.h"
-#include "tools/certctl/lib/secret.h"
+#include "tools/certctl/lib/passwords.h"
 
 namespace certctl {
 

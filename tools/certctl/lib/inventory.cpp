@@ -51,7 +51,7 @@ std::vector<StoredCertificate> ReadInventory(Session& session) {
 
 PendingKeys ReadPendingKeys(Session& session) {
   std::map<std::uint32_t, std::int64_t> created;
-  session.ThrowIfStoreFailed(session.store().PendingKeys(created));
+  session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("created", created));
   return PendingKeys(created.begin(), created.end());
 }
 

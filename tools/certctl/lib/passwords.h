@@ -5,10 +5,12 @@
 #include <optional>
 #include <string>
 
+#include "host/secret.h"
 #include "tools/certctl/cli/values.h"
-#include "tools/certctl/lib/secret.h"
 
 namespace certctl {
+
+using host::Secret;
 
 // The longest password certctl reads: a bound keeps a wrong path from being
 // read whole.

@@ -2,15 +2,15 @@
 
 #include <map>
 
-#include "host/renewal_schedule.h"
+#include "host/lifecycle/schedule.h"
 
 namespace certctl {
 
 std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<StoredCertificate>& inventory) {
-  std::map<std::uint32_t, host::SqliteStore::RenewalConfig> configs;
-  std::map<std::uint32_t, host::SqliteStore::RenewalState> states;
-  session.ThrowIfStoreFailed(session.store().RenewalConfigs(configs));
-  session.ThrowIfStoreFailed(session.store().RenewalStates(states));
+  std::map<std::uint32_t, host::lifecycle::RenewalConfig> configs;
+  std::map<std::uint32_t, host::lifecycle::RenewalState> states;
+  session.ThrowIfStoreFailed(session.store().renewalConfigs().All(configs));
+  session.ThrowIfStoreFailed(session.store().renewalStates().All(states));
   std::vector<RenewalFacts> facts;
   for (ivo::CertificateType type = 1; type <= 4; ++type) {
     if (!configs.count(type) && !states.count(type)) continue;
@@ -21,8 +21,8 @@ std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<S
     for (const StoredCertificate& stored : inventory)
       if (stored.client && stored.type == type && stored.problem.empty()) {
         fact.notAfter = stored.notAfterSeconds;
-        fact.due = host::DueTime(stored.notBeforeSeconds, stored.notAfterSeconds,
-                                 fact.config ? fact.config->beforeDays : std::nullopt);
+        fact.due = host::lifecycle::DueTime(stored.notBeforeSeconds, stored.notAfterSeconds,
+                                            fact.config ? fact.config->beforeDays : std::nullopt);
       }
     facts.push_back(std::move(fact));
   }

@@ -14,10 +14,10 @@ namespace certctl {
 
 struct RenewalFacts {
   ivo::CertificateType type = 0;
-  std::optional<host::SqliteStore::RenewalConfig> config;
-  host::SqliteStore::RenewalState state;  // all empty before any attempt
-  bool attempted = false;                 // the store keeps a state
-  std::optional<std::int64_t> due;        // when a readable client certificate is stored
+  std::optional<host::lifecycle::RenewalConfig> config;
+  host::lifecycle::RenewalState state;  // all empty before any attempt
+  bool attempted = false;               // the store keeps a state
+  std::optional<std::int64_t> due;      // when a readable client certificate is stored
   std::optional<std::int64_t> notAfter;
 };
 

@@ -35,7 +35,7 @@ result_t PutBack(host::ServiceHost& host, const SavedSlot& saved) {
 
 std::vector<SavedSlot> LockedSlots(Session& session) {
   std::set<std::uint32_t> locked;
-  const result_t read = session.store().LockedSettings(locked);
+  const result_t read = session.store().locks().Locked(locked);
   if (ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
   std::vector<SavedSlot> slots;
@@ -76,7 +76,7 @@ std::vector<std::string> JournalChanges(Session& session, const std::string& ope
                                : was == before.end() ? "added " + now->second.subject
                                                      : "now " + now->second.subject + ", was " + was->second.subject;
     const result_t journalled =
-        session.store().AppendEvent(host::OperationRecord(operation, slot, detail, UserInitiator()));
+        session.store().journal().Append(host::OperationRecord(operation, slot, detail, UserInitiator()));
     if (ozo::Failed(journalled))
       throw Failure(kExitStore,
                     "the store cannot be used: cannot journal the " + operation + ": " + session.StoreFailure(),

@@ -1,22 +1,13 @@
-// What a new client certificate of a slot must chain to before it replaces
-// the slot's pair, whichever way it came (install, renew, enroll).
+// What a person gives certctl as trust anchors for new client certificates
+// (--trusted), and what certctl says when a slot has none.
 #pragma once
 
 #include <string>
 
-#include "host/certificate_trust.h"
+#include "ozo/types/blob.h"
 #include "tools/certctl/lib/session.h"
 
 namespace certctl {
-
-// The anchors, the first of: `trusted` (certificates, PEM or DER, given
-// with --trusted now or kept with the renewal settings; `origin` names
-// them), the type's stored server certificate when it is a CA's, the CA
-// certificates of the client container being replaced; none when none of
-// them is there (VerifyIssued then refuses, see NoAnchorsRefusal). Throws
-// Failure when the store fails.
-host::TrustAnchors IssuedCertificateAnchors(Session& session, ivo::CertificateType type, const std::string& trusted,
-                                            const std::string& origin);
 
 // The refusal of a slot without trust anchors, naming the fix (kExitUsage).
 Failure NoAnchorsRefusal(ivo::CertificateType type);

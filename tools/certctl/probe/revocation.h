@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "host/net/deadline.h"
-#include "host/openssl_holders.h"
+#include "ossl/holders.h"
 #include "tools/certctl/probe/probe_target.h"
 
 namespace certctl {
 
-using host::CertificateStack;
-using host::UniquePtr;
+using ossl::CertificateStack;
+using ossl::UniquePtr;
 
 // How a check that could not be made (a responder or CRL out of reach, an
 // answer of "unknown", a stale CRL) counts: OK with a note (soft), WARNING

@@ -105,7 +105,7 @@ CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::v
     return Unknown(verdict, "no OCSP request could be made");
   id.release();  // the request owns it now
   OCSP_request_add1_nonce(request.get(), nullptr, -1);
-  const std::string sent = host::DerOf(request.get(), i2d_OCSP_REQUEST);
+  const std::string sent = ossl::DerOf(request.get(), i2d_OCSP_REQUEST);
   std::string answer, error;
   if (!host::HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", deadline, answer, error))
     return Unknown(verdict, "the responder cannot be reached: " + error);

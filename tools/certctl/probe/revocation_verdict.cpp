@@ -19,12 +19,6 @@ const char* StatusName(const std::optional<RevocationStatus>& status) {
                                                 : "unknown";
 }
 
-std::vector<X509*> Borrowed(const std::vector<UniquePtr<X509>>& certificates) {
-  std::vector<X509*> borrowed;
-  for (const UniquePtr<X509>& each : certificates) borrowed.push_back(each.get());
-  return borrowed;
-}
-
 }  // namespace
 
 void JudgeRevocation(ProbeVerdict& verdict, const ProbeOptions& options,
@@ -39,7 +33,7 @@ void JudgeRevocation(ProbeVerdict& verdict, const ProbeOptions& options,
   }
   const RevocationOptions& revocation = options.revocation;
   verdict.revocation =
-      CheckRevocation(Borrowed(chain), result.anchorDepth, result.stapledResponse, revocation, options.deadline);
+      CheckRevocation(ossl::Borrowed(chain), result.anchorDepth, result.stapledResponse, revocation, options.deadline);
   const RevocationResult& found = verdict.revocation;
   if (revocation.requireStapling && !found.stapled)
     add(verdict, State::Critical, verdict.target.text() + " staples no OCSP response (--require-stapling)");

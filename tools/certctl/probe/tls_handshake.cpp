@@ -169,7 +169,7 @@ void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, P
     if (X509_cmp(sk_X509_value(verified, depth), input.anchor) == 0) result.anchorDepth = depth;
   result.verifiedChain.clear();
   for (int depth = 0; result.chainTrusted && depth < sk_X509_num(verified); ++depth)
-    result.verifiedChain.push_back(host::DerOf(sk_X509_value(verified, depth), i2d_X509));
+    result.verifiedChain.push_back(ossl::DerOf(sk_X509_value(verified, depth), i2d_X509));
   const unsigned char* stapled = nullptr;
   const long stapledLength = SSL_get_tlsext_status_ocsp_resp(ssl, &stapled);
   if (stapled && stapledLength > 0)

@@ -1,8 +1,8 @@
-#include "host/renewal_schedule.h"
+#include "host/lifecycle/schedule.h"
 
 #include <algorithm>
 
-namespace host {
+namespace host::lifecycle {
 
 std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optional<std::int64_t> beforeDays) {
   const std::int64_t twoThirds = notBefore + (notAfter - notBefore) / 3 * 2;
@@ -15,21 +15,20 @@ std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t not
   return std::max(now, std::min(now + wait, notAfter - kDay));
 }
 
-bool RenewalDue(std::int64_t now, std::int64_t due, const SqliteStore::RenewalState& state) {
+bool RenewalDue(std::int64_t now, std::int64_t due, const RenewalState& state) {
   // The next attempt holds while failures back off; after a success the
   // certificate's own due time rules (it may have been replaced since).
   return now >= due && (state.failures == 0 || !state.nextAttempt || now >= *state.nextAttempt);
 }
 
-void RecordFailure(SqliteStore::RenewalState& state, std::int64_t now, const std::string& error,
-                   std::int64_t notAfter) {
+void RecordFailure(RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter) {
   state.lastAttempt = now;
   state.failures += 1;
   state.lastError = error;
   state.nextAttempt = RetryTime(now, state.failures, notAfter);
 }
 
-void RecordSuccess(SqliteStore::RenewalState& state, std::int64_t now, std::int64_t due) {
+void RecordSuccess(RenewalState& state, std::int64_t now, std::int64_t due) {
   state.lastAttempt = now;
   state.lastSuccess = now;
   state.failures = 0;
@@ -37,4 +36,4 @@ void RecordSuccess(SqliteStore::RenewalState& state, std::int64_t now, std::int6
   state.nextAttempt = due;
 }
 
-}  // namespace host
+}  // namespace host::lifecycle

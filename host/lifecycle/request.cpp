@@ -1,12 +1,14 @@
-#include "host/request_subject.h"
+#include "host/lifecycle/request.h"
 
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include "host/openssl_holders.h"
+#include "ossl/text.h"
 
-namespace host {
+namespace host::lifecycle {
+
+using ossl::UniquePtr;
 namespace {
 
 // The key usages a request may repeat, by their bit in the KeyUsage string.
@@ -16,13 +18,8 @@ constexpr const char* kKeyUsages[] = {"digitalSignature", "nonRepudiation", "key
 std::string Utf8(const ASN1_STRING* value) {
   unsigned char* text = nullptr;
   const int length = ASN1_STRING_to_UTF8(&text, value);
-  const host::OpenSslMemory<unsigned char> owned(text);
+  const ossl::Memory<unsigned char> owned(text);
   return length > 0 ? std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(length)) : "";
-}
-
-std::string Text(const ASN1_STRING* value) {
-  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
-                     static_cast<std::size_t>(ASN1_STRING_length(value)));
 }
 
 template <typename T>
@@ -41,7 +38,7 @@ RequestSubject SubjectOf(const X509_NAME* name, const STACK_OF(X509_EXTENSION) *
   for (int i = 0; names && i < sk_GENERAL_NAME_num(names.get()); ++i) {
     const GENERAL_NAME* each = sk_GENERAL_NAME_value(names.get(), i);
     if (each->type == GEN_DNS || each->type == GEN_EMAIL || each->type == GEN_URI || each->type == GEN_IPADD)
-      asked.alternativeNames.push_back(AlternativeNameText(each));
+      asked.alternativeNames.push_back(ossl::AlternativeNameText(each));
   }
   if (const auto usage = Extension<ASN1_BIT_STRING>(extensions, NID_key_usage))
     for (int bit = 0; bit < static_cast<int>(std::size(kKeyUsages)); ++bit)
@@ -62,15 +59,15 @@ bool AddExtension(STACK_OF(X509_EXTENSION) * extensions, X509V3_CTX* context, co
   if (values.empty()) return true;
   std::string joined;
   for (const std::string& value : values) joined += (joined.empty() ? "" : ",") + value;
-  X509_EXTENSION* extension = X509V3_EXT_nconf(nullptr, context, name, joined.c_str());
-  if (extension && sk_X509_EXTENSION_push(extensions, extension)) return true;
-  X509_EXTENSION_free(extension);
-  return false;
+  UniquePtr<X509_EXTENSION> extension(X509V3_EXT_nconf(nullptr, context, name, joined.c_str()));
+  if (!extension || !sk_X509_EXTENSION_push(extensions, extension.get())) return false;
+  extension.release();  // the stack's now
+  return true;
 }
 
 }  // namespace
 
-UniquePtr<X509_NAME> NameOf(const std::vector<std::pair<std::string, std::string>>& fields, std::string& error) {
+UniquePtr<X509_NAME> NameOf(const NameFields& fields, std::string& error) {
   UniquePtr<X509_NAME> name(X509_NAME_new());
   for (const auto& [field, value] : fields)
     if (!name || !X509_NAME_add_entry_by_txt(name.get(), field.c_str(), MBSTRING_UTF8,
@@ -83,6 +80,16 @@ UniquePtr<X509_NAME> NameOf(const std::vector<std::pair<std::string, std::string
   return name;
 }
 
+RequestSubject ForClientUse(RequestSubject subject, KeyAlgorithm algorithm) {
+  if (subject.keyUsage.empty()) {
+    subject.keyUsage.push_back("digitalSignature");
+    if (algorithm != KeyAlgorithm::EcP256 && algorithm != KeyAlgorithm::EcP384)
+      subject.keyUsage.push_back("keyEncipherment");
+  }
+  if (subject.extendedKeyUsage.empty()) subject.extendedKeyUsage.push_back("clientAuth");
+  return subject;
+}
+
 RequestSubject SubjectOf(X509* certificate) {
   return SubjectOf(X509_get_subject_name(certificate), X509_get0_extensions(certificate));
 }
@@ -91,11 +98,10 @@ bool SubjectOfDer(const std::string& nameDer, const std::string& extensionsDer, 
   const auto* at = reinterpret_cast<const unsigned char*>(nameDer.data());
   const UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &at, static_cast<long>(nameDer.size())));
   at = reinterpret_cast<const unsigned char*>(extensionsDer.data());
-  STACK_OF(X509_EXTENSION)* extensions =
-      extensionsDer.empty() ? nullptr : d2i_X509_EXTENSIONS(nullptr, &at, static_cast<long>(extensionsDer.size()));
+  const UniquePtr<STACK_OF(X509_EXTENSION)> extensions(
+      extensionsDer.empty() ? nullptr : d2i_X509_EXTENSIONS(nullptr, &at, static_cast<long>(extensionsDer.size())));
   const bool read = name && (extensionsDer.empty() || extensions);
-  if (read) subject = SubjectOf(name.get(), extensions);
-  sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
+  if (read) subject = SubjectOf(name.get(), extensions.get());
   return read;
 }
 
@@ -110,61 +116,26 @@ bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument
   X509_NAME* name = X509_REQ_get_subject_name(request.get());
   X509V3_CTX context;
   X509V3_set_ctx(&context, nullptr, nullptr, request.get(), nullptr, 0);
-  STACK_OF(X509_EXTENSION)* extensions = sk_X509_EXTENSION_new_null();
-  const bool made = extensions && AddExtension(extensions, &context, "subjectAltName", subject.alternativeNames) &&
-                    AddExtension(extensions, &context, "keyUsage", subject.keyUsage) &&
-                    AddExtension(extensions, &context, "extendedKeyUsage", subject.extendedKeyUsage) &&
-                    (sk_X509_EXTENSION_num(extensions) == 0 || X509_REQ_add_extensions(request.get(), extensions));
-  document.nameDer = host::DerOf(name, i2d_X509_NAME);
-  document.extensionsDer = sk_X509_EXTENSION_num(extensions) > 0 ? host::DerOf(extensions, i2d_X509_EXTENSIONS) : "";
-  sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
-  if (!made || document.nameDer.empty()) {
+  const UniquePtr<STACK_OF(X509_EXTENSION)> extensions(sk_X509_EXTENSION_new_null());
+  STACK_OF(X509_EXTENSION)* made = extensions.get();
+  const bool added = made && AddExtension(made, &context, "subjectAltName", subject.alternativeNames) &&
+                     AddExtension(made, &context, "keyUsage", subject.keyUsage) &&
+                     AddExtension(made, &context, "extendedKeyUsage", subject.extendedKeyUsage) &&
+                     (sk_X509_EXTENSION_num(made) == 0 || X509_REQ_add_extensions(request.get(), made));
+  document.nameDer = ossl::DerOf(name, i2d_X509_NAME);
+  document.extensionsDer = sk_X509_EXTENSION_num(made) > 0 ? ossl::DerOf(made, i2d_X509_EXTENSIONS) : "";
+  if (!added || document.nameDer.empty()) {
     error = "the request cannot hold its names or usages";
     return false;
   }
   const int type = EVP_PKEY_get_base_id(key);
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
   if (!X509_REQ_set_version(request.get(), 0) || !X509_REQ_set_pubkey(request.get(), key) ||
       !X509_REQ_sign(request.get(), key, type == EVP_PKEY_RSA || type == EVP_PKEY_EC ? EVP_sha256() : nullptr) ||
-      !PEM_write_bio_X509_REQ(bio.get(), request.get())) {
+      (document.pem = ossl::Written([&](BIO* bio) { return PEM_write_bio_X509_REQ(bio, request.get()); })).empty()) {
     error = "the request cannot be signed";
     return false;
   }
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
-  document.pem.assign(data, static_cast<std::size_t>(length));
   return true;
 }
 
-std::string AlternativeNameText(const GENERAL_NAME* name) {
-  switch (name->type) {
-    case GEN_DNS:
-      return "DNS:" + Text(name->d.dNSName);
-    case GEN_EMAIL:
-      return "email:" + Text(name->d.rfc822Name);
-    case GEN_URI:
-      return "URI:" + Text(name->d.uniformResourceIdentifier);
-    case GEN_IPADD: {
-      const int length = ASN1_STRING_length(name->d.iPAddress);
-      char text[INET6_ADDRSTRLEN] = "";
-      if (length != 4 && length != 16) return "IP:?";
-      inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(name->d.iPAddress), text, sizeof(text));
-      return std::string("IP:") + text;
-    }
-    case GEN_DIRNAME:
-      return "DirName:" + NameText(name->d.directoryName);
-    default:
-      return "other name";
-  }
-}
-
-std::string NameText(const X509_NAME* name) {
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-  const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-  if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) return "";
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
-  return std::string(data, static_cast<std::size_t>(length));
-}
-
-}  // namespace host
+}  // namespace host::lifecycle

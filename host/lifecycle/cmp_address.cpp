@@ -1,11 +1,11 @@
-#include "host/cmp_address.h"
+#include "host/lifecycle/cmp_address.h"
 
 #include <openssl/err.h>
 #include <openssl/http.h>
 
-#include "host/openssl_holders.h"
+#include "ossl/holders.h"
 
-namespace host {
+namespace host::lifecycle {
 namespace {
 
 // The port written in `authority` (what follows the host), or empty.
@@ -37,7 +37,7 @@ std::string ReadCmpAddress(const std::string& url, CmpAddress& address) {
   ERR_clear_error();
   const bool parsed =
       OSSL_HTTP_parse_url(full.c_str(), nullptr, nullptr, &host, nullptr, &number, &path, nullptr, nullptr) == 1;
-  const OpenSslMemory<char> ownedHost(host), ownedPath(path);
+  const ossl::Memory<char> ownedHost(host), ownedPath(path);
   const char* reason = ERR_reason_error_string(ERR_peek_error());
   ERR_clear_error();
   if (!parsed) return std::string("is no URL") + (reason ? " (" + std::string(reason) + ")" : "");
@@ -46,4 +46,4 @@ std::string ReadCmpAddress(const std::string& url, CmpAddress& address) {
   return "";
 }
 
-}  // namespace host
+}  // namespace host::lifecycle

@@ -1,4 +1,4 @@
-#include "host/cmp_exchange.h"
+#include "host/lifecycle/cmp_authority.h"
 
 #include <openssl/cmp.h>
 #include <openssl/err.h>
@@ -8,11 +8,13 @@
 
 #include <ctime>
 
-#include "host/cmp_address.h"
-#include "host/openssl_holders.h"
-#include "host/request_subject.h"
+#include "host/lifecycle/cmp_address.h"
+#include "host/net/deadline.h"
+#include "ossl/text.h"
 
-namespace host {
+namespace host::lifecycle {
+
+using ossl::UniquePtr;
 namespace {
 
 // What the exchange's own checks found, reached from OpenSSL's callbacks
@@ -55,7 +57,7 @@ int CheckSender(int ok, X509_STORE_CTX* context) {
   ExchangeChecks* checks = ChecksOf(X509_STORE_CTX_get0_store(context));
   X509* signer = X509_STORE_CTX_get_current_cert(context);
   if (!checks || checks->senderPinned || SpeaksForTheCa(signer)) return 1;
-  checks->refusedSender = NameText(X509_get_subject_name(signer));
+  checks->refusedSender = ossl::NameText(X509_get_subject_name(signer));
   X509_STORE_CTX_set_error(context, X509_V_ERR_INVALID_PURPOSE);
   return 0;
 }
@@ -123,15 +125,6 @@ std::string QueuedErrors() {
   return words;
 }
 
-std::string Pem(X509* certificate, STACK_OF(X509) * chain) {
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-  PEM_write_bio_X509(bio.get(), certificate);
-  for (int i = 0; chain && i < sk_X509_num(chain); ++i) PEM_write_bio_X509(bio.get(), sk_X509_value(chain, i));
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
-  return std::string(data, static_cast<std::size_t>(length));
-}
-
 // Points the context at the server of `url`; false with `error` set when
 // the URL is no http URL of a host.
 bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error) {
@@ -150,18 +143,12 @@ bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error
 
 }  // namespace
 
-bool CmpRequestOf(const std::string& name, CmpRequest& request) {
-  if (name == "ir") return request = CmpRequest::Initialization, true;
-  if (name == "cr") return request = CmpRequest::Certification, true;
-  if (name == "kur") return request = CmpRequest::KeyUpdate, true;
-  return false;
-}
-
-CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
-  CmpOutcome outcome;
+CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
+  CaAnswer outcome;
   ERR_clear_error();
+  const int timeoutSeconds = Deadline(m_timeout).WholeSeconds();
   const UniquePtr<OSSL_CMP_CTX> context(OSSL_CMP_CTX_new(nullptr, nullptr));
-  if (!context || !SetServer(context.get(), exchange.server, outcome.error)) {
+  if (!context || !SetServer(context.get(), m_server, outcome.error)) {
     if (outcome.error.empty()) outcome.error = "no CMP context: " + QueuedErrors();
     return outcome;
   }
@@ -169,8 +156,8 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
   OSSL_CMP_CTX_set_log_cb(ctx, Note);
   std::string said;
   const LogCapture capture(said);
-  OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_TOTAL_TIMEOUT, exchange.timeoutSeconds);
-  OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_MSG_TIMEOUT, exchange.timeoutSeconds);
+  OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_TOTAL_TIMEOUT, timeoutSeconds);
+  OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_MSG_TIMEOUT, timeoutSeconds);
   // A refusal is read even when its protection cannot be checked (a CA
   // that does not take the secret cannot prove it knows it): it can only
   // end the exchange, and its words say why. Nothing else goes unchecked.
@@ -185,7 +172,7 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
   set = set && OSSL_CMP_CTX_set0_trustedStore(ctx, trusted.get());
   if (set) trusted.release();  // the context's now
   const UniquePtr<X509_STORE> issuedAnchors =
-      exchange.issuedAnchors ? IssuedCertificateStore(exchange.issuedAnchors->borrowed()) : nullptr;
+      exchange.issuedAnchors ? IssuedCertificateStore(ossl::Borrowed(exchange.issuedAnchors->certificates)) : nullptr;
   set = set && issuedAnchors && X509_STORE_set_ex_data(issuedAnchors.get(), ChecksIndex(), &checks) &&
         OSSL_CMP_CTX_set_certConf_cb(ctx, ConfirmIssued) && OSSL_CMP_CTX_set_certConf_cb_arg(ctx, issuedAnchors.get());
   if (exchange.expectedSender) set = set && OSSL_CMP_CTX_set1_expected_sender(ctx, exchange.expectedSender);
@@ -211,9 +198,9 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
     outcome.error = "the CMP request cannot be made: " + QueuedErrors();
     return outcome;
   }
-  const int type = exchange.request == CmpRequest::Initialization  ? OSSL_CMP_IR
-                   : exchange.request == CmpRequest::Certification ? OSSL_CMP_CR
-                                                                   : OSSL_CMP_KUR;
+  const int type = exchange.kind == CaRequest::Kind::Initialization  ? OSSL_CMP_IR
+                   : exchange.kind == CaRequest::Kind::Certification ? OSSL_CMP_CR
+                                                                     : OSSL_CMP_KUR;
   X509* issued = OSSL_CMP_exec_certreq(ctx, type, nullptr);  // owned by the context
   if (!issued) {
     char status[512] = "";
@@ -236,10 +223,12 @@ CmpOutcome ExchangeCmp(const CmpExchange& exchange) {
     return outcome;
   }
   const UniquePtr<STACK_OF(X509)> chain(OSSL_CMP_CTX_get1_newChain(ctx));
-  outcome.certificates = Pem(issued, chain.get());
+  std::vector<X509*> certificates = {issued};
+  for (int i = 0; chain && i < sk_X509_num(chain.get()); ++i) certificates.push_back(sk_X509_value(chain.get(), i));
+  outcome.certificates = ossl::PemOf(certificates);
   outcome.issued = true;
   ERR_clear_error();
   return outcome;
 }
 
-}  // namespace host
+}  // namespace host::lifecycle

@@ -1,12 +1,12 @@
 // When renewals are due and when they are tried again, as tables of cases.
-#include "host/renewal_schedule.h"
-
 #include <gtest/gtest.h>
+
+#include "host/lifecycle/schedule.h"
 
 namespace {
 
-using host::kDay;
-using host::kHour;
+using host::lifecycle::kDay;
+using host::lifecycle::kHour;
 
 TEST(RenewalSchedule, DueAtTwoThirdsOrDaysBeforeTheEndWhicheverComesFirst) {
   struct Case {
@@ -21,7 +21,7 @@ TEST(RenewalSchedule, DueAtTwoThirdsOrDaysBeforeTheEndWhicheverComesFirst) {
       {1000, 1000 + 3 * kDay, std::nullopt, 1000 + 2 * kDay},
       {0, 30 * kDay, 60, -30 * kDay},  // more days than the lifetime: due from the start
   };
-  for (const Case& c : cases) EXPECT_EQ(host::DueTime(c.notBefore, c.notAfter, c.beforeDays), c.due);
+  for (const Case& c : cases) EXPECT_EQ(host::lifecycle::DueTime(c.notBefore, c.notAfter, c.beforeDays), c.due);
 }
 
 TEST(RenewalSchedule, RetriesBackOffFromAnHourToADayAndNeverPastTheLastDay) {
@@ -39,22 +39,22 @@ TEST(RenewalSchedule, RetriesBackOffFromAnHourToADayAndNeverPastTheLastDay) {
       {6, now + 30 * kHour, now + 6 * kHour},  // a day before the end comes first
       {1, now + 12 * kHour, now},              // within the last day: at once
   };
-  for (const Case& c : cases) EXPECT_EQ(host::RetryTime(now, c.failures, c.notAfter), c.retry) << c.failures;
+  for (const Case& c : cases) EXPECT_EQ(host::lifecycle::RetryTime(now, c.failures, c.notAfter), c.retry) << c.failures;
 }
 
 TEST(RenewalSchedule, AFailureCountsAndBacksOffAndASuccessClearsIt) {
-  host::SqliteStore::RenewalState state;
+  host::lifecycle::RenewalState state;
   const std::int64_t now = 1000 * kDay;
-  host::RecordFailure(state, now, "the CA said no", now + 30 * kDay);
-  host::RecordFailure(state, now + kHour, "again", now + 30 * kDay);
+  host::lifecycle::RecordFailure(state, now, "the CA said no", now + 30 * kDay);
+  host::lifecycle::RecordFailure(state, now + kHour, "again", now + 30 * kDay);
   EXPECT_EQ(state.failures, 2);
   EXPECT_EQ(state.nextAttempt, now + 3 * kHour);
   EXPECT_EQ(state.lastError, "again");
   EXPECT_FALSE(state.lastSuccess);
-  EXPECT_FALSE(host::RenewalDue(now + 2 * kHour, now, state)) << "a backed-off attempt waits";
-  EXPECT_TRUE(host::RenewalDue(now + 3 * kHour, now, state));
-  EXPECT_FALSE(host::RenewalDue(now + 3 * kHour, now + 4 * kHour, state)) << "not due yet";
-  host::RecordSuccess(state, now + 3 * kHour, now + 60 * kDay);
+  EXPECT_FALSE(host::lifecycle::RenewalDue(now + 2 * kHour, now, state)) << "a backed-off attempt waits";
+  EXPECT_TRUE(host::lifecycle::RenewalDue(now + 3 * kHour, now, state));
+  EXPECT_FALSE(host::lifecycle::RenewalDue(now + 3 * kHour, now + 4 * kHour, state)) << "not due yet";
+  host::lifecycle::RecordSuccess(state, now + 3 * kHour, now + 60 * kDay);
   EXPECT_EQ(state.failures, 0);
   EXPECT_EQ(state.lastSuccess, now + 3 * kHour);
   EXPECT_EQ(state.nextAttempt, now + 60 * kDay);

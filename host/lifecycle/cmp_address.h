@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace host {
+namespace host::lifecycle {
 
 struct CmpAddress {
   std::string host;
@@ -20,4 +20,4 @@ struct CmpAddress {
 // 65535").
 std::string ReadCmpAddress(const std::string& url, CmpAddress& address);
 
-}  // namespace host
+}  // namespace host::lifecycle

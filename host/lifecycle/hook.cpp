@@ -1,4 +1,4 @@
-#include "tools/certctl/lib/hook.h"
+#include "host/lifecycle/hook.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace certctl {
+namespace host::lifecycle {
 
-std::string RunHook(const std::string& command, const std::vector<std::pair<std::string, std::string>>& variables) {
+std::string RunHook(const std::string& command, const HookVariables& variables) {
   std::vector<std::string> environment;
   for (const char* kept : {"PATH", "HOME", "LANG", "TZ"})
     if (const char* value = std::getenv(kept)) environment.push_back(std::string(kept) + "=" + value);
@@ -35,4 +35,4 @@ std::string RunHook(const std::string& command, const std::vector<std::pair<std:
   return "was killed by signal " + std::to_string(WTERMSIG(status));
 }
 
-}  // namespace certctl
+}  // namespace host::lifecycle

@@ -1,11 +1,11 @@
-// A secret held in memory by certctl (a container's password).
+// A secret held in memory (a container's password, a CA's one-time secret).
 #pragma once
 
 #include <utility>
 
 #include "ozo/types/basic_string.h"
 
-namespace certctl {
+namespace host {
 
 // Owns its text and overwrites it with zeros in its destructor, so every path
 // that drops the secret (a return, a refusal, an exception) wipes it. The
@@ -32,4 +32,4 @@ class Secret {
   ozo::string8_t m_text;
 };
 
-}  // namespace certctl
+}  // namespace host

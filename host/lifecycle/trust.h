@@ -11,24 +11,37 @@
 #include <string>
 #include <vector>
 
-#include "host/openssl_holders.h"
+#include "ivo/certificates_manager.h"
+#include "ossl/holders.h"
 #include "ozo/result.h"
 
-namespace host {
+namespace host::lifecycle {
 
 // The certificates a new client certificate must chain to, and where they
 // came from, for messages ("ca.pem", "the stored edr server certificate").
 struct TrustAnchors {
-  std::vector<UniquePtr<X509>> certificates;
+  std::vector<ossl::UniquePtr<X509>> certificates;
   std::string origin;
-  std::vector<X509*> borrowed() const;
 };
+
+// The anchors of `type`'s new client certificates, the first of: the
+// certificates of `trusted` (PEM or DER, given now or kept with the renewal
+// settings; `origin` names them), the type's stored server certificate when
+// it is a CA's, the CA certificates of the client container it replaces.
+// None when none of them is there: nothing then says which CA may issue it.
+TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type, const std::string& trusted,
+                           const std::string& origin);
+
+// The certificates the CA's signed answers must chain to: those of
+// `trusted`, else the type's stored server certificate (whatever it is).
+std::vector<ossl::UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type,
+                                                     const std::string& trusted);
 
 // A verification store of `anchors` for new client certificates: a chain
 // may end at any anchor (an intermediate CA given as the anchor suffices)
 // and its leaf must be fit for TLS client authentication. Null when OpenSSL
 // is out of memory.
-UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anchors);
+ossl::UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anchors);
 
 // "it is a CA certificate (...)" when `certificate` is a CA's (basic
 // constraints CA:TRUE), which no client slot takes; empty otherwise.
@@ -38,11 +51,11 @@ std::string CaCertificateProblem(X509* certificate);
 // its chain built from `untrusted`. Refused ("Prohibited", `error` says
 // which check failed) when it is a CA certificate or does not chain to an
 // anchor for TLS client use at that moment, and ("Invalid state") when
-// there are no anchors: nothing then says which CA may issue it. On success `chain` holds the
-// verified certificates above it, up to but not including a self-signed
-// root: what a TLS client sends with it, and nothing that merely came with
-// it.
+// there are no anchors: nothing then says which CA may issue it. On success
+// `chain` holds the verified certificates above it, up to but not including
+// a self-signed root: what a TLS client sends with it, and nothing that
+// merely came with it.
 ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
-                           std::int64_t now, std::vector<UniquePtr<X509>>& chain, std::string& error);
+                           std::int64_t now, std::vector<ossl::UniquePtr<X509>>& chain, std::string& error);
 
-}  // namespace host
+}  // namespace host::lifecycle

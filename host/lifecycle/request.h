@@ -1,6 +1,6 @@
-// What a certificate request asks for, taken from a certificate (to ask for
-// it again) or from a request, a request signed for a key, and names as
-// people read them.
+// What a certificate request asks for: taken from a certificate (to ask for
+// it again) or from an earlier request, completed with a client
+// certificate's usages, and signed as a PKCS#10 request.
 #pragma once
 
 #include <openssl/x509v3.h>
@@ -9,28 +9,37 @@
 #include <utility>
 #include <vector>
 
-#include "host/openssl_holders.h"
+#include "ossl/holders.h"
 
-namespace host {
+namespace host::lifecycle {
 
-// A name's fields in order ({"CN", "agent"}); subject alternative names in
-// openssl's words ("DNS:agent.test", "IP:10.0.0.1", "email:a@b",
-// "URI:https://x"); usages in openssl's words ("digitalSignature",
-// "clientAuth").
+// The kinds of key a slot's pending key may be.
+enum class KeyAlgorithm { EcP256, EcP384, Rsa2048, Rsa3072, Rsa4096 };
+
+// A name's fields in order ({"CN", "agent"}).
+using NameFields = std::vector<std::pair<std::string, std::string>>;
+
+// Subject alternative names in openssl's words ("DNS:agent.test",
+// "IP:10.0.0.1", "email:a@b", "URI:https://x"); usages in openssl's words
+// ("digitalSignature", "clientAuth").
 struct RequestSubject {
-  std::vector<std::pair<std::string, std::string>> name;
+  NameFields name;
   std::vector<std::string> alternativeNames;
   std::vector<std::string> keyUsage;
   std::vector<std::string> extendedKeyUsage;
 };
 
 // The name of `fields`, in order; null with `error` saying which field
-// OpenSSL refuses ("C=USA": a country is two letters).
-UniquePtr<X509_NAME> NameOf(const std::vector<std::pair<std::string, std::string>>& fields, std::string& error);
+// OpenSSL refuses ("C=USA": a country is its two-letter code).
+ossl::UniquePtr<X509_NAME> NameOf(const NameFields& fields, std::string& error);
 
 // What `certificate` asks for again: its subject, its DNS, IP, email and URI
 // alternative names, its key usages and its extended key usages.
 RequestSubject SubjectOf(X509* certificate);
+
+// `subject` with what a TLS client certificate needs where it names no
+// usage: a signature (and key encipherment for RSA), client authentication.
+RequestSubject ForClientUse(RequestSubject subject, KeyAlgorithm algorithm);
 
 // A request as PEM, and what it asks for in DER: its subject name and its
 // extensions (empty when it has none), which SubjectOfDer reads back
@@ -49,12 +58,4 @@ bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument
 // bytes are no name or extensions.
 bool SubjectOfDer(const std::string& nameDer, const std::string& extensionsDer, RequestSubject& subject);
 
-// A name in UTF-8, its parts in the stored order as the component prints
-// them ("CN=edr.test, O=Test Org"), with RFC 2253 escapes for , + " \ < > ;.
-std::string NameText(const X509_NAME* name);
-
-// "DNS:edr.test", "IP:127.0.0.1", "email:a@b", "URI:https://x" (openssl's
-// form), "DirName:CN=x", "other name".
-std::string AlternativeNameText(const GENERAL_NAME* name);
-
-}  // namespace host
+}  // namespace host::lifecycle

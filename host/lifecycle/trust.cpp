@@ -1,16 +1,62 @@
-#include "host/certificate_trust.h"
+#include "host/lifecycle/trust.h"
 
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
-namespace host {
+#include <string_view>
+
+#include "ivo/certificate_type_table.h"
+#include "ossl/pkcs12.h"
+#include "ossl/text.h"
+
+namespace host::lifecycle {
+
+using ossl::UniquePtr;
 
 namespace results = ozo::results;
 
-std::vector<X509*> TrustAnchors::borrowed() const {
-  std::vector<X509*> anchors;
-  for (const UniquePtr<X509>& each : certificates) anchors.push_back(each.get());
+namespace {
+
+bool IsCa(X509* certificate) { return (X509_get_extension_flags(certificate) & EXFLAG_CA) != 0; }
+
+std::string_view Bytes(const ozo::blob_t& blob) {
+  return std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size());
+}
+
+}  // namespace
+
+TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type, const std::string& trusted,
+                           const std::string& origin) {
+  TrustAnchors anchors;
+  const std::string keyword = ivo::kCertificateTypeIds[type - 1].keyword;
+  if (!trusted.empty()) {
+    anchors.certificates = ossl::ReadCertificates(trusted);
+    anchors.origin = origin;
+    return anchors;
+  }
+  ivo::ServerCertificate server;
+  if (ozo::Succeeded(manager.GetServerCertificate(type, server)))
+    for (UniquePtr<X509>& each : ossl::ReadCertificates(Bytes(server.certificate)))
+      if (IsCa(each.get())) anchors.certificates.push_back(std::move(each));
+  anchors.origin = "the stored " + keyword + " server certificate";
+  if (!anchors.certificates.empty()) return anchors;
+  ivo::ClientCertificate client;
+  ossl::Container container;
+  if (ozo::Succeeded(manager.GetClientCertificate(type, client)) &&
+      ossl::OpenContainer(Bytes(client.certificate), client.password.c_str(), container) ==
+          ossl::ContainerProblem::None)
+    for (UniquePtr<X509>& each : container.others)
+      if (IsCa(each.get())) anchors.certificates.push_back(std::move(each));
+  anchors.origin = "the CA certificates of the " + keyword + " client container";
   return anchors;
+}
+
+std::vector<UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type,
+                                               const std::string& trusted) {
+  if (!trusted.empty()) return ossl::ReadCertificates(trusted);
+  ivo::ServerCertificate server;
+  if (ozo::Failed(manager.GetServerCertificate(type, server))) return {};
+  return ossl::ReadCertificates(Bytes(server.certificate));
 }
 
 UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anchors) {
@@ -41,8 +87,8 @@ ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untruste
     error = "nothing says which CA may issue it";
     return results::InvalidState;
   }
-  const UniquePtr<X509_STORE> store = IssuedCertificateStore(anchors.borrowed());
-  const UniquePtr<STACK_OF(X509)> others = CertificateStack(untrusted);
+  const UniquePtr<X509_STORE> store = IssuedCertificateStore(ossl::Borrowed(anchors.certificates));
+  const UniquePtr<STACK_OF(X509)> others = ossl::CertificateStack(untrusted);
   const UniquePtr<X509_STORE_CTX> context(X509_STORE_CTX_new());
   if (!store || !others || !context || !X509_STORE_CTX_init(context.get(), store.get(), certificate, others.get())) {
     ERR_clear_error();
@@ -67,4 +113,4 @@ ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untruste
   return results::NoError;
 }
 
-}  // namespace host
+}  // namespace host::lifecycle

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "host/storage/sqlite_store.h"
+#include "host/lifecycle/records.h"
 
-namespace host {
+namespace host::lifecycle {
 
 constexpr std::int64_t kHour = 3600;
 constexpr std::int64_t kDay = 86400;
@@ -26,14 +26,14 @@ std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t not
 // Whether a slot whose certificate is due at `due` is to be renewed at `now`
 // with `state`: past its due time, and, while failures back off, past the
 // next attempt they set.
-bool RenewalDue(std::int64_t now, std::int64_t due, const SqliteStore::RenewalState& state);
+bool RenewalDue(std::int64_t now, std::int64_t due, const RenewalState& state);
 
 // A failed attempt at `now`: counted, its words kept, the next attempt set
 // by RetryTime. The last success stays.
-void RecordFailure(SqliteStore::RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter);
+void RecordFailure(RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter);
 
 // A renewal done at `now` whose new certificate is due at `due`: no failure
 // left, the next attempt at `due`.
-void RecordSuccess(SqliteStore::RenewalState& state, std::int64_t now, std::int64_t due);
+void RecordSuccess(RenewalState& state, std::int64_t now, std::int64_t due);
 
-}  // namespace host
+}  // namespace host::lifecycle

@@ -1,0 +1,67 @@
+// A CA the lifecycle asks for a new certificate. The reference host's speaks
+// CMP (CmpAuthority); tests give one that answers as their step wants.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <string>
+#include <vector>
+
+#include "host/lifecycle/trust.h"
+#include "ozo/types/basic_string.h"
+
+namespace host::lifecycle {
+
+struct CaRequest {
+  enum class Kind { Initialization, Certification, KeyUpdate };
+  Kind kind = Kind::KeyUpdate;
+  // Signature protection (certification, key update): the current pair,
+  // which also gives the new certificate's subject and alternative names.
+  X509* certificate = nullptr;
+  EVP_PKEY* key = nullptr;
+  // MAC protection (initialization): the reference and the one-time secret
+  // the CA gave, and the subject asked for.
+  std::string reference;
+  const ozo::string8_t* secret = nullptr;
+  const X509_NAME* subject = nullptr;
+  EVP_PKEY* newKey = nullptr;  // the key the new certificate is for
+  // Who may speak for the CA: its signed answers must chain to `trusted`
+  // and be signed by the CA itself (a CA certificate), an RA or CA by its
+  // extended key usage (cmcRA, cmcCA), or the subject `expectedSender`.
+  std::vector<X509*> trusted;
+  const X509_NAME* expectedSender = nullptr;
+  // What the new certificate must chain to (see VerifyIssued): one that
+  // does not is rejected to the CA, which is told so.
+  const TrustAnchors* issuedAnchors = nullptr;
+};
+
+// What came of it: the new certificate and its chain as verified against
+// the issued anchors, as PEM (what else the CA sent is dropped); or why
+// there is none, in words: the CA's status, failure and words, or why the
+// transfer or the checks of its answer failed.
+struct CaAnswer {
+  bool issued = false;
+  std::string certificates;
+  std::string error;
+  // The subject of a signer refused for want of the CA's or an RA's
+  // standing (the caller may name it as the expected sender), else empty.
+  std::string refusedSender;
+};
+
+// The kinds of request a renewal's settings name: "ir", "cr", "kur"; false
+// for another.
+inline bool RequestKindOf(const std::string& name, CaRequest::Kind& kind) {
+  if (name == "ir") return kind = CaRequest::Kind::Initialization, true;
+  if (name == "cr") return kind = CaRequest::Kind::Certification, true;
+  if (name == "kur") return kind = CaRequest::Kind::KeyUpdate, true;
+  return false;
+}
+
+class CertificateAuthority {
+ public:
+  virtual ~CertificateAuthority() = default;
+  // Never throws; bounded in time as the CA was made.
+  virtual CaAnswer Request(const CaRequest& request) = 0;
+};
+
+}  // namespace host::lifecycle

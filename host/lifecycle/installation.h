@@ -1,0 +1,86 @@
+// A signed certificate for a slot's pending key, checked and installed with
+// the key through the component, in the unit of work that drops the key.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "host/lifecycle/store.h"
+#include "host/lifecycle/trust.h"
+#include "ivo/certificates_manager.h"
+
+namespace host::lifecycle {
+
+// A signed certificate checked against the pending key and wrapped with it
+// into a container (see MakeContainer) under a fresh random password (32
+// bytes from the system's generator, as hex), ready to store. The record
+// wipes the password.
+struct Installation {
+  ivo::ClientCertificate record;
+  std::string subject;  // for messages
+  std::string serial;   // upper-case hex, as openssl x509 -serial prints it
+  std::int64_t notBefore = 0;
+  std::int64_t notAfter = 0;
+  std::string certificates;  // the signed certificate and its verified chain, PEM: kept pending when the swap waits
+  std::string keyPrint;      // which pending key it was made with
+};
+
+// Checks `signedFile` (PEM or DER, the certificate first, then what may
+// build its chain) against the slot's pending key: refused ("Not found")
+// without a pending key or, with an empty `signedFile`, without a
+// certificate kept pending; refused when the certificate carries another
+// key ("Not matched", the sentence names both), is outside its validity
+// period at `now` (the component's code for that), or is no client
+// certificate by its key usages or cannot be read ("Invalid argument");
+// refused ("Prohibited") when it is a CA certificate or does not chain to
+// `anchors` at `now`, and ("Invalid state") when there are no anchors (see
+// VerifyIssued). The container holds the certificate and its verified
+// chain, nothing else the file held.
+ozo::result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType type, const std::string& signedFile,
+                                  const TrustAnchors& anchors, std::int64_t now, Installation& installation,
+                                  std::string& error);
+
+// Stores the prepared pair through `manager` (so the policy is asked and the
+// Removed and Added events are published), clears the pending key and
+// journals an operation "install", all in the store's current unit of work:
+// a host that commits it keeps the new pair and no pending key, one that
+// rolls back keeps the old pair and the pending key. Returns the manager's
+// result on a refusal, and "Invalid state" when the slot's pending key is
+// no longer the one the installation was prepared with.
+ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
+                                   const Installation& installation, const ivo::ChangeInitiator& initiator);
+
+// Why the new pair does not work against the peer, or empty when it does:
+// the trial a caller may run before the old pair goes. It runs with no
+// unit of work open, so it holds no lock on the store.
+using Trial = std::function<std::string(const ivo::ClientCertificate& newPair)>;
+
+struct InstallOrder {
+  ivo::CertificateType type = 0;
+  std::string signedFile;  // empty: the certificate kept pending
+  std::string trusted;     // the anchors (see IssuedAnchors), and what they are
+  std::string trustedOrigin;
+  ivo::ChangeInitiator initiator;
+  std::int64_t now = 0;
+};
+
+// What an install came to: `result` and `error` as PrepareInstallation and
+// CompleteInstallation say; "Access denied" with `trialRefusal` when the
+// trial refused the new pair (the certificate then stays pending with its
+// key, committed); `installation` describes the pair.
+struct InstallOutcome {
+  ozo::result_t result = ozo::results::NoError;
+  std::string error;
+  std::string trialRefusal;
+  bool anchored = true;  // false: no anchors were found
+  Installation installation;
+};
+
+// Prepares, runs `trial` (when given) with nothing held, and installs in a
+// short unit of work that checks the pending key again. The store's unit of
+// work must be open when it is called; it is open again when it returns.
+InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
+                       const Trial& trial);
+
+}  // namespace host::lifecycle

@@ -1,0 +1,72 @@
+// A client slot's pending key: made (or taken again) for a request, kept in
+// the host's store only (owner-only there, wiped in memory), until the
+// certificate signed for it is installed or the key is dropped.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/lifecycle/request.h"
+#include "host/lifecycle/store.h"
+#include "ivo/certificates_manager.h"
+
+namespace host::lifecycle {
+
+struct KeyOrder {
+  ivo::CertificateType type = 0;
+  KeyAlgorithm algorithm = KeyAlgorithm::EcP256;  // of a key made now
+  bool newKey = false;                            // make one even when a key is pending
+  // What the request asks for over what was asked before: the pending
+  // request's subject, else what the slot's certificate holds, completed
+  // for client use (see ForClientUse). An empty slot needs a name.
+  std::optional<NameFields> name;
+  std::optional<std::vector<std::string>> alternativeNames;
+  ivo::ChangeInitiator initiator;
+};
+
+// The request made for a slot: PEM text, and whether the pending key was
+// there already (reused) or made now.
+struct KeyRequest {
+  std::string pem;
+  bool reused = false;
+  std::string keyText;  // "EC P-256 SHA256:12:34:56:78:9a:bc:de:f0"
+};
+
+// Makes the pending key of the order's slot (or reuses the one pending)
+// and returns a request for it, kept with the key (a later request without
+// a subject asks the same), within the store's current unit of work (the
+// caller commits), journalled as an operation "request". Refused, `error`
+// saying why: a name OpenSSL refuses ("Invalid argument"), an empty slot
+// without a name ("Not found"); the store's failures as they are.
+ozo::result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
+                         KeyRequest& request, std::string& error);
+
+// The slot's pending key for a request made elsewhere (a CA exchange):
+// the one kept, else a new one made with `algorithm` and kept (in the
+// store's current unit of work) with what `subject` asks for; `made` says
+// which.
+ozo::result_t PendingKeyFor(LifecycleStore& store, ivo::CertificateType type, KeyAlgorithm algorithm,
+                            const RequestSubject& subject, ossl::UniquePtr<EVP_PKEY>& key, bool& made,
+                            std::string& error);
+
+// The algorithm of a new key to replace `key`: the same kind and size
+// (EC P-256 for a kind it cannot make).
+KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key);
+
+// Drops the slot's pending key ("Not found" when there is none), journalled
+// as an operation "cancel".
+ozo::result_t CancelRequest(LifecycleStore& store, ivo::CertificateType type, const ivo::ChangeInitiator& initiator);
+
+// Keeps `certificates` (PEM) with the pending key, for a later install
+// (one whose trial against the peer failed waits for the peer); empty
+// drops what was kept.
+ozo::result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates);
+
+// The private key a pending key's DER holds; null when it cannot be read.
+ossl::UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der);
+
+// "edr client": the slot, as the journal names it.
+std::string ClientSlot(ivo::CertificateType type);
+
+}  // namespace host::lifecycle

@@ -1,0 +1,58 @@
+// What a client slot's lifecycle keeps beside the component's record: the
+// pending key with what its request asked for, how the slot is renewed,
+// and what its renewals have come to.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host::lifecycle {
+
+// A key made for the slot's next certificate, kept until that certificate
+// is installed (or the key is dropped): the private key (DER, PKCS#8), when
+// it was made, what its last request asked for, and a signed certificate
+// kept with it (one whose trial against the peer failed waits for the
+// peer). The key is wiped when the object goes.
+struct PendingKey {
+  std::int64_t created = 0;
+  std::vector<unsigned char> key;
+  std::string subject;       // DER: the subject name of the last request made for the key
+  std::string extensions;    // DER: its extensions; empty when it had none
+  std::string certificates;  // PEM; empty when none is kept
+  PendingKey() = default;
+  PendingKey(const PendingKey&) = default;
+  PendingKey& operator=(const PendingKey&) = default;
+  ~PendingKey();
+};
+
+// How a slot's client certificate is renewed on its own: the CA's URL, the
+// request ("kur" or "cr"), the certificates the CA's answers and the new
+// certificates must chain to (PEM or DER; empty: see IssuedAnchors), the
+// peer the new pair is tried against first ("HOST:PORT"; empty: none),
+// renewal this many days before the end (besides at two thirds of the
+// lifetime), a command run after each renewal, and the subject the CA's
+// answers must be signed by (DER; empty: any CA or RA certificate).
+struct RenewalConfig {
+  std::string server;
+  std::string command = "kur";
+  std::string trusted;
+  std::string probe;
+  std::optional<std::int64_t> beforeDays;
+  std::string hook;
+  std::string sender;
+};
+
+// What a slot's renewals have come to: times in seconds since 1970, the
+// failures since the last success, and the last error in words.
+struct RenewalState {
+  std::optional<std::int64_t> lastAttempt;
+  std::optional<std::int64_t> lastSuccess;
+  std::int64_t failures = 0;
+  std::optional<std::int64_t> nextAttempt;
+  std::string lastError;
+  std::string hookError;  // the last run's hook failure, empty when it worked
+};
+
+}  // namespace host::lifecycle

@@ -1,0 +1,260 @@
+#include "host/lifecycle/renewal.h"
+
+#include <ctime>
+
+#include "host/lifecycle/pending_key.h"
+#include "host/lifecycle/schedule.h"
+#include "host/storage/journal_records.h"
+#include "ivo/certificate_type_table.h"
+#include "ossl/pkcs12.h"
+#include "ossl/text.h"
+
+namespace host::lifecycle {
+namespace {
+
+using ossl::UniquePtr;
+using ozo::result_t;
+namespace results = ozo::results;
+
+// A run of one order: the slot's pair and state as it goes, and what it
+// has come to. Each step returns false once the run has ended.
+class Renewal {
+ public:
+  Renewal(const RenewalOrder& order, RenewalDependencies& with)
+      : m_order(order),
+        m_with(with),
+        m_store(with.store),
+        m_keyword(ivo::kCertificateTypeIds[order.type - 1].keyword),
+        m_now(with.now ? with.now() : std::time(nullptr)) {}
+
+  RenewalOutcome Run();
+
+ private:
+  bool ReadSlot();
+  bool AskTheCa();
+  bool Prepare();
+  bool TryAgainstThePeer();
+  bool Install();
+  void RunHook();
+
+  // Ends the run before anything changed: nothing is counted.
+  bool Refuse(RenewalRefusal refusal, result_t result, const std::string& error);
+  // Ends the run on a failure of the store (its result as it is).
+  bool StoreFailed(result_t result);
+  // Counts a failure in a unit of work of its own, journals it, ends the run.
+  bool Fail(const std::string& error, result_t result = results::UnspecifiedError);
+  result_t Journal(const std::string& detail);
+
+  const RenewalOrder& m_order;
+  RenewalDependencies& m_with;
+  LifecycleStore& m_store;
+  const std::string m_keyword;
+  const std::int64_t m_now;
+  ossl::Container m_current;    // the slot's pair; empty for an enrollment
+  std::int64_t m_notAfter = 0;  // its end: the latest a retry may wait for
+  TrustAnchors m_anchors;       // what the new certificate must chain to
+  RenewalOutcome m_outcome;
+};
+
+bool Renewal::Refuse(RenewalRefusal refusal, result_t result, const std::string& error) {
+  m_outcome.step = RenewalStep::Refused;
+  m_outcome.refusal = refusal;
+  m_outcome.result = result;
+  m_outcome.error = error;
+  m_store.Rollback();
+  return false;
+}
+
+bool Renewal::StoreFailed(result_t result) {
+  m_outcome.result = ozo::Failed(result) ? result : results::MediaError;
+  m_store.Rollback();
+  return false;
+}
+
+result_t Renewal::Journal(const std::string& detail) {
+  return m_store.Journal(
+      OperationRecord(m_order.enroll ? "enroll" : "renew", ClientSlot(m_order.type), detail, m_order.initiator));
+}
+
+bool Renewal::Fail(const std::string& error, result_t result) {
+  RecordFailure(m_outcome.state, m_now, error, m_notAfter);
+  m_outcome.step = RenewalStep::Failed;
+  m_outcome.result = result;
+  m_outcome.error = error;
+  result_t kept = m_store.PutRenewalState(m_order.type, m_outcome.state);
+  if (ozo::Succeeded(kept)) kept = Journal("failed: " + error);
+  if (ozo::Succeeded(kept)) kept = m_store.Commit();
+  if (ozo::Failed(kept)) StoreFailed(kept);
+  return false;
+}
+
+bool Renewal::ReadSlot() {
+  bool locked = false;
+  if (const result_t read = m_store.IsSettingLocked(ivo::kCertificateTypeIds[m_order.type - 1].clientSetting, locked);
+      ozo::Failed(read))
+    return StoreFailed(read);
+  if (locked)
+    return Refuse(RenewalRefusal::Locked, results::AccessDenied,
+                  "the " + m_keyword + " client certificate is not renewed");
+  ivo::ClientCertificate record;
+  const result_t read = m_with.manager.GetClientCertificate(m_order.type, record);
+  if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read);
+  const bool stored = ozo::Succeeded(read);
+  if (m_order.enroll && stored)
+    return Refuse(RenewalRefusal::SlotHolds, results::Found, "the " + m_keyword + " client slot holds a certificate");
+  if (!m_order.enroll && !stored)
+    return Refuse(RenewalRefusal::SlotEmpty, results::NotFound, "the " + m_keyword + " client slot is empty");
+  if (stored && ossl::OpenContainer(std::string_view(reinterpret_cast<const char*>(record.certificate.data()),
+                                                     record.certificate.size()),
+                                    record.password.c_str(), m_current) != ossl::ContainerProblem::None)
+    return Refuse(RenewalRefusal::Unreadable, results::InvalidArgument,
+                  "the stored " + m_keyword + " client certificate cannot be opened with its password");
+  m_notAfter =
+      stored ? ossl::SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now) : m_now + 365 * kDay;
+  m_anchors = IssuedAnchors(m_with.manager, m_order.type, m_order.config.trusted, m_order.trustedOrigin);
+  if (m_anchors.certificates.empty())
+    return Refuse(RenewalRefusal::NoAnchors, results::InvalidState,
+                  "nothing says which CA may issue the " + m_keyword + " client certificate");
+  const result_t state = m_store.GetRenewalState(m_order.type, m_outcome.state);
+  return ozo::Succeeded(state) || state == results::NotFound || StoreFailed(state);
+}
+
+bool Renewal::AskTheCa() {
+  RequestSubject subject;
+  if (m_order.enroll) {
+    subject.name = m_order.subject;
+    subject.alternativeNames = m_order.alternativeNames;
+    subject = ForClientUse(std::move(subject), KeyAlgorithm::EcP256);
+  } else {
+    subject = SubjectOf(m_current.certificate.get());
+  }
+  UniquePtr<EVP_PKEY> newKey;
+  bool made = false;
+  std::string error;
+  const KeyAlgorithm algorithm = m_current.key ? KeyAlgorithmLike(m_current.key.get()) : KeyAlgorithm::EcP256;
+  const result_t kept = PendingKeyFor(m_store, m_order.type, algorithm, subject, newKey, made, error);
+  if (kept == results::InvalidArgument)
+    return Refuse(RenewalRefusal::BadRequest, kept, "no request can be made: " + error);
+  if (ozo::Failed(kept)) return error.empty() ? StoreFailed(kept) : Fail("no key for the request: " + error, kept);
+  // The key outlives the exchange, whatever comes of it.
+  if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
+
+  const std::vector<UniquePtr<X509>> trusted = ProtectionAnchors(m_with.manager, m_order.type, m_order.config.trusted);
+  CaRequest request;
+  if (m_order.enroll)
+    request.kind = CaRequest::Kind::Initialization;
+  else if (!RequestKindOf(m_order.config.command, request.kind))
+    return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
+                  "the settings ask for a request '" + m_order.config.command + "', which is none of kur and cr");
+  request.trusted = ossl::Borrowed(trusted);
+  request.certificate = m_current.certificate.get();
+  request.key = m_current.key.get();
+  request.reference = m_order.reference;
+  request.secret = m_order.secret;
+  const UniquePtr<X509_NAME> name = m_order.enroll ? NameOf(m_order.subject, error) : nullptr;
+  request.subject = name.get();
+  const auto* senderDer = reinterpret_cast<const unsigned char*>(m_order.config.sender.data());
+  const UniquePtr<X509_NAME> sender(
+      m_order.config.sender.empty()
+          ? nullptr
+          : d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_order.config.sender.size())));
+  request.expectedSender = sender.get();
+  request.issuedAnchors = &m_anchors;
+  request.newKey = newKey.get();
+  const CaAnswer answer = m_with.ca.Request(request);
+  if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
+  m_outcome.refusedSender = answer.refusedSender;
+  if (!answer.issued) return Fail("the CA at " + m_order.config.server + ": " + answer.error);
+  if (const result_t held = KeepPendingCertificate(m_store, m_order.type, answer.certificates); ozo::Failed(held))
+    return StoreFailed(held);
+  // What the CA sent outlives the trial against the peer.
+  result_t committed = m_store.Commit();
+  if (ozo::Succeeded(committed)) committed = m_store.Begin();
+  if (ozo::Failed(committed)) return StoreFailed(committed);
+  m_outcome.fromTheCa = true;
+  return true;
+}
+
+bool Renewal::Prepare() {
+  std::string error;
+  const result_t prepared =
+      PrepareInstallation(m_store, m_order.type, "", m_anchors, m_now, m_outcome.installation, error);
+  if (ozo::Succeeded(prepared)) return true;
+  if (error.empty()) return StoreFailed(prepared);
+  // A certificate refused is dropped: the next attempt asks the CA again.
+  if (prepared != results::NotFound)
+    if (const result_t dropped = KeepPendingCertificate(m_store, m_order.type, ""); ozo::Failed(dropped))
+      return StoreFailed(dropped);
+  return Fail(
+      "the certificate " + std::string(m_outcome.fromTheCa ? "the CA sent" : "kept pending") + " is refused: " + error,
+      prepared);
+}
+
+bool Renewal::TryAgainstThePeer() {
+  if (!m_with.trial) return true;
+  // No lock is held over the network.
+  if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
+  const std::string refusal = m_with.trial(m_outcome.installation.record);
+  if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
+  return refusal.empty() || Fail("the new pair does not work against " + m_order.config.probe + ": " + refusal +
+                                 "; the old pair stays, the new one is pending (the next renew installs it)");
+}
+
+bool Renewal::Install() {
+  const Installation& installation = m_outcome.installation;
+  const result_t installed =
+      CompleteInstallation(m_store, m_with.manager, m_order.type, installation, m_order.initiator);
+  if (installed == results::InvalidState)
+    return Refuse(RenewalRefusal::KeyChanged, installed,
+                  "the " + m_keyword + " pending key changed during the renewal: nothing was installed");
+  if (ozo::Failed(installed))
+    return Refuse(RenewalRefusal::Component, installed, "the " + m_keyword + " client certificate is not renewed");
+  m_outcome.due = DueTime(installation.notBefore, installation.notAfter, m_order.config.beforeDays);
+  RecordSuccess(m_outcome.state, m_now, m_outcome.due);
+  m_outcome.state.hookError.clear();
+  result_t kept = m_store.PutRenewalState(m_order.type, m_outcome.state);
+  if (ozo::Succeeded(kept))
+    kept = Journal(
+        std::string(m_outcome.fromTheCa ? "from " + m_order.config.server : "with the certificate kept pending") +
+        ": " + installation.subject + ", serial " + installation.serial);
+  if (ozo::Succeeded(kept)) kept = m_store.Commit();
+  if (ozo::Failed(kept)) return StoreFailed(kept);
+  m_outcome.step = RenewalStep::Renewed;
+  m_outcome.result = results::NoError;
+  return true;
+}
+
+void Renewal::RunHook() {
+  if (m_order.config.hook.empty()) return;
+  const Installation& installation = m_outcome.installation;
+  const std::string hookError =
+      m_with.hook(m_order.config.hook, {{"CERTCTL_TYPE", m_keyword},
+                                        {"CERTCTL_SUBJECT", installation.subject},
+                                        {"CERTCTL_NOT_AFTER", ossl::IsoFromSeconds(installation.notAfter)},
+                                        {"CERTCTL_SERIAL", installation.serial}});
+  if (hookError.empty()) return;
+  m_outcome.step = RenewalStep::HookFailed;
+  m_outcome.error = "the hook " + hookError;
+  m_outcome.state.hookError = m_outcome.error;
+  result_t kept = m_store.Begin();
+  if (ozo::Succeeded(kept)) kept = m_store.PutRenewalState(m_order.type, m_outcome.state);
+  if (ozo::Succeeded(kept)) kept = Journal("its hook " + hookError);
+  if (ozo::Succeeded(kept)) kept = m_store.Commit();
+  if (ozo::Failed(kept)) StoreFailed(kept);
+}
+
+RenewalOutcome Renewal::Run() {
+  if (!ReadSlot()) return m_outcome;
+  PendingKey pending;
+  const result_t read = m_store.GetPendingKey(m_order.type, pending);
+  if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read), m_outcome;
+  if ((ozo::Failed(read) || pending.certificates.empty()) && !AskTheCa()) return m_outcome;
+  if (Prepare() && TryAgainstThePeer() && Install()) RunHook();
+  return m_outcome;
+}
+
+}  // namespace
+
+RenewalOutcome RunRenewal(const RenewalOrder& order, RenewalDependencies& with) { return Renewal(order, with).Run(); }
+
+}  // namespace host::lifecycle

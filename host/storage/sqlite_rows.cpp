@@ -1,0 +1,186 @@
+// The tables of one row per slot type, each read and written as its row
+// description says, and the lifecycle's three of them.
+#include "host/lifecycle/records.h"
+#include "host/storage/sqlite_schema.h"
+#include "host/storage/sqlite_statement.h"
+#include "host/storage/sqlite_store.h"
+
+namespace host {
+
+using ozo::result_t;
+using sqlite::Statement;
+namespace results = ozo::results;
+
+sqlite3* SqliteTable::db() const { return m_store.m_db; }
+std::recursive_mutex& SqliteTable::mutex() const { return m_store.m_mutex; }
+result_t SqliteTable::Fail(int code) const { return m_store.Fail(code); }
+result_t SqliteTable::Atomically(const std::function<result_t()>& body) const { return m_store.Atomically(body); }
+
+result_t SqliteTable::Present(const char* table, bool& present) const {
+  const int code = sqlite::HasTable(db(), table, present);
+  return code == SQLITE_OK ? results::NoError : Fail(code);
+}
+
+namespace {
+
+template <class Record>
+std::string Names(const RowDescription<Record>& row) {
+  std::string names;
+  for (const Column<Record>& column : row.columns) names += (names.empty() ? "" : ", ") + std::string(column.name);
+  return names;
+}
+
+std::string Bytes(const Statement& row, int at) {
+  const auto* data = static_cast<const char*>(row.Blob(at));
+  return data ? std::string(data, row.Bytes(at)) : std::string();
+}
+
+template <class Record>
+void Read(const Statement& row, int first, const RowDescription<Record>& description, Record& record) {
+  int at = first;
+  for (const Column<Record>& column : description.columns) {
+    std::visit(
+        [&](auto field) {
+          auto& value = record.*field;
+          using Value = std::decay_t<decltype(value)>;
+          if constexpr (std::is_same_v<Value, std::string>) {
+            value = column.bytes ? Bytes(row, at) : row.Text(at);
+          } else if constexpr (std::is_same_v<Value, std::vector<unsigned char>>) {
+            // Straight into the record, which may wipe it (a private key): no copy on the way.
+            const auto* data = static_cast<const unsigned char*>(row.Blob(at));
+            value.assign(data, data + (data ? row.Bytes(at) : 0));
+          } else if constexpr (std::is_same_v<Value, std::int64_t>) {
+            value = row.Int(at);
+          } else {
+            value = row.OptionalInt(at);
+          }
+        },
+        column.field);
+    ++at;
+  }
+}
+
+template <class Record>
+void Bind(Statement& put, int first, const RowDescription<Record>& description, const Record& record) {
+  int at = first;
+  for (const Column<Record>& column : description.columns) {
+    std::visit(
+        [&](auto field) {
+          const auto& value = record.*field;
+          using Value = std::decay_t<decltype(value)>;
+          if constexpr (std::is_same_v<Value, std::string> || std::is_same_v<Value, std::vector<unsigned char>>) {
+            if (value.empty() && column.nullable)
+              put.BindNull(at);
+            else if (column.bytes)
+              put.BindBlob(at, value.data(), value.size());
+            else
+              put.BindText(at, std::string(value.begin(), value.end()).c_str());
+          } else {
+            put.Bind(at, value);
+          }
+        },
+        column.field);
+    ++at;
+  }
+}
+
+}  // namespace
+
+template <class Record>
+result_t SqliteRows<Record>::Get(std::uint32_t type, Record& record) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
+  Statement find(db(), ("SELECT " + Names(m_row) + " FROM " + m_row.table + " WHERE type = ?").c_str());
+  const int step = find.Bind(1, type).Step();
+  if (step == SQLITE_DONE) return results::NotFound;
+  if (step == SQLITE_TOOBIG) return results::FileTooBig;
+  if (step != SQLITE_ROW) return Fail(step);
+  Read(find, 0, m_row, record);
+  return results::NoError;
+}
+
+template <class Record>
+result_t SqliteRows<Record>::Put(std::uint32_t type, const Record& record) {
+  return Atomically([&]() -> result_t {
+    std::string marks = "?";  // the type
+    for (std::size_t i = 0; i < m_row.columns.size(); ++i) marks += ", ?";
+    Statement put(db(), (std::string("INSERT OR REPLACE INTO ") + m_row.table + "(type, " + Names(m_row) + ") VALUES(" +
+                         marks + ")")
+                            .c_str());
+    put.Bind(1, type);
+    Bind(put, 2, m_row, record);
+    return put.Step() == SQLITE_DONE ? results::NoError : Fail(put.code());
+  });
+}
+
+template <class Record>
+result_t SqliteRows<Record>::Remove(std::uint32_t type) {
+  return Atomically([&]() -> result_t {
+    Statement remove(db(), (std::string("DELETE FROM ") + m_row.table + " WHERE type = ?").c_str());
+    if (remove.Bind(1, type).Step() != SQLITE_DONE) return Fail(remove.code());
+    return sqlite3_changes(db()) > 0 ? results::NoError : results::NotFound;
+  });
+}
+
+template <class Record>
+result_t SqliteRows<Record>::All(std::map<std::uint32_t, Record>& records) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
+  bool present = false;
+  if (const result_t found = Present(m_row.table, present); ozo::Failed(found)) return found;
+  std::map<std::uint32_t, Record> read;
+  if (present) {
+    Statement rows(db(), ("SELECT type, " + Names(m_row) + " FROM " + m_row.table + " ORDER BY type").c_str());
+    int step;
+    while ((step = rows.Step()) == SQLITE_ROW) Read(rows, 1, m_row, read[static_cast<std::uint32_t>(rows.Int(0))]);
+    if (step != SQLITE_DONE) return Fail(step);
+  }
+  records.swap(read);
+  return results::NoError;
+}
+
+template <class Record>
+result_t SqliteRows<Record>::Numbers(const char* column, std::map<std::uint32_t, std::int64_t>& numbers) {
+  std::lock_guard<std::recursive_mutex> lock(mutex());
+  bool present = false;
+  if (const result_t found = Present(m_row.table, present); ozo::Failed(found)) return found;
+  std::map<std::uint32_t, std::int64_t> read;
+  if (present) {
+    Statement rows(db(), (std::string("SELECT type, ") + column + " FROM " + m_row.table + " ORDER BY type").c_str());
+    int step;
+    while ((step = rows.Step()) == SQLITE_ROW) read[static_cast<std::uint32_t>(rows.Int(0))] = rows.Int(1);
+    if (step != SQLITE_DONE) return Fail(step);
+  }
+  numbers.swap(read);
+  return results::NoError;
+}
+
+template class SqliteRows<lifecycle::PendingKey>;
+template class SqliteRows<lifecycle::RenewalConfig>;
+template class SqliteRows<lifecycle::RenewalState>;
+
+using lifecycle::PendingKey;
+using lifecycle::RenewalConfig;
+using lifecycle::RenewalState;
+
+const RowDescription<PendingKey> kPendingKeyRow = {"pending_keys",
+                                                   {{"created", &PendingKey::created, false, false},
+                                                    {"key", &PendingKey::key, true, false},
+                                                    {"subject", &PendingKey::subject, true, false},
+                                                    {"extensions", &PendingKey::extensions, true},
+                                                    {"certificates", &PendingKey::certificates, true}}};
+const RowDescription<RenewalConfig> kRenewalConfigRow = {"renewal_configs",
+                                                         {{"server", &RenewalConfig::server, false, false},
+                                                          {"command", &RenewalConfig::command, false, false},
+                                                          {"trusted", &RenewalConfig::trusted, true},
+                                                          {"probe", &RenewalConfig::probe},
+                                                          {"before_days", &RenewalConfig::beforeDays},
+                                                          {"hook", &RenewalConfig::hook},
+                                                          {"sender", &RenewalConfig::sender, true}}};
+const RowDescription<RenewalState> kRenewalStateRow = {"renewal_states",
+                                                       {{"last_attempt", &RenewalState::lastAttempt},
+                                                        {"last_success", &RenewalState::lastSuccess},
+                                                        {"failures", &RenewalState::failures, false, false},
+                                                        {"next_attempt", &RenewalState::nextAttempt},
+                                                        {"last_error", &RenewalState::lastError},
+                                                        {"hook_error", &RenewalState::hookError}}};
+
+}  // namespace host

@@ -1,0 +1,85 @@
+// The tables a SQLite store keeps beside its trees: the policy's locks, the
+// journal, and the lifecycle's rows of each slot. A table works through its
+// store: the store's connection under the store's lock, one call's
+// statements made atomic (see SqliteStore::Atomically), its failures the
+// store's (FirstFailure).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "ozo/result.h"
+
+namespace host {
+
+class SqliteStore;
+
+class SqliteTable {
+ protected:
+  explicit SqliteTable(SqliteStore& store) : m_store(store) {}
+  ~SqliteTable() = default;
+
+  sqlite3* db() const;
+  std::recursive_mutex& mutex() const;
+  ozo::result_t Fail(int code) const;
+  ozo::result_t Atomically(const std::function<ozo::result_t()>& body) const;
+  // Whether the table is there: a store of an older schema, read as it is,
+  // may lack one.
+  ozo::result_t Present(const char* table, bool& present) const;
+
+  SqliteStore& m_store;
+};
+
+// One column of a row kept per slot type, bound to a field of its record:
+// a text or bytes (an empty one is NULL when the column may be), a number,
+// or a number that may be absent (NULL).
+template <class Record>
+struct Column {
+  using Field = std::variant<std::string Record::*, std::vector<unsigned char> Record::*, std::int64_t Record::*,
+                             std::optional<std::int64_t> Record::*>;
+  const char* name;
+  Field field;
+  bool bytes = false;  // kept as a blob, else as text
+  bool nullable = true;
+};
+
+// What a table of one row per slot type is: its name and its columns
+// besides the type, in the order of its schema.
+template <class Record>
+struct RowDescription {
+  const char* table;
+  std::vector<Column<Record>> columns;
+};
+
+// A table of one row per slot type, read and written as its description
+// says: no statement names a column by hand.
+template <class Record>
+class SqliteRows : public SqliteTable {
+ public:
+  SqliteRows(SqliteStore& store, const RowDescription<Record>& row) : SqliteTable(store), m_row(row) {}
+
+  // "Not found" when the type has none ("File too big" when its row holds
+  // more than a value may).
+  ozo::result_t Get(std::uint32_t type, Record& record);
+  ozo::result_t Put(std::uint32_t type, const Record& record);
+  // "Not found" when there was none.
+  ozo::result_t Remove(std::uint32_t type);
+  // Every type's, by type.
+  ozo::result_t All(std::map<std::uint32_t, Record>& records);
+  // One number column of every type's row (a pending key's "created"),
+  // without reading the rest of the row.
+  ozo::result_t Numbers(const char* column, std::map<std::uint32_t, std::int64_t>& numbers);
+
+ private:
+  const RowDescription<Record>& m_row;
+};
+
+}  // namespace host
