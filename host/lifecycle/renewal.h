@@ -36,6 +36,8 @@ struct RenewalOrder {
 
 // What a run works with. The hook and the clock may be replaced (tests do).
 struct RenewalDependencies {
+  RenewalDependencies(LifecycleStore& store, ivo::ICertificatesManager& manager, CertificateAuthority& ca)
+      : store(store), manager(manager), ca(ca) {}
   LifecycleStore& store;
   ivo::ICertificatesManager& manager;
   CertificateAuthority& ca;

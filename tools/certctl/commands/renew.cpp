@@ -128,7 +128,7 @@ int Run(const GlobalOptions& global, const Order& order) {
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   lifecycle::SqliteLifecycleStore store(session.store());
   lifecycle::CmpAuthority ca(order.renewal.config.server, order.timeoutSeconds);
-  lifecycle::RenewalDependencies with{store, *manager, ca};
+  lifecycle::RenewalDependencies with(store, *manager, ca);
   if (order.probe)
     with.trial = [&](const ivo::ClientCertificate& pair) {
       ProbeOptions options;
