@@ -135,12 +135,15 @@ result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType type, c
 }
 
 result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
-                              const Installation& installation, const ivo::ChangeInitiator& initiator) {
+                              const Installation& installation, const ivo::ChangeInitiator& initiator, bool* refused) {
   PendingKey pending;
   if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) return read;
   if (KeyPrint(pending.key) != installation.keyPrint) return results::InvalidState;
   const result_t stored = manager.SetClientCertificate(type, installation.record, initiator);
-  if (ozo::Failed(stored)) return stored;
+  if (ozo::Failed(stored)) {
+    if (refused) *refused = true;
+    return stored;
+  }
   if (const result_t cleared = store.RemovePendingKey(type); ozo::Failed(cleared)) return cleared;
   return store.Journal(
       OperationRecord("install", ClientSlot(type), "the pending key with " + installation.subject, initiator));

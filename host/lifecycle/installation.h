@@ -45,11 +45,13 @@ ozo::result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType ty
 // Removed and Added events are published), clears the pending key and
 // journals an operation "install", all in the store's current unit of work:
 // a host that commits it keeps the new pair and no pending key, one that
-// rolls back keeps the old pair and the pending key. Returns the manager's
-// result on a refusal, and "Invalid state" when the slot's pending key is
-// no longer the one the installation was prepared with.
+// rolls back keeps the old pair and the pending key. Returns "Invalid
+// state" when the slot's pending key is no longer the one the installation
+// was prepared with; the manager's result when it refused the pair (then
+// `refused` is set), else the store's failure.
 ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
-                                   const Installation& installation, const ivo::ChangeInitiator& initiator);
+                                   const Installation& installation, const ivo::ChangeInitiator& initiator,
+                                   bool* refused = nullptr);
 
 // Why the new pair does not work against the peer, or empty when it does:
 // the trial a caller may run before the old pair goes. It runs with no

@@ -53,6 +53,7 @@ class Renewal {
   ossl::Container m_current;    // the slot's pair; empty for an enrollment
   std::int64_t m_notAfter = 0;  // its end: the latest a retry may wait for
   TrustAnchors m_anchors;       // what the new certificate must chain to
+  CaRequest::Kind m_kind = CaRequest::Kind::KeyUpdate;
   RenewalOutcome m_outcome;
 };
 
@@ -66,6 +67,7 @@ bool Renewal::Refuse(RenewalRefusal refusal, result_t result, const std::string&
 }
 
 bool Renewal::StoreFailed(result_t result) {
+  m_outcome.step = RenewalStep::StoreFailed;
   m_outcome.result = ozo::Failed(result) ? result : results::MediaError;
   m_store.Rollback();
   return false;
@@ -115,6 +117,11 @@ bool Renewal::ReadSlot() {
   if (m_anchors.certificates.empty())
     return Refuse(RenewalRefusal::NoAnchors, results::InvalidState,
                   "nothing says which CA may issue the " + m_keyword + " client certificate");
+  if (m_order.enroll)
+    m_kind = CaRequest::Kind::Initialization;
+  else if (!RequestKindOf(m_order.config.command, m_kind))
+    return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
+                  "the settings ask for a request '" + m_order.config.command + "', which is none of kur and cr");
   const result_t state = m_store.GetRenewalState(m_order.type, m_outcome.state);
   return ozo::Succeeded(state) || state == results::NotFound || StoreFailed(state);
 }
@@ -141,11 +148,7 @@ bool Renewal::AskTheCa() {
 
   const std::vector<UniquePtr<X509>> trusted = ProtectionAnchors(m_with.manager, m_order.type, m_order.config.trusted);
   CaRequest request;
-  if (m_order.enroll)
-    request.kind = CaRequest::Kind::Initialization;
-  else if (!RequestKindOf(m_order.config.command, request.kind))
-    return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
-                  "the settings ask for a request '" + m_order.config.command + "', which is none of kur and cr");
+  request.kind = m_kind;
   request.trusted = ossl::Borrowed(trusted);
   request.certificate = m_current.certificate.get();
   request.key = m_current.key.get();
@@ -202,17 +205,20 @@ bool Renewal::TryAgainstThePeer() {
 
 bool Renewal::Install() {
   const Installation& installation = m_outcome.installation;
+  bool refused = false;
   const result_t installed =
-      CompleteInstallation(m_store, m_with.manager, m_order.type, installation, m_order.initiator);
+      CompleteInstallation(m_store, m_with.manager, m_order.type, installation, m_order.initiator, &refused);
   if (installed == results::InvalidState)
     return Refuse(RenewalRefusal::KeyChanged, installed,
                   "the " + m_keyword + " pending key changed during the renewal: nothing was installed");
-  if (ozo::Failed(installed))
+  if (refused)
     return Refuse(RenewalRefusal::Component, installed, "the " + m_keyword + " client certificate is not renewed");
-  m_outcome.due = DueTime(installation.notBefore, installation.notAfter, m_order.config.beforeDays);
-  RecordSuccess(m_outcome.state, m_now, m_outcome.due);
-  m_outcome.state.hookError.clear();
-  result_t kept = m_store.PutRenewalState(m_order.type, m_outcome.state);
+  if (ozo::Failed(installed)) return StoreFailed(installed);
+  const std::int64_t due = DueTime(installation.notBefore, installation.notAfter, m_order.config.beforeDays);
+  RenewalState renewed = m_outcome.state;
+  RecordSuccess(renewed, m_now, due);
+  renewed.hookError.clear();
+  result_t kept = m_store.PutRenewalState(m_order.type, renewed);
   if (ozo::Succeeded(kept))
     kept = Journal(
         std::string(m_outcome.fromTheCa ? "from " + m_order.config.server : "with the certificate kept pending") +
@@ -221,6 +227,8 @@ bool Renewal::Install() {
   if (ozo::Failed(kept)) return StoreFailed(kept);
   m_outcome.step = RenewalStep::Renewed;
   m_outcome.result = results::NoError;
+  m_outcome.due = due;
+  m_outcome.state = renewed;
   return true;
 }
 

@@ -48,10 +48,11 @@ struct RenewalDependencies {
 
 // How far a run went.
 enum class RenewalStep {
-  Refused,     // before anything changed: nothing counted
-  Failed,      // counted in the state, the next attempt backed off
-  Renewed,     // the new pair is in, the state counts the success
-  HookFailed,  // renewed, and the hook failed (kept in the state)
+  Refused,      // before anything changed: nothing counted
+  StoreFailed,  // the store failed: what was committed before stays, nothing else
+  Failed,       // counted in the state, the next attempt backed off
+  Renewed,      // the new pair is in, the state counts the success
+  HookFailed,   // renewed, and the hook failed (kept in the state)
 };
 
 // Why a run was refused before anything was counted.

@@ -84,6 +84,8 @@ Order OrderFor(ivo::CertificateType type, const lifecycle::RenewalConfig* stored
 int Tell(const GlobalOptions& global, const Order& order, const lifecycle::RenewalOutcome& outcome) {
   const std::string keyword = TypeKeyword(order.renewal.type);
   const std::string& server = order.renewal.config.server;
+  if (outcome.step == lifecycle::RenewalStep::StoreFailed)
+    throw Failure(kExitStore, "the store cannot be used: " + DescribeResult(outcome.result), outcome.result);
   if (outcome.step == lifecycle::RenewalStep::Failed) {
     const lifecycle::RenewalState& state = outcome.state;
     throw Failure(kExitFailed, outcome.error +

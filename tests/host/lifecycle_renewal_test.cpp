@@ -1,0 +1,173 @@
+// The renewal's state machine, step by step: each step made to fail in turn
+// (the store, the CA, its answer, the trial, the swap, the hook) leaves the
+// slot, the pending key and the renewal state as the rules say.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "host/lifecycle/renewal.h"
+#include "host/lifecycle/schedule.h"
+#include "ivo/certificate_type_table.h"
+#include "tests/support/lifecycle_fixture.h"
+#include "tests/support/manager_fixture.h"
+
+namespace {
+
+namespace lifecycle = host::lifecycle;
+using lifecycle::RenewalStep;
+using Answer = test::ScriptedCa::Answer;
+
+class Renewal : public test::LifecycleTest {
+ public:  // the step table sets the seams' answers
+  Renewal() {
+    m_order.type = kType;
+    m_order.config.server = "http://ca.test/";
+    m_order.config.command = "cr";
+    m_order.config.probe = "peer.test:443";
+    m_order.config.hook = "deploy";
+    m_order.initiator = test::User();
+  }
+
+  // One run as the timer would make it, in a unit of work of its own.
+  lifecycle::RenewalOutcome Run() {
+    EXPECT_EQ(m_store->Begin(), 0);
+    lifecycle::RenewalDependencies with(*m_store, *m_manager, m_authority);
+    with.now = [this] { return kNow; };
+    with.trial = [this](const ivo::ClientCertificate&) { return m_trialRefusal; };
+    with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables) {
+      m_hooks.push_back(command + " " + variables.front().second);
+      return m_hookFailure;
+    };
+    return lifecycle::RunRenewal(m_order, with);
+  }
+
+  lifecycle::RenewalOrder m_order;
+  std::string m_trialRefusal, m_hookFailure;  // what the trial and the hook say
+  std::vector<std::string> m_hooks;
+};
+
+struct Step {
+  const char* name;
+  std::function<void(Renewal&, test::FaultyLifecycleStore&, test::ScriptedCa&)> fail;
+  RenewalStep step;
+  bool renewed;         // the slot holds a new pair
+  const char* pending;  // what stays pending: "", "key", "key+certificate"
+  int failures;         // counted in the state
+  const char* said;     // in the outcome's words
+};
+
+// The commits of a run: 1 the pending key, 2 the CA's answer, 3 the swap.
+const Step kSteps[] = {
+    {"Renews", [](auto&, auto&, auto&) {}, RenewalStep::Renewed, true, "", 0, ""},
+    {"KeyNotKept", [](auto&, auto& store, auto&) { store.FailAt("PutPendingKey"); }, RenewalStep::StoreFailed, false,
+     "", 0, ""},
+    {"KeyNotCommitted", [](auto&, auto& store, auto&) { store.FailAt("Commit", 1); }, RenewalStep::StoreFailed, false,
+     "", 0, ""},
+    {"CaRefuses", [](auto&, auto&, auto& ca) { ca.answer = Answer::Refuse; }, RenewalStep::Failed, false, "key", 1,
+     "the CA at http://ca.test/: request rejected"},
+    {"AnswerForAnotherKey", [](auto&, auto&, auto& ca) { ca.answer = Answer::IssueForAnotherKey; }, RenewalStep::Failed,
+     false, "key", 1, "not the pending key"},
+    {"AnswerFromAnotherCa", [](auto&, auto&, auto& ca) { ca.answer = Answer::IssueFromAnotherCa; }, RenewalStep::Failed,
+     false, "key", 1, "does not chain to the stored edr server certificate"},
+    {"AnswerIsACaCertificate", [](auto&, auto&, auto& ca) { ca.answer = Answer::IssueCaCertificate; },
+     RenewalStep::Failed, false, "key", 1, "it is a CA certificate"},
+    {"AnswerNotKept", [](auto&, auto& store, auto&) { store.FailAt("PutPendingKey", 2); }, RenewalStep::StoreFailed,
+     false, "key", 0, ""},
+    {"TrialRefuses", [](auto& run, auto&, auto&) { run.m_trialRefusal = "the peer refused it"; }, RenewalStep::Failed,
+     false, "key+certificate", 1, "does not work against peer.test:443: the peer refused it"},
+    {"SwapNotCommitted", [](auto&, auto& store, auto&) { store.FailAt("Commit", 3); }, RenewalStep::StoreFailed, false,
+     "key+certificate", 0, ""},
+    {"PendingKeyNotDropped", [](auto&, auto& store, auto&) { store.FailAt("RemovePendingKey"); },
+     RenewalStep::StoreFailed, false, "key+certificate", 0, ""},
+    {"HookFails", [](auto& run, auto&, auto&) { run.m_hookFailure = "was killed by signal 9"; },
+     RenewalStep::HookFailed, true, "", 0, "the hook was killed by signal 9"},
+};
+
+void PrintTo(const Step& step, std::ostream* out) { *out << step.name; }
+
+class EachStep : public Renewal, public testing::WithParamInterface<Step> {};
+
+TEST_P(EachStep, LeavesTheSlotTheKeyAndTheStateAsTheRulesSay) {
+  const Step& step = GetParam();
+  const std::string before = SlotSerial();
+  step.fail(*this, *m_store, m_authority);
+  const lifecycle::RenewalOutcome outcome = Run();
+  EXPECT_EQ(outcome.step, step.step) << outcome.error;
+  EXPECT_EQ(SlotSerial() != before, step.renewed);
+  EXPECT_EQ(Pending(), step.pending);
+  EXPECT_NE(outcome.error.find(step.said), std::string::npos) << outcome.error;
+  const lifecycle::RenewalState state = State();
+  EXPECT_EQ(state.failures, step.failures);
+  EXPECT_EQ(state.lastSuccess == kNow, step.renewed);
+  EXPECT_EQ(state.lastAttempt.has_value(), step.renewed || step.failures > 0);
+  if (step.failures > 0) {
+    EXPECT_EQ(state.nextAttempt, kNow + lifecycle::kHour);  // the first failure backs off an hour
+    EXPECT_NE(state.lastError.find(step.said), std::string::npos);
+  }
+  if (step.renewed) {
+    EXPECT_EQ(state.nextAttempt, outcome.due);
+  }
+  EXPECT_EQ(state.hookError.empty(), step.step != RenewalStep::HookFailed);
+  EXPECT_EQ(m_hooks.size(), step.renewed ? 1u : 0u);  // no hook after a failure
+  EXPECT_FALSE(m_sqlite->InWork()) << "a run leaves no unit of work open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Renewal, EachStep, testing::ValuesIn(kSteps),
+                         [](const testing::TestParamInfo<Step>& info) { return info.param.name; });
+
+// Refused before anything: nothing is counted and nothing changes.
+TEST_F(Renewal, ALockedSlotAnEmptyOneAndOneWithoutAnchorsAreRefusedUntouched) {
+  ASSERT_EQ(m_sqlite->locks().SetLocked(ivo::kCertificateTypeIds[kType - 1].clientSetting, true), 0);
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::Locked);
+  ASSERT_EQ(m_sqlite->locks().SetLocked(ivo::kCertificateTypeIds[kType - 1].clientSetting, false), 0);
+  m_order.enroll = true;
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotHolds);
+  m_order.enroll = false;
+  m_order.type = 2;  // sandbox: no pair, no anchor
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotEmpty);
+  m_order.enroll = true;
+  m_order.subject = {{"CN", "sandbox.test"}};
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::NoAnchors);
+  m_order.config.command = "kurr";
+  m_order.type = kType;
+  m_order.enroll = false;
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::BadRequest);
+  EXPECT_EQ(m_authority.asked, 0);
+  EXPECT_EQ(Pending(), "");
+  EXPECT_FALSE(State().lastAttempt.has_value());
+}
+
+// A certificate kept pending by a refused trial is installed by the next run
+// without asking the CA again; a later good hook clears the failed one.
+TEST_F(Renewal, TheNextRunInstallsWhatATrialKeptAndAGoodHookClearsAFailedOne) {
+  m_trialRefusal = "not yet";
+  ASSERT_EQ(Run().step, RenewalStep::Failed);
+  m_trialRefusal.clear();
+  m_hookFailure = "exited 3";
+  const lifecycle::RenewalOutcome kept = Run();
+  EXPECT_EQ(kept.step, RenewalStep::HookFailed);
+  EXPECT_FALSE(kept.fromTheCa);
+  EXPECT_EQ(m_authority.asked, 1);
+  EXPECT_EQ(State().failures, 0);
+  m_hookFailure.clear();
+  EXPECT_EQ(Run().step, RenewalStep::Renewed);
+  EXPECT_EQ(m_authority.asked, 2);
+  EXPECT_EQ(State().hookError, "");
+}
+
+// An enrollment asks with the subject given and the secret, and a name
+// OpenSSL refuses is refused before a key is kept.
+TEST_F(Renewal, AnEnrollmentAsksForTheSubjectGivenAndRefusesOneThatCannotBeAsked) {
+  ASSERT_EQ(m_manager->RemoveClientCertificate(kType, test::User()), 0);
+  m_order.enroll = true;
+  m_order.subject = {{"C", "USA"}, {"CN", "x"}};
+  const lifecycle::RenewalOutcome refused = Run();
+  EXPECT_EQ(refused.refusal, lifecycle::RenewalRefusal::BadRequest);
+  EXPECT_NE(refused.error.find("C=USA"), std::string::npos);
+  EXPECT_EQ(Pending(), "");
+  m_order.subject = {{"CN", "enrolled.test"}};
+  EXPECT_EQ(Run().step, RenewalStep::Renewed);
+  EXPECT_NE(SlotSerial(), "");
+}
+
+}  // namespace
