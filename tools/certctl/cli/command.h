@@ -21,6 +21,12 @@
 
 namespace certctl {
 
+// The options every command takes.
+struct GlobalOptions : RunOptions {
+  bool help = false;
+  bool version = false;
+};
+
 // Reads one text into the field a row is bound to, in an arguments object.
 using Setter = std::function<void(void* arguments, const std::string& text)>;
 

@@ -55,14 +55,17 @@ const std::vector<const Command*>& Commands() {
 const std::vector<OptionRow>& GlobalOptionRows() {
   using Global = GlobalOptions;
   static const std::vector<OptionRow> kRows = {
-      Option(&Global::store, "--store", "PATH",
-             "the store (default $CERTCTL_STORE, else for root " CM_SYSTEM_STORE
-             ", for others $XDG_DATA_HOME/certctl/certificates.db or ~/.local/share/certctl/certificates.db)"),
-      Switch(&Global::json, "--json", "machine-readable output"),
-      Option(&Global::traceLevel, "--trace", "LEVEL", "the component's trace up to LEVEL (300 errors, 800 all)"),
-      Option(&Global::logFile, "--log", "FILE", "write the trace to FILE instead of standard error"),
-      Option(&Global::library, "--library", "PATH",
-             "the certificates manager library ($CERTCTL_LIBRARY; else the one installed)"),
+      Option<Global, std::string>(
+          &Global::store, "--store", "PATH",
+          "the store (default $CERTCTL_STORE, else for root " CM_SYSTEM_STORE
+          ", for others $XDG_DATA_HOME/certctl/certificates.db or ~/.local/share/certctl/certificates.db)"),
+      Switch<Global>(&Global::json, "--json", "machine-readable output"),
+      Option<Global, std::uint32_t>(&Global::traceLevel, "--trace", "LEVEL",
+                                    "the component's trace up to LEVEL (300 errors, 800 all)"),
+      Option<Global, std::string>(&Global::logFile, "--log", "FILE",
+                                  "write the trace to FILE instead of standard error"),
+      Option<Global, std::string>(&Global::library, "--library", "PATH",
+                                  "the certificates manager library ($CERTCTL_LIBRARY; else the one installed)"),
       Switch(&Global::help, "-h,--help", "this text; with a command, the command's"),
       Switch(&Global::version, "--version", "certctl's version"),
   };

@@ -15,8 +15,8 @@
 #include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
-#include "tools/certctl/lib/stored_revocation.h"
 #include "tools/certctl/lib/terminal_text.h"
+#include "tools/certctl/probe/stored_revocation.h"
 
 namespace certctl::commands {
 namespace {
@@ -41,7 +41,7 @@ struct CheckOptions {
 };
 
 CheckOptions OptionsOf(const Arguments& arguments) {
-  return {ThresholdsOf(arguments.warning, arguments.critical), arguments.type ? arguments.type->value : 0,
+  return {ThresholdsOf(arguments.warning.value, arguments.critical.value), arguments.type ? arguments.type->value : 0,
           !arguments.kind          ? ""
           : arguments.kind->client ? "client"
                                    : "server",

@@ -109,7 +109,8 @@ int Inspect(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.checkend) checkend = arguments.checkend->value;
   Secret password;
   if (client)
-    password = ReadPassword(PasswordFrom(arguments.passwordFile, arguments.passwordEnv, name),
+    password = ReadPassword(PasswordFrom(arguments.passwordFile ? arguments.passwordFile->path : "",
+                                         arguments.passwordEnv.value_or(""), name),
                             "Password of the PKCS#12 container: ");
   Contents contents = client ? ReadClient(name, bytes, password) : ReadServer(name, bytes);
   const std::int64_t now = std::time(nullptr);

@@ -42,7 +42,7 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
                         arguments.revocationWarning.value,
                         arguments.ocspMaxAge.value * 86400};
   try {
-    options.thresholds = ThresholdsOf(arguments.warning, arguments.critical);
+    options.thresholds = ThresholdsOf(arguments.warning.value, arguments.critical.value);
     const PeerSlots slots = std::move(ReadPeerSlots(global, {arguments.type.value}).at(arguments.type.value));
     return Print(global, ProbePeer(slots, arguments.target, options), options.thresholds);
   } catch (const Failure& failure) {

@@ -38,7 +38,8 @@ int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
   Secret password;
   UniquePtr<X509> certificate;
   if (client) {
-    password = ReadPassword(PasswordFrom(arguments.passwordFile, arguments.passwordEnv, file),
+    password = ReadPassword(PasswordFrom(arguments.passwordFile ? arguments.passwordFile->path : "",
+                                         arguments.passwordEnv.value_or(""), file),
                             "Password of the PKCS#12 container: ");
     certificate = std::move(CheckClientFile(file, blob, password).certificate);
   } else {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ossl/holders.h"
+#include "ossl/pkcs12.h"
+#include "ossl/text.h"
 #include "ozo/types/basic_string.h"
 #include "ozo/types/blob.h"
 
@@ -33,22 +34,8 @@ struct ServerFile {
 std::string ReadServerFile(const ozo::blob_t& bytes, ServerFile& file);
 
 // The certificate, key and other certificates of a PKCS#12 container.
-struct ClientFile {
-  UniquePtr<X509> certificate;
-  UniquePtr<EVP_PKEY> key;
-  std::vector<UniquePtr<X509>> others;
-};
-
-enum class ContainerProblem {
-  None,
-  Empty,
-  NotPkcs12,      // not a PKCS#12 structure
-  WrongPassword,  // its integrity check (MAC) fails with this password
-  Damaged,        // the MAC holds (or there is none) but its contents cannot be read
-  NoCertificate,  // it opens, and holds no certificate
-  NoKey,          // it opens, and holds certificates but no private key
-  KeyMismatch,    // it opens, and its private key matches none of its certificates
-};
+using ClientFile = ossl::Container;
+using ContainerProblem = ossl::ContainerProblem;
 
 // Reads the container with `password` (legacy algorithms included).
 ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file);
@@ -58,8 +45,7 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
 enum class Holder { File, Record };
 std::string Describe(ContainerProblem problem, Holder holder);
 
-// Seconds since 1970 of an ASN.1 time; nullopt when it cannot be read.
-std::optional<std::int64_t> SecondsOf(const ASN1_TIME* time);
+using ossl::SecondsOf;
 // Why the component cannot represent the certificate's dates ("its validity
 // starts before 1601"), or empty when it can.
 std::string DateProblem(const X509* certificate);

@@ -46,14 +46,11 @@ constexpr std::pair<int, const char*> kNamedExtensions[] = {
 // OpenSSL's text of an extension, its lines joined by "; "; its DER in hex
 // when OpenSSL has no printer for it.
 std::string ExtensionText(X509_EXTENSION* extension) {
-  UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
-  if (!bio) return "";
-  if (X509V3_EXT_print(bio.get(), extension, X509V3_EXT_DEFAULT, 0) <= 0)
-    return ColonHex(X509_EXTENSION_get_data(extension));
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
+  const std::string printed =
+      ossl::Written([&](BIO* bio) { return X509V3_EXT_print(bio, extension, X509V3_EXT_DEFAULT, 0); });
+  if (printed.empty()) return ColonHex(X509_EXTENSION_get_data(extension));
   std::string text;
-  std::istringstream lines(std::string(data, static_cast<std::size_t>(length)));
+  std::istringstream lines(printed);
   for (std::string line; std::getline(lines, line);) {
     const std::size_t start = line.find_first_not_of(" \t"), end = line.find_last_not_of(" \t\r");
     if (start != std::string::npos) text += (text.empty() ? "" : "; ") + line.substr(start, end - start + 1);

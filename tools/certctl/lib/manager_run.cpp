@@ -43,13 +43,13 @@ ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session) {
                 created);
 }
 
-int WithManager(const GlobalOptions& global, Access access,
+int WithManager(const RunOptions& global, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body) {
   Session session(global, access);
   return WithManagerOf(session, global, [&](ivo::ICertificatesManager& manager) { return body(session, manager); });
 }
 
-int WithManagerOf(Session& session, const GlobalOptions& global,
+int WithManagerOf(Session& session, const RunOptions& global,
                   const std::function<Outcome(ivo::ICertificatesManager&)>& body) {
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   const Outcome outcome = body(*manager);  // on a throw the session rolls back

@@ -33,10 +33,10 @@ ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session);
 
 // Runs `body` with a manager over a new session and commits when it returns
 // 0 or 1; prints the outcome's message after the commit. Returns the status.
-int WithManager(const GlobalOptions& global, Access access,
+int WithManager(const RunOptions& global, Access access,
                 const std::function<Outcome(Session&, ivo::ICertificatesManager&)>& body);
 // The same over a session the command has opened already.
-int WithManagerOf(Session& session, const GlobalOptions& global,
+int WithManagerOf(Session& session, const RunOptions& global,
                   const std::function<Outcome(ivo::ICertificatesManager&)>& body);
 
 // Journals the removal of a record no event describes (one that could not

@@ -19,8 +19,8 @@ const char* NameOf(State state) {
 
 State Worse(State a, State b) { return Severity(b) > Severity(a) ? b : a; }
 
-Thresholds ThresholdsOf(Days warning, Days critical) {
-  const Thresholds thresholds{warning.value, critical.value};
+Thresholds ThresholdsOf(std::int64_t warningDays, std::int64_t criticalDays) {
+  const Thresholds thresholds{warningDays, criticalDays};
   if (thresholds.criticalDays > thresholds.warningDays)
     throw Failure(kExitUsage, "--critical must not be more days than --warning");
   return thresholds;

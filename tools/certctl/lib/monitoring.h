@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/certctl/cli/values.h"
-
 namespace certctl {
 
 // What a plugin's exit status means, for its help.
@@ -29,7 +27,7 @@ struct Thresholds {
 };
 // -w/--warning and -c/--critical, as a command reads them; throws Failure
 // (kExitUsage) for a critical threshold above the warning one.
-Thresholds ThresholdsOf(Days warning, Days critical);
+Thresholds ThresholdsOf(std::int64_t warningDays, std::int64_t criticalDays);
 // The state of a certificate that ends `secondsLeft` from now.
 State StateOfEnd(std::int64_t secondsLeft, const Thresholds& thresholds);
 // "'LABEL'=VALUE;WARNING;CRITICAL" ("U" for an unknown value).

@@ -144,7 +144,7 @@ const char* TypeKeyword(ivo::CertificateType type) {
   return type >= 1 && type <= std::size(ivo::kCertificateTypeIds) ? ivo::kCertificateTypeIds[type - 1].keyword : "?";
 }
 
-void Announce(const GlobalOptions& global, const std::string& message) {
+void Announce(const RunOptions& global, const std::string& message) {
   if (!message.empty() && !global.json) std::cout << Printable(message) << "\n";
 }
 

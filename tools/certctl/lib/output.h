@@ -40,7 +40,7 @@ const char* TypeKeyword(ivo::CertificateType type);
 
 // Prints `message` on stdout unless the output is JSON or the message
 // empty, made safe for a terminal (see Printable).
-void Announce(const GlobalOptions& global, const std::string& message);
+void Announce(const RunOptions& global, const std::string& message);
 
 // `size` bytes at `data` to the file `path` (created with `mode`, whole or
 // not at all; see WriteWholeFile), or to stdout when `path` is empty or "-".

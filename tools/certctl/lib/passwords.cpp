@@ -81,13 +81,12 @@ class SilentTerminal {
 
 }  // namespace
 
-PasswordSource PasswordFrom(const std::optional<InputFile>& file, const std::optional<std::string>& environment,
-                            const std::string& container) {
-  if (file && environment)
+PasswordSource PasswordFrom(const std::string& file, const std::string& environment, const std::string& container) {
+  if (!file.empty() && !environment.empty())
     throw Failure(kExitUsage, "give the password once: --password-file or --password-env, not both");
-  if (file && file->path == "-" && container == "-")
+  if (file == "-" && container == "-")
     throw Failure(kExitUsage, "standard input cannot hold both the file and its password");
-  return {file ? file->path : "", environment.value_or("")};
+  return {file, environment};
 }
 
 Secret ReadPassword(const PasswordSource& source, const char* prompt) {

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "host/secret.h"
-#include "tools/certctl/cli/values.h"
 
 namespace certctl {
 
@@ -32,8 +31,7 @@ constexpr const char* kPasswordEnvHelp = "the container's password: the variable
 // The source those options name for the container read from `container`.
 // Throws Failure (usage) when both are given, or when standard input would
 // hold both the container and its password.
-PasswordSource PasswordFrom(const std::optional<InputFile>& file, const std::optional<std::string>& environment,
-                            const std::string& container);
+PasswordSource PasswordFrom(const std::string& file, const std::string& environment, const std::string& container);
 
 // Reads the password; refused (Failure, usage) when it cannot be read or is
 // longer than kMaxPasswordBytes.

@@ -58,7 +58,7 @@ void ThrowIfStoreFailed(host::SqliteStore* store, ozo::result_t result) {
                   ozo::Failed(result) ? result : ozo::results::MediaError);
 }
 
-Session::Session(const GlobalOptions& options, Access access, bool quiet)
+Session::Session(const RunOptions& options, Access access, bool quiet)
     : m_library(options.library), m_location(LocateStore(options.store)) {
   const bool writes = access != Access::Read;
   if (writes) MakeDefaultFolder(m_location);

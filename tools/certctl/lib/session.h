@@ -16,15 +16,14 @@
 
 namespace certctl {
 
-// The options every command takes.
-struct GlobalOptions {
+// What of the options every command takes a run works with (the command
+// line's RunOptions add the help and the version).
+struct RunOptions {
   std::string store;
   std::string library;
   bool json = false;
   std::uint32_t traceLevel = 0;  // 0: no trace
   std::string logFile;           // trace destination; stderr when empty
-  bool help = false;
-  bool version = false;
 };
 
 // Where the component's trace goes: records up to `level` into `log`.
@@ -66,7 +65,7 @@ class Session {
   // database; secrets for a store others can read), kExitUsage when no store
   // is named and there is no default. A store that group or others can read
   // is reported on stderr unless `quiet`.
-  Session(const GlobalOptions& options, Access access, bool quiet = false);
+  Session(const RunOptions& options, Access access, bool quiet = false);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

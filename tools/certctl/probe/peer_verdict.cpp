@@ -157,7 +157,7 @@ PeerSlots ReadSlots(Session& session, ivo::CertificateType type) {
   return slots;
 }
 
-std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const GlobalOptions& options,
+std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const RunOptions& options,
                                                         const std::set<ivo::CertificateType>& types) {
   Session session(options, Access::Read, true);
   std::map<ivo::CertificateType, PeerSlots> slots;

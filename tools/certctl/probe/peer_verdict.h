@@ -34,7 +34,7 @@ PeerSlots ReadSlots(Session& session, ivo::CertificateType type);
 // The slots of `types`, read in one read-only session that ends before any
 // probe starts (a probe holds no lock on the store). Throws Failure when the
 // store or the component cannot be used.
-std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const GlobalOptions& options,
+std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const RunOptions& options,
                                                         const std::set<ivo::CertificateType>& types);
 
 struct ProbeOptions {

@@ -1,4 +1,4 @@
-#include "tools/certctl/lib/stored_revocation.h"
+#include "tools/certctl/probe/stored_revocation.h"
 
 #include <openssl/err.h>
 
