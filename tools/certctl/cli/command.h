@@ -37,6 +37,8 @@ struct OptionRow {
   bool required = false;
   bool repeatable = false;  // each value is kept (a vector field)
   Setter set;               // a switch is set with "" when given
+  std::string defaultText;  // what the field holds when the option is not given ("10"), for the help
+  bool mode = false;        // a switch that takes no other option of its command (--show, --cancel)
 
   // "--out": the name the row is known by in messages.
   std::string LongName() const;
@@ -89,16 +91,25 @@ struct IsVector<std::vector<T>> : std::true_type {};
 
 // An option with a value (or a switch, for a bool field). A vector field is
 // repeatable.
+// The help prints the field's default, read from a fresh `Arguments`.
 template <class Arguments, class Field>
 OptionRow Option(Field Arguments::*field, const char* names, const char* value, const char* help,
                  bool required = false) {
-  OptionRow row{names, value, help, required, IsVector<Field>::value, {}};
+  OptionRow row{names, value, help, required, IsVector<Field>::value, {}, DefaultText(Arguments().*field)};
   row.set = Bind(field, row.LongName());
   return row;
 }
 template <class Arguments>
 OptionRow Switch(bool Arguments::*field, const char* names, const char* help) {
   return Option(field, names, nullptr, help);
+}
+// A switch that makes the command do something else: given with any other
+// option of the command, it is a usage error, not an option dropped.
+template <class Arguments>
+OptionRow Mode(bool Arguments::*field, const char* names, const char* help) {
+  OptionRow row = Option(field, names, nullptr, help);
+  row.mode = true;
+  return row;
 }
 template <class Arguments, class Field>
 OperandRow Operand(Field Arguments::*field, const char* name) {

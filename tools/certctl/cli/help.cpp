@@ -51,7 +51,8 @@ std::string Column(const std::string& left, const std::string& right, std::size_
 std::string OptionLines(const std::vector<OptionRow>& options) {
   std::string lines;
   for (const OptionRow& option : options)
-    lines += Column(Names(option.names) + (option.value ? std::string(" ") + option.value : ""), option.help, 26);
+    lines += Column(Names(option.names) + (option.value ? std::string(" ") + option.value : ""),
+                    option.help + (option.defaultText.empty() ? "" : " (" + option.defaultText + ")"), 26);
   return lines;
 }
 

@@ -48,22 +48,34 @@ std::string Nearest(const std::string& given, const std::vector<std::string>& kn
 struct Collected {
   std::vector<std::vector<std::string>> values;
   std::vector<std::int64_t> switches;
+  std::vector<CLI::Option*> options;  // CLI11's, by row
 
   void Add(CLI::App& app, const std::vector<OptionRow>& rows) {
     values.resize(rows.size());
     switches.resize(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       if (!rows[i].value) {
-        app.add_flag(rows[i].names, switches[i], rows[i].help);
+        options.push_back(app.add_flag(rows[i].names, switches[i], rows[i].help));
         continue;
       }
-      CLI::Option* option = app.add_option(rows[i].names, values[i], rows[i].help);
+      CLI::Option* option = options.emplace_back(app.add_option(rows[i].names, values[i], rows[i].help));
       option->type_name(rows[i].value)->allow_extra_args(false);
       // A value may be left out: the parser says which option lacks it. A
       // repeatable option's missing value is CLI11's ArgumentMismatch.
       if (!rows[i].repeatable) option->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
       if (rows[i].required) option->required();
     }
+    for (std::size_t mode = 0; mode < rows.size(); ++mode)
+      for (std::size_t other = 0; rows[mode].mode && other < rows.size(); ++other)
+        if (other != mode) options[mode]->excludes(options[other]);
+  }
+  // The mode given with another option of its command, as a sentence.
+  std::string ModeWithOther(const std::vector<OptionRow>& rows) const {
+    for (std::size_t mode = 0; mode < rows.size(); ++mode)
+      for (std::size_t other = 0; rows[mode].mode && options[mode]->count() && other < rows.size(); ++other)
+        if (other != mode && options[other]->count())
+          return rows[mode].LongName() + " takes no other option (" + rows[other].LongName() + " was given)";
+    return "an option excludes another";
   }
   // The first row given without its value, as a sentence; or empty.
   std::string MissingValue(const std::vector<OptionRow>& rows) const {
@@ -201,8 +213,9 @@ class Tree {
         if (current->command->operands[i].required &&
             current->app->get_option(current->command->operands[i].name)->count() == 0)
           return std::string("the operand ") + current->command->operands[i].name + " is missing";
-      for (const OptionRow& row : current->command->options)
-        if (row.required) return row.LongName() + " is required";
+      for (std::size_t i = 0; i < current->command->options.size(); ++i)
+        if (current->command->options[i].required && current->options.options[i]->count() == 0)
+          return current->command->options[i].LongName() + " is required";
     }
     return "which command? (one of those below)";
   }
@@ -260,6 +273,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     problem = tree.Missing();
   } catch (const CLI::ArgumentMismatch&) {
     problem = tree.ValueMissingAtEnd(argc, argv);
+  } catch (const CLI::ExcludesError&) {
+    const CommandApp* current = tree.Current();
+    problem = current ? current->options.ModeWithOther(current->command->options) : "an option excludes another";
   } catch (const CLI::ParseError& error) {  // no other error is expected of these rows
     problem = error.what();
   }

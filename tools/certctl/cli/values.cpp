@@ -59,7 +59,34 @@ std::optional<std::int64_t> SecondsFromMoment(const std::string& text, std::int6
   return seconds ? std::optional<std::int64_t>(*seconds - offset) : std::nullopt;
 }
 
+constexpr std::pair<const char*, host::lifecycle::KeyAlgorithm> kKeys[] = {
+    {"ec:P-256", host::lifecycle::KeyAlgorithm::EcP256},
+    {"ec:P-384", host::lifecycle::KeyAlgorithm::EcP384},
+    {"rsa:2048", host::lifecycle::KeyAlgorithm::Rsa2048},
+    {"rsa:3072", host::lifecycle::KeyAlgorithm::Rsa3072},
+    {"rsa:4096", host::lifecycle::KeyAlgorithm::Rsa4096}};
+constexpr std::pair<const char*, RevocationPolicy> kModes[] = {
+    {"soft", RevocationPolicy::Soft}, {"warn", RevocationPolicy::Warn}, {"strict", RevocationPolicy::Strict}};
+
 }  // namespace
+
+std::string DefaultText(const Timeout& timeout) {
+  std::ostringstream text;
+  text << timeout.seconds;
+  return text.str();
+}
+std::string DefaultText(const Days& days) { return std::to_string(days.value); }
+std::string DefaultText(const KeySpec& key) {
+  for (const auto& [name, algorithm] : kKeys)
+    if (algorithm == key.algorithm) return name;
+  return "";
+}
+std::string DefaultText(const CmpCommand& command) { return command.name; }
+std::string DefaultText(const RevocationMode& mode) {
+  for (const auto& [name, policy] : kModes)
+    if (policy == mode.value) return name;
+  return "";
+}
 
 void ReadValue(const std::string& text, const std::string& option, std::string& out) {
   if (text.empty()) throw Failure(kExitUsage, option + " needs a value");
@@ -194,12 +221,6 @@ void ReadValue(const std::string& text, const std::string& option, ProbeRequest&
 }
 
 void ReadValue(const std::string& text, const std::string& option, KeySpec& out) {
-  static const std::pair<const char*, host::lifecycle::KeyAlgorithm> kKeys[] = {
-      {"ec:P-256", host::lifecycle::KeyAlgorithm::EcP256},
-      {"ec:P-384", host::lifecycle::KeyAlgorithm::EcP384},
-      {"rsa:2048", host::lifecycle::KeyAlgorithm::Rsa2048},
-      {"rsa:3072", host::lifecycle::KeyAlgorithm::Rsa3072},
-      {"rsa:4096", host::lifecycle::KeyAlgorithm::Rsa4096}};
   for (const auto& [name, algorithm] : kKeys)
     if (text == name) {
       out.algorithm = algorithm;
@@ -254,8 +275,6 @@ void ReadValue(const std::string& text, const std::string& option, CmpServer& ou
 }
 
 void ReadValue(const std::string& text, const std::string& option, RevocationMode& out) {
-  static const std::pair<const char*, RevocationPolicy> kModes[] = {
-      {"soft", RevocationPolicy::Soft}, {"warn", RevocationPolicy::Warn}, {"strict", RevocationPolicy::Strict}};
   for (const auto& [name, policy] : kModes)
     if (text == name) return void(out.value = policy);
   Refuse(option, "soft, warn or strict", text);

@@ -105,6 +105,18 @@ struct ProbeRequest {
   ProbeTarget target;
 };
 
+// What a field holds before any option sets it, as the help shows it
+// ("10"); empty when nothing is worth saying (nothing, or an empty value).
+template <class T>
+std::string DefaultText(const T&) {
+  return "";
+}
+std::string DefaultText(const Timeout& timeout);
+std::string DefaultText(const Days& days);
+std::string DefaultText(const KeySpec& key);
+std::string DefaultText(const CmpCommand& command);
+std::string DefaultText(const RevocationMode& mode);
+
 // Reads `text`, the value of `option` ("--warning", or an operand's name),
 // into `out`; throws Failure (kExitUsage) with a sentence naming both.
 void ReadValue(const std::string& text, const std::string& option, std::string& out);

@@ -262,14 +262,14 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
 Command Check() {
   Command check = Define<Arguments>(
       "check", "expiry, as a monitoring plugin reports it", {},
-      {Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS (30)"),
-       Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS (7)"),
+      {Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS"),
+       Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS"),
        Option(&Arguments::type, "-t,--type", "TYPE", "only this type (edr, sandbox, ndr, siem or 1-4)"),
        Option(&Arguments::kind, "--kind", "KIND", "only this kind (server or client)"),
        Option(&Arguments::required, "--require", "TYPE/KIND",
               "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)"),
        Option(&Arguments::crl, "--crl", "FILE|URL", "CRITICAL when a CRL revokes a stored certificate"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up fetching the CRL after SECONDS (10)")},
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up fetching the CRL after SECONDS")},
       Check);
   check.exitStatus = kPluginExitStatus;
   check.unknown = [](const GlobalOptions& global, const std::string& why) {

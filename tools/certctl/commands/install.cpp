@@ -95,7 +95,7 @@ Command Install() {
               "the certificate must chain to these (default: the renewal settings', else the server certificate)"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up the trial after SECONDS (10)")},
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up the trial after SECONDS")},
       Install);
 }
 

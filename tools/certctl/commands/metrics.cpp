@@ -296,14 +296,13 @@ Command Metrics() {
       "metrics", "Prometheus metrics of the store", {},
       {Option(&Arguments::out, "-o,--out", "FILE", "write to FILE instead of standard output (- for stdout)"),
        Option(&Arguments::probes, "--probe", "TYPE=HOST[:PORT]", "add a probe of TYPE's peer at HOST (repeatable)"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS",
-              "give up a probe's connect and handshake after SECONDS (10)"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up a probe's connect and handshake after SECONDS"),
        Switch(&Arguments::ocsp, "--ocsp", "each probe asks the OCSP responders when nothing good is stapled"),
        Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "each probe checks the chain against CRLs"),
        Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
               "how a revocation check that could not be made counts in probe_success"),
        Option(&Arguments::ocspMaxAge, "--ocsp-max-age", "DAYS",
-              "an OCSP answer without a next update is stale after DAYS (7)")},
+              "an OCSP answer without a next update is stale after DAYS")},
       Metrics);
 }
 

@@ -27,10 +27,6 @@ namespace results = ozo::results;
 // How long an exchange with the CA may take unless --timeout says: longer
 // than a probe's, since a CA may have the client poll.
 constexpr int kExchangeTimeoutSeconds = 30;
-const std::string kRenewTimeoutHelp =
-    "bound the exchange with the CA, polling included (" + std::to_string(kExchangeTimeoutSeconds) + ")";
-const std::string kEnrollTimeoutHelp =
-    "bound the exchange with the CA (" + std::to_string(kExchangeTimeoutSeconds) + ")";
 
 struct Arguments {
   std::optional<PeerType> type;
@@ -242,10 +238,11 @@ Command Renew() {
               "the CA's answers and the new certificate must chain to these (default: the server certificate)"),
        Option(&Arguments::sender, "--sender", "DN",
               "the subject that signs the CA's answers (default: the CA or an RA)"),
-       Option(&Arguments::command, "--cmd", "kur|cr", "a key update request (the default) or a certification request"),
+       Option(&Arguments::command, "--cmd", "kur|cr",
+              "a key update request or a certification request (default: the settings', else kur)"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", kRenewTimeoutHelp.c_str()),
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA, polling included"),
        Switch(&Arguments::all, "--all", "every slot with renewal settings"),
        Switch(&Arguments::due, "--due", "only those whose certificate is due")},
       Renew);
@@ -266,7 +263,7 @@ Command Enroll() {
               "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&EnrollArguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&EnrollArguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", kEnrollTimeoutHelp.c_str())},
+       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA")},
       Enroll);
 }
 

@@ -69,7 +69,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   const std::string keyword = TypeKeyword(type);
   const bool changes = arguments.server || arguments.trusted || arguments.command || arguments.probe ||
                        arguments.before || arguments.hook || arguments.sender;
-  if (arguments.show + arguments.remove + changes != 1)
+  if (!arguments.show && !arguments.remove && !changes)
     throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
   Session session(global, arguments.show ? Access::Read : Access::Write);
   Config config;
@@ -157,13 +157,13 @@ Command RenewConfig() {
        Option(&ConfigArguments::sender, "--sender", "DN",
               "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&ConfigArguments::command, "--cmd", "kur|cr",
-              "a key update request (the default) or a certification request"),
+              "a key update request (the first settings' default) or a certification request"),
        Option(&ConfigArguments::probe, "--probe", "HOST[:PORT]", "try each new pair against the peer first"),
        Option(&ConfigArguments::before, "--before", "DAYS",
               "renew DAYS before the end when that comes before 2/3 of the lifetime"),
        Option(&ConfigArguments::hook, "--exec", "CMD", "run CMD after each renewal (no secret in its environment)"),
-       Switch(&ConfigArguments::show, "--show", "print the settings instead"),
-       Switch(&ConfigArguments::remove, "--remove", "drop the settings instead")},
+       Mode(&ConfigArguments::show, "--show", "print the settings instead"),
+       Mode(&ConfigArguments::remove, "--remove", "drop the settings instead")},
       Configure);
 }
 

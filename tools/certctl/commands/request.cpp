@@ -82,13 +82,12 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
 Command Request() {
   return Define<Arguments>(
       "request", "a new key pending for the client slot, and a request for it", {Operand(&Arguments::type, "TYPE")},
-      {Option(&Arguments::keyType, "--key-type", "KEY",
-              "ec:P-256 (the default), ec:P-384, rsa:2048, rsa:3072, rsa:4096"),
+      {Option(&Arguments::keyType, "--key-type", "KEY", "ec:P-256, ec:P-384, rsa:2048, rsa:3072 or rsa:4096"),
        Option(&Arguments::subject, "--subject", "DN", "the subject (default: the slot's client certificate's)"),
        Option(&Arguments::alternativeNames, "--san", "NAME", "a subject alternative name (repeatable)"),
        Option(&Arguments::out, "-o,--out", "FILE", "write the request to FILE instead of standard output"),
        Switch(&Arguments::newKey, "--new-key", "make a new key even when one is pending"),
-       Switch(&Arguments::cancel, "--cancel", "drop the pending key instead")},
+       Mode(&Arguments::cancel, "--cancel", "drop the pending key instead")},
       Request);
 }
 
