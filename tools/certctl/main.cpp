@@ -6,6 +6,7 @@
 
 #include "host/core_dumps.h"
 #include "host/crypto_memory.h"
+#include "tools/certctl/cli/complete.h"
 #include "tools/certctl/cli/parser.h"
 #include "tools/certctl/lib/failure.h"
 
@@ -45,6 +46,10 @@ int Run(const ParsedCommandLine& parsed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == kCompleteCommand) {
+    for (const std::string& candidate : Completions({argv + 2, argv + argc})) std::cout << candidate << "\n";
+    return kExitOk;
+  }
   // Before any password or key is read: a crash leaves none of them on disk,
   // and no memory OpenSSL releases holds one.
   if (!host::WipeReleasedCryptoMemory()) PrintFailure("warning: OpenSSL allocated before main");

@@ -35,10 +35,11 @@ struct OptionRow {
   const char* value;  // the value's name ("FILE"); null for a switch
   const char* help;
   bool required = false;
-  bool repeatable = false;  // each value is kept (a vector field)
-  Setter set;               // a switch is set with "" when given
-  std::string defaultText;  // what the field holds when the option is not given ("10"), for the help
-  bool mode = false;        // a switch that takes no other option of its command (--show, --cancel)
+  bool repeatable = false;    // each value is kept (a vector field)
+  Setter set{};               // a switch is set with "" when given
+  std::string defaultText{};  // what the field holds when the option is not given ("10"), for the help
+  bool mode = false;          // a switch that takes no other option of its command (--show, --cancel)
+  Completion completion{};    // of the value
 
   // "--out": the name the row is known by in messages.
   std::string LongName() const;
@@ -48,6 +49,7 @@ struct OperandRow {
   const char* name;  // "FILE"
   Setter set;
   bool required = true;  // an optional operand may be left out, the last ones only
+  Completion completion{};
 };
 
 // What the parser hands a command: the texts of its operands, in order, and
@@ -95,8 +97,13 @@ struct IsVector<std::vector<T>> : std::true_type {};
 template <class Arguments, class Field>
 OptionRow Option(Field Arguments::*field, const char* names, const char* value, const char* help,
                  bool required = false) {
-  OptionRow row{names, value, help, required, IsVector<Field>::value, {}, DefaultText(Arguments().*field)};
+  OptionRow row{names, value, help};
+  row.required = required;
+  row.repeatable = IsVector<Field>::value;
   row.set = Bind(field, row.LongName());
+  row.defaultText = DefaultText(Arguments().*field);
+  row.completion = CompletionOf(Kind<Field>{});
+  if (value) AddCompletionOfName(value, row.completion);
   return row;
 }
 template <class Arguments>
@@ -113,11 +120,11 @@ OptionRow Mode(bool Arguments::*field, const char* names, const char* help) {
 }
 template <class Arguments, class Field>
 OperandRow Operand(Field Arguments::*field, const char* name) {
-  return {name, Bind(field, name), true};
+  return {name, Bind(field, name), true, CompletionOf(Kind<Field>{})};
 }
 template <class Arguments, class Field>
 OperandRow OptionalOperand(Field Arguments::*field, const char* name) {
-  return {name, Bind(field, name), false};
+  return {name, Bind(field, name), false, CompletionOf(Kind<Field>{})};
 }
 
 // A command whose body takes `Arguments`: each given text is read into its

@@ -1,49 +1,52 @@
-// The table of certctl's commands, in the order the help lists them, and the
-// options every command takes. Each command's row and body live in its file
-// under commands/.
+// The table of certctl's commands and the options every command takes. Each
+// command's row and body live in its file under commands/.
 #include "tools/certctl/cli/command.h"
 
 namespace certctl {
+
+// Each command, in the order the help lists them: adding a command is its
+// file under commands/ (defining commands::NAME()) and one line here.
+#define CERTCTL_COMMANDS(X) \
+  X(SetServer)              \
+  X(SetClient)              \
+  X(GetServer)              \
+  X(Pem)                    \
+  X(GetClient)              \
+  X(QueryServer)            \
+  X(QueryClient)            \
+  X(RemoveServer)           \
+  X(RemoveClient)           \
+  X(Request)                \
+  X(Install)                \
+  X(Renew)                  \
+  X(Enroll)                 \
+  X(RenewConfig)            \
+  X(RenewStatus)            \
+  X(List)                   \
+  X(Events)                 \
+  X(PruneEvents)            \
+  X(PolicyShow)             \
+  X(PolicyLock)             \
+  X(PolicyUnlock)           \
+  X(Upgrade)                \
+  X(Inspect)                \
+  X(Check)                  \
+  X(Probe)                  \
+  X(Metrics)                \
+  X(Backup)                 \
+  X(Restore)                \
+  X(Repair)
+
 namespace commands {
-Command SetServer();
-Command SetClient();
-Command GetServer();
-Command Pem();
-Command GetClient();
-Command QueryServer();
-Command QueryClient();
-Command RemoveServer();
-Command RemoveClient();
-Command List();
-Command Events();
-Command PruneEvents();
-Command PolicyShow();
-Command PolicyLock();
-Command PolicyUnlock();
-Command Upgrade();
-Command Inspect();
-Command Check();
-Command Probe();
-Command Metrics();
-Command Backup();
-Command Restore();
-Command Repair();
-Command Request();
-Command Install();
-Command Renew();
-Command Enroll();
-Command RenewConfig();
-Command RenewStatus();
+#define CERTCTL_DECLARE(name) Command name();
+CERTCTL_COMMANDS(CERTCTL_DECLARE)
+#undef CERTCTL_DECLARE
 }  // namespace commands
 
 const std::vector<const Command*>& Commands() {
-  using namespace commands;
-  static const std::vector<Command> kTable = {
-      SetServer(),   SetClient(),    GetServer(),    Pem(),     GetClient(), QueryServer(),
-      QueryClient(), RemoveServer(), RemoveClient(), Request(), Install(),   Renew(),
-      Enroll(),      RenewConfig(),  RenewStatus(),  List(),    Events(),    PruneEvents(),
-      PolicyShow(),  PolicyLock(),   PolicyUnlock(), Upgrade(), Inspect(),   Check(),
-      Probe(),       Metrics(),      Backup(),       Restore(), Repair()};
+#define CERTCTL_ROW(name) commands::name(),
+  static const std::vector<Command> kTable = {CERTCTL_COMMANDS(CERTCTL_ROW)};
+#undef CERTCTL_ROW
   static const std::vector<const Command*> kCommands = [] {
     std::vector<const Command*> pointers;
     for (const Command& command : kTable) pointers.push_back(&command);

@@ -88,6 +88,47 @@ std::string DefaultText(const RevocationMode& mode) {
   return "";
 }
 
+Completion CompletionOf(Kind<PeerType>) {
+  Completion completion;
+  for (const auto& type : ivo::kCertificateTypeIds) completion.words.push_back(type.keyword);
+  return completion;
+}
+Completion CompletionOf(Kind<CertKind>) { return {{"server", "client"}}; }
+Completion CompletionOf(Kind<SlotRef>) {
+  Completion completion;
+  for (const std::string& type : CompletionOf(Kind<PeerType>{}).words)
+    for (const std::string& kind : CompletionOf(Kind<CertKind>{}).words) completion.words.push_back(type + "/" + kind);
+  return completion;
+}
+Completion CompletionOf(Kind<InputFile>) { return {{}, true}; }
+Completion CompletionOf(Kind<OutputFile>) { return {{}, true}; }
+Completion CompletionOf(Kind<TrustFile>) { return {{}, true}; }
+Completion CompletionOf(Kind<KeySpec>) {
+  Completion completion;
+  for (const auto& key : kKeys) completion.words.push_back(key.first);
+  return completion;
+}
+Completion CompletionOf(Kind<ProbeRequest>) {
+  Completion completion = CompletionOf(Kind<PeerType>{});
+  for (std::string& word : completion.words) word += "=";
+  return completion;
+}
+
+void AddCompletionOfName(const std::string& valueName, Completion& completion) {
+  std::istringstream choices(valueName);
+  for (std::string choice; std::getline(choices, choice, '|');) {
+    if (choice.find("FILE") != std::string::npos || choice.find("PATH") != std::string::npos ||
+        choice.find(".db") != std::string::npos)
+      completion.files = true;
+    else if (choice == "VARIABLE")
+      completion.variables = true;
+    else if (!choice.empty() &&
+             std::all_of(choice.begin(), choice.end(), [](unsigned char c) { return std::islower(c); }) &&
+             std::find(completion.words.begin(), completion.words.end(), choice) == completion.words.end())
+      completion.words.push_back(choice);
+  }
+}
+
 void ReadValue(const std::string& text, const std::string& option, std::string& out) {
   if (text.empty()) throw Failure(kExitUsage, option + " needs a value");
   out = text;

@@ -117,6 +117,41 @@ std::string DefaultText(const KeySpec& key);
 std::string DefaultText(const CmpCommand& command);
 std::string DefaultText(const RevocationMode& mode);
 
+// What completes a value on the shell's command line: these words, and
+// file or variable names when `files` or `variables` says so.
+struct Completion {
+  std::vector<std::string> words;
+  bool files = false;
+  bool variables = false;
+};
+// A kind of value, as a tag for CompletionOf.
+template <class T>
+struct Kind {};
+// What completes a value of a kind; nothing for a free text or a number.
+template <class T>
+Completion CompletionOf(Kind<T>) {
+  return {};
+}
+Completion CompletionOf(Kind<PeerType>);
+Completion CompletionOf(Kind<CertKind>);
+Completion CompletionOf(Kind<SlotRef>);
+Completion CompletionOf(Kind<InputFile>);
+Completion CompletionOf(Kind<OutputFile>);
+Completion CompletionOf(Kind<TrustFile>);
+Completion CompletionOf(Kind<KeySpec>);
+Completion CompletionOf(Kind<ProbeRequest>);  // "edr=": a type, its host to follow
+template <class T>
+Completion CompletionOf(Kind<std::optional<T>>) {
+  return CompletionOf(Kind<T>{});
+}
+template <class T>
+Completion CompletionOf(Kind<std::vector<T>>) {
+  return CompletionOf(Kind<T>{});
+}
+// What a value's name adds for a text field: files for a FILE or PATH,
+// variables for a VARIABLE, the lower-case words of a choice ("kur|cr").
+void AddCompletionOfName(const std::string& valueName, Completion& completion);
+
 // Reads `text`, the value of `option` ("--warning", or an operand's name),
 // into `out`; throws Failure (kExitUsage) with a sentence naming both.
 void ReadValue(const std::string& text, const std::string& option, std::string& out);
