@@ -5,11 +5,11 @@
 
 #include "host/lifecycle/installation.h"
 #include "tools/certctl/cli/command.h"
+#include "tools/certctl/commands/trial.h"
 #include "tools/certctl/lib/files.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/trust_anchors.h"
-#include "tools/certctl/probe/peer_verdict.h"
 
 namespace certctl::commands {
 namespace {

@@ -11,8 +11,8 @@
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
-#include "tools/certctl/probe/peer_verdict.h"
-#include "tools/certctl/probe/revocation_verdict.h"
+#include "tools/certctl/probe/probe_run.h"
+#include "tools/certctl/probe/report.h"
 
 namespace certctl::commands {
 namespace {
@@ -27,107 +27,12 @@ struct Arguments {
   Days ocspMaxAge{kDefaultOcspMaxAgeDays};
 };
 
-constexpr const char* kPrefix = "certificates_manager_";
-
-using Labels = std::vector<std::pair<const char*, std::string>>;
-
-// A label value as the format requires: backslash, quote and line feed escaped.
-std::string Escaped(const std::string& value) {
-  std::string escaped;
-  for (char c : value) {
-    if (c == '\\')
-      escaped += "\\\\";
-    else if (c == '"')
-      escaped += "\\\"";
-    else if (c == '\n')
-      escaped += "\\n";
-    else
-      escaped += c;
-  }
-  return escaped;
-}
-
-class Exposition {
- public:
-  // Starts a metric family: its HELP and TYPE lines.
-  void Family(const char* name, const char* type, const char* help) {
-    m_name = std::string(kPrefix) + name;
-    m_text << "# HELP " << m_name << " " << help << "\n# TYPE " << m_name << " " << type << "\n";
-  }
-  void Sample(const Labels& labels, std::int64_t value) { Write(labels, std::to_string(value)); }
-  void SampleSeconds(const Labels& labels, double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.6f", seconds);
-    Write(labels, text);
-  }
-  std::string text() const { return m_text.str(); }
-
- private:
-  void Write(const Labels& labels, const std::string& value) {
-    m_text << m_name;
-    for (std::size_t i = 0; i < labels.size(); ++i)
-      m_text << (i ? "," : "{") << labels[i].first << "=\"" << Escaped(labels[i].second) << "\"";
-    m_text << (labels.empty() ? " " : "} ") << value << "\n";
-  }
-
-  std::string m_name;
-  std::ostringstream m_text;
-};
-
 Labels CertificateLabels(const StoredCertificate& stored) {
   return {{"type", TypeKeyword(stored.type)},
           {"kind", stored.kind()},
           {"subject", stored.subject},
           {"issuer", stored.issuer},
           {"serial", stored.serial}};
-}
-
-// The probes' families, in the style of blackbox_exporter's probe_*.
-// A probe succeeds when the pair worked and no certificate of the chain is
-// revoked; under --revocation strict, a revocation that could not be
-// checked fails it too.
-bool Succeeded(const ProbeVerdict& verdict, RevocationPolicy policy) {
-  const std::optional<RevocationStatus> status = WorstStatus(verdict.revocation);
-  return verdict.works && status != RevocationStatus::Revoked &&
-         !(policy == RevocationPolicy::Strict && status == RevocationStatus::Unknown);
-}
-
-void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts, RevocationPolicy policy) {
-  if (verdicts.empty()) return;
-  const auto labels = [](const ProbeVerdict& verdict) {
-    return Labels{{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}};
-  };
-  out.Family("probe_success", "gauge",
-             "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "
-             "stored server certificate trusted the peer, the peer refused no client certificate, and no certificate "
-             "of its chain is revoked.");
-  for (const ProbeVerdict& verdict : verdicts) out.Sample(labels(verdict), Succeeded(verdict, policy));
-  out.Family("probe_duration_seconds", "gauge", "Connect and TLS handshake, or until the probe failed, in seconds.");
-  for (const ProbeVerdict& verdict : verdicts) out.SampleSeconds(labels(verdict), verdict.result.seconds);
-  out.Family("probe_peer_not_after_seconds", "gauge", "End of the peer's own certificate, Unix time.");
-  for (const ProbeVerdict& verdict : verdicts)
-    if (!verdict.result.chain.empty()) out.Sample(labels(verdict), verdict.result.chain.front().notAfterSeconds);
-  out.Family("probe_ocsp_stapled", "gauge", "Whether the peer stapled an OCSP response (1) or not (0).");
-  for (const ProbeVerdict& verdict : verdicts)
-    if (verdict.result.handshake) out.Sample(labels(verdict), verdict.revocation.stapled);
-  // No sample when nothing was checked: an alert must never read "good"
-  // for a check that did not happen.
-  out.Family("probe_revocation_status", "gauge",
-             "The peer's chain by OCSP and CRLs: 0 good, 1 revoked (any certificate), 2 unknown.");
-  for (const ProbeVerdict& verdict : verdicts)
-    if (const auto status = WorstStatus(verdict.revocation))
-      out.Sample(labels(verdict), *status == RevocationStatus::Good ? 0 : *status == RevocationStatus::Revoked ? 1 : 2);
-  out.Family("probe_revocation_next_update_timestamp_seconds", "gauge",
-             "The soonest next update of the OCSP responses and CRLs that judged the chain, Unix time.");
-  for (const ProbeVerdict& verdict : verdicts)
-    if (const auto next = SoonestUpdate(verdict.revocation)) out.Sample(labels(verdict), *next);
-  out.Family("probe_tls_version_info", "gauge", "The TLS version the probe negotiated.");
-  for (const ProbeVerdict& verdict : verdicts) {
-    if (!verdict.result.handshake) continue;
-    Labels versioned = labels(verdict);
-    versioned.emplace_back("version", verdict.result.protocol);
-    out.Sample(versioned, 1);
-  }
 }
 
 // What metrics reports of the journal: lifetime totals by type, and the

@@ -9,6 +9,7 @@
 #include "host/lifecycle/renewal.h"
 #include "host/lifecycle/schedule.h"
 #include "tools/certctl/cli/command.h"
+#include "tools/certctl/commands/trial.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/manager_run.h"
@@ -16,7 +17,6 @@
 #include "tools/certctl/lib/passwords.h"
 #include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/lib/trust_anchors.h"
-#include "tools/certctl/probe/peer_verdict.h"
 
 namespace certctl::commands {
 namespace {

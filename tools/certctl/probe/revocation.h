@@ -4,6 +4,7 @@
 // found for each certificate and where from.
 #pragma once
 
+#include <openssl/ocsp.h>
 #include <openssl/x509.h>
 
 #include <cstdint>
@@ -11,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "host/net/deadline.h"
 #include "ossl/holders.h"
+#include "ossl/text.h"
 #include "tools/certctl/probe/probe_target.h"
 
 namespace certctl {
 
 using ossl::CertificateStack;
+using ossl::SecondsOf;
 using ossl::UniquePtr;
 
 // How a check that could not be made (a responder or CRL out of reach, an
@@ -65,13 +67,38 @@ struct RevocationResult {
   std::vector<CertificateRevocation> certificates;  // those below the anchor
 };
 
-// Checks the certificates below the anchor in `chain` (the verified chain,
-// the peer's certificate first, the anchor at `anchorDepth`) against
-// `stapled` (an OCSP response in DER, or empty) and what `options` ask,
-// every fetch ending by `deadline`. Never throws for what the network or a
-// responder does.
-RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDepth, const std::string& stapled,
-                                 const RevocationOptions& options, const host::Deadline& deadline);
+// What was fetched to judge a chain: the stapled response, the responders'
+// answers and the CRLs, as they came. No verdict yet.
+struct OcspAnswer {
+  UniquePtr<OCSP_REQUEST> request;  // ours, with its nonce
+  std::string response;             // DER; empty when none came
+  std::string source;               // "OCSP http://...", or "OCSP" when the certificate names none
+  std::string problem;              // why none came
+};
+struct RevocationFacts {
+  std::string stapled;                             // DER, or empty
+  std::vector<std::optional<OcspAnswer>> answers;  // by depth, where a responder was asked
+  std::vector<UniquePtr<X509_CRL>> crls;
+  std::vector<std::string> crlSources, crlProblems;  // by depth, when CRLs were asked for
+};
+
+// The certificates below the anchor in `chain` (the verified chain, the
+// peer's certificate first, the anchor at `anchorDepth`) judged by `facts`:
+// each source's verdict, the strongest kept (see Merge). A CRL named by the
+// operator that covers no issuer of a certificate leaves it unchecked, with
+// a note. No I/O.
+RevocationResult JudgeRevocation(const std::vector<X509*>& chain, int anchorDepth, const RevocationFacts& facts,
+                                 const RevocationOptions& options);
+
+// Which verdict stands when two sources judged one certificate: a
+// revocation, else a good answer, else the first unknown; `other` replaces
+// `kept` only when it ranks higher.
+void Merge(CertificateRevocation& kept, const CertificateRevocation& other);
+
+// The chain's worst status (revoked, then unknown, then good), and the
+// soonest next update; none when nothing was checked.
+std::optional<RevocationStatus> WorstStatus(const RevocationResult& revocation);
+std::optional<std::int64_t> SoonestUpdate(const RevocationResult& revocation);
 
 // `certificate` (issued by `issuer`) judged by the OCSP response `der`:
 // accepted only when signed by the issuer or a responder it delegated (the
@@ -83,16 +110,6 @@ RevocationResult CheckRevocation(const std::vector<X509*>& chain, int anchorDept
 CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X509* issuer,
                                   const std::vector<X509*>& chain, X509* anchor, OCSP_REQUEST* request,
                                   const std::string& source, std::int64_t maxAgeSeconds);
-
-// `certificate` judged by the responder its Authority Information Access
-// names, asked over HTTP by `deadline`.
-CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
-                                   const host::Deadline& deadline, std::int64_t maxAgeSeconds);
-
-// The CRLs of `source` (a file or an http URL fetched by `deadline`: PEM
-// or DER, one or more); on failure, none, with `error` saying why.
-std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, const host::Deadline& deadline,
-                                          std::string& error);
 
 // The CRL among `crls` of `certificate`'s issuer (by name), or null.
 X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certificate);

@@ -1,37 +1,16 @@
-// Revocation by CRLs: loaded from a file or fetched, and applied by
-// OpenSSL's own chain verification.
+// Revocation by CRLs, as OpenSSL's own chain verification applies them.
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 
-#include "host/net/http_fetch.h"
-#include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/certificate_report.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
 namespace {
-
-// The CRLs of `bytes`: every PEM block, else one DER CRL.
-std::vector<UniquePtr<X509_CRL>> ParseCrls(const std::string& bytes) {
-  std::vector<UniquePtr<X509_CRL>> crls;
-  const UniquePtr<BIO> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-  while (UniquePtr<X509_CRL> crl{PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)})
-    crls.push_back(std::move(crl));
-  if (crls.empty()) {
-    const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (UniquePtr<X509_CRL> crl{d2i_X509_CRL(nullptr, &at, static_cast<long>(bytes.size()))})
-      crls.push_back(std::move(crl));
-  }
-  ERR_clear_error();
-  return crls;
-}
 
 // What each depth's verification said: every error at that depth, in order.
 struct DepthErrors {
@@ -61,24 +40,6 @@ X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certif
   for (const UniquePtr<X509_CRL>& crl : crls)
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl.get()), X509_get_issuer_name(certificate)) == 0) return crl.get();
   return nullptr;
-}
-
-std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, const host::Deadline& deadline,
-                                          std::string& error) {
-  std::string bytes;
-  if (source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0) {
-    if (!host::HttpGet(source, deadline, bytes, error)) return {};
-  } else {
-    std::ifstream file(source, std::ios::binary);
-    if (!file) {
-      error = source + ": cannot be read";
-      return {};
-    }
-    bytes.assign(std::istreambuf_iterator<char>(file), {});
-  }
-  std::vector<UniquePtr<X509_CRL>> crls = ParseCrls(bytes);
-  if (crls.empty()) error = source + ": holds no CRL (neither PEM nor DER)";
-  return crls;
 }
 
 std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, int anchorDepth,

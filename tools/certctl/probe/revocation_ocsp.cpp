@@ -1,11 +1,8 @@
-// Revocation by OCSP: a stapled response, or one asked of the responder a
-// certificate names, each checked by OpenSSL.
+// Revocation by OCSP: a response judged as OpenSSL checks it.
 #include <openssl/err.h>
 #include <openssl/ocsp.h>
 #include <openssl/x509v3.h>
 
-#include "host/net/http_fetch.h"
-#include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/certificate_report.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/probe/revocation.h"
@@ -88,28 +85,6 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
     return Unknown(verdict, "the responder does not know it");
   }
   return verdict;
-}
-
-CertificateRevocation AskResponder(X509* certificate, X509* issuer, const std::vector<X509*>& chain, X509* anchor,
-                                   const host::Deadline& deadline, std::int64_t maxAgeSeconds) {
-  CertificateRevocation verdict;
-  verdict.subject = NameText(X509_get_subject_name(certificate));
-  verdict.source = "OCSP";
-  const UniquePtr<STACK_OF(OPENSSL_STRING)> urls(X509_get1_ocsp(certificate));
-  const std::string url = urls && sk_OPENSSL_STRING_num(urls.get()) > 0 ? sk_OPENSSL_STRING_value(urls.get(), 0) : "";
-  if (url.empty()) return Unknown(verdict, "its certificate names no OCSP responder");
-  verdict.source = "OCSP " + url;
-  const UniquePtr<OCSP_REQUEST> request(OCSP_REQUEST_new());
-  UniquePtr<OCSP_CERTID> id(OCSP_cert_to_id(nullptr, certificate, issuer));
-  if (!request || !id || !OCSP_request_add0_id(request.get(), id.get()))
-    return Unknown(verdict, "no OCSP request could be made");
-  id.release();  // the request owns it now
-  OCSP_request_add1_nonce(request.get(), nullptr, -1);
-  const std::string sent = ossl::DerOf(request.get(), i2d_OCSP_REQUEST);
-  std::string answer, error;
-  if (!host::HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", deadline, answer, error))
-    return Unknown(verdict, "the responder cannot be reached: " + error);
-  return OcspVerdict(answer, certificate, issuer, chain, anchor, request.get(), verdict.source, maxAgeSeconds);
 }
 
 }  // namespace certctl

@@ -4,6 +4,7 @@
 
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/failure.h"
+#include "tools/certctl/probe/revocation_fetch.h"
 
 namespace certctl {
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/net/deadline.h"
 #include "tools/certctl/lib/session.h"
 #include "tools/certctl/probe/revocation.h"
 

@@ -1,4 +1,4 @@
-#include "tools/certctl/probe/tls_handshake.h"
+#include "tools/certctl/probe/handshake.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -168,8 +168,14 @@ void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, P
   for (int depth = 0; verified && depth < sk_X509_num(verified) && result.anchorDepth < 0; ++depth)
     if (X509_cmp(sk_X509_value(verified, depth), input.anchor) == 0) result.anchorDepth = depth;
   result.verifiedChain.clear();
-  for (int depth = 0; result.chainTrusted && depth < sk_X509_num(verified); ++depth)
-    result.verifiedChain.push_back(ossl::DerOf(sk_X509_value(verified, depth), i2d_X509));
+  for (int depth = 0; result.chainTrusted && depth < sk_X509_num(verified); ++depth) {
+    X509* each = sk_X509_value(verified, depth);
+    if (!X509_up_ref(each)) {  // a chain with a gap would be judged wrongly: none at all
+      result.verifiedChain.clear();
+      break;
+    }
+    result.verifiedChain.emplace_back(each);
+  }
   const unsigned char* stapled = nullptr;
   const long stapledLength = SSL_get_tlsext_status_ocsp_resp(ssl, &stapled);
   if (stapled && stapledLength > 0)
@@ -215,7 +221,10 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
   result.connected = true;
 
   UniquePtr<SSL_CTX> context(SSL_CTX_new(TLS_client_method()));
-  if (!context) return result.failure = "cannot make a TLS context", result;
+  if (!context) {
+    result.failure = "cannot make a TLS context";
+    return result;
+  }
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
   SSL_CTX_set_max_proto_version(context.get(), TLS1_3_VERSION);
   // The stored certificate is the only anchor, wherever it stands: the
@@ -230,7 +239,10 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
   SSL_CTX_sess_set_new_cb(context.get(), OnNewSession);
 
   UniquePtr<SSL> ssl(SSL_new(context.get()));
-  if (!ssl) return result.failure = "cannot make a TLS connection", result;
+  if (!ssl) {
+    result.failure = "cannot make a TLS connection";
+    return result;
+  }
   Notes notes{&input, &result};
   SSL_set_app_data(ssl.get(), &notes);
   SSL_set_fd(ssl.get(), socket.get());

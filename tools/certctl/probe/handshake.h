@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/net/deadline.h"
+#include "ossl/holders.h"
 #include "tools/certctl/probe/probe_target.h"
 
 namespace certctl {
@@ -50,9 +51,9 @@ struct ProbeResult {
   std::optional<bool> clientAccepted;
   std::string clientRefusal;  // the peer's alert: "unknown CA"
   // For the revocation checks: the chain the client verified, its own
-  // certificate first and the anchor last (DER each), and the OCSP
-  // response the peer stapled (DER; empty when none).
-  std::vector<std::string> verifiedChain;
+  // certificate first and the anchor last (empty unless trusted), and the
+  // OCSP response the peer stapled (DER; empty when none).
+  std::vector<ossl::UniquePtr<X509>> verifiedChain;
   std::string stapledResponse;
 };
 

@@ -1,0 +1,14 @@
+// A probe of a type's peer, run: the handshake with the stored pair, the
+// revocation fetches for a trusted peer, then the verdict.
+#pragma once
+
+#include "tools/certctl/lib/peer_slots.h"
+#include "tools/certctl/probe/verdict.h"
+
+namespace certctl {
+
+// Probes `target` with the slots and judges what it saw. Never throws for
+// what the network or the peer does.
+ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const ProbeOptions& options);
+
+}  // namespace certctl
