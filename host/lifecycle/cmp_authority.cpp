@@ -35,19 +35,6 @@ ExchangeChecks* ChecksOf(X509_STORE* store) {
   return store ? static_cast<ExchangeChecks*>(X509_STORE_get_ex_data(store, ChecksIndex())) : nullptr;
 }
 
-// Whether `signer` may sign the CA's answers: the CA itself (a CA
-// certificate) or a certificate the CA made for that (cmcRA, cmcCA).
-bool SpeaksForTheCa(X509* signer) {
-  if (X509_get_extension_flags(signer) & EXFLAG_CA) return true;
-  const UniquePtr<EXTENDED_KEY_USAGE> purposes(
-      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(signer, NID_ext_key_usage, nullptr, nullptr)));
-  for (int i = 0; purposes && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
-    const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), i));
-    if (nid == NID_cmcRA || nid == NID_cmcCA) return true;
-  }
-  return false;
-}
-
 // The protection store's verification callback: the certificate that
 // signed an answer (depth 0) must speak for the CA, unless its name is
 // pinned (OpenSSL then checks the answer's sender against the pin).

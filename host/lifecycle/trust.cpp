@@ -76,6 +76,17 @@ std::string CaCertificateProblem(X509* certificate) {
              : "";
 }
 
+bool SpeaksForTheCa(X509* signer) {
+  if (X509_get_extension_flags(signer) & EXFLAG_CA) return true;
+  const UniquePtr<EXTENDED_KEY_USAGE> purposes(
+      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(signer, NID_ext_key_usage, nullptr, nullptr)));
+  for (int i = 0; purposes && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
+    const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), i));
+    if (nid == NID_cmcRA || nid == NID_cmcCA) return true;
+  }
+  return false;
+}
+
 ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
                            std::int64_t now, std::vector<UniquePtr<X509>>& chain, std::string& error) {
   chain.clear();

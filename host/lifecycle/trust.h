@@ -47,6 +47,11 @@ ossl::UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anc
 // constraints CA:TRUE), which no client slot takes; empty otherwise.
 std::string CaCertificateProblem(X509* certificate);
 
+// Whether `signer` may sign the CA's answers: the CA itself (a CA
+// certificate) or a certificate the CA made for that (extended key usage
+// cmcRA or cmcCA).
+bool SpeaksForTheCa(X509* signer);
+
 // Verifies `certificate` against `anchors` at `now` (seconds since 1970),
 // its chain built from `untrusted`. Refused ("Prohibited", `error` says
 // which check failed) when it is a CA certificate or does not chain to an

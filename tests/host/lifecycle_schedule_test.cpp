@@ -48,6 +48,7 @@ TEST(RenewalSchedule, AFailureCountsAndBacksOffAndASuccessClearsIt) {
   host::lifecycle::RecordFailure(state, now, "the CA said no", now + 30 * kDay);
   host::lifecycle::RecordFailure(state, now + kHour, "again", now + 30 * kDay);
   EXPECT_EQ(state.failures, 2);
+  EXPECT_EQ(state.lastAttempt, now + kHour);
   EXPECT_EQ(state.nextAttempt, now + 3 * kHour);
   EXPECT_EQ(state.lastError, "again");
   EXPECT_FALSE(state.lastSuccess);
@@ -59,6 +60,30 @@ TEST(RenewalSchedule, AFailureCountsAndBacksOffAndASuccessClearsIt) {
   EXPECT_EQ(state.lastSuccess, now + 3 * kHour);
   EXPECT_EQ(state.nextAttempt, now + 60 * kDay);
   EXPECT_TRUE(state.lastError.empty());
+}
+
+// After a success the next attempt says when the renewed certificate was
+// due; the certificate's own due time rules, so a slot whose certificate
+// was replaced, or whose settings now ask for more days before the end, is
+// due at once.
+TEST(RenewalSchedule, AfterASuccessTheCertificatesOwnDueTimeRules) {
+  const std::int64_t now = 1000 * kDay;
+  host::lifecycle::RenewalState renewed;
+  host::lifecycle::RecordSuccess(renewed, now - kDay, now + 60 * kDay);
+  host::lifecycle::RenewalState failing;
+  host::lifecycle::RecordFailure(failing, now, "the CA said no", now + 30 * kDay);
+  struct Case {
+    const host::lifecycle::RenewalState* state;
+    std::int64_t at, due;
+    bool expected;
+  };
+  const Case cases[] = {
+      {&renewed, now, now - kHour, true},          // due earlier than the success planned
+      {&renewed, now, now + kHour, false},         // not yet due
+      {&failing, now, now - kHour, false},         // a failure backs off
+      {&failing, now + kHour, now - kHour, true},  // until its next attempt
+  };
+  for (const Case& c : cases) EXPECT_EQ(host::lifecycle::RenewalDue(c.at, c.due, *c.state), c.expected);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "host/lifecycle/records.h"
 #include "ivo/certificates_manager.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -210,6 +211,43 @@ TEST_F(SqliteStoreTest, AReaderReadsPastADeadWritersJournalWithoutTouchingIt) {
   reader.Reset();
   EXPECT_EQ(test::ReadWholeFile(m_path), storeBefore);
   EXPECT_EQ(test::ReadWholeFile(journal), journalBefore);
+}
+
+// Each field of the lifecycle's rows in its own column, for every type: a
+// last attempt is no last success, and the fourth type's settings are read.
+TEST_F(SqliteStoreTest, TheLifecycleRowsKeepEachFieldApartForEveryType) {
+  for (std::uint32_t type = 1; type <= 4; ++type) {
+    auto store = Open(m_path);
+    const std::string n = std::to_string(type);
+    host::lifecycle::RenewalState state;
+    state.lastAttempt = 100 + type, state.lastSuccess = 200 + type, state.nextAttempt = 300 + type;
+    state.failures = type, state.lastError = "error " + n, state.hookError = "hook " + n;
+    ASSERT_EQ(store->renewalStates().Put(type, state), 0);
+    host::lifecycle::RenewalConfig config{"http://ca" + n, "cr",        "trusted " + n, "peer" + n,
+                                          10 + type,       "exec " + n, "sender " + n};
+    ASSERT_EQ(store->renewalConfigs().Put(type, config), 0);
+  }
+  auto store = Open(m_path, host::SqliteStore::Mode::ReadOnly);
+  std::map<std::uint32_t, host::lifecycle::RenewalConfig> configs;
+  ASSERT_EQ(store->renewalConfigs().All(configs), 0);
+  ASSERT_EQ(configs.size(), 4u);
+  for (std::uint32_t type = 1; type <= 4; ++type) {
+    const std::string n = std::to_string(type);
+    const host::lifecycle::RenewalConfig& config = configs[type];
+    EXPECT_EQ(
+        (std::vector<std::string>{config.server, config.command, config.trusted, config.probe, config.hook,
+                                  config.sender}),
+        (std::vector<std::string>{"http://ca" + n, "cr", "trusted " + n, "peer" + n, "exec " + n, "sender " + n}));
+    EXPECT_EQ(config.beforeDays, 10 + type);
+    host::lifecycle::RenewalState state;
+    ASSERT_EQ(store->renewalStates().Get(type, state), 0);
+    EXPECT_EQ(state.lastAttempt, 100 + type);
+    EXPECT_EQ(state.lastSuccess, 200 + type);
+    EXPECT_EQ(state.nextAttempt, 300 + type);
+    EXPECT_EQ(state.failures, type);
+    EXPECT_EQ(state.lastError, "error " + n);
+    EXPECT_EQ(state.hookError, "hook " + n);
+  }
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ namespace lifecycle = host::lifecycle;
 
 namespace {
 
-UniquePtr<EVP_PKEY> NewKey() { return UniquePtr<EVP_PKEY>(EVP_EC_gen("P-256")); }
-
 void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
   X509V3_CTX context;
   X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
@@ -31,7 +29,7 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
 // A certificate for `key` named `name`, signed by `signer` (its own when
 // `issuer` is null).
 UniquePtr<X509> Certificate(EVP_PKEY* key, const std::string& name, X509* issuer, EVP_PKEY* signer, std::int64_t from,
-                            int days, bool ca) {
+                            int days, bool ca, Usages usages = {}) {
   static std::atomic<long> serial{100};
   UniquePtr<X509> certificate(X509_new());
   X509* made = certificate.get();
@@ -45,23 +43,33 @@ UniquePtr<X509> Certificate(EVP_PKEY* key, const std::string& name, X509* issuer
   X509_set_pubkey(made, key);
   AddExtension(made, issuer ? issuer : made, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
   AddExtension(made, issuer ? issuer : made, NID_key_usage,
-               ca ? "critical,keyCertSign,cRLSign,digitalSignature" : "critical,digitalSignature");
-  if (!ca) AddExtension(made, issuer ? issuer : made, NID_ext_key_usage, "clientAuth");
+               usages.keyUsage ? usages.keyUsage
+               : ca            ? "critical,keyCertSign,cRLSign,digitalSignature"
+                               : "critical,digitalSignature");
+  if (usages.extendedKeyUsage || !ca)
+    AddExtension(made, issuer ? issuer : made, NID_ext_key_usage,
+                 usages.extendedKeyUsage ? usages.extendedKeyUsage : "clientAuth");
   X509_sign(made, signer, EVP_sha256());
   return certificate;
 }
 
 }  // namespace
 
-TestCa::TestCa(const std::string& name) : m_key(NewKey()) {
+UniquePtr<EVP_PKEY> NewTestKey() { return UniquePtr<EVP_PKEY>(EVP_EC_gen("P-256")); }
+
+TestCa::TestCa(const std::string& name) : m_key(NewTestKey()) {
   m_certificate = Certificate(m_key.get(), name, nullptr, m_key.get(), 1500000000, 36500, true);
 }
 
 std::string TestCa::Pem() const { return ossl::PemOf({m_certificate.get()}); }
 
 std::string TestCa::Issue(EVP_PKEY* key, const std::string& name, std::int64_t from, int days, bool ca) const {
-  const UniquePtr<X509> issued = Certificate(key, name, m_certificate.get(), m_key.get(), from, days, ca);
-  return ossl::PemOf({issued.get()});
+  return ossl::PemOf({IssueCertificate(key, name, from, days, ca).get()});
+}
+
+UniquePtr<X509> TestCa::IssueCertificate(EVP_PKEY* key, const std::string& name, std::int64_t from, int days, bool ca,
+                                         Usages usages) const {
+  return Certificate(key, name, m_certificate.get(), m_key.get(), from, days, ca, usages);
 }
 
 bool FaultyLifecycleStore::Fails(const std::string& call) {
@@ -121,7 +129,7 @@ result_t FaultyLifecycleStore::Journal(const ivo::CertificateEvent& record) {
 lifecycle::CaAnswer ScriptedCa::Request(const lifecycle::CaRequest& request) {
   ++asked;
   const std::string name = request.certificate ? "agent.test" : "enrolled.test";
-  const UniquePtr<EVP_PKEY> other = NewKey();
+  const UniquePtr<EVP_PKEY> other = NewTestKey();
   switch (answer) {
     case Answer::Refuse:
       return {false, "", "request rejected by server: PKIStatus: rejection", ""};
@@ -161,7 +169,7 @@ LifecycleTest::~LifecycleTest() {
 }
 
 void LifecycleTest::StorePair(int days) {
-  const UniquePtr<EVP_PKEY> key = NewKey();
+  const UniquePtr<EVP_PKEY> key = NewTestKey();
   const std::vector<UniquePtr<X509>> certificate =
       ossl::ReadCertificates(m_ca.Issue(key.get(), "agent.test", kNow - 86400, days));
   const std::string container = ossl::MakeContainer(key.get(), certificate.front().get(), {}, "s3cret");

@@ -23,22 +23,35 @@
 
 namespace test {
 
+// The usages of a certificate, in openssl's words ("critical,digitalSignature",
+// "clientAuth"); null: a client certificate's (a CA's for a CA).
+struct Usages {
+  const char* keyUsage = nullptr;
+  const char* extendedKeyUsage = nullptr;
+};
+
 // A CA made with the OpenSSL API: a self-signed CA certificate and key, and
 // certificates it signs for any key.
 class TestCa {
  public:
   explicit TestCa(const std::string& name);
   X509* certificate() const { return m_certificate.get(); }
+  EVP_PKEY* key() const { return m_key.get(); }
   std::string Pem() const;
   // A certificate for `key`'s public half, issued now by this CA to CN=`name`
   // for `days` (from `from`, seconds since 1970), for TLS client use; a CA
   // certificate when `ca`. PEM.
   std::string Issue(EVP_PKEY* key, const std::string& name, std::int64_t from, int days, bool ca = false) const;
+  ossl::UniquePtr<X509> IssueCertificate(EVP_PKEY* key, const std::string& name, std::int64_t from, int days,
+                                         bool ca = false, Usages usages = {}) const;
 
  private:
   ossl::UniquePtr<EVP_PKEY> m_key;
   ossl::UniquePtr<X509> m_certificate;
 };
+
+// A new P-256 key.
+ossl::UniquePtr<EVP_PKEY> NewTestKey();
 
 // The lifecycle's tables of a real SQLite store, whose `nth` call of a step
 // ("PutPendingKey", "Commit", ...) fails as a full disk would: the call

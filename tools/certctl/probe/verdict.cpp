@@ -87,7 +87,7 @@ void JudgeRevocationFound(ProbeVerdict& verdict, const RevocationOptions& option
               (each.reason.empty() ? "" : " (" + each.reason + ")") + " by " + each.source +
               (each.problem.empty() ? "" : "; " + each.problem));
     } else if (each.status == RevocationStatus::Unknown && unmade != State::Ok &&
-               !(each.depth == 0 && each.problem == found.staplingProblem)) {
+               !(each.depth == 0 && !found.staplingProblem.empty() && each.problem == found.staplingProblem)) {
       Add(verdict, unmade, "the revocation of " + Naming(each) + " is unknown: " + each.problem);
     } else if (each.status == RevocationStatus::Good && each.nextUpdate && options.warningHours > 0 &&
                *each.nextUpdate - now < static_cast<std::int64_t>(options.warningHours * 3600)) {
@@ -125,8 +125,7 @@ bool Works(const ProbeResult& result) {
 
 void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t now) {
   JudgeHandshake(verdict, options, now);
-  if (verdict.works && verdict.result.chainTrusted && !verdict.result.verifiedChain.empty())
-    JudgeRevocationFound(verdict, options.revocation, now);
+  if (verdict.works && verdict.result.chainTrusted) JudgeRevocationFound(verdict, options.revocation, now);
   if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict);
 }
 

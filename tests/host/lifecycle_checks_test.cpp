@@ -1,0 +1,221 @@
+// The lifecycle's checks, each called directly: which new certificate may be
+// installed, who may sign for the CA, what a request may ask, which files
+// may be trusted, and the bounds of the network work and of the hook.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "host/lifecycle/hook.h"
+#include "host/lifecycle/request.h"
+#include "host/lifecycle/trust.h"
+#include "host/net/deadline.h"
+#include "host/storage/file_trust.h"
+#include "ossl/text.h"
+#include "tests/support/lifecycle_fixture.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace lifecycle = host::lifecycle;
+using ossl::UniquePtr;
+using test::Usages;
+namespace results = ozo::results;
+
+const std::int64_t kNow = std::time(nullptr);
+constexpr std::int64_t kDay = 86400;
+
+lifecycle::TrustAnchors AnchorsOf(X509* certificate) {
+  lifecycle::TrustAnchors anchors;
+  anchors.origin = "the test";
+  if (certificate && X509_up_ref(certificate)) anchors.certificates.emplace_back(certificate);
+  return anchors;
+}
+
+TEST(IssuedCertificate, InstalledOnlyWhenItChainsToAnAnchorForClientUseNowAndIsNoCas) {
+  const test::TestCa ca("Issuing CA"), stranger("Stranger CA");
+  const UniquePtr<EVP_PKEY> key = test::NewTestKey();
+  struct Row {
+    const char* name;
+    UniquePtr<X509> certificate;
+    X509* anchor;
+    ozo::result_t expected;
+    const char* error;  // part of it
+  };
+  Row rows[] = {
+      {"issued by the anchor", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30), ca.certificate(),
+       results::NoError, ""},
+      {"issued by another CA", stranger.IssueCertificate(key.get(), "agent", kNow - kDay, 30), ca.certificate(),
+       results::Prohibited, "unable to get local issuer certificate"},
+      {"a CA certificate", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30, true), ca.certificate(),
+       results::Prohibited, "CA certificate"},
+      {"ended", ca.IssueCertificate(key.get(), "agent", kNow - 40 * kDay, 30), ca.certificate(), results::Prohibited,
+       "expired"},
+      {"for servers only", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30, false, {nullptr, "serverAuth"}),
+       ca.certificate(), results::Prohibited, "purpose"},
+      {"no anchors at all", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30), nullptr, results::InvalidState,
+       "nothing says which CA may issue it"},
+  };
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<UniquePtr<X509>> chain;
+    std::string error;
+    EXPECT_EQ(lifecycle::VerifyIssued(row.certificate.get(), {}, AnchorsOf(row.anchor), kNow, chain, error),
+              row.expected);
+    EXPECT_NE(error.find(row.error), std::string::npos) << error;
+    EXPECT_TRUE(chain.empty()) << "a self-signed root is not sent with the certificate";
+  }
+}
+
+TEST(CaAnswerSigner, OnlyTheCaOrACertificateItMadeToSpeakForItMaySign) {
+  const test::TestCa ca("CA");
+  const UniquePtr<EVP_PKEY> key = test::NewTestKey();
+  struct Row {
+    const char* name;
+    UniquePtr<X509> signer;
+    bool speaks;
+  } rows[] = {
+      {"the CA", ca.IssueCertificate(key.get(), "sub CA", kNow, 30, true), true},
+      {"an RA", ca.IssueCertificate(key.get(), "ra", kNow, 30, false, {nullptr, "cmcRA"}), true},
+      {"a CA's signing certificate", ca.IssueCertificate(key.get(), "cmc", kNow, 30, false, {nullptr, "cmcCA"}), true},
+      {"a client", ca.IssueCertificate(key.get(), "agent", kNow, 30), false},
+      {"a server", ca.IssueCertificate(key.get(), "peer", kNow, 30, false, {nullptr, "serverAuth"}), false},
+  };
+  for (Row& row : rows) EXPECT_EQ(lifecycle::SpeaksForTheCa(row.signer.get()), row.speaks) << row.name;
+}
+
+TEST(RequestSubject, ANameIsRefusedInWordsWhenOpenSslRefusesAField) {
+  struct Row {
+    lifecycle::NameFields fields;
+    const char* error;  // empty: taken
+  } const rows[] = {
+      {{{"CN", "agent"}, {"O", "Example"}}, ""},
+      {{{"C", "DE"}, {"CN", "agent"}}, ""},
+      {{{"C", "USA"}, {"CN", "agent"}}, "C=USA"},
+      {{{"XYZ", "a"}}, "XYZ"},
+  };
+  for (const Row& row : rows) {
+    std::string error;
+    const UniquePtr<X509_NAME> name = lifecycle::NameOf(row.fields, error);
+    EXPECT_EQ(name == nullptr, *row.error != '\0') << error;
+    EXPECT_NE(error.find(row.error), std::string::npos) << error;
+  }
+}
+
+TEST(RequestSubject, ACertificatesSubjectIsAskedAgainAndReadBackFromTheRequest) {
+  const test::TestCa ca("CA");
+  const UniquePtr<EVP_PKEY> key = test::NewTestKey();
+  const UniquePtr<X509> certificate = ca.IssueCertificate(key.get(), "agent.test", kNow, 30);
+  lifecycle::RequestSubject asked = lifecycle::SubjectOf(certificate.get());
+  EXPECT_EQ(asked.name, (lifecycle::NameFields{{"CN", "agent.test"}}));
+  EXPECT_EQ(asked.extendedKeyUsage, std::vector<std::string>{"clientAuth"});
+  asked.alternativeNames = {"DNS:agent.test", "IP:10.0.0.1"};
+  lifecycle::RequestDocument document;
+  std::string error;
+  ASSERT_TRUE(lifecycle::SignedRequest(key.get(), asked, document, error)) << error;
+  EXPECT_EQ(document.pem.rfind("-----BEGIN CERTIFICATE REQUEST-----", 0), 0u);
+  lifecycle::RequestSubject read;
+  ASSERT_TRUE(lifecycle::SubjectOfDer(document.nameDer, document.extensionsDer, read));
+  EXPECT_EQ(read.name, asked.name);
+  EXPECT_EQ(read.alternativeNames, asked.alternativeNames);
+  EXPECT_EQ(read.keyUsage, asked.keyUsage);
+  EXPECT_EQ(read.extendedKeyUsage, asked.extendedKeyUsage);
+}
+
+TEST(RequestSubject, AClientCertificatesUsagesAreAddedOnlyWhereNoneIsNamed) {
+  struct Row {
+    lifecycle::KeyAlgorithm algorithm;
+    std::vector<std::string> keyUsage, expectedKeyUsage;
+  } const rows[] = {
+      {lifecycle::KeyAlgorithm::EcP256, {}, {"digitalSignature"}},
+      {lifecycle::KeyAlgorithm::Rsa2048, {}, {"digitalSignature", "keyEncipherment"}},
+      {lifecycle::KeyAlgorithm::EcP384, {"digitalSignature", "keyAgreement"}, {"digitalSignature", "keyAgreement"}},
+  };
+  for (const Row& row : rows) {
+    lifecycle::RequestSubject subject;
+    subject.keyUsage = row.keyUsage;
+    const lifecycle::RequestSubject completed = lifecycle::ForClientUse(subject, row.algorithm);
+    EXPECT_EQ(completed.keyUsage, row.expectedKeyUsage);
+    EXPECT_EQ(completed.extendedKeyUsage, std::vector<std::string>{"clientAuth"});
+  }
+}
+
+// A file or folder's mode and owner, set as the row says.
+void Set(const std::string& path, mode_t mode, uid_t owner = 0) {
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+  ASSERT_EQ(::lchown(path.c_str(), owner, static_cast<gid_t>(-1)), 0) << path;
+}
+
+TEST(FileTrust, AStoreIsTrustedOnlyWhenNobodyElseCanSteerItOrItsFolders) {
+  if (::geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+  constexpr uid_t kNobody = 65534;
+  const test::TempDir dir;
+  const std::string above = dir.File("above"), folder = above + "/folder", store = folder + "/store.db";
+  std::filesystem::create_directories(folder);
+  std::ofstream(store).put('x');
+  struct Row {
+    const char* name;
+    mode_t aboveMode, folderMode, storeMode;
+    uid_t storeOwner;
+    const char* names;  // the path the sentence names; empty: trusted
+  } const rows[] = {
+      {"owner-only", 0755, 0700, 0600, 0, ""},
+      {"a sticky folder above", 01777, 0700, 0600, 0, ""},
+      {"the store writable by its group", 0755, 0700, 0620, 0, "store.db"},
+      {"the store someone else's", 0755, 0700, 0600, kNobody, "store.db"},
+      {"its folder writable by others", 0755, 0777, 0600, 0, "folder"},
+      {"its folder sticky but writable by others", 0755, 01777, 0600, 0, "folder"},
+      {"a folder above writable by others", 0777, 0700, 0600, 0, "above"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Set(above, row.aboveMode);
+    Set(folder, row.folderMode);
+    Set(store, row.storeMode, row.storeOwner);
+    const std::string problem = host::UntrustedPath(store);
+    if (*row.names == '\0')
+      EXPECT_EQ(problem, "");
+    else
+      EXPECT_NE(problem.find(row.names), std::string::npos) << problem;
+  }
+  Set(above, 0755);
+  // An output goes through no link that someone else planted.
+  const std::string link = folder + "/out.pem";
+  ASSERT_EQ(::symlink(store.c_str(), link.c_str()), 0);
+  EXPECT_EQ(host::UntrustedOutputLink(link), "");
+  Set(link, 0777, kNobody);
+  EXPECT_NE(host::UntrustedOutputLink(link).find("out.pem"), std::string::npos);
+  EXPECT_EQ(host::UntrustedOutputLink(folder + "/none.pem"), "");
+}
+
+TEST(NetworkDeadline, AnOpenSslLimitInWholeSecondsIsNeverZeroWhichWouldBeNone) {
+  struct Row {
+    double seconds;
+    int whole;
+  } const rows[] = {{0.001, 1}, {0.5, 1}, {1.0, 1}, {2.5, 3}, {-1, 1}};
+  for (const Row& row : rows) EXPECT_EQ(host::Deadline(row.seconds).WholeSeconds(), row.whole) << row.seconds;
+  EXPECT_EQ(host::Deadline(0.5).Within(), "within 0.5 s");
+}
+
+TEST(RenewalHook, SaysHowItFailedAndSeesOnlyItsVariables) {
+  ::setenv("CM_TEST_SECRET", "hidden", 1);
+  const lifecycle::HookVariables variables = {{"CERTCTL_TYPE", "edr"}};
+  struct Row {
+    const char* command;
+    const char* failure;
+  } const rows[] = {
+      {"exit 0", ""},
+      {"exit 3", "exited 3"},
+      {"kill -KILL $$", "was killed by signal 9"},
+      {"test \"$CERTCTL_TYPE\" = edr", ""},
+      {"test -z \"$CM_TEST_SECRET\"", ""},
+      {"read line", "exited 1"},  // its input is /dev/null
+  };
+  for (const Row& row : rows) EXPECT_EQ(lifecycle::RunHook(row.command, variables), row.failure) << row.command;
+  ::unsetenv("CM_TEST_SECRET");
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// A slot's request and installation by hand: which key a request is for,
+// what it asks, and which signed certificate its installation takes.
+#include <gtest/gtest.h>
+
+#include "host/lifecycle/installation.h"
+#include "host/lifecycle/pending_key.h"
+#include "ossl/text.h"
+#include "tests/support/lifecycle_fixture.h"
+#include "tests/support/manager_fixture.h"
+
+namespace {
+
+namespace lifecycle = host::lifecycle;
+namespace results = ozo::results;
+
+class Request : public test::LifecycleTest {
+ protected:
+  // A request for the slot; the order's fields as the test sets them.
+  lifecycle::KeyRequest Ask(lifecycle::KeyOrder order) {
+    order.type = kType;
+    order.initiator = test::User();
+    lifecycle::KeyRequest request;
+    std::string error;
+    EXPECT_EQ(lifecycle::RequestKey(*m_store, *m_manager, order, request, error), 0) << error;
+    return request;
+  }
+  lifecycle::PendingKey Kept() {
+    lifecycle::PendingKey pending;
+    EXPECT_EQ(m_sqlite->pendingKeys().Get(kType, pending), 0);
+    return pending;
+  }
+  lifecycle::RequestSubject AskedOf(const lifecycle::PendingKey& pending) {
+    lifecycle::RequestSubject subject;
+    EXPECT_TRUE(lifecycle::SubjectOfDer(pending.subject, pending.extensions, subject));
+    return subject;
+  }
+};
+
+TEST_F(Request, TheKeyStaysUntilANewOneIsAskedForAndTheLastNamesAreAsked) {
+  lifecycle::KeyOrder order;
+  order.alternativeNames = std::vector<std::string>{"DNS:first.test"};
+  const lifecycle::KeyRequest first = Ask(order);
+  const std::vector<unsigned char> firstKey = Kept().key;
+  EXPECT_FALSE(first.reused);
+
+  order.alternativeNames = std::vector<std::string>{"DNS:second.test"};
+  const lifecycle::KeyRequest again = Ask(order);
+  EXPECT_TRUE(again.reused);
+  EXPECT_EQ(Kept().key, firstKey);
+  EXPECT_EQ(AskedOf(Kept()).alternativeNames, std::vector<std::string>{"DNS:second.test"}) << "replaced, not added";
+
+  Ask({});
+  EXPECT_EQ(AskedOf(Kept()).alternativeNames, std::vector<std::string>{"DNS:second.test"}) << "asked as before";
+
+  lifecycle::KeyOrder renewed;
+  renewed.newKey = true;
+  const lifecycle::KeyRequest fresh = Ask(renewed);
+  EXPECT_FALSE(fresh.reused);
+  EXPECT_NE(Kept().key, firstKey);
+  EXPECT_NE(fresh.keyText, first.keyText);
+}
+
+TEST_F(Request, AnInstallationTakesOnlyACertificateForThePendingKeyThatCanSign) {
+  Ask({});
+  const ossl::UniquePtr<EVP_PKEY> key = lifecycle::KeyOf(Kept().key);
+  ASSERT_TRUE(key);
+  const ossl::UniquePtr<EVP_PKEY> other = test::NewTestKey();
+  struct Row {
+    const char* name;
+    std::string file;
+    ozo::result_t expected;
+    const char* error;
+  } const rows[] = {
+      {"another key", m_ca.Issue(other.get(), "agent.test", kNow - 60, 30), results::NotMatched, "not the pending key"},
+      {"no signature",
+       ossl::PemOf(
+           {m_ca.IssueCertificate(key.get(), "agent.test", kNow - 60, 30, false, {"critical,keyEncipherment"}).get()}),
+       results::InvalidArgument, "does not allow a signature"},
+      {"for servers",
+       ossl::PemOf(
+           {m_ca.IssueCertificate(key.get(), "agent.test", kNow - 60, 30, false, {nullptr, "serverAuth"}).get()}),
+       results::InvalidArgument, "lacks clientAuth"},
+      {"not yet valid", m_ca.Issue(key.get(), "agent.test", kNow + 3600, 30), results::CertificateOutOfValidityPeriod,
+       "not now"},
+      {"a good one", m_ca.Issue(key.get(), "agent.test", kNow - 60, 30), results::NoError, ""},
+  };
+  lifecycle::TrustAnchors anchors;
+  anchors.certificates = ossl::ReadCertificates(m_ca.Pem());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    lifecycle::Installation installation;
+    std::string error;
+    EXPECT_EQ(lifecycle::PrepareInstallation(*m_store, kType, row.file, anchors, kNow, installation, error),
+              row.expected);
+    EXPECT_NE(error.find(row.error), std::string::npos) << error;
+  }
+}
+
+}  // namespace
