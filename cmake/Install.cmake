@@ -43,6 +43,7 @@ install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --enable-
         COMPONENT dev)
 install(DIRECTORY include/ DESTINATION ${CM_INCLUDE_DIR} COMPONENT dev)
 install(DIRECTORY host/ DESTINATION ${CM_INCLUDE_DIR}/host COMPONENT dev FILES_MATCHING PATTERN "*.h")
+install(DIRECTORY ossl/ DESTINATION ${CM_INCLUDE_DIR}/ossl COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(EXPORT CertificatesManagerTargets NAMESPACE CertificatesManager:: DESTINATION ${CM_CMAKE_DIR} COMPONENT dev)
 configure_package_config_file(cmake/CertificatesManagerConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/CertificatesManagerConfig.cmake
