@@ -8,17 +8,17 @@
 
 namespace host {
 
-bool KeepSecretsOutOfCoreDumps(std::string& error) {
+ozo::result_t KeepSecretsOutOfCoreDumps(std::string& error) {
   const rlimit none{0, 0};
   if (::setrlimit(RLIMIT_CORE, &none) != 0) {
     error = std::string("cannot turn core dumps off: ") + std::strerror(errno);
-    return false;
+    return ozo::results::UnspecifiedPlatformError;
   }
   if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
     error = std::string("cannot make the process undumpable: ") + std::strerror(errno);
-    return false;
+    return ozo::results::UnspecifiedPlatformError;
   }
-  return true;
+  return ozo::results::NoError;
 }
 
 }  // namespace host

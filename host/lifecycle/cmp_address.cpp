@@ -16,9 +16,8 @@ std::string WrittenPort(const std::string& authority) {
   return authority.substr(colon + 1);
 }
 
-}  // namespace
-
-std::string ReadCmpAddress(const std::string& url, CmpAddress& address) {
+// Why `url` is no CMP address, or empty when it is one (then in `address`).
+std::string ProblemOf(const std::string& url, CmpAddress& address) {
   const std::size_t scheme = url.find("://");
   if (scheme != std::string::npos && url.compare(0, scheme, "http") != 0)
     return url.compare(0, scheme, "https") == 0
@@ -44,6 +43,13 @@ std::string ReadCmpAddress(const std::string& url, CmpAddress& address) {
   if (!host || !*host) return "names no host";
   address = {host, number, path ? path : "/"};
   return "";
+}
+
+}  // namespace
+
+ozo::result_t ReadCmpAddress(const std::string& url, CmpAddress& address, std::string& problem) {
+  problem = ProblemOf(url, address);
+  return problem.empty() ? ozo::results::NoError : ozo::results::InvalidArgument;
 }
 
 }  // namespace host::lifecycle

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "ozo/result.h"
+
 namespace host::lifecycle {
 
 struct CmpAddress {
@@ -15,9 +17,9 @@ struct CmpAddress {
 };
 
 // Reads `url` ("http://HOST[:PORT][/PATH]", or the same without "http://")
-// into `address`. Empty on success; else why not, as a phrase after the URL
-// ("asks for TLS, ...", "is no http URL", "has no port 99999: a port is 1 to
-// 65535").
-std::string ReadCmpAddress(const std::string& url, CmpAddress& address);
+// into `address`. Refused ("Invalid argument") with `problem` saying why,
+// as a phrase after the URL ("asks for TLS, ...", "is no http URL", "has no
+// port 99999: a port is 1 to 65535").
+ozo::result_t ReadCmpAddress(const std::string& url, CmpAddress& address, std::string& problem);
 
 }  // namespace host::lifecycle

@@ -116,7 +116,7 @@ std::string QueuedErrors() {
 // the URL is no http URL of a host.
 bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error) {
   CmpAddress address;
-  if (const std::string problem = ReadCmpAddress(url, address); !problem.empty()) {
+  if (std::string problem; ozo::Failed(ReadCmpAddress(url, address, problem))) {
     error = "the CA's address " + url + " " + problem;
     return false;
   }

@@ -9,7 +9,10 @@
 
 namespace host::lifecycle {
 
-std::string RunHook(const std::string& command, const HookVariables& variables) {
+namespace {
+
+// How the hook ended, when not well.
+std::string Failure(const std::string& command, const HookVariables& variables) {
   std::vector<std::string> environment;
   for (const char* kept : {"PATH", "HOME", "LANG", "TZ"})
     if (const char* value = std::getenv(kept)) environment.push_back(std::string(kept) + "=" + value);
@@ -33,6 +36,13 @@ std::string RunHook(const std::string& command, const HookVariables& variables) 
   if (waited != child) return "could not be waited for";
   if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? "" : "exited " + std::to_string(WEXITSTATUS(status));
   return "was killed by signal " + std::to_string(WTERMSIG(status));
+}
+
+}  // namespace
+
+ozo::result_t RunHook(const std::string& command, const HookVariables& variables, std::string& failure) {
+  failure = Failure(command, variables);
+  return failure.empty() ? ozo::results::NoError : ozo::results::UnspecifiedError;
 }
 
 }  // namespace host::lifecycle

@@ -75,7 +75,7 @@ result_t LoadOrMake(LifecycleStore& store, ivo::CertificateType type, KeyAlgorit
 result_t KeepWithSubject(LifecycleStore& store, ivo::CertificateType type, EVP_PKEY* key, const RequestSubject& subject,
                          PendingKey& pending, std::string& pem, std::string& error) {
   RequestDocument document;
-  if (!SignedRequest(key, subject, document, error)) return results::InvalidArgument;
+  if (const result_t signed_ = SignedRequest(key, subject, document, error); ozo::Failed(signed_)) return signed_;
   pem = std::move(document.pem);
   pending.subject = std::move(document.nameDer);
   pending.extensions = std::move(document.extensionsDer);

@@ -235,12 +235,14 @@ bool Renewal::Install() {
 void Renewal::RunHook() {
   if (m_order.config.hook.empty()) return;
   const Installation& installation = m_outcome.installation;
-  const std::string hookError =
-      m_with.hook(m_order.config.hook, {{"CERTCTL_TYPE", m_keyword},
-                                        {"CERTCTL_SUBJECT", installation.subject},
-                                        {"CERTCTL_NOT_AFTER", ossl::IsoFromSeconds(installation.notAfter)},
-                                        {"CERTCTL_SERIAL", installation.serial}});
-  if (hookError.empty()) return;
+  std::string hookError;
+  if (ozo::Succeeded(m_with.hook(m_order.config.hook,
+                                 {{"CERTCTL_TYPE", m_keyword},
+                                  {"CERTCTL_SUBJECT", installation.subject},
+                                  {"CERTCTL_NOT_AFTER", ossl::IsoFromSeconds(installation.notAfter)},
+                                  {"CERTCTL_SERIAL", installation.serial}},
+                                 hookError)))
+    return;
   m_outcome.step = RenewalStep::HookFailed;
   m_outcome.error = "the hook " + hookError;
   m_outcome.state.hookError = m_outcome.error;

@@ -42,7 +42,8 @@ struct RenewalDependencies {
   ivo::ICertificatesManager& manager;
   CertificateAuthority& ca;
   Trial trial;  // empty: no trial
-  std::function<std::string(const std::string& command, const HookVariables& variables)> hook = RunHook;
+  std::function<ozo::result_t(const std::string& command, const HookVariables& variables, std::string& failure)> hook =
+      RunHook;
   std::function<std::int64_t()> now;  // empty: the system's clock
 };
 

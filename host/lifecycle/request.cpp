@@ -105,13 +105,14 @@ bool SubjectOfDer(const std::string& nameDer, const std::string& extensionsDer, 
   return read;
 }
 
-bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document, std::string& error) {
+ozo::result_t SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document,
+                            std::string& error) {
   UniquePtr<X509_REQ> request(X509_REQ_new());
   const UniquePtr<X509_NAME> asked = NameOf(subject.name, error);
-  if (!asked) return false;
+  if (!asked) return ozo::results::InvalidArgument;
   if (!request || !X509_REQ_set_subject_name(request.get(), asked.get())) {
     error = "the request cannot hold its subject";
-    return false;
+    return ozo::results::InvalidArgument;
   }
   X509_NAME* name = X509_REQ_get_subject_name(request.get());
   X509V3_CTX context;
@@ -126,16 +127,16 @@ bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument
   document.extensionsDer = sk_X509_EXTENSION_num(made) > 0 ? ossl::DerOf(made, i2d_X509_EXTENSIONS) : "";
   if (!added || document.nameDer.empty()) {
     error = "the request cannot hold its names or usages";
-    return false;
+    return ozo::results::InvalidArgument;
   }
   const int type = EVP_PKEY_get_base_id(key);
   if (!X509_REQ_set_version(request.get(), 0) || !X509_REQ_set_pubkey(request.get(), key) ||
       !X509_REQ_sign(request.get(), key, type == EVP_PKEY_RSA || type == EVP_PKEY_EC ? EVP_sha256() : nullptr) ||
       (document.pem = ossl::Written([&](BIO* bio) { return PEM_write_bio_X509_REQ(bio, request.get()); })).empty()) {
     error = "the request cannot be signed";
-    return false;
+    return ozo::results::UnspecifiedError;
   }
-  return true;
+  return ozo::results::NoError;
 }
 
 }  // namespace host::lifecycle

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ossl/holders.h"
+#include "ozo/result.h"
 
 namespace host::lifecycle {
 
@@ -51,8 +52,11 @@ struct RequestDocument {
 };
 
 // A PKCS#10 request for `key` with `subject`, signed by the key (SHA-256
-// for RSA and EC keys). On failure `error` says why.
-bool SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document, std::string& error);
+// for RSA and EC keys). Refused ("Invalid argument") for a subject a
+// request cannot hold, and fails ("Unspecified error") when it cannot be
+// signed; `error` says why.
+ozo::result_t SignedRequest(EVP_PKEY* key, const RequestSubject& subject, RequestDocument& document,
+                            std::string& error);
 
 // What a request asked for, from RequestDocument's DER; false when the
 // bytes are no name or extensions.

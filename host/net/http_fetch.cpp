@@ -119,13 +119,15 @@ bool Fetch(std::string url, const Request& request, const Deadline& deadline, st
 
 }  // namespace
 
-bool HttpGet(const std::string& url, const Deadline& deadline, std::string& body, std::string& error) {
-  return Fetch(url, Request{}, deadline, body, error);
+ozo::result_t HttpGet(const std::string& url, const Deadline& deadline, std::string& body, std::string& error) {
+  return Fetch(url, Request{}, deadline, body, error) ? ozo::results::NoError : ozo::results::UnspecifiedPlatformError;
 }
 
-bool HttpPost(const std::string& url, const std::string& contentType, const std::string& request,
-              const std::string& answerType, const Deadline& deadline, std::string& body, std::string& error) {
-  return Fetch(url, Request{&contentType, &request, &answerType}, deadline, body, error);
+ozo::result_t HttpPost(const std::string& url, const std::string& contentType, const std::string& request,
+                       const std::string& answerType, const Deadline& deadline, std::string& body, std::string& error) {
+  return Fetch(url, Request{&contentType, &request, &answerType}, deadline, body, error)
+             ? ozo::results::NoError
+             : ozo::results::UnspecifiedPlatformError;
 }
 
 }  // namespace host

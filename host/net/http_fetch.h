@@ -8,19 +8,21 @@
 #include <string>
 
 #include "host/net/deadline.h"
+#include "ozo/result.h"
 
 namespace host {
 
 // The largest document taken: a CRL of a big PKI fits.
 constexpr std::size_t kMaxFetchedBytes = 10 << 20;
 
-// GETs `url` (http only) into `body`; false with `error` saying why
-// ("URL: connection refused", "URL: no answer within 2 s").
-bool HttpGet(const std::string& url, const Deadline& deadline, std::string& body, std::string& error);
+// GETs `url` (http only) into `body`. Fails ("Unspecified platform
+// error") with `error` saying why: "URL: connection refused", "URL: no
+// answer within 2 s".
+ozo::result_t HttpGet(const std::string& url, const Deadline& deadline, std::string& body, std::string& error);
 
 // POSTs `request` of `contentType` to `url` and takes an answer of
-// `answerType` into `body`; false with `error` saying why.
-bool HttpPost(const std::string& url, const std::string& contentType, const std::string& request,
-              const std::string& answerType, const Deadline& deadline, std::string& body, std::string& error);
+// `answerType` into `body`; fails as HttpGet does.
+ozo::result_t HttpPost(const std::string& url, const std::string& contentType, const std::string& request,
+                       const std::string& answerType, const Deadline& deadline, std::string& body, std::string& error);
 
 }  // namespace host

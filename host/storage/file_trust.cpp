@@ -63,14 +63,46 @@ std::string JudgeFolder(const fs::path& folder, bool own) {
          "): chmod go-w " + folder.string() + ", or chmod +t " + folder.string();
 }
 
-}  // namespace
-
-std::string UntrustedOutputLink(const std::string& path) {
+std::string UntrustedOutputLinkProblem(const std::string& path) {
   struct stat about {};
   if (::lstat(path.c_str(), &about) != 0 || !S_ISLNK(about.st_mode) || OwnedByUserOrRoot(about)) return "";
   return path + " is a symbolic link of " + UserText(about.st_uid) +
          ", which is never written through: remove it, or write elsewhere";
 }
+
+std::string UntrustedPathProblem(const std::string& path) {
+  if (std::string file = JudgeFile(path); !file.empty()) return file;
+  const fs::path folder = FolderOf(path);
+  if (folder.empty()) return "";
+  if (std::string own = JudgeFolder(folder, true); !own.empty()) return own;
+  for (fs::path above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
+    if (std::string verdict = JudgeFolder(above, false); !verdict.empty()) return verdict;
+    if (above == above.root_path()) break;
+  }
+  return "";
+}
+
+std::string UntrustedSideFileProblem(const std::string& path, uid_t owner) {
+  for (const char* suffix : kSideFileSuffixes) {
+    const std::string side = path + suffix;
+    struct stat about {};
+    if (::lstat(side.c_str(), &about) != 0) continue;
+    if (!S_ISREG(about.st_mode))
+      return side + " beside the store is not a regular file; SQLite would use it: see what it is, then remove it";
+    if (about.st_uid != owner)
+      return side + " " + Belongs(about) + ", not to the store's owner (" + UserText(owner) +
+             "): a journal someone else made is never applied; see where it came from, then remove it";
+  }
+  return "";
+}
+
+// Each check is a sentence found, or none; refused as "Access denied".
+ozo::result_t Refusal(std::string found, std::string& problem) {
+  problem = std::move(found);
+  return problem.empty() ? ozo::results::NoError : ozo::results::AccessDenied;
+}
+
+}  // namespace
 
 std::string UserName(uid_t uid) {
   std::vector<char> buffer(16384);
@@ -85,30 +117,16 @@ std::string UserText(uid_t uid) {
   return name == id ? "user " + id : "user " + name + " (" + id + ")";
 }
 
-std::string UntrustedPath(const std::string& path) {
-  if (std::string file = JudgeFile(path); !file.empty()) return file;
-  const fs::path folder = FolderOf(path);
-  if (folder.empty()) return "";
-  if (std::string own = JudgeFolder(folder, true); !own.empty()) return own;
-  for (fs::path above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
-    if (std::string verdict = JudgeFolder(above, false); !verdict.empty()) return verdict;
-    if (above == above.root_path()) break;
-  }
-  return "";
+ozo::result_t CheckTrustedPath(const std::string& path, std::string& problem) {
+  return Refusal(UntrustedPathProblem(path), problem);
 }
 
-std::string UntrustedSideFile(const std::string& path, uid_t owner) {
-  for (const char* suffix : kSideFileSuffixes) {
-    const std::string side = path + suffix;
-    struct stat about {};
-    if (::lstat(side.c_str(), &about) != 0) continue;
-    if (!S_ISREG(about.st_mode))
-      return side + " beside the store is not a regular file; SQLite would use it: see what it is, then remove it";
-    if (about.st_uid != owner)
-      return side + " " + Belongs(about) + ", not to the store's owner (" + UserText(owner) +
-             "): a journal someone else made is never applied; see where it came from, then remove it";
-  }
-  return "";
+ozo::result_t CheckSideFiles(const std::string& path, uid_t owner, std::string& problem) {
+  return Refusal(UntrustedSideFileProblem(path, owner), problem);
+}
+
+ozo::result_t CheckOutputLink(const std::string& path, std::string& problem) {
+  return Refusal(UntrustedOutputLinkProblem(path), problem);
 }
 
 }  // namespace host

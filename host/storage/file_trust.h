@@ -7,11 +7,14 @@
 
 #include <string>
 
+#include "ozo/result.h"
+
 namespace host {
 
-// Empty when `path` (which need not exist yet) and the folders above it are
-// safe for this process's effective user; else one sentence that names the
-// file or folder, its owner and mode, and the fix. Safe means:
+// Whether `path` (which need not exist yet) and the folders above it are
+// safe for this process's effective user; refused ("Access denied") with
+// `problem`, one sentence that names the file or folder, its owner and mode,
+// and the fix. Safe means:
 //  - the file, when it exists, is owned by the user or by root and not
 //    writable by group or others (what is not a regular file is the
 //    caller's to refuse: SQLite opens no link, folder or device as a store);
@@ -23,20 +26,20 @@ namespace host {
 //    nobody else can rename or remove what the user owns).
 // Folders are judged on the path with symbolic links resolved. A folder
 // that does not exist is not judged (the open that follows fails on it).
-std::string UntrustedPath(const std::string& path);
+ozo::result_t CheckTrustedPath(const std::string& path, std::string& problem);
 
-// Empty when no -journal, -wal or -shm file lies beside `path`, or when each
-// that does is a regular file owned by `owner` (the store's owner); else one
-// sentence naming the side file. SQLite applies such a file to the store on
+// Whether no -journal, -wal or -shm file lies beside `path`, or each that
+// does is a regular file owned by `owner` (the store's owner); refused
+// ("Access denied") with `problem` naming the side file. SQLite applies such a file to the store on
 // its next open, so one that someone else made is never left to it.
-std::string UntrustedSideFile(const std::string& path, uid_t owner);
+ozo::result_t CheckSideFiles(const std::string& path, uid_t owner, std::string& problem);
 
-// Empty when an output may be written at `path`: nothing is there, or no
-// symbolic link, or a link the user or root owns; else one sentence naming
-// the link and its owner. A link someone else planted (in /tmp, say) would
+// Whether an output may be written at `path`: nothing is there, or no
+// symbolic link, or a link the user or root owns; refused ("Access
+// denied") with `problem` naming the link and its owner. A link someone else planted (in /tmp, say) would
 // have the writer replace or fill whatever it points at, with the writer's
 // rights. Writers replace an accepted link itself, never its target.
-std::string UntrustedOutputLink(const std::string& path);
+ozo::result_t CheckOutputLink(const std::string& path, std::string& problem);
 
 // The suffixes of the files SQLite keeps beside a database.
 constexpr const char* kSideFileSuffixes[] = {"-journal", "-wal", "-shm"};

@@ -136,10 +136,7 @@ result_t SqliteStore::BackupTo(const std::string& path, std::string& error) {
     error = path + " is the store itself";
     return results::InvalidArgument;
   }
-  if (std::string refusal = UntrustedOutputLink(path); !refusal.empty()) {
-    error = std::move(refusal);
-    return results::AccessDenied;
-  }
+  if (const result_t link = CheckOutputLink(path, error); ozo::Failed(link)) return link;
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     error = path + " is not a regular file";  // a device or a pipe is never replaced

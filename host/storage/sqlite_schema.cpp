@@ -130,11 +130,11 @@ std::int32_t BigEndian(const unsigned char* bytes) {
 
 }  // namespace
 
-bool ReadHeader(const std::string& path, Header& header, std::string& error) {
+ozo::result_t ReadHeader(const std::string& path, Header& header, std::string& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     error = path + ": " + std::strerror(errno);
-    return false;
+    return ozo::results::MediaError;
   }
   unsigned char bytes[100];
   std::size_t read = 0;
@@ -148,20 +148,20 @@ bool ReadHeader(const std::string& path, Header& header, std::string& error) {
   ::close(fd);
   if (got < 0) {
     error = path + ": " + std::strerror(readError);
-    return false;
+    return ozo::results::MediaError;
   }
   header = Header{};
-  if (read == 0) return true;
+  if (read == 0) return ozo::results::NoError;
   static const char kMagic[] = "SQLite format 3";  // with its terminating zero: 16 bytes
   if (read < sizeof(bytes) || std::memcmp(bytes, kMagic, sizeof(kMagic)) != 0) {
     header.kind = Header::Kind::NotADatabase;
-    return true;
+    return ozo::results::NoError;
   }
   header.kind = Header::Kind::Database;
   header.wal = bytes[18] == 2 || bytes[19] == 2;
   header.userVersion = BigEndian(bytes + 60);
   header.applicationId = BigEndian(bytes + 68);
-  return true;
+  return ozo::results::NoError;
 }
 
 int Identify(sqlite3* db, Identity& identity, int& version, std::string& difference) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ozo/result.h"
+
 namespace host::sqlite {
 
 // The header marks of every store this host writes. A database that carries
@@ -30,8 +32,9 @@ struct Header {
   std::int32_t userVersion = 0;
   bool wal = false;  // the file is in write-ahead-log mode
 };
-// Reads the header of `path`; false with `error` set when it cannot be read.
-bool ReadHeader(const std::string& path, Header& header, std::string& error);
+// Reads the header of `path`; fails ("Media error") with `error` set when it
+// cannot be read.
+ozo::result_t ReadHeader(const std::string& path, Header& header, std::string& error);
 
 enum class Identity {
   Blank,    // no schema and no marks: an empty file, or a database never written

@@ -74,7 +74,7 @@ result_t Refusal(sqlite::Identity identity, int version, const std::string& diff
 // lies beside it, from a private copy.
 result_t Classify(const std::string& path, const std::string& name, SqliteStore::Mode mode, sqlite::Header& header,
                   std::string& error) {
-  if (!sqlite::ReadHeader(path, header, error)) return results::MediaError;
+  if (const result_t read = sqlite::ReadHeader(path, header, error); ozo::Failed(read)) return read;
   if (header.kind == sqlite::Header::Kind::NotADatabase) {
     error = name + ": file is not a database";
     return results::BasesCorrupted;
@@ -168,9 +168,8 @@ result_t Trust(const std::string& path, SqliteStore::Mode mode, std::string& err
     error = path + ": unable to open database file (not a regular file)";
     return results::MediaError;
   }
-  error = UntrustedPath(path);
-  if (error.empty()) error = UntrustedSideFile(path, exists ? about.st_uid : ::geteuid());
-  return error.empty() ? results::NoError : results::AccessDenied;
+  const result_t trusted = CheckTrustedPath(path, error);
+  return ozo::Failed(trusted) ? trusted : CheckSideFiles(path, exists ? about.st_uid : ::geteuid(), error);
 }
 
 }  // namespace

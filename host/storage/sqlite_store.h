@@ -137,7 +137,7 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // over it once complete and synced, so `path` holds the old file or the
   // whole copy, never part of one. A symbolic link at `path` is replaced,
   // not followed; one another user owns is refused ("Access denied", see
-  // UntrustedOutputLink). The temporary file is locked while it is
+  // CheckOutputLink). The temporary file is locked while it is
   // written; one that a killed backup left beside `path` (unlocked, this
   // user's) is removed by the next backup to `path`.
   ozo::result_t BackupTo(const std::string& path, std::string& error);

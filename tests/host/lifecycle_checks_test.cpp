@@ -115,7 +115,7 @@ TEST(RequestSubject, ACertificatesSubjectIsAskedAgainAndReadBackFromTheRequest) 
   asked.alternativeNames = {"DNS:agent.test", "IP:10.0.0.1"};
   lifecycle::RequestDocument document;
   std::string error;
-  ASSERT_TRUE(lifecycle::SignedRequest(key.get(), asked, document, error)) << error;
+  ASSERT_EQ(lifecycle::SignedRequest(key.get(), asked, document, error), results::NoError) << error;
   EXPECT_EQ(document.pem.rfind("-----BEGIN CERTIFICATE REQUEST-----", 0), 0u);
   lifecycle::RequestSubject read;
   ASSERT_TRUE(lifecycle::SubjectOfDer(document.nameDer, document.extensionsDer, read));
@@ -175,20 +175,20 @@ TEST(FileTrust, AStoreIsTrustedOnlyWhenNobodyElseCanSteerItOrItsFolders) {
     Set(above, row.aboveMode);
     Set(folder, row.folderMode);
     Set(store, row.storeMode, row.storeOwner);
-    const std::string problem = host::UntrustedPath(store);
-    if (*row.names == '\0')
-      EXPECT_EQ(problem, "");
-    else
-      EXPECT_NE(problem.find(row.names), std::string::npos) << problem;
+    std::string problem;
+    EXPECT_EQ(host::CheckTrustedPath(store, problem), *row.names ? results::AccessDenied : results::NoError);
+    EXPECT_NE(problem.find(row.names), std::string::npos) << problem;
   }
   Set(above, 0755);
   // An output goes through no link that someone else planted.
   const std::string link = folder + "/out.pem";
   ASSERT_EQ(::symlink(store.c_str(), link.c_str()), 0);
-  EXPECT_EQ(host::UntrustedOutputLink(link), "");
+  std::string problem;
+  EXPECT_EQ(host::CheckOutputLink(link, problem), results::NoError);
   Set(link, 0777, kNobody);
-  EXPECT_NE(host::UntrustedOutputLink(link).find("out.pem"), std::string::npos);
-  EXPECT_EQ(host::UntrustedOutputLink(folder + "/none.pem"), "");
+  EXPECT_EQ(host::CheckOutputLink(link, problem), results::AccessDenied);
+  EXPECT_NE(problem.find("out.pem"), std::string::npos);
+  EXPECT_EQ(host::CheckOutputLink(folder + "/none.pem", problem), results::NoError);
 }
 
 TEST(NetworkDeadline, AnOpenSslLimitInWholeSecondsIsNeverZeroWhichWouldBeNone) {
@@ -214,7 +214,13 @@ TEST(RenewalHook, SaysHowItFailedAndSeesOnlyItsVariables) {
       {"test -z \"$CM_TEST_SECRET\"", ""},
       {"read line", "exited 1"},  // its input is /dev/null
   };
-  for (const Row& row : rows) EXPECT_EQ(lifecycle::RunHook(row.command, variables), row.failure) << row.command;
+  for (const Row& row : rows) {
+    std::string failure;
+    EXPECT_EQ(lifecycle::RunHook(row.command, variables, failure),
+              *row.failure ? results::UnspecifiedError : results::NoError)
+        << row.command;
+    EXPECT_EQ(failure, row.failure) << row.command;
+  }
   ::unsetenv("CM_TEST_SECRET");
 }
 

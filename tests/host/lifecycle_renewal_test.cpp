@@ -34,9 +34,10 @@ class Renewal : public test::LifecycleTest {
     lifecycle::RenewalDependencies with(*m_store, *m_manager, m_authority);
     with.now = [this] { return kNow; };
     with.trial = [this](const ivo::ClientCertificate&) { return m_trialRefusal; };
-    with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables) {
+    with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables, std::string& failure) {
       m_hooks.push_back(command + " " + variables.front().second);
-      return m_hookFailure;
+      failure = m_hookFailure;
+      return failure.empty() ? ozo::results::NoError : ozo::results::UnspecifiedError;
     };
     return lifecycle::RunRenewal(m_order, with);
   }

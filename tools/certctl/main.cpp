@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   // Before any password or key is read: a crash leaves none of them on disk,
   // and no memory OpenSSL releases holds one.
   if (!host::WipeReleasedCryptoMemory()) PrintFailure("warning: OpenSSL allocated before main");
-  if (std::string error; !host::KeepSecretsOutOfCoreDumps(error)) PrintFailure("warning: " + error);
+  if (std::string error; ozo::Failed(host::KeepSecretsOutOfCoreDumps(error))) PrintFailure("warning: " + error);
   try {
     return Run(ParseCommandLine(argc, argv));
   } catch (const Failure& failure) {

@@ -310,7 +310,7 @@ void ReadValue(const std::string& text, const std::string& option, CmpCommand& o
 
 void ReadValue(const std::string& text, const std::string& option, CmpServer& out) {
   host::lifecycle::CmpAddress address;
-  if (const std::string problem = host::lifecycle::ReadCmpAddress(text, address); !problem.empty())
+  if (std::string problem; ozo::Failed(host::lifecycle::ReadCmpAddress(text, address, problem)))
     throw Failure(kExitUsage, option + " " + text + " " + problem);
   out.url = text;
 }

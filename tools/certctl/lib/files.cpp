@@ -62,7 +62,7 @@ void WriteInPlace(const std::string& path, const char* bytes, std::size_t size) 
 }  // namespace
 
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode) {
-  if (const std::string refusal = host::UntrustedOutputLink(path); !refusal.empty()) throw Failure(kExitUsage, refusal);
+  if (std::string refusal; ozo::Failed(host::CheckOutputLink(path, refusal))) throw Failure(kExitUsage, refusal);
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) throw Failure(kExitUsage, "cannot write " + path + ": Is a directory");

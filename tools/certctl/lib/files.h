@@ -31,7 +31,7 @@ ozo::blob_t ReadFileBytes(const std::string& path);
 // disk and renames it over `path`: a reader sees the old file or the whole
 // new one, never half of one, and a secret is never readable by others even
 // for a moment. A symbolic link at `path` is replaced, not followed, and one
-// another user owns is refused (see UntrustedOutputLink); a device or a pipe
+// another user owns is refused (see CheckOutputLink); a device or a pipe
 // is written in place. Throws Failure (kExitUsage) naming the file and the
 // reason.
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode);

@@ -94,8 +94,8 @@ OcspAnswer AskResponder(X509* certificate, X509* issuer, const host::Deadline& d
   OCSP_request_add1_nonce(answer.request.get(), nullptr, -1);
   const std::string sent = ossl::DerOf(answer.request.get(), i2d_OCSP_REQUEST);
   std::string error;
-  if (!host::HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", deadline, answer.response,
-                      error)) {
+  if (ozo::Failed(host::HttpPost(url, "application/ocsp-request", sent, "application/ocsp-response", deadline,
+                                 answer.response, error))) {
     answer.response.clear();
     answer.problem = "the responder cannot be reached: " + error;
   }
@@ -106,7 +106,7 @@ std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, const host:
                                           std::string& error) {
   std::string bytes;
   if (source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0) {
-    if (!host::HttpGet(source, deadline, bytes, error)) return {};
+    if (ozo::Failed(host::HttpGet(source, deadline, bytes, error))) return {};
   } else {
     std::ifstream file(source, std::ios::binary);
     if (!file) {
