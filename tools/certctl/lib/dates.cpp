@@ -4,16 +4,6 @@
 
 namespace certctl {
 
-std::string IsoFromSeconds(std::int64_t seconds) {
-  if (seconds == -1) return "unknown";
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (!gmtime_r(&time, &utc)) return "invalid";
-  char text[40];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 std::string IsoFromIntervals(std::uint64_t intervalsSince1601) {
   return IsoFromSeconds(static_cast<std::int64_t>(intervalsSince1601 / 10000000) + kEpoch1601);
 }

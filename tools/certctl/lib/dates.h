@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "ossl/text.h"
+
 namespace certctl {
 
 // 1601-01-01T00:00:00Z in seconds since 1970: where the component's dates
@@ -12,7 +14,7 @@ namespace certctl {
 constexpr std::int64_t kEpoch1601 = -11644473600;
 
 // "YYYY-MM-DDTHH:MM:SSZ" of seconds since 1970 ("unknown" for -1).
-std::string IsoFromSeconds(std::int64_t seconds);
+using ossl::IsoFromSeconds;
 // The same of a count of 100-ns intervals since 1601.
 std::string IsoFromIntervals(std::uint64_t intervalsSince1601);
 // Seconds since 1970 of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM:SS" or
