@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "host/lifecycle/pending_key.h"
+#include "host/lifecycle/schedule.h"
 #include "host/storage/journal_records.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"
@@ -80,6 +81,24 @@ result_t CheckAgainstKey(X509* certificate, EVP_PKEY* key, std::int64_t now, std
     return results::InvalidArgument;
   }
   return results::NoError;
+}
+
+// A certificate installed by hand is a success of the slot's renewals too:
+// the failures and their backoff go, and the next attempt is the new
+// certificate's due time. A slot that was never renewed keeps no state.
+result_t RecordInstalled(LifecycleStore& store, ivo::CertificateType type, const Installation& installation,
+                         std::int64_t now) {
+  RenewalState state;
+  const result_t read = store.GetRenewalState(type, state);
+  if (read == results::NotFound) return results::NoError;
+  if (ozo::Failed(read)) return read;
+  RenewalConfig config;
+  const result_t settings = store.GetRenewalConfig(type, config);
+  if (ozo::Failed(settings) && settings != results::NotFound) return settings;
+  RecordSuccess(state, now,
+                DueTime(installation.notBefore, installation.notAfter,
+                        ozo::Succeeded(settings) ? config.beforeDays : std::nullopt));
+  return store.PutRenewalState(type, state);
 }
 
 }  // namespace
@@ -159,6 +178,8 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   if (ozo::Failed(outcome.result) || !trial) {
     if (ozo::Succeeded(outcome.result))
       outcome.result = CompleteInstallation(store, manager, order.type, outcome.installation, order.initiator);
+    if (ozo::Succeeded(outcome.result))
+      outcome.result = RecordInstalled(store, order.type, outcome.installation, order.now);
     return outcome;
   }
   // No lock is held over the network: other writers go on during the trial.
@@ -174,6 +195,8 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   }
   // Another run may have replaced the pending key during the trial.
   outcome.result = CompleteInstallation(store, manager, order.type, outcome.installation, order.initiator);
+  if (ozo::Succeeded(outcome.result))
+    outcome.result = RecordInstalled(store, order.type, outcome.installation, order.now);
   return outcome;
 }
 

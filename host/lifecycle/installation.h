@@ -80,7 +80,8 @@ struct InstallOutcome {
 };
 
 // Prepares, runs `trial` (when given) with nothing held, and installs in a
-// short unit of work that checks the pending key again. The store's unit of
+// short unit of work that checks the pending key again; an installed pair
+// clears the slot's renewal failures and backoff (RecordSuccess). The store's unit of
 // work must be open when it is called; it is open again when it returns.
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
                        const Trial& trial);

@@ -15,11 +15,17 @@ std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t not
   return std::max(now, std::min(now + wait, notAfter - kDay));
 }
 
-bool RenewalDue(std::int64_t now, std::int64_t due, const RenewalState& state) {
+std::int64_t NextAttempt(std::int64_t due, const RenewalState& state) {
   // The next attempt holds while failures back off; after a success the
   // certificate's own due time rules (it may have been replaced since).
-  return now >= due && (state.failures == 0 || !state.nextAttempt || now >= *state.nextAttempt);
+  return state.failures > 0 && state.nextAttempt ? std::max(due, *state.nextAttempt) : due;
 }
+
+bool RenewalDue(std::int64_t now, std::int64_t due, const RenewalState& state) {
+  return now >= NextAttempt(due, state);
+}
+
+bool RenewalLate(std::int64_t now, std::int64_t due, std::int64_t graceSeconds) { return now > due + graceSeconds; }
 
 void RecordFailure(RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter) {
   state.lastAttempt = now;

@@ -23,10 +23,24 @@ std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optiona
 // `notAfter`, nor earlier than `now`.
 std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t notAfter);
 
-// Whether a slot whose certificate is due at `due` is to be renewed at `now`
-// with `state`: past its due time, and, while failures back off, past the
-// next attempt they set.
+// How long past its due moment a renewal may take before it is late: the
+// shipped timer runs every 12 h with up to 1 h of random delay, so a
+// routine renewal comes within 13 h of its due moment.
+constexpr std::int64_t kRenewalGraceSeconds = 13 * kHour;
+
+// When a slot whose certificate is due at `due` will next be renewed with
+// `state`, as the timer's `renew --all --due` acts: at its due moment, or,
+// while failures back off, at the later of that and the next attempt they
+// set. Only a slot with renewal settings is ever renewed on its own: the
+// caller asks for those.
+std::int64_t NextAttempt(std::int64_t due, const RenewalState& state);
+
+// Whether such a slot is to be renewed at `now`: NextAttempt has come.
 bool RenewalDue(std::int64_t now, std::int64_t due, const RenewalState& state);
+
+// Whether a renewal due at `due` is late at `now`: more than `graceSeconds`
+// have passed since, and the certificate is still the one that was due.
+bool RenewalLate(std::int64_t now, std::int64_t due, std::int64_t graceSeconds = kRenewalGraceSeconds);
 
 // A failed attempt at `now`: counted, its words kept, the next attempt set
 // by RetryTime. The last success stays.

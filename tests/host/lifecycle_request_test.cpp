@@ -4,6 +4,7 @@
 
 #include "host/lifecycle/installation.h"
 #include "host/lifecycle/pending_key.h"
+#include "host/lifecycle/schedule.h"
 #include "ossl/text.h"
 #include "tests/support/lifecycle_fixture.h"
 #include "tests/support/manager_fixture.h"
@@ -94,6 +95,26 @@ TEST_F(Request, AnInstallationTakesOnlyACertificateForThePendingKeyThatCanSign) 
               row.expected);
     EXPECT_NE(error.find(row.error), std::string::npos) << error;
   }
+}
+
+TEST_F(Request, AnInstallationByHandClearsTheRenewalsFailuresAndBackoff) {
+  lifecycle::RenewalState failing;
+  lifecycle::RecordFailure(failing, kNow - 60, "the CA said no", kNow + 30 * 86400);
+  ASSERT_EQ(m_sqlite->renewalStates().Put(kType, failing), 0);
+  Ask({});
+  const ossl::UniquePtr<EVP_PKEY> key = lifecycle::KeyOf(Kept().key);
+  lifecycle::InstallOrder order;
+  order.type = kType;
+  order.signedFile = m_ca.Issue(key.get(), "agent.test", kNow - 60, 30) + m_ca.Pem();
+  order.initiator = test::User();
+  order.now = kNow;
+  const lifecycle::InstallOutcome outcome = lifecycle::Install(*m_store, *m_manager, order, {});
+  ASSERT_EQ(outcome.result, results::NoError) << outcome.error;
+  const lifecycle::RenewalState state = State();
+  EXPECT_EQ(state.failures, 0);
+  EXPECT_EQ(state.lastSuccess, kNow);
+  EXPECT_EQ(state.nextAttempt, lifecycle::DueTime(outcome.installation.notBefore, outcome.installation.notAfter, {}));
+  EXPECT_TRUE(state.lastError.empty());
 }
 
 }  // namespace

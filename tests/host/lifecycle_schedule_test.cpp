@@ -86,4 +86,28 @@ TEST(RenewalSchedule, AfterASuccessTheCertificatesOwnDueTimeRules) {
   for (const Case& c : cases) EXPECT_EQ(host::lifecycle::RenewalDue(c.at, c.due, *c.state), c.expected);
 }
 
+// The one answer to "when": what renew-status, the metrics and renew --due
+// say is when the timer will act.
+TEST(RenewalSchedule, TheNextAttemptIsTheLaterOfTheDueMomentAndTheBackoff) {
+  const std::int64_t now = 1000 * kDay;
+  host::lifecycle::RenewalState failedEarly;  // a manual renewal weeks before the due moment failed
+  host::lifecycle::RecordFailure(failedEarly, now, "refused", now + 90 * kDay);
+  host::lifecycle::RenewalState renewed;
+  host::lifecycle::RecordSuccess(renewed, now, now + 60 * kDay);
+  struct Case {
+    const host::lifecycle::RenewalState* state;
+    std::int64_t due, next;
+  };
+  const Case cases[] = {
+      {&failedEarly, now + 30 * kDay, now + 30 * kDay},  // the backoff ends long before the due moment
+      {&failedEarly, now - kDay, now + kHour},           // past due: the backoff rules
+      {&renewed, now + 60 * kDay, now + 60 * kDay},
+      {&renewed, now + 10 * kDay, now + 10 * kDay},  // the certificate was replaced since
+  };
+  for (const Case& c : cases) EXPECT_EQ(host::lifecycle::NextAttempt(c.due, *c.state), c.next);
+  EXPECT_FALSE(host::lifecycle::RenewalLate(now + 13 * kHour, now)) << "a routine renewal is not late";
+  EXPECT_TRUE(host::lifecycle::RenewalLate(now + 13 * kHour + 1, now));
+  EXPECT_FALSE(host::lifecycle::RenewalLate(now + 2 * kHour, now, kHour * 3));
+}
+
 }  // namespace

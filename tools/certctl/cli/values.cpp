@@ -76,6 +76,11 @@ std::string DefaultText(const Timeout& timeout) {
   return text.str();
 }
 std::string DefaultText(const Days& days) { return std::to_string(days.value); }
+std::string DefaultText(const Hours& hours) {
+  std::ostringstream text;
+  if (hours.value > 0) text << hours.value;
+  return text.str();
+}
 std::string DefaultText(const KeySpec& key) {
   for (const auto& [name, algorithm] : kKeys)
     if (algorithm == key.algorithm) return name;

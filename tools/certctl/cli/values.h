@@ -116,6 +116,7 @@ std::string DefaultText(const Days& days);
 std::string DefaultText(const KeySpec& key);
 std::string DefaultText(const CmpCommand& command);
 std::string DefaultText(const RevocationMode& mode);
+std::string DefaultText(const Hours& hours);  // empty for 0
 
 // What completes a value on the shell's command line: these words, and
 // file or variable names when `files` or `variables` says so.

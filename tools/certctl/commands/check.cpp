@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 
+#include "host/lifecycle/schedule.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/inventory.h"
@@ -31,6 +32,7 @@ struct Arguments {
   std::vector<SlotRef> required;
   std::string crl;
   Timeout timeout;
+  Hours renewalGrace{host::lifecycle::kRenewalGraceSeconds / 3600.0};
 };
 
 struct CheckOptions {
@@ -244,8 +246,10 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
              {},
              false});
     }
+    const auto grace = static_cast<std::int64_t>(arguments.renewalGrace.value * 3600);
     for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))
-      if (Selected(options, fact.type, "client") && fact.config && fact.due && *fact.due <= std::time(nullptr))
+      if (Selected(options, fact.type, "client") && fact.config && fact.due &&
+          host::lifecycle::RenewalLate(std::time(nullptr), *fact.due, grace))
         verdicts.push_back(LateRenewal(fact));
     const State worst = Worst(verdicts);
     return Print(global, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options),
@@ -269,7 +273,9 @@ Command Check() {
        Option(&Arguments::required, "--require", "TYPE/KIND",
               "CRITICAL when this slot is empty (repeatable; or TYPE/KIND,TYPE/KIND)"),
        Option(&Arguments::crl, "--crl", "FILE|URL", "CRITICAL when a CRL revokes a stored certificate"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up fetching the CRL after SECONDS")},
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up fetching the CRL after SECONDS"),
+       Option(&Arguments::renewalGrace, "--renewal-grace", "HOURS",
+              "WARNING when a configured renewal is more than HOURS past due")},
       Check);
   check.exitStatus = kPluginExitStatus;
   check.unknown = [](const GlobalOptions& global, const std::string& why) {

@@ -67,9 +67,10 @@ void RenderRenewals(Exposition& out, const std::vector<RenewalFacts>& renewals) 
   out.Family("renewal_consecutive_failures", "gauge", "Renewal attempts that failed since the last success.");
   for (const RenewalFacts& fact : renewals) out.Sample(labels(fact), fact.state.failures);
   out.Family("renewal_next_attempt_timestamp_seconds", "gauge",
-             "When the next renewal attempt is due (backed off after a failure), Unix time.");
+             "When the timer will next renew the configured client certificate: its due time, or after failures "
+             "the later of that and the backoff's end, Unix time.");
   for (const RenewalFacts& fact : renewals)
-    if (fact.state.nextAttempt) out.Sample(labels(fact), *fact.state.nextAttempt);
+    if (fact.nextAttempt) out.Sample(labels(fact), *fact.nextAttempt);
   out.Family("renewal_hook_failed", "gauge", "Whether the command run after the last renewal failed (1) or not (0).");
   for (const RenewalFacts& fact : renewals) out.Sample(labels(fact), !fact.state.hookError.empty());
 }

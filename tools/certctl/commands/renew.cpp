@@ -175,11 +175,11 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
     const RenewalFacts& facts = candidate.facts;
     const std::string keyword = TypeKeyword(facts.type);
     if (!candidate.ready) {
-      const std::optional<std::int64_t>& next = facts.state.nextAttempt;
+      const std::int64_t next = facts.due ? lifecycle::NextAttempt(*facts.due, facts.state) : 0;
       Announce(global, !facts.due ? keyword + ": no client certificate to renew"
-                       : next && *next > *facts.due && *next > std::time(nullptr)
+                       : next > *facts.due
                            ? keyword + ": due since " + IsoFromSeconds(*facts.due) + ", next attempt " +
-                                 IsoFromSeconds(*next) + " after " + std::to_string(facts.state.failures) +
+                                 IsoFromSeconds(next) + " after " + std::to_string(facts.state.failures) +
                                  (facts.state.failures == 1 ? " failure" : " failures")
                            : keyword + ": not due before " + IsoFromSeconds(*facts.due));
       continue;

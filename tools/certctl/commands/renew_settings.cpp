@@ -116,7 +116,7 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
   Session session(global, Access::Read);
   Json json = Json::array();
   std::vector<std::vector<std::string>> rows = {
-      {"TYPE", "CA", "DUE", "LAST SUCCESS", "FAILURES", "NEXT ATTEMPT", "LAST ERROR"}};
+      {"TYPE", "CA", "DUE", "LAST ATTEMPT", "LAST SUCCESS", "FAILURES", "NEXT ATTEMPT", "LAST ERROR"}};
   for (const RenewalFacts& fact : ReadRenewalFacts(session, ReadInventory(session))) {
     const State& state = fact.state;
     Json entry = {
@@ -126,7 +126,7 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
                                                                            {"due", fact.due},
                                                                            {"lastAttempt", state.lastAttempt},
                                                                            {"lastSuccess", state.lastSuccess},
-                                                                           {"nextAttempt", state.nextAttempt}};
+                                                                           {"nextAttempt", fact.nextAttempt}};
     for (const auto& [name, moment] : moments)
       if (moment) entry[name] = IsoFromSeconds(*moment);
     if (!state.lastError.empty()) entry["lastError"] = state.lastError;
@@ -135,7 +135,8 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
     std::string error = state.lastError.empty() ? "-" : state.lastError;
     if (!state.hookError.empty()) error += " (" + state.hookError + ")";
     rows.push_back({TypeKeyword(fact.type), fact.config ? fact.config->server : "-", Moment(fact.due),
-                    Moment(state.lastSuccess), std::to_string(state.failures), Moment(state.nextAttempt), error});
+                    Moment(state.lastAttempt), Moment(state.lastSuccess), std::to_string(state.failures),
+                    Moment(fact.nextAttempt), error});
   }
   if (global.json)
     PrintJson(json);

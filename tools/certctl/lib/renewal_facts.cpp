@@ -24,6 +24,7 @@ std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<S
         fact.due = host::lifecycle::DueTime(stored.notBeforeSeconds, stored.notAfterSeconds,
                                             fact.config ? fact.config->beforeDays : std::nullopt);
       }
+    if (fact.config && fact.due) fact.nextAttempt = host::lifecycle::NextAttempt(*fact.due, fact.state);
     facts.push_back(std::move(fact));
   }
   return facts;

@@ -19,6 +19,9 @@ struct RenewalFacts {
   bool attempted = false;               // the store keeps a state
   std::optional<std::int64_t> due;      // when a readable client certificate is stored
   std::optional<std::int64_t> notAfter;
+  // When the timer will next renew it (host::lifecycle::NextAttempt): none
+  // without settings or a certificate, since nothing will.
+  std::optional<std::int64_t> nextAttempt;
 };
 
 // The types with settings or a state, in order, from `session`'s store and
