@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "tools/certctl/cli/command.h"
+#include "tools/certctl/cli/parser.h"
 
 namespace certctl {
 namespace {
@@ -66,6 +67,7 @@ Position Walk(const std::vector<std::string>& words) {
       ++i;
       continue;
     }
+    if (i == 0 && word == kHelpCommand) continue;  // "help COMMAND" completes as COMMAND does
     const std::string longer = at.path.empty() ? word : at.path + " " + word;
     if (at.operands == 0 && !NextWords(at.path).empty() && (CommandAt(longer) || !NextWords(longer).empty())) {
       at.path = longer;

@@ -85,7 +85,7 @@ Commands:
       text += Column(UsageLine(*each).substr(15), each->summary, 34);
   if (!group.empty()) return text + "\ncertctl " + group + " COMMAND --help shows a command's options.\n";
   return text + "\nGlobal options:\n" + OptionLines(GlobalOptionRows()) +
-         "\ncertctl COMMAND --help shows a command's options.\n\n" + kExitStatus;
+         "\ncertctl help COMMAND (or certctl COMMAND --help) shows a command's options.\n\n" + kExitStatus;
 }
 
 }  // namespace

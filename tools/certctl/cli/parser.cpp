@@ -263,6 +263,22 @@ std::string UsageOf(const std::string& path) {
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  // "help [COMMAND]", as git and openssl take it: the help of a command or
+  // group that exists; any other words are read as the command line they
+  // would be, which says what is wrong with them.
+  if (argc > 1 && std::string(argv[1]) == kHelpCommand) {
+    std::string path;
+    for (int i = 2; i < argc; ++i) path += (path.empty() ? "" : " ") + std::string(argv[i]);
+    for (const Command* command : Commands())
+      if (path.empty() || (std::string(command->path) + " ").rfind(path + " ", 0) == 0) {
+        ParsedCommandLine parsed;
+        parsed.text = Help(path);
+        return parsed;
+      }
+    std::vector<const char*> rest = {argv[0]};
+    rest.insert(rest.end(), argv + 2, argv + argc);
+    return ParseCommandLine(static_cast<int>(rest.size()), rest.data());
+  }
   Tree tree(FirstWord(argc, argv));
   std::string problem;
   try {

@@ -18,6 +18,9 @@ struct ParsedCommandLine {
   std::string usageError;
 };
 
+// The word that asks for help ("certctl help renew").
+constexpr const char* kHelpCommand = "help";
+
 // Reads the command line. Options take "--name value" and "--name=value",
 // short forms where a row gives them ("-o FILE", "-oFILE"); global options
 // stand before or after the command. Anything not in the rows is refused in
