@@ -1,6 +1,7 @@
 #include "tools/certctl/lib/renewal_facts.h"
 
 #include <map>
+#include <set>
 
 #include "host/lifecycle/schedule.h"
 
@@ -11,9 +12,12 @@ std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<S
   std::map<std::uint32_t, host::lifecycle::RenewalState> states;
   session.ThrowIfStoreFailed(session.store().renewalConfigs().All(configs));
   session.ThrowIfStoreFailed(session.store().renewalStates().All(states));
+  // The types the store holds settings or a state of, whichever they are.
+  std::set<std::uint32_t> types;
+  for (const auto& each : configs) types.insert(each.first);
+  for (const auto& each : states) types.insert(each.first);
   std::vector<RenewalFacts> facts;
-  for (ivo::CertificateType type = 1; type <= 4; ++type) {
-    if (!configs.count(type) && !states.count(type)) continue;
+  for (const ivo::CertificateType type : types) {
     RenewalFacts fact;
     fact.type = type;
     if (configs.count(type)) fact.config = configs[type];
