@@ -50,9 +50,10 @@ class Renewal {
   LifecycleStore& m_store;
   const std::string m_keyword;
   const std::int64_t m_now;
-  ossl::Container m_current;    // the slot's pair; empty for an enrollment
-  std::int64_t m_notAfter = 0;  // its end: the latest a retry may wait for
-  TrustAnchors m_anchors;       // what the new certificate must chain to
+  ossl::Container m_current;              // the slot's pair; empty for an enrollment
+  std::int64_t m_notAfter = 0;            // its end: the latest a retry may wait for
+  TrustAnchors m_anchors;                 // what the new certificate must chain to
+  std::optional<RenewalConfig> m_stored;  // the slot's renewal settings, when it has some
   CaRequest::Kind m_kind = CaRequest::Kind::KeyUpdate;
   RenewalOutcome m_outcome;
 };
@@ -80,6 +81,10 @@ result_t Renewal::Journal(const std::string& detail) {
 
 bool Renewal::Fail(const std::string& error, result_t result) {
   RecordFailure(m_outcome.state, m_now, error, m_notAfter);
+  if (m_stored && m_current.certificate) {
+    const std::int64_t notBefore = ossl::SecondsOf(X509_get0_notBefore(m_current.certificate.get())).value_or(m_now);
+    m_outcome.nextAttempt = NextAttempt(DueTime(notBefore, m_notAfter, m_stored->beforeDays), m_outcome.state);
+  }
   m_outcome.step = RenewalStep::Failed;
   m_outcome.result = result;
   m_outcome.error = error;
@@ -122,6 +127,12 @@ bool Renewal::ReadSlot() {
   else if (!RequestKindOf(m_order.config.command, m_kind))
     return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
                   "the settings ask for a request '" + m_order.config.command + "', which is none of kur and cr");
+  RenewalConfig settings;
+  if (const result_t read = m_store.GetRenewalConfig(m_order.type, settings); ozo::Succeeded(read))
+    m_stored = settings;
+  else if (read != results::NotFound)
+    return StoreFailed(read);
+  m_outcome.tracked = m_stored.has_value();
   const result_t state = m_store.GetRenewalState(m_order.type, m_outcome.state);
   return ozo::Succeeded(state) || state == results::NotFound || StoreFailed(state);
 }
@@ -219,6 +230,12 @@ bool Renewal::Install() {
   RecordSuccess(renewed, m_now, due);
   renewed.hookError.clear();
   result_t kept = m_store.PutRenewalState(m_order.type, renewed);
+  if (ozo::Succeeded(kept) && m_order.enroll && m_order.keepSettings) {
+    RenewalConfig settings = m_order.config;
+    settings.command = "kur";  // from now on, under the pair it holds
+    kept = m_store.PutRenewalConfig(m_order.type, settings);
+    m_outcome.tracked = true;
+  }
   if (ozo::Succeeded(kept))
     kept = Journal(
         std::string(m_outcome.fromTheCa ? "from " + m_order.config.server : "with the certificate kept pending") +

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct RenewalOrder {
   // A first enrollment (an initialization request): the reference and the
   // one-time secret the CA gave, and the subject asked for.
   bool enroll = false;
+  // An enrollment that succeeds keeps the CA, its trust, the expected
+  // sender and the peer as the slot's renewal settings (key updates from
+  // then on), in the unit of work that installs its pair.
+  bool keepSettings = true;
   std::string reference;
   const ozo::string8_t* secret = nullptr;
   NameFields subject;
@@ -82,7 +87,12 @@ struct RenewalOutcome {
   bool fromTheCa = false;     // false: a certificate kept pending was installed
   Installation installation;  // the new pair, once prepared
   std::int64_t due = 0;       // when the new certificate is due
-  RenewalState state;         // as kept after the run
+  // Whether the slot has renewal settings after the run: only then does
+  // anything renew it on its own. After a failure, when that will try
+  // again (NextAttempt); none when nothing will.
+  bool tracked = false;
+  std::optional<std::int64_t> nextAttempt;
+  RenewalState state;  // as kept after the run
 };
 
 // Runs the order. The pending key is committed before the CA is asked and

@@ -22,6 +22,9 @@ result_t SqliteLifecycleStore::RemovePendingKey(ivo::CertificateType type) {
 result_t SqliteLifecycleStore::GetRenewalConfig(ivo::CertificateType type, RenewalConfig& config) {
   return m_store.renewalConfigs().Get(type, config);
 }
+result_t SqliteLifecycleStore::PutRenewalConfig(ivo::CertificateType type, const RenewalConfig& config) {
+  return m_store.renewalConfigs().Put(type, config);
+}
 result_t SqliteLifecycleStore::RemoveRenewalConfig(ivo::CertificateType type) {
   return m_store.renewalConfigs().Remove(type);
 }

@@ -38,6 +38,7 @@ class LifecycleStore {
   virtual ozo::result_t PutPendingKey(ivo::CertificateType type, const PendingKey& pending) = 0;
   virtual ozo::result_t RemovePendingKey(ivo::CertificateType type) = 0;
   virtual ozo::result_t GetRenewalConfig(ivo::CertificateType type, RenewalConfig& config) = 0;
+  virtual ozo::result_t PutRenewalConfig(ivo::CertificateType type, const RenewalConfig& config) = 0;
   virtual ozo::result_t RemoveRenewalConfig(ivo::CertificateType type) = 0;
   // Every type's settings, and the types with a pending key, by type.
   virtual ozo::result_t RenewalConfigs(std::map<std::uint32_t, RenewalConfig>& configs) = 0;
@@ -64,6 +65,7 @@ class SqliteLifecycleStore : public LifecycleStore {
   ozo::result_t PutPendingKey(ivo::CertificateType type, const PendingKey& pending) override;
   ozo::result_t RemovePendingKey(ivo::CertificateType type) override;
   ozo::result_t GetRenewalConfig(ivo::CertificateType type, RenewalConfig& config) override;
+  ozo::result_t PutRenewalConfig(ivo::CertificateType type, const RenewalConfig& config) override;
   ozo::result_t RemoveRenewalConfig(ivo::CertificateType type) override;
   ozo::result_t RenewalConfigs(std::map<std::uint32_t, RenewalConfig>& configs) override;
   ozo::result_t PendingKeyTypes(std::map<std::uint32_t, std::int64_t>& created) override;

@@ -167,8 +167,33 @@ TEST_F(Renewal, AnEnrollmentAsksForTheSubjectGivenAndRefusesOneThatCannotBeAsked
   EXPECT_NE(refused.error.find("C=USA"), std::string::npos);
   EXPECT_EQ(Pending(), "");
   m_order.subject = {{"CN", "enrolled.test"}};
-  EXPECT_EQ(Run().step, RenewalStep::Renewed);
+  const lifecycle::RenewalOutcome enrolled = Run();
+  EXPECT_EQ(enrolled.step, RenewalStep::Renewed);
   EXPECT_NE(SlotSerial(), "");
+  // It keeps its CA and the rest as the slot's settings, for key updates.
+  lifecycle::RenewalConfig kept;
+  ASSERT_EQ(m_sqlite->renewalConfigs().Get(kType, kept), 0);
+  EXPECT_TRUE(enrolled.tracked);
+  EXPECT_EQ(kept.server, m_order.config.server);
+  EXPECT_EQ(kept.probe, m_order.config.probe);
+  EXPECT_EQ(kept.command, "kur");
+}
+
+// A failure says when the timer tries again, and only where something
+// will: a slot without settings has no next attempt; one with settings is
+// next tried when it is due, not when the backoff of a manual run ends.
+TEST_F(Renewal, AFailureHasANextAttemptOnlyWhereTheTimerRetries) {
+  m_authority.answer = Answer::Refuse;
+  const lifecycle::RenewalOutcome untracked = Run();
+  ASSERT_EQ(untracked.step, RenewalStep::Failed);
+  EXPECT_FALSE(untracked.tracked);
+  EXPECT_FALSE(untracked.nextAttempt);
+  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, m_order.config), 0);
+  const lifecycle::RenewalOutcome tracked = Run();
+  ASSERT_EQ(tracked.step, RenewalStep::Failed);
+  EXPECT_TRUE(tracked.tracked);
+  ASSERT_TRUE(tracked.nextAttempt);
+  EXPECT_GT(*tracked.nextAttempt, *tracked.state.nextAttempt) << "the pair is not due for weeks";
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ result_t FaultyLifecycleStore::RemovePendingKey(ivo::CertificateType t) {
 result_t FaultyLifecycleStore::GetRenewalConfig(ivo::CertificateType t, lifecycle::RenewalConfig& c) {
   return Fails("GetRenewalConfig") ? kFailed : m_store.GetRenewalConfig(t, c);
 }
+result_t FaultyLifecycleStore::PutRenewalConfig(ivo::CertificateType t, const lifecycle::RenewalConfig& c) {
+  return Fails("PutRenewalConfig") ? kFailed : m_store.PutRenewalConfig(t, c);
+}
 result_t FaultyLifecycleStore::RemoveRenewalConfig(ivo::CertificateType t) {
   return Fails("RemoveRenewalConfig") ? kFailed : m_store.RemoveRenewalConfig(t);
 }

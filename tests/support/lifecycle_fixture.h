@@ -70,6 +70,7 @@ class FaultyLifecycleStore : public host::lifecycle::LifecycleStore {
   ozo::result_t PutPendingKey(ivo::CertificateType type, const host::lifecycle::PendingKey& pending) override;
   ozo::result_t RemovePendingKey(ivo::CertificateType type) override;
   ozo::result_t GetRenewalConfig(ivo::CertificateType type, host::lifecycle::RenewalConfig& config) override;
+  ozo::result_t PutRenewalConfig(ivo::CertificateType type, const host::lifecycle::RenewalConfig& config) override;
   ozo::result_t RemoveRenewalConfig(ivo::CertificateType type) override;
   ozo::result_t RenewalConfigs(std::map<std::uint32_t, host::lifecycle::RenewalConfig>& configs) override;
   ozo::result_t PendingKeyTypes(std::map<std::uint32_t, std::int64_t>& created) override;

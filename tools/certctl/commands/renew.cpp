@@ -89,8 +89,9 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
                                         ? ""
                                         : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)") +
                                    "; " + std::to_string(state.failures) +
-                                   (state.failures == 1 ? " failure" : " failures in a row") + ", next attempt " +
-                                   IsoFromSeconds(state.nextAttempt.value_or(-1)));
+                                   (state.failures == 1 ? " failure" : " failures in a row") +
+                                   (outcome.nextAttempt ? ", next attempt " + IsoFromSeconds(*outcome.nextAttempt)
+                                                        : "; nothing retries it on its own"));
   }
   switch (outcome.refusal) {
     case lifecycle::RenewalRefusal::None:
@@ -110,10 +111,13 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
       throw Failure(kExitFailed, outcome.error, outcome.result);
   }
   const lifecycle::Installation& installed = outcome.installation;
-  Announce(global, "client certificate of " + keyword + (order.renewal.enroll ? " enrolled" : " renewed") +
-                       (outcome.fromTheCa ? " by " + server : " with the certificate kept pending") + ": " +
-                       installed.subject + ", serial " + installed.serial + ", ends " +
-                       IsoFromSeconds(installed.notAfter) + "; next renewal due " + IsoFromSeconds(outcome.due));
+  Announce(global,
+           "client certificate of " + keyword + (order.renewal.enroll ? " enrolled" : " renewed") +
+               (outcome.fromTheCa ? " by " + server : " with the certificate kept pending") + ": " + installed.subject +
+               ", serial " + installed.serial + ", ends " + IsoFromSeconds(installed.notAfter) +
+               (outcome.tracked ? "; next renewal due " + IsoFromSeconds(outcome.due)
+                                : "; due for renewal " + IsoFromSeconds(outcome.due) +
+                                      ", but nothing renews it on its own (certctl renew-config " + keyword + ")"));
   if (outcome.step == lifecycle::RenewalStep::HookFailed)
     throw Failure(kExitFailed, "the " + keyword + " client certificate is renewed, but " + outcome.error);
   return kExitOk;
@@ -208,6 +212,7 @@ struct EnrollArguments {
   std::optional<ProbeTarget> probe;
   std::string servername;
   Timeout timeout{kExchangeTimeoutSeconds};
+  bool noTrack = false;
 };
 
 int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
@@ -220,6 +225,7 @@ int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
   renewal.timeout = arguments.timeout;
   Order order = OrderFor(arguments.type.value, nullptr, renewal);
   order.renewal.enroll = true;
+  order.renewal.keepSettings = !arguments.noTrack;
   order.renewal.reference = arguments.reference;
   const host::Secret secret = ReadPassword({arguments.secretFile.path, ""}, "");
   order.renewal.secret = &secret.text();
@@ -263,7 +269,9 @@ Command Enroll() {
               "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&EnrollArguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&EnrollArguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA")},
+       Option(&EnrollArguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA"),
+       Switch(&EnrollArguments::noTrack, "--no-track",
+              "keep no renewal settings (by default: the CA, its trust, the sender and the probe)")},
       Enroll);
 }
 
