@@ -245,6 +245,7 @@ bool Renewal::Install() {
   m_outcome.step = RenewalStep::Renewed;
   m_outcome.result = results::NoError;
   m_outcome.due = due;
+  m_outcome.beforeTooLong = !BeforeFits(installation.notBefore, installation.notAfter, m_order.config.beforeDays);
   m_outcome.state = renewed;
   return true;
 }

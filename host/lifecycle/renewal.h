@@ -87,6 +87,9 @@ struct RenewalOutcome {
   bool fromTheCa = false;     // false: a certificate kept pending was installed
   Installation installation;  // the new pair, once prepared
   std::int64_t due = 0;       // when the new certificate is due
+  // The settings' beforeDays is not shorter than the new certificate's
+  // lifetime, so it is due at two thirds of it (BeforeFits).
+  bool beforeTooLong = false;
   // Whether the slot has renewal settings after the run: only then does
   // anything renew it on its own. After a failure, when that will try
   // again (NextAttempt); none when nothing will.

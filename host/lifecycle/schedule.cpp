@@ -4,9 +4,14 @@
 
 namespace host::lifecycle {
 
+bool BeforeFits(std::int64_t notBefore, std::int64_t notAfter, std::optional<std::int64_t> beforeDays) {
+  return !beforeDays || *beforeDays * kDay < notAfter - notBefore;
+}
+
 std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optional<std::int64_t> beforeDays) {
   const std::int64_t twoThirds = notBefore + (notAfter - notBefore) / 3 * 2;
-  return beforeDays ? std::min(twoThirds, notAfter - *beforeDays * kDay) : twoThirds;
+  if (!beforeDays || !BeforeFits(notBefore, notAfter, beforeDays)) return twoThirds;
+  return std::min(twoThirds, notAfter - *beforeDays * kDay);
 }
 
 std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t notAfter) {

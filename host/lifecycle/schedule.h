@@ -13,9 +13,14 @@ namespace host::lifecycle {
 constexpr std::int64_t kHour = 3600;
 constexpr std::int64_t kDay = 86400;
 
+// Whether `beforeDays` days before the end of a certificate valid from
+// `notBefore` to `notAfter` is still within its lifetime. A renewal
+// setting that is not would make a certificate due before it was issued.
+bool BeforeFits(std::int64_t notBefore, std::int64_t notAfter, std::optional<std::int64_t> beforeDays);
+
 // When a certificate valid from `notBefore` to `notAfter` is due: at two
 // thirds of its lifetime, or `beforeDays` days before its end when that
-// comes first.
+// comes first and fits (BeforeFits); at two thirds when it does not.
 std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optional<std::int64_t> beforeDays);
 
 // When to try again after the `failures`-th failure in a row at `now`: 1 h,

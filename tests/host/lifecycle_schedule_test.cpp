@@ -19,7 +19,9 @@ TEST(RenewalSchedule, DueAtTwoThirdsOrDaysBeforeTheEndWhicheverComesFirst) {
       {0, 90 * kDay, 10, 60 * kDay},            // 10 days before comes later
       {0, 90 * kDay, 40, 50 * kDay},            // 40 days before comes first
       {1000, 1000 + 3 * kDay, std::nullopt, 1000 + 2 * kDay},
-      {0, 30 * kDay, 60, -30 * kDay},  // more days than the lifetime: due from the start
+      {0, 30 * kDay, 29, kDay},       // a day after issue
+      {0, 30 * kDay, 30, 20 * kDay},  // the whole lifetime: two thirds, not before issue
+      {0, 30 * kDay, 60, 20 * kDay},  // more days than the lifetime: the same
   };
   for (const Case& c : cases) EXPECT_EQ(host::lifecycle::DueTime(c.notBefore, c.notAfter, c.beforeDays), c.due);
 }

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "host/lifecycle/schedule.h"
+#include "host/lifecycle/trust.h"
 #include "host/storage/journal_records.h"
 #include "ossl/text.h"
 #include "tools/certctl/cli/command.h"
@@ -15,6 +16,7 @@
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/lib/terminal_text.h"
+#include "tools/certctl/lib/trust_anchors.h"
 
 namespace certctl::commands {
 namespace {
@@ -54,14 +56,39 @@ Json ConfigJson(ivo::CertificateType type, const Config& config) {
   return json;
 }
 
-void PrintConfig(const GlobalOptions& global, ivo::CertificateType type, const Config& config) {
+// Where a renewal with `config` takes the anchors that new certificates
+// must chain to (host::lifecycle::IssuedAnchors); empty when there are
+// none, or when nothing is there to check the CA's answers with.
+std::string AnchorsOrigin(Session& session, ivo::CertificateType type, const Config& config) {
+  const std::string kept = "the certificates kept with the settings";
+  const ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  if (host::lifecycle::ProtectionAnchors(*manager, type, config.trusted).empty()) return "";
+  const host::lifecycle::TrustAnchors anchors = host::lifecycle::IssuedAnchors(*manager, type, config.trusted, kept);
+  return anchors.certificates.empty() ? "" : anchors.origin;
+}
+
+void PrintConfig(const GlobalOptions& global, Session& session, ivo::CertificateType type, const Config& config) {
   if (global.json) return PrintJson(ConfigJson(type, config));
+  const std::string origin = AnchorsOrigin(session, type, config);
   std::printf("server   %s\ncmd      %s\ntrusted  %s\n", Printable(config.server).c_str(), config.command.c_str(),
-              config.trusted.empty() ? "the stored server certificate" : "certificates kept with the settings");
+              origin.empty() ? "nothing: each renewal is refused until --trusted CA-FILE is given" : origin.c_str());
   if (!config.probe.empty()) std::printf("probe    %s\n", Printable(config.probe).c_str());
   if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
   if (!config.hook.empty()) std::printf("exec     %s\n", Printable(config.hook).c_str());
   if (!config.sender.empty()) std::printf("sender   %s\n", Printable(SenderText(config)).c_str());
+}
+
+// A --before that the stored certificate's lifetime cannot hold would make
+// it due before it was issued: a local mistake, refused now (kExitUsage).
+void RefuseBeforeBeyondLifetime(Session& session, ivo::CertificateType type, std::optional<std::int64_t> beforeDays) {
+  for (const StoredCertificate& stored : ReadInventory(session))
+    if (stored.type == type && stored.client && stored.notAfterSeconds > stored.notBeforeSeconds &&
+        !host::lifecycle::BeforeFits(stored.notBeforeSeconds, stored.notAfterSeconds, beforeDays))
+      throw Failure(kExitUsage,
+                    "--before " + std::to_string(*beforeDays) + " is not shorter than the " + TypeKeyword(type) +
+                        " client certificate's lifetime of " +
+                        std::to_string((stored.notAfterSeconds - stored.notBeforeSeconds) / host::lifecycle::kDay) +
+                        " days: it would be due before it was issued");
 }
 
 int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
@@ -71,8 +98,8 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
                        arguments.before || arguments.hook || arguments.sender;
   if (!arguments.show && !arguments.remove && !changes)
     throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
-  Session session(global, arguments.show ? Access::Read : Access::Write);
   Config config;
+  Session session(global, arguments.show ? Access::Read : Access::WriteSecrets);
   const ozo::result_t read = session.store().renewalConfigs().Get(type, config);
   session.ThrowIfStoreFailed(read);
   const bool stored = ozo::Succeeded(read);
@@ -81,7 +108,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     return kExitFalse;
   }
   if (arguments.show) {
-    PrintConfig(global, type, config);
+    PrintConfig(global, session, type, config);
     return kExitOk;
   }
   std::string detail;
@@ -98,6 +125,8 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     if (arguments.probe) config.probe = arguments.probe->text();
     if (arguments.before) config.beforeDays = arguments.before->value;
     if (arguments.hook) config.hook = *arguments.hook;
+    if (AnchorsOrigin(session, type, config).empty()) throw NoAnchorsRefusal(type);
+    RefuseBeforeBeyondLifetime(session, type, config.beforeDays);
     session.ThrowIfStoreFailed(session.store().renewalConfigs().Put(type, config));
     detail = "settings kept: " + config.server;
   }
