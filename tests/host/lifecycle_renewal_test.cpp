@@ -196,4 +196,17 @@ TEST_F(Renewal, AFailureHasANextAttemptOnlyWhereTheTimerRetries) {
   EXPECT_GT(*tracked.nextAttempt, *tracked.state.nextAttempt) << "the pair is not due for weeks";
 }
 
+// Settings whose --before the new certificate's lifetime cannot hold make
+// it due at two thirds of it, never before it was issued, and say so.
+TEST_F(Renewal, ABeforeLongerThanTheNewLifetimeGivesWayToTwoThirds) {
+  m_order.config.beforeDays = 10000;
+  const lifecycle::RenewalOutcome outcome = Run();
+  ASSERT_EQ(outcome.step, RenewalStep::Renewed);
+  EXPECT_TRUE(outcome.beforeTooLong);
+  const lifecycle::Installation& pair = outcome.installation;
+  EXPECT_EQ(outcome.due, lifecycle::DueTime(pair.notBefore, pair.notAfter, std::nullopt));
+  m_order.config.beforeDays = 1;
+  EXPECT_FALSE(Run().beforeTooLong);
+}
+
 }  // namespace

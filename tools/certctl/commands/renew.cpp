@@ -118,6 +118,11 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
                (outcome.tracked ? "; next renewal due " + IsoFromSeconds(outcome.due)
                                 : "; due for renewal " + IsoFromSeconds(outcome.due) +
                                       ", but nothing renews it on its own (certctl renew-config " + keyword + ")"));
+  if (outcome.beforeTooLong)
+    PrintFailure("warning: the new " + keyword + " client certificate lives less than the " +
+                 std::to_string(*order.renewal.config.beforeDays) +
+                 " days of --before: it is due at two thirds of its lifetime (certctl renew-config " + keyword +
+                 " --before DAYS)");
   if (outcome.step == lifecycle::RenewalStep::HookFailed)
     throw Failure(kExitFailed, "the " + keyword + " client certificate is renewed, but " + outcome.error);
   return kExitOk;
