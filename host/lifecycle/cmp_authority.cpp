@@ -6,10 +6,12 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "host/lifecycle/cmp_address.h"
 #include "host/net/deadline.h"
+#include "host/net/http_fetch.h"
 #include "ossl/text.h"
 
 namespace host::lifecycle {
@@ -23,6 +25,7 @@ struct ExchangeChecks {
   bool senderPinned = false;
   const TrustAnchors* issuedAnchors = nullptr;
   std::string refusedSender;  // a signer that does not speak for the CA
+  std::string signerProblem;  // why the first signer tried did not verify
   std::string issuedProblem;  // why the new certificate is rejected
 };
 
@@ -40,8 +43,15 @@ ExchangeChecks* ChecksOf(X509_STORE* store) {
 // pinned (OpenSSL then checks the answer's sender against the pin).
 // OpenSSL 3.0 checks neither, and gives no access to the validated signer.
 int CheckSender(int ok, X509_STORE_CTX* context) {
-  if (!ok || X509_STORE_CTX_get_error_depth(context) != 0) return ok;
   ExchangeChecks* checks = ChecksOf(X509_STORE_CTX_get0_store(context));
+  if (!ok && checks && checks->signerProblem.empty()) {
+    // Said apart: an expired signer is the CA's to renew, an untrusted one
+    // may be the operator's --trusted.
+    X509* failed = X509_STORE_CTX_get_current_cert(context);
+    checks->signerProblem = (failed ? ossl::NameText(X509_get_subject_name(failed)) + ": " : "") +
+                            X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
+  }
+  if (!ok || X509_STORE_CTX_get_error_depth(context) != 0) return ok;
   X509* signer = X509_STORE_CTX_get_current_cert(context);
   if (!checks || checks->senderPinned || SpeaksForTheCa(signer)) return 1;
   checks->refusedSender = ossl::NameText(X509_get_subject_name(signer));
@@ -97,6 +107,20 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
 };
 
+// The signer candidate whose dates OpenSSL's client found out of range, as
+// its log says ("subject = /CN=ra.test; ...; cert has expired"): it skips
+// such a certificate before any verification. Empty when none was.
+std::string DatedOutSigner(const std::string& said) {
+  for (const char* verdict : {"cert has expired", "cert is not yet valid"}) {
+    const std::size_t at = said.find(verdict);
+    const std::size_t subject = at == std::string::npos ? at : said.rfind("subject = ", at);
+    if (subject == std::string::npos) continue;
+    const std::size_t start = subject + std::strlen("subject = ");
+    return said.substr(start, said.find(';', start) - start) + ": " + verdict;
+  }
+  return "";
+}
+
 // What OpenSSL queued, reasons with their data: "connect timeout", "request
 // rejected by server: PKIStatus: rejection; ...".
 std::string QueuedErrors() {
@@ -112,17 +136,50 @@ std::string QueuedErrors() {
   return words;
 }
 
-// Points the context at the server of `url`; false with `error` set when
-// the URL is no http URL of a host.
-bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error) {
+// Where each message of an exchange goes, by when the whole exchange ends,
+// and why the last transfer failed.
+struct Transfer {
+  std::string url;  // http://HOST:PORT/PATH
+  const Deadline* deadline = nullptr;
+  std::string error;
+};
+
+// The context's transfer: each message POSTed by host/net's HTTP client,
+// which connects first itself, so that a refused or unreachable CA ends the
+// exchange at once in its own words; OpenSSL's would retry the connection
+// until the time is up. Only a silent CA waits for the deadline.
+OSSL_CMP_MSG* Transfer(OSSL_CMP_CTX* context, const OSSL_CMP_MSG* request) {
+  auto* transfer = static_cast<struct Transfer*>(OSSL_CMP_CTX_get_transfer_cb_arg(context));
+  unsigned char* der = nullptr;
+  const int length = transfer ? i2d_OSSL_CMP_MSG(request, &der) : -1;
+  const ossl::Memory<unsigned char> owned(der);
+  if (length <= 0) return nullptr;
+  static const std::string kType = "application/pkixcmp";
+  std::string answer;
+  if (ozo::Failed(HttpPost(transfer->url, kType, std::string(reinterpret_cast<const char*>(der), length), kType,
+                           *transfer->deadline, answer, transfer->error)))
+    return nullptr;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(answer.data());
+  OSSL_CMP_MSG* message = d2i_OSSL_CMP_MSG(nullptr, &bytes, static_cast<long>(answer.size()));
+  if (!message) transfer->error = transfer->url + ": the answer is no CMP message";
+  return message;
+}
+
+// Sends the context's messages to the server of `url` through Transfer;
+// false with `error` set when the URL is no http URL of a host.
+bool SetServer(OSSL_CMP_CTX* context, const std::string& url, struct Transfer& transfer, std::string& error) {
   CmpAddress address;
   if (std::string problem; ozo::Failed(ReadCmpAddress(url, address, problem))) {
     error = "the CA's address " + url + " " + problem;
     return false;
   }
-  const bool set = OSSL_CMP_CTX_set1_server(context, address.host.c_str()) &&
-                   OSSL_CMP_CTX_set_serverPort(context, address.port) &&
-                   OSSL_CMP_CTX_set1_serverPath(context, address.path.c_str());
+  const bool literal6 = address.host.find(':') != std::string::npos;
+  transfer.url = "http://" + (literal6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port) +
+                 address.path;
+  const bool set =
+      OSSL_CMP_CTX_set1_server(context, address.host.c_str()) && OSSL_CMP_CTX_set_serverPort(context, address.port) &&
+      OSSL_CMP_CTX_set1_serverPath(context, address.path.c_str()) && OSSL_CMP_CTX_set_transfer_cb(context, Transfer) &&
+      OSSL_CMP_CTX_set_transfer_cb_arg(context, &transfer);
   ERR_clear_error();
   if (!set) error = "the CA's address " + url + " cannot be used: out of memory";
   return set;
@@ -133,9 +190,12 @@ bool SetServer(OSSL_CMP_CTX* context, const std::string& url, std::string& error
 CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
   CaAnswer outcome;
   ERR_clear_error();
-  const int timeoutSeconds = Deadline(m_timeout).WholeSeconds();
+  const Deadline deadline(m_timeout);
+  const int timeoutSeconds = deadline.WholeSeconds();
+  struct Transfer transfer;
+  transfer.deadline = &deadline;
   const UniquePtr<OSSL_CMP_CTX> context(OSSL_CMP_CTX_new(nullptr, nullptr));
-  if (!context || !SetServer(context.get(), m_server, outcome.error)) {
+  if (!context || !SetServer(context.get(), m_server, transfer, outcome.error)) {
     if (outcome.error.empty()) outcome.error = "no CMP context: " + QueuedErrors();
     return outcome;
   }
@@ -196,12 +256,16 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
     const std::string queued = QueuedErrors();
     // OpenSSL's queue names what failed and carries the CA's PKIStatus, its
     // failure bits and status string when it answered so.
-    outcome.error = !queued.empty() ? queued
-                    : answered      ? status
-                    : !said.empty() ? "no certificate came back: " + said
-                                    : "no certificate came back";
+    outcome.error = !transfer.error.empty() ? transfer.error
+                    : !queued.empty()       ? queued
+                    : answered              ? status
+                    : !said.empty()         ? "no certificate came back: " + said
+                                            : "no certificate came back";
     if (answered && OSSL_CMP_CTX_get_status(ctx) == OSSL_CMP_PKISTATUS_waiting)
       outcome.error = "the CA still had the request waiting when the time was up: " + outcome.error;
+    if (const std::string dated = DatedOutSigner(said); !dated.empty()) checks.signerProblem = dated;
+    if (!checks.signerProblem.empty() && outcome.error.find("error validating protection") != std::string::npos)
+      outcome.error = "its answers' signature is not trusted (" + checks.signerProblem + "): " + outcome.error;
     outcome.refusedSender = checks.refusedSender;
     if (!checks.refusedSender.empty())
       outcome.error = "its answers are signed by " + checks.refusedSender +

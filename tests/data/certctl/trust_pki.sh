@@ -4,6 +4,7 @@
 #   issuing.pem   "Issuing CA", an intermediate of the root: it signs the rest
 #   rogue.pem     "Rogue CA", a self-signed CA nobody trusts
 #   ra.pem        ra.test, an RA's certificate (extended key usage cmcRA)
+#   old-ra.pem    old-ra.test, an RA's certificate that ended 10 days ago
 #   plain.pem     plain.test, a client certificate of the Issuing CA (another
 #                 endpoint's: no CMP standing)
 #   planted.pem   "Planted CA", a self-signed certificate nobody asked for
@@ -37,6 +38,9 @@ for root in root rogue; do
 done
 request issuing "Issuing CA" && ./sign issuing.csr issuing.pem root ca.ext
 request ra ra.test && ./sign ra.csr ra.pem issuing ra.ext
+request old-ra old-ra.test && openssl ca -batch -config ca.cnf -cert issuing.pem -keyfile issuing.key -in old-ra.csr \
+  -out old-ra.pem -startdate $(date -u -d "@$((now - 40 * 86400))" +%Y%m%d%H%M%SZ) \
+  -enddate $(date -u -d "@$((now - 10 * 86400))" +%Y%m%d%H%M%SZ) -extfile ra.ext 2>/dev/null
 request plain plain.test && ./sign plain.csr plain.pem issuing client.ext
 request agent agent.test && ./sign agent.csr agent.crt issuing client.ext
 key planted && openssl req -x509 -new -key planted.key -subj "/CN=Planted CA" -days 365 -out planted.pem
