@@ -168,6 +168,13 @@ result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& 
       OperationRecord("install", ClientSlot(type), "the pending key with " + installation.subject, initiator));
 }
 
+TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending, const TrialTarget& otherwise) {
+  if (skip) return {};
+  if (!given.empty()) return given;
+  if (!pending.certificates.empty() && !pending.trialPeer.empty()) return KeptTrial(pending);
+  return otherwise;
+}
+
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
                        const Trial& trial) {
   InstallOutcome outcome;
@@ -175,7 +182,12 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   outcome.anchored = !anchors.certificates.empty();
   outcome.result =
       PrepareInstallation(store, order.type, order.signedFile, anchors, order.now, outcome.installation, outcome.error);
-  if (ozo::Failed(outcome.result) || !trial) {
+  if (ozo::Succeeded(outcome.result) && trial) {
+    PendingKey pending;
+    outcome.result = store.GetPendingKey(order.type, pending);
+    outcome.tried = ChooseTrial(order.noTrial, order.trial, pending);
+  }
+  if (ozo::Failed(outcome.result) || !trial || outcome.tried.empty()) {
     if (ozo::Succeeded(outcome.result))
       outcome.result = CompleteInstallation(store, manager, order.type, outcome.installation, order.initiator);
     if (ozo::Succeeded(outcome.result))
@@ -184,10 +196,10 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   }
   // No lock is held over the network: other writers go on during the trial.
   if (ozo::Failed(outcome.result = store.Commit())) return outcome;
-  outcome.trialRefusal = trial(outcome.installation.record);
+  outcome.trialRefusal = trial(outcome.installation.record, outcome.tried);
   if (ozo::Failed(outcome.result = store.Begin())) return outcome;
   if (!outcome.trialRefusal.empty()) {
-    outcome.result = KeepPendingCertificate(store, order.type, outcome.installation.certificates);
+    outcome.result = KeepPendingCertificate(store, order.type, outcome.installation.certificates, outcome.tried);
     if (ozo::Succeeded(outcome.result)) outcome.result = store.Commit();
     if (ozo::Succeeded(outcome.result)) outcome.result = store.Begin();
     if (ozo::Succeeded(outcome.result)) outcome.result = ozo::results::AccessDenied;

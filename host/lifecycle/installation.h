@@ -53,16 +53,25 @@ ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesMana
                                    const Installation& installation, const ivo::ChangeInitiator& initiator,
                                    bool* refused = nullptr);
 
-// Why the new pair does not work against the peer, or empty when it does:
-// the trial a caller may run before the old pair goes. It runs with no
-// unit of work open, so it holds no lock on the store.
-using Trial = std::function<std::string(const ivo::ClientCertificate& newPair)>;
+// Why the new pair does not work against `target`, or empty when it
+// does: the trial a caller supplies (a TLS handshake), run before the old
+// pair goes, against the peer the order names. It runs with no unit of
+// work open, so it holds no lock on the store.
+using Trial = std::function<std::string(const ivo::ClientCertificate& newPair, const TrialTarget& target)>;
+
+// The peer to try a new pair against: none with `skip`, else `given`, else
+// the one that refused the certificate kept pending (a retry tries it
+// again), else `otherwise`.
+TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending,
+                        const TrialTarget& otherwise = {});
 
 struct InstallOrder {
   ivo::CertificateType type = 0;
   std::string signedFile;  // empty: the certificate kept pending
   std::string trusted;     // the anchors (see IssuedAnchors), and what they are
   std::string trustedOrigin;
+  TrialTarget trial;     // empty: the one kept with a pending certificate, if any
+  bool noTrial = false;  // install untried, whatever was kept
   ivo::ChangeInitiator initiator;
   std::int64_t now = 0;
 };
@@ -75,6 +84,7 @@ struct InstallOutcome {
   ozo::result_t result = ozo::results::NoError;
   std::string error;
   std::string trialRefusal;
+  TrialTarget tried;     // the peer the pair was tried against; empty: none
   bool anchored = true;  // false: no anchors were found
   Installation installation;
 };

@@ -161,10 +161,13 @@ result_t CancelRequest(LifecycleStore& store, ivo::CertificateType type, const i
   return Journal(store, "cancel", type, "the pending key dropped", initiator);
 }
 
-result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates) {
+result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates,
+                                const TrialTarget& trial) {
   PendingKey pending;
   if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) return read;
   pending.certificates = certificates;
+  pending.trialPeer = certificates.empty() ? "" : trial.peer;
+  pending.trialServername = certificates.empty() ? "" : trial.servername;
   return store.PutPendingKey(type, pending);
 }
 

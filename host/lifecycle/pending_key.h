@@ -59,9 +59,11 @@ KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key);
 ozo::result_t CancelRequest(LifecycleStore& store, ivo::CertificateType type, const ivo::ChangeInitiator& initiator);
 
 // Keeps `certificates` (PEM) with the pending key, for a later install
-// (one whose trial against the peer failed waits for the peer); empty
-// drops what was kept.
-ozo::result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates);
+// (one whose trial against the peer failed waits for the peer), with the
+// peer that refused it (`trial`: a retry tries it again); empty
+// certificates drop what was kept, the peer with them.
+ozo::result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates,
+                                     const TrialTarget& trial = {});
 
 // The private key a pending key's DER holds; null when it cannot be read.
 ossl::UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der);

@@ -14,13 +14,16 @@ namespace host::lifecycle {
 // is installed (or the key is dropped): the private key (DER, PKCS#8), when
 // it was made, what its last request asked for, and a signed certificate
 // kept with it (one whose trial against the peer failed waits for the
-// peer). The key is wiped when the object goes.
+// peer, and the peer it was tried against, so that a retry tries it again).
+// The key is wiped when the object goes.
 struct PendingKey {
   std::int64_t created = 0;
   std::vector<unsigned char> key;
   std::string subject;       // DER: the subject name of the last request made for the key
   std::string extensions;    // DER: its extensions; empty when it had none
   std::string certificates;  // PEM; empty when none is kept
+  std::string trialPeer;     // "HOST:PORT" that refused the kept certificate; empty: none
+  std::string trialServername;
   PendingKey() = default;
   PendingKey(const PendingKey&) = default;
   PendingKey& operator=(const PendingKey&) = default;
@@ -30,7 +33,8 @@ struct PendingKey {
 // How a slot's client certificate is renewed on its own: the CA's URL, the
 // request ("kur" or "cr"), the certificates the CA's answers and the new
 // certificates must chain to (PEM or DER; empty: see IssuedAnchors), the
-// peer the new pair is tried against first ("HOST:PORT"; empty: none),
+// peer the new pair is tried against first ("HOST:PORT"; empty: none) and
+// the name sent to it (empty: none, the peer checked against its address),
 // renewal this many days before the end (besides at two thirds of the
 // lifetime), a command run after each renewal, and the subject the CA's
 // answers must be signed by (DER; empty: any CA or RA certificate).
@@ -42,7 +46,19 @@ struct RenewalConfig {
   std::optional<std::int64_t> beforeDays;
   std::string hook;
   std::string sender;
+  std::string servername;
 };
+
+// A peer a new pair is tried against before it replaces the old one, and
+// the name sent to it (empty: none).
+struct TrialTarget {
+  std::string peer;  // "HOST[:PORT]"; empty: no trial
+  std::string servername;
+  bool empty() const { return peer.empty(); }
+};
+
+// The trial `pending` keeps for its certificate (empty when none).
+inline TrialTarget KeptTrial(const PendingKey& pending) { return {pending.trialPeer, pending.trialServername}; }
 
 // What a slot's renewals have come to: times in seconds since 1970, the
 // failures since the last success, and the last error in words.

@@ -53,6 +53,7 @@ class Renewal {
   ossl::Container m_current;              // the slot's pair; empty for an enrollment
   std::int64_t m_notAfter = 0;            // its end: the latest a retry may wait for
   TrustAnchors m_anchors;                 // what the new certificate must chain to
+  TrialTarget m_trial;                    // the peer the new pair is tried against (ChooseTrial)
   std::optional<RenewalConfig> m_stored;  // the slot's renewal settings, when it has some
   CaRequest::Kind m_kind = CaRequest::Kind::KeyUpdate;
   RenewalOutcome m_outcome;
@@ -205,13 +206,18 @@ bool Renewal::Prepare() {
 }
 
 bool Renewal::TryAgainstThePeer() {
-  if (!m_with.trial) return true;
+  if (!m_with.trial || m_trial.empty()) return true;
   // No lock is held over the network.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
-  const std::string refusal = m_with.trial(m_outcome.installation.record);
+  const std::string refusal = m_with.trial(m_outcome.installation.record, m_trial);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
-  return refusal.empty() || Fail("the new pair does not work against " + m_order.config.probe + ": " + refusal +
-                                 "; the old pair stays, the new one is pending (the next renew installs it)");
+  if (refusal.empty()) return true;
+  // The next run tries the same peer again before it installs the pair.
+  if (const result_t kept = KeepPendingCertificate(m_store, m_order.type, m_outcome.installation.certificates, m_trial);
+      ozo::Failed(kept))
+    return StoreFailed(kept);
+  return Fail("the new pair does not work against " + m_trial.peer + ": " + refusal +
+              "; the old pair stays, the new one is pending (the next renew tries it again)");
 }
 
 bool Renewal::Install() {
@@ -276,6 +282,7 @@ RenewalOutcome Renewal::Run() {
   PendingKey pending;
   const result_t read = m_store.GetPendingKey(m_order.type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read), m_outcome;
+  m_trial = ChooseTrial(m_order.noTrial, {m_order.config.probe, m_order.config.servername}, pending);
   if ((ozo::Failed(read) || pending.certificates.empty()) && !AskTheCa()) return m_outcome;
   if (Prepare() && TryAgainstThePeer() && Install()) RunHook();
   return m_outcome;

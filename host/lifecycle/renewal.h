@@ -23,7 +23,10 @@ struct RenewalOrder {
   ivo::CertificateType type = 0;
   // The CA's address and request, its trust, the expected sender, the
   // peer the trial names, the due rule and the hook.
+  // The trial is config's probe, else the peer that refused the certificate
+  // kept pending (see ChooseTrial); none with noTrial.
   RenewalConfig config;
+  bool noTrial = false;
   std::string trustedOrigin;  // what config.trusted is, for messages
   // A first enrollment (an initialization request): the reference and the
   // one-time secret the CA gave, and the subject asked for.
@@ -46,7 +49,7 @@ struct RenewalDependencies {
   LifecycleStore& store;
   ivo::ICertificatesManager& manager;
   CertificateAuthority& ca;
-  Trial trial;  // empty: no trial
+  Trial trial;  // empty: no trial, whatever the order names
   std::function<ozo::result_t(const std::string& command, const HookVariables& variables, std::string& failure)> hook =
       RunHook;
   std::function<std::int64_t()> now;  // empty: the system's clock

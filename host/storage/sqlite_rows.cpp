@@ -166,7 +166,9 @@ const RowDescription<PendingKey> kPendingKeyRow = {"pending_keys",
                                                     {"key", &PendingKey::key, true, false},
                                                     {"subject", &PendingKey::subject, true, false},
                                                     {"extensions", &PendingKey::extensions, true},
-                                                    {"certificates", &PendingKey::certificates, true}}};
+                                                    {"certificates", &PendingKey::certificates, true},
+                                                    {"trial_peer", &PendingKey::trialPeer},
+                                                    {"trial_servername", &PendingKey::trialServername}}};
 const RowDescription<RenewalConfig> kRenewalConfigRow = {"renewal_configs",
                                                          {{"server", &RenewalConfig::server, false, false},
                                                           {"command", &RenewalConfig::command, false, false},
@@ -174,7 +176,8 @@ const RowDescription<RenewalConfig> kRenewalConfigRow = {"renewal_configs",
                                                           {"probe", &RenewalConfig::probe},
                                                           {"before_days", &RenewalConfig::beforeDays},
                                                           {"hook", &RenewalConfig::hook},
-                                                          {"sender", &RenewalConfig::sender, true}}};
+                                                          {"sender", &RenewalConfig::sender, true},
+                                                          {"servername", &RenewalConfig::servername}}};
 const RowDescription<RenewalState> kRenewalStateRow = {"renewal_states",
                                                        {{"last_attempt", &RenewalState::lastAttempt},
                                                         {"last_success", &RenewalState::lastSuccess},

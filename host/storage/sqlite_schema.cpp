@@ -58,6 +58,11 @@ CREATE TABLE IF NOT EXISTS renewal_states(
   type INTEGER PRIMARY KEY, last_attempt INTEGER, last_success INTEGER, failures INTEGER NOT NULL,
   next_attempt INTEGER, last_error TEXT, hook_error TEXT);
 )sql", "ALTER TABLE renewal_configs ADD COLUMN sender BLOB;",
+    R"sql(
+ALTER TABLE renewal_configs ADD COLUMN servername TEXT;
+ALTER TABLE pending_keys ADD COLUMN trial_peer TEXT;
+ALTER TABLE pending_keys ADD COLUMN trial_servername TEXT;
+)sql",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");
 

@@ -21,7 +21,7 @@ constexpr std::int32_t kApplicationId = 0x43524D53;  // "CRMS"
 // 4: the pending key of each type's client slot (enrollment.h);
 // 5: each slot's renewal settings and state (renewal_schedule.h);
 // 6: the name a renewal's CA answers must be signed by (its expected sender).
-constexpr int kSchemaVersion = 6;
+constexpr int kSchemaVersion = 7;
 
 // The first 100 bytes of a database file, read without SQLite: what a file
 // is can be told before any connection could roll back a journal or

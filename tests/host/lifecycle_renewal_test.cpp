@@ -33,7 +33,10 @@ class Renewal : public test::LifecycleTest {
     EXPECT_EQ(m_store->Begin(), 0);
     lifecycle::RenewalDependencies with(*m_store, *m_manager, m_authority);
     with.now = [this] { return kNow; };
-    with.trial = [this](const ivo::ClientCertificate&) { return m_trialRefusal; };
+    with.trial = [this](const ivo::ClientCertificate&, const lifecycle::TrialTarget& target) {
+      m_tried.push_back(target.peer + "/" + target.servername);
+      return m_trialRefusal;
+    };
     with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables, std::string& failure) {
       m_hooks.push_back(command + " " + variables.front().second);
       failure = m_hookFailure;
@@ -45,6 +48,7 @@ class Renewal : public test::LifecycleTest {
   lifecycle::RenewalOrder m_order;
   std::string m_trialRefusal, m_hookFailure;  // what the trial and the hook say
   std::vector<std::string> m_hooks;
+  std::vector<std::string> m_tried;  // each trial's "PEER/SERVERNAME"
 };
 
 struct Step {
@@ -139,16 +143,23 @@ TEST_F(Renewal, ALockedSlotAnEmptyOneAndOneWithoutAnchorsAreRefusedUntouched) {
 }
 
 // A certificate kept pending by a refused trial is installed by the next run
-// without asking the CA again; a later good hook clears the failed one.
+// without asking the CA again, once the peer that refused it takes it (the
+// settings may name none by then); a later good hook clears the failed one.
 TEST_F(Renewal, TheNextRunInstallsWhatATrialKeptAndAGoodHookClearsAFailedOne) {
   m_trialRefusal = "not yet";
+  m_order.config.servername = "peer.example";
   ASSERT_EQ(Run().step, RenewalStep::Failed);
+  m_order.config.probe.clear();
+  m_order.config.servername.clear();
+  EXPECT_EQ(Run().step, RenewalStep::Failed) << "the same peer still refuses";
+  EXPECT_EQ(m_tried, (std::vector<std::string>{"peer.test:443/peer.example", "peer.test:443/peer.example"}));
   m_trialRefusal.clear();
   m_hookFailure = "exited 3";
   const lifecycle::RenewalOutcome kept = Run();
   EXPECT_EQ(kept.step, RenewalStep::HookFailed);
   EXPECT_FALSE(kept.fromTheCa);
   EXPECT_EQ(m_authority.asked, 1);
+  EXPECT_EQ(m_tried.size(), 3u);
   EXPECT_EQ(State().failures, 0);
   m_hookFailure.clear();
   EXPECT_EQ(Run().step, RenewalStep::Renewed);
@@ -207,6 +218,15 @@ TEST_F(Renewal, ABeforeLongerThanTheNewLifetimeGivesWayToTwoThirds) {
   EXPECT_EQ(outcome.due, lifecycle::DueTime(pair.notBefore, pair.notAfter, std::nullopt));
   m_order.config.beforeDays = 1;
   EXPECT_FALSE(Run().beforeTooLong);
+}
+
+// Without a trial, what a refused trial kept goes in untried.
+TEST_F(Renewal, WithoutATrialTheKeptCertificateGoesInUntried) {
+  m_trialRefusal = "not yet";
+  ASSERT_EQ(Run().step, RenewalStep::Failed);
+  m_order.noTrial = true;
+  EXPECT_EQ(Run().step, RenewalStep::Renewed);
+  EXPECT_EQ(m_tried.size(), 1u);
 }
 
 }  // namespace

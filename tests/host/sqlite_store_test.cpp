@@ -224,7 +224,7 @@ TEST_F(SqliteStoreTest, TheLifecycleRowsKeepEachFieldApartForEveryType) {
     state.failures = type, state.lastError = "error " + n, state.hookError = "hook " + n;
     ASSERT_EQ(store->renewalStates().Put(type, state), 0);
     host::lifecycle::RenewalConfig config{"http://ca" + n, "cr",        "trusted " + n, "peer" + n,
-                                          10 + type,       "exec " + n, "sender " + n};
+                                          10 + type,       "exec " + n, "sender " + n,  "name " + n};
     ASSERT_EQ(store->renewalConfigs().Put(type, config), 0);
   }
   auto store = Open(m_path, host::SqliteStore::Mode::ReadOnly);
@@ -234,10 +234,10 @@ TEST_F(SqliteStoreTest, TheLifecycleRowsKeepEachFieldApartForEveryType) {
   for (std::uint32_t type = 1; type <= 4; ++type) {
     const std::string n = std::to_string(type);
     const host::lifecycle::RenewalConfig& config = configs[type];
-    EXPECT_EQ(
-        (std::vector<std::string>{config.server, config.command, config.trusted, config.probe, config.hook,
-                                  config.sender}),
-        (std::vector<std::string>{"http://ca" + n, "cr", "trusted " + n, "peer" + n, "exec " + n, "sender " + n}));
+    EXPECT_EQ((std::vector<std::string>{config.server, config.command, config.trusted, config.probe, config.hook,
+                                        config.sender, config.servername}),
+              (std::vector<std::string>{"http://ca" + n, "cr", "trusted " + n, "peer" + n, "exec " + n, "sender " + n,
+                                        "name " + n}));
     EXPECT_EQ(config.beforeDays, 10 + type);
     host::lifecycle::RenewalState state;
     ASSERT_EQ(store->renewalStates().Get(type, state), 0);

@@ -182,10 +182,9 @@ Verdict LateRenewal(const RenewalFacts& fact) {
 
 // A key waiting for its certificate is no problem of its own: it is told,
 // as OK, so that the one who asked for it does not forget it.
-std::string PendingText(ivo::CertificateType type, std::int64_t created) {
-  const std::string keyword = TypeKeyword(type);
-  return keyword + " client has a key pending since " + IsoFromSeconds(created) + " (certctl install " + keyword +
-         " FILE takes its certificate)";
+std::string PendingText(ivo::CertificateType type, const PendingKeyFacts& facts) {
+  return std::string(TypeKeyword(type)) + " client has a key pending since " + IsoFromSeconds(facts.created) + " (" +
+         PendingKeyHint(type, facts) + ")";
 }
 
 int Print(const GlobalOptions& global, State state, const std::string& summary, const std::vector<Verdict>& verdicts,
@@ -193,8 +192,8 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
   if (global.json) {
     Json json = {{"state", NameOf(state)}, {"summary", summary}, {"certificates", Json::array()}};
     json["pendingKeys"] = Json::array();
-    for (const auto& [type, created] : pending)
-      json["pendingKeys"].push_back({{"type", TypeKeyword(type)}, {"created", IsoFromSeconds(created)}});
+    for (const auto& [type, facts] : pending)
+      json["pendingKeys"].push_back({{"type", TypeKeyword(type)}, {"created", IsoFromSeconds(facts.created)}});
     for (const Verdict& verdict : verdicts) {
       Json entry = {{"slot", verdict.slot}, {"state", NameOf(verdict.state)}, {"message", verdict.message}};
       if (verdict.daysLeft)
@@ -210,8 +209,8 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
               << performance << "\n";
     for (const Verdict& verdict : verdicts)
       std::cout << NameOf(verdict.state) << ": " << Printable(verdict.message) << "\n";
-    for (const auto& [type, created] : pending)
-      std::cout << NameOf(State::Ok) << ": " << PendingText(type, created) << "\n";
+    for (const auto& [type, facts] : pending)
+      std::cout << NameOf(State::Ok) << ": " << PendingText(type, facts) << "\n";
   }
   return static_cast<int>(state);
 }
@@ -228,8 +227,8 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     if (!session.exposure().empty())
       verdicts.insert(verdicts.begin(), {kStoreVerdict, State::Warning, session.exposure(), nullptr, {}});
     PendingKeys pending;
-    for (const auto& [type, created] : ReadPendingKeys(session))
-      if (Selected(options, type, "client")) pending.emplace(type, created);
+    for (const auto& [type, facts] : ReadPendingKeys(session))
+      if (Selected(options, type, "client")) pending.emplace(type, facts);
     if (!arguments.crl.empty()) {
       bool covered = false;
       for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, deadline))

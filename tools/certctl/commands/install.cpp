@@ -25,6 +25,7 @@ struct Arguments {
   std::optional<ProbeTarget> probe;
   std::string servername;
   Timeout timeout;
+  bool noProbe = false;
 };
 
 // The pending key's pair replaces the slot's in one unit of work with the
@@ -33,6 +34,7 @@ struct Arguments {
 int Install(const GlobalOptions& global, const Arguments& arguments) {
   const ivo::CertificateType type = arguments.type.value;
   const std::string keyword = TypeKeyword(type);
+  if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
   const ozo::blob_t bytes = arguments.file.path.empty() ? ozo::blob_t() : ReadFileBytes(arguments.file.path);
   Session session(global, Access::WriteSecrets);
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
@@ -46,24 +48,19 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   order.trustedOrigin = arguments.trusted ? arguments.trusted->path : "the certificates kept with the renewal settings";
   order.initiator = UserInitiator();
   order.now = std::time(nullptr);
-  lifecycle::Trial trial;
-  if (arguments.probe)
-    trial = [&](const ivo::ClientCertificate& pair) {
-      ProbeOptions options;
-      options.servername = arguments.servername;
-      options.deadline = host::Deadline(arguments.timeout.seconds);
-      return TrialOfNewPair(ReadSlots(session, type), pair, *arguments.probe, options);
-    };
-  const lifecycle::InstallOutcome outcome = lifecycle::Install(store, *manager, order, trial);
+  if (arguments.probe) order.trial = {arguments.probe->text(), arguments.servername};
+  order.noTrial = arguments.noProbe;
+  const lifecycle::InstallOutcome outcome =
+      lifecycle::Install(store, *manager, order, PeerTrial(session, type, arguments.timeout.seconds));
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
   const result_t result = outcome.result;
   const std::string source = arguments.file.path.empty() ? "the pending certificate" : arguments.file.path;
   if (!outcome.trialRefusal.empty())
     throw Failure(kExitFailed, "the new " + keyword + " client certificate does not work against " +
-                                   arguments.probe->text() + ": " + outcome.trialRefusal +
+                                   outcome.tried.peer + ": " + outcome.trialRefusal +
                                    "; the old pair stays, the new one is pending (certctl install " + keyword +
-                                   " retries it)");
+                                   " tries it there again, --no-probe installs it untried)");
   if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(type);
   if (result == results::InvalidState)
     throw Failure(kExitFailed, "the " + keyword + " pending key changed during the trial: nothing was installed",
@@ -81,7 +78,8 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   if (result == results::InvalidArgument) throw Failure(kExitUsage, source + ": " + outcome.error);
   if (ozo::Failed(result)) throw Failure(kExitFailed, Refusal(result), result);
   session.Commit();
-  Announce(global, "client certificate of " + keyword + " installed: " + outcome.installation.subject);
+  Announce(global, "client certificate of " + keyword + " installed: " + outcome.installation.subject +
+                       (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer));
   return kExitOk;
 }
 
@@ -95,7 +93,8 @@ Command Install() {
               "the certificate must chain to these (default: the renewal settings', else the server certificate)"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up the trial after SECONDS")},
+       Option(&Arguments::timeout, "--timeout", "SECONDS", "give up the trial after SECONDS"),
+       Switch(&Arguments::noProbe, "--no-probe", "install untried, though a peer refused the pending certificate")},
       Install);
 }
 

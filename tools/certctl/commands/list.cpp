@@ -40,13 +40,15 @@ int ListAll(const GlobalOptions& global, const Arguments&) {
     }
     json.push_back(std::move(entry));
   }
-  for (const auto& [type, created] : ReadPendingKeys(session)) {
+  for (const auto& [type, facts] : ReadPendingKeys(session)) {
     const std::string keyword = TypeKeyword(type);
-    json.push_back(
-        {{"type", keyword}, {"kind", kPendingKind}, {"status", "pending"}, {"created", IsoFromSeconds(created)}});
-    rows.push_back(
-        {keyword, kPendingKind, "pending", "", "",
-         "made " + IsoFromSeconds(created) + "; certctl install " + keyword + " FILE takes its certificate"});
+    json.push_back({{"type", keyword},
+                    {"kind", kPendingKind},
+                    {"status", "pending"},
+                    {"created", IsoFromSeconds(facts.created)},
+                    {"certificateKept", facts.certificateKept}});
+    rows.push_back({keyword, kPendingKind, "pending", "", "",
+                    "made " + IsoFromSeconds(facts.created) + "; " + PendingKeyHint(type, facts)});
   }
   if (global.json)
     PrintJson(json);

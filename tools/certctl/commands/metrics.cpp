@@ -49,7 +49,7 @@ void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
              "Whether the type's client slot has a key waiting for its certificate (1) or not (0).");
   for (ivo::CertificateType type = 1; type <= 4; ++type) out.Sample({{"type", TypeKeyword(type)}}, pending.count(type));
   out.Family("pending_key_created_seconds", "gauge", "When the pending key was made, Unix time.");
-  for (const auto& [type, created] : pending) out.Sample({{"type", TypeKeyword(type)}}, created);
+  for (const auto& [type, facts] : pending) out.Sample({{"type", TypeKeyword(type)}}, facts.created);
 }
 
 // Each slot's renewals, as cert-manager and certmonger users alert on them:

@@ -35,17 +35,16 @@ struct Arguments {
   std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
   std::optional<ProbeTarget> probe;
-  std::string servername;
+  std::optional<std::string> servername;
   Timeout timeout{kExchangeTimeoutSeconds};
+  bool noProbe = false;
   bool all = false;
   bool due = false;
 };
 
-// A run of one slot: the library's order, and the trial the tool adds.
+// A run of one slot: the library's order, and how long its network may take.
 struct Order {
   lifecycle::RenewalOrder renewal;
-  std::optional<ProbeTarget> probe;
-  std::string servername;
   double timeoutSeconds = kExchangeTimeoutSeconds;
 };
 
@@ -65,12 +64,13 @@ Order OrderFor(ivo::CertificateType type, const lifecycle::RenewalConfig* stored
   }
   if (arguments.sender) config.sender = arguments.sender->der;
   if (arguments.probe) config.probe = arguments.probe->text();
-  if (!config.probe.empty()) ReadValue(config.probe, "--probe", order.probe.emplace());
+  if (arguments.servername) config.servername = *arguments.servername;
+  if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
+  order.renewal.noTrial = arguments.noProbe;
   if (config.server.empty())
     throw Failure(kExitUsage, std::string("no CA is named for ") + TypeKeyword(type) +
                                   ": give --server URL, or keep one with certctl renew-config " + TypeKeyword(type) +
                                   " --server URL");
-  order.servername = arguments.servername;
   order.timeoutSeconds = arguments.timeout.seconds;
   return order;
 }
@@ -136,13 +136,7 @@ int Run(const GlobalOptions& global, const Order& order) {
   lifecycle::SqliteLifecycleStore store(session.store());
   lifecycle::CmpAuthority ca(order.renewal.config.server, order.timeoutSeconds);
   lifecycle::RenewalDependencies with(store, *manager, ca);
-  if (order.probe)
-    with.trial = [&](const ivo::ClientCertificate& pair) {
-      ProbeOptions options;
-      options.servername = order.servername;
-      options.deadline = host::Deadline(order.timeoutSeconds);
-      return TrialOfNewPair(ReadSlots(session, order.renewal.type), pair, *order.probe, options);
-    };
+  with.trial = PeerTrial(session, order.renewal.type, order.timeoutSeconds);
   const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
@@ -215,7 +209,7 @@ struct EnrollArguments {
   std::optional<TrustFile> trusted;
   std::optional<DistinguishedName> sender;
   std::optional<ProbeTarget> probe;
-  std::string servername;
+  std::optional<std::string> servername;
   Timeout timeout{kExchangeTimeoutSeconds};
   bool noTrack = false;
 };
@@ -252,8 +246,9 @@ Command Renew() {
        Option(&Arguments::command, "--cmd", "kur|cr",
               "a key update request or a certification request (default: the settings', else kur)"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
-       Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
+       Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by the probe"),
        Option(&Arguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA, polling included"),
+       Switch(&Arguments::noProbe, "--no-probe", "install untried, though settings or a refused trial name a peer"),
        Switch(&Arguments::all, "--all", "every slot with renewal settings"),
        Switch(&Arguments::due, "--due", "only those whose certificate is due")},
       Renew);
@@ -273,7 +268,8 @@ Command Enroll() {
        Option(&EnrollArguments::sender, "--sender", "DN",
               "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&EnrollArguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
-       Option(&EnrollArguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
+       Option(&EnrollArguments::servername, "--servername", "NAME",
+              "the name sent and checked by --probe (kept with the settings)"),
        Option(&EnrollArguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA"),
        Switch(&EnrollArguments::noTrack, "--no-track",
               "keep no renewal settings (by default: the CA, its trust, the sender and the probe)")},

@@ -31,6 +31,7 @@ struct ConfigArguments {
   std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
   std::optional<ProbeTarget> probe;
+  std::optional<std::string> servername;
   std::optional<Days> before;
   std::optional<std::string> hook;
   bool show = false;
@@ -50,6 +51,7 @@ Json ConfigJson(ivo::CertificateType type, const Config& config) {
                {"cmd", config.command},
                {"trusted", !config.trusted.empty()}};
   if (!config.probe.empty()) json["probe"] = config.probe;
+  if (!config.servername.empty()) json["servername"] = config.servername;
   if (config.beforeDays) json["beforeDays"] = *config.beforeDays;
   if (!config.hook.empty()) json["exec"] = config.hook;
   if (!config.sender.empty()) json["sender"] = SenderText(config);
@@ -73,6 +75,7 @@ void PrintConfig(const GlobalOptions& global, Session& session, ivo::Certificate
   std::printf("server   %s\ncmd      %s\ntrusted  %s\n", Printable(config.server).c_str(), config.command.c_str(),
               origin.empty() ? "nothing: each renewal is refused until --trusted CA-FILE is given" : origin.c_str());
   if (!config.probe.empty()) std::printf("probe    %s\n", Printable(config.probe).c_str());
+  if (!config.servername.empty()) std::printf("name     %s\n", Printable(config.servername).c_str());
   if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
   if (!config.hook.empty()) std::printf("exec     %s\n", Printable(config.hook).c_str());
   if (!config.sender.empty()) std::printf("sender   %s\n", Printable(SenderText(config)).c_str());
@@ -95,7 +98,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   const ivo::CertificateType type = arguments.type.value;
   const std::string keyword = TypeKeyword(type);
   const bool changes = arguments.server || arguments.trusted || arguments.command || arguments.probe ||
-                       arguments.before || arguments.hook || arguments.sender;
+                       arguments.servername || arguments.before || arguments.hook || arguments.sender;
   if (!arguments.show && !arguments.remove && !changes)
     throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
   Config config;
@@ -123,6 +126,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     if (arguments.trusted) config.trusted = arguments.trusted->certificates;
     if (arguments.sender) config.sender = arguments.sender->der;
     if (arguments.probe) config.probe = arguments.probe->text();
+    if (arguments.servername) config.servername = *arguments.servername;
     if (arguments.before) config.beforeDays = arguments.before->value;
     if (arguments.hook) config.hook = *arguments.hook;
     if (AnchorsOrigin(session, type, config).empty()) throw NoAnchorsRefusal(type);
@@ -189,6 +193,7 @@ Command RenewConfig() {
        Option(&ConfigArguments::command, "--cmd", "kur|cr",
               "a key update request (the first settings' default) or a certification request"),
        Option(&ConfigArguments::probe, "--probe", "HOST[:PORT]", "try each new pair against the peer first"),
+       Option(&ConfigArguments::servername, "--servername", "NAME", "the name sent to the peer and checked"),
        Option(&ConfigArguments::before, "--before", "DAYS",
               "renew DAYS before the end when that comes before 2/3 of the lifetime"),
        Option(&ConfigArguments::hook, "--exec", "CMD", "run CMD after each renewal (no secret in its environment)"),

@@ -1,18 +1,32 @@
 #include "tools/certctl/commands/trial.h"
 
+#include "tools/certctl/cli/values.h"
+#include "tools/certctl/lib/peer_slots.h"
 #include "tools/certctl/probe/probe_run.h"
 
 namespace certctl {
 
-std::string TrialOfNewPair(PeerSlots slots, const ivo::ClientCertificate& record, const ProbeTarget& target,
-                           const ProbeOptions& options) {
-  ClientFile fresh;
-  if (!slots.anchor || ReadClientFile(record.certificate, record.password, fresh) != ContainerProblem::None)
-    return slots.problem.empty() ? "the new container cannot be opened" : slots.problem;
-  slots.problem.clear();
-  slots.client = std::move(fresh);
-  const ProbeVerdict verdict = ProbePeer(slots, target, options);
-  return verdict.works ? "" : verdict.summary;
+host::lifecycle::Trial PeerTrial(Session& session, ivo::CertificateType type, double timeoutSeconds) {
+  return [&session, type, timeoutSeconds](const ivo::ClientCertificate& record,
+                                          const host::lifecycle::TrialTarget& target) -> std::string {
+    try {
+      ProbeTarget peer;
+      ReadValue(target.peer, "--probe", peer);
+      ProbeOptions options;
+      options.servername = target.servername;
+      options.deadline = host::Deadline(timeoutSeconds);
+      PeerSlots slots = ReadSlots(session, type);
+      ClientFile fresh;
+      if (!slots.anchor || ReadClientFile(record.certificate, record.password, fresh) != ContainerProblem::None)
+        return slots.problem.empty() ? "the new container cannot be opened" : slots.problem;
+      slots.problem.clear();
+      slots.client = std::move(fresh);
+      const ProbeVerdict verdict = ProbePeer(slots, peer, options);
+      return verdict.works ? "" : verdict.summary;
+    } catch (const std::exception& failure) {
+      return std::string("it could not be tried: ") + failure.what();
+    }
+  };
 }
 
 }  // namespace certctl

@@ -1,16 +1,18 @@
 // The trial a renewal or an installation runs before it keeps a new pair:
-// the pair against the type's peer, with the stored server certificate as
-// the anchor. Shared by the commands that install (not a command itself).
+// the pair against the peer the lifecycle names, with the stored server
+// certificate as the anchor. Shared by the commands that install (not a
+// command itself).
 #pragma once
 
-#include "tools/certctl/lib/peer_slots.h"
-#include "tools/certctl/probe/verdict.h"
+#include "host/lifecycle/installation.h"
+#include "tools/certctl/lib/session.h"
 
 namespace certctl {
 
-// Why `record`, a new pair for the slots' type, does not work against
-// `target` (the handshake of a probe), or empty when it does.
-std::string TrialOfNewPair(PeerSlots slots, const ivo::ClientCertificate& record, const ProbeTarget& target,
-                           const ProbeOptions& options);
+// The lifecycle's trial of `type`'s new pairs in `session`: the handshake
+// of a probe against the target it is given, within `timeoutSeconds`; why
+// the pair does not work (or why it could not be tried), or empty when it
+// does. Throws nothing.
+host::lifecycle::Trial PeerTrial(Session& session, ivo::CertificateType type, double timeoutSeconds);
 
 }  // namespace certctl

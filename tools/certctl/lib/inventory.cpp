@@ -1,6 +1,7 @@
 #include "tools/certctl/lib/inventory.h"
 
 #include "tools/certctl/lib/failure.h"
+#include "tools/certctl/lib/output.h"
 
 namespace certctl {
 namespace {
@@ -50,9 +51,18 @@ std::vector<StoredCertificate> ReadInventory(Session& session) {
 }
 
 PendingKeys ReadPendingKeys(Session& session) {
-  std::map<std::uint32_t, std::int64_t> created;
+  std::map<std::uint32_t, std::int64_t> created, kept;
   session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("created", created));
-  return PendingKeys(created.begin(), created.end());
+  session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("length(certificates)", kept));
+  PendingKeys keys;
+  for (const auto& [type, when] : created) keys[type] = {when, kept[type] > 0};
+  return keys;
+}
+
+std::string PendingKeyHint(ivo::CertificateType type, const PendingKeyFacts& facts) {
+  const std::string install = std::string("certctl install ") + TypeKeyword(type);
+  return facts.certificateKept ? install + " tries the kept certificate again"
+                               : install + " FILE takes its certificate";
 }
 
 std::string UnloadableRecords(Session& session) {

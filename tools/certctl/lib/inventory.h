@@ -27,11 +27,22 @@ std::vector<StoredCertificate> ReadInventory(Session& session);
 std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::Module& component,
                                            const TraceRoute& trace, ivo::CertificateType type, bool client);
 
-// When each type's pending key (a key waiting for its certificate, see
-// certctl request) was made, seconds since 1970, by type. Throws Failure
-// (kExitStore) when the store fails.
-using PendingKeys = std::map<ivo::CertificateType, std::int64_t>;
+// A type's pending key (a key waiting for its certificate, see certctl
+// request): when it was made, seconds since 1970, and whether a signed
+// certificate waits with it (one a peer refused in a trial).
+struct PendingKeyFacts {
+  std::int64_t created = 0;
+  bool certificateKept = false;
+};
+using PendingKeys = std::map<ivo::CertificateType, PendingKeyFacts>;
+// Read without the keys themselves. Throws Failure (kExitStore) when the
+// store fails.
 PendingKeys ReadPendingKeys(Session& session);
+
+// What takes a pending key on ("certctl install edr FILE takes its
+// certificate", or, when one is kept, "certctl install edr tries the kept
+// certificate again").
+std::string PendingKeyHint(ivo::CertificateType type, const PendingKeyFacts& facts);
 
 // The sentence that names each record keeping the manager from starting,
 // with the way out; empty when there is none.
