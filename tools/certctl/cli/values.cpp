@@ -259,11 +259,18 @@ void ReadValue(const std::string& text, const std::string&, ProbeTarget& out) {
 
 void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out) {
   const std::size_t equals = text.find('=');
-  if (equals == std::string::npos) throw Failure(kExitUsage, option + " takes TYPE=HOST[:PORT], not '" + text + "'");
+  if (equals == std::string::npos)
+    throw Failure(kExitUsage, option + " takes TYPE=HOST[:PORT][/SERVERNAME], not '" + text + "'");
   PeerType type;
   ReadValue(text.substr(0, equals), option, type);
   out.type = type.value;
-  ReadValue(text.substr(equals + 1), option, out.target);
+  const std::size_t slash = text.find('/', equals);
+  if (slash != std::string::npos) {
+    out.servername = text.substr(slash + 1);
+    if (out.servername.empty()) throw Failure(kExitUsage, option + " " + text + " names no server after its /");
+  }
+  ReadValue(text.substr(equals + 1, slash == std::string::npos ? std::string::npos : slash - equals - 1), option,
+            out.target);
 }
 
 void ReadValue(const std::string& text, const std::string& option, KeySpec& out) {

@@ -100,9 +100,14 @@ struct Hours {
   double value = 0;
 };
 // TYPE=HOST[:PORT]: a probe of a type's peer.
+// TYPE=HOST[:PORT][/SERVERNAME]: a probe of metrics, with the name it
+// sends when it names one.
 struct ProbeRequest {
   ivo::CertificateType type = 0;
   ProbeTarget target;
+  std::string servername;
+  // As given: "HOST:PORT", or "HOST:PORT/SERVERNAME".
+  std::string text() const { return target.text() + (servername.empty() ? "" : "/" + servername); }
 };
 
 // What a field holds before any option sets it, as the help shows it

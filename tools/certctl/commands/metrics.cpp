@@ -121,7 +121,7 @@ std::vector<ProbeRequest> Distinct(const std::vector<ProbeRequest>& requests) {
   std::vector<ProbeRequest> distinct;
   for (const ProbeRequest& request : requests)
     if (std::none_of(distinct.begin(), distinct.end(), [&](const ProbeRequest& kept) {
-          return kept.type == request.type && kept.target.text() == request.target.text();
+          return kept.type == request.type && kept.text() == request.text();
         }))
       distinct.push_back(request);
   return distinct;
@@ -142,18 +142,20 @@ std::vector<ProbeVerdict> RunProbes(const GlobalOptions& global, const std::vect
   } catch (const Failure& unusable) {
     for (std::size_t i = 0; i < requests.size(); ++i)
       verdicts[i] = Unknown(unusable.what(), requests[i].type, requests[i].target);
-    return verdicts;
   }
   std::vector<std::thread> probes;
-  for (std::size_t i = 0; i < requests.size(); ++i)
+  for (std::size_t i = 0; i < requests.size() && !slots.empty(); ++i)
     probes.emplace_back([&, i] {
       try {
-        verdicts[i] = ProbePeer(slots.at(requests[i].type), requests[i].target, options);
+        ProbeOptions own = options;
+        if (!requests[i].servername.empty()) own.servername = requests[i].servername;
+        verdicts[i] = ProbePeer(slots.at(requests[i].type), requests[i].target, own);
       } catch (const std::exception& failure) {
         verdicts[i] = Unknown(failure.what(), requests[i].type, requests[i].target);
       }
     });
   for (std::thread& probe : probes) probe.join();
+  for (std::size_t i = 0; i < requests.size(); ++i) verdicts[i].labelServername = requests[i].servername;
   return verdicts;
 }
 
@@ -201,7 +203,8 @@ Command Metrics() {
   return Define<Arguments>(
       "metrics", "Prometheus metrics of the store", {},
       {Option(&Arguments::out, "-o,--out", "FILE", "write to FILE instead of standard output (- for stdout)"),
-       Option(&Arguments::probes, "--probe", "TYPE=HOST[:PORT]", "add a probe of TYPE's peer at HOST (repeatable)"),
+       Option(&Arguments::probes, "--probe", "TYPE=HOST[:PORT][/SERVERNAME]",
+              "add a probe of TYPE's peer at HOST, sending SERVERNAME (repeatable)"),
        Option(&Arguments::timeout, "--timeout", "SECONDS", "give up a probe's connect and handshake after SECONDS"),
        Switch(&Arguments::ocsp, "--ocsp", "each probe asks the OCSP responders when nothing good is stapled"),
        Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "each probe checks the chain against CRLs"),

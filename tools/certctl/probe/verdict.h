@@ -36,6 +36,9 @@ struct ProbeVerdict {
   bool clientStored = false;    // a client certificate is stored, and offered when asked for
   std::string clientSubject;    // its subject
   RevocationResult revocation;  // checked once the peer is trusted
+  // The server name the probe's own request named (metrics' --probe
+  // TYPE=HOST/NAME), shown with the target in the metrics' labels.
+  std::string labelServername;
 };
 
 // Whether what the handshake showed means the stored pair works.
