@@ -211,7 +211,10 @@ bool Renewal::TryAgainstThePeer() {
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
   const std::string refusal = m_with.trial(m_outcome.installation.record, m_trial);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
-  if (refusal.empty()) return true;
+  if (refusal.empty()) {
+    m_outcome.tried = m_trial;
+    return true;
+  }
   // The next run tries the same peer again before it installs the pair.
   if (const result_t kept = KeepPendingCertificate(m_store, m_order.type, m_outcome.installation.certificates, m_trial);
       ozo::Failed(kept))

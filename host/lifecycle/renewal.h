@@ -89,6 +89,7 @@ struct RenewalOutcome {
   std::string refusedSender;  // see CaAnswer
   bool fromTheCa = false;     // false: a certificate kept pending was installed
   Installation installation;  // the new pair, once prepared
+  TrialTarget tried;          // the peer that took the new pair; empty: untried
   std::int64_t due = 0;       // when the new certificate is due
   // The settings' beforeDays is not shorter than the new certificate's
   // lifetime, so it is due at two thirds of it (BeforeFits).

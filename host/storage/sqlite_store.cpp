@@ -32,8 +32,10 @@ result_t CreateOwnerOnly(const std::string& path, std::string& error) {
   if (fd < 0 && errno == EEXIST) return results::NoError;  // made by another process meanwhile
   if (fd < 0) {
     const std::string folder = std::filesystem::path(path).parent_path().string();
-    error = errno == ENOENT ? "no folder " + (folder.empty() ? std::string(".") : folder) + " for the store " + path
-                            : path + ": " + std::strerror(errno);
+    const std::string named = folder.empty() ? std::string(".") : folder;
+    error = errno == ENOENT
+                ? "no folder " + named + " for the store " + path + " (mkdir -p -m 700 " + named + " makes one)"
+                : path + ": " + std::strerror(errno);
     return errno == EACCES ? results::AccessDenied : results::MediaError;
   }
   const bool owned = ::fchmod(fd, 0600) == 0;
@@ -182,7 +184,9 @@ result_t SqliteStore::Open(const std::string& given, Mode mode, ozo::ref_ptr<Sql
   const std::string path = mode == Mode::Import ? std::filesystem::canonical(given, missing).string() : given;
   if (missing || !std::filesystem::exists(path, missing)) {
     if (mode != Mode::ReadWrite) {
-      error = "no store at " + given;
+      // A store is made by the first change; only data to import must exist.
+      error = "no store at " + given +
+              (mode == Mode::ReadOnly ? " (the first command that changes something makes it)" : "");
       return results::NotFound;
     }
     if (const result_t created = CreateOwnerOnly(path, error); ozo::Failed(created)) return created;

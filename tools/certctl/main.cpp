@@ -9,6 +9,7 @@
 #include "tools/certctl/cli/complete.h"
 #include "tools/certctl/cli/parser.h"
 #include "tools/certctl/lib/failure.h"
+#include "tools/certctl/lib/output.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ int Run(const ParsedCommandLine& parsed) {
   if (!parsed.usageError.empty()) {
     // The problem may quote what was typed; the usage lines after it are the tool's own.
     const std::size_t lineEnd = parsed.usageError.find('\n');
-    PrintFailure(parsed.usageError.substr(0, lineEnd));
-    if (lineEnd != std::string::npos) std::cerr << parsed.usageError.substr(lineEnd + 1) << "\n";
+    ReportFailure(parsed.global, parsed.usageError.substr(0, lineEnd), kExitUsage);
+    if (lineEnd != std::string::npos && !parsed.global.json) std::cerr << parsed.usageError.substr(lineEnd + 1) << "\n";
     // A monitoring plugin always prints its status line.
     return command && command->unknown
                ? command->unknown(parsed.global, parsed.usageError.substr(0, parsed.usageError.find('\n')))
@@ -54,13 +55,15 @@ int main(int argc, char** argv) {
   // and no memory OpenSSL releases holds one.
   if (!host::WipeReleasedCryptoMemory()) PrintFailure("warning: OpenSSL allocated before main");
   if (std::string error; ozo::Failed(host::KeepSecretsOutOfCoreDumps(error))) PrintFailure("warning: " + error);
+  ParsedCommandLine parsed;
   try {
-    return Run(ParseCommandLine(argc, argv));
+    parsed = ParseCommandLine(argc, argv);
+    return Run(parsed);
   } catch (const Failure& failure) {
-    PrintFailure(failure.what());
+    ReportFailure(parsed.global, failure.what(), failure.exitCode);
     return failure.exitCode;
   } catch (const std::exception& error) {
-    PrintFailure(error.what());
+    ReportFailure(parsed.global, error.what(), kExitFailed);
     return kExitFailed;
   }
 }

@@ -29,7 +29,7 @@ int BackupTo(const GlobalOptions& global, const Arguments& arguments) {
   const result_t written =
       file == "-" ? session.store().WriteSnapshot(STDOUT_FILENO, error) : session.store().BackupTo(file, error);
   if (ozo::Failed(written)) throw Failure(kExitStore, "no backup written: " + error, written);
-  if (file != "-") Announce(global, "store " + session.path() + " backed up to " + file);
+  if (file != "-") Announce(global, "store " + session.path() + " backed up to " + file, {{"backup", file}});
   return kExitOk;
 }
 
@@ -87,7 +87,8 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
   for (const host::lifecycle::Settled& each : settled) said.push_back(Told(each));
   session.Commit();
   for (const std::string& line : said) Announce(global, line);
-  Announce(global, "store " + session.path() + " restored from " + (file == "-" ? "standard input" : file));
+  Announce(global, "store " + session.path() + " restored from " + (file == "-" ? "standard input" : file),
+           {{"restoredFrom", file}, {"notes", said}});
   return kExitOk;
 }
 

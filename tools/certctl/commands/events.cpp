@@ -97,8 +97,8 @@ int Prune(const GlobalOptions& global, const PruneArguments& arguments) {
   if (ozo::Failed(pruned))
     throw Failure(kExitStore, "the store cannot be used: cannot prune the events: " + session.StoreFailure(), pruned);
   session.Commit();
-  Announce(global, std::to_string(removed) + (removed == 1 ? " event" : " events") + " removed");
-  if (global.json) PrintJson({{"removed", removed}});
+  Announce(global, std::to_string(removed) + (removed == 1 ? " event" : " events") + " removed",
+           {{"removed", removed}});
   return removed ? kExitOk : kExitFalse;
 }
 

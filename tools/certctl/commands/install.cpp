@@ -6,6 +6,7 @@
 #include "host/lifecycle/installation.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/commands/trial.h"
+#include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/files.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
@@ -78,8 +79,16 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   if (result == results::InvalidArgument) throw Failure(kExitUsage, source + ": " + outcome.error);
   if (ozo::Failed(result)) throw Failure(kExitFailed, Refusal(result), result);
   session.Commit();
-  Announce(global, "client certificate of " + keyword + " installed: " + outcome.installation.subject +
-                       (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer));
+  const lifecycle::Installation& installed = outcome.installation;
+  Json facts = {{"type", keyword},
+                {"subject", installed.subject},
+                {"serial", installed.serial},
+                {"notAfter", IsoFromSeconds(installed.notAfter)}};
+  if (!outcome.tried.empty()) facts["trial"] = {{"peer", outcome.tried.peer}, {"works", true}};
+  Announce(global,
+           "client certificate of " + keyword + " installed: " + installed.subject +
+               (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer),
+           facts);
   return kExitOk;
 }
 

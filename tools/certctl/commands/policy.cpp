@@ -55,8 +55,12 @@ int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lo
   Session session(global, Access::Write);
   bool locked = false;
   result_t result = session.store().locks().IsLocked(setting, locked);
+  const auto facts = [&](bool changed) {
+    return Json{
+        {"type", TypeKeyword(type)}, {"kind", client ? "client" : "server"}, {"locked", lock}, {"changed", changed}};
+  };
   if (ozo::Succeeded(result) && locked == lock) {
-    Announce(global, state + " already");
+    Announce(global, state + " already", facts(false));
     return kExitFalse;
   }
   if (ozo::Succeeded(result)) result = session.store().locks().SetLocked(setting, lock);
@@ -67,7 +71,7 @@ int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lo
   if (ozo::Failed(result))
     throw Failure(kExitStore, "the store cannot be used: cannot change the policy: " + session.StoreFailure(), result);
   session.Commit();
-  Announce(global, state);
+  Announce(global, state, facts(true));
   return kExitOk;
 }
 

@@ -32,11 +32,15 @@ int Remove(const GlobalOptions& global, const Arguments& arguments, bool client)
     if (ozo::Failed(result) && broken &&
         !JudgeSlot(session.host(), session.component(), session.trace(), type, client)) {
       JournalRemoval(session, type, client, arguments.policy ? ivo::ChangeInitiator() : UserInitiator());
-      return Outcome{kExitOk, stored->slot() + " record removed; no certificate is named in its event, since it " +
-                                  stored->problem};
+      return Outcome{
+          kExitOk,
+          stored->slot() + " record removed; no certificate is named in its event, since it " + stored->problem,
+          {{"type", TypeKeyword(type)}, {"kind", kind}, {"changed", true}}};
     }
-    return Report(session, result, kind + " certificate of " + TypeKeyword(type) + " removed",
-                  "no " + kind + " certificate of " + TypeKeyword(type) + " is stored");
+    Outcome outcome = Report(session, result, kind + " certificate of " + TypeKeyword(type) + " removed",
+                             "no " + kind + " certificate of " + TypeKeyword(type) + " is stored");
+    outcome.facts = {{"type", TypeKeyword(type)}, {"kind", kind}, {"changed", outcome.status == kExitOk}};
+    return outcome;
   });
 }
 

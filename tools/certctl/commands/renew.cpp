@@ -111,13 +111,24 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
       throw Failure(kExitFailed, outcome.error, outcome.result);
   }
   const lifecycle::Installation& installed = outcome.installation;
+  Json facts = {{"type", keyword},
+                {"from", outcome.fromTheCa ? server : "the certificate kept pending"},
+                {"subject", installed.subject},
+                {"serial", installed.serial},
+                {"notAfter", IsoFromSeconds(installed.notAfter)},
+                {"due", IsoFromSeconds(outcome.due)},
+                {"tracked", outcome.tracked}};
+  if (!outcome.tried.empty()) facts["trial"] = {{"peer", outcome.tried.peer}, {"works", true}};
+  if (outcome.step == lifecycle::RenewalStep::HookFailed) facts["hookError"] = outcome.error;
   Announce(global,
            "client certificate of " + keyword + (order.renewal.enroll ? " enrolled" : " renewed") +
                (outcome.fromTheCa ? " by " + server : " with the certificate kept pending") + ": " + installed.subject +
                ", serial " + installed.serial + ", ends " + IsoFromSeconds(installed.notAfter) +
+               (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer) +
                (outcome.tracked ? "; next renewal due " + IsoFromSeconds(outcome.due)
                                 : "; due for renewal " + IsoFromSeconds(outcome.due) +
-                                      ", but nothing renews it on its own (certctl renew-config " + keyword + ")"));
+                                      ", but nothing renews it on its own (certctl renew-config " + keyword + ")"),
+           facts);
   if (outcome.beforeTooLong)
     PrintFailure("warning: the new " + keyword + " client certificate lives less than the " +
                  std::to_string(*order.renewal.config.beforeDays) +
@@ -170,7 +181,8 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.all == arguments.type.has_value()) throw Failure(kExitUsage, "renew takes TYPE or --all");
   const std::vector<Candidate> candidates = Candidates(global, arguments);
   if (candidates.empty()) {
-    Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)");
+    Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)",
+             {{"renewed", Json::array()}});
     return kExitFalse;
   }
   int renewed = 0, failed = 0;
@@ -179,24 +191,28 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
     const std::string keyword = TypeKeyword(facts.type);
     if (!candidate.ready) {
       const std::int64_t next = facts.due ? lifecycle::NextAttempt(*facts.due, facts.state) : 0;
-      Announce(global, !facts.due ? keyword + ": no client certificate to renew"
-                       : next > *facts.due
-                           ? keyword + ": due since " + IsoFromSeconds(*facts.due) + ", next attempt " +
-                                 IsoFromSeconds(next) + " after " + std::to_string(facts.state.failures) +
-                                 (facts.state.failures == 1 ? " failure" : " failures")
-                           : keyword + ": not due before " + IsoFromSeconds(*facts.due));
+      Json waiting = {{"type", keyword}, {"waiting", true}};
+      if (facts.due) waiting.update({{"due", IsoFromSeconds(*facts.due)}, {"nextAttempt", IsoFromSeconds(next)}});
+      Announce(global,
+               !facts.due          ? keyword + ": no client certificate to renew"
+               : next > *facts.due ? keyword + ": due since " + IsoFromSeconds(*facts.due) + ", next attempt " +
+                                         IsoFromSeconds(next) + " after " + std::to_string(facts.state.failures) +
+                                         (facts.state.failures == 1 ? " failure" : " failures")
+                                   : keyword + ": not due before " + IsoFromSeconds(*facts.due),
+               waiting);
       continue;
     }
     try {
       Run(global, OrderFor(facts.type, facts.config ? &*facts.config : nullptr, arguments));
       ++renewed;
     } catch (const Failure& failure) {
-      if (candidates.size() == 1) throw;
-      PrintFailure("renew " + keyword + ": " + failure.what());
-      ++failed;
+      if (arguments.type) throw;  // main names the command and its type
+      // --all goes on with the next slot, and names the one that failed.
+      ReportFailure(global, "renew " + keyword + ": " + failure.what(), failure.exitCode);
+      failed = std::max(failed, failure.exitCode);
     }
   }
-  return failed ? kExitFailed : renewed ? kExitOk : kExitFalse;
+  return failed ? failed : renewed ? kExitOk : kExitFalse;
 }
 
 struct EnrollArguments {

@@ -107,7 +107,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   session.ThrowIfStoreFailed(read);
   const bool stored = ozo::Succeeded(read);
   if ((arguments.show || arguments.remove) && !stored) {
-    Announce(global, keyword + " has no renewal settings");
+    Announce(global, keyword + " has no renewal settings", {{"type", keyword}, {"configured", false}});
     return kExitFalse;
   }
   if (arguments.show) {
@@ -137,7 +137,9 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   session.ThrowIfStoreFailed(session.store().journal().Append(
       host::OperationRecord("renew-config", keyword + " client", detail, UserInitiator())));
   session.Commit();
-  Announce(global, "renewal settings of " + keyword + (arguments.remove ? " removed" : " kept"));
+  Json facts = arguments.remove ? Json{{"type", keyword}, {"configured", false}} : ConfigJson(type, config);
+  if (!arguments.remove) facts["configured"] = true;
+  Announce(global, "renewal settings of " + keyword + (arguments.remove ? " removed" : " kept"), facts);
   return kExitOk;
 }
 

@@ -34,8 +34,9 @@ int RepairStore(const GlobalOptions& global, const Arguments& arguments) {
     removed.push_back("removed the " + stored.slot() + " record: it " + stored.problem);
   }
   session.Commit();
-  for (const std::string& line : removed) Announce(global, line);
-  if (removed.empty()) Announce(global, "nothing to repair: the component can use every stored record");
+  for (std::size_t i = 0; i + 1 < removed.size(); ++i) Announce(global, removed[i]);
+  Announce(global, removed.empty() ? "nothing to repair: the component can use every stored record" : removed.back(),
+           {{"removed", removed}});
   return removed.empty() ? kExitFalse : kExitOk;
 }
 

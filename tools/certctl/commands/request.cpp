@@ -29,12 +29,14 @@ int Cancel(const GlobalOptions& global, ivo::CertificateType type) {
   lifecycle::SqliteLifecycleStore store(session.store());
   const result_t cancelled = lifecycle::CancelRequest(store, type, UserInitiator());
   if (cancelled == results::NotFound) {
-    Announce(global, std::string("no key is pending for ") + TypeKeyword(type));
+    Announce(global, std::string("no key is pending for ") + TypeKeyword(type),
+             {{"type", TypeKeyword(type)}, {"cancelled", false}});
     return kExitFalse;
   }
   session.ThrowIfStoreFailed(cancelled);
   session.Commit();
-  Announce(global, std::string("the pending key of ") + TypeKeyword(type) + " is dropped");
+  Announce(global, std::string("the pending key of ") + TypeKeyword(type) + " is dropped",
+           {{"type", TypeKeyword(type)}, {"cancelled", true}});
   return kExitOk;
 }
 
@@ -65,15 +67,25 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
                                   " client slot is empty: name the request's subject with --subject");
   if (ozo::Failed(made)) throw Failure(kExitFailed, "no request made: " + error, made);
   session.Commit();
-  WriteOutput(arguments.out.path, request.pem.data(), request.pem.size(), 0644);
   const std::string said =
       (request.reused ? "the pending key " + request.keyText + " is used again (--new-key makes another)"
                       : "a new key " + request.keyText + " is pending") +
       "; certctl install " + TypeKeyword(type) + " takes the signed certificate";
-  if (arguments.out.path.empty() || arguments.out.path == "-")
+  const bool toStdout = arguments.out.path.empty() || arguments.out.path == "-";
+  Json facts = {{"type", TypeKeyword(type)}, {"key", request.keyText}, {"newKey", !request.reused}};
+  if (global.json && toStdout) {
+    // One object on stdout: the request travels in it.
+    facts["request"] = request.pem;
+    Announce(global, said, facts);
+    return kExitOk;
+  }
+  WriteOutput(arguments.out.path, request.pem.data(), request.pem.size(), 0644);
+  if (toStdout) {
     PrintFailure(said);
-  else
-    Announce(global, "request written to " + arguments.out.path + "; " + said);
+  } else {
+    facts["output"] = arguments.out.path;
+    Announce(global, "request written to " + arguments.out.path + "; " + said, facts);
+  }
   return kExitOk;
 }
 

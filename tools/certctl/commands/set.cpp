@@ -67,8 +67,10 @@ int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
                           "the stored " + broken->slot() + " record " + broken->problem +
                               "; remove it first (certctl remove-" + kind + " " + TypeKeyword(type) + ")",
                           result);
-        return Report(session, result, kind + " certificate of " + TypeKeyword(type) + " stored",
-                      "the same " + kind + " certificate is stored already");
+        Outcome outcome = Report(session, result, kind + " certificate of " + TypeKeyword(type) + " stored",
+                                 "the same " + kind + " certificate is stored already");
+        outcome.facts = {{"type", TypeKeyword(type)}, {"kind", kind}, {"changed", outcome.status == kExitOk}};
+        return outcome;
       });
 }
 

@@ -78,7 +78,7 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
   JournalChanges(session, "upgrade", before, after);
   session.Commit();
   if (outcome.status != kExitOk) {
-    Announce(global, outcome.message);
+    Announce(global, outcome.message, {{"from", from}, {"copied", Json::array()}});
     return outcome.status;
   }
   Json json = {{"from", from},
@@ -103,8 +103,7 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
       Announce(global, stored.slot() + " certificate " + (replaced ? "copied, replacing the one stored" : "copied"));
     }
   }
-  Announce(global, "certificates copied from " + from);
-  if (global.json) PrintJson(json);
+  Announce(global, "certificates copied from " + from, json);
   return kExitOk;
 }
 

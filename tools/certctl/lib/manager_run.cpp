@@ -55,7 +55,7 @@ int WithManagerOf(Session& session, const RunOptions& global,
   const Outcome outcome = body(*manager);  // on a throw the session rolls back
   manager.Reset();                         // flushes the storage
   session.Commit();
-  Announce(global, outcome.message);
+  Announce(global, outcome.message, outcome.facts);
   return outcome.status;
 }
 

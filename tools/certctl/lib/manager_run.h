@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ivo/certificates_manager.h"
+#include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/session.h"
 
 namespace certctl {
@@ -15,6 +16,7 @@ namespace certctl {
 struct Outcome {
   int status;
   std::string message;
+  Json facts = Json::object();  // what changed, for --json (see Announce)
 };
 
 // The outcome of a component result: 0 with `done`, "False" with `nothing`.

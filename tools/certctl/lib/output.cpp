@@ -94,7 +94,20 @@ std::string FieldName(std::uint32_t fieldId) {
   return "Field" + std::to_string(fieldId);
 }
 
-void PrintJson(const Json& json) { std::cout << json.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n"; }
+namespace {
+
+std::string JsonLine(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
+
+}  // namespace
+
+void PrintJson(const Json& json) { std::cout << JsonLine(json); }
+
+void ReportFailure(const RunOptions& global, const std::string& message, int exitStatus) {
+  if (global.json)
+    std::cerr << JsonLine({{"error", message}, {"exit", exitStatus}});
+  else
+    PrintFailure(message);
+}
 
 namespace {
 
@@ -144,8 +157,15 @@ const char* TypeKeyword(ivo::CertificateType type) {
   return type >= 1 && type <= std::size(ivo::kCertificateTypeIds) ? ivo::kCertificateTypeIds[type - 1].keyword : "?";
 }
 
-void Announce(const RunOptions& global, const std::string& message) {
-  if (!message.empty() && !global.json) std::cout << Printable(message) << "\n";
+void Announce(const RunOptions& global, const std::string& message, const Json& facts) {
+  if (message.empty()) return;
+  if (!global.json) {
+    std::cout << Printable(message) << "\n";
+  } else if (facts.is_object()) {
+    Json said = facts;
+    said["message"] = message;
+    PrintJson(said);
+  }
 }
 
 void WriteOutput(const std::string& path, const void* data, std::size_t size, mode_t mode) {

@@ -30,6 +30,12 @@ using Json = nlohmann::ordered_json;
 // One line of JSON on stdout; bytes that are not UTF-8 become U+FFFD.
 void PrintJson(const Json& json);
 
+// Says why a command failed: "certctl: MESSAGE" on stderr (see
+// PrintFailure), or with --json {"error": MESSAGE, "exit": STATUS} there,
+// so that stdout holds only what a command did. (The monitoring plugins
+// say their failures as their status, on stdout.)
+void ReportFailure(const RunOptions& global, const std::string& message, int exitStatus);
+
 // Rows under a header, each column as wide as its widest cell, but cells
 // cut to `widest` characters (ending in "…"); a row's last cell is printed
 // whole and sets no width, so one long cell never pads every line.
@@ -38,9 +44,11 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows, std::size_t w
 // "edr", "sandbox", "ndr", "siem"; "?" outside 1-4.
 const char* TypeKeyword(ivo::CertificateType type);
 
-// Prints `message` on stdout unless the output is JSON or the message
-// empty, made safe for a terminal (see Printable).
-void Announce(const RunOptions& global, const std::string& message);
+// Prints a non-empty `message` on stdout, made safe for a terminal (see
+// Printable). With --json, what a command did (`facts`, an object) is one
+// line: the facts, then "message"; a note on the way (no facts) prints
+// nothing there.
+void Announce(const RunOptions& global, const std::string& message, const Json& facts = nullptr);
 
 // `size` bytes at `data` to the file `path` (created with `mode`, whole or
 // not at all; see WriteWholeFile), or to stdout when `path` is empty or "-".
