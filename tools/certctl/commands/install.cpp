@@ -77,6 +77,7 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
                                   " writes it again)");
   if (result == results::Prohibited) throw Failure(kExitFailed, source + " is refused: " + outcome.error, result);
   if (result == results::InvalidArgument) throw Failure(kExitUsage, source + ": " + outcome.error);
+  if (result == results::AccessDenied) throw Failure(kExitFailed, LockedClientSlot(type), result);
   if (ozo::Failed(result)) throw Failure(kExitFailed, Refusal(result), result);
   session.Commit();
   const lifecycle::Installation& installed = outcome.installation;

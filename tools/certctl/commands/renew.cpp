@@ -103,6 +103,7 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
     case lifecycle::RenewalRefusal::SlotEmpty:
       throw Failure(kExitUsage, outcome.error + ": certctl enroll " + keyword + " makes its first certificate");
     case lifecycle::RenewalRefusal::Locked:
+      throw Failure(kExitFailed, outcome.error + ": " + LockedClientSlot(order.renewal.type), outcome.result);
     case lifecycle::RenewalRefusal::Component:
       throw Failure(kExitFailed, Refusal(outcome.result) + ": " + outcome.error, outcome.result);
     case lifecycle::RenewalRefusal::Unreadable:

@@ -31,6 +31,12 @@ std::string Refusal(result_t result) {
   return DescribeResult(result) + hint;
 }
 
+std::string LockedClientSlot(ivo::CertificateType type) {
+  const std::string keyword = TypeKeyword(type);
+  return DescribeResult(results::AccessDenied) + ": the policy locks the " + keyword +
+         " client slot; the pending key stays (certctl policy unlock " + keyword + " client allows the change)";
+}
+
 ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session) {
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
   const result_t created = session.CreateManager(manager);

@@ -28,6 +28,11 @@ Outcome Report(const Session& session, ozo::result_t result, const std::string& 
 // A component's refusal (not the store's): its code and what it means here.
 std::string Refusal(ozo::result_t result);
 
+// The refusal of a new pair for `type`'s client slot that the policy locks:
+// what stays (the pending key, and a certificate kept with it) and the way
+// out.
+std::string LockedClientSlot(ivo::CertificateType type);
+
 // Creates the session's manager (its start-up check runs now). Throws
 // Failure: kExitStore when the store failed, else kExitFailed with the
 // records that keep it from starting.
