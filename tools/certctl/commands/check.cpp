@@ -257,6 +257,9 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     // Whatever keeps the check from judging (a store or library that cannot
     // be used) is UNKNOWN, as monitoring expects.
     return Print(global, State::Unknown, failure.what(), {}, "");
+  } catch (const std::exception& failure) {
+    // A fault of certctl's own still gives monitoring a status line.
+    return Print(global, State::Unknown, std::string("certctl failed: ") + failure.what(), {}, "");
   }
 }
 

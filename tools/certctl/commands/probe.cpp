@@ -50,6 +50,9 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
     // Whatever keeps the probe from running (a store or library that cannot
     // be used) is UNKNOWN, as monitoring expects.
     return Print(global, Unknown(failure.what()), options.thresholds);
+  } catch (const std::exception& failure) {
+    // A fault of certctl's own still gives monitoring a status line.
+    return Print(global, Unknown(std::string("certctl failed: ") + failure.what()), options.thresholds);
   }
 }
 
