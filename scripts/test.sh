@@ -12,6 +12,14 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
+# Each stage says how long it took, so that the whole stays well within CI's
+# budget and the stage to trim is known.
+stage() {
+  [ -n "${stage_name:-}" ] && echo "-- ${stage_name}: $((SECONDS - stage_start)) s"
+  stage_name=$1 stage_start=$SECONDS
+  echo "== $1"
+}
+trap '[ -n "${stage_name:-}" ] && echo "-- ${stage_name}: $((SECONDS - stage_start)) s (total ${SECONDS} s)"' EXIT
 
 configure_and_build() {  # <build dir> [targets...] -- <cmake args...>
   local dir=$1
@@ -23,26 +31,26 @@ configure_and_build() {  # <build dir> [targets...] -- <cmake args...>
   cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
-echo "== release build: all tests"
+stage "release build: all tests"
 configure_and_build build/release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build/release -j "$jobs" --output-on-failure --timeout 600
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
+stage "AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
 configure_and_build build/asan -- -DCMAKE_BUILD_TYPE=Debug -DCM_SANITIZER=address
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan -j "$jobs" --output-on-failure --timeout 600
 
-echo "== ThreadSanitizer: concurrency tests"
+stage "ThreadSanitizer: concurrency tests"
 configure_and_build build/tsan concurrency_tests certctl_concurrency_tests -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCM_SANITIZER=thread
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L concurrency --output-on-failure --timeout 600
 
-echo "== valgrind memcheck: end-to-end test"
+stage "valgrind memcheck: end-to-end test"
 valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=1 \
   build/release/tests/e2e_tests
 echo "valgrind: no errors, no definite leaks"
 
-echo "== libFuzzer targets, ${FUZZ_SECONDS:-30} s each"
+stage "libFuzzer targets, ${FUZZ_SECONDS:-30} s each"
 scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 
-echo "== packages: build, lintian, the example host on a staged install, dpkg -i and removal"
+stage "packages: build, lintian, the example host on a staged install, dpkg -i and removal"
 scripts/package-check.sh
