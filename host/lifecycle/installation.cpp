@@ -168,11 +168,10 @@ result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& 
       OperationRecord("install", ClientSlot(type), "the pending key with " + installation.subject, initiator));
 }
 
-TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending, const TrialTarget& otherwise) {
+TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending) {
   if (skip) return {};
   if (!given.empty()) return given;
-  if (!pending.certificates.empty() && !pending.trialPeer.empty()) return KeptTrial(pending);
-  return otherwise;
+  return pending.certificates.empty() ? TrialTarget{} : KeptTrial(pending);
 }
 
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,

@@ -61,9 +61,8 @@ using Trial = std::function<std::string(const ivo::ClientCertificate& newPair, c
 
 // The peer to try a new pair against: none with `skip`, else `given`, else
 // the one that refused the certificate kept pending (a retry tries it
-// again), else `otherwise`.
-TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending,
-                        const TrialTarget& otherwise = {});
+// again); none when there is neither.
+TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending);
 
 struct InstallOrder {
   ivo::CertificateType type = 0;

@@ -107,7 +107,7 @@ struct ProbeRequest {
   ProbeTarget target;
   std::string servername;
   // As given: "HOST:PORT", or "HOST:PORT/SERVERNAME".
-  std::string text() const { return target.text() + (servername.empty() ? "" : "/" + servername); }
+  std::string text() const { return target.text(servername); }
 };
 
 // What a field holds before any option sets it, as the help shows it

@@ -20,6 +20,10 @@ struct ProbeTarget {
   std::string text() const {
     return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
   }
+  // "host:443/name.example" with the server name sent to it; text() without.
+  std::string text(const std::string& servername) const {
+    return text() + (servername.empty() ? "" : "/" + servername);
+  }
 };
 
 }  // namespace certctl

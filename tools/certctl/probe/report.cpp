@@ -133,9 +133,7 @@ Json RevocationJson(const RevocationResult& revocation) {
 void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts, RevocationPolicy policy) {
   if (verdicts.empty()) return;
   const auto labels = [](const ProbeVerdict& verdict) {
-    return Labels{
-        {"type", TypeKeyword(verdict.type)},
-        {"target", verdict.target.text() + (verdict.labelServername.empty() ? "" : "/" + verdict.labelServername)}};
+    return Labels{{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text(verdict.labelServername)}};
   };
   out.Family("probe_success", "gauge",
              "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "
