@@ -48,18 +48,17 @@ ServiceHost::ServiceHost(HostOptions options) : m_registry(DescriptorRegistry::W
 
 ServiceHost::~ServiceHost() { m_locator->Clear(); }
 
-ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record) {
+ozo::result_t ServiceHost::WriteRecord(ivo::PeerType type, const ivo::ServerCertificate& record) {
   return WriteRecordInto(ivo::kServerCertificatesSet, type, &record, ServerCertificateDescriptor());
 }
 
-ozo::result_t ServiceHost::WriteRecord(ivo::CertificateType type, const ivo::ClientCertificate& record) {
+ozo::result_t ServiceHost::WriteRecord(ivo::PeerType type, const ivo::ClientCertificate& record) {
   return WriteRecordInto(ivo::kClientCertificatesSet, type, &record, ClientCertificateDescriptor());
 }
 
-ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType type, const void* record,
+ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::PeerType type, const void* record,
                                            const ozo::StructDescriptor* descriptor) {
-  if (type < 1 || type > std::size(ivo::kCertificateTypeIds)) return ozo::results::InvalidArgument;
-  const char* key = ivo::kCertificateTypeIds[type - 1].storageKey;
+  const char* key = type.ids().storageKey;
   ozo::ref_ptr<ozo::IStorage> setNode, node;
   ozo::result_t result = m_root->AppendNode(set, setNode.Ref());
   if (ozo::Failed(result)) return result;
@@ -72,17 +71,16 @@ ozo::result_t ServiceHost::WriteRecordInto(const char* set, ivo::CertificateType
   return ozo::Failed(result) ? result : ozo::results::NoError;
 }
 
-ozo::result_t ServiceHost::SlotNode(const char* set, ivo::CertificateType type, ozo::ref_ptr<ozo::IStorage>& setNode,
+ozo::result_t ServiceHost::SlotNode(const char* set, ivo::PeerType type, ozo::ref_ptr<ozo::IStorage>& setNode,
                                     ozo::ref_ptr<ozo::IStorage>& node) {
-  if (type < 1 || type > std::size(ivo::kCertificateTypeIds)) return ozo::results::InvalidArgument;
   ozo::result_t result = m_root->GetNode(set, setNode.Ref());
-  if (ozo::Succeeded(result)) result = setNode->GetNode(ivo::kCertificateTypeIds[type - 1].storageKey, node.Ref());
+  if (ozo::Succeeded(result)) result = setNode->GetNode(type.ids().storageKey, node.Ref());
   return result == ozo::results::PathNotFound ? ozo::results::NotFound : result;
 }
 
 template <class Record>
-ozo::result_t ServiceHost::ReadRecordFrom(const char* set, ivo::CertificateType type,
-                                          const ozo::StructDescriptor* descriptor, Record& record) {
+ozo::result_t ServiceHost::ReadRecordFrom(const char* set, ivo::PeerType type, const ozo::StructDescriptor* descriptor,
+                                          Record& record) {
   ozo::ref_ptr<ozo::IStorage> setNode, node;
   ozo::result_t result = SlotNode(set, type, setNode, node);
   if (ozo::Failed(result)) return result;
@@ -95,19 +93,19 @@ ozo::result_t ServiceHost::ReadRecordFrom(const char* set, ivo::CertificateType 
   return ozo::results::NoError;
 }
 
-ozo::result_t ServiceHost::ReadRecord(ivo::CertificateType type, ivo::ServerCertificate& record) {
+ozo::result_t ServiceHost::ReadRecord(ivo::PeerType type, ivo::ServerCertificate& record) {
   return ReadRecordFrom(ivo::kServerCertificatesSet, type, ServerCertificateDescriptor(), record);
 }
 
-ozo::result_t ServiceHost::ReadRecord(ivo::CertificateType type, ivo::ClientCertificate& record) {
+ozo::result_t ServiceHost::ReadRecord(ivo::PeerType type, ivo::ClientCertificate& record) {
   return ReadRecordFrom(ivo::kClientCertificatesSet, type, ClientCertificateDescriptor(), record);
 }
 
-ozo::result_t ServiceHost::RemoveRecord(ivo::CertificateType type, bool client) {
+ozo::result_t ServiceHost::RemoveRecord(ivo::PeerType type, bool client) {
   ozo::ref_ptr<ozo::IStorage> setNode, node;
   ozo::result_t result =
       SlotNode(client ? ivo::kClientCertificatesSet : ivo::kServerCertificatesSet, type, setNode, node);
-  if (ozo::Succeeded(result)) result = setNode->RemoveNode(ivo::kCertificateTypeIds[type - 1].storageKey);
+  if (ozo::Succeeded(result)) result = setNode->RemoveNode(type.ids().storageKey);
   return result == ozo::results::PathNotFound ? ozo::results::NotFound : result;
 }
 

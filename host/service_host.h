@@ -15,7 +15,7 @@
 #include "host/storage/meta_info.h"
 #include "host/storage/serializer.h"
 #include "host/storage/storage_mutex.h"
-#include "ivo/certificate_records.h"
+#include "ivo/certificate_type_table.h"
 
 namespace host {
 
@@ -61,24 +61,24 @@ class ServiceHost {
   // certificate of `type` (1 to 4), laid out as the component lays it out and
   // replacing what that slot held: how tools and tests prepare a store
   // without going through the component. The first failing call's result.
-  ozo::result_t WriteRecord(ivo::CertificateType type, const ivo::ServerCertificate& record);
-  ozo::result_t WriteRecord(ivo::CertificateType type, const ivo::ClientCertificate& record);
+  ozo::result_t WriteRecord(ivo::PeerType type, const ivo::ServerCertificate& record);
+  ozo::result_t WriteRecord(ivo::PeerType type, const ivo::ClientCertificate& record);
   // Reads the stored record of `type` as the component reads it, without
   // decoding the certificate: "Not found" when the slot is empty, the
   // serializer's failure when its node holds no record of that kind.
-  ozo::result_t ReadRecord(ivo::CertificateType type, ivo::ServerCertificate& record);
-  ozo::result_t ReadRecord(ivo::CertificateType type, ivo::ClientCertificate& record);
+  ozo::result_t ReadRecord(ivo::PeerType type, ivo::ServerCertificate& record);
+  ozo::result_t ReadRecord(ivo::PeerType type, ivo::ClientCertificate& record);
   // Removes the slot's record, whatever it holds: "Not found" when empty.
-  ozo::result_t RemoveRecord(ivo::CertificateType type, bool client);
+  ozo::result_t RemoveRecord(ivo::PeerType type, bool client);
 
  private:
-  ozo::result_t WriteRecordInto(const char* set, ivo::CertificateType type, const void* record,
+  ozo::result_t WriteRecordInto(const char* set, ivo::PeerType type, const void* record,
                                 const ozo::StructDescriptor* descriptor);
   // The node of the slot (set, type); "Not found" when there is none.
-  ozo::result_t SlotNode(const char* set, ivo::CertificateType type, ozo::ref_ptr<ozo::IStorage>& setNode,
+  ozo::result_t SlotNode(const char* set, ivo::PeerType type, ozo::ref_ptr<ozo::IStorage>& setNode,
                          ozo::ref_ptr<ozo::IStorage>& node);
   template <class Record>
-  ozo::result_t ReadRecordFrom(const char* set, ivo::CertificateType type, const ozo::StructDescriptor* descriptor,
+  ozo::result_t ReadRecordFrom(const char* set, ivo::PeerType type, const ozo::StructDescriptor* descriptor,
                                Record& record);
 
   std::shared_ptr<DescriptorRegistry> m_registry;

@@ -7,11 +7,11 @@ namespace host::lifecycle {
 
 ozo::result_t SettleImported(LifecycleStore& store, bool withSettings, const ivo::ChangeInitiator& initiator,
                              std::vector<Settled>& settled) {
-  std::map<std::uint32_t, RenewalConfig> configs;
-  std::map<std::uint32_t, std::int64_t> pendingKeys;
+  std::map<ivo::PeerType, RenewalConfig> configs;
+  std::map<ivo::PeerType, std::int64_t> pendingKeys;
   ozo::result_t result = store.RenewalConfigs(configs);
   if (ozo::Succeeded(result)) result = store.PendingKeyTypes(pendingKeys);
-  const auto journal = [&](ivo::CertificateType type, const std::string& detail) {
+  const auto journal = [&](ivo::PeerType type, const std::string& detail) {
     return store.Journal(OperationRecord("restore", ClientSlot(type), detail, initiator));
   };
   for (auto config = configs.begin(); ozo::Succeeded(result) && config != configs.end(); ++config) {
@@ -27,7 +27,7 @@ ozo::result_t SettleImported(LifecycleStore& store, bool withSettings, const ivo
     }
   }
   for (auto pending = pendingKeys.begin(); ozo::Succeeded(result) && pending != pendingKeys.end(); ++pending) {
-    const ivo::CertificateType type = pending->first;
+    const ivo::PeerType type = pending->first;
     PendingKey kept;
     result = store.GetPendingKey(type, kept);
     if (ozo::Failed(result) || kept.certificates.empty()) continue;

@@ -14,7 +14,7 @@ namespace host::lifecycle {
 // What was settled for one slot.
 struct Settled {
   enum class Kind { SettingsDropped, SettingsImported, PendingCertificateDropped };
-  ivo::CertificateType type = 0;
+  ivo::PeerType type;
   Kind kind = Kind::SettingsDropped;
   std::string server;  // of the settings
   std::string hook;    // of settings imported: the command the timer will run

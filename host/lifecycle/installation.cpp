@@ -86,7 +86,7 @@ result_t CheckAgainstKey(X509* certificate, EVP_PKEY* key, std::int64_t now, std
 // A certificate installed by hand is a success of the slot's renewals too:
 // the failures and their backoff go, and the next attempt is the new
 // certificate's due time. A slot that was never renewed keeps no state.
-result_t RecordInstalled(LifecycleStore& store, ivo::CertificateType type, const Installation& installation,
+result_t RecordInstalled(LifecycleStore& store, ivo::PeerType type, const Installation& installation,
                          std::int64_t now) {
   RenewalState state;
   const result_t read = store.GetRenewalState(type, state);
@@ -103,7 +103,7 @@ result_t RecordInstalled(LifecycleStore& store, ivo::CertificateType type, const
 
 }  // namespace
 
-result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType type, const std::string& signedFile,
+result_t PrepareInstallation(LifecycleStore& store, ivo::PeerType type, const std::string& signedFile,
                              const TrustAnchors& anchors, std::int64_t now, Installation& installation,
                              std::string& error) {
   PendingKey pending;
@@ -153,7 +153,7 @@ result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType type, c
   return results::NoError;
 }
 
-result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
+result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::PeerType type,
                               const Installation& installation, const ivo::ChangeInitiator& initiator, bool* refused) {
   PendingKey pending;
   if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) return read;
@@ -177,20 +177,25 @@ TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& p
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
                        const Trial& trial) {
   InstallOutcome outcome;
-  const TrustAnchors anchors = IssuedAnchors(manager, order.type, order.trusted, order.trustedOrigin);
+  if (!order.type) {
+    outcome.result = results::InvalidArgument;
+    outcome.error = kNoPeerType;
+    return outcome;
+  }
+  const ivo::PeerType type = *order.type;
+  const TrustAnchors anchors = IssuedAnchors(manager, type, order.trusted, order.trustedOrigin);
   outcome.anchored = !anchors.certificates.empty();
   outcome.result =
-      PrepareInstallation(store, order.type, order.signedFile, anchors, order.now, outcome.installation, outcome.error);
+      PrepareInstallation(store, type, order.signedFile, anchors, order.now, outcome.installation, outcome.error);
   if (ozo::Succeeded(outcome.result) && trial) {
     PendingKey pending;
-    outcome.result = store.GetPendingKey(order.type, pending);
+    outcome.result = store.GetPendingKey(type, pending);
     outcome.tried = ChooseTrial(order.noTrial, order.trial, pending);
   }
   if (ozo::Failed(outcome.result) || !trial || outcome.tried.empty()) {
     if (ozo::Succeeded(outcome.result))
-      outcome.result = CompleteInstallation(store, manager, order.type, outcome.installation, order.initiator);
-    if (ozo::Succeeded(outcome.result))
-      outcome.result = RecordInstalled(store, order.type, outcome.installation, order.now);
+      outcome.result = CompleteInstallation(store, manager, type, outcome.installation, order.initiator);
+    if (ozo::Succeeded(outcome.result)) outcome.result = RecordInstalled(store, type, outcome.installation, order.now);
     return outcome;
   }
   // No lock is held over the network: other writers go on during the trial.
@@ -198,16 +203,15 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   outcome.trialRefusal = trial(outcome.installation.record, outcome.tried);
   if (ozo::Failed(outcome.result = store.Begin())) return outcome;
   if (!outcome.trialRefusal.empty()) {
-    outcome.result = KeepPendingCertificate(store, order.type, outcome.installation.certificates, outcome.tried);
+    outcome.result = KeepPendingCertificate(store, type, outcome.installation.certificates, outcome.tried);
     if (ozo::Succeeded(outcome.result)) outcome.result = store.Commit();
     if (ozo::Succeeded(outcome.result)) outcome.result = store.Begin();
     if (ozo::Succeeded(outcome.result)) outcome.result = ozo::results::AccessDenied;
     return outcome;
   }
   // Another run may have replaced the pending key during the trial.
-  outcome.result = CompleteInstallation(store, manager, order.type, outcome.installation, order.initiator);
-  if (ozo::Succeeded(outcome.result))
-    outcome.result = RecordInstalled(store, order.type, outcome.installation, order.now);
+  outcome.result = CompleteInstallation(store, manager, type, outcome.installation, order.initiator);
+  if (ozo::Succeeded(outcome.result)) outcome.result = RecordInstalled(store, type, outcome.installation, order.now);
   return outcome;
 }
 

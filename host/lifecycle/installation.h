@@ -37,7 +37,7 @@ struct Installation {
 // `anchors` at `now`, and ("Invalid state") when there are no anchors (see
 // VerifyIssued). The container holds the certificate and its verified
 // chain, nothing else the file held.
-ozo::result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType type, const std::string& signedFile,
+ozo::result_t PrepareInstallation(LifecycleStore& store, ivo::PeerType type, const std::string& signedFile,
                                   const TrustAnchors& anchors, std::int64_t now, Installation& installation,
                                   std::string& error);
 
@@ -49,7 +49,7 @@ ozo::result_t PrepareInstallation(LifecycleStore& store, ivo::CertificateType ty
 // state" when the slot's pending key is no longer the one the installation
 // was prepared with; the manager's result when it refused the pair (then
 // `refused` is set), else the store's failure.
-ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::CertificateType type,
+ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::PeerType type,
                                    const Installation& installation, const ivo::ChangeInitiator& initiator,
                                    bool* refused = nullptr);
 
@@ -65,9 +65,9 @@ using Trial = std::function<std::string(const ivo::ClientCertificate& newPair, c
 TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending);
 
 struct InstallOrder {
-  ivo::CertificateType type = 0;
-  std::string signedFile;  // empty: the certificate kept pending
-  std::string trusted;     // the anchors (see IssuedAnchors), and what they are
+  std::optional<ivo::PeerType> type;  // none: the order is refused ("Invalid argument")
+  std::string signedFile;             // empty: the certificate kept pending
+  std::string trusted;                // the anchors (see IssuedAnchors), and what they are
   std::string trustedOrigin;
   TrialTarget trial;     // empty: the one kept with a pending certificate, if any
   bool noTrial = false;  // install untried, whatever was kept

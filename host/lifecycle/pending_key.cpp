@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "host/storage/journal_records.h"
-#include "ivo/certificate_type_table.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"
 
@@ -45,15 +44,15 @@ bool KeyDer(EVP_PKEY* key, std::vector<unsigned char>& der) {
   return true;
 }
 
-result_t Journal(LifecycleStore& store, const std::string& operation, ivo::CertificateType type,
-                 const std::string& detail, const ivo::ChangeInitiator& initiator) {
+result_t Journal(LifecycleStore& store, const std::string& operation, ivo::PeerType type, const std::string& detail,
+                 const ivo::ChangeInitiator& initiator) {
   return store.Journal(OperationRecord(operation, ClientSlot(type), detail, initiator));
 }
 
 // The slot's pending key, `pending` as kept, unless `fresh`; else a new key
 // (not kept yet) with `pending` ready to keep it.
-result_t LoadOrMake(LifecycleStore& store, ivo::CertificateType type, KeyAlgorithm algorithm, bool fresh,
-                    PendingKey& pending, UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
+result_t LoadOrMake(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, bool fresh, PendingKey& pending,
+                    UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
   const result_t read = fresh ? results::NotFound : store.GetPendingKey(type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return read;
   reused = ozo::Succeeded(read);
@@ -72,7 +71,7 @@ result_t LoadOrMake(LifecycleStore& store, ivo::CertificateType type, KeyAlgorit
 
 // Keeps `pending` with what `subject` asks for; `pem` receives a request
 // for it signed by `key`.
-result_t KeepWithSubject(LifecycleStore& store, ivo::CertificateType type, EVP_PKEY* key, const RequestSubject& subject,
+result_t KeepWithSubject(LifecycleStore& store, ivo::PeerType type, EVP_PKEY* key, const RequestSubject& subject,
                          PendingKey& pending, std::string& pem, std::string& error) {
   RequestDocument document;
   if (const result_t signed_ = SignedRequest(key, subject, document, error); ozo::Failed(signed_)) return signed_;
@@ -83,15 +82,15 @@ result_t KeepWithSubject(LifecycleStore& store, ivo::CertificateType type, EVP_P
 }
 
 // What the order's request asks for (see KeyOrder).
-result_t SubjectFor(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
-                    RequestSubject& subject, std::string& error) {
+result_t SubjectFor(LifecycleStore& store, ivo::ICertificatesManager& manager, ivo::PeerType type,
+                    const KeyOrder& order, RequestSubject& subject, std::string& error) {
   PendingKey pending;
-  const result_t read = store.GetPendingKey(order.type, pending);
+  const result_t read = store.GetPendingKey(type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return read;
   bool known = ozo::Succeeded(read) && SubjectOfDer(pending.subject, pending.extensions, subject);
   ivo::ClientCertificate record;
   ossl::Container current;
-  if (!known && ozo::Succeeded(manager.GetClientCertificate(order.type, record)) &&
+  if (!known && ozo::Succeeded(manager.GetClientCertificate(type, record)) &&
       ossl::OpenContainer(
           std::string_view(reinterpret_cast<const char*>(record.certificate.data()), record.certificate.size()),
           record.password.c_str(), current) == ossl::ContainerProblem::None) {
@@ -99,7 +98,7 @@ result_t SubjectFor(LifecycleStore& store, ivo::ICertificatesManager& manager, c
     known = true;
   }
   if (!known && !order.name) {
-    error = "the " + ClientSlot(order.type) + " slot is empty: the request needs a subject";
+    error = "the " + ClientSlot(type) + " slot is empty: the request needs a subject";
     return results::NotFound;
   }
   if (order.name) subject.name = *order.name;
@@ -114,9 +113,7 @@ PendingKey::~PendingKey() {
   if (!key.empty()) ::explicit_bzero(key.data(), key.size());
 }
 
-std::string ClientSlot(ivo::CertificateType type) {
-  return std::string(ivo::kCertificateTypeIds[type - 1].keyword) + " client";
-}
+std::string ClientSlot(ivo::PeerType type) { return std::string(type.keyword()) + " client"; }
 
 UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der) {
   const unsigned char* at = der.data();
@@ -125,21 +122,25 @@ UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der) {
 
 result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
                     KeyRequest& request, std::string& error) {
+  if (!order.type) {
+    error = kNoPeerType;
+    return results::InvalidArgument;
+  }
+  const ivo::PeerType type = *order.type;
   RequestSubject subject;
-  if (const result_t asked = SubjectFor(store, manager, order, subject, error); ozo::Failed(asked)) return asked;
+  if (const result_t asked = SubjectFor(store, manager, type, order, subject, error); ozo::Failed(asked)) return asked;
   PendingKey pending;
   UniquePtr<EVP_PKEY> key;
-  result_t result = LoadOrMake(store, order.type, order.algorithm, order.newKey, pending, key, request.reused, error);
-  if (ozo::Succeeded(result))
-    result = KeepWithSubject(store, order.type, key.get(), subject, pending, request.pem, error);
+  result_t result = LoadOrMake(store, type, order.algorithm, order.newKey, pending, key, request.reused, error);
+  if (ozo::Succeeded(result)) result = KeepWithSubject(store, type, key.get(), subject, pending, request.pem, error);
   if (ozo::Failed(result)) return result;
   request.keyText = ossl::KeyText(key.get());
-  return Journal(store, "request", order.type, (request.reused ? "the pending key " : "a new key ") + request.keyText,
+  return Journal(store, "request", type, (request.reused ? "the pending key " : "a new key ") + request.keyText,
                  order.initiator);
 }
 
-result_t PendingKeyFor(LifecycleStore& store, ivo::CertificateType type, KeyAlgorithm algorithm,
-                       const RequestSubject& subject, UniquePtr<EVP_PKEY>& key, bool& made, std::string& error) {
+result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, const RequestSubject& subject,
+                       UniquePtr<EVP_PKEY>& key, bool& made, std::string& error) {
   PendingKey pending;
   bool reused = false;
   result_t result = LoadOrMake(store, type, algorithm, false, pending, key, reused, error);
@@ -156,12 +157,12 @@ KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key) {
   return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC && bits > 256 ? KeyAlgorithm::EcP384 : KeyAlgorithm::EcP256;
 }
 
-result_t CancelRequest(LifecycleStore& store, ivo::CertificateType type, const ivo::ChangeInitiator& initiator) {
+result_t CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo::ChangeInitiator& initiator) {
   if (const result_t removed = store.RemovePendingKey(type); ozo::Failed(removed)) return removed;
   return Journal(store, "cancel", type, "the pending key dropped", initiator);
 }
 
-result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates,
+result_t KeepPendingCertificate(LifecycleStore& store, ivo::PeerType type, const std::string& certificates,
                                 const TrialTarget& trial) {
   PendingKey pending;
   if (const result_t read = store.GetPendingKey(type, pending); ozo::Failed(read)) return read;

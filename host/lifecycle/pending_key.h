@@ -14,7 +14,7 @@
 namespace host::lifecycle {
 
 struct KeyOrder {
-  ivo::CertificateType type = 0;
+  std::optional<ivo::PeerType> type;              // none: the order is refused
   KeyAlgorithm algorithm = KeyAlgorithm::EcP256;  // of a key made now
   bool newKey = false;                            // make one even when a key is pending
   // What the request asks for over what was asked before: the pending
@@ -37,8 +37,9 @@ struct KeyRequest {
 // and returns a request for it, kept with the key (a later request without
 // a subject asks the same), within the store's current unit of work (the
 // caller commits), journalled as an operation "request". Refused, `error`
-// saying why: a name OpenSSL refuses ("Invalid argument"), an empty slot
-// without a name ("Not found"); the store's failures as they are.
+// saying why: an order for no type or a name OpenSSL refuses ("Invalid
+// argument"), an empty slot without a name ("Not found"); the store's
+// failures as they are.
 ozo::result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
                          KeyRequest& request, std::string& error);
 
@@ -46,7 +47,7 @@ ozo::result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manag
 // the one kept, else a new one made with `algorithm` and kept (in the
 // store's current unit of work) with what `subject` asks for; `made` says
 // which.
-ozo::result_t PendingKeyFor(LifecycleStore& store, ivo::CertificateType type, KeyAlgorithm algorithm,
+ozo::result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm,
                             const RequestSubject& subject, ossl::UniquePtr<EVP_PKEY>& key, bool& made,
                             std::string& error);
 
@@ -56,19 +57,19 @@ KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key);
 
 // Drops the slot's pending key ("Not found" when there is none), journalled
 // as an operation "cancel".
-ozo::result_t CancelRequest(LifecycleStore& store, ivo::CertificateType type, const ivo::ChangeInitiator& initiator);
+ozo::result_t CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo::ChangeInitiator& initiator);
 
 // Keeps `certificates` (PEM) with the pending key, for a later install
 // (one whose trial against the peer failed waits for the peer), with the
 // peer that refused it (`trial`: a retry tries it again); empty
 // certificates drop what was kept, the peer with them.
-ozo::result_t KeepPendingCertificate(LifecycleStore& store, ivo::CertificateType type, const std::string& certificates,
+ozo::result_t KeepPendingCertificate(LifecycleStore& store, ivo::PeerType type, const std::string& certificates,
                                      const TrialTarget& trial = {});
 
 // The private key a pending key's DER holds; null when it cannot be read.
 ossl::UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der);
 
 // "edr client": the slot, as the journal names it.
-std::string ClientSlot(ivo::CertificateType type);
+std::string ClientSlot(ivo::PeerType type);
 
 }  // namespace host::lifecycle

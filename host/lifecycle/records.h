@@ -10,6 +10,9 @@
 
 namespace host::lifecycle {
 
+// Why an order without a peer type is refused.
+inline constexpr const char* kNoPeerType = "the order names no peer type (edr, sandbox, ndr or siem)";
+
 // A key made for the slot's next certificate, kept until that certificate
 // is installed (or the key is dropped): the private key (DER, PKCS#8), when
 // it was made, what its last request asked for, and a signed certificate

@@ -5,7 +5,6 @@
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
 #include "host/storage/journal_records.h"
-#include "ivo/certificate_type_table.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"
 
@@ -20,11 +19,12 @@ namespace results = ozo::results;
 // has come to. Each step returns false once the run has ended.
 class Renewal {
  public:
-  Renewal(const RenewalOrder& order, RenewalDependencies& with)
+  Renewal(const RenewalOrder& order, ivo::PeerType type, RenewalDependencies& with)
       : m_order(order),
+        m_type(type),
         m_with(with),
         m_store(with.store),
-        m_keyword(ivo::kCertificateTypeIds[order.type - 1].keyword),
+        m_keyword(type.keyword()),
         m_now(with.now ? with.now() : std::time(nullptr)) {}
 
   RenewalOutcome Run();
@@ -46,6 +46,7 @@ class Renewal {
   result_t Journal(const std::string& detail);
 
   const RenewalOrder& m_order;
+  const ivo::PeerType m_type;
   RenewalDependencies& m_with;
   LifecycleStore& m_store;
   const std::string m_keyword;
@@ -77,7 +78,7 @@ bool Renewal::StoreFailed(result_t result) {
 
 result_t Renewal::Journal(const std::string& detail) {
   return m_store.Journal(
-      OperationRecord(m_order.enroll ? "enroll" : "renew", ClientSlot(m_order.type), detail, m_order.initiator));
+      OperationRecord(m_order.enroll ? "enroll" : "renew", ClientSlot(m_type), detail, m_order.initiator));
 }
 
 bool Renewal::Fail(const std::string& error, result_t result) {
@@ -89,7 +90,7 @@ bool Renewal::Fail(const std::string& error, result_t result) {
   m_outcome.step = RenewalStep::Failed;
   m_outcome.result = result;
   m_outcome.error = error;
-  result_t kept = m_store.PutRenewalState(m_order.type, m_outcome.state);
+  result_t kept = m_store.PutRenewalState(m_type, m_outcome.state);
   if (ozo::Succeeded(kept)) kept = Journal("failed: " + error);
   if (ozo::Succeeded(kept)) kept = m_store.Commit();
   if (ozo::Failed(kept)) StoreFailed(kept);
@@ -98,14 +99,13 @@ bool Renewal::Fail(const std::string& error, result_t result) {
 
 bool Renewal::ReadSlot() {
   bool locked = false;
-  if (const result_t read = m_store.IsSettingLocked(ivo::kCertificateTypeIds[m_order.type - 1].clientSetting, locked);
-      ozo::Failed(read))
+  if (const result_t read = m_store.IsSettingLocked(m_type.ids().clientSetting, locked); ozo::Failed(read))
     return StoreFailed(read);
   if (locked)
     return Refuse(RenewalRefusal::Locked, results::AccessDenied,
                   "the " + m_keyword + " client certificate is not renewed");
   ivo::ClientCertificate record;
-  const result_t read = m_with.manager.GetClientCertificate(m_order.type, record);
+  const result_t read = m_with.manager.GetClientCertificate(m_type, record);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read);
   const bool stored = ozo::Succeeded(read);
   if (m_order.enroll && stored)
@@ -119,7 +119,7 @@ bool Renewal::ReadSlot() {
                   "the stored " + m_keyword + " client certificate cannot be opened with its password");
   m_notAfter =
       stored ? ossl::SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now) : m_now + 365 * kDay;
-  m_anchors = IssuedAnchors(m_with.manager, m_order.type, m_order.config.trusted, m_order.trustedOrigin);
+  m_anchors = IssuedAnchors(m_with.manager, m_type, m_order.config.trusted, m_order.trustedOrigin);
   if (m_anchors.certificates.empty())
     return Refuse(RenewalRefusal::NoAnchors, results::InvalidState,
                   "nothing says which CA may issue the " + m_keyword + " client certificate");
@@ -129,12 +129,12 @@ bool Renewal::ReadSlot() {
     return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
                   "the settings ask for a request '" + m_order.config.command + "', which is none of kur and cr");
   RenewalConfig settings;
-  if (const result_t read = m_store.GetRenewalConfig(m_order.type, settings); ozo::Succeeded(read))
+  if (const result_t read = m_store.GetRenewalConfig(m_type, settings); ozo::Succeeded(read))
     m_stored = settings;
   else if (read != results::NotFound)
     return StoreFailed(read);
   m_outcome.tracked = m_stored.has_value();
-  const result_t state = m_store.GetRenewalState(m_order.type, m_outcome.state);
+  const result_t state = m_store.GetRenewalState(m_type, m_outcome.state);
   return ozo::Succeeded(state) || state == results::NotFound || StoreFailed(state);
 }
 
@@ -151,14 +151,14 @@ bool Renewal::AskTheCa() {
   bool made = false;
   std::string error;
   const KeyAlgorithm algorithm = m_current.key ? KeyAlgorithmLike(m_current.key.get()) : KeyAlgorithm::EcP256;
-  const result_t kept = PendingKeyFor(m_store, m_order.type, algorithm, subject, newKey, made, error);
+  const result_t kept = PendingKeyFor(m_store, m_type, algorithm, subject, newKey, made, error);
   if (kept == results::InvalidArgument)
     return Refuse(RenewalRefusal::BadRequest, kept, "no request can be made: " + error);
   if (ozo::Failed(kept)) return error.empty() ? StoreFailed(kept) : Fail("no key for the request: " + error, kept);
   // The key outlives the exchange, whatever comes of it.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
 
-  const std::vector<UniquePtr<X509>> trusted = ProtectionAnchors(m_with.manager, m_order.type, m_order.config.trusted);
+  const std::vector<UniquePtr<X509>> trusted = ProtectionAnchors(m_with.manager, m_type, m_order.config.trusted);
   CaRequest request;
   request.kind = m_kind;
   request.trusted = ossl::Borrowed(trusted);
@@ -180,7 +180,7 @@ bool Renewal::AskTheCa() {
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
   m_outcome.refusedSender = answer.refusedSender;
   if (!answer.issued) return Fail("the CA at " + m_order.config.server + ": " + answer.error);
-  if (const result_t held = KeepPendingCertificate(m_store, m_order.type, answer.certificates); ozo::Failed(held))
+  if (const result_t held = KeepPendingCertificate(m_store, m_type, answer.certificates); ozo::Failed(held))
     return StoreFailed(held);
   // What the CA sent outlives the trial against the peer.
   result_t committed = m_store.Commit();
@@ -192,13 +192,12 @@ bool Renewal::AskTheCa() {
 
 bool Renewal::Prepare() {
   std::string error;
-  const result_t prepared =
-      PrepareInstallation(m_store, m_order.type, "", m_anchors, m_now, m_outcome.installation, error);
+  const result_t prepared = PrepareInstallation(m_store, m_type, "", m_anchors, m_now, m_outcome.installation, error);
   if (ozo::Succeeded(prepared)) return true;
   if (error.empty()) return StoreFailed(prepared);
   // A certificate refused is dropped: the next attempt asks the CA again.
   if (prepared != results::NotFound)
-    if (const result_t dropped = KeepPendingCertificate(m_store, m_order.type, ""); ozo::Failed(dropped))
+    if (const result_t dropped = KeepPendingCertificate(m_store, m_type, ""); ozo::Failed(dropped))
       return StoreFailed(dropped);
   return Fail(
       "the certificate " + std::string(m_outcome.fromTheCa ? "the CA sent" : "kept pending") + " is refused: " + error,
@@ -216,7 +215,7 @@ bool Renewal::TryAgainstThePeer() {
     return true;
   }
   // The next run tries the same peer again before it installs the pair.
-  if (const result_t kept = KeepPendingCertificate(m_store, m_order.type, m_outcome.installation.certificates, m_trial);
+  if (const result_t kept = KeepPendingCertificate(m_store, m_type, m_outcome.installation.certificates, m_trial);
       ozo::Failed(kept))
     return StoreFailed(kept);
   return Fail("the new pair does not work against " + m_trial.peer + ": " + refusal +
@@ -227,7 +226,7 @@ bool Renewal::Install() {
   const Installation& installation = m_outcome.installation;
   bool refused = false;
   const result_t installed =
-      CompleteInstallation(m_store, m_with.manager, m_order.type, installation, m_order.initiator, &refused);
+      CompleteInstallation(m_store, m_with.manager, m_type, installation, m_order.initiator, &refused);
   if (installed == results::InvalidState)
     return Refuse(RenewalRefusal::KeyChanged, installed,
                   "the " + m_keyword + " pending key changed during the renewal: nothing was installed");
@@ -238,11 +237,11 @@ bool Renewal::Install() {
   RenewalState renewed = m_outcome.state;
   RecordSuccess(renewed, m_now, due);
   renewed.hookError.clear();
-  result_t kept = m_store.PutRenewalState(m_order.type, renewed);
+  result_t kept = m_store.PutRenewalState(m_type, renewed);
   if (ozo::Succeeded(kept) && m_order.enroll && m_order.keepSettings) {
     RenewalConfig settings = m_order.config;
     settings.command = "kur";  // from now on, under the pair it holds
-    kept = m_store.PutRenewalConfig(m_order.type, settings);
+    kept = m_store.PutRenewalConfig(m_type, settings);
     m_outcome.tracked = true;
   }
   if (ozo::Succeeded(kept))
@@ -274,7 +273,7 @@ void Renewal::RunHook() {
   m_outcome.error = "the hook " + hookError;
   m_outcome.state.hookError = m_outcome.error;
   result_t kept = m_store.Begin();
-  if (ozo::Succeeded(kept)) kept = m_store.PutRenewalState(m_order.type, m_outcome.state);
+  if (ozo::Succeeded(kept)) kept = m_store.PutRenewalState(m_type, m_outcome.state);
   if (ozo::Succeeded(kept)) kept = Journal("its hook " + hookError);
   if (ozo::Succeeded(kept)) kept = m_store.Commit();
   if (ozo::Failed(kept)) StoreFailed(kept);
@@ -283,7 +282,7 @@ void Renewal::RunHook() {
 RenewalOutcome Renewal::Run() {
   if (!ReadSlot()) return m_outcome;
   PendingKey pending;
-  const result_t read = m_store.GetPendingKey(m_order.type, pending);
+  const result_t read = m_store.GetPendingKey(m_type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read), m_outcome;
   m_trial = ChooseTrial(m_order.noTrial, {m_order.config.probe, m_order.config.servername}, pending);
   if ((ozo::Failed(read) || pending.certificates.empty()) && !AskTheCa()) return m_outcome;
@@ -293,6 +292,14 @@ RenewalOutcome Renewal::Run() {
 
 }  // namespace
 
-RenewalOutcome RunRenewal(const RenewalOrder& order, RenewalDependencies& with) { return Renewal(order, with).Run(); }
+RenewalOutcome RunRenewal(const RenewalOrder& order, RenewalDependencies& with) {
+  if (order.type) return Renewal(order, *order.type, with).Run();
+  with.store.Rollback();
+  RenewalOutcome refused;
+  refused.refusal = RenewalRefusal::BadRequest;
+  refused.result = ozo::results::InvalidArgument;
+  refused.error = kNoPeerType;
+  return refused;
+}
 
 }  // namespace host::lifecycle

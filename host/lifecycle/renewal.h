@@ -20,7 +20,7 @@
 namespace host::lifecycle {
 
 struct RenewalOrder {
-  ivo::CertificateType type = 0;
+  std::optional<ivo::PeerType> type;  // none: the order is refused (BadRequest)
   // The CA's address and request, its trust, the expected sender, the
   // peer the trial names, the due rule and the hook.
   // The trial is config's probe, else the peer that refused the certificate

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "host/lifecycle/records.h"
-#include "ivo/certificate_records.h"
+#include "ivo/certificate_type_table.h"
 #include "ivo/events.h"
 #include "ozo/result.h"
 
@@ -34,20 +34,21 @@ class LifecycleStore {
   virtual void Rollback() = 0;
 
   // "Not found" when the slot has none; Remove* too when there was none.
-  virtual ozo::result_t GetPendingKey(ivo::CertificateType type, PendingKey& pending) = 0;
-  virtual ozo::result_t PutPendingKey(ivo::CertificateType type, const PendingKey& pending) = 0;
-  virtual ozo::result_t RemovePendingKey(ivo::CertificateType type) = 0;
-  virtual ozo::result_t GetRenewalConfig(ivo::CertificateType type, RenewalConfig& config) = 0;
-  virtual ozo::result_t PutRenewalConfig(ivo::CertificateType type, const RenewalConfig& config) = 0;
-  virtual ozo::result_t RemoveRenewalConfig(ivo::CertificateType type) = 0;
-  // Every type's settings, and the types with a pending key, by type.
-  virtual ozo::result_t RenewalConfigs(std::map<std::uint32_t, RenewalConfig>& configs) = 0;
-  virtual ozo::result_t PendingKeyTypes(std::map<std::uint32_t, std::int64_t>& created) = 0;
-  virtual ozo::result_t GetRenewalState(ivo::CertificateType type, RenewalState& state) = 0;
-  virtual ozo::result_t PutRenewalState(ivo::CertificateType type, const RenewalState& state) = 0;
+  virtual ozo::result_t GetPendingKey(ivo::PeerType type, PendingKey& pending) = 0;
+  virtual ozo::result_t PutPendingKey(ivo::PeerType type, const PendingKey& pending) = 0;
+  virtual ozo::result_t RemovePendingKey(ivo::PeerType type) = 0;
+  virtual ozo::result_t GetRenewalConfig(ivo::PeerType type, RenewalConfig& config) = 0;
+  virtual ozo::result_t PutRenewalConfig(ivo::PeerType type, const RenewalConfig& config) = 0;
+  virtual ozo::result_t RemoveRenewalConfig(ivo::PeerType type) = 0;
+  // Every type's settings, and the types with a pending key (when each
+  // was made), by type.
+  virtual ozo::result_t RenewalConfigs(std::map<ivo::PeerType, RenewalConfig>& configs) = 0;
+  virtual ozo::result_t PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) = 0;
+  virtual ozo::result_t GetRenewalState(ivo::PeerType type, RenewalState& state) = 0;
+  virtual ozo::result_t PutRenewalState(ivo::PeerType type, const RenewalState& state) = 0;
 
-  // Whether the policy locks a setting (ivo::kCertificateTypeIds) against
-  // local change.
+  // Whether the policy locks a setting (a PeerType's ids) against local
+  // change.
   virtual ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked) = 0;
   // Keeps an operation record (journal_records.h) in the journal.
   virtual ozo::result_t Journal(const ivo::CertificateEvent& record) = 0;
@@ -61,16 +62,16 @@ class SqliteLifecycleStore : public LifecycleStore {
   ozo::result_t Begin() override;
   ozo::result_t Commit() override;
   void Rollback() override;
-  ozo::result_t GetPendingKey(ivo::CertificateType type, PendingKey& pending) override;
-  ozo::result_t PutPendingKey(ivo::CertificateType type, const PendingKey& pending) override;
-  ozo::result_t RemovePendingKey(ivo::CertificateType type) override;
-  ozo::result_t GetRenewalConfig(ivo::CertificateType type, RenewalConfig& config) override;
-  ozo::result_t PutRenewalConfig(ivo::CertificateType type, const RenewalConfig& config) override;
-  ozo::result_t RemoveRenewalConfig(ivo::CertificateType type) override;
-  ozo::result_t RenewalConfigs(std::map<std::uint32_t, RenewalConfig>& configs) override;
-  ozo::result_t PendingKeyTypes(std::map<std::uint32_t, std::int64_t>& created) override;
-  ozo::result_t GetRenewalState(ivo::CertificateType type, RenewalState& state) override;
-  ozo::result_t PutRenewalState(ivo::CertificateType type, const RenewalState& state) override;
+  ozo::result_t GetPendingKey(ivo::PeerType type, PendingKey& pending) override;
+  ozo::result_t PutPendingKey(ivo::PeerType type, const PendingKey& pending) override;
+  ozo::result_t RemovePendingKey(ivo::PeerType type) override;
+  ozo::result_t GetRenewalConfig(ivo::PeerType type, RenewalConfig& config) override;
+  ozo::result_t PutRenewalConfig(ivo::PeerType type, const RenewalConfig& config) override;
+  ozo::result_t RemoveRenewalConfig(ivo::PeerType type) override;
+  ozo::result_t RenewalConfigs(std::map<ivo::PeerType, RenewalConfig>& configs) override;
+  ozo::result_t PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) override;
+  ozo::result_t GetRenewalState(ivo::PeerType type, RenewalState& state) override;
+  ozo::result_t PutRenewalState(ivo::PeerType type, const RenewalState& state) override;
   ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked) override;
   ozo::result_t Journal(const ivo::CertificateEvent& record) override;
 

@@ -5,7 +5,6 @@
 
 #include <string_view>
 
-#include "ivo/certificate_type_table.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"
 
@@ -25,10 +24,10 @@ std::string_view Bytes(const ozo::blob_t& blob) {
 
 }  // namespace
 
-TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type, const std::string& trusted,
+TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type, const std::string& trusted,
                            const std::string& origin) {
   TrustAnchors anchors;
-  const std::string keyword = ivo::kCertificateTypeIds[type - 1].keyword;
+  const std::string keyword = type.keyword();
   if (!trusted.empty()) {
     anchors.certificates = ossl::ReadCertificates(trusted);
     anchors.origin = origin;
@@ -51,7 +50,7 @@ TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::CertificateT
   return anchors;
 }
 
-std::vector<UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type,
+std::vector<UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type,
                                                const std::string& trusted) {
   if (!trusted.empty()) return ossl::ReadCertificates(trusted);
   ivo::ServerCertificate server;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 #include "ossl/holders.h"
 #include "ozo/result.h"
@@ -29,12 +30,12 @@ struct TrustAnchors {
 // settings; `origin` names them), the type's stored server certificate when
 // it is a CA's, the CA certificates of the client container it replaces.
 // None when none of them is there: nothing then says which CA may issue it.
-TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type, const std::string& trusted,
+TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type, const std::string& trusted,
                            const std::string& origin);
 
 // The certificates the CA's signed answers must chain to: those of
 // `trusted`, else the type's stored server certificate (whatever it is).
-std::vector<ossl::UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::CertificateType type,
+std::vector<ossl::UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type,
                                                      const std::string& trusted);
 
 // A verification store of `anchors` for new client certificates: a chain

@@ -30,6 +30,13 @@ std::string Names(const RowDescription<Record>& row) {
   return names;
 }
 
+// The peer type of a row (its first column); none for a number that is no
+// type: a row no command writes, which readers pass over.
+std::optional<ivo::PeerType> TypeOf(const Statement& row) {
+  const std::int64_t type = row.Int(0);
+  return type < 0 ? std::nullopt : ivo::PeerType::From(static_cast<std::uint64_t>(type));
+}
+
 std::string Bytes(const Statement& row, int at) {
   const auto* data = static_cast<const char*>(row.Blob(at));
   return data ? std::string(data, row.Bytes(at)) : std::string();
@@ -87,10 +94,10 @@ void Bind(Statement& put, int first, const RowDescription<Record>& description, 
 }  // namespace
 
 template <class Record>
-result_t SqliteRows<Record>::Get(std::uint32_t type, Record& record) {
+result_t SqliteRows<Record>::Get(ivo::PeerType type, Record& record) {
   std::lock_guard<std::recursive_mutex> lock(mutex());
   Statement find(db(), ("SELECT " + Names(m_row) + " FROM " + m_row.table + " WHERE type = ?").c_str());
-  const int step = find.Bind(1, type).Step();
+  const int step = find.Bind(1, type.value()).Step();
   if (step == SQLITE_DONE) return results::NotFound;
   if (step == SQLITE_TOOBIG) return results::FileTooBig;
   if (step != SQLITE_ROW) return Fail(step);
@@ -99,38 +106,39 @@ result_t SqliteRows<Record>::Get(std::uint32_t type, Record& record) {
 }
 
 template <class Record>
-result_t SqliteRows<Record>::Put(std::uint32_t type, const Record& record) {
+result_t SqliteRows<Record>::Put(ivo::PeerType type, const Record& record) {
   return Atomically([&]() -> result_t {
     std::string marks = "?";  // the type
     for (std::size_t i = 0; i < m_row.columns.size(); ++i) marks += ", ?";
     Statement put(db(), (std::string("INSERT OR REPLACE INTO ") + m_row.table + "(type, " + Names(m_row) + ") VALUES(" +
                          marks + ")")
                             .c_str());
-    put.Bind(1, type);
+    put.Bind(1, type.value());
     Bind(put, 2, m_row, record);
     return put.Step() == SQLITE_DONE ? results::NoError : Fail(put.code());
   });
 }
 
 template <class Record>
-result_t SqliteRows<Record>::Remove(std::uint32_t type) {
+result_t SqliteRows<Record>::Remove(ivo::PeerType type) {
   return Atomically([&]() -> result_t {
     Statement remove(db(), (std::string("DELETE FROM ") + m_row.table + " WHERE type = ?").c_str());
-    if (remove.Bind(1, type).Step() != SQLITE_DONE) return Fail(remove.code());
+    if (remove.Bind(1, type.value()).Step() != SQLITE_DONE) return Fail(remove.code());
     return sqlite3_changes(db()) > 0 ? results::NoError : results::NotFound;
   });
 }
 
 template <class Record>
-result_t SqliteRows<Record>::All(std::map<std::uint32_t, Record>& records) {
+result_t SqliteRows<Record>::All(std::map<ivo::PeerType, Record>& records) {
   std::lock_guard<std::recursive_mutex> lock(mutex());
   bool present = false;
   if (const result_t found = Present(m_row.table, present); ozo::Failed(found)) return found;
-  std::map<std::uint32_t, Record> read;
+  std::map<ivo::PeerType, Record> read;
   if (present) {
     Statement rows(db(), ("SELECT type, " + Names(m_row) + " FROM " + m_row.table + " ORDER BY type").c_str());
     int step;
-    while ((step = rows.Step()) == SQLITE_ROW) Read(rows, 1, m_row, read[static_cast<std::uint32_t>(rows.Int(0))]);
+    while ((step = rows.Step()) == SQLITE_ROW)
+      if (const std::optional<ivo::PeerType> type = TypeOf(rows)) Read(rows, 1, m_row, read[*type]);
     if (step != SQLITE_DONE) return Fail(step);
   }
   records.swap(read);
@@ -138,15 +146,16 @@ result_t SqliteRows<Record>::All(std::map<std::uint32_t, Record>& records) {
 }
 
 template <class Record>
-result_t SqliteRows<Record>::Numbers(const char* column, std::map<std::uint32_t, std::int64_t>& numbers) {
+result_t SqliteRows<Record>::Numbers(const char* column, std::map<ivo::PeerType, std::int64_t>& numbers) {
   std::lock_guard<std::recursive_mutex> lock(mutex());
   bool present = false;
   if (const result_t found = Present(m_row.table, present); ozo::Failed(found)) return found;
-  std::map<std::uint32_t, std::int64_t> read;
+  std::map<ivo::PeerType, std::int64_t> read;
   if (present) {
     Statement rows(db(), (std::string("SELECT type, ") + column + " FROM " + m_row.table + " ORDER BY type").c_str());
     int step;
-    while ((step = rows.Step()) == SQLITE_ROW) read[static_cast<std::uint32_t>(rows.Int(0))] = rows.Int(1);
+    while ((step = rows.Step()) == SQLITE_ROW)
+      if (const std::optional<ivo::PeerType> type = TypeOf(rows)) read[*type] = rows.Int(1);
     if (step != SQLITE_DONE) return Fail(step);
   }
   numbers.swap(read);

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "ivo/certificate_type_table.h"
 #include "ozo/result.h"
 
 namespace host {
@@ -68,15 +69,16 @@ class SqliteRows : public SqliteTable {
 
   // "Not found" when the type has none ("File too big" when its row holds
   // more than a value may).
-  ozo::result_t Get(std::uint32_t type, Record& record);
-  ozo::result_t Put(std::uint32_t type, const Record& record);
+  ozo::result_t Get(ivo::PeerType type, Record& record);
+  ozo::result_t Put(ivo::PeerType type, const Record& record);
   // "Not found" when there was none.
-  ozo::result_t Remove(std::uint32_t type);
-  // Every type's, by type.
-  ozo::result_t All(std::map<std::uint32_t, Record>& records);
+  ozo::result_t Remove(ivo::PeerType type);
+  // Every type's, by type. A row whose type is none of the four (no command
+  // writes one) is passed over.
+  ozo::result_t All(std::map<ivo::PeerType, Record>& records);
   // One number column of every type's row (a pending key's "created"),
-  // without reading the rest of the row.
-  ozo::result_t Numbers(const char* column, std::map<std::uint32_t, std::int64_t>& numbers);
+  // without reading the rest of the row; rows of no type passed over.
+  ozo::result_t Numbers(const char* column, std::map<ivo::PeerType, std::int64_t>& numbers);
 
  private:
   const RowDescription<Record>& m_row;

@@ -2,9 +2,14 @@
 // consumers see. Types 1 to 4 are rows 0 to 3.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
+#include <string_view>
+
+#include "ivo/certificate_records.h"
 
 namespace ivo {
 
@@ -52,5 +57,53 @@ constexpr bool AllIdsDistinct() {
 }
 }  // namespace detail
 static_assert(detail::AllIdsDistinct(), "a setting id or event type is used twice");
+
+// A peer type that can only be one of the four: a number or a word from
+// anywhere (an order, a store row, a backup, a command line, the journal) is
+// read into one by From or Parse, which refuse anything else, so every
+// lookup by type through it is in bounds. It converts to the component's
+// CertificateType for the manager's calls.
+class PeerType {
+ public:
+  // The type numbered `value`; none for a number outside 1 to 4.
+  static constexpr std::optional<PeerType> From(std::uint64_t value) noexcept {
+    if (value < 1 || value > std::size(kCertificateTypeIds)) return std::nullopt;
+    return PeerType(static_cast<CertificateType>(value));
+  }
+  // The type a person names: its keyword in any case ("edr", "SIEM") or its
+  // number ("1" to "4"); none for anything else.
+  static constexpr std::optional<PeerType> Parse(std::string_view text) noexcept {
+    for (const PeerType type : All()) {
+      const std::string_view keyword = type.keyword();
+      bool same = text.size() == keyword.size();
+      for (std::size_t i = 0; same && i < text.size(); ++i)
+        same = (text[i] >= 'A' && text[i] <= 'Z' ? text[i] - 'A' + 'a' : text[i]) == keyword[i];
+      if (same || (text.size() == 1 && text[0] == static_cast<char>('0' + type.m_value))) return type;
+    }
+    return std::nullopt;
+  }
+  // The four, in order.
+  static constexpr std::array<PeerType, std::size(kCertificateTypeIds)> All() noexcept {
+    return {PeerType(1), PeerType(2), PeerType(3), PeerType(4)};
+  }
+
+  constexpr CertificateType value() const noexcept { return m_value; }
+  constexpr operator CertificateType() const noexcept { return m_value; }
+  constexpr const CertificateTypeIds& ids() const noexcept { return kCertificateTypeIds[m_value - 1]; }
+  constexpr const char* keyword() const noexcept { return ids().keyword; }
+
+  friend constexpr bool operator==(PeerType a, PeerType b) noexcept { return a.m_value == b.m_value; }
+  friend constexpr bool operator!=(PeerType a, PeerType b) noexcept { return a.m_value != b.m_value; }
+  friend constexpr bool operator<(PeerType a, PeerType b) noexcept { return a.m_value < b.m_value; }
+
+ private:
+  constexpr explicit PeerType(CertificateType value) noexcept : m_value(value) {}
+  CertificateType m_value;
+};
+static_assert(std::size(kCertificateTypeIds) == 4 && PeerType::All().back().value() == 4,
+              "PeerType::All lists every row of the table");
+static_assert(PeerType::Parse("SIEM") && PeerType::Parse("SIEM")->value() == 4 && PeerType::Parse("2") &&
+                  !PeerType::Parse("5") && !PeerType::Parse("") && !PeerType::From(0) && !PeerType::From(5),
+              "PeerType reads exactly the four types");
 
 }  // namespace ivo

@@ -43,7 +43,7 @@ TEST_P(SecretsTest, NoReleasedBlockEverHoldsThePassword) {
   const char* password = GetParam();
   const ozo::blob_t first = test::ClientContainer("first", password);
   const ozo::blob_t second = test::ClientContainer("second", password);
-  StoreClient(1, first, password);  // read at start-up
+  StoreClient(*ivo::PeerType::From(1), first, password);  // read at start-up
   test::StartWatchingFrees(password, std::strlen(password));
   {
     CreateOrFail();

@@ -122,13 +122,13 @@ INSTANTIATE_TEST_SUITE_P(Renewal, EachStep, testing::ValuesIn(kSteps),
 
 // Refused before anything: nothing is counted and nothing changes.
 TEST_F(Renewal, ALockedSlotAnEmptyOneAndOneWithoutAnchorsAreRefusedUntouched) {
-  ASSERT_EQ(m_sqlite->locks().SetLocked(ivo::kCertificateTypeIds[kType - 1].clientSetting, true), 0);
+  ASSERT_EQ(m_sqlite->locks().SetLocked(kType.ids().clientSetting, true), 0);
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::Locked);
-  ASSERT_EQ(m_sqlite->locks().SetLocked(ivo::kCertificateTypeIds[kType - 1].clientSetting, false), 0);
+  ASSERT_EQ(m_sqlite->locks().SetLocked(kType.ids().clientSetting, false), 0);
   m_order.enroll = true;
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotHolds);
   m_order.enroll = false;
-  m_order.type = 2;  // sandbox: no pair, no anchor
+  m_order.type = ivo::PeerType::From(2);  // sandbox: no pair, no anchor
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotEmpty);
   m_order.enroll = true;
   m_order.subject = {{"CN", "sandbox.test"}};
@@ -137,6 +137,8 @@ TEST_F(Renewal, ALockedSlotAnEmptyOneAndOneWithoutAnchorsAreRefusedUntouched) {
   m_order.type = kType;
   m_order.enroll = false;
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::BadRequest);
+  m_order.type.reset();  // as an order is made: for no type
+  EXPECT_EQ(Run().error, lifecycle::kNoPeerType);
   EXPECT_EQ(m_authority.asked, 0);
   EXPECT_EQ(Pending(), "");
   EXPECT_FALSE(State().lastAttempt.has_value());

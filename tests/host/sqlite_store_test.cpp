@@ -216,7 +216,7 @@ TEST_F(SqliteStoreTest, AReaderReadsPastADeadWritersJournalWithoutTouchingIt) {
 // Each field of the lifecycle's rows in its own column, for every type: a
 // last attempt is no last success, and the fourth type's settings are read.
 TEST_F(SqliteStoreTest, TheLifecycleRowsKeepEachFieldApartForEveryType) {
-  for (std::uint32_t type = 1; type <= 4; ++type) {
+  for (const ivo::PeerType type : ivo::PeerType::All()) {
     auto store = Open(m_path);
     const std::string n = std::to_string(type);
     host::lifecycle::RenewalState state;
@@ -228,10 +228,10 @@ TEST_F(SqliteStoreTest, TheLifecycleRowsKeepEachFieldApartForEveryType) {
     ASSERT_EQ(store->renewalConfigs().Put(type, config), 0);
   }
   auto store = Open(m_path, host::SqliteStore::Mode::ReadOnly);
-  std::map<std::uint32_t, host::lifecycle::RenewalConfig> configs;
+  std::map<ivo::PeerType, host::lifecycle::RenewalConfig> configs;
   ASSERT_EQ(store->renewalConfigs().All(configs), 0);
   ASSERT_EQ(configs.size(), 4u);
-  for (std::uint32_t type = 1; type <= 4; ++type) {
+  for (const ivo::PeerType type : ivo::PeerType::All()) {
     const std::string n = std::to_string(type);
     const host::lifecycle::RenewalConfig& config = configs[type];
     EXPECT_EQ((std::vector<std::string>{config.server, config.command, config.trusted, config.probe, config.hook,

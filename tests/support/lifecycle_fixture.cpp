@@ -92,34 +92,34 @@ void FaultyLifecycleStore::Rollback() {
 
 // The rest only count and fail, or pass on to the store.
 constexpr result_t kFailed = ozo::results::MediaError;
-result_t FaultyLifecycleStore::GetPendingKey(ivo::CertificateType t, lifecycle::PendingKey& p) {
+result_t FaultyLifecycleStore::GetPendingKey(ivo::PeerType t, lifecycle::PendingKey& p) {
   return Fails("GetPendingKey") ? kFailed : m_store.GetPendingKey(t, p);
 }
-result_t FaultyLifecycleStore::PutPendingKey(ivo::CertificateType t, const lifecycle::PendingKey& p) {
+result_t FaultyLifecycleStore::PutPendingKey(ivo::PeerType t, const lifecycle::PendingKey& p) {
   return Fails("PutPendingKey") ? kFailed : m_store.PutPendingKey(t, p);
 }
-result_t FaultyLifecycleStore::RemovePendingKey(ivo::CertificateType t) {
+result_t FaultyLifecycleStore::RemovePendingKey(ivo::PeerType t) {
   return Fails("RemovePendingKey") ? kFailed : m_store.RemovePendingKey(t);
 }
-result_t FaultyLifecycleStore::GetRenewalConfig(ivo::CertificateType t, lifecycle::RenewalConfig& c) {
+result_t FaultyLifecycleStore::GetRenewalConfig(ivo::PeerType t, lifecycle::RenewalConfig& c) {
   return Fails("GetRenewalConfig") ? kFailed : m_store.GetRenewalConfig(t, c);
 }
-result_t FaultyLifecycleStore::PutRenewalConfig(ivo::CertificateType t, const lifecycle::RenewalConfig& c) {
+result_t FaultyLifecycleStore::PutRenewalConfig(ivo::PeerType t, const lifecycle::RenewalConfig& c) {
   return Fails("PutRenewalConfig") ? kFailed : m_store.PutRenewalConfig(t, c);
 }
-result_t FaultyLifecycleStore::RemoveRenewalConfig(ivo::CertificateType t) {
+result_t FaultyLifecycleStore::RemoveRenewalConfig(ivo::PeerType t) {
   return Fails("RemoveRenewalConfig") ? kFailed : m_store.RemoveRenewalConfig(t);
 }
-result_t FaultyLifecycleStore::RenewalConfigs(std::map<std::uint32_t, lifecycle::RenewalConfig>& c) {
+result_t FaultyLifecycleStore::RenewalConfigs(std::map<ivo::PeerType, lifecycle::RenewalConfig>& c) {
   return Fails("RenewalConfigs") ? kFailed : m_store.RenewalConfigs(c);
 }
-result_t FaultyLifecycleStore::PendingKeyTypes(std::map<std::uint32_t, std::int64_t>& c) {
+result_t FaultyLifecycleStore::PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& c) {
   return Fails("PendingKeyTypes") ? kFailed : m_store.PendingKeyTypes(c);
 }
-result_t FaultyLifecycleStore::GetRenewalState(ivo::CertificateType t, lifecycle::RenewalState& s) {
+result_t FaultyLifecycleStore::GetRenewalState(ivo::PeerType t, lifecycle::RenewalState& s) {
   return Fails("GetRenewalState") ? kFailed : m_store.GetRenewalState(t, s);
 }
-result_t FaultyLifecycleStore::PutRenewalState(ivo::CertificateType t, const lifecycle::RenewalState& s) {
+result_t FaultyLifecycleStore::PutRenewalState(ivo::PeerType t, const lifecycle::RenewalState& s) {
   return Fails("PutRenewalState") ? kFailed : m_store.PutRenewalState(t, s);
 }
 result_t FaultyLifecycleStore::IsSettingLocked(std::uint32_t id, bool& locked) {

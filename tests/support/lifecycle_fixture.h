@@ -17,6 +17,7 @@
 #include "host/lifecycle/store.h"
 #include "host/service_host.h"
 #include "host/storage/sqlite_store.h"
+#include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 #include "ossl/holders.h"
 #include "tests/support/temp_dir.h"
@@ -66,16 +67,16 @@ class FaultyLifecycleStore : public host::lifecycle::LifecycleStore {
   ozo::result_t Begin() override;
   ozo::result_t Commit() override;
   void Rollback() override;
-  ozo::result_t GetPendingKey(ivo::CertificateType type, host::lifecycle::PendingKey& pending) override;
-  ozo::result_t PutPendingKey(ivo::CertificateType type, const host::lifecycle::PendingKey& pending) override;
-  ozo::result_t RemovePendingKey(ivo::CertificateType type) override;
-  ozo::result_t GetRenewalConfig(ivo::CertificateType type, host::lifecycle::RenewalConfig& config) override;
-  ozo::result_t PutRenewalConfig(ivo::CertificateType type, const host::lifecycle::RenewalConfig& config) override;
-  ozo::result_t RemoveRenewalConfig(ivo::CertificateType type) override;
-  ozo::result_t RenewalConfigs(std::map<std::uint32_t, host::lifecycle::RenewalConfig>& configs) override;
-  ozo::result_t PendingKeyTypes(std::map<std::uint32_t, std::int64_t>& created) override;
-  ozo::result_t GetRenewalState(ivo::CertificateType type, host::lifecycle::RenewalState& state) override;
-  ozo::result_t PutRenewalState(ivo::CertificateType type, const host::lifecycle::RenewalState& state) override;
+  ozo::result_t GetPendingKey(ivo::PeerType type, host::lifecycle::PendingKey& pending) override;
+  ozo::result_t PutPendingKey(ivo::PeerType type, const host::lifecycle::PendingKey& pending) override;
+  ozo::result_t RemovePendingKey(ivo::PeerType type) override;
+  ozo::result_t GetRenewalConfig(ivo::PeerType type, host::lifecycle::RenewalConfig& config) override;
+  ozo::result_t PutRenewalConfig(ivo::PeerType type, const host::lifecycle::RenewalConfig& config) override;
+  ozo::result_t RemoveRenewalConfig(ivo::PeerType type) override;
+  ozo::result_t RenewalConfigs(std::map<ivo::PeerType, host::lifecycle::RenewalConfig>& configs) override;
+  ozo::result_t PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) override;
+  ozo::result_t GetRenewalState(ivo::PeerType type, host::lifecycle::RenewalState& state) override;
+  ozo::result_t PutRenewalState(ivo::PeerType type, const host::lifecycle::RenewalState& state) override;
   ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked) override;
   ozo::result_t Journal(const ivo::CertificateEvent& record) override;
 
@@ -108,7 +109,7 @@ class ScriptedCa : public host::lifecycle::CertificateAuthority {
 
 class LifecycleTest : public testing::Test {
  protected:
-  static constexpr ivo::CertificateType kType = 1;  // edr
+  static constexpr ivo::PeerType kType = *ivo::PeerType::From(1);  // edr
   // The run's clock: now, since the component judges stored certificates
   // by the system's.
   const std::int64_t kNow = std::time(nullptr);

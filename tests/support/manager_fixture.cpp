@@ -91,7 +91,7 @@ std::string ManagerTest::QueryClient(ivo::CertificateType type) {
   return m_manager->QueryClientCertificate(type, json) == 0 ? std::string(json.view()) : std::string();
 }
 
-void ManagerTest::StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password) {
+void ManagerTest::StoreClient(ivo::PeerType type, const ozo::blob_t& blob, const char* password) {
   ASSERT_EQ(m_host.base().WriteRecord(type, ivo::ClientCertificate(blob, password)), 0);
 }
 

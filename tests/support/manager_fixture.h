@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/service_host.h"
+#include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 #include "tests/support/certificate_builder.h"
 #include "tests/support/recording_host.h"
@@ -43,7 +44,7 @@ class ManagerTest : public testing::Test {
   std::string QueryClient(ivo::CertificateType type);
 
   // Writes a record straight into the host's storage, as a previous run would.
-  void StoreClient(ivo::CertificateType type, const ozo::blob_t& blob, const char* password);
+  void StoreClient(ivo::PeerType type, const ozo::blob_t& blob, const char* password);
 
   std::vector<ivo::CertificateEvent> Events() const { return m_host.events().events().items(); }
 

@@ -25,6 +25,8 @@
 
 namespace {
 
+constexpr ivo::PeerType kEdr = *ivo::PeerType::From(1);
+
 using ossl::UniquePtr;
 namespace fs = std::filesystem;
 
@@ -58,7 +60,7 @@ class Enrollment : public test::CertctlTest {
   // empty when none is pending.
   std::string PendingSecret() const {
     host::lifecycle::PendingKey pending;
-    if (OpenStore()->pendingKeys().Get(1, pending) != 0) return "";
+    if (OpenStore()->pendingKeys().Get(kEdr, pending) != 0) return "";
     const unsigned char* at = pending.key.data();
     const UniquePtr<EVP_PKEY> key(d2i_AutoPrivateKey(nullptr, &at, static_cast<long>(pending.key.size())));
     BIGNUM* value = nullptr;
@@ -90,7 +92,7 @@ class Enrollment : public test::CertctlTest {
     options.store = OpenStore();
     host::ServiceHost host(std::move(options));
     ivo::ClientCertificate record;
-    if (host.ReadRecord(1, record) != 0) return "nothing stored";
+    if (host.ReadRecord(kEdr, record) != 0) return "nothing stored";
     const unsigned char* at = record.certificate.data();
     const UniquePtr<PKCS12> container(d2i_PKCS12(nullptr, &at, static_cast<long>(record.certificate.size())));
     EVP_PKEY* key = nullptr;
@@ -208,7 +210,7 @@ TEST_F(Enrollment, KillsDuringRenewalLeaveTheOldPairOrTheNewOneAndAStateThatSays
     const std::string before = StoredPair();
     const std::int64_t started = std::time(nullptr);
     host::lifecycle::RenewalState old;
-    OpenStore()->renewalStates().Get(1, old);
+    OpenStore()->renewalStates().Get(kEdr, old);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid =
         test::SpawnProcess(Argv({"renew", "edr", "--server", ca, "--cmd", "cr"}, m_store), Path("o"), Path("e"));
@@ -230,7 +232,7 @@ TEST_F(Enrollment, KillsDuringRenewalLeaveTheOldPairOrTheNewOneAndAStateThatSays
     ASSERT_EQ(IntegrityCheck(), "ok");
     const std::string after = StoredPair();
     host::lifecycle::RenewalState state;
-    OpenStore()->renewalStates().Get(1, state);
+    OpenStore()->renewalStates().Get(kEdr, state);
     if (after == before) {
       EXPECT_EQ(state.lastSuccess, old.lastSuccess) << "a renewal counted that did not happen";
       EXPECT_FALSE(PendingSecret().empty());

@@ -42,13 +42,12 @@ class CertctlTest : public testing::Test {
     Write("web.pem", MakePem(web));
     CertificateParams extended = Valid(-1, 20, "extensions.test");
     extended.key = KeyType::Rsa2048;
-    extended.extensions = {
-        {"subjectAltName", "DNS:extensions.test"},
-        {"authorityInfoAccess", "OCSP;URI:http://ocsp.test/,caIssuers;URI:http://ca.test/ca.crt"},
-        {"crlDistributionPoints", "URI:http://crl.test/ca.crl"},
-        {"certificatePolicies", "DER:300D300B06092B06010401868D1F01"},  // policy 1.3.6.1.4.1.99999.1
-        {"1.3.6.1.4.1.99999.2", "DER:0500"},                  // unknown to OpenSSL
-        {"1.3.6.1.4.1.11129.2.4.3", "critical,DER:0500"}};  // critical, and no peer handles it
+    extended.extensions = {{"subjectAltName", "DNS:extensions.test"},
+                           {"authorityInfoAccess", "OCSP;URI:http://ocsp.test/,caIssuers;URI:http://ca.test/ca.crt"},
+                           {"crlDistributionPoints", "URI:http://crl.test/ca.crl"},
+                           {"certificatePolicies", "DER:300D300B06092B06010401868D1F01"},  // policy 1.3.6.1.4.1.99999.1
+                           {"1.3.6.1.4.1.99999.2", "DER:0500"},                            // unknown to OpenSSL
+                           {"1.3.6.1.4.1.11129.2.4.3", "critical,DER:0500"}};  // critical, and no peer handles it
     Write("extensions.pem", MakePem(extended));
     CertificateParams weak = Valid(-1, 20, "weak.test");
     weak.key = KeyType::Rsa1024;
@@ -160,8 +159,8 @@ class CertctlTest : public testing::Test {
   // Writes a record straight into `store` (the test's store when empty), as
   // a previous run, an older product or a damaged disk may have left it:
   // certctl refuses what has ended or cannot be read.
-  void WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob, const std::string& store = "") const;
-  void WriteRaw(ivo::CertificateType type, const ivo::ClientCertificate& record, const std::string& store = "") const;
+  void WriteRaw(ivo::PeerType type, const ozo::blob_t& blob, const std::string& store = "") const;
+  void WriteRaw(ivo::PeerType type, const ivo::ClientCertificate& record, const std::string& store = "") const;
 
   TempDir m_dir;
   std::string m_store;
@@ -174,7 +173,7 @@ inline void CertctlTest::Write(const std::string& name, const ozo::blob_t& bytes
 
 namespace detail {
 template <class Record>
-void WriteRecord(const std::string& path, ivo::CertificateType type, const Record& record) {
+void WriteRecord(const std::string& path, ivo::PeerType type, const Record& record) {
   ozo::ref_ptr<host::SqliteStore> store;
   std::string error;
   ASSERT_EQ(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, store, error), 0) << error;
@@ -185,11 +184,11 @@ void WriteRecord(const std::string& path, ivo::CertificateType type, const Recor
 }
 }  // namespace detail
 
-inline void CertctlTest::WriteRaw(ivo::CertificateType type, const ozo::blob_t& blob, const std::string& store) const {
+inline void CertctlTest::WriteRaw(ivo::PeerType type, const ozo::blob_t& blob, const std::string& store) const {
   detail::WriteRecord(store.empty() ? m_store : store, type, ivo::ServerCertificate{blob});
 }
 
-inline void CertctlTest::WriteRaw(ivo::CertificateType type, const ivo::ClientCertificate& record,
+inline void CertctlTest::WriteRaw(ivo::PeerType type, const ivo::ClientCertificate& record,
                                   const std::string& store) const {
   detail::WriteRecord(store.empty() ? m_store : store, type, record);
 }

@@ -165,15 +165,16 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       sqlite3_close(db);
       return;
     }
-    const ivo::CertificateType type = words.Number("certificate type");
+    const std::optional<ivo::PeerType> type = ivo::PeerType::From(words.Number("certificate type"));
+    ASSERT_TRUE(type) << "raw records are written for the four types";
     const std::string file = Path(words.Next("file"));
     const std::string password = verb == "raw-client" ? words.Next("password") : "";
     const std::string store = words.More() ? Path(words.Next("store")) : "";
     words.End();
     if (verb == "raw-server")
-      WriteRaw(type, test::ReadFile(file), store);
+      WriteRaw(*type, test::ReadFile(file), store);
     else
-      WriteRaw(type, ivo::ClientCertificate(test::ReadFile(file), ozo::string8_t(password.c_str())), store);
+      WriteRaw(*type, ivo::ClientCertificate(test::ReadFile(file), ozo::string8_t(password.c_str())), store);
   }
 
   // A writer that runs `statements` in a transaction with a tiny cache (so

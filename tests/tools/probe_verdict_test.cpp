@@ -182,7 +182,7 @@ TEST(OcspAnswer, ARevokedFromTheResponderOutranksAGoodStapledOne) {
 // ending in 100 days, the stored client certificate asked for and accepted.
 certctl::ProbeVerdict Worked() {
   certctl::ProbeVerdict verdict;
-  verdict.type = 1;
+  verdict.type = ivo::PeerType::From(1);
   verdict.target = {"peer.test", 443, false};
   verdict.clientStored = true;
   certctl::ProbeResult& result = verdict.result;

@@ -256,10 +256,13 @@ ozo::result_t Operate(Scene& s, const std::string& verb, Slot slot, const std::s
   const auto server = [&] { return ivo::ServerCertificate{Blob(blob)}; };
   const auto client = [&] { return ivo::ClientCertificate(Blob(blob), password.c_str()); };
   const ivo::CertificateType type = slot.type;
-  if (verb == "store")
-    return slot.server ? s.m_host.base().WriteRecord(type, server()) : s.m_host.base().WriteRecord(type, client());
-  if (verb == "lock") {  // the policy locks the slot's setting against local changes
-    const ivo::CertificateTypeIds& ids = ivo::kCertificateTypeIds[type - 1];
+  if (verb == "store" || verb == "lock") {  // for a slot of the four types only
+    const std::optional<ivo::PeerType> peer = ivo::PeerType::From(type);
+    if (!peer) throw std::invalid_argument(verb + " takes one of the four types");
+    if (verb == "store")
+      return slot.server ? s.m_host.base().WriteRecord(*peer, server()) : s.m_host.base().WriteRecord(*peer, client());
+    // The policy locks the slot's setting against local changes.
+    const ivo::CertificateTypeIds& ids = peer->ids();
     return s.m_host.policy().SetSettingLocked(slot.server ? ids.serverSetting : ids.clientSetting, true), 0;
   }
   ivo::ICertificatesManager& m = s.manager();  // the other operations need a manager

@@ -95,7 +95,7 @@ std::string DefaultText(const RevocationMode& mode) {
 
 Completion CompletionOf(Kind<PeerType>) {
   Completion completion;
-  for (const auto& type : ivo::kCertificateTypeIds) completion.words.push_back(type.keyword);
+  for (const ivo::PeerType type : ivo::PeerType::All()) completion.words.push_back(type.keyword());
   return completion;
 }
 Completion CompletionOf(Kind<CertKind>) { return {{"server", "client"}}; }
@@ -140,13 +140,10 @@ void ReadValue(const std::string& text, const std::string& option, std::string& 
 }
 
 void ReadValue(const std::string& text, const std::string&, PeerType& out) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  for (ivo::CertificateType type = 1; type <= std::size(ivo::kCertificateTypeIds); ++type)
-    if (lower == ivo::kCertificateTypeIds[type - 1].keyword || lower == std::to_string(type)) {
-      out.value = type;
-      return;
-    }
+  if (const std::optional<ivo::PeerType> type = ivo::PeerType::Parse(text)) {
+    out.value = *type;
+    return;
+  }
   throw Failure(kExitUsage, "unknown certificate type '" + text + "' (use edr, sandbox, ndr, siem or 1-4)");
 }
 

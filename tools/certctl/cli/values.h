@@ -10,15 +10,17 @@
 #include <vector>
 
 #include "host/lifecycle/request.h"
-#include "ivo/certificate_records.h"
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/probe/probe_target.h"
 #include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
 
-// A peer type: edr, sandbox, ndr, siem (any case) or 1-4.
+// A peer type: edr, sandbox, ndr, siem (any case) or 1-4. A TYPE operand
+// is required: the parser sets it before the command runs, so the first
+// type it starts as is never used.
 struct PeerType {
-  ivo::CertificateType value = 0;
+  ivo::PeerType value = ivo::PeerType::All().front();
 };
 // A kind of certificate: server or client.
 struct CertKind {
@@ -26,7 +28,7 @@ struct CertKind {
 };
 // A slot, TYPE/KIND ("edr/server").
 struct SlotRef {
-  ivo::CertificateType type = 0;
+  ivo::PeerType type = ivo::PeerType::All().front();  // set by the parser, as PeerType's
   bool client = false;
 };
 // A whole number of days, 0 to 999,999,999.
@@ -103,7 +105,7 @@ struct Hours {
 // TYPE=HOST[:PORT][/SERVERNAME]: a probe of metrics, with the name it
 // sends when it names one.
 struct ProbeRequest {
-  ivo::CertificateType type = 0;
+  ivo::PeerType type = ivo::PeerType::All().front();  // set by the parser, as PeerType's
   ProbeTarget target;
   std::string servername;
   // As given: "HOST:PORT", or "HOST:PORT/SERVERNAME".

@@ -37,7 +37,7 @@ int BackupTo(const GlobalOptions& global, const Arguments& arguments) {
 // SettleImported): a backup is data, never a command.
 std::string Told(const host::lifecycle::Settled& settled) {
   using Kind = host::lifecycle::Settled::Kind;
-  const std::string keyword = TypeKeyword(settled.type);
+  const std::string keyword = settled.type.keyword();
   switch (settled.kind) {
     case Kind::SettingsDropped:
       return keyword +
@@ -71,12 +71,12 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
   if (ozo::Failed(result)) throw Failure(kExitStore, "nothing was restored: " + error, result);
   std::vector<std::string> said;
   for (const SavedSlot& saved : kept) {
-    const auto& ids = ivo::kCertificateTypeIds[saved.type - 1];
+    const auto& ids = saved.type.ids();
     result = PutBack(session.host(), saved);
     if (ozo::Succeeded(result))
       result = session.store().locks().SetLocked(saved.client ? ids.clientSetting : ids.serverSetting, true);
     session.ThrowIfStoreFailed(result);
-    said.push_back(std::string(TypeKeyword(saved.type)) + (saved.client ? " client" : " server") +
+    said.push_back(std::string(saved.type.keyword()) + (saved.client ? " client" : " server") +
                    " certificate kept: the policy locks it (--policy restores it all the same)");
   }
   JournalChanges(session, "restore", before, ReadSlotsHeld(session));

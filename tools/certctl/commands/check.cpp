@@ -37,13 +37,14 @@ struct Arguments {
 
 struct CheckOptions {
   Thresholds thresholds;
-  ivo::CertificateType type = 0;  // 0: every type
-  std::string kind;               // empty: both kinds
+  std::optional<ivo::PeerType> type;  // none: every type
+  std::string kind;                   // empty: both kinds
   std::vector<SlotRef> required;
 };
 
 CheckOptions OptionsOf(const Arguments& arguments) {
-  return {ThresholdsOf(arguments.warning.value, arguments.critical.value), arguments.type ? arguments.type->value : 0,
+  return {ThresholdsOf(arguments.warning.value, arguments.critical.value),
+          arguments.type ? std::optional(arguments.type->value) : std::nullopt,
           !arguments.kind          ? ""
           : arguments.kind->client ? "client"
                                    : "server",
@@ -61,7 +62,7 @@ struct Verdict {
 
 // The verdict on one stored certificate at `now`.
 Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now) {
-  Verdict verdict{std::string(TypeKeyword(stored.type)) + " " + stored.kind(), State::Ok, "", &stored, {}};
+  Verdict verdict{std::string(stored.type.keyword()) + " " + stored.kind(), State::Ok, "", &stored, {}};
   if (!stored.problem.empty()) {
     verdict.state = State::Unknown;
     verdict.message = verdict.slot + " " + stored.problem;
@@ -82,8 +83,8 @@ Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, 
   return verdict;
 }
 
-bool Selected(const CheckOptions& options, ivo::CertificateType type, const std::string& kind) {
-  return (options.type == 0 || options.type == type) && (options.kind.empty() || options.kind == kind);
+bool Selected(const CheckOptions& options, ivo::PeerType type, const std::string& kind) {
+  return (!options.type || options.type == type) && (options.kind.empty() || options.kind == kind);
 }
 
 std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, const CheckOptions& options) {
@@ -95,7 +96,7 @@ std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, c
     const bool held = std::any_of(inventory.begin(), inventory.end(), [&](const StoredCertificate& stored) {
       return stored.type == required.type && stored.client == required.client;
     });
-    const std::string slot = std::string(TypeKeyword(required.type)) + (required.client ? " client" : " server");
+    const std::string slot = std::string(required.type.keyword()) + (required.client ? " client" : " server");
     if (!held) verdicts.push_back({slot, State::Critical, slot + " is required but not stored", nullptr, {}});
   }
   return verdicts;
@@ -150,7 +151,7 @@ std::string PerformanceData(const std::vector<Verdict>& verdicts, const CheckOpt
 // A stored certificate a CRL covers: revoked is CRITICAL, a CRL that cannot
 // judge it WARNING.
 Verdict RevocationVerdict(const SlotRevocation& slot) {
-  const std::string name = std::string(TypeKeyword(slot.type)) + (slot.client ? " client" : " server");
+  const std::string name = std::string(slot.type.keyword()) + (slot.client ? " client" : " server");
   const CertificateRevocation& found = slot.verdict;
   if (found.status == RevocationStatus::Revoked)
     return {name,
@@ -172,7 +173,7 @@ Verdict RevocationVerdict(const SlotRevocation& slot) {
 // A configured renewal past its due time is late: the timer has not
 // renewed the certificate, and says why in the state.
 Verdict LateRenewal(const RenewalFacts& fact) {
-  const std::string slot = std::string(TypeKeyword(fact.type)) + " client";
+  const std::string slot = std::string(fact.type.keyword()) + " client";
   std::string message = slot + " renewal is late: due since " + IsoFromSeconds(*fact.due);
   if (fact.state.failures > 0)
     message += ", " + std::to_string(fact.state.failures) +
@@ -182,8 +183,8 @@ Verdict LateRenewal(const RenewalFacts& fact) {
 
 // A key waiting for its certificate is no problem of its own: it is told,
 // as OK, so that the one who asked for it does not forget it.
-std::string PendingText(ivo::CertificateType type, const PendingKeyFacts& facts) {
-  return std::string(TypeKeyword(type)) + " client has a key pending since " + IsoFromSeconds(facts.created) + " (" +
+std::string PendingText(ivo::PeerType type, const PendingKeyFacts& facts) {
+  return std::string(type.keyword()) + " client has a key pending since " + IsoFromSeconds(facts.created) + " (" +
          PendingKeyHint(type, facts) + ")";
 }
 
@@ -193,7 +194,7 @@ int Print(const GlobalOptions& global, State state, const std::string& summary, 
     Json json = {{"state", NameOf(state)}, {"summary", summary}, {"certificates", Json::array()}};
     json["pendingKeys"] = Json::array();
     for (const auto& [type, facts] : pending)
-      json["pendingKeys"].push_back({{"type", TypeKeyword(type)}, {"created", IsoFromSeconds(facts.created)}});
+      json["pendingKeys"].push_back({{"type", type.keyword()}, {"created", IsoFromSeconds(facts.created)}});
     for (const Verdict& verdict : verdicts) {
       Json entry = {{"slot", verdict.slot}, {"state", NameOf(verdict.state)}, {"message", verdict.message}};
       if (verdict.daysLeft)

@@ -93,8 +93,9 @@ Verdict VerdictOn(const GlobalOptions& global, const ozo::blob_t& bytes, const S
     throw Failure(kExitStore, "cannot load the certificates manager: " + error);
   const TraceRoute trace{global.traceLevel, stderr};
   const StoredCertificate judged =
-      client ? JudgeRecord(component, trace, 1, ivo::ClientCertificate(bytes, password.text()))
-             : JudgeRecord(component, trace, 1, ivo::ServerCertificate{bytes});
+      client
+          ? JudgeRecord(component, trace, ivo::PeerType::All().front(), ivo::ClientCertificate(bytes, password.text()))
+          : JudgeRecord(component, trace, ivo::PeerType::All().front(), ivo::ServerCertificate{bytes});
   if (!judged.problem.empty()) return {kExitFailed, "the certificates manager: it " + judged.problem};
   if (const std::string outside = ValidityProblem(name, certificate); !outside.empty())
     return {kExitFailed, DescribeResult(ozo::results::CertificateOutOfValidityPeriod) + ": " + outside};

@@ -33,8 +33,8 @@ struct Arguments {
 // key's removal; a refusal (a policy lock, a trial the peer fails) keeps the
 // old pair and the pending key. A trial holds no lock on the store.
 int Install(const GlobalOptions& global, const Arguments& arguments) {
-  const ivo::CertificateType type = arguments.type.value;
-  const std::string keyword = TypeKeyword(type);
+  const ivo::PeerType type = arguments.type.value;
+  const std::string keyword = type.keyword();
   if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
   const ozo::blob_t bytes = arguments.file.path.empty() ? ozo::blob_t() : ReadFileBytes(arguments.file.path);
   Session session(global, Access::WriteSecrets);

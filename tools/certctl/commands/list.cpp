@@ -24,24 +24,24 @@ int ListAll(const GlobalOptions& global, const Arguments&) {
       {"TYPE", "KIND", "STATUS", "EXPIRES", "DAYS LEFT", "SUBJECT", "ISSUER"}};
   for (const StoredCertificate& stored : inventory) {
     const std::string status = StatusOf(stored, now);
-    Json entry = {{"type", TypeKeyword(stored.type)}, {"kind", stored.kind()}, {"status", status}};
+    Json entry = {{"type", stored.type.keyword()}, {"kind", stored.kind()}, {"status", status}};
     if (!stored.problem.empty()) {
       entry["error"] = stored.problem;
       rows.push_back(
-          {TypeKeyword(stored.type), stored.kind(), status, "", "", stored.problem + " (certctl repair removes it)"});
+          {stored.type.keyword(), stored.kind(), status, "", "", stored.problem + " (certctl repair removes it)"});
     } else {
       const std::int64_t daysLeft = DaysUntil(stored.notAfterSeconds, now);
       entry.update({{"subject", stored.subject},
                     {"issuer", stored.issuer},
                     {"expires", stored.notAfter},
                     {"daysLeft", daysLeft}});
-      rows.push_back({TypeKeyword(stored.type), stored.kind(), status, stored.notAfter, std::to_string(daysLeft),
+      rows.push_back({stored.type.keyword(), stored.kind(), status, stored.notAfter, std::to_string(daysLeft),
                       stored.subject, stored.issuer});
     }
     json.push_back(std::move(entry));
   }
   for (const auto& [type, facts] : ReadPendingKeys(session)) {
-    const std::string keyword = TypeKeyword(type);
+    const std::string keyword = type.keyword();
     json.push_back({{"type", keyword},
                     {"kind", kPendingKind},
                     {"status", "pending"},

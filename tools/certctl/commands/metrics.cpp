@@ -28,7 +28,7 @@ struct Arguments {
 };
 
 Labels CertificateLabels(const StoredCertificate& stored) {
-  return {{"type", TypeKeyword(stored.type)},
+  return {{"type", stored.type.keyword()},
           {"kind", stored.kind()},
           {"subject", stored.subject},
           {"issuer", stored.issuer},
@@ -47,15 +47,15 @@ struct JournalFacts {
 void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
   out.Family("pending_key", "gauge",
              "Whether the type's client slot has a key waiting for its certificate (1) or not (0).");
-  for (ivo::CertificateType type = 1; type <= 4; ++type) out.Sample({{"type", TypeKeyword(type)}}, pending.count(type));
+  for (const ivo::PeerType type : ivo::PeerType::All()) out.Sample({{"type", type.keyword()}}, pending.count(type));
   out.Family("pending_key_created_seconds", "gauge", "When the pending key was made, Unix time.");
-  for (const auto& [type, facts] : pending) out.Sample({{"type", TypeKeyword(type)}}, facts.created);
+  for (const auto& [type, facts] : pending) out.Sample({{"type", type.keyword()}}, facts.created);
 }
 
 // Each slot's renewals, as cert-manager and certmonger users alert on them:
 // a renewal is late when now is past its due time.
 void RenderRenewals(Exposition& out, const std::vector<RenewalFacts>& renewals) {
-  const auto labels = [](const RenewalFacts& fact) { return Labels{{"type", TypeKeyword(fact.type)}}; };
+  const auto labels = [](const RenewalFacts& fact) { return Labels{{"type", fact.type.keyword()}}; };
   out.Family(
       "renewal_due_timestamp_seconds", "gauge",
       "When the configured client certificate is due for renewal (2/3 of its lifetime, or --before), Unix time.");
@@ -85,11 +85,11 @@ std::string Render(bool readable, const std::vector<StoredCertificate>& inventor
   RenderProbes(out, probes, policy);
   if (!readable) return out.text();
   out.Family("certificates", "gauge", "Certificates stored, by type and kind.");
-  for (ivo::CertificateType type = 1; type <= 4; ++type)
+  for (const ivo::PeerType type : ivo::PeerType::All())
     for (const bool client : {false, true}) {
       std::int64_t count = 0;
       for (const StoredCertificate& stored : inventory) count += stored.type == type && stored.client == client;
-      out.Sample({{"type", TypeKeyword(type)}, {"kind", client ? "client" : "server"}}, count);
+      out.Sample({{"type", type.keyword()}, {"kind", client ? "client" : "server"}}, count);
     }
   out.Family("certificate_decodable", "gauge", "Whether the stored record could be decoded (1) or not (0).");
   for (const StoredCertificate& stored : inventory) out.Sample(CertificateLabels(stored), stored.problem.empty());
@@ -134,9 +134,9 @@ std::vector<ProbeVerdict> RunProbes(const GlobalOptions& global, const std::vect
                                     const ProbeOptions& options) {
   std::vector<ProbeVerdict> verdicts(requests.size());
   if (requests.empty()) return verdicts;
-  std::set<ivo::CertificateType> types;
+  std::set<ivo::PeerType> types;
   for (const ProbeRequest& request : requests) types.insert(request.type);
-  std::map<ivo::CertificateType, PeerSlots> slots;
+  std::map<ivo::PeerType, PeerSlots> slots;
   try {
     slots = ReadPeerSlots(global, types);
   } catch (const Failure& unusable) {

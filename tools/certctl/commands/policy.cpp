@@ -22,15 +22,15 @@ int Show(const GlobalOptions& global, const ShowArguments&) {
   if (ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
   Json json = Json::array();
-  for (ivo::CertificateType type = 1; type <= 4; ++type) {
-    const auto& ids = ivo::kCertificateTypeIds[type - 1];
+  for (const ivo::PeerType type : ivo::PeerType::All()) {
+    const auto& ids = type.ids();
     const bool server = locked.count(ids.serverSetting) != 0, client = locked.count(ids.clientSetting) != 0;
     if (global.json)
-      json.push_back({{"type", TypeKeyword(type)},
+      json.push_back({{"type", type.keyword()},
                       {"server", server ? "locked" : "unlocked"},
                       {"client", client ? "locked" : "unlocked"}});
     else
-      std::printf("%-8s server %-9s client %s\n", TypeKeyword(type), server ? "locked" : "unlocked",
+      std::printf("%-8s server %-9s client %s\n", type.keyword(), server ? "locked" : "unlocked",
                   client ? "locked" : "unlocked");
   }
   if (global.json) PrintJson(json);
@@ -45,19 +45,18 @@ struct LockArguments {
 // A lock that is already as asked is "nothing to do" (exit 1); a change is
 // journalled as an operation record.
 int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lock) {
-  const ivo::CertificateType type = arguments.type.value;
+  const ivo::PeerType type = arguments.type.value;
   const bool client = arguments.kind.client;
-  const std::uint32_t setting =
-      client ? ivo::kCertificateTypeIds[type - 1].clientSetting : ivo::kCertificateTypeIds[type - 1].serverSetting;
-  const std::string slot = std::string(TypeKeyword(type)) + (client ? " client" : " server");
-  const std::string state = std::string(client ? "client" : "server") + " certificates of " + TypeKeyword(type) +
-                            " are " + (lock ? "locked" : "unlocked") + " for local changes";
+  const std::uint32_t setting = client ? type.ids().clientSetting : type.ids().serverSetting;
+  const std::string slot = std::string(type.keyword()) + (client ? " client" : " server");
+  const std::string state = std::string(client ? "client" : "server") + " certificates of " + type.keyword() + " are " +
+                            (lock ? "locked" : "unlocked") + " for local changes";
   Session session(global, Access::Write);
   bool locked = false;
   result_t result = session.store().locks().IsLocked(setting, locked);
   const auto facts = [&](bool changed) {
     return Json{
-        {"type", TypeKeyword(type)}, {"kind", client ? "client" : "server"}, {"locked", lock}, {"changed", changed}};
+        {"type", type.keyword()}, {"kind", client ? "client" : "server"}, {"locked", lock}, {"changed", changed}};
   };
   if (ozo::Succeeded(result) && locked == lock) {
     Announce(global, state + " already", facts(false));

@@ -14,14 +14,14 @@ struct Arguments {
 };
 
 int Query(const GlobalOptions& global, const Arguments& arguments, bool client) {
-  const ivo::CertificateType type = arguments.type.value;
+  const ivo::PeerType type = arguments.type.value;
   return WithManager(global, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ozo::string8_t json;
     const ozo::result_t result =
         client ? manager.QueryClientCertificate(type, json) : manager.QueryServerCertificate(type, json);
     const Outcome outcome = Report(
         session, result, "",
-        std::string("no ") + (client ? "client" : "server") + " certificate of " + TypeKeyword(type) + " is stored");
+        std::string("no ") + (client ? "client" : "server") + " certificate of " + type.keyword() + " is stored");
     if (outcome.status == kExitOk) std::cout << json.c_str();
     return outcome;
   });

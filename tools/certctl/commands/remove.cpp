@@ -18,7 +18,7 @@ struct Arguments {
 };
 
 int Remove(const GlobalOptions& global, const Arguments& arguments, bool client) {
-  const ivo::CertificateType type = arguments.type.value;
+  const ivo::PeerType type = arguments.type.value;
   const std::string kind = client ? "client" : "server";
   return WithManager(global, Access::Write, [&](Session& session, ivo::ICertificatesManager& manager) {
     const std::optional<StoredCertificate> stored =
@@ -35,11 +35,11 @@ int Remove(const GlobalOptions& global, const Arguments& arguments, bool client)
       return Outcome{
           kExitOk,
           stored->slot() + " record removed; no certificate is named in its event, since it " + stored->problem,
-          {{"type", TypeKeyword(type)}, {"kind", kind}, {"changed", true}}};
+          {{"type", type.keyword()}, {"kind", kind}, {"changed", true}}};
     }
-    Outcome outcome = Report(session, result, kind + " certificate of " + TypeKeyword(type) + " removed",
-                             "no " + kind + " certificate of " + TypeKeyword(type) + " is stored");
-    outcome.facts = {{"type", TypeKeyword(type)}, {"kind", kind}, {"changed", outcome.status == kExitOk}};
+    Outcome outcome = Report(session, result, kind + " certificate of " + type.keyword() + " removed",
+                             "no " + kind + " certificate of " + type.keyword() + " is stored");
+    outcome.facts = {{"type", type.keyword()}, {"kind", kind}, {"changed", outcome.status == kExitOk}};
     return outcome;
   });
 }

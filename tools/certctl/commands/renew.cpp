@@ -44,13 +44,14 @@ struct Arguments {
 
 // A run of one slot: the library's order, and how long its network may take.
 struct Order {
+  ivo::PeerType type;
   lifecycle::RenewalOrder renewal;
   double timeoutSeconds = kExchangeTimeoutSeconds;
 };
 
 // The order for `type`: its stored settings, with the options over them.
-Order OrderFor(ivo::CertificateType type, const lifecycle::RenewalConfig* stored, const Arguments& arguments) {
-  Order order;
+Order OrderFor(ivo::PeerType type, const lifecycle::RenewalConfig* stored, const Arguments& arguments) {
+  Order order{type};
   lifecycle::RenewalConfig& config = order.renewal.config;
   order.renewal.type = type;
   order.renewal.initiator = UserInitiator();
@@ -68,8 +69,8 @@ Order OrderFor(ivo::CertificateType type, const lifecycle::RenewalConfig* stored
   if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
   order.renewal.noTrial = arguments.noProbe;
   if (config.server.empty())
-    throw Failure(kExitUsage, std::string("no CA is named for ") + TypeKeyword(type) +
-                                  ": give --server URL, or keep one with certctl renew-config " + TypeKeyword(type) +
+    throw Failure(kExitUsage, std::string("no CA is named for ") + type.keyword() +
+                                  ": give --server URL, or keep one with certctl renew-config " + type.keyword() +
                                   " --server URL");
   order.timeoutSeconds = arguments.timeout.seconds;
   return order;
@@ -78,7 +79,7 @@ Order OrderFor(ivo::CertificateType type, const lifecycle::RenewalConfig* stored
 // What a run came to, told: a success on stdout once durable; a refusal or
 // failure as a Failure with its exit status.
 int Tell(const GlobalOptions& global, const Order& order, const lifecycle::RenewalOutcome& outcome) {
-  const std::string keyword = TypeKeyword(order.renewal.type);
+  const std::string keyword = order.type.keyword();
   const std::string& server = order.renewal.config.server;
   if (outcome.step == lifecycle::RenewalStep::StoreFailed)
     throw Failure(kExitStore, "the store cannot be used: " + DescribeResult(outcome.result), outcome.result);
@@ -97,13 +98,13 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
     case lifecycle::RenewalRefusal::None:
       break;
     case lifecycle::RenewalRefusal::NoAnchors:
-      throw NoAnchorsRefusal(order.renewal.type);
+      throw NoAnchorsRefusal(order.type);
     case lifecycle::RenewalRefusal::SlotHolds:
       throw Failure(kExitUsage, outcome.error + " already: certctl renew " + keyword + " renews it");
     case lifecycle::RenewalRefusal::SlotEmpty:
       throw Failure(kExitUsage, outcome.error + ": certctl enroll " + keyword + " makes its first certificate");
     case lifecycle::RenewalRefusal::Locked:
-      throw Failure(kExitFailed, outcome.error + ": " + LockedClientSlot(order.renewal.type), outcome.result);
+      throw Failure(kExitFailed, outcome.error + ": " + LockedClientSlot(order.type), outcome.result);
     case lifecycle::RenewalRefusal::Component:
       throw Failure(kExitFailed, Refusal(outcome.result) + ": " + outcome.error, outcome.result);
     case lifecycle::RenewalRefusal::Unreadable:
@@ -148,7 +149,7 @@ int Run(const GlobalOptions& global, const Order& order) {
   lifecycle::SqliteLifecycleStore store(session.store());
   lifecycle::CmpAuthority ca(order.renewal.config.server, order.timeoutSeconds);
   lifecycle::RenewalDependencies with(store, *manager, ca);
-  with.trial = PeerTrial(session, order.renewal.type, order.timeoutSeconds);
+  with.trial = PeerTrial(session, order.type, order.timeoutSeconds);
   const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
@@ -168,8 +169,7 @@ std::vector<Candidate> Candidates(const GlobalOptions& global, const Arguments& 
   std::vector<RenewalFacts> facts = ReadRenewalFacts(session, ReadInventory(session));
   if (arguments.type && std::none_of(facts.begin(), facts.end(),
                                      [&](const RenewalFacts& fact) { return fact.type == arguments.type->value; })) {
-    facts.emplace_back();
-    facts.back().type = arguments.type->value;
+    facts.push_back({arguments.type->value});
   }
   std::vector<Candidate> chosen;
   for (const RenewalFacts& fact : facts)
@@ -189,7 +189,7 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
   int renewed = 0, failed = 0;
   for (const Candidate& candidate : candidates) {
     const RenewalFacts& facts = candidate.facts;
-    const std::string keyword = TypeKeyword(facts.type);
+    const std::string keyword = facts.type.keyword();
     if (!candidate.ready) {
       const std::int64_t next = facts.due ? lifecycle::NextAttempt(*facts.due, facts.state) : 0;
       Json waiting = {{"type", keyword}, {"waiting", true}};

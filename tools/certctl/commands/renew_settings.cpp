@@ -45,8 +45,8 @@ std::string SenderText(const Config& config) {
   return name ? ossl::NameText(name.get()) : "?";
 }
 
-Json ConfigJson(ivo::CertificateType type, const Config& config) {
-  Json json = {{"type", TypeKeyword(type)},
+Json ConfigJson(ivo::PeerType type, const Config& config) {
+  Json json = {{"type", type.keyword()},
                {"server", config.server},
                {"cmd", config.command},
                {"trusted", !config.trusted.empty()}};
@@ -61,7 +61,7 @@ Json ConfigJson(ivo::CertificateType type, const Config& config) {
 // Where a renewal with `config` takes the anchors that new certificates
 // must chain to (host::lifecycle::IssuedAnchors); empty when there are
 // none, or when nothing is there to check the CA's answers with.
-std::string AnchorsOrigin(Session& session, ivo::CertificateType type, const Config& config) {
+std::string AnchorsOrigin(Session& session, ivo::PeerType type, const Config& config) {
   const std::string kept = "the certificates kept with the settings";
   const ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   if (host::lifecycle::ProtectionAnchors(*manager, type, config.trusted).empty()) return "";
@@ -69,7 +69,7 @@ std::string AnchorsOrigin(Session& session, ivo::CertificateType type, const Con
   return anchors.certificates.empty() ? "" : anchors.origin;
 }
 
-void PrintConfig(const GlobalOptions& global, Session& session, ivo::CertificateType type, const Config& config) {
+void PrintConfig(const GlobalOptions& global, Session& session, ivo::PeerType type, const Config& config) {
   if (global.json) return PrintJson(ConfigJson(type, config));
   const std::string origin = AnchorsOrigin(session, type, config);
   std::printf("server   %s\ncmd      %s\ntrusted  %s\n", Printable(config.server).c_str(), config.command.c_str(),
@@ -83,20 +83,20 @@ void PrintConfig(const GlobalOptions& global, Session& session, ivo::Certificate
 
 // A --before that the stored certificate's lifetime cannot hold would make
 // it due before it was issued: a local mistake, refused now (kExitUsage).
-void RefuseBeforeBeyondLifetime(Session& session, ivo::CertificateType type, std::optional<std::int64_t> beforeDays) {
+void RefuseBeforeBeyondLifetime(Session& session, ivo::PeerType type, std::optional<std::int64_t> beforeDays) {
   for (const StoredCertificate& stored : ReadInventory(session))
     if (stored.type == type && stored.client && stored.notAfterSeconds > stored.notBeforeSeconds &&
         !host::lifecycle::BeforeFits(stored.notBeforeSeconds, stored.notAfterSeconds, beforeDays))
       throw Failure(kExitUsage,
-                    "--before " + std::to_string(*beforeDays) + " is not shorter than the " + TypeKeyword(type) +
+                    "--before " + std::to_string(*beforeDays) + " is not shorter than the " + type.keyword() +
                         " client certificate's lifetime of " +
                         std::to_string((stored.notAfterSeconds - stored.notBeforeSeconds) / host::lifecycle::kDay) +
                         " days: it would be due before it was issued");
 }
 
 int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
-  const ivo::CertificateType type = arguments.type.value;
-  const std::string keyword = TypeKeyword(type);
+  const ivo::PeerType type = arguments.type.value;
+  const std::string keyword = type.keyword();
   const bool changes = arguments.server || arguments.trusted || arguments.command || arguments.probe ||
                        arguments.servername || arguments.before || arguments.hook || arguments.sender;
   if (!arguments.show && !arguments.remove && !changes)
@@ -154,8 +154,7 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
       {"TYPE", "CA", "DUE", "LAST ATTEMPT", "LAST SUCCESS", "FAILURES", "NEXT ATTEMPT", "LAST ERROR"}};
   for (const RenewalFacts& fact : ReadRenewalFacts(session, ReadInventory(session))) {
     const State& state = fact.state;
-    Json entry = {
-        {"type", TypeKeyword(fact.type)}, {"configured", fact.config.has_value()}, {"failures", state.failures}};
+    Json entry = {{"type", fact.type.keyword()}, {"configured", fact.config.has_value()}, {"failures", state.failures}};
     if (fact.config) entry["server"] = fact.config->server;
     const std::pair<const char*, std::optional<std::int64_t>> moments[] = {{"notAfter", fact.notAfter},
                                                                            {"due", fact.due},
@@ -169,7 +168,7 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
     json.push_back(std::move(entry));
     std::string error = state.lastError.empty() ? "-" : state.lastError;
     if (!state.hookError.empty()) error += " (" + state.hookError + ")";
-    rows.push_back({TypeKeyword(fact.type), fact.config ? fact.config->server : "-", Moment(fact.due),
+    rows.push_back({fact.type.keyword(), fact.config ? fact.config->server : "-", Moment(fact.due),
                     Moment(state.lastAttempt), Moment(state.lastSuccess), std::to_string(state.failures),
                     Moment(fact.nextAttempt), error});
   }

@@ -20,12 +20,13 @@ struct Arguments {
 // policy is not asked (this is upkeep of the store, not a change of a
 // certificate).
 int RepairStore(const GlobalOptions& global, const Arguments& arguments) {
-  const ivo::CertificateType type = arguments.type ? arguments.type->value : 0;
+  const std::optional<ivo::PeerType> type =
+      arguments.type ? std::optional(arguments.type->value) : std::nullopt;  // none: every type
   const std::string kind = !arguments.kind ? "" : arguments.kind->client ? "client" : "server";
   Session session(global, Access::Write);
   std::vector<std::string> removed;
   for (const StoredCertificate& stored : ReadInventory(session)) {
-    if (stored.problem.empty() || (type && stored.type != type) || (!kind.empty() && kind != stored.kind())) continue;
+    if (stored.problem.empty() || (type && stored.type != *type) || (!kind.empty() && kind != stored.kind())) continue;
     const result_t result = session.host().RemoveRecord(stored.type, stored.client);
     session.ThrowIfStoreFailed(result);
     if (ozo::Failed(result))

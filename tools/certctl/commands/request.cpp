@@ -24,24 +24,24 @@ struct Arguments {
   bool cancel = false;
 };
 
-int Cancel(const GlobalOptions& global, ivo::CertificateType type) {
+int Cancel(const GlobalOptions& global, ivo::PeerType type) {
   Session session(global, Access::Write);
   lifecycle::SqliteLifecycleStore store(session.store());
   const result_t cancelled = lifecycle::CancelRequest(store, type, UserInitiator());
   if (cancelled == results::NotFound) {
-    Announce(global, std::string("no key is pending for ") + TypeKeyword(type),
-             {{"type", TypeKeyword(type)}, {"cancelled", false}});
+    Announce(global, std::string("no key is pending for ") + type.keyword(),
+             {{"type", type.keyword()}, {"cancelled", false}});
     return kExitFalse;
   }
   session.ThrowIfStoreFailed(cancelled);
   session.Commit();
-  Announce(global, std::string("the pending key of ") + TypeKeyword(type) + " is dropped",
-           {{"type", TypeKeyword(type)}, {"cancelled", true}});
+  Announce(global, std::string("the pending key of ") + type.keyword() + " is dropped",
+           {{"type", type.keyword()}, {"cancelled", true}});
   return kExitOk;
 }
 
 int Request(const GlobalOptions& global, const Arguments& arguments) {
-  const ivo::CertificateType type = arguments.type.value;
+  const ivo::PeerType type = arguments.type.value;
   if (arguments.cancel) return Cancel(global, type);
   // The store takes a private key: it must be one others cannot read.
   Session session(global, Access::WriteSecrets);
@@ -63,16 +63,16 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
   manager.Reset();
   session.ThrowIfStoreFailed(made);
   if (made == results::NotFound)
-    throw Failure(kExitUsage, std::string("the ") + TypeKeyword(type) +
+    throw Failure(kExitUsage, std::string("the ") + type.keyword() +
                                   " client slot is empty: name the request's subject with --subject");
   if (ozo::Failed(made)) throw Failure(kExitFailed, "no request made: " + error, made);
   session.Commit();
   const std::string said =
       (request.reused ? "the pending key " + request.keyText + " is used again (--new-key makes another)"
                       : "a new key " + request.keyText + " is pending") +
-      "; certctl install " + TypeKeyword(type) + " takes the signed certificate";
+      "; certctl install " + type.keyword() + " takes the signed certificate";
   const bool toStdout = arguments.out.path.empty() || arguments.out.path == "-";
-  Json facts = {{"type", TypeKeyword(type)}, {"key", request.keyText}, {"newKey", !request.reused}};
+  Json facts = {{"type", type.keyword()}, {"key", request.keyText}, {"newKey", !request.reused}};
   if (global.json && toStdout) {
     // One object on stdout: the request travels in it.
     facts["request"] = request.pem;

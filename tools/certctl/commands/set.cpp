@@ -25,14 +25,14 @@ struct Arguments {
 
 // The stored record of the slot when the component cannot use it: a change
 // of that slot then fails because of the stored record, not the new file.
-std::optional<StoredCertificate> BrokenRecord(Session& session, ivo::CertificateType type, bool client) {
+std::optional<StoredCertificate> BrokenRecord(Session& session, ivo::PeerType type, bool client) {
   std::optional<StoredCertificate> stored =
       JudgeSlot(session.host(), session.component(), session.trace(), type, client);
   return stored && !stored->problem.empty() ? stored : std::nullopt;
 }
 
 int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
-  const ivo::CertificateType type = arguments.type.value;
+  const ivo::PeerType type = arguments.type.value;
   const std::string& file = arguments.file.path;
   const ozo::blob_t blob = ReadFileBytes(file);
   Secret password;
@@ -65,11 +65,11 @@ int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
           if (const std::optional<StoredCertificate> broken = BrokenRecord(session, type, client))
             throw Failure(kExitFailed,
                           "the stored " + broken->slot() + " record " + broken->problem +
-                              "; remove it first (certctl remove-" + kind + " " + TypeKeyword(type) + ")",
+                              "; remove it first (certctl remove-" + kind + " " + type.keyword() + ")",
                           result);
-        Outcome outcome = Report(session, result, kind + " certificate of " + TypeKeyword(type) + " stored",
+        Outcome outcome = Report(session, result, kind + " certificate of " + type.keyword() + " stored",
                                  "the same " + kind + " certificate is stored already");
-        outcome.facts = {{"type", TypeKeyword(type)}, {"kind", kind}, {"changed", outcome.status == kExitOk}};
+        outcome.facts = {{"type", type.keyword()}, {"kind", kind}, {"changed", outcome.status == kExitOk}};
         return outcome;
       });
 }

@@ -6,7 +6,7 @@
 
 namespace certctl {
 
-host::lifecycle::Trial PeerTrial(Session& session, ivo::CertificateType type, double timeoutSeconds) {
+host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type, double timeoutSeconds) {
   return [&session, type, timeoutSeconds](const ivo::ClientCertificate& record,
                                           const host::lifecycle::TrialTarget& target) -> std::string {
     try {

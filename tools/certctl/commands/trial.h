@@ -13,6 +13,6 @@ namespace certctl {
 // of a probe against the target it is given, within `timeoutSeconds`; why
 // the pair does not work (or why it could not be tried), or empty when it
 // does. Throws nothing.
-host::lifecycle::Trial PeerTrial(Session& session, ivo::CertificateType type, double timeoutSeconds);
+host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type, double timeoutSeconds);
 
 }  // namespace certctl

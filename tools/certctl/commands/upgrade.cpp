@@ -86,7 +86,7 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
                {"replaced", Json::array()},
                {"kept", Json::array()},
                {"skipped", Json::array()}};
-  kept.resize(lockedCount);
+  kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(lockedCount), kept.end());
   for (const StoredCertificate& stored : incoming) {
     if (locked(stored)) {
       json["kept"].push_back({{"slot", stored.slot()}, {"reason", "the policy locks it"}});

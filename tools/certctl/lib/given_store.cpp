@@ -48,7 +48,7 @@ std::unique_ptr<host::ServiceHost> ReadingHost(const ozo::ref_ptr<host::SqliteSt
 }
 
 bool HoldsClients(host::ServiceHost& host) {
-  for (ivo::CertificateType type = 1; type <= 4; ++type) {
+  for (const ivo::PeerType type : ivo::PeerType::All()) {
     ivo::ClientCertificate record;
     if (host.ReadRecord(type, record) != ozo::results::NotFound) return true;
   }

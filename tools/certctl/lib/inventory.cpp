@@ -10,14 +10,13 @@ namespace {
 // record) stops the inventory.
 template <class Record>
 std::optional<StoredCertificate> ReadSlot(host::ServiceHost& host, const host::Module& component,
-                                          const TraceRoute& trace, ivo::CertificateType type) {
+                                          const TraceRoute& trace, ivo::PeerType type) {
   Record record;
   const ozo::result_t read = host.ReadRecord(type, record);
   if (read == ozo::results::NotFound) return std::nullopt;
   ThrowIfStoreFailed(dynamic_cast<host::SqliteStore*>(host.store()), read);
   if (ozo::Succeeded(read)) return JudgeRecord(component, trace, type, record);
-  StoredCertificate unreadable;
-  unreadable.type = type;
+  StoredCertificate unreadable{type};
   unreadable.client = std::is_same_v<Record, ivo::ClientCertificate>;
   // The component passes over a record it cannot read, unless the slot's
   // node holds something else than a record.
@@ -34,14 +33,14 @@ std::optional<StoredCertificate> ReadSlot(host::ServiceHost& host, const host::M
 std::vector<StoredCertificate> ReadInventory(host::ServiceHost& host, const host::Module& component,
                                              const TraceRoute& trace) {
   std::vector<StoredCertificate> inventory;
-  for (ivo::CertificateType type = 1; type <= 4; ++type)
+  for (const ivo::PeerType type : ivo::PeerType::All())
     for (const bool client : {false, true})
       if (auto judged = JudgeSlot(host, component, trace, type, client)) inventory.push_back(std::move(*judged));
   return inventory;
 }
 
 std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::Module& component,
-                                           const TraceRoute& trace, ivo::CertificateType type, bool client) {
+                                           const TraceRoute& trace, ivo::PeerType type, bool client) {
   return client ? ReadSlot<ivo::ClientCertificate>(host, component, trace, type)
                 : ReadSlot<ivo::ServerCertificate>(host, component, trace, type);
 }
@@ -51,7 +50,7 @@ std::vector<StoredCertificate> ReadInventory(Session& session) {
 }
 
 PendingKeys ReadPendingKeys(Session& session) {
-  std::map<std::uint32_t, std::int64_t> created, kept;
+  std::map<ivo::PeerType, std::int64_t> created, kept;
   session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("created", created));
   session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("length(certificates)", kept));
   PendingKeys keys;
@@ -59,8 +58,8 @@ PendingKeys ReadPendingKeys(Session& session) {
   return keys;
 }
 
-std::string PendingKeyHint(ivo::CertificateType type, const PendingKeyFacts& facts) {
-  const std::string install = std::string("certctl install ") + TypeKeyword(type);
+std::string PendingKeyHint(ivo::PeerType type, const PendingKeyFacts& facts) {
+  const std::string install = std::string("certctl install ") + type.keyword();
   return facts.certificateKept ? install + " tries the kept certificate again"
                                : install + " FILE takes its certificate";
 }

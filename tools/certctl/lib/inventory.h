@@ -25,7 +25,7 @@ std::vector<StoredCertificate> ReadInventory(Session& session);
 
 // The judgement of the record in one slot, nullopt when the slot is empty.
 std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::Module& component,
-                                           const TraceRoute& trace, ivo::CertificateType type, bool client);
+                                           const TraceRoute& trace, ivo::PeerType type, bool client);
 
 // A type's pending key (a key waiting for its certificate, see certctl
 // request): when it was made, seconds since 1970, and whether a signed
@@ -34,7 +34,7 @@ struct PendingKeyFacts {
   std::int64_t created = 0;
   bool certificateKept = false;
 };
-using PendingKeys = std::map<ivo::CertificateType, PendingKeyFacts>;
+using PendingKeys = std::map<ivo::PeerType, PendingKeyFacts>;
 // Read without the keys themselves. Throws Failure (kExitStore) when the
 // store fails.
 PendingKeys ReadPendingKeys(Session& session);
@@ -42,7 +42,7 @@ PendingKeys ReadPendingKeys(Session& session);
 // What takes a pending key on ("certctl install edr FILE takes its
 // certificate", or, when one is kept, "certctl install edr tries the kept
 // certificate again").
-std::string PendingKeyHint(ivo::CertificateType type, const PendingKeyFacts& facts);
+std::string PendingKeyHint(ivo::PeerType type, const PendingKeyFacts& facts);
 
 // The sentence that names each record keeping the manager from starting,
 // with the way out; empty when there is none.

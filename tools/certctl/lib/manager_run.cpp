@@ -31,8 +31,8 @@ std::string Refusal(result_t result) {
   return DescribeResult(result) + hint;
 }
 
-std::string LockedClientSlot(ivo::CertificateType type) {
-  const std::string keyword = TypeKeyword(type);
+std::string LockedClientSlot(ivo::PeerType type) {
+  const std::string keyword = type.keyword();
   return DescribeResult(results::AccessDenied) + ": the policy locks the " + keyword +
          " client slot; the pending key stays (certctl policy unlock " + keyword + " client allows the change)";
 }
@@ -65,8 +65,8 @@ int WithManagerOf(Session& session, const RunOptions& global,
   return outcome.status;
 }
 
-void JournalRemoval(Session& session, ivo::CertificateType type, bool client, const ivo::ChangeInitiator& initiator) {
-  const ivo::CertificateTypeIds& ids = ivo::kCertificateTypeIds[type - 1];
+void JournalRemoval(Session& session, ivo::PeerType type, bool client, const ivo::ChangeInitiator& initiator) {
+  const ivo::CertificateTypeIds& ids = type.ids();
   ivo::CertificateEvent event;
   event.eventType = client ? ids.clientRemoved : ids.serverRemoved;
   event.initiator = initiator;

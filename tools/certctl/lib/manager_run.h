@@ -31,7 +31,7 @@ std::string Refusal(ozo::result_t result);
 // The refusal of a new pair for `type`'s client slot that the policy locks:
 // what stays (the pending key, and a certificate kept with it) and the way
 // out.
-std::string LockedClientSlot(ivo::CertificateType type);
+std::string LockedClientSlot(ivo::PeerType type);
 
 // Creates the session's manager (its start-up check runs now). Throws
 // Failure: kExitStore when the store failed, else kExitFailed with the
@@ -49,7 +49,7 @@ int WithManagerOf(Session& session, const RunOptions& global,
 // Journals the removal of a record no event describes (one that could not
 // be decoded): the type's "removed" event, without certificate fields, by
 // `initiator`.
-void JournalRemoval(Session& session, ivo::CertificateType type, bool client, const ivo::ChangeInitiator& initiator);
+void JournalRemoval(Session& session, ivo::PeerType type, bool client, const ivo::ChangeInitiator& initiator);
 
 // The help of --policy, which delivers a change as the policy.
 constexpr const char* kPolicyHelp = "the change comes from the policy (never refused by it)";

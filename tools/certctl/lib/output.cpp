@@ -153,10 +153,6 @@ void PrintTable(const std::vector<std::vector<std::string>>& given, std::size_t 
   }
 }
 
-const char* TypeKeyword(ivo::CertificateType type) {
-  return type >= 1 && type <= std::size(ivo::kCertificateTypeIds) ? ivo::kCertificateTypeIds[type - 1].keyword : "?";
-}
-
 void Announce(const RunOptions& global, const std::string& message, const Json& facts) {
   if (message.empty()) return;
   if (!global.json) {

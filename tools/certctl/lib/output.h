@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ivo/certificate_records.h"
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/session.h"
 
 namespace certctl {
@@ -40,9 +40,6 @@ void ReportFailure(const RunOptions& global, const std::string& message, int exi
 // cut to `widest` characters (ending in "…"); a row's last cell is printed
 // whole and sets no width, so one long cell never pads every line.
 void PrintTable(const std::vector<std::vector<std::string>>& rows, std::size_t widest = 48);
-
-// "edr", "sandbox", "ndr", "siem"; "?" outside 1-4.
-const char* TypeKeyword(ivo::CertificateType type);
 
 // Prints a non-empty `message` on stdout, made safe for a terminal (see
 // Printable). With --json, what a command did (`facts`, an object) is one

@@ -7,10 +7,9 @@ namespace certctl {
 using ozo::result_t;
 namespace results = ozo::results;
 
-PeerSlots ReadSlots(Session& session, ivo::CertificateType type) {
-  PeerSlots slots;
-  slots.type = type;
-  const std::string name = TypeKeyword(type);
+PeerSlots ReadSlots(Session& session, ivo::PeerType type) {
+  PeerSlots slots{type};
+  const std::string name = type.keyword();
   ivo::ServerCertificate server;
   const result_t readServer = session.host().ReadRecord(type, server);
   session.ThrowIfStoreFailed(readServer);
@@ -43,11 +42,10 @@ PeerSlots ReadSlots(Session& session, ivo::CertificateType type) {
   return slots;
 }
 
-std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const RunOptions& options,
-                                                        const std::set<ivo::CertificateType>& types) {
+std::map<ivo::PeerType, PeerSlots> ReadPeerSlots(const RunOptions& options, const std::set<ivo::PeerType>& types) {
   Session session(options, Access::Read, true);
-  std::map<ivo::CertificateType, PeerSlots> slots;
-  for (const ivo::CertificateType type : types) slots.emplace(type, ReadSlots(session, type));
+  std::map<ivo::PeerType, PeerSlots> slots;
+  for (const ivo::PeerType type : types) slots.emplace(type, ReadSlots(session, type));
   return slots;
 }
 

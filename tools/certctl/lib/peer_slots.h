@@ -16,7 +16,7 @@ namespace certctl {
 // The container's password is used to open it and wiped; only the opened
 // certificate and key stay, in this process.
 struct PeerSlots {
-  ivo::CertificateType type = 0;
+  ivo::PeerType type;
   UniquePtr<X509> anchor;
   std::optional<ClientFile> client;  // when one is stored
   std::string problem;               // why no probe can run: "no edr server certificate is stored"
@@ -28,11 +28,10 @@ struct PeerSlots {
 // container, and a record of another slot that keeps the manager from
 // starting does not keep this slot from being probed. Throws Failure when
 // the store fails.
-PeerSlots ReadSlots(Session& session, ivo::CertificateType type);
+PeerSlots ReadSlots(Session& session, ivo::PeerType type);
 // The slots of `types`, read in one read-only session that ends before any
 // probe starts (a probe holds no lock on the store). Throws Failure when the
 // store or the component cannot be used.
-std::map<ivo::CertificateType, PeerSlots> ReadPeerSlots(const RunOptions& options,
-                                                        const std::set<ivo::CertificateType>& types);
+std::map<ivo::PeerType, PeerSlots> ReadPeerSlots(const RunOptions& options, const std::set<ivo::PeerType>& types);
 
 }  // namespace certctl

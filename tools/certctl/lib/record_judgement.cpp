@@ -44,10 +44,9 @@ std::string Code(ozo::result_t result) {
 
 // The record in the slot of a scratch host of its own, as a manager sees it.
 template <class Record>
-StoredCertificate JudgeInScratchHost(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeInScratchHost(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                                      const Record& record, bool client) {
-  StoredCertificate entry;
-  entry.type = type;
+  StoredCertificate entry{type};
   entry.client = client;
   host::HostOptions options;
   options.traceThreshold = 0;
@@ -85,14 +84,14 @@ std::string StatusOf(const StoredCertificate& stored, std::int64_t now) {
   return now < stored.notAfterSeconds ? "valid" : "expired";
 }
 
-std::string StoredCertificate::slot() const { return std::string(TypeKeyword(type)) + " " + kind(); }
+std::string StoredCertificate::slot() const { return std::string(type.keyword()) + " " + kind(); }
 
-StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                               const ivo::ServerCertificate& record) {
   return JudgeInScratchHost(component, trace, type, record, false);
 }
 
-StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                               const ivo::ClientCertificate& record) {
   return JudgeInScratchHost(component, trace, type, record, true);
 }

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "host/module.h"
-#include "ivo/certificate_records.h"
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/session.h"
 
 namespace certctl {
 
 struct StoredCertificate {
-  ivo::CertificateType type = 0;
+  ivo::PeerType type;
   bool client = false;
   // Why the component cannot use the record, as a phrase ("cannot be
   // decoded (0x80000151): its stored password does not open it"); empty when
@@ -45,9 +45,9 @@ std::string StatusOf(const StoredCertificate& stored, std::int64_t now);
 // description, or why it cannot decode it, or that it cannot start. The
 // reason comes in words from certctl's own reading of the record. Throws
 // Failure (kExitFailed) only when the scratch host itself fails.
-StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                               const ivo::ServerCertificate& record);
-StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::CertificateType type,
+StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                               const ivo::ClientCertificate& record);
 
 // Why certctl cannot read the record itself, as a phrase ("is not a

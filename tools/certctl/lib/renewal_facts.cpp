@@ -8,18 +8,17 @@
 namespace certctl {
 
 std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<StoredCertificate>& inventory) {
-  std::map<std::uint32_t, host::lifecycle::RenewalConfig> configs;
-  std::map<std::uint32_t, host::lifecycle::RenewalState> states;
+  std::map<ivo::PeerType, host::lifecycle::RenewalConfig> configs;
+  std::map<ivo::PeerType, host::lifecycle::RenewalState> states;
   session.ThrowIfStoreFailed(session.store().renewalConfigs().All(configs));
   session.ThrowIfStoreFailed(session.store().renewalStates().All(states));
   // The types the store holds settings or a state of, whichever they are.
-  std::set<std::uint32_t> types;
+  std::set<ivo::PeerType> types;
   for (const auto& each : configs) types.insert(each.first);
   for (const auto& each : states) types.insert(each.first);
   std::vector<RenewalFacts> facts;
-  for (const ivo::CertificateType type : types) {
-    RenewalFacts fact;
-    fact.type = type;
+  for (const ivo::PeerType type : types) {
+    RenewalFacts fact{type};
     if (configs.count(type)) fact.config = configs[type];
     if ((fact.attempted = states.count(type) != 0)) fact.state = states[type];
     for (const StoredCertificate& stored : inventory)

@@ -13,7 +13,7 @@
 namespace certctl {
 
 struct RenewalFacts {
-  ivo::CertificateType type = 0;
+  ivo::PeerType type;
   std::optional<host::lifecycle::RenewalConfig> config;
   host::lifecycle::RenewalState state;  // all empty before any attempt
   bool attempted = false;               // the store keeps a state

@@ -12,7 +12,7 @@ namespace certctl {
 using ozo::result_t;
 namespace results = ozo::results;
 
-SavedSlot SaveSlot(host::ServiceHost& host, ivo::CertificateType type, bool client) {
+SavedSlot SaveSlot(host::ServiceHost& host, ivo::PeerType type, bool client) {
   SavedSlot saved{type, client, {}};
   if (client) {
     ivo::ClientCertificate record;
@@ -39,9 +39,9 @@ std::vector<SavedSlot> LockedSlots(Session& session) {
   if (ozo::Failed(read))
     throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
   std::vector<SavedSlot> slots;
-  for (ivo::CertificateType type = 1; type <= 4; ++type)
+  for (const ivo::PeerType type : ivo::PeerType::All())
     for (const bool client : {false, true}) {
-      const auto& ids = ivo::kCertificateTypeIds[type - 1];
+      const auto& ids = type.ids();
       if (locked.count(client ? ids.clientSetting : ids.serverSetting))
         slots.push_back(SaveSlot(session.host(), type, client));
     }

@@ -14,11 +14,11 @@ namespace certctl {
 
 // A slot's record as it was before an operation, to put back.
 struct SavedSlot {
-  ivo::CertificateType type;
+  ivo::PeerType type;
   bool client;
   std::variant<std::monostate, ivo::ServerCertificate, ivo::ClientCertificate> record;
 };
-SavedSlot SaveSlot(host::ServiceHost& host, ivo::CertificateType type, bool client);
+SavedSlot SaveSlot(host::ServiceHost& host, ivo::PeerType type, bool client);
 // Writes the saved record back (removes the slot's when it held none); the
 // first failure.
 ozo::result_t PutBack(host::ServiceHost& host, const SavedSlot& saved);

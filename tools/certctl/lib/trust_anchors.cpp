@@ -18,8 +18,8 @@ std::string TrustFileProblem(const ozo::blob_t& bytes) {
   return "";
 }
 
-Failure NoAnchorsRefusal(ivo::CertificateType type) {
-  return Failure(kExitUsage, std::string("nothing says which CA may issue the ") + TypeKeyword(type) +
+Failure NoAnchorsRefusal(ivo::PeerType type) {
+  return Failure(kExitUsage, std::string("nothing says which CA may issue the ") + type.keyword() +
                                  " client certificate (no CA certificate is stored as its server certificate or in "
                                  "its container): pass --trusted CA-FILE, the certificates it must chain to");
 }

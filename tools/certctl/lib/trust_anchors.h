@@ -10,7 +10,7 @@
 namespace certctl {
 
 // The refusal of a slot without trust anchors, naming the fix (kExitUsage).
-Failure NoAnchorsRefusal(ivo::CertificateType type);
+Failure NoAnchorsRefusal(ivo::PeerType type);
 
 // Why `bytes`, given as trust anchors, cannot be (a phrase after the
 // file's name: "is a private key, not a certificate", "holds a private key

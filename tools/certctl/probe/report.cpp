@@ -55,9 +55,9 @@ void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
     lines.push_back("Peer certificate " + std::to_string(depth) + ": " + each.subject + " (issuer " + each.issuer +
                     ", ends " + each.notAfter + ")");
   }
-  if (result.chainTrusted || result.verifyError != X509_V_OK) {
+  if (verdict.type && (result.chainTrusted || result.verifyError != X509_V_OK)) {
     const std::string anchor =
-        "the stored " + std::string(TypeKeyword(verdict.type)) + " server certificate (" + verdict.anchorSubject + ")";
+        "the stored " + std::string(verdict.type->keyword()) + " server certificate (" + verdict.anchorSubject + ")";
     lines.push_back("Trust: " + (result.verifyError != X509_V_OK ? "not established by " + anchor + ": " +
                                                                        X509_verify_cert_error_string(result.verifyError)
                                  : result.anchorDepth == 0 ? anchor + " is the peer's own certificate"
@@ -73,7 +73,7 @@ Json VerdictJson(const ProbeVerdict& verdict) {
   const ProbeResult& result = verdict.result;
   Json json = {{"state", NameOf(verdict.state)}, {"summary", verdict.summary}};
   if (!verdict.type) return json;
-  json.update({{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text()}, {"works", verdict.works}});
+  json.update({{"type", verdict.type->keyword()}, {"target", verdict.target.text()}, {"works", verdict.works}});
   if (!result.connected && verdict.anchorSubject.empty()) return json;
   json.update({{"protocol", result.protocol}, {"cipher", result.cipher}});
   if (!result.protocol.empty()) json["handshakeSeconds"] = std::round(result.seconds * 1e4) / 1e4;
@@ -133,7 +133,9 @@ Json RevocationJson(const RevocationResult& revocation) {
 void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts, RevocationPolicy policy) {
   if (verdicts.empty()) return;
   const auto labels = [](const ProbeVerdict& verdict) {
-    return Labels{{"type", TypeKeyword(verdict.type)}, {"target", verdict.target.text(verdict.labelServername)}};
+    // Every probe of the metrics is of a type its request named.
+    return Labels{{"type", verdict.type ? verdict.type->keyword() : ""},
+                  {"target", verdict.target.text(verdict.labelServername)}};
   };
   out.Family("probe_success", "gauge",
              "Whether the type's stored pair worked against the target (1) or not (0): the handshake completed, the "

@@ -10,7 +10,7 @@ namespace certctl {
 namespace {
 
 struct Stored {
-  ivo::CertificateType type;
+  ivo::PeerType type;
   bool client;
   UniquePtr<X509> certificate;
 };
@@ -24,7 +24,7 @@ std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::s
   if (crls.empty()) throw Failure(kExitUsage, "--crl " + error);
   std::vector<Stored> stored;
   std::vector<UniquePtr<X509>> issuers;  // every certificate at hand that may have signed a CRL
-  for (ivo::CertificateType type = 1; type <= 4; ++type) {
+  for (const ivo::PeerType type : ivo::PeerType::All()) {
     ivo::ServerCertificate server;
     const ozo::result_t readServer = session.host().ReadRecord(type, server);
     session.ThrowIfStoreFailed(readServer);

@@ -12,7 +12,7 @@
 namespace certctl {
 
 struct SlotRevocation {
-  ivo::CertificateType type = 0;
+  ivo::PeerType type;
   bool client = false;
   CertificateRevocation verdict;  // status unknown with a problem when it cannot be judged
 };

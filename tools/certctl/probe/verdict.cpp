@@ -18,20 +18,24 @@ void Add(ProbeVerdict& verdict, State state, const std::string& message) {
 
 std::string DaysText(std::int64_t days) { return std::to_string(days) + (days == 1 ? " day" : " days"); }
 
+// The keyword of the probed type: every probe that ran was of a type (only
+// a probe that could not start has none).
+const char* Keyword(const ProbeVerdict& verdict) { return verdict.type ? verdict.type->keyword() : ""; }
+
 // Why the peer is not trusted, in an operator's words; the host name check
 // is OpenSSL's too, but deserves its own sentence.
 std::string TrustProblem(const ProbeVerdict& verdict, const std::string& checkedName) {
   const int error = verdict.result.verifyError;
   if (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH)
     return "the peer's certificate does not name " + checkedName + " (" + X509_verify_cert_error_string(error) + ")";
-  return verdict.target.text() + " is not trusted by the stored " + TypeKeyword(verdict.type) +
+  return verdict.target.text() + " is not trusted by the stored " + Keyword(verdict) +
          " server certificate: " + X509_verify_cert_error_string(error);
 }
 
 // The verdict on what the handshake showed.
 void JudgeHandshake(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t now) {
   const ProbeResult& result = verdict.result;
-  const std::string type = TypeKeyword(verdict.type);
+  const std::string type = Keyword(verdict);
   const std::string target = verdict.target.text();
   verdict.state = State::Ok;
   if (!result.failure.empty())
@@ -101,7 +105,7 @@ void JudgeRevocationFound(ProbeVerdict& verdict, const RevocationOptions& option
 // The summary of a probe that found nothing wrong.
 std::string OkSummary(const ProbeVerdict& verdict) {
   const ProbeResult& result = verdict.result;
-  const std::string type = TypeKeyword(verdict.type);
+  const std::string type = Keyword(verdict);
   std::string summary = verdict.target.text() + " is trusted by the stored " + type + " server certificate" +
                         (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" +
                         result.protocol + "); its certificate ends in " + DaysText(verdict.peerDaysLeft.value_or(0)) +
@@ -129,7 +133,7 @@ void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t 
   if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict);
 }
 
-ProbeVerdict Unknown(const std::string& why, ivo::CertificateType type, const ProbeTarget& target) {
+ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, const ProbeTarget& target) {
   ProbeVerdict verdict;
   verdict.type = type;
   verdict.target = target;

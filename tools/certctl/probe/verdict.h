@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "ivo/certificate_records.h"
+#include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/probe/handshake.h"
 #include "tools/certctl/probe/revocation.h"
@@ -23,7 +23,7 @@ struct ProbeOptions {
 };
 
 struct ProbeVerdict {
-  ivo::CertificateType type = 0;
+  std::optional<ivo::PeerType> type;
   ProbeTarget target;
   State state = State::Unknown;
   std::string summary;
@@ -56,7 +56,8 @@ void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t 
 
 // The verdict of a probe that could not run (bad usage, the store): UNKNOWN,
 // for `type` and `target` when they are known.
-ProbeVerdict Unknown(const std::string& why, ivo::CertificateType type = 0, const ProbeTarget& target = {});
+ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type = std::nullopt,
+                     const ProbeTarget& target = {});
 
 // Whether a probe counts as a success in the metrics: the pair worked and
 // no certificate of the chain is revoked; under strict, one whose
