@@ -19,6 +19,66 @@ std::string Text(const ASN1_STRING* value) {
 
 bool Blank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
+// One DER certificate that `der` holds whole; null otherwise.
+UniquePtr<X509> WholeCertificate(std::string_view der) {
+  const auto* next = reinterpret_cast<const unsigned char*>(der.data());
+  UniquePtr<X509> certificate(d2i_X509(nullptr, &next, static_cast<long>(der.size())));
+  const bool whole = certificate && next == reinterpret_cast<const unsigned char*>(der.data() + der.size());
+  return whole ? std::move(certificate) : nullptr;
+}
+
+// What the bytes after a DER certificate are, for a refusal.
+std::string WhatFollows(std::string_view rest) {
+  const auto* next = reinterpret_cast<const unsigned char*>(rest.data());
+  const UniquePtr<EVP_PKEY> key(d2i_AutoPrivateKey(nullptr, &next, static_cast<long>(rest.size())));
+  ERR_clear_error();
+  return "has " + std::to_string(rest.size()) + " bytes after its DER certificate" + (key ? ": a private key" : "");
+}
+
+// The PEM anchors of `text`; see ReadAnchorFile.
+std::vector<UniquePtr<X509>> ReadPemAnchors(std::string_view text, std::string& problem) {
+  static constexpr std::string_view kBegin = "-----BEGIN ", kEnd = "-----END ", kDashes = "-----";
+  std::vector<UniquePtr<X509>> certificates;
+  for (std::size_t at = 0, block = 1;; ++block) {
+    const std::size_t begin = text.find(kBegin, at);
+    if (!Blank(text.substr(at, begin == std::string_view::npos ? std::string_view::npos : begin - at))) {
+      problem = "has text outside its PEM blocks";
+      return {};
+    }
+    if (begin == std::string_view::npos) break;
+    const std::size_t label = begin + kBegin.size();
+    const std::size_t labelEnd = text.find(kDashes, label);
+    const std::string_view name = text.substr(label, labelEnd == std::string_view::npos ? 0 : labelEnd - label);
+    const std::size_t end = text.find(std::string(kEnd) + std::string(name) + std::string(kDashes), label);
+    if (labelEnd == std::string_view::npos || end == std::string_view::npos) {
+      problem = "has a PEM block " + std::to_string(block) + " without its end";
+      return {};
+    }
+    at = end + kEnd.size() + name.size() + kDashes.size();
+    if (name != "CERTIFICATE") {
+      problem = "has a block " + std::to_string(block) + " that is a " + std::string(name) + ", not a certificate";
+      return {};
+    }
+    const UniquePtr<BIO> bio = ReadOnlyBio(text.substr(begin, at - begin));
+    char *pemName = nullptr, *header = nullptr;
+    unsigned char* data = nullptr;
+    long length = 0;
+    const bool read = bio && PEM_read_bio(bio.get(), &pemName, &header, &data, &length) == 1;
+    const Memory<char> ownedName(pemName), ownedHeader(header);
+    const Memory<unsigned char> ownedData(data);
+    UniquePtr<X509> certificate =
+        read ? WholeCertificate(std::string_view(reinterpret_cast<const char*>(data), length)) : nullptr;
+    ERR_clear_error();
+    if (!certificate) {
+      problem = "has a CERTIFICATE block " + std::to_string(block) + " that cannot be decoded";
+      return {};
+    }
+    certificates.push_back(std::move(certificate));
+  }
+  if (certificates.empty()) problem = "holds no certificate";
+  return certificates;
+}
+
 }  // namespace
 
 std::string MemoryText(BIO* bio) {
@@ -67,6 +127,23 @@ std::vector<UniquePtr<X509>> ReadCertificates(std::string_view bytes, bool* trai
   ERR_clear_error();
   if (trailing) *trailing = rest;
   if (pem) *pem = asPem;
+  return certificates;
+}
+
+std::vector<UniquePtr<X509>> ReadAnchorFile(std::string_view bytes, std::string& problem) {
+  problem.clear();
+  if (bytes.find("-----BEGIN ") != std::string_view::npos) return ReadPemAnchors(bytes, problem);
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* next = begin;
+  UniquePtr<X509> certificate(d2i_X509(nullptr, &next, static_cast<long>(bytes.size())));
+  ERR_clear_error();
+  std::vector<UniquePtr<X509>> certificates;
+  if (!certificate)
+    problem = "is neither PEM nor DER certificates";
+  else if (const std::size_t used = static_cast<std::size_t>(next - begin); used != bytes.size())
+    problem = WhatFollows(bytes.substr(used));
+  else
+    certificates.push_back(std::move(certificate));
   return certificates;
 }
 

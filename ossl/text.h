@@ -32,6 +32,14 @@ std::string PemOf(const std::vector<X509*>& certificates);
 // `pem` whether they were PEM.
 std::vector<UniquePtr<X509>> ReadCertificates(std::string_view bytes, bool* trailing = nullptr, bool* pem = nullptr);
 
+// The certificates of a file of trust anchors, read strictly: PEM of
+// CERTIFICATE blocks only, with nothing but whitespace outside them, or one
+// DER certificate with no byte after it. Anything else is no anchor file:
+// none, with `problem` naming what was found ("its block 2 is a PRIVATE
+// KEY, not a certificate", "has 121 bytes after its DER certificate: a
+// private key").
+std::vector<UniquePtr<X509>> ReadAnchorFile(std::string_view bytes, std::string& problem);
+
 // A read-only memory BIO over `bytes` (which must outlive it); null when
 // they are too many for OpenSSL's int.
 UniquePtr<BIO> ReadOnlyBio(std::string_view bytes);

@@ -4,10 +4,13 @@
 
 #include <openssl/x509.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/lifecycle/trust.h"
+#include "host/net/deadline.h"
 #include "ozo/types/basic_string.h"
 
 namespace host::lifecycle {
@@ -15,6 +18,14 @@ namespace host::lifecycle {
 struct CaRequest {
   enum class Kind { Initialization, Certification, KeyUpdate };
   Kind kind = Kind::KeyUpdate;
+  // Where the CA takes requests (the slot's settings' server), and when the
+  // whole exchange must have ended, polling included (null: a CA's own
+  // default bound).
+  std::string server;
+  const Deadline* deadline = nullptr;
+  // The clock each check of an answer reads, at the moment it is made
+  // (empty: the system's): a CA that polls may sign after the run began.
+  std::function<std::int64_t()> now;
   // Signature protection (certification, key update): the current pair,
   // which also gives the new certificate's subject and alternative names.
   X509* certificate = nullptr;
@@ -25,14 +36,13 @@ struct CaRequest {
   const ozo::string8_t* secret = nullptr;
   const X509_NAME* subject = nullptr;
   EVP_PKEY* newKey = nullptr;  // the key the new certificate is for
-  // Who may speak for the CA: its signed answers must chain to `trusted`
-  // and be signed by the CA itself (a CA certificate), an RA or CA by its
-  // extended key usage (cmcRA, cmcCA), or the subject `expectedSender`.
-  std::vector<X509*> trusted;
+  // Who may speak for the CA, by one rule (see trust.h): its signed answers
+  // and the new certificate must both chain to `anchors`; the answers must
+  // be signed by the CA itself, an RA or CA by its extended key usage
+  // (cmcRA, cmcCA), or the subject `expectedSender`; a new certificate that
+  // does not pass VerifyIssued is rejected to the CA, which is told so.
+  const TrustAnchors* anchors = nullptr;
   const X509_NAME* expectedSender = nullptr;
-  // What the new certificate must chain to (see VerifyIssued): one that
-  // does not is rejected to the CA, which is told so.
-  const TrustAnchors* issuedAnchors = nullptr;
 };
 
 // What came of it: the new certificate and its chain as verified against
@@ -60,7 +70,7 @@ inline bool RequestKindOf(const std::string& name, CaRequest::Kind& kind) {
 class CertificateAuthority {
  public:
   virtual ~CertificateAuthority() = default;
-  // Never throws; bounded in time as the CA was made.
+  // Never throws; ends by the request's deadline.
   virtual CaAnswer Request(const CaRequest& request) = 0;
 };
 

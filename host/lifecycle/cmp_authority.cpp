@@ -19,14 +19,17 @@ namespace host::lifecycle {
 using ossl::UniquePtr;
 namespace {
 
-// What the exchange's own checks found, reached from OpenSSL's callbacks
-// through the verification stores they are given.
+// What the exchange's own checks found, and what they judge by: reached
+// from OpenSSL's callbacks through the protection store and the
+// certificate confirmation's argument.
 struct ExchangeChecks {
+  const TrustAnchors* anchors = nullptr;
+  std::function<std::int64_t()> now;
   bool senderPinned = false;
-  const TrustAnchors* issuedAnchors = nullptr;
   std::string refusedSender;  // a signer that does not speak for the CA
-  std::string signerProblem;  // why the first signer tried did not verify
+  std::string signerProblem;  // why the first signer refused did not verify
   std::string issuedProblem;  // why the new certificate is rejected
+  std::vector<UniquePtr<X509>> issuedChain;  // its verified chain, once accepted
 };
 
 int ChecksIndex() {
@@ -34,53 +37,78 @@ int ChecksIndex() {
   return index;
 }
 
+// Whether the signer a verification of OpenSSL's is about was judged by
+// CheckSender already, and how: kept with the verification itself.
+int VerdictIndex() {
+  static const int index = X509_STORE_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+char kAccepted, kRefused;
+
 ExchangeChecks* ChecksOf(X509_STORE* store) {
   return store ? static_cast<ExchangeChecks*>(X509_STORE_get_ex_data(store, ChecksIndex())) : nullptr;
 }
 
-// The protection store's verification callback: the certificate that
-// signed an answer (depth 0) must speak for the CA, unless its name is
+// Judges a candidate signer of an answer by the slot's one anchor rule
+// (VerifyPath: any anchor, any order of the CA's certificates, the clock
+// now), then its standing: the CA itself or an RA, unless its name is
 // pinned (OpenSSL then checks the answer's sender against the pin).
-// OpenSSL 3.0 checks neither, and gives no access to the validated signer.
-int CheckSender(int ok, X509_STORE_CTX* context) {
-  ExchangeChecks* checks = ChecksOf(X509_STORE_CTX_get0_store(context));
-  if (!ok && checks && checks->signerProblem.empty()) {
+bool SignerTrusted(ExchangeChecks& checks, X509* signer, STACK_OF(X509) * received) {
+  std::vector<X509*> untrusted;
+  for (int i = 0; i < sk_X509_num(received); ++i) untrusted.push_back(sk_X509_value(received, i));
+  std::vector<UniquePtr<X509>> chain;
+  std::string problem;
+  if (ozo::Failed(VerifyPath(signer, untrusted, *checks.anchors, checks.now(), 0, chain, problem))) {
     // Said apart: an expired signer is the CA's to renew, an untrusted one
     // may be the operator's --trusted.
-    X509* failed = X509_STORE_CTX_get_current_cert(context);
-    checks->signerProblem = (failed ? ossl::NameText(X509_get_subject_name(failed)) + ": " : "") +
-                            X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
+    if (checks.signerProblem.empty())  // "CN=ra.test does not chain to ca.pem: certificate has expired"
+      checks.signerProblem = ossl::NameText(X509_get_subject_name(signer)) + problem.substr(problem.rfind("it ", 0) == 0 ? 2 : 0);
+    return false;
   }
-  if (!ok || X509_STORE_CTX_get_error_depth(context) != 0) return ok;
-  X509* signer = X509_STORE_CTX_get_current_cert(context);
-  if (!checks || checks->senderPinned || SpeaksForTheCa(signer)) return 1;
-  checks->refusedSender = ossl::NameText(X509_get_subject_name(signer));
-  X509_STORE_CTX_set_error(context, X509_V_ERR_INVALID_PURPOSE);
+  if (checks.senderPinned || SpeaksForTheCa(signer)) return true;
+  checks.refusedSender = ossl::NameText(X509_get_subject_name(signer));
+  return false;
+}
+
+// The protection store's verification callback: the slot's rule decides
+// for each signer OpenSSL tries, once, and every later call of the same
+// verification answers the same. OpenSSL 3.0 checks neither the signer's
+// standing nor a path other than the first it builds, and gives no access
+// to the validated signer.
+int CheckSender(int, X509_STORE_CTX* context) {
+  ExchangeChecks* checks = ChecksOf(X509_STORE_CTX_get0_store(context));
+  if (!checks || !checks->anchors) return 0;
+  void* verdict = X509_STORE_CTX_get_ex_data(context, VerdictIndex());
+  if (!verdict) {
+    verdict = SignerTrusted(*checks, X509_STORE_CTX_get0_cert(context), X509_STORE_CTX_get0_untrusted(context))
+                  ? &kAccepted
+                  : &kRefused;
+    X509_STORE_CTX_set_ex_data(context, VerdictIndex(), verdict);
+  }
+  if (verdict == &kAccepted) return 1;
+  X509_STORE_CTX_set_error(context, X509_V_ERR_CERT_UNTRUSTED);
   return 0;
 }
 
-// The certificate confirmation: OpenSSL's own check (the new certificate
-// chains to the store given as the callback's argument, which also builds
-// the chain kept as newChain), then no CA certificate. A rejection is sent
-// to the CA unless it granted implicit confirmation.
+// The certificate confirmation, by the slot's rule (VerifyIssued at the
+// moment it arrives) in place of OpenSSL's own check, which takes the first
+// candidate issuer only and drops partial chains; its verified chain is
+// kept for the answer. A rejection is sent to the CA unless it granted
+// implicit confirmation.
 int ConfirmIssued(OSSL_CMP_CTX* context, X509* certificate, int failure, const char** text) {
   if (failure != 0) return failure;  // the core's own finding (another key) stands
-  X509_STORE* anchors = static_cast<X509_STORE*>(OSSL_CMP_CTX_get_certConf_cb_arg(context));
-  ExchangeChecks* checks = ChecksOf(anchors);
-  failure = OSSL_CMP_certConf_cb(context, certificate, failure, text);
-  if (!checks) return failure ? failure : 1 << OSSL_CMP_PKIFAILUREINFO_systemFailure;
-  if (failure == 0) {
-    checks->issuedProblem = CaCertificateProblem(certificate);
-    if (!checks->issuedProblem.empty()) failure = 1 << OSSL_CMP_PKIFAILUREINFO_badCertTemplate;
-  } else {
-    std::vector<X509*> untrusted;
-    const STACK_OF(X509)* received = OSSL_CMP_CTX_get0_untrusted(context);
-    for (int i = 0; i < sk_X509_num(received); ++i) untrusted.push_back(sk_X509_value(received, i));
-    std::vector<UniquePtr<X509>> chain;
-    VerifyIssued(certificate, untrusted, *checks->issuedAnchors, std::time(nullptr), chain, checks->issuedProblem);
-  }
-  if (failure != 0) *text = checks->issuedProblem.c_str();
-  return failure;
+  auto* checks = static_cast<ExchangeChecks*>(OSSL_CMP_CTX_get_certConf_cb_arg(context));
+  if (!checks || !checks->anchors) return 1 << OSSL_CMP_PKIFAILUREINFO_systemFailure;
+  std::vector<X509*> untrusted;
+  const STACK_OF(X509)* received = OSSL_CMP_CTX_get0_untrusted(context);
+  for (int i = 0; i < sk_X509_num(received); ++i) untrusted.push_back(sk_X509_value(received, i));
+  const ozo::result_t verified =
+      VerifyIssued(certificate, untrusted, *checks->anchors, checks->now(), checks->issuedChain, checks->issuedProblem);
+  if (ozo::Succeeded(verified)) return 0;
+  *text = checks->issuedProblem.c_str();
+  return 1 << (verified == ozo::results::Prohibited && !CaCertificateProblem(certificate).empty()
+                   ? OSSL_CMP_PKIFAILUREINFO_badCertTemplate
+                   : OSSL_CMP_PKIFAILUREINFO_incorrectData);
 }
 
 // The CMP client's own log is not printed, but some of its refusals (a
@@ -190,12 +218,17 @@ bool SetServer(OSSL_CMP_CTX* context, const std::string& url, struct Transfer& t
 CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
   CaAnswer outcome;
   ERR_clear_error();
-  const Deadline deadline(m_timeout);
+  if (!exchange.anchors) {
+    outcome.error = "no anchors say which CA may answer";
+    return outcome;
+  }
+  const Deadline fallback(kDefaultSeconds);
+  const Deadline& deadline = exchange.deadline ? *exchange.deadline : fallback;
   const int timeoutSeconds = deadline.WholeSeconds();
   struct Transfer transfer;
   transfer.deadline = &deadline;
   const UniquePtr<OSSL_CMP_CTX> context(OSSL_CMP_CTX_new(nullptr, nullptr));
-  if (!context || !SetServer(context.get(), m_server, transfer, outcome.error)) {
+  if (!context || !SetServer(context.get(), exchange.server, transfer, outcome.error)) {
     if (outcome.error.empty()) outcome.error = "no CMP context: " + QueuedErrors();
     return outcome;
   }
@@ -210,18 +243,20 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
   // end the exchange, and its words say why. Nothing else goes unchecked.
   OSSL_CMP_CTX_set_option(ctx, OSSL_CMP_OPT_UNPROTECTED_ERRORS, 1);
   ExchangeChecks checks;
+  checks.anchors = exchange.anchors;
+  checks.now = exchange.now ? exchange.now : [] { return static_cast<std::int64_t>(std::time(nullptr)); };
   checks.senderPinned = exchange.expectedSender != nullptr;
-  checks.issuedAnchors = exchange.issuedAnchors;
+  // OpenSSL looks for the signer's issuers in this store first; CheckSender
+  // decides by the slot's rule whatever OpenSSL finds.
   UniquePtr<X509_STORE> trusted(X509_STORE_new());
-  bool set = trusted && X509_STORE_set_ex_data(trusted.get(), ChecksIndex(), &checks);
-  for (X509* anchor : exchange.trusted) set = set && X509_STORE_add_cert(trusted.get(), anchor);
-  X509_STORE_set_verify_cb(trusted.get(), CheckSender);
+  bool set = trusted && X509_STORE_set_ex_data(trusted.get(), ChecksIndex(), &checks) &&
+             X509_STORE_set_flags(trusted.get(), X509_V_FLAG_PARTIAL_CHAIN);
+  for (const UniquePtr<X509>& anchor : exchange.anchors->certificates)
+    set = set && X509_STORE_add_cert(trusted.get(), anchor.get());
+  if (set) X509_STORE_set_verify_cb(trusted.get(), CheckSender);
   set = set && OSSL_CMP_CTX_set0_trustedStore(ctx, trusted.get());
   if (set) trusted.release();  // the context's now
-  const UniquePtr<X509_STORE> issuedAnchors =
-      exchange.issuedAnchors ? IssuedCertificateStore(ossl::Borrowed(exchange.issuedAnchors->certificates)) : nullptr;
-  set = set && issuedAnchors && X509_STORE_set_ex_data(issuedAnchors.get(), ChecksIndex(), &checks) &&
-        OSSL_CMP_CTX_set_certConf_cb(ctx, ConfirmIssued) && OSSL_CMP_CTX_set_certConf_cb_arg(ctx, issuedAnchors.get());
+  set = set && OSSL_CMP_CTX_set_certConf_cb(ctx, ConfirmIssued) && OSSL_CMP_CTX_set_certConf_cb_arg(ctx, &checks);
   if (exchange.expectedSender) set = set && OSSL_CMP_CTX_set1_expected_sender(ctx, exchange.expectedSender);
   if (exchange.secret) {
     set = set &&
@@ -273,9 +308,8 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
                       "usage";
     return outcome;
   }
-  const UniquePtr<STACK_OF(X509)> chain(OSSL_CMP_CTX_get1_newChain(ctx));
   std::vector<X509*> certificates = {issued};
-  for (int i = 0; chain && i < sk_X509_num(chain.get()); ++i) certificates.push_back(sk_X509_value(chain.get(), i));
+  for (const UniquePtr<X509>& each : checks.issuedChain) certificates.push_back(each.get());
   outcome.certificates = ossl::PemOf(certificates);
   outcome.issued = true;
   ERR_clear_error();

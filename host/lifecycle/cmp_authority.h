@@ -4,25 +4,20 @@
 // protected by the current certificate and key.
 #pragma once
 
-#include <string>
-
 #include "host/lifecycle/ca.h"
 
 namespace host::lifecycle {
 
+// Any CA over CMP: each request names the CA's address ("http://HOST[:PORT]
+// [/PATH]", "http://" optional: see ReadCmpAddress), so one serves every
+// slot. An exchange ends by the request's deadline, polling included
+// (OpenSSL counts whole seconds, so never less than one), else within
+// kDefaultSeconds. Safe to use from several threads at once.
 class CmpAuthority : public CertificateAuthority {
  public:
-  // The CA at `server` ("http://HOST[:PORT][/PATH]", "http://" optional:
-  // see ReadCmpAddress), each exchange bounded by `timeoutSeconds`, polling
-  // included (never less than a second: OpenSSL counts whole seconds, and
-  // 0 would be no bound).
-  CmpAuthority(std::string server, double timeoutSeconds) : m_server(std::move(server)), m_timeout(timeoutSeconds) {}
+  static constexpr double kDefaultSeconds = 30;
   // Leaves OpenSSL's error queue empty.
   CaAnswer Request(const CaRequest& request) override;
-
- private:
-  std::string m_server;
-  double m_timeout;
 };
 
 }  // namespace host::lifecycle

@@ -67,13 +67,23 @@ result_t CheckAgainstKey(X509* certificate, EVP_PKEY* key, std::int64_t now, std
             ", not the pending key " + ossl::KeyText(key);
     return results::NotMatched;
   }
-  const std::time_t at = static_cast<std::time_t>(now);
-  if (X509_cmp_time(X509_get0_notAfter(certificate), const_cast<std::time_t*>(&at)) <= 0 ||
-      X509_cmp_time(X509_get0_notBefore(certificate), const_cast<std::time_t*>(&at)) > 0) {
-    error = "its certificate is valid from " +
-            ossl::IsoFromSeconds(ossl::SecondsOf(X509_get0_notBefore(certificate)).value_or(-1)) + " to " +
-            ossl::IsoFromSeconds(ossl::SecondsOf(X509_get0_notAfter(certificate)).value_or(-1)) +
-            ", not now: the CA must sign it anew";
+  const std::optional<std::int64_t> from = ossl::SecondsOf(X509_get0_notBefore(certificate));
+  const std::optional<std::int64_t> to = ossl::SecondsOf(X509_get0_notAfter(certificate));
+  if (!from || !to) {
+    error = "its certificate's validity period cannot be read";
+    return results::InvalidArgument;
+  }
+  const std::int64_t notBefore = *from, notAfter = *to;
+  if (notBefore > now && notAfter > now) {
+    // Signed to start later, or by a CA whose clock is ahead of this host's.
+    error = "its certificate is not valid yet: it starts " + ossl::IsoFromSeconds(notBefore) + ", " +
+            std::to_string(notBefore - now) + " s after this host's clock (" + ossl::IsoFromSeconds(now) +
+            "): the CA's clock is ahead of this host's, or it was signed to start later";
+    return results::CertificateOutOfValidityPeriod;
+  }
+  if (notBefore > now || notAfter <= now) {
+    error = "its certificate is valid from " + ossl::IsoFromSeconds(notBefore) + " to " +
+            ossl::IsoFromSeconds(notAfter) + ", not now: the CA must sign it anew";
     return results::CertificateOutOfValidityPeriod;
   }
   if (std::string problem = ClientUseProblem(certificate); !problem.empty()) {
@@ -183,8 +193,8 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
     return outcome;
   }
   const ivo::PeerType type = *order.type;
-  const TrustAnchors anchors = IssuedAnchors(manager, type, order.trusted, order.trustedOrigin);
-  outcome.anchored = !anchors.certificates.empty();
+  const TrustAnchors anchors = SlotAnchors(manager, type, order.trusted, order.trustedOrigin);
+  outcome.anchored = AnchorsProblem(anchors).empty();
   outcome.result =
       PrepareInstallation(store, type, order.signedFile, anchors, order.now, outcome.installation, outcome.error);
   if (ozo::Succeeded(outcome.result) && trial) {
@@ -200,7 +210,7 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   }
   // No lock is held over the network: other writers go on during the trial.
   if (ozo::Failed(outcome.result = store.Commit())) return outcome;
-  outcome.trialRefusal = trial(outcome.installation.record, outcome.tried);
+  outcome.trialRefusal = trial(outcome.installation.record, outcome.tried, Deadline(order.timeoutSeconds));
   if (ozo::Failed(outcome.result = store.Begin())) return outcome;
   if (!outcome.trialRefusal.empty()) {
     outcome.result = KeepPendingCertificate(store, type, outcome.installation.certificates, outcome.tried);

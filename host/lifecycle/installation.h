@@ -8,6 +8,7 @@
 
 #include "host/lifecycle/store.h"
 #include "host/lifecycle/trust.h"
+#include "host/net/deadline.h"
 #include "ivo/certificates_manager.h"
 
 namespace host::lifecycle {
@@ -55,9 +56,10 @@ ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesMana
 
 // Why the new pair does not work against `target`, or empty when it
 // does: the trial a caller supplies (a TLS handshake), run before the old
-// pair goes, against the peer the order names. It runs with no unit of
-// work open, so it holds no lock on the store.
-using Trial = std::function<std::string(const ivo::ClientCertificate& newPair, const TrialTarget& target)>;
+// pair goes, against the peer the order names, ended by `deadline`. It
+// runs with no unit of work open, so it holds no lock on the store.
+using Trial = std::function<std::string(const ivo::ClientCertificate& newPair, const TrialTarget& target,
+                                        const Deadline& deadline)>;
 
 // The peer to try a new pair against: none with `skip`, else `given`, else
 // the one that refused the certificate kept pending (a retry tries it
@@ -73,6 +75,7 @@ struct InstallOrder {
   bool noTrial = false;  // install untried, whatever was kept
   ivo::ChangeInitiator initiator;
   std::int64_t now = 0;
+  double timeoutSeconds = 30;  // the trial's bound
 };
 
 // What an install came to: `result` and `error` as PrepareInstallation and
@@ -84,7 +87,7 @@ struct InstallOutcome {
   std::string error;
   std::string trialRefusal;
   TrialTarget tried;     // the peer the pair was tried against; empty: none
-  bool anchored = true;  // false: no anchors were found
+  bool anchored = true;  // false: the anchors cannot verify a CA (AnchorsProblem)
   Installation installation;
 };
 

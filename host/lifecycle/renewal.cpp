@@ -25,7 +25,8 @@ class Renewal {
         m_with(with),
         m_store(with.store),
         m_keyword(type.keyword()),
-        m_now(with.now ? with.now() : std::time(nullptr)) {}
+        m_deadline(order.timeoutSeconds),
+        m_now(Now()) {}
 
   RenewalOutcome Run();
 
@@ -50,7 +51,11 @@ class Renewal {
   RenewalDependencies& m_with;
   LifecycleStore& m_store;
   const std::string m_keyword;
-  const std::int64_t m_now;
+  // The clock when asked: each check of what arrives reads it anew.
+  std::int64_t Now() const { return m_with.now ? m_with.now() : std::time(nullptr); }
+
+  const Deadline m_deadline;  // the run's network work: the CA's exchange, then the trial
+  const std::int64_t m_now;   // when the run began: what its state records
   ossl::Container m_current;              // the slot's pair; empty for an enrollment
   std::int64_t m_notAfter = 0;            // its end: the latest a retry may wait for
   TrustAnchors m_anchors;                 // what the new certificate must chain to
@@ -119,10 +124,9 @@ bool Renewal::ReadSlot() {
                   "the stored " + m_keyword + " client certificate cannot be opened with its password");
   m_notAfter =
       stored ? ossl::SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now) : m_now + 365 * kDay;
-  m_anchors = IssuedAnchors(m_with.manager, m_type, m_order.config.trusted, m_order.trustedOrigin);
-  if (m_anchors.certificates.empty())
-    return Refuse(RenewalRefusal::NoAnchors, results::InvalidState,
-                  "nothing says which CA may issue the " + m_keyword + " client certificate");
+  m_anchors = SlotAnchors(m_with.manager, m_type, m_order.config.trusted, m_order.trustedOrigin);
+  if (const std::string problem = AnchorsProblem(m_anchors); !problem.empty())
+    return Refuse(RenewalRefusal::NoAnchors, results::InvalidState, problem);
   if (m_order.enroll)
     m_kind = CaRequest::Kind::Initialization;
   else if (!RequestKindOf(m_order.config.command, m_kind))
@@ -158,10 +162,12 @@ bool Renewal::AskTheCa() {
   // The key outlives the exchange, whatever comes of it.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
 
-  const std::vector<UniquePtr<X509>> trusted = ProtectionAnchors(m_with.manager, m_type, m_order.config.trusted);
   CaRequest request;
   request.kind = m_kind;
-  request.trusted = ossl::Borrowed(trusted);
+  request.server = m_order.config.server;
+  request.deadline = &m_deadline;
+  request.now = [this] { return Now(); };
+  request.anchors = &m_anchors;
   request.certificate = m_current.certificate.get();
   request.key = m_current.key.get();
   request.reference = m_order.reference;
@@ -174,7 +180,6 @@ bool Renewal::AskTheCa() {
           ? nullptr
           : d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_order.config.sender.size())));
   request.expectedSender = sender.get();
-  request.issuedAnchors = &m_anchors;
   request.newKey = newKey.get();
   const CaAnswer answer = m_with.ca.Request(request);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
@@ -192,7 +197,7 @@ bool Renewal::AskTheCa() {
 
 bool Renewal::Prepare() {
   std::string error;
-  const result_t prepared = PrepareInstallation(m_store, m_type, "", m_anchors, m_now, m_outcome.installation, error);
+  const result_t prepared = PrepareInstallation(m_store, m_type, "", m_anchors, Now(), m_outcome.installation, error);
   if (ozo::Succeeded(prepared)) return true;
   if (error.empty()) return StoreFailed(prepared);
   // A certificate refused is dropped: the next attempt asks the CA again.
@@ -208,7 +213,7 @@ bool Renewal::TryAgainstThePeer() {
   if (!m_with.trial || m_trial.empty()) return true;
   // No lock is held over the network.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
-  const std::string refusal = m_with.trial(m_outcome.installation.record, m_trial);
+  const std::string refusal = m_with.trial(m_outcome.installation.record, m_trial, m_deadline);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
   if (refusal.empty()) {
     m_outcome.tried = m_trial;

@@ -28,6 +28,9 @@ struct RenewalOrder {
   RenewalConfig config;
   bool noTrial = false;
   std::string trustedOrigin;  // what config.trusted is, for messages
+  // How long the run's network work may take, the CA's exchange and the
+  // trial together: the trial gets what the exchange left.
+  double timeoutSeconds = 30;
   // A first enrollment (an initialization request): the reference and the
   // one-time secret the CA gave, and the subject asked for.
   bool enroll = false;

@@ -3,6 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <climits>
 #include <string_view>
 
 #include "ossl/pkcs12.h"
@@ -16,27 +18,78 @@ namespace results = ozo::results;
 
 namespace {
 
-bool IsCa(X509* certificate) { return (X509_get_extension_flags(certificate) & EXFLAG_CA) != 0; }
-
 std::string_view Bytes(const ozo::blob_t& blob) {
   return std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size());
 }
 
+// The certificates of `from` that may sign certificates.
+std::vector<UniquePtr<X509>> Signers(std::vector<UniquePtr<X509>> from) {
+  std::vector<UniquePtr<X509>> signers;
+  for (UniquePtr<X509>& each : from)
+    if (MaySignCertificates(each.get())) signers.push_back(std::move(each));
+  return signers;
+}
+
+// `untrusted` in the order a path to an anchor is found first: those an
+// anchor issued, then those they issued, and so on; the rest last, each
+// group in the order given. OpenSSL builds a path from the first candidate
+// issuer it meets, so a version of an intermediate signed by an anchor must
+// come before one signed by a CA the slot does not trust.
+std::vector<X509*> AnchoredFirst(const std::vector<X509*>& untrusted, const std::vector<X509*>& anchors) {
+  std::vector<int> rank(untrusted.size(), INT_MAX);
+  const auto issuedBy = [&](X509* issuer, X509* subject) { return X509_check_issued(issuer, subject) == X509_V_OK; };
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t i = 0; i < untrusted.size(); ++i) {
+      int best = std::any_of(anchors.begin(), anchors.end(), [&](X509* a) { return issuedBy(a, untrusted[i]); })
+                     ? 0
+                     : INT_MAX;
+      for (std::size_t j = 0; j < untrusted.size(); ++j)
+        if (j != i && rank[j] < INT_MAX && issuedBy(untrusted[j], untrusted[i])) best = std::min(best, rank[j] + 1);
+      if (best < rank[i]) rank[i] = best, changed = true;
+    }
+  }
+  std::vector<std::size_t> order(untrusted.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rank[a] < rank[b]; });
+  std::vector<X509*> ordered;
+  for (std::size_t i : order) ordered.push_back(untrusted[i]);
+  ERR_clear_error();
+  return ordered;
+}
+
 }  // namespace
 
-TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type, const std::string& trusted,
-                           const std::string& origin) {
+bool MaySignCertificates(X509* certificate) { return X509_check_ca(certificate) != 0; }
+
+std::string CaCertificateProblem(X509* certificate) {
+  switch (X509_check_ca(certificate)) {
+    case 0:
+      return "";
+    case 1:
+      return "it is a CA certificate (basic constraints CA:TRUE), which no client slot takes";
+    case 4:
+      return "it may sign certificates (key usage keyCertSign), which no client slot takes";
+    case 5:
+      return "it may sign certificates (a Netscape CA type), which no client slot takes";
+    default:
+      return "it is a self-signed version 1 certificate, which OpenSSL takes for a CA's: no client slot takes it";
+  }
+}
+
+TrustAnchors SlotAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type, const std::string& trusted,
+                         const std::string& origin) {
   TrustAnchors anchors;
   const std::string keyword = type.keyword();
   if (!trusted.empty()) {
-    anchors.certificates = ossl::ReadCertificates(trusted);
+    anchors.certificates = ossl::ReadAnchorFile(trusted, anchors.problem);
     anchors.origin = origin;
+    if (!anchors.problem.empty()) anchors.problem = origin + " " + anchors.problem;
     return anchors;
   }
   ivo::ServerCertificate server;
   if (ozo::Succeeded(manager.GetServerCertificate(type, server)))
-    for (UniquePtr<X509>& each : ossl::ReadCertificates(Bytes(server.certificate)))
-      if (IsCa(each.get())) anchors.certificates.push_back(std::move(each));
+    anchors.certificates = Signers(ossl::ReadCertificates(Bytes(server.certificate)));
   anchors.origin = "the stored " + keyword + " server certificate";
   if (!anchors.certificates.empty()) return anchors;
   ivo::ClientCertificate client;
@@ -44,63 +97,50 @@ TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::PeerType typ
   if (ozo::Succeeded(manager.GetClientCertificate(type, client)) &&
       ossl::OpenContainer(Bytes(client.certificate), client.password.c_str(), container) ==
           ossl::ContainerProblem::None)
-    for (UniquePtr<X509>& each : container.others)
-      if (IsCa(each.get())) anchors.certificates.push_back(std::move(each));
+    anchors.certificates = Signers(std::move(container.others));
   anchors.origin = "the CA certificates of the " + keyword + " client container";
+  if (anchors.certificates.empty())
+    anchors.problem = "nothing says which CA may issue the " + keyword +
+                      " client certificate (no CA certificate is stored as its server certificate or in its "
+                      "container)";
   return anchors;
 }
 
-std::vector<UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type,
-                                               const std::string& trusted) {
-  if (!trusted.empty()) return ossl::ReadCertificates(trusted);
-  ivo::ServerCertificate server;
-  if (ozo::Failed(manager.GetServerCertificate(type, server))) return {};
-  return ossl::ReadCertificates(Bytes(server.certificate));
-}
-
-UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anchors) {
-  UniquePtr<X509_STORE> store(X509_STORE_new());
-  if (!store) return nullptr;
-  for (X509* anchor : anchors)
-    if (!X509_STORE_add_cert(store.get(), anchor)) return nullptr;
-  if (!X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN) ||
-      !X509_STORE_set_purpose(store.get(), X509_PURPOSE_SSL_CLIENT))
-    return nullptr;
-  return store;
-}
-
-std::string CaCertificateProblem(X509* certificate) {
-  return X509_get_extension_flags(certificate) & EXFLAG_CA
-             ? "it is a CA certificate (basic constraints CA:TRUE), which no client slot takes"
-             : "";
+std::string AnchorsProblem(const TrustAnchors& anchors) {
+  if (!anchors.problem.empty()) return anchors.problem;
+  if (anchors.certificates.empty()) return "nothing says which CA may issue it";  // anchors made by hand
+  for (const UniquePtr<X509>& each : anchors.certificates)
+    if (MaySignCertificates(each.get())) return "";
+  return anchors.origin + " holds no CA certificate: it cannot verify a CA";
 }
 
 bool SpeaksForTheCa(X509* signer) {
-  if (X509_get_extension_flags(signer) & EXFLAG_CA) return true;
+  if (MaySignCertificates(signer)) return true;
   const UniquePtr<EXTENDED_KEY_USAGE> purposes(
       static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(signer, NID_ext_key_usage, nullptr, nullptr)));
   for (int i = 0; purposes && i < sk_ASN1_OBJECT_num(purposes.get()); ++i) {
     const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), i));
     if (nid == NID_cmcRA || nid == NID_cmcCA) return true;
   }
+  ERR_clear_error();
   return false;
 }
 
-ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
-                           std::int64_t now, std::vector<UniquePtr<X509>>& chain, std::string& error) {
+ozo::result_t VerifyPath(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
+                         std::int64_t now, int purpose, std::vector<UniquePtr<X509>>& chain, std::string& error) {
   chain.clear();
-  if (std::string problem = CaCertificateProblem(certificate); !problem.empty()) {
+  if (std::string problem = AnchorsProblem(anchors); !problem.empty()) {
     error = std::move(problem);
-    return results::Prohibited;
-  }
-  if (anchors.certificates.empty()) {
-    error = "nothing says which CA may issue it";
     return results::InvalidState;
   }
-  const UniquePtr<X509_STORE> store = IssuedCertificateStore(ossl::Borrowed(anchors.certificates));
-  const UniquePtr<STACK_OF(X509)> others = ossl::CertificateStack(untrusted);
+  const std::vector<X509*> anchorList = ossl::Borrowed(anchors.certificates);
+  const UniquePtr<X509_STORE> store(X509_STORE_new());
+  bool made = store && X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN) &&
+              (purpose == 0 || X509_STORE_set_purpose(store.get(), purpose));
+  for (X509* anchor : anchorList) made = made && X509_STORE_add_cert(store.get(), anchor);
+  const UniquePtr<STACK_OF(X509)> others = ossl::CertificateStack(AnchoredFirst(untrusted, anchorList));
   const UniquePtr<X509_STORE_CTX> context(X509_STORE_CTX_new());
-  if (!store || !others || !context || !X509_STORE_CTX_init(context.get(), store.get(), certificate, others.get())) {
+  if (!made || !others || !context || !X509_STORE_CTX_init(context.get(), store.get(), certificate, others.get())) {
     ERR_clear_error();
     error = "it cannot be verified: out of memory";
     return results::OutOfMemory;
@@ -111,7 +151,9 @@ ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untruste
   if (!verified) {
     const int code = X509_STORE_CTX_get_error(context.get());
     error = "it does not chain to " + anchors.origin + ": " + X509_verify_cert_error_string(code) +
-            (code == X509_V_ERR_INVALID_PURPOSE ? " (it is not for TLS client authentication)" : "");
+            (code == X509_V_ERR_INVALID_PURPOSE && purpose == X509_PURPOSE_SSL_CLIENT
+                 ? " (it is not for TLS client authentication)"
+                 : "");
     return results::Prohibited;
   }
   const STACK_OF(X509)* verifiedChain = X509_STORE_CTX_get0_chain(context.get());
@@ -121,6 +163,16 @@ ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untruste
     chain.emplace_back(each);
   }
   return results::NoError;
+}
+
+ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
+                           std::int64_t now, std::vector<UniquePtr<X509>>& chain, std::string& error) {
+  chain.clear();
+  if (std::string problem = CaCertificateProblem(certificate); !problem.empty()) {
+    error = std::move(problem);
+    return results::Prohibited;
+  }
+  return VerifyPath(certificate, untrusted, anchors, now, X509_PURPOSE_SSL_CLIENT, chain, error);
 }
 
 }  // namespace host::lifecycle

@@ -1,8 +1,10 @@
-// Whether a newly issued client certificate may replace a slot's pair. It
-// must verify against the anchors its owner trusts for the CA, at the moment
-// of installing and for TLS client use, and must be no CA's certificate:
-// otherwise whoever answers for the CA (or hands over a file) could put any
-// certificate for the pending key into the slot.
+// Which CA may steer a slot's client certificate, by one rule for all it
+// sends: the CA's signed answers and the certificates it issues must both
+// chain to the slot's trust anchors, with a path found whatever order the
+// candidates came in. A new certificate must also be fit for TLS client use
+// at the moment it is checked, and no CA's: otherwise whoever answers for
+// the CA (or hands over a file) could put any certificate for the pending
+// key into the slot.
 #pragma once
 
 #include <openssl/x509.h>
@@ -18,49 +20,60 @@
 
 namespace host::lifecycle {
 
-// The certificates a new client certificate must chain to, and where they
-// came from, for messages ("ca.pem", "the stored edr server certificate").
+// The certificates a CA's answers and its new certificates must chain to,
+// where they came from, for messages ("ca.pem", "the stored edr server
+// certificate"), and why there are none, in words (nothing names a CA, or a
+// file was given that holds more than certificates).
 struct TrustAnchors {
   std::vector<ossl::UniquePtr<X509>> certificates;
   std::string origin;
+  std::string problem;
 };
 
-// The anchors of `type`'s new client certificates, the first of: the
-// certificates of `trusted` (PEM or DER, given now or kept with the renewal
-// settings; `origin` names them), the type's stored server certificate when
-// it is a CA's, the CA certificates of the client container it replaces.
-// None when none of them is there: nothing then says which CA may issue it.
-TrustAnchors IssuedAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type, const std::string& trusted,
-                           const std::string& origin);
+// The anchors of `type`'s CA, the first of: the certificates of `trusted`
+// (given now or kept with the renewal settings, read by ossl::ReadAnchorFile:
+// certificates only; `origin` names them), the type's stored server
+// certificate when it may sign certificates, the CA certificates of the
+// client container it would replace. None when none of them is there
+// ("nothing says which CA may issue the edr client certificate (...)").
+TrustAnchors SlotAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type, const std::string& trusted,
+                         const std::string& origin);
 
-// The certificates the CA's signed answers must chain to: those of
-// `trusted`, else the type's stored server certificate (whatever it is).
-std::vector<ossl::UniquePtr<X509>> ProtectionAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type,
-                                                     const std::string& trusted);
+// Why `anchors` cannot verify a CA, or empty: they hold no certificate that
+// may sign certificates (a peer's own certificate pins nothing a CA sends).
+std::string AnchorsProblem(const TrustAnchors& anchors);
 
-// A verification store of `anchors` for new client certificates: a chain
-// may end at any anchor (an intermediate CA given as the anchor suffices)
-// and its leaf must be fit for TLS client authentication. Null when OpenSSL
-// is out of memory.
-ossl::UniquePtr<X509_STORE> IssuedCertificateStore(const std::vector<X509*>& anchors);
+// Whether `certificate` may sign certificates, as OpenSSL judges it
+// (X509_check_ca: basic constraints CA:TRUE, a key usage keyCertSign, a
+// Netscape CA type, or a self-signed version 1 certificate).
+bool MaySignCertificates(X509* certificate);
 
-// "it is a CA certificate (...)" when `certificate` is a CA's (basic
-// constraints CA:TRUE), which no client slot takes; empty otherwise.
+// "it may sign certificates (...)" when `certificate` may (see
+// MaySignCertificates), which no client slot takes; empty otherwise.
 std::string CaCertificateProblem(X509* certificate);
 
-// Whether `signer` may sign the CA's answers: the CA itself (a CA
-// certificate) or a certificate the CA made for that (extended key usage
-// cmcRA or cmcCA).
+// Whether `signer` may sign the CA's answers: the CA itself (a certificate
+// that may sign certificates) or one the CA made for that (extended key
+// usage cmcRA or cmcCA).
 bool SpeaksForTheCa(X509* signer);
 
-// Verifies `certificate` against `anchors` at `now` (seconds since 1970),
-// its chain built from `untrusted`. Refused ("Prohibited", `error` says
-// which check failed) when it is a CA certificate or does not chain to an
-// anchor for TLS client use at that moment, and ("Invalid state") when
-// there are no anchors: nothing then says which CA may issue it. On success
-// `chain` holds the verified certificates above it, up to but not including
-// a self-signed root: what a TLS client sends with it, and nothing that
-// merely came with it.
+// Verifies a path from `certificate` to one of `anchors` at `now` (seconds
+// since 1970), built from `untrusted`, for `purpose` (X509_PURPOSE_SSL_CLIENT;
+// 0: any). A path may end at any anchor (an intermediate given as the
+// anchor suffices), and the candidates whose issuer is an anchor, or leads
+// to one, are offered first: a cross-signed intermediate verifies whatever
+// order the CA sent its versions in (OpenSSL 3.0 takes the first candidate
+// issuer and never tries another). Refused ("Prohibited") with `error`
+// saying which check failed; "Invalid state" when the anchors cannot
+// verify a CA (AnchorsProblem); "Out of memory". On success `chain` holds the verified certificates above
+// `certificate`, up to but not including a self-signed root: what a TLS
+// client sends with it, and nothing that merely came with it.
+ozo::result_t VerifyPath(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
+                         std::int64_t now, int purpose, std::vector<ossl::UniquePtr<X509>>& chain, std::string& error);
+
+// A newly issued client certificate checked at `now`: refused
+// ("Prohibited") when it may sign certificates, else as VerifyPath judges a
+// path for TLS client use ("it does not chain to ...: ...").
 ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
                            std::int64_t now, std::vector<ossl::UniquePtr<X509>>& chain, std::string& error);
 

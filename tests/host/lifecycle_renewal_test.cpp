@@ -33,7 +33,7 @@ class Renewal : public test::LifecycleTest {
     EXPECT_EQ(m_store->Begin(), 0);
     lifecycle::RenewalDependencies with(*m_store, *m_manager, m_authority);
     with.now = [this] { return kNow; };
-    with.trial = [this](const ivo::ClientCertificate&, const lifecycle::TrialTarget& target) {
+    with.trial = [this](const ivo::ClientCertificate&, const lifecycle::TrialTarget& target, const host::Deadline&) {
       m_tried.push_back(target.peer + "/" + target.servername);
       return m_trialRefusal;
     };

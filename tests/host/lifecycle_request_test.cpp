@@ -82,7 +82,7 @@ TEST_F(Request, AnInstallationTakesOnlyACertificateForThePendingKeyThatCanSign) 
            {m_ca.IssueCertificate(key.get(), "agent.test", kNow - 60, 30, false, {nullptr, "serverAuth"}).get()}),
        results::InvalidArgument, "lacks clientAuth"},
       {"not yet valid", m_ca.Issue(key.get(), "agent.test", kNow + 3600, 30), results::CertificateOutOfValidityPeriod,
-       "not now"},
+       "3600 s after this host's clock"},
       {"a good one", m_ca.Issue(key.get(), "agent.test", kNow - 60, 30), results::NoError, ""},
   };
   lifecycle::TrustAnchors anchors;

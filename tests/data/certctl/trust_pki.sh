@@ -22,7 +22,7 @@ printf '[ca]\ndefault_ca=d\n[d]\ndatabase=ca/index.txt\nnew_certs_dir=ca\nserial
 cat > sign <<SCRIPT
 #!/bin/sh
 ca=\${3:-issuing}
-openssl ca -batch -config ca.cnf -cert "\$ca.pem" -keyfile "\$ca.key" -in "\$1" -out "\$2" \\
+openssl ca -batch -notext -config ca.cnf -cert "\$ca.pem" -keyfile "\$ca.key" -in "\$1" -out "\$2" \\
   -startdate $(date -u -d "@$now" +%Y%m%d%H%M%SZ) -enddate $(date -u -d "@$((now + 30 * 86400))" +%Y%m%d%H%M%SZ) \\
   \${4:+-extfile "\$4"} 2>/dev/null
 SCRIPT
@@ -38,7 +38,7 @@ for root in root rogue; do
 done
 request issuing "Issuing CA" && ./sign issuing.csr issuing.pem root ca.ext
 request ra ra.test && ./sign ra.csr ra.pem issuing ra.ext
-request old-ra old-ra.test && openssl ca -batch -config ca.cnf -cert issuing.pem -keyfile issuing.key -in old-ra.csr \
+request old-ra old-ra.test && openssl ca -batch -notext -config ca.cnf -cert issuing.pem -keyfile issuing.key -in old-ra.csr \
   -out old-ra.pem -startdate $(date -u -d "@$((now - 40 * 86400))" +%Y%m%d%H%M%SZ) \
   -enddate $(date -u -d "@$((now - 10 * 86400))" +%Y%m%d%H%M%SZ) -extfile ra.ext 2>/dev/null
 request plain plain.test && ./sign plain.csr plain.pem issuing client.ext

@@ -51,8 +51,8 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   order.now = std::time(nullptr);
   if (arguments.probe) order.trial = {arguments.probe->text(), arguments.servername};
   order.noTrial = arguments.noProbe;
-  const lifecycle::InstallOutcome outcome =
-      lifecycle::Install(store, *manager, order, PeerTrial(session, type, arguments.timeout.seconds));
+  order.timeoutSeconds = arguments.timeout.seconds;
+  const lifecycle::InstallOutcome outcome = lifecycle::Install(store, *manager, order, PeerTrial(session, type));
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
   const result_t result = outcome.result;
@@ -62,7 +62,7 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
                                    outcome.tried.peer + ": " + outcome.trialRefusal +
                                    "; the old pair stays, the new one is pending (certctl install " + keyword +
                                    " tries it there again, --no-probe installs it untried)");
-  if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(type);
+  if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(outcome.error);
   if (result == results::InvalidState)
     throw Failure(kExitFailed, "the " + keyword + " pending key changed during the trial: nothing was installed",
                   result);

@@ -44,14 +44,14 @@ struct Arguments {
 
 // A run of one slot: the library's order, and how long its network may take.
 struct Order {
+  explicit Order(ivo::PeerType type) : type(type) {}
   ivo::PeerType type;
   lifecycle::RenewalOrder renewal;
-  double timeoutSeconds = kExchangeTimeoutSeconds;
 };
 
 // The order for `type`: its stored settings, with the options over them.
 Order OrderFor(ivo::PeerType type, const lifecycle::RenewalConfig* stored, const Arguments& arguments) {
-  Order order{type};
+  Order order(type);
   lifecycle::RenewalConfig& config = order.renewal.config;
   order.renewal.type = type;
   order.renewal.initiator = UserInitiator();
@@ -72,7 +72,7 @@ Order OrderFor(ivo::PeerType type, const lifecycle::RenewalConfig* stored, const
     throw Failure(kExitUsage, std::string("no CA is named for ") + type.keyword() +
                                   ": give --server URL, or keep one with certctl renew-config " + type.keyword() +
                                   " --server URL");
-  order.timeoutSeconds = arguments.timeout.seconds;
+  order.renewal.timeoutSeconds = arguments.timeout.seconds;
   return order;
 }
 
@@ -98,7 +98,7 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
     case lifecycle::RenewalRefusal::None:
       break;
     case lifecycle::RenewalRefusal::NoAnchors:
-      throw NoAnchorsRefusal(order.type);
+      throw NoAnchorsRefusal(outcome.error);
     case lifecycle::RenewalRefusal::SlotHolds:
       throw Failure(kExitUsage, outcome.error + " already: certctl renew " + keyword + " renews it");
     case lifecycle::RenewalRefusal::SlotEmpty:
@@ -147,9 +147,9 @@ int Run(const GlobalOptions& global, const Order& order) {
   Session session(global, Access::WriteSecrets);
   ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
   lifecycle::SqliteLifecycleStore store(session.store());
-  lifecycle::CmpAuthority ca(order.renewal.config.server, order.timeoutSeconds);
+  lifecycle::CmpAuthority ca;
   lifecycle::RenewalDependencies with(store, *manager, ca);
-  with.trial = PeerTrial(session, order.type, order.timeoutSeconds);
+  with.trial = PeerTrial(session, order.type);
   const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
@@ -169,7 +169,7 @@ std::vector<Candidate> Candidates(const GlobalOptions& global, const Arguments& 
   std::vector<RenewalFacts> facts = ReadRenewalFacts(session, ReadInventory(session));
   if (arguments.type && std::none_of(facts.begin(), facts.end(),
                                      [&](const RenewalFacts& fact) { return fact.type == arguments.type->value; })) {
-    facts.push_back({arguments.type->value});
+    facts.emplace_back(arguments.type->value);
   }
   std::vector<Candidate> chosen;
   for (const RenewalFacts& fact : facts)

@@ -58,22 +58,23 @@ Json ConfigJson(ivo::PeerType type, const Config& config) {
   return json;
 }
 
-// Where a renewal with `config` takes the anchors that new certificates
-// must chain to (host::lifecycle::IssuedAnchors); empty when there are
-// none, or when nothing is there to check the CA's answers with.
-std::string AnchorsOrigin(Session& session, ivo::PeerType type, const Config& config) {
-  const std::string kept = "the certificates kept with the settings";
+// The anchors a renewal with `config` takes for the CA's answers and its
+// new certificates (host::lifecycle::SlotAnchors).
+host::lifecycle::TrustAnchors AnchorsOf(Session& session, ivo::PeerType type, const Config& config) {
   const ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
-  if (host::lifecycle::ProtectionAnchors(*manager, type, config.trusted).empty()) return "";
-  const host::lifecycle::TrustAnchors anchors = host::lifecycle::IssuedAnchors(*manager, type, config.trusted, kept);
-  return anchors.certificates.empty() ? "" : anchors.origin;
+  return host::lifecycle::SlotAnchors(*manager, type, config.trusted, "the certificates kept with the settings");
 }
 
 void PrintConfig(const GlobalOptions& global, Session& session, ivo::PeerType type, const Config& config) {
   if (global.json) return PrintJson(ConfigJson(type, config));
-  const std::string origin = AnchorsOrigin(session, type, config);
+  const host::lifecycle::TrustAnchors anchors = AnchorsOf(session, type, config);
+  const std::string problem = host::lifecycle::AnchorsProblem(anchors);
+  const std::string trusted = problem.empty() ? anchors.origin
+                              : anchors.certificates.empty()
+                                  ? "nothing: each renewal is refused until --trusted CA-FILE is given"
+                                  : problem + ": each renewal is refused until --trusted CA-FILE is given";
   std::printf("server   %s\ncmd      %s\ntrusted  %s\n", Printable(config.server).c_str(), config.command.c_str(),
-              origin.empty() ? "nothing: each renewal is refused until --trusted CA-FILE is given" : origin.c_str());
+              Printable(trusted).c_str());
   if (!config.probe.empty()) std::printf("probe    %s\n", Printable(config.probe).c_str());
   if (!config.servername.empty()) std::printf("name     %s\n", Printable(config.servername).c_str());
   if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
@@ -129,7 +130,9 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
     if (arguments.servername) config.servername = *arguments.servername;
     if (arguments.before) config.beforeDays = arguments.before->value;
     if (arguments.hook) config.hook = *arguments.hook;
-    if (AnchorsOrigin(session, type, config).empty()) throw NoAnchorsRefusal(type);
+    if (const host::lifecycle::TrustAnchors anchors = AnchorsOf(session, type, config);
+        !host::lifecycle::AnchorsProblem(anchors).empty())
+      throw NoAnchorsRefusal(host::lifecycle::AnchorsProblem(anchors));
     RefuseBeforeBeyondLifetime(session, type, config.beforeDays);
     session.ThrowIfStoreFailed(session.store().renewalConfigs().Put(type, config));
     detail = "settings kept: " + config.server;

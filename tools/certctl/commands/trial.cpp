@@ -6,15 +6,15 @@
 
 namespace certctl {
 
-host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type, double timeoutSeconds) {
-  return [&session, type, timeoutSeconds](const ivo::ClientCertificate& record,
-                                          const host::lifecycle::TrialTarget& target) -> std::string {
+host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type) {
+  return [&session, type](const ivo::ClientCertificate& record, const host::lifecycle::TrialTarget& target,
+                          const host::Deadline& deadline) -> std::string {
     try {
       ProbeTarget peer;
       ReadValue(target.peer, "--probe", peer);
       ProbeOptions options;
       options.servername = target.servername;
-      options.deadline = host::Deadline(timeoutSeconds);
+      options.deadline = deadline;
       PeerSlots slots = ReadSlots(session, type);
       ClientFile fresh;
       if (!slots.anchor || ReadClientFile(record.certificate, record.password, fresh) != ContainerProblem::None)

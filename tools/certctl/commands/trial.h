@@ -10,9 +10,9 @@
 namespace certctl {
 
 // The lifecycle's trial of `type`'s new pairs in `session`: the handshake
-// of a probe against the target it is given, within `timeoutSeconds`; why
-// the pair does not work (or why it could not be tried), or empty when it
-// does. Throws nothing.
-host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type, double timeoutSeconds);
+// of a probe against the target it is given, by the deadline it is given;
+// why the pair does not work (or why it could not be tried), or empty when
+// it does. Throws nothing.
+host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type);
 
 }  // namespace certctl

@@ -16,7 +16,7 @@ std::optional<StoredCertificate> ReadSlot(host::ServiceHost& host, const host::M
   if (read == ozo::results::NotFound) return std::nullopt;
   ThrowIfStoreFailed(dynamic_cast<host::SqliteStore*>(host.store()), read);
   if (ozo::Succeeded(read)) return JudgeRecord(component, trace, type, record);
-  StoredCertificate unreadable{type};
+  StoredCertificate unreadable(type);
   unreadable.client = std::is_same_v<Record, ivo::ClientCertificate>;
   // The component passes over a record it cannot read, unless the slot's
   // node holds something else than a record.

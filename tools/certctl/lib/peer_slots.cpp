@@ -8,7 +8,7 @@ using ozo::result_t;
 namespace results = ozo::results;
 
 PeerSlots ReadSlots(Session& session, ivo::PeerType type) {
-  PeerSlots slots{type};
+  PeerSlots slots(type);
   const std::string name = type.keyword();
   ivo::ServerCertificate server;
   const result_t readServer = session.host().ReadRecord(type, server);

@@ -16,6 +16,7 @@ namespace certctl {
 // The container's password is used to open it and wiped; only the opened
 // certificate and key stay, in this process.
 struct PeerSlots {
+  explicit PeerSlots(ivo::PeerType type) : type(type) {}
   ivo::PeerType type;
   UniquePtr<X509> anchor;
   std::optional<ClientFile> client;  // when one is stored

@@ -46,7 +46,7 @@ std::string Code(ozo::result_t result) {
 template <class Record>
 StoredCertificate JudgeInScratchHost(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                                      const Record& record, bool client) {
-  StoredCertificate entry{type};
+  StoredCertificate entry(type);
   entry.client = client;
   host::HostOptions options;
   options.traceThreshold = 0;

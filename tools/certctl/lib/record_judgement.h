@@ -14,6 +14,7 @@
 namespace certctl {
 
 struct StoredCertificate {
+  explicit StoredCertificate(ivo::PeerType type) : type(type) {}
   ivo::PeerType type;
   bool client = false;
   // Why the component cannot use the record, as a phrase ("cannot be

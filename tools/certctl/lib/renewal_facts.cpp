@@ -18,7 +18,7 @@ std::vector<RenewalFacts> ReadRenewalFacts(Session& session, const std::vector<S
   for (const auto& each : states) types.insert(each.first);
   std::vector<RenewalFacts> facts;
   for (const ivo::PeerType type : types) {
-    RenewalFacts fact{type};
+    RenewalFacts fact(type);
     if (configs.count(type)) fact.config = configs[type];
     if ((fact.attempted = states.count(type) != 0)) fact.state = states[type];
     for (const StoredCertificate& stored : inventory)

@@ -13,6 +13,7 @@
 namespace certctl {
 
 struct RenewalFacts {
+  explicit RenewalFacts(ivo::PeerType type) : type(type) {}
   ivo::PeerType type;
   std::optional<host::lifecycle::RenewalConfig> config;
   host::lifecycle::RenewalState state;  // all empty before any attempt

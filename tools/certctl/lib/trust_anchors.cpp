@@ -2,26 +2,28 @@
 
 #include <string_view>
 
+#include "ossl/text.h"
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/output.h"
 
 namespace certctl {
 
 std::string TrustFileProblem(const ozo::blob_t& bytes) {
-  ServerFile file;
-  // What the file is, without the advice for set-server that follows it.
-  if (const std::string problem = ReadServerFile(bytes, file); !problem.empty())
-    return problem.substr(0, problem.find(':')) + ": --trusted takes the CA certificates to trust";
+  std::string problem;
+  ossl::ReadAnchorFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), problem);
+  if (problem.empty()) return "";
+  // What the file is, when it holds no certificate at all, in the words
+  // set-server uses (without its advice).
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (text.find("PRIVATE KEY-----") != std::string_view::npos)
-    return "holds a private key besides its certificates: trust anchors are public, keep the key elsewhere";
-  return "";
+  if (ServerFile file; ossl::ReadCertificates(text).empty()) {
+    const std::string what = ReadServerFile(bytes, file);
+    if (!what.empty()) problem = what.substr(0, what.find(':'));
+  }
+  return problem + ": --trusted takes the CA certificates to trust, and nothing else";
 }
 
-Failure NoAnchorsRefusal(ivo::PeerType type) {
-  return Failure(kExitUsage, std::string("nothing says which CA may issue the ") + type.keyword() +
-                                 " client certificate (no CA certificate is stored as its server certificate or in "
-                                 "its container): pass --trusted CA-FILE, the certificates it must chain to");
+Failure NoAnchorsRefusal(const std::string& problem) {
+  return Failure(kExitUsage, problem + ": pass --trusted CA-FILE, the certificates it must chain to");
 }
 
 }  // namespace certctl

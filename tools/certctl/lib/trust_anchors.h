@@ -9,12 +9,14 @@
 
 namespace certctl {
 
-// The refusal of a slot without trust anchors, naming the fix (kExitUsage).
-Failure NoAnchorsRefusal(ivo::PeerType type);
+// The refusal of a slot whose anchors cannot verify a CA (none, a file that
+// holds more than certificates, no CA certificate among them: `problem`, as
+// host::lifecycle::AnchorsProblem says), naming the fix (kExitUsage).
+Failure NoAnchorsRefusal(const std::string& problem);
 
 // Why `bytes`, given as trust anchors, cannot be (a phrase after the
-// file's name: "is a private key, not a certificate", "holds a private key
-// besides its certificates"), or empty when they hold certificates only.
+// file's name: "has a block 2 that is a PRIVATE KEY, not a certificate"),
+// or empty when they hold certificates only (ossl::ReadAnchorFile).
 std::string TrustFileProblem(const ozo::blob_t& bytes);
 
 }  // namespace certctl
