@@ -67,25 +67,7 @@ result_t CheckAgainstKey(X509* certificate, EVP_PKEY* key, std::int64_t now, std
             ", not the pending key " + ossl::KeyText(key);
     return results::NotMatched;
   }
-  const std::optional<std::int64_t> from = ossl::SecondsOf(X509_get0_notBefore(certificate));
-  const std::optional<std::int64_t> to = ossl::SecondsOf(X509_get0_notAfter(certificate));
-  if (!from || !to) {
-    error = "its certificate's validity period cannot be read";
-    return results::InvalidArgument;
-  }
-  const std::int64_t notBefore = *from, notAfter = *to;
-  if (notBefore > now && notAfter > now) {
-    // Signed to start later, or by a CA whose clock is ahead of this host's.
-    error = "its certificate is not valid yet: it starts " + ossl::IsoFromSeconds(notBefore) + ", " +
-            std::to_string(notBefore - now) + " s after this host's clock (" + ossl::IsoFromSeconds(now) +
-            "): the CA's clock is ahead of this host's, or it was signed to start later";
-    return results::CertificateOutOfValidityPeriod;
-  }
-  if (notBefore > now || notAfter <= now) {
-    error = "its certificate is valid from " + ossl::IsoFromSeconds(notBefore) + " to " +
-            ossl::IsoFromSeconds(notAfter) + ", not now: the CA must sign it anew";
-    return results::CertificateOutOfValidityPeriod;
-  }
+  if (const ozo::result_t dated = CheckValidityPeriod(certificate, now, error); ozo::Failed(dated)) return dated;
   if (std::string problem = ClientUseProblem(certificate); !problem.empty()) {
     error = std::move(problem) + ": the CA must sign it for TLS client authentication";
     return results::InvalidArgument;

@@ -41,9 +41,8 @@ std::vector<X509*> AnchoredFirst(const std::vector<X509*>& untrusted, const std:
   for (bool changed = true; changed;) {
     changed = false;
     for (std::size_t i = 0; i < untrusted.size(); ++i) {
-      int best = std::any_of(anchors.begin(), anchors.end(), [&](X509* a) { return issuedBy(a, untrusted[i]); })
-                     ? 0
-                     : INT_MAX;
+      int best =
+          std::any_of(anchors.begin(), anchors.end(), [&](X509* a) { return issuedBy(a, untrusted[i]); }) ? 0 : INT_MAX;
       for (std::size_t j = 0; j < untrusted.size(); ++j)
         if (j != i && rank[j] < INT_MAX && issuedBy(untrusted[j], untrusted[i])) best = std::min(best, rank[j] + 1);
       if (best < rank[i]) rank[i] = best, changed = true;
@@ -165,6 +164,27 @@ ozo::result_t VerifyPath(X509* certificate, const std::vector<X509*>& untrusted,
   return results::NoError;
 }
 
+ozo::result_t CheckValidityPeriod(X509* certificate, std::int64_t now, std::string& error) {
+  const std::optional<std::int64_t> from = ossl::SecondsOf(X509_get0_notBefore(certificate));
+  const std::optional<std::int64_t> to = ossl::SecondsOf(X509_get0_notAfter(certificate));
+  if (!from || !to) {
+    error = "its certificate's validity period cannot be read";
+    return results::InvalidArgument;
+  }
+  if (*from > now && *to > now) {
+    error = "its certificate is not valid yet: it starts " + ossl::IsoFromSeconds(*from) + ", " +
+            std::to_string(*from - now) + " s after this host's clock (" + ossl::IsoFromSeconds(now) +
+            "): the CA's clock is ahead of this host's, or it was signed to start later";
+    return results::CertificateOutOfValidityPeriod;
+  }
+  if (*from > now || *to <= now) {
+    error = "its certificate is valid from " + ossl::IsoFromSeconds(*from) + " to " + ossl::IsoFromSeconds(*to) +
+            ", not now: the CA must sign it anew";
+    return results::CertificateOutOfValidityPeriod;
+  }
+  return results::NoError;
+}
+
 ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
                            std::int64_t now, std::vector<UniquePtr<X509>>& chain, std::string& error) {
   chain.clear();
@@ -172,6 +192,7 @@ ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untruste
     error = std::move(problem);
     return results::Prohibited;
   }
+  if (const ozo::result_t dated = CheckValidityPeriod(certificate, now, error); ozo::Failed(dated)) return dated;
   return VerifyPath(certificate, untrusted, anchors, now, X509_PURPOSE_SSL_CLIENT, chain, error);
 }
 

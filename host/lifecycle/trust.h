@@ -71,9 +71,17 @@ bool SpeaksForTheCa(X509* signer);
 ozo::result_t VerifyPath(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
                          std::int64_t now, int purpose, std::vector<ossl::UniquePtr<X509>>& chain, std::string& error);
 
+// Whether `certificate` is within its validity period at `now`: refused
+// ("Certificate outside its validity period") in words that name its dates
+// and, when it starts later, how far this host's clock is behind it (a CA
+// whose clock is ahead, or one that signs to start later); "Invalid
+// argument" when its dates cannot be read.
+ozo::result_t CheckValidityPeriod(X509* certificate, std::int64_t now, std::string& error);
+
 // A newly issued client certificate checked at `now`: refused
-// ("Prohibited") when it may sign certificates, else as VerifyPath judges a
-// path for TLS client use ("it does not chain to ...: ...").
+// ("Prohibited") when it may sign certificates, else as
+// CheckValidityPeriod judges its dates and VerifyPath a path for TLS client
+// use ("it does not chain to ...: ...").
 ozo::result_t VerifyIssued(X509* certificate, const std::vector<X509*>& untrusted, const TrustAnchors& anchors,
                            std::int64_t now, std::vector<ossl::UniquePtr<X509>>& chain, std::string& error);
 

@@ -52,8 +52,14 @@ TEST(IssuedCertificate, InstalledOnlyWhenItChainsToAnAnchorForClientUseNowAndIsN
        results::Prohibited, "unable to get local issuer certificate"},
       {"a CA certificate", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30, true), ca.certificate(),
        results::Prohibited, "CA certificate"},
-      {"ended", ca.IssueCertificate(key.get(), "agent", kNow - 40 * kDay, 30), ca.certificate(), results::Prohibited,
-       "expired"},
+      {"ended", ca.IssueCertificate(key.get(), "agent", kNow - 40 * kDay, 30), ca.certificate(),
+       results::CertificateOutOfValidityPeriod, "not now"},
+      {"starting in a minute", ca.IssueCertificate(key.get(), "agent", kNow + 60, 30), ca.certificate(),
+       results::CertificateOutOfValidityPeriod, "60 s after this host's clock"},
+      {"a leaf that may sign certificates",
+       ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30, false,
+                           {"critical,digitalSignature,keyCertSign", nullptr, false}),
+       ca.certificate(), results::Prohibited, "keyCertSign"},
       {"for servers only", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30, false, {nullptr, "serverAuth"}),
        ca.certificate(), results::Prohibited, "purpose"},
       {"no anchors at all", ca.IssueCertificate(key.get(), "agent", kNow - kDay, 30), nullptr, results::InvalidState,
@@ -68,6 +74,26 @@ TEST(IssuedCertificate, InstalledOnlyWhenItChainsToAnAnchorForClientUseNowAndIsN
     EXPECT_NE(error.find(row.error), std::string::npos) << error;
     EXPECT_TRUE(chain.empty()) << "a self-signed root is not sent with the certificate";
   }
+}
+
+// A cross-signed intermediate: the path to the anchor is found whichever of
+// its versions comes first, and a chain to an intermediate anchor suffices.
+TEST(IssuedCertificate, APathIsFoundWhateverOrderTheCrossSignedVersionsComeIn) {
+  const test::TestCa root1("Root One"), root2("Root Two"), cross("Cross CA");
+  const UniquePtr<EVP_PKEY> key = test::NewTestKey();
+  const UniquePtr<X509> agent = cross.IssueCertificate(key.get(), "agent", kNow - kDay, 30);
+  const UniquePtr<X509> byOne = cross.CrossSignedBy(root1), byTwo = cross.CrossSignedBy(root2);
+  for (const std::vector<X509*>& sent : {std::vector<X509*>{byOne.get(), byTwo.get()}, {byTwo.get(), byOne.get()}}) {
+    std::vector<UniquePtr<X509>> chain;
+    std::string error;
+    EXPECT_EQ(lifecycle::VerifyIssued(agent.get(), sent, AnchorsOf(root2.certificate()), kNow, chain, error), 0)
+        << error;
+    ASSERT_EQ(chain.size(), 1u);
+    EXPECT_EQ(X509_cmp(chain.front().get(), byTwo.get()), 0) << "the version the anchor signed";
+  }
+  std::vector<UniquePtr<X509>> chain;
+  std::string error;
+  EXPECT_EQ(lifecycle::VerifyIssued(agent.get(), {}, AnchorsOf(byOne.get()), kNow, chain, error), 0) << error;
 }
 
 TEST(CaAnswerSigner, OnlyTheCaOrACertificateItMadeToSpeakForItMaySign) {

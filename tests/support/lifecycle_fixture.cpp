@@ -41,7 +41,8 @@ UniquePtr<X509> Certificate(EVP_PKEY* key, const std::string& name, X509* issuer
   ASN1_TIME_set(X509_getm_notBefore(made), static_cast<time_t>(from));
   ASN1_TIME_set(X509_getm_notAfter(made), static_cast<time_t>(from + days * 86400LL));
   X509_set_pubkey(made, key);
-  AddExtension(made, issuer ? issuer : made, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+  if (usages.basicConstraints)
+    AddExtension(made, issuer ? issuer : made, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
   AddExtension(made, issuer ? issuer : made, NID_key_usage,
                usages.keyUsage ? usages.keyUsage
                : ca            ? "critical,keyCertSign,cRLSign,digitalSignature"
@@ -70,6 +71,12 @@ std::string TestCa::Issue(EVP_PKEY* key, const std::string& name, std::int64_t f
 UniquePtr<X509> TestCa::IssueCertificate(EVP_PKEY* key, const std::string& name, std::int64_t from, int days, bool ca,
                                          Usages usages) const {
   return Certificate(key, name, m_certificate.get(), m_key.get(), from, days, ca, usages);
+}
+
+UniquePtr<X509> TestCa::CrossSignedBy(const TestCa& issuer) const {
+  const std::string name = ossl::NameText(X509_get_subject_name(m_certificate.get())).substr(3);  // after "CN="
+  return Certificate(m_key.get(), name, issuer.m_certificate.get(), issuer.m_key.get(), std::time(nullptr) - 86400, 365,
+                     true);
 }
 
 bool FaultyLifecycleStore::Fails(const std::string& call) {

@@ -29,6 +29,7 @@ namespace test {
 struct Usages {
   const char* keyUsage = nullptr;
   const char* extendedKeyUsage = nullptr;
+  bool basicConstraints = true;  // false: none, as a version 3 leaf may have
 };
 
 // A CA made with the OpenSSL API: a self-signed CA certificate and key, and
@@ -36,6 +37,9 @@ struct Usages {
 class TestCa {
  public:
   explicit TestCa(const std::string& name);
+  // The same CA (name and key) as a certificate `issuer` signed: a
+  // cross-signed version of it.
+  ossl::UniquePtr<X509> CrossSignedBy(const TestCa& issuer) const;
   X509* certificate() const { return m_certificate.get(); }
   EVP_PKEY* key() const { return m_key.get(); }
   std::string Pem() const;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -89,6 +90,19 @@ void Misbehave(int client, const std::string& kind, const std::string& detail) {
     std::fill(std::begin(buffer), std::end(buffer), '\xAB');
     while (WriteAll(client, buffer, sizeof(buffer))) {
     }
+    return;
+  }
+  if (kind == "slow") {  // the peer at `detail`, a second late with every connection
+    ::sleep(1);
+    const int server = ConnectTo(detail);
+    pollfd ends[] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+    for (bool open = server >= 0; open && ::poll(ends, 2, 30000) > 0;)
+      for (int from = 0; from < 2 && open; ++from)
+        if (ends[from].revents) {
+          const ssize_t got = ::read(ends[from].fd, buffer, sizeof(buffer));
+          open = got > 0 && WriteAll(ends[1 - from].fd, buffer, static_cast<std::size_t>(got));
+        }
+    if (server >= 0) ::close(server);
     return;
   }
   const int server = ConnectTo(detail);
@@ -211,7 +225,7 @@ std::string LoopbackPeers::Silent() {
 }
 
 std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& detail) {
-  if (kind != "garbage" && kind != "flood" && kind != "status")
+  if (kind != "garbage" && kind != "flood" && kind != "status" && kind != "slow")
     throw std::invalid_argument("no hostile peer '" + kind + "'");
   std::string address;
   const int listener = BoundSocket(address);

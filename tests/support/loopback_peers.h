@@ -41,7 +41,9 @@ class LoopbackPeers {
   //             its first record (the ServerHello) back, then sends text;
   //  "flood":   answers every connection with bytes that never end;
   //  "status":  answers every HTTP request with the status line
-  //             "HTTP/1.0 `detail`" (a code and a reason phrase) and no body.
+  //             "HTTP/1.0 `detail`" (a code and a reason phrase) and no body;
+  //  "slow":    relays every connection to `detail` a second after it came:
+  //             a CA that takes a second for each message.
   std::string Hostile(const std::string& kind, const std::string& detail);
   // A port nothing listens on: connections are refused.
   static std::string Unused();

@@ -26,8 +26,9 @@
 //   stop NAME                               the server $NAME stopped
 //   silent NAME                             $NAME: a listener that never answers
 //   unused NAME                             $NAME: a port nothing listens on
-//   hostile NAME garbage|flood [PEER]       $NAME: a peer that breaks TLS on purpose (garbage:
-//                                           PEER's ServerHello, then text; flood: endless bytes)
+//   hostile NAME garbage|flood|slow [PEER]  $NAME: a peer that breaks TLS on purpose (garbage:
+//                                           PEER's ServerHello, then text; flood: endless bytes),
+//                                           or PEER a second late with every connection (slow)
 // HOST:PORT of each is shown as $NAME (its port alone is $NAME_PORT, shown
 // so after "localhost:"), handshake times as <seconds>.
 // Lines that are not indented are commentary. Each session is run afresh and
