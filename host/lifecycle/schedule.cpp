@@ -34,7 +34,7 @@ bool RenewalLate(std::int64_t now, std::int64_t due, std::int64_t graceSeconds) 
 
 void RecordFailure(RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter) {
   state.lastAttempt = now;
-  state.failures += 1;
+  state.failures = state.failures >= kMaxFailures ? kMaxFailures : std::max<std::int64_t>(state.failures, 0) + 1;
   state.lastError = error;
   state.nextAttempt = RetryTime(now, state.failures, notAfter);
 }

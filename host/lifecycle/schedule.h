@@ -12,6 +12,8 @@ namespace host::lifecycle {
 
 constexpr std::int64_t kHour = 3600;
 constexpr std::int64_t kDay = 86400;
+// The most failures in a row a state counts: more stay this many.
+constexpr std::int64_t kMaxFailures = 1'000'000;
 
 // Whether `beforeDays` days before the end of a certificate valid from
 // `notBefore` to `notAfter` is still within its lifetime. A renewal
@@ -47,7 +49,7 @@ bool RenewalDue(std::int64_t now, std::int64_t due, const RenewalState& state);
 // have passed since, and the certificate is still the one that was due.
 bool RenewalLate(std::int64_t now, std::int64_t due, std::int64_t graceSeconds = kRenewalGraceSeconds);
 
-// A failed attempt at `now`: counted, its words kept, the next attempt set
+// A failed attempt at `now`: counted (up to kMaxFailures), its words kept, the next attempt set
 // by RetryTime. The last success stays.
 void RecordFailure(RenewalState& state, std::int64_t now, const std::string& error, std::int64_t notAfter);
 

@@ -36,6 +36,7 @@ result_t SqliteLifecycleStore::GetRenewalState(ivo::PeerType type, RenewalState&
 result_t SqliteLifecycleStore::PutRenewalState(ivo::PeerType type, const RenewalState& state) {
   return m_store.renewalStates().Put(type, state);
 }
+result_t SqliteLifecycleStore::RemoveRenewalState(ivo::PeerType type) { return m_store.renewalStates().Remove(type); }
 result_t SqliteLifecycleStore::IsSettingLocked(std::uint32_t settingId, bool& locked) {
   return m_store.locks().IsLocked(settingId, locked);
 }

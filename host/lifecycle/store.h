@@ -46,6 +46,7 @@ class LifecycleStore {
   virtual ozo::result_t PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) = 0;
   virtual ozo::result_t GetRenewalState(ivo::PeerType type, RenewalState& state) = 0;
   virtual ozo::result_t PutRenewalState(ivo::PeerType type, const RenewalState& state) = 0;
+  virtual ozo::result_t RemoveRenewalState(ivo::PeerType type) = 0;
 
   // Whether the policy locks a setting (a PeerType's ids) against local
   // change.
@@ -72,6 +73,7 @@ class SqliteLifecycleStore : public LifecycleStore {
   ozo::result_t PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) override;
   ozo::result_t GetRenewalState(ivo::PeerType type, RenewalState& state) override;
   ozo::result_t PutRenewalState(ivo::PeerType type, const RenewalState& state) override;
+  ozo::result_t RemoveRenewalState(ivo::PeerType type) override;
   ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked) override;
   ozo::result_t Journal(const ivo::CertificateEvent& record) override;
 

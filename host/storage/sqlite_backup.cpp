@@ -82,10 +82,40 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
   ::closedir(listing);
 }
 
-// Copies the rows of `table` from `from` into the same table of `to`, each
-// insert ending in `conflict`; the columns are those of `from`'s table,
-// which Import checked to be a store's.
-int CopyRows(sqlite3* from, sqlite3* to, const std::string& table, const std::string& conflict) {
+// The rows of a table of one row per slot type whose type is one of the
+// four, as an SQL condition: whatever a row's type column holds.
+std::string OfAType() {
+  return "typeof(type) = 'integer' AND type BETWEEN 1 AND " + std::to_string(ivo::PeerType::All().size());
+}
+
+// What a row of `table` is ("renewal settings") when it holds one row per
+// slot type; null for any other table.
+const char* RowsOfATypeIn(const std::string& table) {
+  for (const auto& [name, what] : {std::pair(kPendingKeyRow.table, kPendingKeyRow.what),
+                                   std::pair(kRenewalConfigRow.table, kRenewalConfigRow.what),
+                                   std::pair(kRenewalStateRow.table, kRenewalStateRow.what)})
+    if (table == name) return what;
+  return nullptr;
+}
+
+// Lists the rows of `table` in `from` whose type is none of the four:
+// "the backup's renewal settings of type 100000 (no such peer type)".
+int ListUntyped(sqlite3* from, const std::string& table, const char* what, std::vector<std::string>& lines) {
+  Statement present(from, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  const int found = present.BindText(1, table.c_str()).Step();
+  if (found != SQLITE_ROW) return found == SQLITE_DONE ? SQLITE_OK : found;
+  Statement rows(from, ("SELECT quote(type) FROM \"" + table + "\" WHERE NOT (" + OfAType() + ")").c_str());
+  int step;
+  while ((step = rows.Step()) == SQLITE_ROW)
+    lines.push_back(std::string("the backup's ") + what + " of type " + rows.Text(0) + " (no such peer type)");
+  return step == SQLITE_DONE ? SQLITE_OK : step;
+}
+
+// Copies the rows of `table` from `from` (those `where` selects) into the
+// same table of `to`, each insert ending in `conflict`; the columns are
+// those of `from`'s table, which Import checked to be a store's.
+int CopyRows(sqlite3* from, sqlite3* to, const std::string& table, const std::string& conflict,
+             const std::string& where = "") {
   Statement present(from, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
   const int found = present.BindText(1, table.c_str()).Step();
   if (found == SQLITE_DONE) return SQLITE_OK;  // an older schema without it
@@ -99,7 +129,7 @@ int CopyRows(sqlite3* from, sqlite3* to, const std::string& table, const std::st
   }
   if (step != SQLITE_DONE) return step;
   const int count = static_cast<int>(std::count(marks.begin(), marks.end(), '?'));
-  Statement read(from, ("SELECT " + names + " FROM \"" + table + "\"").c_str());
+  Statement read(from, ("SELECT " + names + " FROM \"" + table + "\"" + where).c_str());
   Statement write(to, ("INSERT INTO main.\"" + table + "\"(" + names + ") VALUES(" + marks + ")" + conflict).c_str());
   while ((step = read.Step()) == SQLITE_ROW) {
     write.Reset();
@@ -170,19 +200,24 @@ result_t SqliteStore::RestoreFrom(const std::string& path, std::string& error) {
   }
   ozo::ref_ptr<SqliteStore> source;
   if (const result_t opened = Open(path, Mode::Import, source, error); ozo::Failed(opened)) return opened;
-  return RestoreFrom(*source, error);
+  std::vector<std::string> passedOver;
+  return RestoreFrom(*source, passedOver, error);
 }
 
-result_t SqliteStore::RestoreFrom(SqliteStore& source, std::string& error) {
+result_t SqliteStore::RestoreFrom(SqliteStore& source, std::vector<std::string>& passedOver, std::string& error) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   std::lock_guard<std::recursive_mutex> sourceLock(source.m_mutex);
   int code = SQLITE_OK;
+  std::vector<std::string> notTyped;
   const result_t result = Atomically([&]() -> result_t {
     code = sqlite3_exec(m_db, "PRAGMA defer_foreign_keys=ON", nullptr, nullptr, nullptr);
     for (auto table = std::rbegin(sqlite::kTables); code == SQLITE_OK && table != std::rend(sqlite::kTables); ++table)
       code = sqlite3_exec(m_db, ("DELETE FROM \"" + std::string(*table) + "\"").c_str(), nullptr, nullptr, nullptr);
-    for (const char* table : sqlite::kTables)
-      if (code == SQLITE_OK) code = CopyRows(source.db(), m_db, table, "");
+    for (const char* table : sqlite::kTables) {
+      const char* what = RowsOfATypeIn(table);
+      if (code == SQLITE_OK && what) code = ListUntyped(source.db(), table, what, notTyped);
+      if (code == SQLITE_OK) code = CopyRows(source.db(), m_db, table, "", what ? " WHERE " + OfAType() : "");
+    }
     if (code == SQLITE_OK)
       code = CopyRows(source.db(), m_db, "event_totals",
                       " ON CONFLICT(event_type) DO UPDATE SET total = max(total, excluded.total)");
@@ -195,7 +230,10 @@ result_t SqliteStore::RestoreFrom(SqliteStore& source, std::string& error) {
     }
     return code == SQLITE_OK ? results::NoError : Fail(code);
   });
-  if (ozo::Succeeded(result)) return result;
+  if (ozo::Succeeded(result)) {
+    passedOver = std::move(notTyped);
+    return result;
+  }
   error = "cannot restore " + source.m_path + ": " +
           ((code & 0xFF) == SQLITE_CONSTRAINT ? "its records refer to records it does not hold"
            : (code & 0xFF) == SQLITE_TOOBIG   ? "it holds a value larger than a store keeps"

@@ -171,6 +171,7 @@ using lifecycle::RenewalConfig;
 using lifecycle::RenewalState;
 
 const RowDescription<PendingKey> kPendingKeyRow = {"pending_keys",
+                                                   "pending key",
                                                    {{"created", &PendingKey::created, false, false},
                                                     {"key", &PendingKey::key, true, false},
                                                     {"subject", &PendingKey::subject, true, false},
@@ -179,6 +180,7 @@ const RowDescription<PendingKey> kPendingKeyRow = {"pending_keys",
                                                     {"trial_peer", &PendingKey::trialPeer},
                                                     {"trial_servername", &PendingKey::trialServername}}};
 const RowDescription<RenewalConfig> kRenewalConfigRow = {"renewal_configs",
+                                                         "renewal settings",
                                                          {{"server", &RenewalConfig::server, false, false},
                                                           {"command", &RenewalConfig::command, false, false},
                                                           {"trusted", &RenewalConfig::trusted, true},
@@ -188,6 +190,7 @@ const RowDescription<RenewalConfig> kRenewalConfigRow = {"renewal_configs",
                                                           {"sender", &RenewalConfig::sender, true},
                                                           {"servername", &RenewalConfig::servername}}};
 const RowDescription<RenewalState> kRenewalStateRow = {"renewal_states",
+                                                       "renewal state",
                                                        {{"last_attempt", &RenewalState::lastAttempt},
                                                         {"last_success", &RenewalState::lastSuccess},
                                                         {"failures", &RenewalState::failures, false, false},

@@ -154,8 +154,9 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // whatever the source's, and nothing of the source but its data comes in.
   // The lifetime event totals keep the larger count of each type.
   // References that lead nowhere refuse the restore; the store is unchanged
-  // on any failure.
-  ozo::result_t RestoreFrom(SqliteStore& source, std::string& error);
+  // on any failure. A row of the lifecycle's tables whose type is none of
+  // the four is not copied: `passedOver` says so, one line each.
+  ozo::result_t RestoreFrom(SqliteStore& source, std::vector<std::string>& passedOver, std::string& error);
   // The same from the store at `path`, opened as Import.
   ozo::result_t RestoreFrom(const std::string& path, std::string& error);
 

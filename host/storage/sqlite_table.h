@@ -52,11 +52,13 @@ struct Column {
   bool nullable = true;
 };
 
-// What a table of one row per slot type is: its name and its columns
-// besides the type, in the order of its schema.
+// What a table of one row per slot type is: its name, what a row is in
+// words ("renewal settings"), and its columns besides the type, in the
+// order of its schema.
 template <class Record>
 struct RowDescription {
   const char* table;
+  const char* what;
   std::vector<Column<Record>> columns;
 };
 

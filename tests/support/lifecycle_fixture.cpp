@@ -129,6 +129,9 @@ result_t FaultyLifecycleStore::GetRenewalState(ivo::PeerType t, lifecycle::Renew
 result_t FaultyLifecycleStore::PutRenewalState(ivo::PeerType t, const lifecycle::RenewalState& s) {
   return Fails("PutRenewalState") ? kFailed : m_store.PutRenewalState(t, s);
 }
+result_t FaultyLifecycleStore::RemoveRenewalState(ivo::PeerType t) {
+  return Fails("RemoveRenewalState") ? kFailed : m_store.RemoveRenewalState(t);
+}
 result_t FaultyLifecycleStore::IsSettingLocked(std::uint32_t id, bool& locked) {
   return Fails("IsSettingLocked") ? kFailed : m_store.IsSettingLocked(id, locked);
 }

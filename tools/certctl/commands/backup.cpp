@@ -40,11 +40,19 @@ std::string Told(const host::lifecycle::Settled& settled) {
   const std::string keyword = settled.type.keyword();
   switch (settled.kind) {
     case Kind::SettingsDropped:
-      return keyword +
-             " renewal settings not imported: the slot is unconfigured (--with-renewal-settings imports them)";
+      return keyword + " renewal settings of the backup (CA " + settled.server +
+             ") not imported (--with-renewal-settings imports them)";
+    case Kind::SettingsKept:
+      return keyword + " renewal settings of this store kept: CA " + settled.server;
     case Kind::SettingsImported:
       return keyword + " renewal settings imported: CA " + settled.server +
              (settled.hook.empty() ? "" : "; after each renewal it runs: " + settled.hook);
+    case Kind::SettingsRefused:
+      return keyword + " renewal settings of the backup not imported: " + settled.problem;
+    case Kind::StateRefused:
+      return keyword + " renewal state of the backup not imported: " + settled.problem;
+    case Kind::PendingKeyRefused:
+      return keyword + " pending key of the backup not imported: " + settled.problem;
     case Kind::PendingCertificateDropped:
       return keyword + " pending certificate dropped, its key kept (certctl request " + keyword +
              " writes its request again)";
@@ -66,10 +74,14 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
   Session session(global, backupHost && HoldsClients(*backupHost) ? Access::WriteSecrets : Access::Write);
   const SlotsHeld before = ReadSlotsHeld(session);
   const std::vector<SavedSlot> kept = arguments.policy ? std::vector<SavedSlot>() : LockedSlots(session);
+  host::lifecycle::SqliteLifecycleStore lifecycleStore(session.store());
+  std::map<ivo::PeerType, host::lifecycle::RenewalConfig> ownSettings;
+  session.ThrowIfStoreFailed(lifecycleStore.RenewalConfigs(ownSettings));
   std::string error;
-  result_t result = session.store().RestoreFrom(*backup, error);
-  if (ozo::Failed(result)) throw Failure(kExitStore, "nothing was restored: " + error, result);
   std::vector<std::string> said;
+  result_t result = session.store().RestoreFrom(*backup, said, error);
+  if (ozo::Failed(result)) throw Failure(kExitStore, "nothing was restored: " + error, result);
+  for (std::string& line : said) line += ": not imported";
   for (const SavedSlot& saved : kept) {
     const auto& ids = saved.type.ids();
     result = PutBack(session.host(), saved);
@@ -80,10 +92,9 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
                    " certificate kept: the policy locks it (--policy restores it all the same)");
   }
   JournalChanges(session, "restore", before, ReadSlotsHeld(session));
-  host::lifecycle::SqliteLifecycleStore lifecycleStore(session.store());
   std::vector<host::lifecycle::Settled> settled;
-  session.ThrowIfStoreFailed(
-      host::lifecycle::SettleImported(lifecycleStore, arguments.withRenewalSettings, UserInitiator(), settled));
+  session.ThrowIfStoreFailed(host::lifecycle::SettleImported(lifecycleStore, arguments.withRenewalSettings, ownSettings,
+                                                             UserInitiator(), settled));
   for (const host::lifecycle::Settled& each : settled) said.push_back(Told(each));
   session.Commit();
   for (const std::string& line : said) Announce(global, line);
