@@ -54,6 +54,21 @@ int main(int argc, char** argv) {
                               std::string("\x08\x01\x09\x00\x01\x0a\x01\x02", 8);
   Write(dir + "/manager/cycle", program);
   Write(dir + "/manager/invalid-types", std::string("\x04\x05\x07\x06\x0b\x07", 6));
+  // Restore: edits of a real store's backup (table, operation, row, column,
+  // value): settings for no type, a request and a CA no command writes, a
+  // failure count at its limit, a pending key of no type and one unreadable.
+  Write(dir + "/restore/as-made", std::string("\x01", 1));
+  Write(dir + "/restore/hostile-rows",
+        std::string("\x01"
+                    "\x07\x00\x00\x00\x00\x01\x00"      // renewal_configs: type 0
+                    "\x07\x01\x00\x00\x00\x01\x09"      // a copy of type 100000
+                    "\x07\x00\x00\x00\x02\x05\x02"      // command 'ir'
+                    "\x07\x00\x00\x00\x01\x05\x04"      // server file:///etc/passwd
+                    "\x08\x00\x00\x00\x03\x01\x0a"      // renewal_states: failures INT64_MAX
+                    "\x06\x01\x00\x00\x00\x01\x06"      // pending_keys: a copy of type 9
+                    "\x06\x00\x00\x00\x02\x04\x03\x00"  // its key: 3 bytes
+                    "abc",
+                    54));
   std::printf("seeds written to %s\n", dir.c_str());
   return 0;
 }

@@ -24,7 +24,7 @@ if [ "${1:-}" = "--seeds" ]; then
 fi
 seconds=${1:-30}
 build=build/fuzz
-targets=(parse_server parse_client der_to_pem manager)
+targets=(parse_server parse_client der_to_pem manager restore)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCM_FUZZ=ON >/dev/null
 if ! cmake --build "$build" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}" >"$build/build.log" 2>&1; then
