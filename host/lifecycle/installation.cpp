@@ -34,14 +34,6 @@ std::string ClientUseProblem(X509* certificate) {
   return "";
 }
 
-// Which private key `der` is: its SHA-256, as bytes.
-std::string KeyPrint(const std::vector<unsigned char>& der) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(der.data(), der.size(), digest, &length, EVP_sha256(), nullptr);
-  return std::string(reinterpret_cast<char*>(digest), length);
-}
-
 // A password of 32 random bytes from the system's generator, as hex.
 bool RandomPassword(ozo::string8_t& password) {
   unsigned char bytes[32];

@@ -115,6 +115,13 @@ PendingKey::~PendingKey() {
 
 std::string ClientSlot(ivo::PeerType type) { return std::string(type.keyword()) + " client"; }
 
+std::string KeyPrint(const std::vector<unsigned char>& der) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(der.data(), der.size(), digest, &length, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<char*>(digest), length);
+}
+
 UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der) {
   const unsigned char* at = der.data();
   return UniquePtr<EVP_PKEY>(d2i_AutoPrivateKey(nullptr, &at, static_cast<long>(der.size())));

@@ -66,6 +66,10 @@ ozo::result_t CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo
 ozo::result_t KeepPendingCertificate(LifecycleStore& store, ivo::PeerType type, const std::string& certificates,
                                      const TrialTarget& trial = {});
 
+// Which private key a pending key's DER is (its SHA-256, as bytes): a run
+// that used a pending key tells by it whether another replaced it since.
+std::string KeyPrint(const std::vector<unsigned char>& der);
+
 // The private key a pending key's DER holds; null when it cannot be read.
 ossl::UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der);
 

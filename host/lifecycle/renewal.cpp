@@ -42,6 +42,10 @@ class Renewal {
   bool Refuse(RenewalRefusal refusal, result_t result, const std::string& error);
   // Ends the run on a failure of the store (its result as it is).
   bool StoreFailed(result_t result);
+  // Whether the slot's pending key is still the one this run works for
+  // (m_keyPrint); ends the run (KeyChanged) when another run replaced or
+  // installed it meanwhile. Within a unit of work.
+  bool KeyStillOurs();
   // Counts a failure in a unit of work of its own, journals it, ends the run.
   bool Fail(const std::string& error, result_t result = results::UnspecifiedError);
   result_t Journal(const std::string& detail);
@@ -54,12 +58,13 @@ class Renewal {
   // The clock when asked: each check of what arrives reads it anew.
   std::int64_t Now() const { return m_with.now ? m_with.now() : std::time(nullptr); }
 
-  const Deadline m_deadline;  // the run's network work: the CA's exchange, then the trial
-  const std::int64_t m_now;   // when the run began: what its state records
+  const Deadline m_deadline;              // the run's network work: the CA's exchange, then the trial
+  const std::int64_t m_now;               // when the run began: what its state records
   ossl::Container m_current;              // the slot's pair; empty for an enrollment
   std::int64_t m_notAfter = 0;            // its end: the latest a retry may wait for
   TrustAnchors m_anchors;                 // what the new certificate must chain to
   TrialTarget m_trial;                    // the peer the new pair is tried against (ChooseTrial)
+  std::string m_keyPrint;                 // the pending key this run works for (KeyPrint)
   std::optional<RenewalConfig> m_stored;  // the slot's renewal settings, when it has some
   CaRequest::Kind m_kind = CaRequest::Kind::KeyUpdate;
   RenewalOutcome m_outcome;
@@ -100,6 +105,16 @@ bool Renewal::Fail(const std::string& error, result_t result) {
   if (ozo::Succeeded(kept)) kept = m_store.Commit();
   if (ozo::Failed(kept)) StoreFailed(kept);
   return false;
+}
+
+bool Renewal::KeyStillOurs() {
+  PendingKey pending;
+  const result_t read = m_store.GetPendingKey(m_type, pending);
+  if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read);
+  if (ozo::Succeeded(read) && KeyPrint(pending.key) == m_keyPrint) return true;
+  return Refuse(
+      RenewalRefusal::KeyChanged, results::InvalidState,
+      "the " + m_keyword + " pending key changed during the renewal (another run took it): nothing was installed");
 }
 
 bool Renewal::ReadSlot() {
@@ -159,6 +174,9 @@ bool Renewal::AskTheCa() {
   if (kept == results::InvalidArgument)
     return Refuse(RenewalRefusal::BadRequest, kept, "no request can be made: " + error);
   if (ozo::Failed(kept)) return error.empty() ? StoreFailed(kept) : Fail("no key for the request: " + error, kept);
+  PendingKey pending;
+  if (const result_t read = m_store.GetPendingKey(m_type, pending); ozo::Failed(read)) return StoreFailed(read);
+  m_keyPrint = KeyPrint(pending.key);
   // The key outlives the exchange, whatever comes of it.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
 
@@ -183,6 +201,7 @@ bool Renewal::AskTheCa() {
   request.newKey = newKey.get();
   const CaAnswer answer = m_with.ca.Request(request);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
+  if (!KeyStillOurs()) return false;
   m_outcome.refusedSender = answer.refusedSender;
   if (!answer.issued) return Fail("the CA at " + m_order.config.server + ": " + answer.error);
   if (const result_t held = KeepPendingCertificate(m_store, m_type, answer.certificates); ozo::Failed(held))
@@ -215,6 +234,7 @@ bool Renewal::TryAgainstThePeer() {
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
   const std::string refusal = m_with.trial(m_outcome.installation.record, m_trial, m_deadline);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
+  if (!KeyStillOurs()) return false;
   if (refusal.empty()) {
     m_outcome.tried = m_trial;
     return true;
@@ -233,8 +253,7 @@ bool Renewal::Install() {
   const result_t installed =
       CompleteInstallation(m_store, m_with.manager, m_type, installation, m_order.initiator, &refused);
   if (installed == results::InvalidState)
-    return Refuse(RenewalRefusal::KeyChanged, installed,
-                  "the " + m_keyword + " pending key changed during the renewal: nothing was installed");
+    return KeyStillOurs() && Refuse(RenewalRefusal::KeyChanged, installed, "the pending key changed");
   if (refused)
     return Refuse(RenewalRefusal::Component, installed, "the " + m_keyword + " client certificate is not renewed");
   if (ozo::Failed(installed)) return StoreFailed(installed);
@@ -289,6 +308,7 @@ RenewalOutcome Renewal::Run() {
   PendingKey pending;
   const result_t read = m_store.GetPendingKey(m_type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read), m_outcome;
+  if (ozo::Succeeded(read)) m_keyPrint = KeyPrint(pending.key);
   m_trial = ChooseTrial(m_order.noTrial, {m_order.config.probe, m_order.config.servername}, pending);
   if ((ozo::Failed(read) || pending.certificates.empty()) && !AskTheCa()) return m_outcome;
   if (Prepare() && TryAgainstThePeer() && Install()) RunHook();

@@ -63,13 +63,6 @@ std::string JudgeFolder(const fs::path& folder, bool own) {
          "): chmod go-w " + folder.string() + ", or chmod +t " + folder.string();
 }
 
-std::string UntrustedOutputLinkProblem(const std::string& path) {
-  struct stat about {};
-  if (::lstat(path.c_str(), &about) != 0 || !S_ISLNK(about.st_mode) || OwnedByUserOrRoot(about)) return "";
-  return path + " is a symbolic link of " + UserText(about.st_uid) +
-         ", which is never written through: remove it, or write elsewhere";
-}
-
 std::string UntrustedPathProblem(const std::string& path) {
   if (std::string file = JudgeFile(path); !file.empty()) return file;
   const fs::path folder = FolderOf(path);
@@ -123,10 +116,6 @@ ozo::result_t CheckTrustedPath(const std::string& path, std::string& problem) {
 
 ozo::result_t CheckSideFiles(const std::string& path, uid_t owner, std::string& problem) {
   return Refusal(UntrustedSideFileProblem(path, owner), problem);
-}
-
-ozo::result_t CheckOutputLink(const std::string& path, std::string& problem) {
-  return Refusal(UntrustedOutputLinkProblem(path), problem);
 }
 
 }  // namespace host

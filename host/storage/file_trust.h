@@ -34,13 +34,6 @@ ozo::result_t CheckTrustedPath(const std::string& path, std::string& problem);
 // its next open, so one that someone else made is never left to it.
 ozo::result_t CheckSideFiles(const std::string& path, uid_t owner, std::string& problem);
 
-// Whether an output may be written at `path`: nothing is there, or no
-// symbolic link, or a link the user or root owns; refused ("Access
-// denied") with `problem` naming the link and its owner. A link someone else planted (in /tmp, say) would
-// have the writer replace or fill whatever it points at, with the writer's
-// rights. Writers replace an accepted link itself, never its target.
-ozo::result_t CheckOutputLink(const std::string& path, std::string& problem);
-
 // The suffixes of the files SQLite keeps beside a database.
 constexpr const char* kSideFileSuffixes[] = {"-journal", "-wal", "-shm"};
 

@@ -1,20 +1,16 @@
 // Whole-store copies: a backup is one snapshot of the committed store written
 // beside its target and renamed over it; a restore copies a checked file's
 // rows (never its pages, nor its schema) into the store in one transaction.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <memory>
 
-#include "host/storage/file_trust.h"
+#include "host/storage/output_file.h"
 #include "host/storage/sqlite_schema.h"
 #include "host/storage/sqlite_statement.h"
 #include "host/storage/sqlite_store.h"
@@ -48,38 +44,6 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
-}
-
-// fsync of a folder by path; false when it cannot be done.
-bool SyncFolder(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
-}
-
-// ".NAME.XXXXXX": the temporary file of a backup to NAME.
-bool IsTemporaryOf(const std::string& entry, const std::string& name) {
-  const std::string prefix = "." + name + ".";
-  return entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Removes the temporary files that killed backups to `name` left in
-// `folder`: this user's regular files that no live backup holds locked.
-void RemoveLeftovers(const std::string& folder, const std::string& name) {
-  DIR* listing = ::opendir(folder.c_str());
-  if (!listing) return;
-  while (const dirent* entry = ::readdir(listing)) {
-    if (!IsTemporaryOf(entry->d_name, name)) continue;
-    const int fd = ::openat(::dirfd(listing), entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    struct stat about {};
-    if (fd >= 0 && ::fstat(fd, &about) == 0 && S_ISREG(about.st_mode) && about.st_uid == ::geteuid() &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-      ::unlinkat(::dirfd(listing), entry->d_name, 0);
-    if (fd >= 0) ::close(fd);
-  }
-  ::closedir(listing);
 }
 
 // The rows of a table of one row per slot type whose type is one of the
@@ -142,17 +106,18 @@ int CopyRows(sqlite3* from, sqlite3* to, const std::string& table, const std::st
 }  // namespace
 
 result_t SqliteStore::WriteSnapshot(int fd, std::string& error) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (m_inWork) {
+  if (InWork()) {
     error = "a backup cannot be taken inside a unit of work";
     return results::InvalidState;
   }
+  std::lock_guard<std::recursive_mutex> lock(m_shared.mutex);
+  sqlite3* db = m_shared.db.get();
   sqlite3_int64 size = 0;
-  const Image image(sqlite3_serialize(m_db, "main", &size, 0));
+  const Image image(sqlite3_serialize(db, "main", &size, 0));
   if (!image || size < 100) {
-    const int code = sqlite3_errcode(m_db);
+    const int code = sqlite3_errcode(db);
     error = std::string("cannot take a snapshot of the store: ") +
-            (code != SQLITE_OK ? sqlite3_errmsg(m_db) : "out of memory");
+            (code != SQLITE_OK ? sqlite3_errmsg(db) : "out of memory");
     return code != SQLITE_OK ? ResultOf(code) : results::OutOfMemory;
   }
   image.get()[18] = image.get()[19] = 1;  // a rollback-journal database, whatever the store's mode
@@ -166,31 +131,11 @@ result_t SqliteStore::BackupTo(const std::string& path, std::string& error) {
     error = path + " is the store itself";
     return results::InvalidArgument;
   }
-  if (const result_t link = CheckOutputLink(path, error); ozo::Failed(link)) return link;
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-    error = path + " is not a regular file";  // a device or a pipe is never replaced
-    return results::InvalidArgument;
-  }
-  const std::filesystem::path target(path);  // a link there is replaced, never what it points at
-  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
-  RemoveLeftovers(folder, target.filename().string());
-  std::string temporary = folder + "/." + target.filename().string() + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // mode 0600
-  if (fd < 0) {
-    error = "cannot write in " + folder + ": " + std::strerror(errno);
-    return errno == EACCES ? results::AccessDenied : results::MediaError;
-  }
-  ::flock(fd, LOCK_EX);  // held until the file is complete: no other backup takes it for a leftover
-  result_t result = WriteSnapshot(fd, error);
-  if (ozo::Succeeded(result) && (::fsync(fd) != 0 || ::rename(temporary.c_str(), target.c_str()) != 0)) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    result = results::MediaError;
-  }
-  if (ozo::Failed(result)) ::unlink(temporary.c_str());
-  ::close(fd);
-  if (ozo::Succeeded(result)) SyncFolder(folder);  // the rename itself; the copy is complete either way
-  return result;
+  result_t snapshot = results::NoError;
+  const result_t written = WriteOutputFile(
+      path, 0600, [&](int fd, std::string& failure) { return ozo::Succeeded(snapshot = WriteSnapshot(fd, failure)); },
+      error);
+  return ozo::Failed(snapshot) ? snapshot : written;
 }
 
 result_t SqliteStore::RestoreFrom(const std::string& path, std::string& error) {
@@ -205,26 +150,29 @@ result_t SqliteStore::RestoreFrom(const std::string& path, std::string& error) {
 }
 
 result_t SqliteStore::RestoreFrom(SqliteStore& source, std::vector<std::string>& passedOver, std::string& error) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  std::lock_guard<std::recursive_mutex> sourceLock(source.m_mutex);
+  Link& link = Current();
+  std::lock_guard<std::recursive_mutex> lock(link.mutex);
+  std::lock_guard<std::recursive_mutex> sourceLock(source.m_shared.mutex);
+  sqlite3* const to = link.db.get();
+  sqlite3* const from = source.m_shared.db.get();
   int code = SQLITE_OK;
   std::vector<std::string> notTyped;
   const result_t result = Atomically([&]() -> result_t {
-    code = sqlite3_exec(m_db, "PRAGMA defer_foreign_keys=ON", nullptr, nullptr, nullptr);
+    code = sqlite3_exec(to, "PRAGMA defer_foreign_keys=ON", nullptr, nullptr, nullptr);
     for (auto table = std::rbegin(sqlite::kTables); code == SQLITE_OK && table != std::rend(sqlite::kTables); ++table)
-      code = sqlite3_exec(m_db, ("DELETE FROM \"" + std::string(*table) + "\"").c_str(), nullptr, nullptr, nullptr);
+      code = sqlite3_exec(to, ("DELETE FROM \"" + std::string(*table) + "\"").c_str(), nullptr, nullptr, nullptr);
     for (const char* table : sqlite::kTables) {
       const char* what = RowsOfATypeIn(table);
-      if (code == SQLITE_OK && what) code = ListUntyped(source.db(), table, what, notTyped);
-      if (code == SQLITE_OK) code = CopyRows(source.db(), m_db, table, "", what ? " WHERE " + OfAType() : "");
+      if (code == SQLITE_OK && what) code = ListUntyped(from, table, what, notTyped);
+      if (code == SQLITE_OK) code = CopyRows(from, to, table, "", what ? " WHERE " + OfAType() : "");
     }
     if (code == SQLITE_OK)
-      code = CopyRows(source.db(), m_db, "event_totals",
+      code = CopyRows(from, to, "event_totals",
                       " ON CONFLICT(event_type) DO UPDATE SET total = max(total, excluded.total)");
     // References are checked now, not at the commit: within a unit of work
     // the commit is the host's.
     if (code == SQLITE_OK) {
-      Statement dangling(m_db, "PRAGMA foreign_key_check");
+      Statement dangling(to, "PRAGMA foreign_key_check");
       const int step = dangling.Step();
       code = step == SQLITE_DONE ? SQLITE_OK : step == SQLITE_ROW ? SQLITE_CONSTRAINT : step;
     }

@@ -32,6 +32,14 @@ using Connection = std::unique_ptr<sqlite3, Closer>;
 // Returns the SQLite code; on failure `error` says why and `db` is empty.
 int Connect(const std::string& target, int flags, const char* vfs, Connection& db, std::string& error);
 
+// What every connection that writes a store runs first: a rollback journal
+// (a reader that may only read the file creates nothing beside it), every
+// commit synced whole, deleted content overwritten; and what every
+// connection runs: references between rows enforced.
+inline constexpr const char* kWriterSettings =
+    "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;";
+inline constexpr const char* kConnectionSettings = "PRAGMA foreign_keys=ON";
+
 // "file:" URI of `path` (made absolute, percent-encoded) with `query`
 // ("immutable=1"), for Connect with SQLITE_OPEN_URI.
 std::string FileUri(const std::string& path, const std::string& query);

@@ -145,7 +145,7 @@ class SqliteNode : public HostObject<ozo::IStorage> {
   // is already lost (arguments are checked before).
   template <class Body>
   result_t Call(Body body) {
-    std::lock_guard<std::recursive_mutex> lock(m_store->m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_store->Current().mutex);
     if (const result_t usable = m_store->Usable(); ozo::Failed(usable)) return usable;
     return body();
   }

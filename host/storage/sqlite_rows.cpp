@@ -11,8 +11,8 @@ using ozo::result_t;
 using sqlite::Statement;
 namespace results = ozo::results;
 
-sqlite3* SqliteTable::db() const { return m_store.m_db; }
-std::recursive_mutex& SqliteTable::mutex() const { return m_store.m_mutex; }
+sqlite3* SqliteTable::db() const { return m_store.db(); }
+std::recursive_mutex& SqliteTable::mutex() const { return m_store.Current().mutex; }
 result_t SqliteTable::Fail(int code) const { return m_store.Fail(code); }
 result_t SqliteTable::Atomically(const std::function<result_t()>& body) const { return m_store.Atomically(body); }
 

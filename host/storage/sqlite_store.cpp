@@ -121,8 +121,7 @@ result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, st
       error = path + ": the store is read-only for this user";
       return results::AccessDenied;
     }
-    code = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;", nullptr,
-                        nullptr, nullptr);
+    code = sqlite3_exec(db, sqlite::kWriterSettings, nullptr, nullptr, nullptr);
     if (code == SQLITE_OK && identity != sqlite::Identity::Current) code = sqlite::MakeCurrent(db);
     if (code == SQLITE_MISMATCH) {
       error = path + " is not a certificates store";
@@ -138,7 +137,7 @@ result_t Accept(sqlite3* db, const std::string& path, SqliteStore::Mode mode, st
     }
     code = code == SQLITE_ROW ? SQLITE_OK : code;
   }
-  if (code == SQLITE_OK) code = sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) code = sqlite3_exec(db, sqlite::kConnectionSettings, nullptr, nullptr, nullptr);
   if (code == SQLITE_OK) return results::NoError;
   error = path + ": " + sqlite3_errmsg(db);
   return SqliteStore::ResultOf(code);
@@ -208,10 +207,12 @@ result_t SqliteStore::Open(const std::string& given, Mode mode, ozo::ref_ptr<Sql
       error = given + ": " + error;
       return ResultOf(code);
     }
-    ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db.release(), given));
-    const result_t accepted = Accept(opened->m_db, given, mode, error);
+    ozo::ref_ptr<SqliteStore> opened =
+        ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db.release(), given, mode == Mode::ReadWrite && !copy));
+    sqlite3* connection = opened->m_shared.db.get();
+    const result_t accepted = Accept(connection, given, mode, error);
     if (ozo::Succeeded(accepted) && copy &&
-        sqlite3_exec(opened->m_db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(connection, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
       return results::MediaError;
     if (ozo::Succeeded(accepted)) {
       opened->m_copy = std::move(copy);
@@ -220,7 +221,7 @@ result_t SqliteStore::Open(const std::string& given, Mode mode, ozo::ref_ptr<Sql
     }
     // A dead writer's transaction that only a writer may roll back: read a
     // private copy, rolled back there, and leave the store as it is.
-    if (copy || sqlite3_extended_errcode(opened->m_db) != SQLITE_READONLY_ROLLBACK) return accepted;
+    if (copy || sqlite3_extended_errcode(connection) != SQLITE_READONLY_ROLLBACK) return accepted;
     copy = sqlite::PrivateCopy::Make(path, error);
     if (!copy) return results::MediaError;
   }
@@ -238,15 +239,20 @@ result_t SqliteStore::OpenImage(const std::string& name, const std::string& byte
     error = name + ": " + (copy ? error : "cannot keep it in memory");
     return ResultOf(code);
   }
-  ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db.release(), name));
-  if (const result_t accepted = Accept(opened->m_db, name, Mode::Import, error); ozo::Failed(accepted)) return accepted;
-  sqlite3_exec(opened->m_db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
+  ozo::ref_ptr<SqliteStore> opened = ozo::ref_ptr<SqliteStore>::Attach(new SqliteStore(db.release(), name, false));
+  sqlite3* connection = opened->m_shared.db.get();
+  if (const result_t accepted = Accept(connection, name, Mode::Import, error); ozo::Failed(accepted)) return accepted;
+  sqlite3_exec(connection, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
   opened->m_copy = std::move(copy);
   store = std::move(opened);
   return results::NoError;
 }
 
-SqliteStore::~SqliteStore() { sqlite3_close_v2(m_db); }
+SqliteStore::~SqliteStore() {
+  // Every connection closes before a private copy goes.
+  m_units.clear();
+  m_shared.db.reset();
+}
 
 result_t SqliteStore::ResultOf(int code) noexcept {
   switch (code & 0xFF) {
@@ -278,63 +284,19 @@ result_t SqliteStore::ResultOf(int code) noexcept {
   }
 }
 
-result_t SqliteStore::Fail(int code) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (m_failure == SQLITE_OK && code != SQLITE_OK) {
-    m_failure = code;
-    const char* message = sqlite3_errmsg(m_db);
-    m_failureText = message && std::strcmp(message, "not an error") != 0 ? message : sqlite3_errstr(code);
-  }
-  return ResultOf(code);
-}
-
-result_t SqliteStore::Usable() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (!m_inWork || sqlite3_get_autocommit(m_db) == 0) return results::NoError;
-  return m_failure != SQLITE_OK ? ResultOf(m_failure) : results::InvalidState;
-}
-
-result_t SqliteStore::Atomically(const std::function<result_t()>& body) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (const result_t usable = Usable(); ozo::Failed(usable)) return usable;
-  const bool outermost = sqlite3_get_autocommit(m_db) != 0;
-  if (const int begun = sqlite3_exec(m_db, "SAVEPOINT call", nullptr, nullptr, nullptr); begun != SQLITE_OK)
-    return Fail(begun);
-  result_t result = body();
-  if (ozo::Succeeded(result)) {
-    const int released = sqlite3_exec(m_db, "RELEASE call", nullptr, nullptr, nullptr);  // outermost: the commit
-    if (released == SQLITE_OK) return result;
-    result = Fail(released);
-  }
-  if (outermost) {
-    if (sqlite3_get_autocommit(m_db) == 0) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-  } else if (sqlite3_exec(m_db, "ROLLBACK TO call; RELEASE call", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    Fail(sqlite3_errcode(m_db));
-  }
-  return result;
-}
-
-std::string SqliteStore::FirstFailure() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  return m_failureText;
-}
-
-std::string SqliteStore::LastError() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  return sqlite3_errmsg(m_db);
-}
-
 result_t SqliteStore::GetStoragesCount(std::uint32_t& count) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Statement statement(m_db, "SELECT count(*) FROM trees");
+  Link& link = Current();
+  std::lock_guard<std::recursive_mutex> lock(link.mutex);
+  Statement statement(link.db.get(), "SELECT count(*) FROM trees");
   if (statement.Step() != SQLITE_ROW) return Fail(statement.code());
   count = static_cast<std::uint32_t>(statement.Int(0));
   return results::NoError;
 }
 
 result_t SqliteStore::GetStorageClassId(std::uint32_t index, ozo::clsid_t& classId) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Statement statement(m_db, "SELECT class_id FROM trees ORDER BY class_id LIMIT 1 OFFSET ?");
+  Link& link = Current();
+  std::lock_guard<std::recursive_mutex> lock(link.mutex);
+  Statement statement(link.db.get(), "SELECT class_id FROM trees ORDER BY class_id LIMIT 1 OFFSET ?");
   const int step = statement.Bind(1, index).Step();
   if (step == SQLITE_DONE) return results::OutOfRange;
   if (step != SQLITE_ROW) return Fail(step);
@@ -344,8 +306,9 @@ result_t SqliteStore::GetStorageClassId(std::uint32_t index, ozo::clsid_t& class
 
 result_t SqliteStore::GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
   if (!storage) return results::InvalidArgument;
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  Statement statement(m_db, "SELECT root FROM trees WHERE class_id = ?");
+  Link& link = Current();
+  std::lock_guard<std::recursive_mutex> lock(link.mutex);
+  Statement statement(link.db.get(), "SELECT root FROM trees WHERE class_id = ?");
   const int step = statement.Bind(1, classId).Step();
   if (step == SQLITE_DONE) return results::NotFound;
   if (step != SQLITE_ROW) return Fail(step);
@@ -355,14 +318,15 @@ result_t SqliteStore::GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) 
 
 result_t SqliteStore::CreateStorage(ozo::clsid_t classId, ozo::IStorage** storage) {
   if (!storage) return results::InvalidArgument;
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Link& link = Current();
+  std::lock_guard<std::recursive_mutex> lock(link.mutex);
   const result_t existing = GetStorage(classId, storage);
   if (existing != results::NotFound) return existing;
   return Atomically([&]() -> result_t {
-    Statement node(m_db, "INSERT INTO nodes(parent, name) VALUES(NULL, '')");
+    Statement node(link.db.get(), "INSERT INTO nodes(parent, name) VALUES(NULL, '')");
     if (node.Step() != SQLITE_DONE) return Fail(node.code());
-    const std::int64_t root = sqlite3_last_insert_rowid(m_db);
-    Statement tree(m_db, "INSERT INTO trees(class_id, root) VALUES(?, ?)");
+    const std::int64_t root = sqlite3_last_insert_rowid(link.db.get());
+    Statement tree(link.db.get(), "INSERT INTO trees(class_id, root) VALUES(?, ?)");
     if (tree.Bind(1, classId).Bind(2, root).Step() != SQLITE_DONE) return Fail(tree.code());
     *storage = MakeSqliteNode(ozo::ref_ptr<SqliteStore>(this), root, "").Detach();
     return results::NoError;
@@ -370,13 +334,14 @@ result_t SqliteStore::CreateStorage(ozo::clsid_t classId, ozo::IStorage** storag
 }
 
 result_t SqliteStore::RemoveStorage(ozo::clsid_t classId) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Link& link = Current();
+  std::lock_guard<std::recursive_mutex> lock(link.mutex);
   return Atomically([&]() -> result_t {
-    Statement nodes(m_db, "DELETE FROM nodes WHERE id = (SELECT root FROM trees WHERE class_id = ?)");
+    Statement nodes(link.db.get(), "DELETE FROM nodes WHERE id = (SELECT root FROM trees WHERE class_id = ?)");
     if (nodes.Bind(1, classId).Step() != SQLITE_DONE) return Fail(nodes.code());
-    Statement tree(m_db, "DELETE FROM trees WHERE class_id = ?");
+    Statement tree(link.db.get(), "DELETE FROM trees WHERE class_id = ?");
     if (tree.Bind(1, classId).Step() != SQLITE_DONE) return Fail(tree.code());
-    return sqlite3_changes(m_db) > 0 ? results::NoError : results::NotFound;
+    return sqlite3_changes(link.db.get()) > 0 ? results::NoError : results::NotFound;
   });
 }
 
@@ -385,49 +350,6 @@ result_t SqliteStore::Flush() { return results::NoError; }
 result_t SqliteStore::GetPath(ozo::string8_t& path) {
   path = m_path.c_str();
   return results::NoError;
-}
-
-result_t SqliteStore::BeginWork() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  const int begun = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-  if (begun != SQLITE_OK) return Fail(begun);
-  m_inWork = true;
-  m_failure = SQLITE_OK;
-  m_failureText.clear();
-  return results::NoError;
-}
-
-result_t SqliteStore::CommitWork() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (m_failure != SQLITE_OK) {
-    RollbackWork();
-    return ResultOf(m_failure);
-  }
-  if (const result_t usable = Usable(); ozo::Failed(usable)) {
-    m_inWork = false;
-    return usable;
-  }
-  const int committed = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-  if (committed != SQLITE_OK) {
-    const result_t failure = Fail(committed);
-    RollbackWork();
-    return failure;
-  }
-  m_inWork = false;
-  return results::NoError;
-}
-
-bool SqliteStore::InWork() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  return m_inWork;
-}
-
-result_t SqliteStore::RollbackWork() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  m_inWork = false;
-  if (sqlite3_get_autocommit(m_db) != 0) return results::NoError;  // nothing open, or SQLite rolled it back
-  const int rolledBack = sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-  return rolledBack == SQLITE_OK ? results::NoError : Fail(rolledBack);
 }
 
 }  // namespace host

@@ -12,10 +12,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/host_object.h"
 #include "host/lifecycle/records.h"
+#include "host/storage/sqlite_connection.h"
 #include "host/storage/sqlite_journal.h"
 #include "host/storage/sqlite_private_copy.h"
 #include "ivo/events.h"
@@ -57,7 +59,15 @@ extern const RowDescription<lifecycle::RenewalState> kRenewalStateRow;
 // opened: "Media error"), never to a code a component reads as a missing
 // child.
 //
-// Thread-safe: one connection per store, guarded by the store's mutex.
+// Threads, as SQLite's serialized mode and its rule that a transaction
+// belongs to a connection: any thread may call any method at any time.
+// Calls outside a unit of work share one connection, each call made whole
+// under its lock. A unit of work belongs to the thread that began it and
+// runs on a connection of its own: that thread's calls (the component's
+// through this store included) join it, and only that thread commits or
+// rolls it back. Another thread's change never joins it: it waits, as
+// another process would, until the unit ends (up to the busy timeout, then
+// "Locked"), and its reads see what is committed.
 class SqliteStore : public HostObject<ozo::IPersistentStorage> {
  public:
   // ReadWrite and ReadOnly open a store that decides trust; Import opens a
@@ -111,9 +121,12 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   ozo::result_t GetPath(ozo::string8_t& path) override;
   ozo::result_t GetStorage(ozo::clsid_t classId, ozo::IStorage** storage) override;
 
-  // Units of work: BEGIN IMMEDIATE (waits up to the busy timeout for other
-  // writers), COMMIT, ROLLBACK. CommitWork refuses (and rolls back) a unit in
-  // which a statement failed.
+  // Units of work of the calling thread (see above), on a store opened
+  // ReadWrite ("Access denied" on any other): BEGIN IMMEDIATE on a
+  // connection of its own (waits up to the busy timeout for other writers;
+  // "Invalid state" when the thread has one open already), COMMIT,
+  // ROLLBACK. CommitWork refuses (and rolls back) a unit in which a
+  // statement failed. Commit and rollback without a unit open do nothing.
   ozo::result_t BeginWork();
   ozo::result_t CommitWork();
   ozo::result_t RollbackWork();
@@ -128,18 +141,14 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   SqliteRows<lifecycle::PendingKey>& pendingKeys() noexcept { return m_pendingKeys; }
   SqliteRows<lifecycle::RenewalConfig>& renewalConfigs() noexcept { return m_renewalConfigs; }
   SqliteRows<lifecycle::RenewalState>& renewalStates() noexcept { return m_renewalStates; }
-  // Whether a unit of work is open.
+  // Whether the calling thread has a unit of work open.
   bool InWork();
 
   // A consistent copy of the whole store in a new file at `path`: one
   // snapshot of the committed store (other processes may write meanwhile),
-  // in rollback-journal mode, written owner-only beside `path` and renamed
-  // over it once complete and synced, so `path` holds the old file or the
-  // whole copy, never part of one. A symbolic link at `path` is replaced,
-  // not followed; one another user owns is refused ("Access denied", see
-  // CheckOutputLink). The temporary file is locked while it is
-  // written; one that a killed backup left beside `path` (unlocked, this
-  // user's) is removed by the next backup to `path`.
+  // in rollback-journal mode, written as every output is (see
+  // WriteOutputFile: owner-only, whole or not at all, never through another
+  // user's link or into a pipe).
   ozo::result_t BackupTo(const std::string& path, std::string& error);
   // The same snapshot written to the open descriptor `fd` (a pipe, say).
   ozo::result_t WriteSnapshot(int fd, std::string& error);
@@ -160,14 +169,17 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // The same from the store at `path`, opened as Import.
   ozo::result_t RestoreFrom(const std::string& path, std::string& error);
 
-  // The first SQLite failure since the store opened or the current unit of
-  // work began, as "<SQLite's message>", or empty.
+  // The first SQLite failure since the calling thread's unit of work
+  // began, or, outside one, since the store opened (a failed unit's
+  // included), as "<SQLite's message>", or empty.
   std::string FirstFailure();
-  // The connection's last SQLite error text, for messages.
+  // The last SQLite error text of the connection the calling thread works
+  // through, for messages.
   std::string LastError();
 
-  // The connection, for a host that inspects the database itself.
-  sqlite3* db() const noexcept { return m_db; }
+  // The connection the calling thread works through (its unit's, else the
+  // shared one), for a host that inspects the database itself.
+  sqlite3* db();
   // The result code of an SQLite code: "Locked", "Access denied", "Out of
   // space", "Bases corrupted", "Media error", "Out of memory", "File too big".
   static ozo::result_t ResultOf(int code) noexcept;
@@ -179,9 +191,32 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   friend class SqliteNode;
   friend class SqliteTable;
 
-  SqliteStore(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
+  SqliteStore(sqlite3* db, std::string path, bool unitsOfWork) : m_path(std::move(path)), m_unitsOfWork(unitsOfWork) {
+    m_shared.db.reset(db);
+  }
 
-  // Records the first failure and maps the SQLite code to a result.
+  // A connection, the lock its calls are made under, and the unit of work
+  // on it: whether one is open and its first failure.
+  struct Link {
+    sqlite::Connection db;
+    std::recursive_mutex mutex;
+    bool inWork = false;
+    int failure = SQLITE_OK;
+    std::string failureText;
+  };
+  // The link the calling thread works through: its unit's connection from
+  // BeginWork until the unit ends, else the shared one.
+  Link& Current();
+  // The calling thread's unit link, made when it has none.
+  Link& UnitLink();
+  // The connection of a unit of work, set up as the store's own.
+  ozo::result_t OpenUnitConnection(Link& link);
+  // Ends the calling thread's unit: its connection closed, a failure it
+  // had kept as the shared link's first when that has none.
+  void EndUnit(Link& link);
+
+  // Records the first failure of the current link and maps the SQLite code
+  // to a result.
   ozo::result_t Fail(int code);
   // A failure when the unit of work has been rolled back under its feet.
   ozo::result_t Usable();
@@ -189,12 +224,11 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // outside a unit of work, and outside a unit its success is the commit's.
   ozo::result_t Atomically(const std::function<ozo::result_t()>& body);
 
-  sqlite3* m_db;
   std::string m_path;
-  std::recursive_mutex m_mutex;
-  bool m_inWork = false;
-  int m_failure = SQLITE_OK;
-  std::string m_failureText;
+  const bool m_unitsOfWork;  // opened ReadWrite on the file itself
+  Link m_shared;
+  std::mutex m_unitsMutex;  // guards the map, never held over a call
+  std::map<std::thread::id, std::unique_ptr<Link>> m_units;
   SqliteLocks m_locks{*this};
   SqliteJournal m_journal{*this};
   SqliteRows<lifecycle::PendingKey> m_pendingKeys{*this, kPendingKeyRow};

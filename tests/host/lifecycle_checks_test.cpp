@@ -14,8 +14,10 @@
 #include "host/lifecycle/trust.h"
 #include "host/net/deadline.h"
 #include "host/storage/file_trust.h"
+#include "host/storage/output_file.h"
 #include "ossl/text.h"
 #include "tests/support/lifecycle_fixture.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -205,16 +207,59 @@ TEST(FileTrust, AStoreIsTrustedOnlyWhenNobodyElseCanSteerItOrItsFolders) {
     EXPECT_EQ(host::CheckTrustedPath(store, problem), *row.names ? results::AccessDenied : results::NoError);
     EXPECT_NE(problem.find(row.names), std::string::npos) << problem;
   }
-  Set(above, 0755);
-  // An output goes through no link that someone else planted.
-  const std::string link = folder + "/out.pem";
-  ASSERT_EQ(::symlink(store.c_str(), link.c_str()), 0);
-  std::string problem;
-  EXPECT_EQ(host::CheckOutputLink(link, problem), results::NoError);
-  Set(link, 0777, kNobody);
-  EXPECT_EQ(host::CheckOutputLink(link, problem), results::AccessDenied);
-  EXPECT_NE(problem.find("out.pem"), std::string::npos);
-  EXPECT_EQ(host::CheckOutputLink(folder + "/none.pem", problem), results::NoError);
+}
+
+// An output replaces only what this user may replace, and never writes
+// through or into what someone else put at its name, as root in a sticky
+// folder: another user's link, file or pipe is refused (a pipe at once, read
+// or not), the file behind a link stays as it was.
+TEST(OutputFile, ReplacesOnlyWhatThisUserMayAndWritesIntoNothingElse) {
+  if (::geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+  constexpr uid_t kNobody = 65534;
+  const test::TempDir dir;
+  const std::string folder = dir.File("public"), target = dir.File("target");
+  std::filesystem::create_directories(folder);
+  Set(folder, 01777);
+  std::ofstream(target) << "untouched";
+  const auto at = [&](const char* name) { return folder + "/" + name; };
+  std::ofstream(at("own.p12")) << "old";
+  std::ofstream(at("theirs.p12")) << "theirs";
+  Set(at("theirs.p12"), 0644, kNobody);
+  ASSERT_EQ(::symlink(target.c_str(), at("own-link").c_str()), 0);
+  ASSERT_EQ(::symlink(target.c_str(), at("their-link").c_str()), 0);
+  ASSERT_EQ(::lchown(at("their-link").c_str(), kNobody, static_cast<gid_t>(-1)), 0);
+  ASSERT_EQ(::mkfifo(at("pipe").c_str(), 0666), 0);
+  Set(at("pipe"), 0666, kNobody);
+  struct Row {
+    std::string path;
+    ozo::result_t expected;
+    const char* said;  // part of the refusal
+  } const rows[] = {
+      {at("new.p12"), results::NoError, ""},
+      {at("own.p12"), results::NoError, ""},
+      {at("own-link"), results::NoError, ""},
+      {"/dev/null", results::NoError, ""},
+      {at("theirs.p12"), results::AccessDenied, "belongs to user nobody"},
+      {at("their-link"), results::AccessDenied, "symbolic link of user nobody"},
+      {at("pipe"), results::AccessDenied, "is a pipe"},
+      {folder, results::AccessDenied, "Is a directory"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    std::string error;
+    EXPECT_EQ(host::WriteOutputFile(
+                  row.path, 0600, [](int fd, std::string&) { return ::write(fd, "secret", 6) == 6; }, error),
+              row.expected);
+    EXPECT_NE(error.find(row.said), std::string::npos) << error;
+    struct stat about {};
+    if (row.expected == results::NoError && row.path != "/dev/null") {
+      ASSERT_EQ(::lstat(row.path.c_str(), &about), 0);
+      EXPECT_TRUE(S_ISREG(about.st_mode) && (about.st_mode & 0777) == 0600) << "a new owner-only file at the name";
+      EXPECT_EQ(test::ReadWholeFile(row.path), "secret");
+    }
+  }
+  EXPECT_EQ(test::ReadWholeFile(target), "untouched") << "no link was written through";
+  EXPECT_EQ(test::ReadWholeFile(at("theirs.p12")), "theirs");
 }
 
 TEST(NetworkDeadline, AnOpenSslLimitInWholeSecondsIsNeverZeroWhichWouldBeNone) {

@@ -35,6 +35,7 @@ class Renewal : public test::LifecycleTest {
     with.now = [this] { return kNow; };
     with.trial = [this](const ivo::ClientCertificate&, const lifecycle::TrialTarget& target, const host::Deadline&) {
       m_tried.push_back(target.peer + "/" + target.servername);
+      if (m_meanwhile) m_meanwhile();
       return m_trialRefusal;
     };
     with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables, std::string& failure) {
@@ -45,8 +46,12 @@ class Renewal : public test::LifecycleTest {
     return lifecycle::RunRenewal(m_order, with);
   }
 
+  // Another run installs a pair for the pending key, which goes.
+  void TakeKey() { EXPECT_EQ(m_sqlite->pendingKeys().Remove(kType), 0); }
+
   lifecycle::RenewalOrder m_order;
   std::string m_trialRefusal, m_hookFailure;  // what the trial and the hook say
+  std::function<void()> m_meanwhile;          // what else happens during the trial
   std::vector<std::string> m_hooks;
   std::vector<std::string> m_tried;  // each trial's "PEER/SERVERNAME"
 };
@@ -84,6 +89,10 @@ const Step kSteps[] = {
      "key+certificate", 0, ""},
     {"PendingKeyNotDropped", [](auto&, auto& store, auto&) { store.FailAt("RemovePendingKey"); },
      RenewalStep::StoreFailed, false, "key+certificate", 0, ""},
+    {"KeyTakenDuringTheExchange", [](auto& run, auto&, auto& ca) { ca.meanwhile = [&run] { run.TakeKey(); }; },
+     RenewalStep::Refused, false, "", 0, "pending key changed"},
+    {"KeyTakenDuringTheTrial", [](auto& run, auto&, auto&) { run.m_meanwhile = [&run] { run.TakeKey(); }; },
+     RenewalStep::Refused, false, "", 0, "pending key changed"},
     {"HookFails", [](auto& run, auto&, auto&) { run.m_hookFailure = "was killed by signal 9"; },
      RenewalStep::HookFailed, true, "", 0, "the hook was killed by signal 9"},
 };

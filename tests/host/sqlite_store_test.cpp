@@ -67,8 +67,8 @@ TEST_F(SqliteStoreTest, TreesAndTheirValuesSurviveReopening) {
 TEST_F(SqliteStoreTest, AUnitWithAFailedStatementCannotBeCommitted) {
   auto store = Open(m_path);
   auto tree = Tree(*store);
-  sqlite3_limit(store->db(), SQLITE_LIMIT_LENGTH, 1000);
   ASSERT_EQ(store->BeginWork(), 0);
+  sqlite3_limit(store->db(), SQLITE_LIMIT_LENGTH, 1000);  // the unit's own connection
   ref_ptr<ozo::IStorage> kept;
   ASSERT_EQ(tree->AppendNode("kept", kept.Ref()), 0);
   const std::string big(5000, 'x');

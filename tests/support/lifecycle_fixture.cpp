@@ -140,6 +140,7 @@ result_t FaultyLifecycleStore::Journal(const ivo::CertificateEvent& record) {
 }
 
 lifecycle::CaAnswer ScriptedCa::Request(const lifecycle::CaRequest& request) {
+  if (meanwhile) meanwhile();
   ++asked;
   const std::string name = request.certificate ? "agent.test" : "enrolled.test";
   const UniquePtr<EVP_PKEY> other = NewTestKey();

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -103,6 +104,7 @@ class ScriptedCa : public host::lifecycle::CertificateAuthority {
   ScriptedCa(const TestCa& issuer, const TestCa& stranger, std::int64_t now)
       : m_issuer(issuer), m_stranger(stranger), m_now(now) {}
   Answer answer = Answer::Issue;
+  std::function<void()> meanwhile;  // what else happens while the CA answers
   int asked = 0;
   host::lifecycle::CaAnswer Request(const host::lifecycle::CaRequest& request) override;
 

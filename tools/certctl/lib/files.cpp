@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "host/net/descriptor.h"
-#include "host/storage/file_trust.h"
+#include "host/storage/output_file.h"
 #include "tools/certctl/lib/failure.h"
 
 namespace certctl {
@@ -36,53 +36,21 @@ ozo::blob_t ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-namespace {
-
-// Writes all of `size` bytes to `fd`; false on a failure (errno set).
-bool WriteAll(int fd, const char* bytes, std::size_t size) {
-  for (std::size_t done = 0; done < size;) {
-    const ssize_t wrote = ::write(fd, bytes + done, size - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    done += static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
-// A device or a pipe (/dev/null, /dev/stdout, a FIFO) is written in place:
-// it cannot be replaced, and must never be replaced by a regular file.
-void WriteInPlace(const std::string& path, const char* bytes, std::size_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  bool written = fd >= 0 && WriteAll(fd, bytes, size);
-  const int error = errno;
-  if (fd >= 0) written = ::close(fd) == 0 && written;
-  if (!written) throw Failure(kExitUsage, "cannot write " + path + ": " + std::strerror(error));
-}
-
-}  // namespace
-
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode) {
-  if (std::string refusal; ozo::Failed(host::CheckOutputLink(path, refusal))) throw Failure(kExitUsage, refusal);
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-    if (S_ISDIR(existing.st_mode)) throw Failure(kExitUsage, "cannot write " + path + ": Is a directory");
-    return WriteInPlace(path, static_cast<const char*>(data), size);
-  }
-  // The new file takes the name itself: a symbolic link there is replaced,
-  // never the file it points at.
-  const std::filesystem::path target(path);
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temporary.data());  // 0600 from the start
-  if (fd < 0) throw Failure(kExitUsage, "cannot write " + path + ": " + std::strerror(errno));
-  bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const char*>(data), size) && ::fsync(fd) == 0;
-  const int failure = errno;
-  written = ::close(fd) == 0 && written;
-  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    const std::string reason = std::strerror(written ? errno : failure);
-    ::unlink(temporary.c_str());
-    throw Failure(kExitUsage, "cannot write " + path + ": " + reason);
-  }
+  std::string error;
+  const auto write = [&](int fd, std::string& failure) {
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t wrote = ::write(fd, static_cast<const char*>(data) + done, size - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        failure = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+  };
+  if (ozo::Failed(host::WriteOutputFile(path, mode, write, error))) throw Failure(kExitUsage, error);
 }
 
 }  // namespace certctl

@@ -26,14 +26,10 @@ constexpr std::size_t kMaxCertificateFileBytes = host::sqlite::kMaxValueBytes;
 // (refused before it is read whole).
 ozo::blob_t ReadFileBytes(const std::string& path);
 
-// Writes `size` bytes to a temporary file in the folder of `path`, created
-// with `mode` (owner-only before anything is written to it), flushes it to
-// disk and renames it over `path`: a reader sees the old file or the whole
-// new one, never half of one, and a secret is never readable by others even
-// for a moment. A symbolic link at `path` is replaced, not followed, and one
-// another user owns is refused (see CheckOutputLink); a device or a pipe
-// is written in place. Throws Failure (kExitUsage) naming the file and the
-// reason.
+// Writes `size` bytes to `path` as every output is written (see
+// host::WriteOutputFile): created with `mode`, whole or not at all, a link
+// replaced, another user's file or link, a pipe or a folder refused.
+// Throws Failure (kExitUsage) naming the file and the reason.
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size, mode_t mode);
 
 // "1 MiB", "4 KiB", "100 bytes"
