@@ -185,7 +185,7 @@ certctl::ProbeVerdict Worked() {
   verdict.type = ivo::PeerType::From(1);
   verdict.target = {"peer.test", 443, false};
   verdict.clientStored = true;
-  certctl::ProbeResult& result = verdict.result;
+  host::tls::HandshakeResult& result = verdict.result;
   result.connected = result.handshake = result.chainTrusted = true;
   result.protocol = "TLSv1.3";
   result.chain.push_back({"CN=peer.test", "CN=Probe CA", "2027-03-18T00:00:00Z", kNow + 100 * kDay});

@@ -220,38 +220,8 @@ void ReadValue(const std::string& text, const std::string& option, TrustFile& ou
   out.certificates.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-void ReadValue(const std::string& text, const std::string&, ProbeTarget& out) {
-  const Failure malformed(kExitUsage,
-                          "'" + text + "' is no HOST[:PORT] (an IPv6 address stands in brackets: [::1]:443)");
-  if (text.find("://") != std::string::npos)
-    throw Failure(kExitUsage,
-                  "'" + text + "' is a URL; give HOST[:PORT], such as " + text.substr(text.find("://") + 3));
-  ProbeTarget target;
-  std::size_t portColon = std::string::npos;  // the colon before the port, if any
-  if (!text.empty() && text[0] == '[') {
-    const std::size_t close = text.find(']');
-    if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) throw malformed;
-    target.host = text.substr(1, close - 1);
-    if (close + 1 < text.size()) portColon = close + 1;
-  } else {
-    portColon = text.find(':');
-    if (portColon != std::string::npos && text.find(':', portColon + 1) != std::string::npos) throw malformed;
-    target.host = text.substr(0, portColon);
-  }
-  if (target.host.empty()) throw Failure(kExitUsage, "'" + text + "' names no host");
-  if (portColon != std::string::npos) {
-    const std::string port = text.substr(portColon + 1);
-    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
-    const unsigned long number = digits ? std::stoul(port) : 0;
-    if (number < 1 || number > 65535)
-      throw Failure(kExitUsage, "the port of '" + text + "' is not one from 1 to 65535");
-    target.port = static_cast<std::uint16_t>(number);
-  }
-  in6_addr ip6{};
-  in_addr ip4{};
-  target.literal =
-      ::inet_pton(AF_INET6, target.host.c_str(), &ip6) == 1 || ::inet_pton(AF_INET, target.host.c_str(), &ip4) == 1;
-  out = target;
+void ReadValue(const std::string& text, const std::string&, host::tls::PeerAddress& out) {
+  if (std::string problem; !host::tls::ReadPeerAddress(text, out, problem)) throw Failure(kExitUsage, problem);
 }
 
 void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out) {

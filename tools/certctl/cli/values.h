@@ -11,7 +11,6 @@
 
 #include "host/lifecycle/request.h"
 #include "ivo/certificate_type_table.h"
-#include "tools/certctl/probe/probe_target.h"
 #include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
@@ -106,7 +105,7 @@ struct Hours {
 // sends when it names one.
 struct ProbeRequest {
   ivo::PeerType type = ivo::PeerType::All().front();  // set by the parser, as PeerType's
-  ProbeTarget target;
+  host::tls::PeerAddress target;
   std::string servername;
   // As given: "HOST:PORT", or "HOST:PORT/SERVERNAME".
   std::string text() const { return target.text(servername); }
@@ -178,7 +177,7 @@ void ReadValue(const std::string& text, const std::string& option, Date& out);
 void ReadValue(const std::string& text, const std::string& option, InputFile& out);
 void ReadValue(const std::string& text, const std::string& option, OutputFile& out);
 void ReadValue(const std::string& text, const std::string& option, TrustFile& out);
-void ReadValue(const std::string& text, const std::string& option, ProbeTarget& out);
+void ReadValue(const std::string& text, const std::string& option, host::tls::PeerAddress& out);
 void ReadValue(const std::string& text, const std::string& option, ProbeRequest& out);
 void ReadValue(const std::string& text, const std::string& option, KeySpec& out);
 void ReadValue(const std::string& text, const std::string& option, DistinguishedName& out);

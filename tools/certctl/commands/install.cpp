@@ -23,7 +23,7 @@ struct Arguments {
   PeerType type;
   InputFile file;  // none: the certificate kept pending after a failed trial
   std::optional<TrustFile> trusted;
-  std::optional<ProbeTarget> probe;
+  std::optional<host::tls::PeerAddress> probe;
   std::string servername;
   Timeout timeout;
   bool noProbe = false;

@@ -11,7 +11,7 @@ namespace {
 
 struct Arguments {
   PeerType type;
-  ProbeTarget target;
+  host::tls::PeerAddress target;
   std::string servername;
   Timeout timeout;
   Days warning{30};

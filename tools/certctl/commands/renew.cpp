@@ -34,7 +34,7 @@ struct Arguments {
   std::optional<TrustFile> trusted;
   std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
-  std::optional<ProbeTarget> probe;
+  std::optional<host::tls::PeerAddress> probe;
   std::optional<std::string> servername;
   Timeout timeout{kExchangeTimeoutSeconds};
   bool noProbe = false;
@@ -225,7 +225,7 @@ struct EnrollArguments {
   std::vector<AlternativeName> alternativeNames;
   std::optional<TrustFile> trusted;
   std::optional<DistinguishedName> sender;
-  std::optional<ProbeTarget> probe;
+  std::optional<host::tls::PeerAddress> probe;
   std::optional<std::string> servername;
   Timeout timeout{kExchangeTimeoutSeconds};
   bool noTrack = false;

@@ -30,7 +30,7 @@ struct ConfigArguments {
   std::optional<TrustFile> trusted;
   std::optional<DistinguishedName> sender;
   std::optional<CmpCommand> command;
-  std::optional<ProbeTarget> probe;
+  std::optional<host::tls::PeerAddress> probe;
   std::optional<std::string> servername;
   std::optional<Days> before;
   std::optional<std::string> hook;

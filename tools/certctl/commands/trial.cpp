@@ -10,7 +10,7 @@ host::lifecycle::Trial PeerTrial(Session& session, ivo::PeerType type) {
   return [&session, type](const ivo::ClientCertificate& record, const host::lifecycle::TrialTarget& target,
                           const host::Deadline& deadline) -> std::string {
     try {
-      ProbeTarget peer;
+      host::tls::PeerAddress peer;
       ReadValue(target.peer, "--probe", peer);
       ProbeOptions options;
       options.servername = target.servername;

@@ -7,12 +7,12 @@
 
 namespace certctl {
 
-ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const ProbeOptions& options) {
+ProbeVerdict ProbePeer(const PeerSlots& slots, const host::tls::PeerAddress& target, const ProbeOptions& options) {
   if (!slots.problem.empty()) return Unknown(slots.problem, slots.type, target);
   ProbeVerdict verdict;
   verdict.type = slots.type;
   verdict.target = target;
-  ProbeInput input;
+  host::tls::HandshakeInput input;
   input.anchor = slots.anchor.get();
   verdict.anchorSubject = NameText(X509_get_subject_name(slots.anchor.get()));
   if (slots.client) {
@@ -24,8 +24,8 @@ ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const 
   }
   input.servername = options.servername;
   input.deadline = &options.deadline;
-  verdict.result = Handshake(target, input);
-  const ProbeResult& result = verdict.result;
+  verdict.result = host::tls::Handshake(target, input);
+  const host::tls::HandshakeResult& result = verdict.result;
   if (Works(result) && result.chainTrusted && !result.verifiedChain.empty()) {
     const std::vector<X509*> chain = ossl::Borrowed(result.verifiedChain);
     const RevocationFacts facts =

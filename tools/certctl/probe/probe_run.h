@@ -9,6 +9,6 @@ namespace certctl {
 
 // Probes `target` with the slots and judges what it saw. Never throws for
 // what the network or the peer does.
-ProbeVerdict ProbePeer(const PeerSlots& slots, const ProbeTarget& target, const ProbeOptions& options);
+ProbeVerdict ProbePeer(const PeerSlots& slots, const host::tls::PeerAddress& target, const ProbeOptions& options);
 
 }  // namespace certctl

@@ -17,7 +17,7 @@ std::string SecondsText(double seconds) {
 }
 
 std::string ClientLine(const ProbeVerdict& verdict) {
-  const ProbeResult& result = verdict.result;
+  const host::tls::HandshakeResult& result = verdict.result;
   const std::string stored = verdict.clientStored ? verdict.clientSubject : "none stored";
   if (!result.clientRequested) return stored + "; the peer asked for none";
   if (!result.clientOffered)
@@ -40,7 +40,7 @@ const char* StatusName(const std::optional<RevocationStatus>& status) {
 }  // namespace
 
 void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
-  const ProbeResult& result = verdict.result;
+  const host::tls::HandshakeResult& result = verdict.result;
   std::string performance;
   if (!result.protocol.empty()) performance = "'handshake_seconds'=" + SecondsText(result.seconds) + "s";
   if (verdict.peerDaysLeft) {
@@ -51,7 +51,7 @@ void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
                                     (performance.empty() ? "" : " | " + performance)};
   if (!result.protocol.empty()) lines.push_back("Protocol: " + result.protocol + ", " + result.cipher);
   for (std::size_t depth = 0; depth < result.chain.size(); ++depth) {
-    const PeerCertificate& each = result.chain[depth];
+    const host::tls::PeerCertificate& each = result.chain[depth];
     lines.push_back("Peer certificate " + std::to_string(depth) + ": " + each.subject + " (issuer " + each.issuer +
                     ", ends " + each.notAfter + ")");
   }
@@ -70,7 +70,7 @@ void PrintVerdict(const ProbeVerdict& verdict, const Thresholds& thresholds) {
 }
 
 Json VerdictJson(const ProbeVerdict& verdict) {
-  const ProbeResult& result = verdict.result;
+  const host::tls::HandshakeResult& result = verdict.result;
   Json json = {{"state", NameOf(verdict.state)}, {"summary", verdict.summary}};
   if (!verdict.type) return json;
   json.update({{"type", verdict.type->keyword()}, {"target", verdict.target.text()}, {"works", verdict.works}});
@@ -78,7 +78,7 @@ Json VerdictJson(const ProbeVerdict& verdict) {
   json.update({{"protocol", result.protocol}, {"cipher", result.cipher}});
   if (!result.protocol.empty()) json["handshakeSeconds"] = std::round(result.seconds * 1e4) / 1e4;
   Json chain = Json::array();
-  for (const PeerCertificate& each : result.chain)
+  for (const host::tls::PeerCertificate& each : result.chain)
     chain.push_back({{"subject", each.subject}, {"issuer", each.issuer}, {"notAfter", each.notAfter}});
   json["peerChain"] = std::move(chain);
   if (verdict.peerDaysLeft) json["peerDaysLeft"] = *verdict.peerDaysLeft;

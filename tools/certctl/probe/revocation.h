@@ -12,11 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "host/tls/peer_address.h"
 #include "ossl/holders.h"
 #include "ossl/text.h"
-#include "tools/certctl/probe/probe_target.h"
 
 namespace certctl {
+
+// How long a network operation may take unless --timeout says otherwise: a
+// probe's connect and handshake, a revocation fetch.
+constexpr double kDefaultTimeoutSeconds = 10;
 
 using ossl::CertificateStack;
 using ossl::SecondsOf;

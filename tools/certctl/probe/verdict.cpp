@@ -34,7 +34,7 @@ std::string TrustProblem(const ProbeVerdict& verdict, const std::string& checked
 
 // The verdict on what the handshake showed.
 void JudgeHandshake(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t now) {
-  const ProbeResult& result = verdict.result;
+  const host::tls::HandshakeResult& result = verdict.result;
   const std::string type = Keyword(verdict);
   const std::string target = verdict.target.text();
   verdict.state = State::Ok;
@@ -51,7 +51,7 @@ void JudgeHandshake(ProbeVerdict& verdict, const ProbeOptions& options, std::int
                                    " client certificate is stored (it sent: " + result.clientRefusal + ")");
   verdict.works = Works(result);
   if (!result.chain.empty()) {
-    const PeerCertificate& own = result.chain.front();
+    const host::tls::PeerCertificate& own = result.chain.front();
     verdict.peerDaysLeft = DaysUntil(own.notAfterSeconds, now);
     const State end = StateOfEnd(own.notAfterSeconds - now, options.thresholds);
     if (verdict.works && end != State::Ok)
@@ -104,7 +104,7 @@ void JudgeRevocationFound(ProbeVerdict& verdict, const RevocationOptions& option
 
 // The summary of a probe that found nothing wrong.
 std::string OkSummary(const ProbeVerdict& verdict) {
-  const ProbeResult& result = verdict.result;
+  const host::tls::HandshakeResult& result = verdict.result;
   const std::string type = Keyword(verdict);
   std::string summary = verdict.target.text() + " is trusted by the stored " + type + " server certificate" +
                         (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" +
@@ -123,7 +123,7 @@ std::string OkSummary(const ProbeVerdict& verdict) {
 
 }  // namespace
 
-bool Works(const ProbeResult& result) {
+bool Works(const host::tls::HandshakeResult& result) {
   return result.handshake && result.verifyError == X509_V_OK && result.clientAccepted != false;
 }
 
@@ -133,7 +133,7 @@ void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t 
   if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict);
 }
 
-ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, const ProbeTarget& target) {
+ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, const host::tls::PeerAddress& target) {
   ProbeVerdict verdict;
   verdict.type = type;
   verdict.target = target;

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "host/tls/handshake.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/monitoring.h"
-#include "tools/certctl/probe/handshake.h"
 #include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
@@ -24,13 +24,13 @@ struct ProbeOptions {
 
 struct ProbeVerdict {
   std::optional<ivo::PeerType> type;
-  ProbeTarget target;
+  host::tls::PeerAddress target;
   State state = State::Unknown;
   std::string summary;
   // The stored pair works: the handshake completed, the peer is trusted and
   // refused no client certificate (its end may still be near).
   bool works = false;
-  ProbeResult result;
+  host::tls::HandshakeResult result;
   std::optional<std::int64_t> peerDaysLeft;
   std::string anchorSubject;    // the stored server certificate's subject
   bool clientStored = false;    // a client certificate is stored, and offered when asked for
@@ -42,7 +42,7 @@ struct ProbeVerdict {
 };
 
 // Whether what the handshake showed means the stored pair works.
-bool Works(const ProbeResult& result);
+bool Works(const host::tls::HandshakeResult& result);
 
 // Judges `verdict`'s facts (its result and revocation) at `now`: sets its
 // state, summary, works and the peer's days left. A failed connection, an
@@ -57,7 +57,7 @@ void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t 
 // The verdict of a probe that could not run (bad usage, the store): UNKNOWN,
 // for `type` and `target` when they are known.
 ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type = std::nullopt,
-                     const ProbeTarget& target = {});
+                     const host::tls::PeerAddress& target = {});
 
 // Whether a probe counts as a success in the metrics: the pair worked and
 // no certificate of the chain is revoked; under strict, one whose

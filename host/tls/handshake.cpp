@@ -1,4 +1,4 @@
-#include "tools/certctl/probe/handshake.h"
+#include "host/tls/handshake.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -17,14 +17,13 @@
 #include <memory>
 
 #include "host/net/connection.h"
-#include "tools/certctl/lib/certificate_file.h"
-#include "tools/certctl/lib/certificate_report.h"
-#include "tools/certctl/lib/failure.h"
+#include "ossl/text.h"
 
-namespace certctl {
+namespace host::tls {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using ossl::UniquePtr;
 
 // While it lives, a write to a connection the peer has closed fails with
 // EPIPE instead of killing the process: SIGPIPE is blocked in this thread
@@ -65,8 +64,8 @@ short EventsAwaited(int sslError) {
 
 // What the callbacks of one connection note down.
 struct Notes {
-  const ProbeInput* input;
-  ProbeResult* result;
+  const HandshakeInput* input;
+  HandshakeResult* result;
   int verifyError = X509_V_OK;
   bool ticket = false;  // the peer sent a session ticket: it finished its side of the handshake
 };
@@ -146,19 +145,21 @@ std::string HandshakeFailure(const QueuedErrors& errors) {
   return errors.reason;
 }
 
-void RecordChain(SSL* ssl, ProbeResult& result) {
+void RecordChain(SSL* ssl, HandshakeResult& result) {
   result.chain.clear();
   const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
   for (int i = 0; chain && i < sk_X509_num(chain); ++i) {
     X509* certificate = sk_X509_value(chain, i);
-    result.chain.push_back({NameText(X509_get_subject_name(certificate)), NameText(X509_get_issuer_name(certificate)),
-                            NotAfterText(certificate), SecondsOf(X509_get0_notAfter(certificate)).value_or(0)});
+    const std::optional<std::int64_t> notAfter = ossl::SecondsOf(X509_get0_notAfter(certificate));
+    result.chain.push_back({ossl::NameText(X509_get_subject_name(certificate)),
+                            ossl::NameText(X509_get_issuer_name(certificate)),
+                            notAfter ? ossl::IsoFromSeconds(*notAfter) : "an unreadable date", notAfter.value_or(0)});
   }
 }
 
 // What the session settled before it ended or went on: protocol, cipher,
 // time, and where the anchor stands in the chain the client verified.
-void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, ProbeResult& result) {
+void RecordSession(SSL* ssl, const HandshakeInput& input, Clock::time_point start, HandshakeResult& result) {
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   result.protocol = SSL_get_version(ssl);
   result.cipher = SSL_get_cipher_name(ssl);
@@ -187,7 +188,7 @@ void RecordSession(SSL* ssl, const ProbeInput& input, Clock::time_point start, P
 // ticket or a clean close (accepted) or an alert (refused). The probe closes
 // its side and reads until one of them or the deadline; it never waits for
 // a quiet period.
-void AwaitVerdict(SSL* ssl, int fd, const host::Deadline& deadline, ProbeResult& result) {
+void AwaitVerdict(SSL* ssl, int fd, const Deadline& deadline, HandshakeResult& result) {
   Notes& notes = NotesOf(ssl);
   ERR_clear_error();
   SSL_shutdown(ssl);
@@ -197,7 +198,7 @@ void AwaitVerdict(SSL* ssl, int fd, const host::Deadline& deadline, ProbeResult&
     const int read = SSL_read(ssl, buffer, sizeof(buffer));
     if (read > 0) continue;
     const int error = SSL_get_error(ssl, read);
-    if (const short events = EventsAwaited(error); events && host::WaitFor(fd, events, deadline)) continue;
+    if (const short events = EventsAwaited(error); events && WaitFor(fd, events, deadline)) continue;
     if (error == SSL_ERROR_ZERO_RETURN) notes.ticket = true;  // the peer's close_notify came first
     if (const std::string alert = TakeErrors().alert; !alert.empty()) {
       result.clientAccepted = false;
@@ -212,11 +213,11 @@ void AwaitVerdict(SSL* ssl, int fd, const host::Deadline& deadline, ProbeResult&
 }  // namespace
 
 // One attempt at the handshake, from `start`.
-static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, Clock::time_point start) {
+static HandshakeResult Attempt(const PeerAddress& target, const HandshakeInput& input, Clock::time_point start) {
   const SigpipeHeld sigpipe;
-  ProbeResult result;
-  const host::Deadline& deadline = *input.deadline;
-  const host::Descriptor socket = host::ConnectWithin(target.host, target.port, deadline, result.failure);
+  HandshakeResult result;
+  const Deadline& deadline = *input.deadline;
+  const Descriptor socket = ConnectWithin(target.host, target.port, deadline, result.failure);
   if (!socket) return result;
   result.connected = true;
 
@@ -262,7 +263,7 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
     if (connected == 1) break;
     const int error = SSL_get_error(ssl.get(), connected);
     if (const short events = EventsAwaited(error)) {
-      if (host::WaitFor(socket.get(), events, deadline)) continue;
+      if (WaitFor(socket.get(), events, deadline)) continue;
       result.failure = "the handshake did not finish " + deadline.Within();
       RecordChain(ssl.get(), result);
       return result;
@@ -295,11 +296,11 @@ static ProbeResult Attempt(const ProbeTarget& target, const ProbeInput& input, C
   return result;
 }
 
-ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input) {
+HandshakeResult Handshake(const PeerAddress& target, const HandshakeInput& input) {
   const auto start = Clock::now();
-  ProbeResult result = Attempt(target, input, start);
+  HandshakeResult result = Attempt(target, input, start);
   if (!result.handshake) result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return result;
 }
 
-}  // namespace certctl
+}  // namespace host::tls

@@ -1,7 +1,6 @@
-// A TLS connection to a type's peer made with what the store holds: the
-// stored server certificate as the only trust anchor, the stored client
-// certificate offered for mutual TLS. What the connection showed, for probe
-// and metrics --probe to judge.
+// A TLS connection to a peer with one trust anchor and a client pair to
+// offer for mutual TLS: what the connection showed, for a trial of a new
+// pair and for monitoring to judge.
 #pragma once
 
 #include <openssl/x509.h>
@@ -12,19 +11,19 @@
 #include <vector>
 
 #include "host/net/deadline.h"
+#include "host/tls/peer_address.h"
 #include "ossl/holders.h"
-#include "tools/certctl/probe/probe_target.h"
 
-namespace certctl {
+namespace host::tls {
 
 // What the probe offers and trusts; borrowed for the call.
-struct ProbeInput {
-  X509* anchor = nullptr;             // the stored server certificate
-  X509* clientCertificate = nullptr;  // the stored client certificate, or null
+struct HandshakeInput {
+  X509* anchor = nullptr;             // the only certificate the peer is trusted by
+  X509* clientCertificate = nullptr;  // the pair offered when the peer asks for one, or null
   EVP_PKEY* clientKey = nullptr;
   std::vector<X509*> clientChain;
-  std::string servername;                    // SNI and the name checked; empty: HOST when it is a name
-  const host::Deadline* deadline = nullptr;  // the name lookup, connect and handshake end by it
+  std::string servername;              // SNI and the name checked; empty: HOST when it is a name
+  const Deadline* deadline = nullptr;  // the name lookup, connect and handshake end by it
 };
 
 struct PeerCertificate {
@@ -32,7 +31,7 @@ struct PeerCertificate {
   std::int64_t notAfterSeconds = 0;
 };
 
-struct ProbeResult {
+struct HandshakeResult {
   bool connected = false;  // a TCP connection was made
   // Why there is no TLS connection: "connection refused", "no answer within
   // 2 s" (not connected); "the handshake did not finish within 2 s".
@@ -60,6 +59,6 @@ struct ProbeResult {
 // Connects by the input's deadline, handshakes and reports what it saw;
 // never throws for what the network or the peer does. The deadline bounds
 // the name lookup too.
-ProbeResult Handshake(const ProbeTarget& target, const ProbeInput& input);
+HandshakeResult Handshake(const PeerAddress& target, const HandshakeInput& input);
 
-}  // namespace certctl
+}  // namespace host::tls
