@@ -152,12 +152,6 @@ result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& 
       OperationRecord("install", ClientSlot(type), "the pending key with " + installation.subject, initiator));
 }
 
-TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending) {
-  if (skip) return {};
-  if (!given.empty()) return given;
-  return pending.certificates.empty() ? TrialTarget{} : KeptTrial(pending);
-}
-
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
                        const Trial& trial) {
   InstallOutcome outcome;
@@ -184,13 +178,18 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   }
   // No lock is held over the network: other writers go on during the trial.
   if (ozo::Failed(outcome.result = store.Commit())) return outcome;
-  outcome.trialRefusal = trial(outcome.installation.record, outcome.tried, Deadline(order.timeoutSeconds));
+  outcome.trial = trial(outcome.installation.record, outcome.tried, Deadline(order.timeoutSeconds));
   if (ozo::Failed(outcome.result = store.Begin())) return outcome;
-  if (!outcome.trialRefusal.empty()) {
+  if (!outcome.trial.proven()) {
+    ivo::ClientCertificate current;
+    outcome.error = outcome.trial.words +
+                    (ozo::Succeeded(manager.GetClientCertificate(type, current)) ? "; the old pair stays"
+                                                                                 : "; the slot stays empty") +
+                    ", the new one is pending";
     outcome.result = KeepPendingCertificate(store, type, outcome.installation.certificates, outcome.tried);
     if (ozo::Succeeded(outcome.result)) outcome.result = store.Commit();
     if (ozo::Succeeded(outcome.result)) outcome.result = store.Begin();
-    if (ozo::Succeeded(outcome.result)) outcome.result = ozo::results::AccessDenied;
+    if (ozo::Succeeded(outcome.result)) outcome.result = ozo::results::UnspecifiedError;
     return outcome;
   }
   // Another run may have replaced the pending key during the trial.

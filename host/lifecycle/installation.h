@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/lifecycle/store.h"
+#include "host/lifecycle/trial.h"
 #include "host/lifecycle/trust.h"
 #include "host/net/deadline.h"
 #include "ivo/certificates_manager.h"
@@ -54,18 +55,6 @@ ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesMana
                                    const Installation& installation, const ivo::ChangeInitiator& initiator,
                                    bool* refused = nullptr);
 
-// Why the new pair does not work against `target`, or empty when it
-// does: the trial a caller supplies (a TLS handshake), run before the old
-// pair goes, against the peer the order names, ended by `deadline`. It
-// runs with no unit of work open, so it holds no lock on the store.
-using Trial = std::function<std::string(const ivo::ClientCertificate& newPair, const TrialTarget& target,
-                                        const Deadline& deadline)>;
-
-// The peer to try a new pair against: none with `skip`, else `given`, else
-// the one that refused the certificate kept pending (a retry tries it
-// again); none when there is neither.
-TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending);
-
 struct InstallOrder {
   std::optional<ivo::PeerType> type;  // none: the order is refused ("Invalid argument")
   std::string signedFile;             // empty: the certificate kept pending
@@ -79,13 +68,14 @@ struct InstallOrder {
 };
 
 // What an install came to: `result` and `error` as PrepareInstallation and
-// CompleteInstallation say; "Access denied" with `trialRefusal` when the
-// trial refused the new pair (the certificate then stays pending with its
-// key, committed); `installation` describes the pair.
+// CompleteInstallation say; when the trial did not prove the new pair,
+// "Unspecified error" with `trial` saying why and `error` what stays (the
+// certificate then stays pending with its key, committed); `installation`
+// describes the pair.
 struct InstallOutcome {
   ozo::result_t result = ozo::results::NoError;
   std::string error;
-  std::string trialRefusal;
+  TrialResult trial;     // proven, or why not
   TrialTarget tried;     // the peer the pair was tried against; empty: none
   bool anchored = true;  // false: the anchors cannot verify a CA (AnchorsProblem)
   Installation installation;

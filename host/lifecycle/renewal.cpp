@@ -232,10 +232,10 @@ bool Renewal::TryAgainstThePeer() {
   if (!m_with.trial || m_trial.empty()) return true;
   // No lock is held over the network.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
-  const std::string refusal = m_with.trial(m_outcome.installation.record, m_trial, m_deadline);
+  m_outcome.trial = m_with.trial(m_outcome.installation.record, m_trial, m_deadline);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
   if (!KeyStillOurs()) return false;
-  if (refusal.empty()) {
+  if (m_outcome.trial.proven()) {
     m_outcome.tried = m_trial;
     return true;
   }
@@ -243,8 +243,8 @@ bool Renewal::TryAgainstThePeer() {
   if (const result_t kept = KeepPendingCertificate(m_store, m_type, m_outcome.installation.certificates, m_trial);
       ozo::Failed(kept))
     return StoreFailed(kept);
-  return Fail("the new pair does not work against " + m_trial.peer + ": " + refusal +
-              "; the old pair stays, the new one is pending (the next renew tries it again)");
+  return Fail(m_outcome.trial.words + (m_current.certificate ? "; the old pair stays" : "; the slot stays empty") +
+              ", the new one is pending (the next renew tries it against " + m_trial.peer + " again)");
 }
 
 bool Renewal::Install() {

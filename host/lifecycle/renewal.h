@@ -16,6 +16,7 @@
 #include "host/lifecycle/installation.h"
 #include "host/lifecycle/request.h"
 #include "host/lifecycle/store.h"
+#include "host/lifecycle/trial.h"
 
 namespace host::lifecycle {
 
@@ -93,6 +94,7 @@ struct RenewalOutcome {
   bool fromTheCa = false;     // false: a certificate kept pending was installed
   Installation installation;  // the new pair, once prepared
   TrialTarget tried;          // the peer that took the new pair; empty: untried
+  TrialResult trial;          // what the trial came to, once one ran
   std::int64_t due = 0;       // when the new certificate is due
   // The settings' beforeDays is not shorter than the new certificate's
   // lifetime, so it is due at two thirds of it (BeforeFits).

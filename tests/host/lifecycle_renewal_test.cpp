@@ -36,7 +36,9 @@ class Renewal : public test::LifecycleTest {
     with.trial = [this](const ivo::ClientCertificate&, const lifecycle::TrialTarget& target, const host::Deadline&) {
       m_tried.push_back(target.peer + "/" + target.servername);
       if (m_meanwhile) m_meanwhile();
-      return m_trialRefusal;
+      return m_trialRefusal.empty()
+                 ? lifecycle::TrialResult{}
+                 : lifecycle::TrialResult{lifecycle::TrialResult::Verdict::Refused, target.peer + " " + m_trialRefusal};
     };
     with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables, std::string& failure) {
       m_hooks.push_back(command + " " + variables.front().second);
@@ -83,8 +85,8 @@ const Step kSteps[] = {
      RenewalStep::Failed, false, "key", 1, "it is a CA certificate"},
     {"AnswerNotKept", [](auto&, auto& store, auto&) { store.FailAt("PutPendingKey", 2); }, RenewalStep::StoreFailed,
      false, "key", 0, ""},
-    {"TrialRefuses", [](auto& run, auto&, auto&) { run.m_trialRefusal = "the peer refused it"; }, RenewalStep::Failed,
-     false, "key+certificate", 1, "does not work against peer.test:443: the peer refused it"},
+    {"TrialRefuses", [](auto& run, auto&, auto&) { run.m_trialRefusal = "refused the new pair"; }, RenewalStep::Failed,
+     false, "key+certificate", 1, "peer.test:443 refused the new pair; the old pair stays"},
     {"SwapNotCommitted", [](auto&, auto& store, auto&) { store.FailAt("Commit", 3); }, RenewalStep::StoreFailed, false,
      "key+certificate", 0, ""},
     {"PendingKeyNotDropped", [](auto&, auto& store, auto&) { store.FailAt("RemovePendingKey"); },

@@ -5,7 +5,6 @@
 
 #include "host/lifecycle/installation.h"
 #include "tools/certctl/cli/command.h"
-#include "tools/certctl/commands/trial.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/files.h"
 #include "tools/certctl/lib/manager_run.h"
@@ -52,15 +51,14 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.probe) order.trial = {arguments.probe->text(), arguments.servername};
   order.noTrial = arguments.noProbe;
   order.timeoutSeconds = arguments.timeout.seconds;
-  const lifecycle::InstallOutcome outcome = lifecycle::Install(store, *manager, order, PeerTrial(session, type));
+  const lifecycle::InstallOutcome outcome =
+      lifecycle::Install(store, *manager, order, lifecycle::TlsTrial(*manager, type));
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
   const result_t result = outcome.result;
   const std::string source = arguments.file.path.empty() ? "the pending certificate" : arguments.file.path;
-  if (!outcome.trialRefusal.empty())
-    throw Failure(kExitFailed, "the new " + keyword + " client certificate does not work against " +
-                                   outcome.tried.peer + ": " + outcome.trialRefusal +
-                                   "; the old pair stays, the new one is pending (certctl install " + keyword +
+  if (!outcome.trial.proven())
+    throw Failure(kExitFailed, outcome.error + " (certctl install " + keyword +
                                    " tries it there again, --no-probe installs it untried)");
   if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(outcome.error);
   if (result == results::InvalidState)

@@ -9,7 +9,6 @@
 #include "host/lifecycle/renewal.h"
 #include "host/lifecycle/schedule.h"
 #include "tools/certctl/cli/command.h"
-#include "tools/certctl/commands/trial.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/manager_run.h"
@@ -149,7 +148,7 @@ int Run(const GlobalOptions& global, const Order& order) {
   lifecycle::SqliteLifecycleStore store(session.store());
   lifecycle::CmpAuthority ca;
   lifecycle::RenewalDependencies with(store, *manager, ca);
-  with.trial = PeerTrial(session, order.type);
+  with.trial = lifecycle::TlsTrial(*manager, order.type);
   const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
