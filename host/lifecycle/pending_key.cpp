@@ -50,9 +50,9 @@ result_t Journal(LifecycleStore& store, const std::string& operation, ivo::PeerT
 }
 
 // The slot's pending key, `pending` as kept, unless `fresh`; else a new key
-// (not kept yet) with `pending` ready to keep it.
-result_t LoadOrMake(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, bool fresh, PendingKey& pending,
-                    UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
+// (not kept yet) with `pending` ready to keep it, made by `madeBy`.
+result_t LoadOrMake(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, bool fresh, const char* madeBy,
+                    PendingKey& pending, UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
   const result_t read = fresh ? results::NotFound : store.GetPendingKey(type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return read;
   reused = ozo::Succeeded(read);
@@ -64,6 +64,7 @@ result_t LoadOrMake(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algo
   if (reused) return results::NoError;
   pending = PendingKey();
   pending.created = static_cast<std::int64_t>(std::time(nullptr));
+  pending.madeBy = madeBy;
   if (KeyDer(key.get(), pending.key)) return results::NoError;
   error = "the new key cannot be kept";
   return results::UnspecifiedError;
@@ -138,7 +139,8 @@ result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, c
   if (const result_t asked = SubjectFor(store, manager, type, order, subject, error); ozo::Failed(asked)) return asked;
   PendingKey pending;
   UniquePtr<EVP_PKEY> key;
-  result_t result = LoadOrMake(store, type, order.algorithm, order.newKey, pending, key, request.reused, error);
+  result_t result =
+      LoadOrMake(store, type, order.algorithm, order.newKey, kMadeByRequest, pending, key, request.reused, error);
   if (ozo::Succeeded(result)) result = KeepWithSubject(store, type, key.get(), subject, pending, request.pem, error);
   if (ozo::Failed(result)) return result;
   request.keyText = ossl::KeyText(key.get());
@@ -146,11 +148,11 @@ result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, c
                  order.initiator);
 }
 
-result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, const RequestSubject& subject,
-                       UniquePtr<EVP_PKEY>& key, bool& made, std::string& error) {
+result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, const char* madeBy,
+                       const RequestSubject& subject, UniquePtr<EVP_PKEY>& key, bool& made, std::string& error) {
   PendingKey pending;
   bool reused = false;
-  result_t result = LoadOrMake(store, type, algorithm, false, pending, key, reused, error);
+  result_t result = LoadOrMake(store, type, algorithm, false, madeBy, pending, key, reused, error);
   made = !reused;
   std::string unused;
   if (ozo::Succeeded(result) && made) result = KeepWithSubject(store, type, key.get(), subject, pending, unused, error);

@@ -43,11 +43,11 @@ struct KeyRequest {
 ozo::result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
                          KeyRequest& request, std::string& error);
 
-// The slot's pending key for a request made elsewhere (a CA exchange):
-// the one kept, else a new one made with `algorithm` and kept (in the
-// store's current unit of work) with what `subject` asks for; `made` says
-// which.
-ozo::result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm,
+// The slot's pending key for a request made elsewhere (a CA exchange of
+// the operation `madeBy`, "renew" or "enroll"): the one kept, else a new
+// one made with `algorithm` and kept (in the store's current unit of work)
+// with what `subject` asks for; `made` says which.
+ozo::result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, const char* madeBy,
                             const RequestSubject& subject, ossl::UniquePtr<EVP_PKEY>& key, bool& made,
                             std::string& error);
 

@@ -11,6 +11,8 @@
 namespace host::lifecycle {
 
 // Why an order without a peer type is refused.
+inline constexpr const char* kMadeByRequest = "request";
+
 inline constexpr const char* kNoPeerType = "the order names no peer type (edr, sandbox, ndr or siem)";
 
 // A key made for the slot's next certificate, kept until that certificate
@@ -21,6 +23,10 @@ inline constexpr const char* kNoPeerType = "the order names no peer type (edr, s
 // The key is wiped when the object goes.
 struct PendingKey {
   std::int64_t created = 0;
+  // What made the key, and so what takes it on: "request" (a request
+  // written out, whose certificate a person installs), "renew" or
+  // "enroll" (an exchange with the CA, which the same command runs again).
+  std::string madeBy;
   std::vector<unsigned char> key;
   std::string subject;       // DER: the subject name of the last request made for the key
   std::string extensions;    // DER: its extensions; empty when it had none

@@ -170,7 +170,8 @@ bool Renewal::AskTheCa() {
   bool made = false;
   std::string error;
   const KeyAlgorithm algorithm = m_current.key ? KeyAlgorithmLike(m_current.key.get()) : KeyAlgorithm::EcP256;
-  const result_t kept = PendingKeyFor(m_store, m_type, algorithm, subject, newKey, made, error);
+  const result_t kept =
+      PendingKeyFor(m_store, m_type, algorithm, m_order.enroll ? "enroll" : "renew", subject, newKey, made, error);
   if (kept == results::InvalidArgument)
     return Refuse(RenewalRefusal::BadRequest, kept, "no request can be made: " + error);
   if (ozo::Failed(kept)) return error.empty() ? StoreFailed(kept) : Fail("no key for the request: " + error, kept);

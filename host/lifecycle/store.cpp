@@ -28,7 +28,7 @@ result_t SqliteLifecycleStore::RenewalConfigs(std::map<ivo::PeerType, RenewalCon
   return m_store.renewalConfigs().All(configs);
 }
 result_t SqliteLifecycleStore::PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) {
-  return m_store.pendingKeys().Numbers("created", created);
+  return m_store.pendingKeys().Values("created", created);
 }
 result_t SqliteLifecycleStore::GetRenewalState(ivo::PeerType type, RenewalState& state) {
   return m_store.renewalStates().Get(type, state);

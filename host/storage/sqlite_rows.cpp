@@ -146,25 +146,33 @@ result_t SqliteRows<Record>::All(std::map<ivo::PeerType, Record>& records) {
 }
 
 template <class Record>
-result_t SqliteRows<Record>::Numbers(const char* column, std::map<ivo::PeerType, std::int64_t>& numbers) {
+template <class Value>
+result_t SqliteRows<Record>::Values(const char* column, std::map<ivo::PeerType, Value>& values) {
   std::lock_guard<std::recursive_mutex> lock(mutex());
   bool present = false;
   if (const result_t found = Present(m_row.table, present); ozo::Failed(found)) return found;
-  std::map<ivo::PeerType, std::int64_t> read;
+  std::map<ivo::PeerType, Value> read;
   if (present) {
     Statement rows(db(), (std::string("SELECT type, ") + column + " FROM " + m_row.table + " ORDER BY type").c_str());
     int step;
     while ((step = rows.Step()) == SQLITE_ROW)
-      if (const std::optional<ivo::PeerType> type = TypeOf(rows)) read[*type] = rows.Int(1);
+      if (const std::optional<ivo::PeerType> type = TypeOf(rows)) {
+        if constexpr (std::is_same_v<Value, std::string>)
+          read[*type] = rows.Text(1);
+        else
+          read[*type] = rows.Int(1);
+      }
     if (step != SQLITE_DONE) return Fail(step);
   }
-  numbers.swap(read);
+  values.swap(read);
   return results::NoError;
 }
 
 template class SqliteRows<lifecycle::PendingKey>;
 template class SqliteRows<lifecycle::RenewalConfig>;
 template class SqliteRows<lifecycle::RenewalState>;
+template result_t SqliteRows<lifecycle::PendingKey>::Values(const char*, std::map<ivo::PeerType, std::int64_t>&);
+template result_t SqliteRows<lifecycle::PendingKey>::Values(const char*, std::map<ivo::PeerType, std::string>&);
 
 using lifecycle::PendingKey;
 using lifecycle::RenewalConfig;
@@ -173,6 +181,7 @@ using lifecycle::RenewalState;
 const RowDescription<PendingKey> kPendingKeyRow = {"pending_keys",
                                                    "pending key",
                                                    {{"created", &PendingKey::created, false, false},
+                                                    {"made_by", &PendingKey::madeBy},
                                                     {"key", &PendingKey::key, true, false},
                                                     {"subject", &PendingKey::subject, true, false},
                                                     {"extensions", &PendingKey::extensions, true},

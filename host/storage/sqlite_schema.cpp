@@ -62,7 +62,7 @@ CREATE TABLE IF NOT EXISTS renewal_states(
 ALTER TABLE renewal_configs ADD COLUMN servername TEXT;
 ALTER TABLE pending_keys ADD COLUMN trial_peer TEXT;
 ALTER TABLE pending_keys ADD COLUMN trial_servername TEXT;
-)sql",
+)sql", "ALTER TABLE pending_keys ADD COLUMN made_by TEXT;",
 };
 static_assert(std::size(kSteps) == kSchemaVersion, "one step per schema version");
 

@@ -20,8 +20,11 @@ constexpr std::int32_t kApplicationId = 0x43524D53;  // "CRMS"
 //    journal's bound and a restore never lower (seeded from the journal);
 // 4: the pending key of each type's client slot (enrollment.h);
 // 5: each slot's renewal settings and state (renewal_schedule.h);
-// 6: the name a renewal's CA answers must be signed by (its expected sender).
-constexpr int kSchemaVersion = 7;
+// 6: the name a renewal's CA answers must be signed by (its expected sender);
+// 7: the server name a renewal's trial sends, the peer that refused a kept
+//    certificate;
+// 8: what made a pending key (a request, a renewal, an enrollment).
+constexpr int kSchemaVersion = 8;
 
 // The first 100 bytes of a database file, read without SQLite: what a file
 // is can be told before any connection could roll back a journal or

@@ -78,9 +78,11 @@ class SqliteRows : public SqliteTable {
   // Every type's, by type. A row whose type is none of the four (no command
   // writes one) is passed over.
   ozo::result_t All(std::map<ivo::PeerType, Record>& records);
-  // One number column of every type's row (a pending key's "created"),
-  // without reading the rest of the row; rows of no type passed over.
-  ozo::result_t Numbers(const char* column, std::map<ivo::PeerType, std::int64_t>& numbers);
+  // One column of every type's row, a number or a text (a pending key's
+  // "created", "made_by"), without reading the rest of the row; rows of no
+  // type passed over.
+  template <class Value>
+  ozo::result_t Values(const char* column, std::map<ivo::PeerType, Value>& values);
 
  private:
   const RowDescription<Record>& m_row;

@@ -33,6 +33,7 @@ struct Arguments {
   std::string crl;
   Timeout timeout;
   Hours renewalGrace{host::lifecycle::kRenewalGraceSeconds / 3600.0};
+  bool ignoreRenewal = false;
 };
 
 struct CheckOptions {
@@ -40,6 +41,8 @@ struct CheckOptions {
   std::optional<ivo::PeerType> type;  // none: every type
   std::string kind;                   // empty: both kinds
   std::vector<SlotRef> required;
+  std::int64_t graceSeconds = host::lifecycle::kRenewalGraceSeconds;
+  bool ignoreRenewal = false;
 };
 
 CheckOptions OptionsOf(const Arguments& arguments) {
@@ -48,7 +51,18 @@ CheckOptions OptionsOf(const Arguments& arguments) {
           !arguments.kind          ? ""
           : arguments.kind->client ? "client"
                                    : "server",
-          arguments.required};
+          arguments.required,
+          static_cast<std::int64_t>(arguments.renewalGrace.value * 3600),
+          arguments.ignoreRenewal};
+}
+
+// Whether `fact`'s slot renews on its own with nothing amiss at `now`: it
+// has settings, and its renewal is neither late nor failing, nor did its
+// hook fail. Its approaching end is then the renewal's business, not a
+// person's, as cert-manager judges a certificate it is about to renew.
+bool RenewsOnItsOwn(const RenewalFacts& fact, const CheckOptions& options, std::int64_t now) {
+  return fact.config && fact.due && !host::lifecycle::RenewalLate(now, *fact.due, options.graceSeconds) &&
+         fact.state.failures == 0 && fact.state.hookError.empty();
 }
 
 struct Verdict {
@@ -60,8 +74,10 @@ struct Verdict {
   bool measured = true;                            // has performance data (a verdict on a date has none)
 };
 
-// The verdict on one stored certificate at `now`.
-Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now) {
+// The verdict on one stored certificate at `now`; `renewal` the facts of
+// its slot's renewals, for a client certificate that has some.
+Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now,
+                  const RenewalFacts* renewal) {
   Verdict verdict{std::string(stored.type.keyword()) + " " + stored.kind(), State::Ok, "", &stored, {}};
   if (!stored.problem.empty()) {
     verdict.state = State::Unknown;
@@ -75,10 +91,17 @@ Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, 
     verdict.message = verdict.slot + " is not valid before " + stored.notBefore;
   } else if (now >= stored.notAfterSeconds) {
     verdict.state = State::Critical;
-    verdict.message = verdict.slot + " expired " + std::to_string(-days) + " days ago (" + stored.notAfter + ")";
+    verdict.message =
+        verdict.slot + " expired " + SpanText(now - stored.notAfterSeconds) + " ago (" + stored.notAfter + ")";
   } else {
     verdict.state = StateOfEnd(stored.notAfterSeconds - now, options.thresholds);
-    verdict.message = verdict.slot + " expires in " + std::to_string(days) + " days (" + stored.notAfter + ")";
+    verdict.message =
+        verdict.slot + " expires in " + SpanText(stored.notAfterSeconds - now) + " (" + stored.notAfter + ")";
+    if (verdict.state == State::Warning && renewal && !options.ignoreRenewal &&
+        RenewsOnItsOwn(*renewal, options, now)) {
+      verdict.state = State::Ok;
+      verdict.message += "; it renews on its own, due " + IsoFromSeconds(*renewal->due);
+    }
   }
   return verdict;
 }
@@ -87,11 +110,17 @@ bool Selected(const CheckOptions& options, ivo::PeerType type, const std::string
   return (!options.type || options.type == type) && (options.kind.empty() || options.kind == kind);
 }
 
-std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory, const CheckOptions& options) {
-  const std::int64_t now = std::time(nullptr);
+std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory,
+                              const std::vector<RenewalFacts>& renewals, const CheckOptions& options,
+                              std::int64_t now) {
   std::vector<Verdict> verdicts;
-  for (const StoredCertificate& stored : inventory)
-    if (Selected(options, stored.type, stored.kind())) verdicts.push_back(VerdictOn(stored, options, now));
+  for (const StoredCertificate& stored : inventory) {
+    const auto renewal = std::find_if(renewals.begin(), renewals.end(), [&](const RenewalFacts& fact) {
+      return stored.client && fact.type == stored.type;
+    });
+    if (Selected(options, stored.type, stored.kind()))
+      verdicts.push_back(VerdictOn(stored, options, now, renewal == renewals.end() ? nullptr : &*renewal));
+  }
   for (const SlotRef& required : options.required) {
     const bool held = std::any_of(inventory.begin(), inventory.end(), [&](const StoredCertificate& stored) {
       return stored.type == required.type && stored.client == required.client;
@@ -170,15 +199,34 @@ Verdict RevocationVerdict(const SlotRevocation& slot) {
       {},   false};
 }
 
-// A configured renewal past its due time is late: the timer has not
-// renewed the certificate, and says why in the state.
-Verdict LateRenewal(const RenewalFacts& fact) {
+// What needs a person in a slot's renewals at `now`, each WARNING: a
+// configured renewal past its due time (the timer has not renewed it), one
+// that is failing (the state says why), a hook that failed after a renewal.
+std::vector<Verdict> RenewalVerdicts(const RenewalFacts& fact, const CheckOptions& options, std::int64_t now) {
   const std::string slot = std::string(fact.type.keyword()) + " client";
-  std::string message = slot + " renewal is late: due since " + IsoFromSeconds(*fact.due);
-  if (fact.state.failures > 0)
-    message += ", " + std::to_string(fact.state.failures) +
-               (fact.state.failures == 1 ? " failure: " : " failures in a row, the last: ") + fact.state.lastError;
-  return {slot, State::Warning, message, nullptr, {}, false};
+  const std::string failures = std::to_string(fact.state.failures) +
+                               (fact.state.failures == 1 ? " failure: " : " failures in a row, the last: ") +
+                               fact.state.lastError;
+  std::vector<Verdict> verdicts;
+  if (fact.config && fact.due && host::lifecycle::RenewalLate(now, *fact.due, options.graceSeconds))
+    verdicts.push_back({slot,
+                        State::Warning,
+                        slot + " renewal is late: due since " + IsoFromSeconds(*fact.due) +
+                            (fact.state.failures > 0 ? ", " + failures : ""),
+                        nullptr,
+                        {},
+                        false});
+  else if (fact.config && fact.state.failures > 0)
+    verdicts.push_back({slot,
+                        State::Warning,
+                        slot + " renewal is failing: " + failures +
+                            (fact.nextAttempt ? "; next attempt " + IsoFromSeconds(*fact.nextAttempt) : ""),
+                        nullptr,
+                        {},
+                        false});
+  if (!fact.state.hookError.empty())
+    verdicts.push_back({slot, State::Warning, slot + " was renewed, but " + fact.state.hookError, nullptr, {}, false});
+  return verdicts;
 }
 
 // A key waiting for its certificate is no problem of its own: it is told,
@@ -220,9 +268,11 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
   const host::Deadline deadline(arguments.timeout.seconds);
   try {
     const CheckOptions options = OptionsOf(arguments);
+    const std::int64_t now = std::time(nullptr);
     Session session(global, Access::Read, true);
     const std::vector<StoredCertificate> inventory = ReadInventory(session);
-    std::vector<Verdict> verdicts = JudgeAll(inventory, options);  // they point into the inventory
+    const std::vector<RenewalFacts> renewals = ReadRenewalFacts(session, inventory);
+    std::vector<Verdict> verdicts = JudgeAll(inventory, renewals, options, now);  // they point into the inventory
     // Client certificates with their keys are readable by whoever can read
     // the store: as urgent as an expiry a few weeks away.
     if (!session.exposure().empty())
@@ -246,11 +296,9 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
              {},
              false});
     }
-    const auto grace = static_cast<std::int64_t>(arguments.renewalGrace.value * 3600);
-    for (const RenewalFacts& fact : ReadRenewalFacts(session, inventory))
-      if (Selected(options, fact.type, "client") && fact.config && fact.due &&
-          host::lifecycle::RenewalLate(std::time(nullptr), *fact.due, grace))
-        verdicts.push_back(LateRenewal(fact));
+    for (const RenewalFacts& fact : renewals)
+      if (Selected(options, fact.type, "client"))
+        for (Verdict& verdict : RenewalVerdicts(fact, options, now)) verdicts.push_back(std::move(verdict));
     const State worst = Worst(verdicts);
     return Print(global, worst, Summary(verdicts, worst, options), verdicts, PerformanceData(verdicts, options),
                  pending);
@@ -278,7 +326,9 @@ Command Check() {
        Option(&Arguments::crl, "--crl", "FILE|URL", "CRITICAL when a CRL revokes a stored certificate"),
        Option(&Arguments::timeout, "--timeout", "SECONDS", "give up fetching the CRL after SECONDS"),
        Option(&Arguments::renewalGrace, "--renewal-grace", "HOURS",
-              "WARNING when a configured renewal is more than HOURS past due")},
+              "WARNING when a configured renewal is more than HOURS past due"),
+       Switch(&Arguments::ignoreRenewal, "--ignore-renewal",
+              "judge client certificates by their end alone, as if nothing renewed them")},
       Check);
   check.exitStatus = kPluginExitStatus;
   check.unknown = [](const GlobalOptions& global, const std::string& why) {

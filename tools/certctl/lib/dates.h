@@ -22,5 +22,9 @@ std::string IsoFromIntervals(std::uint64_t intervalsSince1601);
 std::optional<std::int64_t> SecondsFromIso(const std::string& text);
 // Whole days from `now` to `seconds`, rounded down (negative once past).
 std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now);
+// A span of time as a person says it, rounded down to its largest whole
+// unit: "3 days", "1 day", "6 hours", "1 hour", "40 minutes", "less than a
+// minute"; a negative span as its length.
+std::string SpanText(std::int64_t seconds);
 
 }  // namespace certctl

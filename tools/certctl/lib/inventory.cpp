@@ -51,17 +51,22 @@ std::vector<StoredCertificate> ReadInventory(Session& session) {
 
 PendingKeys ReadPendingKeys(Session& session) {
   std::map<ivo::PeerType, std::int64_t> created, kept;
-  session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("created", created));
-  session.ThrowIfStoreFailed(session.store().pendingKeys().Numbers("length(certificates)", kept));
+  std::map<ivo::PeerType, std::string> madeBy;
+  session.ThrowIfStoreFailed(session.store().pendingKeys().Values("created", created));
+  session.ThrowIfStoreFailed(session.store().pendingKeys().Values("length(certificates)", kept));
+  session.ThrowIfStoreFailed(session.store().pendingKeys().Values("made_by", madeBy));
   PendingKeys keys;
-  for (const auto& [type, when] : created) keys[type] = {when, kept[type] > 0};
+  for (const auto& [type, when] : created) keys[type] = {when, kept[type] > 0, madeBy[type]};
   return keys;
 }
 
 std::string PendingKeyHint(ivo::PeerType type, const PendingKeyFacts& facts) {
   const std::string install = std::string("certctl install ") + type.keyword();
-  return facts.certificateKept ? install + " tries the kept certificate again"
-                               : install + " FILE takes its certificate";
+  if (facts.certificateKept) return install + " tries the kept certificate again";
+  // A key a CA exchange made waits for the next exchange, not for a file.
+  if (facts.madeBy == "renew" || facts.madeBy == "enroll")
+    return "certctl " + facts.madeBy + " " + type.keyword() + " asks the CA for its certificate again";
+  return install + " FILE takes its certificate";
 }
 
 std::string UnloadableRecords(Session& session) {

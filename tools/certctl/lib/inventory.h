@@ -33,6 +33,7 @@ std::optional<StoredCertificate> JudgeSlot(host::ServiceHost& host, const host::
 struct PendingKeyFacts {
   std::int64_t created = 0;
   bool certificateKept = false;
+  std::string madeBy;  // see host::lifecycle::PendingKey
 };
 using PendingKeys = std::map<ivo::PeerType, PendingKeyFacts>;
 // Read without the keys themselves. Throws Failure (kExitStore) when the
