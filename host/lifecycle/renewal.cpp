@@ -118,12 +118,6 @@ bool Renewal::KeyStillOurs() {
 }
 
 bool Renewal::ReadSlot() {
-  bool locked = false;
-  if (const result_t read = m_store.IsSettingLocked(m_type.ids().clientSetting, locked); ozo::Failed(read))
-    return StoreFailed(read);
-  if (locked)
-    return Refuse(RenewalRefusal::Locked, results::AccessDenied,
-                  "the " + m_keyword + " client certificate is not renewed");
   ivo::ClientCertificate record;
   const result_t read = m_with.manager.GetClientCertificate(m_type, record);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read);
@@ -153,8 +147,21 @@ bool Renewal::ReadSlot() {
   else if (read != results::NotFound)
     return StoreFailed(read);
   m_outcome.tracked = m_stored.has_value();
-  const result_t state = m_store.GetRenewalState(m_type, m_outcome.state);
-  return ozo::Succeeded(state) || state == results::NotFound || StoreFailed(state);
+  if (const result_t state = m_store.GetRenewalState(m_type, m_outcome.state);
+      ozo::Failed(state) && state != results::NotFound)
+    return StoreFailed(state);
+  // A lock is the policy's answer to this very renewal: counted as a
+  // failure, with its reason, so that monitoring sees a slot nothing renews.
+  bool locked = false;
+  if (const result_t read = m_store.IsSettingLocked(m_type.ids().clientSetting, locked); ozo::Failed(read))
+    return StoreFailed(read);
+  if (!locked) return true;
+  PendingKey pending;
+  const bool keyPending = ozo::Succeeded(m_store.GetPendingKey(m_type, pending));
+  m_outcome.refusal = RenewalRefusal::Locked;
+  return Fail("the policy locks the " + m_keyword + " client slot against local change" +
+                  (keyPending ? "; the pending key stays" : ""),
+              results::AccessDenied);
 }
 
 bool Renewal::AskTheCa() {

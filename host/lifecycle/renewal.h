@@ -68,10 +68,11 @@ enum class RenewalStep {
   HookFailed,   // renewed, and the hook failed (kept in the state)
 };
 
-// Why a run was refused before anything was counted.
+// Why a run was refused before anything was counted (but Locked, which the
+// state counts as the failure it is).
 enum class RenewalRefusal {
   None,
-  Locked,      // the policy locks the slot against local change
+  Locked,      // the policy locks the slot against local change (counted: step Failed)
   SlotHolds,   // an enrollment of a slot that holds a certificate
   SlotEmpty,   // a renewal of an empty slot
   Unreadable,  // the stored pair cannot be opened with its password

@@ -48,6 +48,7 @@ class Renewal : public test::LifecycleTest {
     return lifecycle::RunRenewal(m_order, with);
   }
 
+  void LockSlot() { EXPECT_EQ(m_sqlite->locks().SetLocked(kType.ids().clientSetting, true), 0); }
   // Another run installs a pair for the pending key, which goes.
   void TakeKey() { EXPECT_EQ(m_sqlite->pendingKeys().Remove(kType), 0); }
 
@@ -95,6 +96,8 @@ const Step kSteps[] = {
      RenewalStep::Refused, false, "", 0, "pending key changed"},
     {"KeyTakenDuringTheTrial", [](auto& run, auto&, auto&) { run.m_meanwhile = [&run] { run.TakeKey(); }; },
      RenewalStep::Refused, false, "", 0, "pending key changed"},
+    {"SlotLocked", [](auto& run, auto&, auto&) { run.LockSlot(); }, RenewalStep::Failed, false, "", 1,
+     "the policy locks the edr client slot"},
     {"HookFails", [](auto& run, auto&, auto&) { run.m_hookFailure = "was killed by signal 9"; },
      RenewalStep::HookFailed, true, "", 0, "the hook was killed by signal 9"},
 };
@@ -132,10 +135,7 @@ INSTANTIATE_TEST_SUITE_P(Renewal, EachStep, testing::ValuesIn(kSteps),
                          [](const testing::TestParamInfo<Step>& info) { return info.param.name; });
 
 // Refused before anything: nothing is counted and nothing changes.
-TEST_F(Renewal, ALockedSlotAnEmptyOneAndOneWithoutAnchorsAreRefusedUntouched) {
-  ASSERT_EQ(m_sqlite->locks().SetLocked(kType.ids().clientSetting, true), 0);
-  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::Locked);
-  ASSERT_EQ(m_sqlite->locks().SetLocked(kType.ids().clientSetting, false), 0);
+TEST_F(Renewal, AnEmptySlotAndOneWithoutAnchorsAreRefusedUntouched) {
   m_order.enroll = true;
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotHolds);
   m_order.enroll = false;

@@ -84,7 +84,9 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
     throw Failure(kExitStore, "the store cannot be used: " + DescribeResult(outcome.result), outcome.result);
   if (outcome.step == lifecycle::RenewalStep::Failed) {
     const lifecycle::RenewalState& state = outcome.state;
-    throw Failure(kExitFailed, outcome.error +
+    const bool locked = outcome.refusal == lifecycle::RenewalRefusal::Locked;
+    throw Failure(kExitFailed, (locked ? DescribeResult(outcome.result) + ": " : "") + outcome.error +
+                                   (locked ? " (certctl policy unlock " + keyword + " client allows it)" : "") +
                                    (outcome.refusedSender.empty()
                                         ? ""
                                         : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)") +
@@ -95,6 +97,7 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
   }
   switch (outcome.refusal) {
     case lifecycle::RenewalRefusal::None:
+    case lifecycle::RenewalRefusal::Locked:  // counted as a failure above
       break;
     case lifecycle::RenewalRefusal::NoAnchors:
       throw NoAnchorsRefusal(outcome.error);
@@ -102,8 +105,6 @@ int Tell(const GlobalOptions& global, const Order& order, const lifecycle::Renew
       throw Failure(kExitUsage, outcome.error + " already: certctl renew " + keyword + " renews it");
     case lifecycle::RenewalRefusal::SlotEmpty:
       throw Failure(kExitUsage, outcome.error + ": certctl enroll " + keyword + " makes its first certificate");
-    case lifecycle::RenewalRefusal::Locked:
-      throw Failure(kExitFailed, outcome.error + ": " + LockedClientSlot(order.type), outcome.result);
     case lifecycle::RenewalRefusal::Component:
       throw Failure(kExitFailed, Refusal(outcome.result) + ": " + outcome.error, outcome.result);
     case lifecycle::RenewalRefusal::Unreadable:
