@@ -85,6 +85,31 @@ result_t RecordInstalled(LifecycleStore& store, ivo::PeerType type, const Instal
   return store.PutRenewalState(type, state);
 }
 
+// Runs the order's hook once the installed pair is committed; its failure
+// is kept in the slot's state, as a renewal's is, in the unit of work open
+// again for the caller.
+void RunInstalledHook(LifecycleStore& store, ivo::PeerType type, const InstallOrder& order, const HookRunner& hook,
+                      InstallOutcome& outcome) {
+  if (order.hook.empty()) return;
+  if (ozo::Failed(outcome.result = store.Commit()) || ozo::Failed(outcome.result = store.Begin())) return;
+  std::string failure;
+  if (ozo::Succeeded(hook(
+          HookRunFor(order.hook, type, outcome.installation, order.hookVariables, order.hookTimeoutSeconds), failure)))
+    return;
+  outcome.hookError = "the hook " + failure;
+  RenewalState state;
+  const result_t read = store.GetRenewalState(type, state);
+  if (ozo::Failed(read) && read != results::NotFound) {
+    outcome.result = read;
+    return;
+  }
+  state.hookError = outcome.hookError;
+  outcome.result = store.PutRenewalState(type, state);
+  if (ozo::Succeeded(outcome.result))
+    outcome.result =
+        store.Journal(OperationRecord("install", ClientSlot(type), "its hook " + failure, order.initiator));
+}
+
 }  // namespace
 
 result_t PrepareInstallation(LifecycleStore& store, ivo::PeerType type, const std::string& signedFile,
@@ -152,8 +177,21 @@ result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesManager& 
       OperationRecord("install", ClientSlot(type), "the pending key with " + installation.subject, initiator));
 }
 
+HookRun HookRunFor(const std::string& command, ivo::PeerType type, const Installation& installation,
+                   const HookVariables& extra, double timeoutSeconds) {
+  HookRun run{command,
+              {{"CERTCTL_TYPE", type.keyword()},
+               {"CERTCTL_SUBJECT", installation.subject},
+               {"CERTCTL_NOT_AFTER", ossl::IsoFromSeconds(installation.notAfter)},
+               {"CERTCTL_SERIAL", installation.serial}},
+              installation.certificates,
+              timeoutSeconds};
+  run.variables.insert(run.variables.end(), extra.begin(), extra.end());
+  return run;
+}
+
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
-                       const Trial& trial) {
+                       const Trial& trial, const HookRunner& hook) {
   InstallOutcome outcome;
   if (!order.type) {
     outcome.result = results::InvalidArgument;
@@ -174,6 +212,7 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
     if (ozo::Succeeded(outcome.result))
       outcome.result = CompleteInstallation(store, manager, type, outcome.installation, order.initiator);
     if (ozo::Succeeded(outcome.result)) outcome.result = RecordInstalled(store, type, outcome.installation, order.now);
+    if (ozo::Succeeded(outcome.result)) RunInstalledHook(store, type, order, hook, outcome);
     return outcome;
   }
   // No lock is held over the network: other writers go on during the trial.
@@ -195,6 +234,7 @@ InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager
   // Another run may have replaced the pending key during the trial.
   outcome.result = CompleteInstallation(store, manager, type, outcome.installation, order.initiator);
   if (ozo::Succeeded(outcome.result)) outcome.result = RecordInstalled(store, type, outcome.installation, order.now);
+  if (ozo::Succeeded(outcome.result)) RunInstalledHook(store, type, order, hook, outcome);
   return outcome;
 }
 

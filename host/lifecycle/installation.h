@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "host/lifecycle/hook.h"
 #include "host/lifecycle/store.h"
 #include "host/lifecycle/trial.h"
 #include "host/lifecycle/trust.h"
@@ -55,6 +56,16 @@ ozo::result_t CompleteInstallation(LifecycleStore& store, ivo::ICertificatesMana
                                    const Installation& installation, const ivo::ChangeInitiator& initiator,
                                    bool* refused = nullptr);
 
+// The hook's run after `type`'s new pair `installation` went in: the
+// command, the pair's facts (CERTCTL_TYPE, CERTCTL_SUBJECT, CERTCTL_SERIAL,
+// CERTCTL_NOT_AFTER), what the caller adds (`extra`: the store's path as
+// CERTCTL_STORE, say), the chain, and its time.
+HookRun HookRunFor(const std::string& command, ivo::PeerType type, const Installation& installation,
+                   const HookVariables& extra, double timeoutSeconds);
+
+// How a hook is run (RunHook, unless a test gives its own).
+using HookRunner = std::function<ozo::result_t(const HookRun& run, std::string& failure)>;
+
 struct InstallOrder {
   std::optional<ivo::PeerType> type;  // none: the order is refused ("Invalid argument")
   std::string signedFile;             // empty: the certificate kept pending
@@ -65,6 +76,11 @@ struct InstallOrder {
   ivo::ChangeInitiator initiator;
   std::int64_t now = 0;
   double timeoutSeconds = 30;  // the trial's bound
+  // The command run once the pair is in (empty: none), as a renewal runs
+  // it, and what it gets besides the pair's facts.
+  std::string hook;
+  HookVariables hookVariables;
+  double hookTimeoutSeconds = kDefaultHookSeconds;
 };
 
 // What an install came to: `result` and `error` as PrepareInstallation and
@@ -75,17 +91,20 @@ struct InstallOrder {
 struct InstallOutcome {
   ozo::result_t result = ozo::results::NoError;
   std::string error;
-  TrialResult trial;     // proven, or why not
-  TrialTarget tried;     // the peer the pair was tried against; empty: none
-  bool anchored = true;  // false: the anchors cannot verify a CA (AnchorsProblem)
+  TrialResult trial;      // proven, or why not
+  TrialTarget tried;      // the peer the pair was tried against; empty: none
+  std::string hookError;  // how the hook failed once the pair was in; empty: it did not
+  bool anchored = true;   // false: the anchors cannot verify a CA (AnchorsProblem)
   Installation installation;
 };
 
 // Prepares, runs `trial` (when given) with nothing held, and installs in a
 // short unit of work that checks the pending key again; an installed pair
-// clears the slot's renewal failures and backoff (RecordSuccess). The store's unit of
-// work must be open when it is called; it is open again when it returns.
+// clears the slot's renewal failures and backoff (RecordSuccess) and, once
+// committed, runs the order's hook (a failure of which the slot's state
+// keeps, as a renewal's). The store's unit of work must be open when it is
+// called; it is open again when it returns.
 InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
-                       const Trial& trial);
+                       const Trial& trial, const HookRunner& hook = RunHook);
 
 }  // namespace host::lifecycle

@@ -294,12 +294,9 @@ void Renewal::RunHook() {
   if (m_order.config.hook.empty()) return;
   const Installation& installation = m_outcome.installation;
   std::string hookError;
-  if (ozo::Succeeded(m_with.hook(m_order.config.hook,
-                                 {{"CERTCTL_TYPE", m_keyword},
-                                  {"CERTCTL_SUBJECT", installation.subject},
-                                  {"CERTCTL_NOT_AFTER", ossl::IsoFromSeconds(installation.notAfter)},
-                                  {"CERTCTL_SERIAL", installation.serial}},
-                                 hookError)))
+  if (ozo::Succeeded(m_with.hook(
+          HookRunFor(m_order.config.hook, m_type, installation, m_with.hookVariables, m_with.hookTimeoutSeconds),
+          hookError)))
     return;
   m_outcome.step = RenewalStep::HookFailed;
   m_outcome.error = "the hook " + hookError;

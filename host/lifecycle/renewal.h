@@ -54,8 +54,9 @@ struct RenewalDependencies {
   ivo::ICertificatesManager& manager;
   CertificateAuthority& ca;
   Trial trial;  // empty: no trial, whatever the order names
-  std::function<ozo::result_t(const std::string& command, const HookVariables& variables, std::string& failure)> hook =
-      RunHook;
+  HookRunner hook = RunHook;
+  HookVariables hookVariables;  // what the caller adds to the hook's (CERTCTL_STORE, say)
+  double hookTimeoutSeconds = kDefaultHookSeconds;
   std::function<std::int64_t()> now;  // empty: the system's clock
 };
 

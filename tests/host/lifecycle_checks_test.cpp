@@ -271,11 +271,15 @@ TEST(NetworkDeadline, AnOpenSslLimitInWholeSecondsIsNeverZeroWhichWouldBeNone) {
   EXPECT_EQ(host::Deadline(0.5).Within(), "within 0.5 s");
 }
 
-TEST(RenewalHook, SaysHowItFailedAndSeesOnlyItsVariables) {
+// The hook contract: the renewal's facts and the chain in an owner-only file
+// that is gone afterwards, nothing of the caller's environment, no input,
+// and no more time than it is given (its whole process group goes then).
+TEST(RenewalHook, GetsItsFactsAndTheChainAndNoMoreTime) {
   ::setenv("CM_TEST_SECRET", "hidden", 1);
-  const lifecycle::HookVariables variables = {{"CERTCTL_TYPE", "edr"}};
+  const test::TempDir dir;
+  const std::string chainCopy = dir.File("chain"), orphan = dir.File("orphan");
   struct Row {
-    const char* command;
+    std::string command;
     const char* failure;
   } const rows[] = {
       {"exit 0", ""},
@@ -284,15 +288,30 @@ TEST(RenewalHook, SaysHowItFailedAndSeesOnlyItsVariables) {
       {"test \"$CERTCTL_TYPE\" = edr", ""},
       {"test -z \"$CM_TEST_SECRET\"", ""},
       {"read line", "exited 1"},  // its input is /dev/null
+      {"test $(stat -c %a \"$CERTCTL_CHAIN_FILE\") = 600 && cp \"$CERTCTL_CHAIN_FILE\" " + chainCopy +
+           " && echo $CERTCTL_CHAIN_FILE > " + chainCopy + ".path",
+       ""},
+      {"sleep 30 & echo $! > " + orphan + "; wait", "was stopped after 0.5 s, its time"},
   };
   for (const Row& row : rows) {
     std::string failure;
-    EXPECT_EQ(lifecycle::RunHook(row.command, variables, failure),
-              *row.failure ? results::UnspecifiedError : results::NoError)
+    EXPECT_EQ(
+        lifecycle::RunHook({row.command, {{"CERTCTL_TYPE", "edr"}}, "-----BEGIN CERTIFICATE-----\n", 0.5}, failure),
+        *row.failure ? results::UnspecifiedError : results::NoError)
         << row.command;
     EXPECT_EQ(failure, row.failure) << row.command;
   }
   ::unsetenv("CM_TEST_SECRET");
+  EXPECT_EQ(test::ReadWholeFile(chainCopy), "-----BEGIN CERTIFICATE-----\n");
+  std::string chainPath = test::ReadWholeFile(chainCopy + ".path");
+  chainPath.pop_back();
+  EXPECT_FALSE(std::filesystem::exists(chainPath)) << "the chain file goes with the hook";
+  // Killed, it is gone or a zombie nobody reaped yet.
+  const std::string stat =
+      test::ReadWholeFile("/proc/" + std::to_string(std::stoi(test::ReadWholeFile(orphan))) + "/stat");
+  const std::size_t state = stat.rfind(") ");
+  EXPECT_TRUE(stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z'))
+      << "the hook's whole process group was killed: " << stat;
 }
 
 }  // namespace

@@ -40,8 +40,8 @@ class Renewal : public test::LifecycleTest {
                  ? lifecycle::TrialResult{}
                  : lifecycle::TrialResult{lifecycle::TrialResult::Verdict::Refused, target.peer + " " + m_trialRefusal};
     };
-    with.hook = [this](const std::string& command, const lifecycle::HookVariables& variables, std::string& failure) {
-      m_hooks.push_back(command + " " + variables.front().second);
+    with.hook = [this](const lifecycle::HookRun& run, std::string& failure) {
+      m_hooks.push_back(run.command + " " + run.variables.front().second);
       failure = m_hookFailure;
       return failure.empty() ? ozo::results::NoError : ozo::results::UnspecifiedError;
     };

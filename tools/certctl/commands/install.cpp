@@ -25,7 +25,9 @@ struct Arguments {
   std::optional<host::tls::PeerAddress> probe;
   std::string servername;
   Timeout timeout;
+  Timeout hookTimeout{host::lifecycle::kDefaultHookSeconds};
   bool noProbe = false;
+  bool noHook = false;
 };
 
 // The pending key's pair replaces the slot's in one unit of work with the
@@ -48,9 +50,17 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   order.trustedOrigin = arguments.trusted ? arguments.trusted->path : "the certificates kept with the renewal settings";
   order.initiator = UserInitiator();
   order.now = std::time(nullptr);
-  if (arguments.probe) order.trial = {arguments.probe->text(), arguments.servername};
+  // A slot that renews on its own takes a pair by hand as a renewal takes
+  // it: tried against the settings' peer, its hook run after.
+  if (arguments.probe)
+    order.trial = {arguments.probe->text(), arguments.servername};
+  else if (!kept.probe.empty())
+    order.trial = {kept.probe, kept.servername};
   order.noTrial = arguments.noProbe;
   order.timeoutSeconds = arguments.timeout.seconds;
+  if (!arguments.noHook) order.hook = kept.hook;
+  order.hookVariables = {{"CERTCTL_STORE", session.path()}};
+  order.hookTimeoutSeconds = arguments.hookTimeout.seconds;
   const lifecycle::InstallOutcome outcome =
       lifecycle::Install(store, *manager, order, lifecycle::TlsTrial(*manager, type));
   manager.Reset();
@@ -84,10 +94,13 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
                 {"serial", installed.serial},
                 {"notAfter", IsoFromSeconds(installed.notAfter)}};
   if (!outcome.tried.empty()) facts["trial"] = {{"peer", outcome.tried.peer}, {"works", true}};
+  if (!outcome.hookError.empty()) facts["hookError"] = outcome.hookError;
   Announce(global,
            "client certificate of " + keyword + " installed: " + installed.subject +
                (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer),
            facts);
+  if (!outcome.hookError.empty())
+    throw Failure(kExitFailed, "the " + keyword + " client certificate is installed, but " + outcome.hookError);
   return kExitOk;
 }
 
@@ -102,7 +115,10 @@ Command Install() {
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by --probe"),
        Option(&Arguments::timeout, "--timeout", "SECONDS", "give up the trial after SECONDS"),
-       Switch(&Arguments::noProbe, "--no-probe", "install untried, though a peer refused the pending certificate")},
+       Option(&Arguments::hookTimeout, "--hook-timeout", "SECONDS", "stop the renewal settings' hook after SECONDS"),
+       Switch(&Arguments::noProbe, "--no-probe",
+              "install untried, though the renewal settings or a refused trial name a peer"),
+       Switch(&Arguments::noHook, "--no-hook", "run not the renewal settings' hook")},
       Install);
 }
 

@@ -36,6 +36,7 @@ struct Arguments {
   std::optional<host::tls::PeerAddress> probe;
   std::optional<std::string> servername;
   Timeout timeout{kExchangeTimeoutSeconds};
+  Timeout hookTimeout{host::lifecycle::kDefaultHookSeconds};
   bool noProbe = false;
   bool all = false;
   bool due = false;
@@ -46,6 +47,7 @@ struct Order {
   explicit Order(ivo::PeerType type) : type(type) {}
   ivo::PeerType type;
   lifecycle::RenewalOrder renewal;
+  double hookTimeoutSeconds = host::lifecycle::kDefaultHookSeconds;
 };
 
 // The order for `type`: its stored settings, with the options over them.
@@ -72,6 +74,7 @@ Order OrderFor(ivo::PeerType type, const lifecycle::RenewalConfig* stored, const
                                   ": give --server URL, or keep one with certctl renew-config " + type.keyword() +
                                   " --server URL");
   order.renewal.timeoutSeconds = arguments.timeout.seconds;
+  order.hookTimeoutSeconds = arguments.hookTimeout.seconds;
   return order;
 }
 
@@ -150,6 +153,8 @@ int Run(const GlobalOptions& global, const Order& order) {
   lifecycle::CmpAuthority ca;
   lifecycle::RenewalDependencies with(store, *manager, ca);
   with.trial = lifecycle::TlsTrial(*manager, order.type);
+  with.hookVariables = {{"CERTCTL_STORE", session.path()}};  // certctl in the hook works on this store
+  with.hookTimeoutSeconds = order.hookTimeoutSeconds;
   const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
   manager.Reset();
   session.ThrowIfStoreFailed(outcome.result);
@@ -264,7 +269,9 @@ Command Renew() {
               "a key update request or a certification request (default: the settings', else kur)"),
        Option(&Arguments::probe, "--probe", "HOST[:PORT]", "try the new pair against the peer first"),
        Option(&Arguments::servername, "--servername", "NAME", "the name sent and checked by the probe"),
-       Option(&Arguments::timeout, "--timeout", "SECONDS", "bound the exchange with the CA, polling included"),
+       Option(&Arguments::timeout, "--timeout", "SECONDS",
+              "bound the run's network work: the CA's exchange, polling included, and the trial"),
+       Option(&Arguments::hookTimeout, "--hook-timeout", "SECONDS", "stop the hook after SECONDS"),
        Switch(&Arguments::noProbe, "--no-probe", "install untried, though settings or a refused trial name a peer"),
        Switch(&Arguments::all, "--all", "every slot with renewal settings"),
        Switch(&Arguments::due, "--due", "only those whose certificate is due")},
