@@ -67,49 +67,6 @@ result_t CheckAgainstKey(X509* certificate, EVP_PKEY* key, std::int64_t now, std
   return results::NoError;
 }
 
-// A certificate installed by hand is a success of the slot's renewals too:
-// the failures and their backoff go, and the next attempt is the new
-// certificate's due time. A slot that was never renewed keeps no state.
-result_t RecordInstalled(LifecycleStore& store, ivo::PeerType type, const Installation& installation,
-                         std::int64_t now) {
-  RenewalState state;
-  const result_t read = store.GetRenewalState(type, state);
-  if (read == results::NotFound) return results::NoError;
-  if (ozo::Failed(read)) return read;
-  RenewalConfig config;
-  const result_t settings = store.GetRenewalConfig(type, config);
-  if (ozo::Failed(settings) && settings != results::NotFound) return settings;
-  RecordSuccess(state, now,
-                DueTime(installation.notBefore, installation.notAfter,
-                        ozo::Succeeded(settings) ? config.beforeDays : std::nullopt));
-  return store.PutRenewalState(type, state);
-}
-
-// Runs the order's hook once the installed pair is committed; its failure
-// is kept in the slot's state, as a renewal's is, in the unit of work open
-// again for the caller.
-void RunInstalledHook(LifecycleStore& store, ivo::PeerType type, const InstallOrder& order, const HookRunner& hook,
-                      InstallOutcome& outcome) {
-  if (order.hook.empty()) return;
-  if (ozo::Failed(outcome.result = store.Commit()) || ozo::Failed(outcome.result = store.Begin())) return;
-  std::string failure;
-  if (ozo::Succeeded(hook(
-          HookRunFor(order.hook, type, outcome.installation, order.hookVariables, order.hookTimeoutSeconds), failure)))
-    return;
-  outcome.hookError = "the hook " + failure;
-  RenewalState state;
-  const result_t read = store.GetRenewalState(type, state);
-  if (ozo::Failed(read) && read != results::NotFound) {
-    outcome.result = read;
-    return;
-  }
-  state.hookError = outcome.hookError;
-  outcome.result = store.PutRenewalState(type, state);
-  if (ozo::Succeeded(outcome.result))
-    outcome.result =
-        store.Journal(OperationRecord("install", ClientSlot(type), "its hook " + failure, order.initiator));
-}
-
 }  // namespace
 
 result_t PrepareInstallation(LifecycleStore& store, ivo::PeerType type, const std::string& signedFile,
@@ -188,54 +145,6 @@ HookRun HookRunFor(const std::string& command, ivo::PeerType type, const Install
               timeoutSeconds};
   run.variables.insert(run.variables.end(), extra.begin(), extra.end());
   return run;
-}
-
-InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
-                       const Trial& trial, const HookRunner& hook) {
-  InstallOutcome outcome;
-  if (!order.type) {
-    outcome.result = results::InvalidArgument;
-    outcome.error = kNoPeerType;
-    return outcome;
-  }
-  const ivo::PeerType type = *order.type;
-  const TrustAnchors anchors = SlotAnchors(manager, type, order.trusted, order.trustedOrigin);
-  outcome.anchored = AnchorsProblem(anchors).empty();
-  outcome.result =
-      PrepareInstallation(store, type, order.signedFile, anchors, order.now, outcome.installation, outcome.error);
-  if (ozo::Succeeded(outcome.result) && trial) {
-    PendingKey pending;
-    outcome.result = store.GetPendingKey(type, pending);
-    outcome.tried = ChooseTrial(order.noTrial, order.trial, pending);
-  }
-  if (ozo::Failed(outcome.result) || !trial || outcome.tried.empty()) {
-    if (ozo::Succeeded(outcome.result))
-      outcome.result = CompleteInstallation(store, manager, type, outcome.installation, order.initiator);
-    if (ozo::Succeeded(outcome.result)) outcome.result = RecordInstalled(store, type, outcome.installation, order.now);
-    if (ozo::Succeeded(outcome.result)) RunInstalledHook(store, type, order, hook, outcome);
-    return outcome;
-  }
-  // No lock is held over the network: other writers go on during the trial.
-  if (ozo::Failed(outcome.result = store.Commit())) return outcome;
-  outcome.trial = trial(outcome.installation.record, outcome.tried, Deadline(order.timeoutSeconds));
-  if (ozo::Failed(outcome.result = store.Begin())) return outcome;
-  if (!outcome.trial.proven()) {
-    ivo::ClientCertificate current;
-    outcome.error = outcome.trial.words +
-                    (ozo::Succeeded(manager.GetClientCertificate(type, current)) ? "; the old pair stays"
-                                                                                 : "; the slot stays empty") +
-                    ", the new one is pending";
-    outcome.result = KeepPendingCertificate(store, type, outcome.installation.certificates, outcome.tried);
-    if (ozo::Succeeded(outcome.result)) outcome.result = store.Commit();
-    if (ozo::Succeeded(outcome.result)) outcome.result = store.Begin();
-    if (ozo::Succeeded(outcome.result)) outcome.result = ozo::results::UnspecifiedError;
-    return outcome;
-  }
-  // Another run may have replaced the pending key during the trial.
-  outcome.result = CompleteInstallation(store, manager, type, outcome.installation, order.initiator);
-  if (ozo::Succeeded(outcome.result)) outcome.result = RecordInstalled(store, type, outcome.installation, order.now);
-  if (ozo::Succeeded(outcome.result)) RunInstalledHook(store, type, order, hook, outcome);
-  return outcome;
 }
 
 }  // namespace host::lifecycle

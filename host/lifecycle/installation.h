@@ -66,45 +66,4 @@ HookRun HookRunFor(const std::string& command, ivo::PeerType type, const Install
 // How a hook is run (RunHook, unless a test gives its own).
 using HookRunner = std::function<ozo::result_t(const HookRun& run, std::string& failure)>;
 
-struct InstallOrder {
-  std::optional<ivo::PeerType> type;  // none: the order is refused ("Invalid argument")
-  std::string signedFile;             // empty: the certificate kept pending
-  std::string trusted;                // the anchors (see IssuedAnchors), and what they are
-  std::string trustedOrigin;
-  TrialTarget trial;     // empty: the one kept with a pending certificate, if any
-  bool noTrial = false;  // install untried, whatever was kept
-  ivo::ChangeInitiator initiator;
-  std::int64_t now = 0;
-  double timeoutSeconds = 30;  // the trial's bound
-  // The command run once the pair is in (empty: none), as a renewal runs
-  // it, and what it gets besides the pair's facts.
-  std::string hook;
-  HookVariables hookVariables;
-  double hookTimeoutSeconds = kDefaultHookSeconds;
-};
-
-// What an install came to: `result` and `error` as PrepareInstallation and
-// CompleteInstallation say; when the trial did not prove the new pair,
-// "Unspecified error" with `trial` saying why and `error` what stays (the
-// certificate then stays pending with its key, committed); `installation`
-// describes the pair.
-struct InstallOutcome {
-  ozo::result_t result = ozo::results::NoError;
-  std::string error;
-  TrialResult trial;      // proven, or why not
-  TrialTarget tried;      // the peer the pair was tried against; empty: none
-  std::string hookError;  // how the hook failed once the pair was in; empty: it did not
-  bool anchored = true;   // false: the anchors cannot verify a CA (AnchorsProblem)
-  Installation installation;
-};
-
-// Prepares, runs `trial` (when given) with nothing held, and installs in a
-// short unit of work that checks the pending key again; an installed pair
-// clears the slot's renewal failures and backoff (RecordSuccess) and, once
-// committed, runs the order's hook (a failure of which the slot's state
-// keeps, as a renewal's). The store's unit of work must be open when it is
-// called; it is open again when it returns.
-InstallOutcome Install(LifecycleStore& store, ivo::ICertificatesManager& manager, const InstallOrder& order,
-                       const Trial& trial, const HookRunner& hook = RunHook);
-
 }  // namespace host::lifecycle

@@ -52,7 +52,7 @@ result_t Journal(LifecycleStore& store, const std::string& operation, ivo::PeerT
 // The slot's pending key, `pending` as kept, unless `fresh`; else a new key
 // (not kept yet) with `pending` ready to keep it, made by `madeBy`.
 result_t LoadOrMake(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, bool fresh, const char* madeBy,
-                    PendingKey& pending, UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
+                    std::int64_t now, PendingKey& pending, UniquePtr<EVP_PKEY>& key, bool& reused, std::string& error) {
   const result_t read = fresh ? results::NotFound : store.GetPendingKey(type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return read;
   reused = ozo::Succeeded(read);
@@ -63,7 +63,7 @@ result_t LoadOrMake(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algo
   }
   if (reused) return results::NoError;
   pending = PendingKey();
-  pending.created = static_cast<std::int64_t>(std::time(nullptr));
+  pending.created = now;
   pending.madeBy = madeBy;
   if (KeyDer(key.get(), pending.key)) return results::NoError;
   error = "the new key cannot be kept";
@@ -128,31 +128,39 @@ UniquePtr<EVP_PKEY> KeyOf(const std::vector<unsigned char>& der) {
   return UniquePtr<EVP_PKEY>(d2i_AutoPrivateKey(nullptr, &at, static_cast<long>(der.size())));
 }
 
-result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
-                    KeyRequest& request, std::string& error) {
-  if (!order.type) {
-    error = kNoPeerType;
-    return results::InvalidArgument;
-  }
+Status RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
+                  KeyRequest& request) {
+  if (!order.type) return Status(results::InvalidArgument, kNoPeerType);
+  if (Status open = NoUnitOpen(store); !open.ok()) return open;
   const ivo::PeerType type = *order.type;
+  if (const result_t begun = store.Begin(); ozo::Failed(begun)) return StoreFailure(store, begun);
+  std::string error;
   RequestSubject subject;
-  if (const result_t asked = SubjectFor(store, manager, type, order, subject, error); ozo::Failed(asked)) return asked;
   PendingKey pending;
   UniquePtr<EVP_PKEY> key;
-  result_t result =
-      LoadOrMake(store, type, order.algorithm, order.newKey, kMadeByRequest, pending, key, request.reused, error);
+  result_t result = SubjectFor(store, manager, type, order, subject, error);
+  if (ozo::Succeeded(result))
+    result = LoadOrMake(store, type, order.algorithm, order.newKey, kMadeByRequest,
+                        order.now.value_or(std::time(nullptr)), pending, key, request.reused, error);
   if (ozo::Succeeded(result)) result = KeepWithSubject(store, type, key.get(), subject, pending, request.pem, error);
-  if (ozo::Failed(result)) return result;
-  request.keyText = ossl::KeyText(key.get());
-  return Journal(store, "request", type, (request.reused ? "the pending key " : "a new key ") + request.keyText,
-                 order.initiator);
+  if (ozo::Succeeded(result)) {
+    request.keyText = ossl::KeyText(key.get());
+    result = Journal(store, "request", type, (request.reused ? "the pending key " : "a new key ") + request.keyText,
+                     order.initiator);
+  }
+  if (ozo::Succeeded(result)) result = store.Commit();
+  if (ozo::Succeeded(result)) return {};
+  const Status failed = error.empty() ? StoreFailure(store, result) : Status(result, error);
+  store.Rollback();
+  return failed;
 }
 
 result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, const char* madeBy,
-                       const RequestSubject& subject, UniquePtr<EVP_PKEY>& key, bool& made, std::string& error) {
+                       std::int64_t now, const RequestSubject& subject, UniquePtr<EVP_PKEY>& key, bool& made,
+                       std::string& error) {
   PendingKey pending;
   bool reused = false;
-  result_t result = LoadOrMake(store, type, algorithm, false, madeBy, pending, key, reused, error);
+  result_t result = LoadOrMake(store, type, algorithm, false, madeBy, now, pending, key, reused, error);
   made = !reused;
   std::string unused;
   if (ozo::Succeeded(result) && made) result = KeepWithSubject(store, type, key.get(), subject, pending, unused, error);
@@ -166,9 +174,20 @@ KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key) {
   return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC && bits > 256 ? KeyAlgorithm::EcP384 : KeyAlgorithm::EcP256;
 }
 
-result_t CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo::ChangeInitiator& initiator) {
-  if (const result_t removed = store.RemovePendingKey(type); ozo::Failed(removed)) return removed;
-  return Journal(store, "cancel", type, "the pending key dropped", initiator);
+Status CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo::ChangeInitiator& initiator) {
+  if (Status open = NoUnitOpen(store); !open.ok()) return open;
+  result_t result = store.Begin();
+  if (ozo::Succeeded(result)) result = store.RemovePendingKey(type);
+  if (result == results::NotFound) {
+    store.Rollback();
+    return Status(results::False, "no key is pending for the " + ClientSlot(type) + " slot");
+  }
+  if (ozo::Succeeded(result)) result = Journal(store, "cancel", type, "the pending key dropped", initiator);
+  if (ozo::Succeeded(result)) result = store.Commit();
+  if (ozo::Succeeded(result)) return {};
+  const Status failed = StoreFailure(store, result);
+  store.Rollback();
+  return failed;
 }
 
 result_t KeepPendingCertificate(LifecycleStore& store, ivo::PeerType type, const std::string& certificates,

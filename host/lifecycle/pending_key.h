@@ -9,6 +9,7 @@
 
 #include "host/lifecycle/request.h"
 #include "host/lifecycle/store.h"
+#include "host/status.h"
 #include "ivo/certificates_manager.h"
 
 namespace host::lifecycle {
@@ -23,6 +24,7 @@ struct KeyOrder {
   std::optional<NameFields> name;
   std::optional<std::vector<std::string>> alternativeNames;
   ivo::ChangeInitiator initiator;
+  std::optional<std::int64_t> now;  // when the key is made; none: the system's clock
 };
 
 // The request made for a slot: PEM text, and whether the pending key was
@@ -35,31 +37,32 @@ struct KeyRequest {
 
 // Makes the pending key of the order's slot (or reuses the one pending)
 // and returns a request for it, kept with the key (a later request without
-// a subject asks the same), within the store's current unit of work (the
-// caller commits), journalled as an operation "request". Refused, `error`
-// saying why: an order for no type or a name OpenSSL refuses ("Invalid
-// argument"), an empty slot without a name ("Not found"); the store's
-// failures as they are.
-ozo::result_t RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
-                         KeyRequest& request, std::string& error);
+// a subject asks the same), journalled as an operation "request", in a unit
+// of work of its own (call it with none open). Refused: an order for no
+// type or a name OpenSSL refuses ("Invalid argument"), an empty slot without
+// a name ("Not found"); the store's failures with its words.
+Status RequestKey(LifecycleStore& store, ivo::ICertificatesManager& manager, const KeyOrder& order,
+                  KeyRequest& request);
 
-// The slot's pending key for a request made elsewhere (a CA exchange of
-// the operation `madeBy`, "renew" or "enroll"): the one kept, else a new
-// one made with `algorithm` and kept (in the store's current unit of work)
-// with what `subject` asks for; `made` says which.
+// A building block of the library's calls, within the caller's unit of
+// work: the slot's pending key for a request made elsewhere (a CA exchange
+// of the operation `madeBy`, "renew" or "enroll"): the one kept, else a new
+// one made with `algorithm` at `now` and kept with what `subject` asks
+// for; `made` says which.
 ozo::result_t PendingKeyFor(LifecycleStore& store, ivo::PeerType type, KeyAlgorithm algorithm, const char* madeBy,
-                            const RequestSubject& subject, ossl::UniquePtr<EVP_PKEY>& key, bool& made,
+                            std::int64_t now, const RequestSubject& subject, ossl::UniquePtr<EVP_PKEY>& key, bool& made,
                             std::string& error);
 
 // The algorithm of a new key to replace `key`: the same kind and size
 // (EC P-256 for a kind it cannot make).
 KeyAlgorithm KeyAlgorithmLike(EVP_PKEY* key);
 
-// Drops the slot's pending key ("Not found" when there is none), journalled
-// as an operation "cancel".
-ozo::result_t CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo::ChangeInitiator& initiator);
+// Drops the slot's pending key ("False" when there is none), journalled as
+// an operation "cancel", in a unit of work of its own.
+Status CancelRequest(LifecycleStore& store, ivo::PeerType type, const ivo::ChangeInitiator& initiator);
 
-// Keeps `certificates` (PEM) with the pending key, for a later install
+// A building block, within the caller's unit of work: keeps `certificates`
+// (PEM) with the pending key, for a later install
 // (one whose trial against the peer failed waits for the peer), with the
 // peer that refused it (`trial`: a retry tries it again); empty
 // certificates drop what was kept, the peer with them.

@@ -39,27 +39,8 @@ struct PendingKey {
   ~PendingKey();
 };
 
-// How a slot's client certificate is renewed on its own: the CA's URL, the
-// request ("kur" or "cr"), the certificates the CA's answers and the new
-// certificates must chain to (PEM or DER; empty: see IssuedAnchors), the
-// peer the new pair is tried against first ("HOST:PORT"; empty: none) and
-// the name sent to it (empty: none, the peer checked against its address),
-// renewal this many days before the end (besides at two thirds of the
-// lifetime), a command run after each renewal, and the subject the CA's
-// answers must be signed by (DER; empty: any CA or RA certificate).
-struct RenewalConfig {
-  std::string server;
-  std::string command = "kur";
-  std::string trusted;
-  std::string probe;
-  std::optional<std::int64_t> beforeDays;
-  std::string hook;
-  std::string sender;
-  std::string servername;
-};
-
 // A peer a new pair is tried against before it replaces the old one, and
-// the name sent to it (empty: none).
+// the name sent to it (empty: none, the peer checked against its address).
 struct TrialTarget {
   std::string peer;  // "HOST[:PORT]"; empty: no trial
   std::string servername;
@@ -68,6 +49,25 @@ struct TrialTarget {
 
 // The trial `pending` keeps for its certificate (empty when none).
 inline TrialTarget KeptTrial(const PendingKey& pending) { return {pending.trialPeer, pending.trialServername}; }
+
+// How a slot's client certificate is renewed on its own: the CA's URL, the
+// request ("kur" or "cr"), the certificates the CA's answers and the new
+// certificates must chain to (PEM or DER; empty: see SlotAnchors), the
+// trial's peer and name, renewal this many days before the end (besides at
+// two thirds of the lifetime), a command run after each renewal, and the
+// subject the CA's answers must be signed by (DER; empty: any CA or RA
+// certificate).
+struct RenewalConfig {
+  std::string server;
+  std::string command = "kur";
+  std::string trusted;
+  std::string trialPeer;
+  std::optional<std::int64_t> beforeDays;
+  std::string hook;
+  std::string sender;
+  std::string trialServername;
+  TrialTarget trial() const { return {trialPeer, trialServername}; }
+};
 
 // What a slot's renewals have come to: times in seconds since 1970, the
 // failures since the last success, and the last error in words.

@@ -4,6 +4,7 @@
 
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
+#include "host/lifecycle/slots.h"
 #include "host/storage/journal_records.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"
@@ -15,23 +16,36 @@ using ossl::UniquePtr;
 using ozo::result_t;
 namespace results = ozo::results;
 
-// A run of one order: the slot's pair and state as it goes, and what it
-// has come to. Each step returns false once the run has ended.
+// What one run works for, a renewal's or an enrollment's, in one shape.
+struct Plan {
+  explicit Plan(ivo::PeerType type) : type(type) {}
+  ivo::PeerType type;
+  const Overrides* overrides = nullptr;         // a renewal's, over the kept settings
+  const EnrollmentOrder* enrollment = nullptr;  // an enrollment's
+  bool tryPair = true;
+  double timeoutSeconds = 30;
+  ivo::ChangeInitiator initiator;
+  bool enroll() const { return enrollment != nullptr; }
+};
+
+// A run of one plan: the slot's pair and state as it goes, and what it has
+// come to. Each step returns false once the run has ended.
 class Renewal {
  public:
-  Renewal(const RenewalOrder& order, ivo::PeerType type, RenewalDependencies& with)
-      : m_order(order),
-        m_type(type),
+  Renewal(const Plan& plan, RenewalDependencies& with)
+      : m_plan(plan),
+        m_type(plan.type),
         m_with(with),
         m_store(with.store),
-        m_keyword(type.keyword()),
-        m_deadline(order.timeoutSeconds),
+        m_keyword(plan.type.keyword()),
+        m_deadline(plan.timeoutSeconds),
         m_now(Now()) {}
 
   RenewalOutcome Run();
 
  private:
   bool ReadSlot();
+  bool Settle();
   bool AskTheCa();
   bool Prepare();
   bool TryAgainstThePeer();
@@ -39,69 +53,68 @@ class Renewal {
   void RunHook();
 
   // Ends the run before anything changed: nothing is counted.
-  bool Refuse(RenewalRefusal refusal, result_t result, const std::string& error);
-  // Ends the run on a failure of the store (its result as it is).
+  bool Refuse(RenewalRefusal refusal, result_t result, const std::string& words);
+  // Ends the run on a failure of the store, with its words.
   bool StoreFailed(result_t result);
   // Whether the slot's pending key is still the one this run works for
   // (m_keyPrint); ends the run (KeyChanged) when another run replaced or
   // installed it meanwhile. Within a unit of work.
   bool KeyStillOurs();
   // Counts a failure in a unit of work of its own, journals it, ends the run.
-  bool Fail(const std::string& error, result_t result = results::UnspecifiedError);
+  bool Fail(const std::string& words, result_t result = results::UnspecifiedError);
   result_t Journal(const std::string& detail);
+  // The clock when asked: each check of what arrives reads it anew.
+  std::int64_t Now() const { return m_with.now ? m_with.now() : std::time(nullptr); }
 
-  const RenewalOrder& m_order;
+  const Plan& m_plan;
   const ivo::PeerType m_type;
   RenewalDependencies& m_with;
   LifecycleStore& m_store;
   const std::string m_keyword;
-  // The clock when asked: each check of what arrives reads it anew.
-  std::int64_t Now() const { return m_with.now ? m_with.now() : std::time(nullptr); }
-
   const Deadline m_deadline;              // the run's network work: the CA's exchange, then the trial
   const std::int64_t m_now;               // when the run began: what its state records
   ossl::Container m_current;              // the slot's pair; empty for an enrollment
   std::int64_t m_notAfter = 0;            // its end: the latest a retry may wait for
-  TrustAnchors m_anchors;                 // what the new certificate must chain to
+  std::optional<RenewalConfig> m_stored;  // the slot's renewal settings, when it has some
+  RenewalConfig m_config;                 // what this run goes by: the kept settings and the order's
+  std::string m_trustedOrigin;            // what m_config.trusted is
+  TrustAnchors m_anchors;                 // what the CA's answers and the new certificate must chain to
   TrialTarget m_trial;                    // the peer the new pair is tried against (ChooseTrial)
   std::string m_keyPrint;                 // the pending key this run works for (KeyPrint)
-  std::optional<RenewalConfig> m_stored;  // the slot's renewal settings, when it has some
   CaRequest::Kind m_kind = CaRequest::Kind::KeyUpdate;
   RenewalOutcome m_outcome;
 };
 
-bool Renewal::Refuse(RenewalRefusal refusal, result_t result, const std::string& error) {
+bool Renewal::Refuse(RenewalRefusal refusal, result_t result, const std::string& words) {
   m_outcome.step = RenewalStep::Refused;
   m_outcome.refusal = refusal;
-  m_outcome.result = result;
-  m_outcome.error = error;
+  m_outcome.status = Status(result, words);
   m_store.Rollback();
   return false;
 }
 
 bool Renewal::StoreFailed(result_t result) {
   m_outcome.step = RenewalStep::StoreFailed;
-  m_outcome.result = ozo::Failed(result) ? result : results::MediaError;
+  m_outcome.status = StoreFailure(m_store, result);
   m_store.Rollback();
   return false;
 }
 
 result_t Renewal::Journal(const std::string& detail) {
   return m_store.Journal(
-      OperationRecord(m_order.enroll ? "enroll" : "renew", ClientSlot(m_type), detail, m_order.initiator));
+      OperationRecord(m_plan.enroll() ? "enroll" : "renew", ClientSlot(m_type), detail, m_plan.initiator));
 }
 
-bool Renewal::Fail(const std::string& error, result_t result) {
-  RecordFailure(m_outcome.state, m_now, error, m_notAfter);
+bool Renewal::Fail(const std::string& words, result_t result) {
+  RecordFailure(m_outcome.state, Now(), words, m_notAfter);
   if (m_stored && m_current.certificate) {
     const std::int64_t notBefore = ossl::SecondsOf(X509_get0_notBefore(m_current.certificate.get())).value_or(m_now);
     m_outcome.nextAttempt = NextAttempt(DueTime(notBefore, m_notAfter, m_stored->beforeDays), m_outcome.state);
   }
   m_outcome.step = RenewalStep::Failed;
-  m_outcome.result = result;
-  m_outcome.error = error;
+  m_outcome.status = Status(result, words);
   result_t kept = m_store.PutRenewalState(m_type, m_outcome.state);
-  if (ozo::Succeeded(kept)) kept = Journal("failed: " + error);
+  if (ozo::Succeeded(kept)) kept = Journal("failed: " + words);
   if (ozo::Succeeded(kept)) kept = m_store.Commit();
   if (ozo::Failed(kept)) StoreFailed(kept);
   return false;
@@ -114,17 +127,19 @@ bool Renewal::KeyStillOurs() {
   if (ozo::Succeeded(read) && KeyPrint(pending.key) == m_keyPrint) return true;
   return Refuse(
       RenewalRefusal::KeyChanged, results::InvalidState,
-      "the " + m_keyword + " pending key changed during the renewal (another run took it): nothing was installed");
+      "the " + m_keyword + " pending key changed during the run (another run took it): nothing was installed");
 }
 
+// The slot as it stands: its pair, its kept settings (and so what this run
+// goes by), its state. An empty slot is said before anything else is asked.
 bool Renewal::ReadSlot() {
   ivo::ClientCertificate record;
   const result_t read = m_with.manager.GetClientCertificate(m_type, record);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read);
   const bool stored = ozo::Succeeded(read);
-  if (m_order.enroll && stored)
+  if (m_plan.enroll() && stored)
     return Refuse(RenewalRefusal::SlotHolds, results::Found, "the " + m_keyword + " client slot holds a certificate");
-  if (!m_order.enroll && !stored)
+  if (!m_plan.enroll() && !stored)
     return Refuse(RenewalRefusal::SlotEmpty, results::NotFound, "the " + m_keyword + " client slot is empty");
   if (stored && ossl::OpenContainer(std::string_view(reinterpret_cast<const char*>(record.certificate.data()),
                                                      record.certificate.size()),
@@ -133,42 +148,64 @@ bool Renewal::ReadSlot() {
                   "the stored " + m_keyword + " client certificate cannot be opened with its password");
   m_notAfter =
       stored ? ossl::SecondsOf(X509_get0_notAfter(m_current.certificate.get())).value_or(m_now) : m_now + 365 * kDay;
-  m_anchors = SlotAnchors(m_with.manager, m_type, m_order.config.trusted, m_order.trustedOrigin);
-  if (const std::string problem = AnchorsProblem(m_anchors); !problem.empty())
-    return Refuse(RenewalRefusal::NoAnchors, results::InvalidState, problem);
-  if (m_order.enroll)
-    m_kind = CaRequest::Kind::Initialization;
-  else if (!RequestKindOf(m_order.config.command, m_kind))
-    return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
-                  "the settings ask for a request '" + m_order.config.command + "', which is none of kur and cr");
   RenewalConfig settings;
-  if (const result_t read = m_store.GetRenewalConfig(m_type, settings); ozo::Succeeded(read))
+  if (const result_t kept = m_store.GetRenewalConfig(m_type, settings); ozo::Succeeded(kept))
     m_stored = settings;
-  else if (read != results::NotFound)
-    return StoreFailed(read);
+  else if (kept != results::NotFound)
+    return StoreFailed(kept);
   m_outcome.tracked = m_stored.has_value();
+  if (m_plan.enroll()) {
+    m_config = m_plan.enrollment->settings;
+    m_trustedOrigin = m_plan.enrollment->trustedOrigin;
+  } else {
+    m_config = Merged(m_stored, *m_plan.overrides);
+    m_trustedOrigin =
+        m_plan.overrides->trusted ? m_plan.overrides->trustedOrigin : "the certificates kept with the renewal settings";
+  }
+  m_outcome.server = m_config.server;
   if (const result_t state = m_store.GetRenewalState(m_type, m_outcome.state);
       ozo::Failed(state) && state != results::NotFound)
     return StoreFailed(state);
-  // A lock is the policy's answer to this very renewal: counted as a
-  // failure, with its reason, so that monitoring sees a slot nothing renews.
+  return true;
+}
+
+// What the run may go by: a lock is the policy's answer to this very
+// renewal, counted as a failure with its reason, so that monitoring sees a
+// slot nothing renews; settings that cannot work are refused before
+// anything is counted.
+bool Renewal::Settle() {
   bool locked = false;
   if (const result_t read = m_store.IsSettingLocked(m_type.ids().clientSetting, locked); ozo::Failed(read))
     return StoreFailed(read);
-  if (!locked) return true;
-  PendingKey pending;
-  const bool keyPending = ozo::Succeeded(m_store.GetPendingKey(m_type, pending));
-  m_outcome.refusal = RenewalRefusal::Locked;
-  return Fail("the policy locks the " + m_keyword + " client slot against local change" +
-                  (keyPending ? "; the pending key stays" : ""),
-              results::AccessDenied);
+  if (locked) {
+    PendingKey pending;
+    const bool keyPending = ozo::Succeeded(m_store.GetPendingKey(m_type, pending));
+    m_outcome.refusal = RenewalRefusal::Locked;
+    return Fail("the policy locks the " + m_keyword + " client slot against local change" +
+                    (keyPending ? "; the pending key stays" : ""),
+                results::AccessDenied);
+  }
+  if (m_config.server.empty())
+    return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument,
+                  "no CA is named for the " + m_keyword + " client slot: neither the order nor its renewal settings");
+  m_anchors = SlotAnchors(m_with.manager, m_type, m_config.trusted, m_trustedOrigin);
+  if (const std::string problem = AnchorsProblem(m_anchors); !problem.empty())
+    return Refuse(RenewalRefusal::NoAnchors, results::InvalidState, problem);
+  if (m_plan.enroll()) {
+    m_kind = CaRequest::Kind::Initialization;
+  } else if (const std::string problem = SettingsProblem(m_config); !problem.empty()) {
+    return Refuse(RenewalRefusal::BadRequest, results::InvalidArgument, "the renewal settings: " + problem);
+  } else {
+    RequestKindOf(m_config.command, m_kind);
+  }
+  return true;
 }
 
 bool Renewal::AskTheCa() {
   RequestSubject subject;
-  if (m_order.enroll) {
-    subject.name = m_order.subject;
-    subject.alternativeNames = m_order.alternativeNames;
+  if (m_plan.enroll()) {
+    subject.name = m_plan.enrollment->subject;
+    subject.alternativeNames = m_plan.enrollment->alternativeNames;
     subject = ForClientUse(std::move(subject), KeyAlgorithm::EcP256);
   } else {
     subject = SubjectOf(m_current.certificate.get());
@@ -177,8 +214,8 @@ bool Renewal::AskTheCa() {
   bool made = false;
   std::string error;
   const KeyAlgorithm algorithm = m_current.key ? KeyAlgorithmLike(m_current.key.get()) : KeyAlgorithm::EcP256;
-  const result_t kept =
-      PendingKeyFor(m_store, m_type, algorithm, m_order.enroll ? "enroll" : "renew", subject, newKey, made, error);
+  const result_t kept = PendingKeyFor(m_store, m_type, algorithm, m_plan.enroll() ? "enroll" : "renew", Now(), subject,
+                                      newKey, made, error);
   if (kept == results::InvalidArgument)
     return Refuse(RenewalRefusal::BadRequest, kept, "no request can be made: " + error);
   if (ozo::Failed(kept)) return error.empty() ? StoreFailed(kept) : Fail("no key for the request: " + error, kept);
@@ -190,28 +227,29 @@ bool Renewal::AskTheCa() {
 
   CaRequest request;
   request.kind = m_kind;
-  request.server = m_order.config.server;
+  request.server = m_config.server;
   request.deadline = &m_deadline;
   request.now = [this] { return Now(); };
   request.anchors = &m_anchors;
   request.certificate = m_current.certificate.get();
   request.key = m_current.key.get();
-  request.reference = m_order.reference;
-  request.secret = m_order.secret;
-  const UniquePtr<X509_NAME> name = m_order.enroll ? NameOf(m_order.subject, error) : nullptr;
+  if (m_plan.enroll()) {
+    request.reference = m_plan.enrollment->reference;
+    request.secret = &m_plan.enrollment->secret.text();
+  }
+  const UniquePtr<X509_NAME> name = m_plan.enroll() ? NameOf(m_plan.enrollment->subject, error) : nullptr;
   request.subject = name.get();
-  const auto* senderDer = reinterpret_cast<const unsigned char*>(m_order.config.sender.data());
+  const auto* senderDer = reinterpret_cast<const unsigned char*>(m_config.sender.data());
   const UniquePtr<X509_NAME> sender(
-      m_order.config.sender.empty()
-          ? nullptr
-          : d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_order.config.sender.size())));
+      m_config.sender.empty() ? nullptr
+                              : d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_config.sender.size())));
   request.expectedSender = sender.get();
   request.newKey = newKey.get();
   const CaAnswer answer = m_with.ca.Request(request);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
   if (!KeyStillOurs()) return false;
   m_outcome.refusedSender = answer.refusedSender;
-  if (!answer.issued) return Fail("the CA at " + m_order.config.server + ": " + answer.error);
+  if (!answer.issued) return Fail("the CA at " + m_config.server + ": " + answer.error);
   if (const result_t held = KeepPendingCertificate(m_store, m_type, answer.certificates); ozo::Failed(held))
     return StoreFailed(held);
   // What the CA sent outlives the trial against the peer.
@@ -240,7 +278,7 @@ bool Renewal::TryAgainstThePeer() {
   if (!m_with.trial || m_trial.empty()) return true;
   // No lock is held over the network.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
-  m_outcome.trial = m_with.trial(m_outcome.installation.record, m_trial, m_deadline);
+  m_outcome.trial = m_with.trial(m_type, m_outcome.installation.record, m_trial, m_deadline);
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
   if (!KeyStillOurs()) return false;
   if (m_outcome.trial.proven()) {
@@ -252,84 +290,133 @@ bool Renewal::TryAgainstThePeer() {
       ozo::Failed(kept))
     return StoreFailed(kept);
   return Fail(m_outcome.trial.words + (m_current.certificate ? "; the old pair stays" : "; the slot stays empty") +
-              ", the new one is pending (the next renew tries it against " + m_trial.peer + " again)");
+              ", the new one is pending (the next run tries it against " + m_trial.peer + " again)");
 }
 
 bool Renewal::Install() {
   const Installation& installation = m_outcome.installation;
   bool refused = false;
   const result_t installed =
-      CompleteInstallation(m_store, m_with.manager, m_type, installation, m_order.initiator, &refused);
+      CompleteInstallation(m_store, m_with.manager, m_type, installation, m_plan.initiator, &refused);
   if (installed == results::InvalidState)
     return KeyStillOurs() && Refuse(RenewalRefusal::KeyChanged, installed, "the pending key changed");
   if (refused)
     return Refuse(RenewalRefusal::Component, installed, "the " + m_keyword + " client certificate is not renewed");
   if (ozo::Failed(installed)) return StoreFailed(installed);
-  const std::int64_t due = DueTime(installation.notBefore, installation.notAfter, m_order.config.beforeDays);
+  const std::int64_t due = DueTime(installation.notBefore, installation.notAfter, m_config.beforeDays);
   RenewalState renewed = m_outcome.state;
-  RecordSuccess(renewed, m_now, due);
+  RecordSuccess(renewed, Now(), due);
   renewed.hookError.clear();
   result_t kept = m_store.PutRenewalState(m_type, renewed);
-  if (ozo::Succeeded(kept) && m_order.enroll && m_order.keepSettings) {
-    RenewalConfig settings = m_order.config;
+  if (ozo::Succeeded(kept) && m_plan.enroll() && m_plan.enrollment->keepSettings) {
+    RenewalConfig settings = m_config;
     settings.command = "kur";  // from now on, under the pair it holds
     kept = m_store.PutRenewalConfig(m_type, settings);
     m_outcome.tracked = true;
   }
   if (ozo::Succeeded(kept))
-    kept = Journal(
-        std::string(m_outcome.fromTheCa ? "from " + m_order.config.server : "with the certificate kept pending") +
-        ": " + installation.subject + ", serial " + installation.serial);
+    kept = Journal(std::string(m_outcome.fromTheCa ? "from " + m_config.server : "with the certificate kept pending") +
+                   ": " + installation.subject + ", serial " + installation.serial);
   if (ozo::Succeeded(kept)) kept = m_store.Commit();
   if (ozo::Failed(kept)) return StoreFailed(kept);
   m_outcome.step = RenewalStep::Renewed;
-  m_outcome.result = results::NoError;
+  m_outcome.status = Status();
   m_outcome.due = due;
-  m_outcome.beforeTooLong = !BeforeFits(installation.notBefore, installation.notAfter, m_order.config.beforeDays);
+  m_outcome.beforeTooLong = !BeforeFits(installation.notBefore, installation.notAfter, m_config.beforeDays);
+  m_outcome.endsSooner = m_current.certificate && installation.notAfter < m_notAfter;
   m_outcome.state = renewed;
   return true;
 }
 
 void Renewal::RunHook() {
-  if (m_order.config.hook.empty()) return;
-  const Installation& installation = m_outcome.installation;
-  std::string hookError;
+  if (m_config.hook.empty()) return;
+  std::string failure;
   if (ozo::Succeeded(m_with.hook(
-          HookRunFor(m_order.config.hook, m_type, installation, m_with.hookVariables, m_with.hookTimeoutSeconds),
-          hookError)))
+          HookRunFor(m_config.hook, m_type, m_outcome.installation, m_with.hookVariables, m_with.hookTimeoutSeconds),
+          failure)))
     return;
   m_outcome.step = RenewalStep::HookFailed;
-  m_outcome.error = "the hook " + hookError;
-  m_outcome.state.hookError = m_outcome.error;
+  m_outcome.status = Status(results::UnspecifiedError, "the hook " + failure);
+  m_outcome.state.hookError = m_outcome.status.words();
   result_t kept = m_store.Begin();
   if (ozo::Succeeded(kept)) kept = m_store.PutRenewalState(m_type, m_outcome.state);
-  if (ozo::Succeeded(kept)) kept = Journal("its hook " + hookError);
+  if (ozo::Succeeded(kept)) kept = Journal("its hook " + failure);
   if (ozo::Succeeded(kept)) kept = m_store.Commit();
   if (ozo::Failed(kept)) StoreFailed(kept);
 }
 
 RenewalOutcome Renewal::Run() {
-  if (!ReadSlot()) return m_outcome;
+  if (const Status open = NoUnitOpen(m_store); !open.ok()) {
+    m_outcome.refusal = RenewalRefusal::UnitOpen;
+    m_outcome.status = open;
+    return m_outcome;
+  }
+  if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun), m_outcome;
+  if (!ReadSlot() || !Settle()) return m_outcome;
   PendingKey pending;
   const result_t read = m_store.GetPendingKey(m_type, pending);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read), m_outcome;
   if (ozo::Succeeded(read)) m_keyPrint = KeyPrint(pending.key);
-  m_trial = ChooseTrial(m_order.noTrial, {m_order.config.probe, m_order.config.servername}, pending);
+  const std::optional<TrialTarget> ordered =
+      m_plan.enroll() ? std::optional(m_config.trial()) : m_plan.overrides->trial;
+  m_trial = ChooseTrial(m_plan.tryPair, ordered, pending, m_stored ? m_stored->trial() : TrialTarget{});
   if ((ozo::Failed(read) || pending.certificates.empty()) && !AskTheCa()) return m_outcome;
   if (Prepare() && TryAgainstThePeer() && Install()) RunHook();
   return m_outcome;
 }
 
+RenewalOutcome NoType() {
+  RenewalOutcome refused;
+  refused.refusal = RenewalRefusal::BadRequest;
+  refused.status = Status(results::InvalidArgument, kNoPeerType);
+  return refused;
+}
+
 }  // namespace
 
 RenewalOutcome RunRenewal(const RenewalOrder& order, RenewalDependencies& with) {
-  if (order.type) return Renewal(order, *order.type, with).Run();
-  with.store.Rollback();
-  RenewalOutcome refused;
-  refused.refusal = RenewalRefusal::BadRequest;
-  refused.result = ozo::results::InvalidArgument;
-  refused.error = kNoPeerType;
-  return refused;
+  if (!order.type) return NoType();
+  Plan plan(*order.type);
+  plan.overrides = &order.overrides;
+  plan.tryPair = order.tryPair;
+  plan.timeoutSeconds = order.timeoutSeconds;
+  plan.initiator = order.initiator;
+  return Renewal(plan, with).Run();
+}
+
+Status RenewAll(RenewalDependencies& with, bool onlyDue, double timeoutSeconds, const ivo::ChangeInitiator& initiator,
+                std::vector<SlotRun>& runs) {
+  runs.clear();
+  std::vector<SlotRenewals> slots;
+  if (Status read = ReadSlotRenewals(with.store, with.manager, slots); !read.ok()) return read;
+  const std::int64_t now = with.now ? with.now() : std::time(nullptr);
+  for (const SlotRenewals& slot : slots) {
+    if (!slot.renewsOnItsOwn()) continue;
+    SlotRun run(slot.type);
+    run.due = slot.due;
+    run.nextAttempt = slot.nextAttempt;
+    run.state = slot.state;
+    if (!onlyDue || RenewalDue(now, *slot.due, slot.state)) {
+      RenewalOrder order;
+      order.type = slot.type;
+      order.timeoutSeconds = timeoutSeconds;
+      order.initiator = initiator;
+      run.outcome = RunRenewal(order, with);
+      run.ran = true;
+    }
+    runs.push_back(std::move(run));
+  }
+  return {};
+}
+
+RenewalOutcome RunEnrollment(const EnrollmentOrder& order, RenewalDependencies& with) {
+  if (!order.type) return NoType();
+  Plan plan(*order.type);
+  plan.enrollment = &order;
+  plan.tryPair = order.tryPair;
+  plan.timeoutSeconds = order.timeoutSeconds;
+  plan.initiator = order.initiator;
+  return Renewal(plan, with).Run();
 }
 
 }  // namespace host::lifecycle

@@ -9,6 +9,24 @@ using ozo::result_t;
 result_t SqliteLifecycleStore::Begin() { return m_store.BeginWork(); }
 result_t SqliteLifecycleStore::Commit() { return m_store.CommitWork(); }
 void SqliteLifecycleStore::Rollback() { m_store.RollbackWork(); }
+bool SqliteLifecycleStore::InWork() { return m_store.InWork(); }
+std::string SqliteLifecycleStore::FailureWords() {
+  const std::string first = m_store.FirstFailure();
+  return first.empty() ? m_store.LastError() : first;
+}
+
+Status StoreFailure(LifecycleStore& store, result_t result) {
+  const std::string words = store.FailureWords();
+  return Status::StoreFailure(
+      ozo::Failed(result) ? result : ozo::results::MediaError,
+      "the store cannot be used" + (words.empty() || words == "not an error" ? "" : ": " + words));
+}
+
+Status NoUnitOpen(LifecycleStore& store) {
+  if (!store.InWork()) return {};
+  return Status(ozo::results::InvalidState,
+                "a unit of work is open on this thread: the call opens and commits its own, so call it with none");
+}
 
 result_t SqliteLifecycleStore::GetPendingKey(ivo::PeerType type, PendingKey& pending) {
   return m_store.pendingKeys().Get(type, pending);

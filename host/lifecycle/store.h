@@ -9,6 +9,7 @@
 #include <map>
 
 #include "host/lifecycle/records.h"
+#include "host/status.h"
 #include "ivo/certificate_type_table.h"
 #include "ivo/events.h"
 #include "ozo/result.h"
@@ -32,6 +33,11 @@ class LifecycleStore {
   virtual ozo::result_t Commit() = 0;
   // Drops the unit's changes; nothing happens without one.
   virtual void Rollback() = 0;
+  // Whether the calling thread has a unit of work open.
+  virtual bool InWork() = 0;
+  // Why the store failed, in its own words ("disk I/O error"); empty when
+  // it has not.
+  virtual std::string FailureWords() = 0;
 
   // "Not found" when the slot has none; Remove* too when there was none.
   virtual ozo::result_t GetPendingKey(ivo::PeerType type, PendingKey& pending) = 0;
@@ -63,6 +69,8 @@ class SqliteLifecycleStore : public LifecycleStore {
   ozo::result_t Begin() override;
   ozo::result_t Commit() override;
   void Rollback() override;
+  bool InWork() override;
+  std::string FailureWords() override;
   ozo::result_t GetPendingKey(ivo::PeerType type, PendingKey& pending) override;
   ozo::result_t PutPendingKey(ivo::PeerType type, const PendingKey& pending) override;
   ozo::result_t RemovePendingKey(ivo::PeerType type) override;
@@ -80,5 +88,12 @@ class SqliteLifecycleStore : public LifecycleStore {
  private:
   SqliteStore& m_store;
 };
+
+// `result` (a failure of `store`'s) with the store's words.
+Status StoreFailure(LifecycleStore& store, ozo::result_t result);
+
+// The refusal of a call that opens its own units of work when the calling
+// thread has one open; success otherwise.
+Status NoUnitOpen(LifecycleStore& store);
 
 }  // namespace host::lifecycle

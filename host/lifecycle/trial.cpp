@@ -35,9 +35,9 @@ TrialResult Judge(const tls::HandshakeResult& result, const std::string& peer, c
 
 }  // namespace
 
-Trial TlsTrial(ivo::ICertificatesManager& manager, ivo::PeerType type) {
-  return [&manager, type](const ivo::ClientCertificate& newPair, const TrialTarget& target,
-                          const Deadline& deadline) -> TrialResult {
+Trial TlsTrial(ivo::ICertificatesManager& manager) {
+  return [&manager](ivo::PeerType type, const ivo::ClientCertificate& newPair, const TrialTarget& target,
+                    const Deadline& deadline) -> TrialResult {
     const std::string keyword = type.keyword();
     tls::PeerAddress address;
     if (std::string problem; !tls::ReadPeerAddress(target.peer, address, problem))
@@ -64,10 +64,12 @@ Trial TlsTrial(ivo::ICertificatesManager& manager, ivo::PeerType type) {
   };
 }
 
-TrialTarget ChooseTrial(bool skip, const TrialTarget& given, const PendingKey& pending) {
-  if (skip) return {};
-  if (!given.empty()) return given;
-  return pending.certificates.empty() ? TrialTarget{} : KeptTrial(pending);
+TrialTarget ChooseTrial(bool tryPair, const std::optional<TrialTarget>& ordered, const PendingKey& pending,
+                        const TrialTarget& configured) {
+  if (!tryPair) return {};
+  if (ordered && !ordered->empty()) return *ordered;
+  if (!pending.certificates.empty() && !pending.trialPeer.empty()) return KeptTrial(pending);
+  return configured;
 }
 
 }  // namespace host::lifecycle

@@ -193,11 +193,11 @@ const RowDescription<RenewalConfig> kRenewalConfigRow = {"renewal_configs",
                                                          {{"server", &RenewalConfig::server, false, false},
                                                           {"command", &RenewalConfig::command, false, false},
                                                           {"trusted", &RenewalConfig::trusted, true},
-                                                          {"probe", &RenewalConfig::probe},
+                                                          {"probe", &RenewalConfig::trialPeer},
                                                           {"before_days", &RenewalConfig::beforeDays},
                                                           {"hook", &RenewalConfig::hook},
                                                           {"sender", &RenewalConfig::sender, true},
-                                                          {"servername", &RenewalConfig::servername}}};
+                                                          {"servername", &RenewalConfig::trialServername}}};
 const RowDescription<RenewalState> kRenewalStateRow = {"renewal_states",
                                                        "renewal state",
                                                        {{"last_attempt", &RenewalState::lastAttempt},

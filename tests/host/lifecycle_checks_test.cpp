@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "host/lifecycle/hook.h"
 #include "host/lifecycle/request.h"

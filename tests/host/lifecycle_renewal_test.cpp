@@ -21,38 +21,41 @@ class Renewal : public test::LifecycleTest {
  public:  // the step table sets the seams' answers
   Renewal() {
     m_order.type = kType;
-    m_order.config.server = "http://ca.test/";
-    m_order.config.command = "cr";
-    m_order.config.probe = "peer.test:443";
-    m_order.config.hook = "deploy";
+    m_order.overrides.server = "http://ca.test/";
+    m_order.overrides.command = "cr";
+    m_order.overrides.trial = lifecycle::TrialTarget{"peer.test:443", ""};
+    m_order.overrides.hook = "deploy";
     m_order.initiator = test::User();
-  }
-
-  // One run as the timer would make it, in a unit of work of its own.
-  lifecycle::RenewalOutcome Run() {
-    EXPECT_EQ(m_store->Begin(), 0);
-    lifecycle::RenewalDependencies with(*m_store, *m_manager, m_authority);
-    with.now = [this] { return kNow; };
-    with.trial = [this](const ivo::ClientCertificate&, const lifecycle::TrialTarget& target, const host::Deadline&) {
+    m_enrollment.settings.server = "http://ca.test/";
+    m_enrollment.settings.trialPeer = "peer.test:443";
+    m_enrollment.initiator = test::User();
+    m_with.now = [this] { return kNow; };
+    m_with.trial = [this](ivo::PeerType, const ivo::ClientCertificate&, const lifecycle::TrialTarget& target,
+                          const host::Deadline&) {
       m_tried.push_back(target.peer + "/" + target.servername);
       if (m_meanwhile) m_meanwhile();
       return m_trialRefusal.empty()
                  ? lifecycle::TrialResult{}
                  : lifecycle::TrialResult{lifecycle::TrialResult::Verdict::Refused, target.peer + " " + m_trialRefusal};
     };
-    with.hook = [this](const lifecycle::HookRun& run, std::string& failure) {
+    m_with.hook = [this](const lifecycle::HookRun& run, std::string& failure) {
       m_hooks.push_back(run.command + " " + run.variables.front().second);
       failure = m_hookFailure;
       return failure.empty() ? ozo::results::NoError : ozo::results::UnspecifiedError;
     };
-    return lifecycle::RunRenewal(m_order, with);
   }
+
+  // One run, as the timer or a person makes it: with no unit of work open.
+  lifecycle::RenewalOutcome Run() { return lifecycle::RunRenewal(m_order, m_with); }
+  lifecycle::RenewalOutcome Enroll() { return lifecycle::RunEnrollment(m_enrollment, m_with); }
 
   void LockSlot() { EXPECT_EQ(m_sqlite->locks().SetLocked(kType.ids().clientSetting, true), 0); }
   // Another run installs a pair for the pending key, which goes.
   void TakeKey() { EXPECT_EQ(m_sqlite->pendingKeys().Remove(kType), 0); }
 
   lifecycle::RenewalOrder m_order;
+  lifecycle::EnrollmentOrder m_enrollment;
+  lifecycle::RenewalDependencies m_with{*m_store, *m_manager, m_authority};
   std::string m_trialRefusal, m_hookFailure;  // what the trial and the hook say
   std::function<void()> m_meanwhile;          // what else happens during the trial
   std::vector<std::string> m_hooks;
@@ -111,10 +114,10 @@ TEST_P(EachStep, LeavesTheSlotTheKeyAndTheStateAsTheRulesSay) {
   const std::string before = SlotSerial();
   step.fail(*this, *m_store, m_authority);
   const lifecycle::RenewalOutcome outcome = Run();
-  EXPECT_EQ(outcome.step, step.step) << outcome.error;
+  EXPECT_EQ(outcome.step, step.step) << outcome.status.words();
   EXPECT_EQ(SlotSerial() != before, step.renewed);
   EXPECT_EQ(Pending(), step.pending);
-  EXPECT_NE(outcome.error.find(step.said), std::string::npos) << outcome.error;
+  EXPECT_NE(outcome.status.words().find(step.said), std::string::npos) << outcome.status.words();
   const lifecycle::RenewalState state = State();
   EXPECT_EQ(state.failures, step.failures);
   EXPECT_EQ(state.lastSuccess == kNow, step.renewed);
@@ -136,34 +139,43 @@ INSTANTIATE_TEST_SUITE_P(Renewal, EachStep, testing::ValuesIn(kSteps),
 
 // Refused before anything: nothing is counted and nothing changes.
 TEST_F(Renewal, AnEmptySlotAndOneWithoutAnchorsAreRefusedUntouched) {
-  m_order.enroll = true;
-  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotHolds);
-  m_order.enroll = false;
-  m_order.type = ivo::PeerType::From(2);  // sandbox: no pair, no anchor
+  m_enrollment.type = kType;
+  m_enrollment.subject = {{"CN", "edr.test"}};
+  EXPECT_EQ(Enroll().refusal, lifecycle::RenewalRefusal::SlotHolds);
+  m_order.type = m_enrollment.type = ivo::PeerType::From(2);  // sandbox: no pair, no anchor
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::SlotEmpty);
-  m_order.enroll = true;
-  m_order.subject = {{"CN", "sandbox.test"}};
-  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::NoAnchors);
-  m_order.config.command = "kurr";
+  EXPECT_EQ(Enroll().refusal, lifecycle::RenewalRefusal::NoAnchors);
+  m_order.overrides.command = "kurr";
   m_order.type = kType;
-  m_order.enroll = false;
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::BadRequest);
+  m_order.overrides = {};  // nothing names a CA: the slot has no settings
   EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::BadRequest);
   m_order.type.reset();  // as an order is made: for no type
-  EXPECT_EQ(Run().error, lifecycle::kNoPeerType);
+  EXPECT_EQ(Run().status.words(), lifecycle::kNoPeerType);
+  ASSERT_EQ(m_sqlite->BeginWork(), 0);
+  m_order.type = kType;
+  EXPECT_EQ(Run().refusal, lifecycle::RenewalRefusal::UnitOpen) << "a call opens its own units of work";
+  m_sqlite->RollbackWork();
   EXPECT_EQ(m_authority.asked, 0);
   EXPECT_EQ(Pending(), "");
   EXPECT_FALSE(State().lastAttempt.has_value());
 }
 
 // A certificate kept pending by a refused trial is installed by the next run
-// without asking the CA again, once the peer that refused it takes it (the
-// settings may name none by then); a later good hook clears the failed one.
-TEST_F(Renewal, TheNextRunInstallsWhatATrialKeptAndAGoodHookClearsAFailedOne) {
+// without asking the CA again, once the peer that refused it takes it:
+// that peer, not the settings', is tried again, whoever runs it; a later
+// good hook clears the failed one.
+TEST_F(Renewal, TheNextRunTriesTheRefusingPeerAgainAndAGoodHookClearsAFailedOne) {
   m_trialRefusal = "not yet";
-  m_order.config.servername = "peer.example";
+  m_order.overrides.trial->servername = "peer.example";
   ASSERT_EQ(Run().step, RenewalStep::Failed);
-  m_order.config.probe.clear();
-  m_order.config.servername.clear();
+  lifecycle::RenewalConfig settings;
+  settings.server = "http://ca.test/";
+  settings.command = "cr";
+  settings.trialPeer = "other.test:443";
+  settings.hook = "deploy";
+  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, settings), 0);
+  m_order.overrides = {};  // as the timer's run: the slot alone
   EXPECT_EQ(Run().step, RenewalStep::Failed) << "the same peer still refuses";
   EXPECT_EQ(m_tried, (std::vector<std::string>{"peer.test:443/peer.example", "peer.test:443/peer.example"}));
   m_trialRefusal.clear();
@@ -177,6 +189,7 @@ TEST_F(Renewal, TheNextRunInstallsWhatATrialKeptAndAGoodHookClearsAFailedOne) {
   m_hookFailure.clear();
   EXPECT_EQ(Run().step, RenewalStep::Renewed);
   EXPECT_EQ(m_authority.asked, 2);
+  EXPECT_EQ(m_tried.back(), "other.test:443/") << "with nothing kept pending, the settings' peer";
   EXPECT_EQ(State().hookError, "");
 }
 
@@ -184,22 +197,22 @@ TEST_F(Renewal, TheNextRunInstallsWhatATrialKeptAndAGoodHookClearsAFailedOne) {
 // OpenSSL refuses is refused before a key is kept.
 TEST_F(Renewal, AnEnrollmentAsksForTheSubjectGivenAndRefusesOneThatCannotBeAsked) {
   ASSERT_EQ(m_manager->RemoveClientCertificate(kType, test::User()), 0);
-  m_order.enroll = true;
-  m_order.subject = {{"C", "USA"}, {"CN", "x"}};
-  const lifecycle::RenewalOutcome refused = Run();
+  m_enrollment.type = kType;
+  m_enrollment.subject = {{"C", "USA"}, {"CN", "x"}};
+  const lifecycle::RenewalOutcome refused = Enroll();
   EXPECT_EQ(refused.refusal, lifecycle::RenewalRefusal::BadRequest);
-  EXPECT_NE(refused.error.find("C=USA"), std::string::npos);
+  EXPECT_NE(refused.status.words().find("C=USA"), std::string::npos);
   EXPECT_EQ(Pending(), "");
-  m_order.subject = {{"CN", "enrolled.test"}};
-  const lifecycle::RenewalOutcome enrolled = Run();
+  m_enrollment.subject = {{"CN", "enrolled.test"}};
+  const lifecycle::RenewalOutcome enrolled = Enroll();
   EXPECT_EQ(enrolled.step, RenewalStep::Renewed);
   EXPECT_NE(SlotSerial(), "");
   // It keeps its CA and the rest as the slot's settings, for key updates.
   lifecycle::RenewalConfig kept;
   ASSERT_EQ(m_sqlite->renewalConfigs().Get(kType, kept), 0);
   EXPECT_TRUE(enrolled.tracked);
-  EXPECT_EQ(kept.server, m_order.config.server);
-  EXPECT_EQ(kept.probe, m_order.config.probe);
+  EXPECT_EQ(kept.server, m_enrollment.settings.server);
+  EXPECT_EQ(kept.trialPeer, m_enrollment.settings.trialPeer);
   EXPECT_EQ(kept.command, "kur");
 }
 
@@ -212,7 +225,7 @@ TEST_F(Renewal, AFailureHasANextAttemptOnlyWhereTheTimerRetries) {
   ASSERT_EQ(untracked.step, RenewalStep::Failed);
   EXPECT_FALSE(untracked.tracked);
   EXPECT_FALSE(untracked.nextAttempt);
-  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, m_order.config), 0);
+  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, lifecycle::Merged(std::nullopt, m_order.overrides)), 0);
   const lifecycle::RenewalOutcome tracked = Run();
   ASSERT_EQ(tracked.step, RenewalStep::Failed);
   EXPECT_TRUE(tracked.tracked);
@@ -220,26 +233,51 @@ TEST_F(Renewal, AFailureHasANextAttemptOnlyWhereTheTimerRetries) {
   EXPECT_GT(*tracked.nextAttempt, *tracked.state.nextAttempt) << "the pair is not due for weeks";
 }
 
-// Settings whose --before the new certificate's lifetime cannot hold make
-// it due at two thirds of it, never before it was issued, and say so.
-TEST_F(Renewal, ABeforeLongerThanTheNewLifetimeGivesWayToTwoThirds) {
-  m_order.config.beforeDays = 10000;
+// The kept settings rule a run that names only the slot: their --before
+// sets when the new certificate is due; one the new lifetime cannot hold
+// gives way to two thirds of it, never before it was issued, and says so.
+TEST_F(Renewal, TheKeptSettingsRuleAndABeforeLongerThanTheNewLifetimeGivesWayToTwoThirds) {
+  lifecycle::RenewalConfig settings = lifecycle::Merged(std::nullopt, m_order.overrides);
+  settings.beforeDays = 10000;
+  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, settings), 0);
+  m_order.overrides = {};
   const lifecycle::RenewalOutcome outcome = Run();
   ASSERT_EQ(outcome.step, RenewalStep::Renewed);
   EXPECT_TRUE(outcome.beforeTooLong);
   const lifecycle::Installation& pair = outcome.installation;
   EXPECT_EQ(outcome.due, lifecycle::DueTime(pair.notBefore, pair.notAfter, std::nullopt));
-  m_order.config.beforeDays = 1;
-  EXPECT_FALSE(Run().beforeTooLong);
+  m_order.overrides.beforeDays = 20;
+  const lifecycle::RenewalOutcome overridden = Run();
+  EXPECT_FALSE(overridden.beforeTooLong);
+  EXPECT_EQ(overridden.due, overridden.installation.notAfter - 20 * lifecycle::kDay);
 }
 
 // Without a trial, what a refused trial kept goes in untried.
 TEST_F(Renewal, WithoutATrialTheKeptCertificateGoesInUntried) {
   m_trialRefusal = "not yet";
   ASSERT_EQ(Run().step, RenewalStep::Failed);
-  m_order.noTrial = true;
+  m_order.tryPair = false;
   EXPECT_EQ(Run().step, RenewalStep::Renewed);
   EXPECT_EQ(m_tried.size(), 1u);
+}
+
+// One call renews every slot with settings that is due, and tells of each
+// that is not: the timer's run.
+TEST_F(Renewal, RenewAllRunsTheSlotsThatAreDueAndTellsOfTheOthers) {
+  lifecycle::RenewalConfig settings = lifecycle::Merged(std::nullopt, m_order.overrides);
+  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, settings), 0);
+  StorePair(2);  // from a day ago for two days: due in 8 hours
+  std::vector<lifecycle::SlotRun> runs;
+  ASSERT_TRUE(lifecycle::RenewAll(m_with, true, 10, test::User(), runs).ok());
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_FALSE(runs[0].ran) << "not due yet";
+  ASSERT_TRUE(runs[0].due);
+  m_with.now = [&] { return *runs[0].due + 1; };
+  std::vector<lifecycle::SlotRun> due;
+  ASSERT_TRUE(lifecycle::RenewAll(m_with, true, 10, test::User(), due).ok());
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_TRUE(due[0].ran);
+  EXPECT_EQ(due[0].outcome.step, RenewalStep::Renewed) << due[0].outcome.status.words();
 }
 
 }  // namespace

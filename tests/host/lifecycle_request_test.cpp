@@ -2,7 +2,7 @@
 // what it asks, and which signed certificate its installation takes.
 #include <gtest/gtest.h>
 
-#include "host/lifecycle/installation.h"
+#include "host/lifecycle/install.h"
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
 #include "ossl/text.h"
@@ -21,8 +21,8 @@ class Request : public test::LifecycleTest {
     order.type = kType;
     order.initiator = test::User();
     lifecycle::KeyRequest request;
-    std::string error;
-    EXPECT_EQ(lifecycle::RequestKey(*m_store, *m_manager, order, request, error), 0) << error;
+    const host::Status made = lifecycle::RequestKey(*m_store, *m_manager, order, request);
+    EXPECT_TRUE(made.ok()) << made.words();
     return request;
   }
   lifecycle::PendingKey Kept() {
@@ -97,19 +97,39 @@ TEST_F(Request, AnInstallationTakesOnlyACertificateForThePendingKeyThatCanSign) 
   }
 }
 
-TEST_F(Request, AnInstallationByHandClearsTheRenewalsFailuresAndBackoff) {
+// An installation by hand into a slot that renews on its own is one of its
+// renewals: tried against the settings' peer, followed by their hook, and a
+// success that clears the failures and the backoff.
+TEST_F(Request, AnInstallationByHandIsARenewalOfASlotWithSettings) {
   lifecycle::RenewalState failing;
   lifecycle::RecordFailure(failing, kNow - 60, "the CA said no", kNow + 30 * 86400);
   ASSERT_EQ(m_sqlite->renewalStates().Put(kType, failing), 0);
+  lifecycle::RenewalConfig settings;
+  settings.server = "http://ca.test/";
+  settings.trialPeer = "peer.test:443";
+  settings.hook = "deploy";
+  ASSERT_EQ(m_sqlite->renewalConfigs().Put(kType, settings), 0);
   Ask({});
   const ossl::UniquePtr<EVP_PKEY> key = lifecycle::KeyOf(Kept().key);
   lifecycle::InstallOrder order;
   order.type = kType;
   order.signedFile = m_ca.Issue(key.get(), "agent.test", kNow - 60, 30) + m_ca.Pem();
   order.initiator = test::User();
-  order.now = kNow;
-  const lifecycle::InstallOutcome outcome = lifecycle::Install(*m_store, *m_manager, order, {});
-  ASSERT_EQ(outcome.result, results::NoError) << outcome.error;
+  lifecycle::RenewalDependencies with(*m_store, *m_manager, m_authority);
+  with.now = [this] { return kNow; };
+  std::vector<std::string> done;
+  with.trial = [&](ivo::PeerType, const ivo::ClientCertificate&, const lifecycle::TrialTarget& target,
+                   const host::Deadline&) {
+    done.push_back("trial " + target.peer);
+    return lifecycle::TrialResult{};
+  };
+  with.hook = [&](const lifecycle::HookRun& run, std::string&) {
+    done.push_back("hook " + run.command);
+    return ozo::results::NoError;
+  };
+  const lifecycle::InstallOutcome outcome = lifecycle::Install(order, with);
+  ASSERT_TRUE(outcome.status.ok()) << outcome.status.words();
+  EXPECT_EQ(done, (std::vector<std::string>{"trial peer.test:443", "hook deploy"}));
   const lifecycle::RenewalState state = State();
   EXPECT_EQ(state.failures, 0);
   EXPECT_EQ(state.lastSuccess, kNow);

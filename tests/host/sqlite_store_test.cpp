@@ -234,8 +234,8 @@ TEST_F(SqliteStoreTest, TheLifecycleRowsKeepEachFieldApartForEveryType) {
   for (const ivo::PeerType type : ivo::PeerType::All()) {
     const std::string n = std::to_string(type);
     const host::lifecycle::RenewalConfig& config = configs[type];
-    EXPECT_EQ((std::vector<std::string>{config.server, config.command, config.trusted, config.probe, config.hook,
-                                        config.sender, config.servername}),
+    EXPECT_EQ((std::vector<std::string>{config.server, config.command, config.trusted, config.trialPeer, config.hook,
+                                        config.sender, config.trialServername}),
               (std::vector<std::string>{"http://ca" + n, "cr", "trusted " + n, "peer" + n, "exec " + n, "sender " + n,
                                         "name " + n}));
     EXPECT_EQ(config.beforeDays, 10 + type);

@@ -82,6 +82,8 @@ class FaultyLifecycleStore : public host::lifecycle::LifecycleStore {
   ozo::result_t PendingKeyTypes(std::map<ivo::PeerType, std::int64_t>& created) override;
   ozo::result_t GetRenewalState(ivo::PeerType type, host::lifecycle::RenewalState& state) override;
   ozo::result_t PutRenewalState(ivo::PeerType type, const host::lifecycle::RenewalState& state) override;
+  bool InWork() override { return m_store.InWork(); }
+  std::string FailureWords() override { return m_store.FailureWords(); }
   ozo::result_t RemoveRenewalState(ivo::PeerType type) override;
   ozo::result_t IsSettingLocked(std::uint32_t settingId, bool& locked) override;
   ozo::result_t Journal(const ivo::CertificateEvent& record) override;

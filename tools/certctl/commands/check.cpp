@@ -60,8 +60,8 @@ CheckOptions OptionsOf(const Arguments& arguments) {
 // has settings, and its renewal is neither late nor failing, nor did its
 // hook fail. Its approaching end is then the renewal's business, not a
 // person's, as cert-manager judges a certificate it is about to renew.
-bool RenewsOnItsOwn(const RenewalFacts& fact, const CheckOptions& options, std::int64_t now) {
-  return fact.config && fact.due && !host::lifecycle::RenewalLate(now, *fact.due, options.graceSeconds) &&
+bool RenewsOnItsOwn(const host::lifecycle::SlotRenewals& fact, const CheckOptions& options, std::int64_t now) {
+  return fact.settings && fact.due && !host::lifecycle::RenewalLate(now, *fact.due, options.graceSeconds) &&
          fact.state.failures == 0 && fact.state.hookError.empty();
 }
 
@@ -77,7 +77,7 @@ struct Verdict {
 // The verdict on one stored certificate at `now`; `renewal` the facts of
 // its slot's renewals, for a client certificate that has some.
 Verdict VerdictOn(const StoredCertificate& stored, const CheckOptions& options, std::int64_t now,
-                  const RenewalFacts* renewal) {
+                  const host::lifecycle::SlotRenewals* renewal) {
   Verdict verdict{std::string(stored.type.keyword()) + " " + stored.kind(), State::Ok, "", &stored, {}};
   if (!stored.problem.empty()) {
     verdict.state = State::Unknown;
@@ -111,11 +111,11 @@ bool Selected(const CheckOptions& options, ivo::PeerType type, const std::string
 }
 
 std::vector<Verdict> JudgeAll(const std::vector<StoredCertificate>& inventory,
-                              const std::vector<RenewalFacts>& renewals, const CheckOptions& options,
+                              const std::vector<host::lifecycle::SlotRenewals>& renewals, const CheckOptions& options,
                               std::int64_t now) {
   std::vector<Verdict> verdicts;
   for (const StoredCertificate& stored : inventory) {
-    const auto renewal = std::find_if(renewals.begin(), renewals.end(), [&](const RenewalFacts& fact) {
+    const auto renewal = std::find_if(renewals.begin(), renewals.end(), [&](const host::lifecycle::SlotRenewals& fact) {
       return stored.client && fact.type == stored.type;
     });
     if (Selected(options, stored.type, stored.kind()))
@@ -202,13 +202,14 @@ Verdict RevocationVerdict(const SlotRevocation& slot) {
 // What needs a person in a slot's renewals at `now`, each WARNING: a
 // configured renewal past its due time (the timer has not renewed it), one
 // that is failing (the state says why), a hook that failed after a renewal.
-std::vector<Verdict> RenewalVerdicts(const RenewalFacts& fact, const CheckOptions& options, std::int64_t now) {
+std::vector<Verdict> RenewalVerdicts(const host::lifecycle::SlotRenewals& fact, const CheckOptions& options,
+                                     std::int64_t now) {
   const std::string slot = std::string(fact.type.keyword()) + " client";
   const std::string failures = std::to_string(fact.state.failures) +
                                (fact.state.failures == 1 ? " failure: " : " failures in a row, the last: ") +
                                fact.state.lastError;
   std::vector<Verdict> verdicts;
-  if (fact.config && fact.due && host::lifecycle::RenewalLate(now, *fact.due, options.graceSeconds))
+  if (fact.settings && fact.due && host::lifecycle::RenewalLate(now, *fact.due, options.graceSeconds))
     verdicts.push_back({slot,
                         State::Warning,
                         slot + " renewal is late: due since " + IsoFromSeconds(*fact.due) +
@@ -216,7 +217,7 @@ std::vector<Verdict> RenewalVerdicts(const RenewalFacts& fact, const CheckOption
                         nullptr,
                         {},
                         false});
-  else if (fact.config && fact.state.failures > 0)
+  else if (fact.settings && fact.state.failures > 0)
     verdicts.push_back({slot,
                         State::Warning,
                         slot + " renewal is failing: " + failures +
@@ -271,7 +272,7 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
     const std::int64_t now = std::time(nullptr);
     Session session(global, Access::Read, true);
     const std::vector<StoredCertificate> inventory = ReadInventory(session);
-    const std::vector<RenewalFacts> renewals = ReadRenewalFacts(session, inventory);
+    const std::vector<host::lifecycle::SlotRenewals> renewals = ReadRenewalFacts(session, inventory);
     std::vector<Verdict> verdicts = JudgeAll(inventory, renewals, options, now);  // they point into the inventory
     // Client certificates with their keys are readable by whoever can read
     // the store: as urgent as an expiry a few weeks away.
@@ -296,7 +297,7 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
              {},
              false});
     }
-    for (const RenewalFacts& fact : renewals)
+    for (const host::lifecycle::SlotRenewals& fact : renewals)
       if (Selected(options, fact.type, "client"))
         for (Verdict& verdict : RenewalVerdicts(fact, options, now)) verdicts.push_back(std::move(verdict));
     const State worst = Worst(verdicts);

@@ -1,12 +1,14 @@
 // install: the signed certificate of a slot's pending key, wrapped with the
 // key into a container under a fresh random password and stored through the
 // component; with --probe, first tried against the peer.
+#include "host/lifecycle/install.h"
+
 #include <ctime>
 
-#include "host/lifecycle/installation.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/files.h"
+#include "tools/certctl/lib/lifecycle_run.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/trust_anchors.h"
@@ -38,56 +40,41 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   const std::string keyword = type.keyword();
   if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
   const ozo::blob_t bytes = arguments.file.path.empty() ? ozo::blob_t() : ReadFileBytes(arguments.file.path);
-  Session session(global, Access::WriteSecrets);
-  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
-  lifecycle::SqliteLifecycleStore store(session.store());
   lifecycle::InstallOrder order;
   order.type = type;
   order.signedFile.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  lifecycle::RenewalConfig kept;
-  session.ThrowIfStoreFailed(store.GetRenewalConfig(type, kept));
-  order.trusted = arguments.trusted ? arguments.trusted->certificates : kept.trusted;
-  order.trustedOrigin = arguments.trusted ? arguments.trusted->path : "the certificates kept with the renewal settings";
-  order.initiator = UserInitiator();
-  order.now = std::time(nullptr);
-  // A slot that renews on its own takes a pair by hand as a renewal takes
-  // it: tried against the settings' peer, its hook run after.
-  if (arguments.probe)
-    order.trial = {arguments.probe->text(), arguments.servername};
-  else if (!kept.probe.empty())
-    order.trial = {kept.probe, kept.servername};
-  order.noTrial = arguments.noProbe;
+  if (arguments.trusted) {
+    order.trusted = arguments.trusted->certificates;
+    order.trustedOrigin = arguments.trusted->path;
+  }
+  if (arguments.probe) order.trial = lifecycle::TrialTarget{arguments.probe->text(), arguments.servername};
+  order.tryPair = !arguments.noProbe;
+  order.runHook = !arguments.noHook;
   order.timeoutSeconds = arguments.timeout.seconds;
-  if (!arguments.noHook) order.hook = kept.hook;
-  order.hookVariables = {{"CERTCTL_STORE", session.path()}};
-  order.hookTimeoutSeconds = arguments.hookTimeout.seconds;
-  const lifecycle::InstallOutcome outcome =
-      lifecycle::Install(store, *manager, order, lifecycle::TlsTrial(*manager, type));
-  manager.Reset();
-  session.ThrowIfStoreFailed(outcome.result);
-  const result_t result = outcome.result;
+  order.initiator = UserInitiator();
+  LifecycleRun run(global, arguments.hookTimeout.seconds);
+  const lifecycle::InstallOutcome outcome = lifecycle::Install(order, run.with());
+  ThrowIfStoreFailed(outcome.status);
+  const result_t result = outcome.status.code();
+  const std::string& error = outcome.status.words();
   const std::string source = arguments.file.path.empty() ? "the pending certificate" : arguments.file.path;
   if (!outcome.trial.proven())
-    throw Failure(kExitFailed, outcome.error + " (certctl install " + keyword +
-                                   " tries it there again, --no-probe installs it untried)");
-  if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(outcome.error);
-  if (result == results::InvalidState)
-    throw Failure(kExitFailed, "the " + keyword + " pending key changed during the trial: nothing was installed",
-                  result);
+    throw Failure(kExitFailed,
+                  error + " (certctl install " + keyword + " tries it there again, --no-probe installs it untried)");
+  if (result == results::InvalidState && !outcome.anchored) throw NoAnchorsRefusal(error);
+  if (result == results::InvalidState) throw Failure(kExitFailed, error, result);
   if (result == results::NotFound)
-    throw Failure(kExitUsage, outcome.error + ": certctl request " + keyword + " makes a key, install " + keyword +
+    throw Failure(kExitUsage, error + ": certctl request " + keyword + " makes a key, install " + keyword +
                                   " FILE takes its signed certificate");
   if (result == results::CertificateOutOfValidityPeriod)
-    throw Failure(kExitFailed, DescribeResult(result) + ": " + outcome.error, result);
+    throw Failure(kExitFailed, DescribeResult(result) + ": " + error, result);
   if (result == results::NotMatched)
-    throw Failure(kExitUsage, source + ": " + outcome.error +
-                                  ": the CA must sign the pending key's request (certctl request " + keyword +
-                                  " writes it again)");
-  if (result == results::Prohibited) throw Failure(kExitFailed, source + " is refused: " + outcome.error, result);
-  if (result == results::InvalidArgument) throw Failure(kExitUsage, source + ": " + outcome.error);
+    throw Failure(kExitUsage, source + ": " + error + ": the CA must sign the pending key's request (certctl request " +
+                                  keyword + " writes it again)");
+  if (result == results::Prohibited) throw Failure(kExitFailed, source + " is refused: " + error, result);
+  if (result == results::InvalidArgument) throw Failure(kExitUsage, source + ": " + error);
   if (result == results::AccessDenied) throw Failure(kExitFailed, LockedClientSlot(type), result);
   if (ozo::Failed(result)) throw Failure(kExitFailed, Refusal(result), result);
-  session.Commit();
   const lifecycle::Installation& installed = outcome.installation;
   Json facts = {{"type", keyword},
                 {"subject", installed.subject},

@@ -54,29 +54,29 @@ void RenderPendingKeys(Exposition& out, const PendingKeys& pending) {
 
 // Each slot's renewals, as cert-manager and certmonger users alert on them:
 // a renewal is late when now is past its due time.
-void RenderRenewals(Exposition& out, const std::vector<RenewalFacts>& renewals) {
-  const auto labels = [](const RenewalFacts& fact) { return Labels{{"type", fact.type.keyword()}}; };
+void RenderRenewals(Exposition& out, const std::vector<host::lifecycle::SlotRenewals>& renewals) {
+  const auto labels = [](const host::lifecycle::SlotRenewals& fact) { return Labels{{"type", fact.type.keyword()}}; };
   out.Family(
       "renewal_due_timestamp_seconds", "gauge",
       "When the configured client certificate is due for renewal (2/3 of its lifetime, or --before), Unix time.");
-  for (const RenewalFacts& fact : renewals)
-    if (fact.config && fact.due) out.Sample(labels(fact), *fact.due);
+  for (const host::lifecycle::SlotRenewals& fact : renewals)
+    if (fact.settings && fact.due) out.Sample(labels(fact), *fact.due);
   out.Family("renewal_last_success_timestamp_seconds", "gauge", "When a renewal last succeeded, Unix time.");
-  for (const RenewalFacts& fact : renewals)
+  for (const host::lifecycle::SlotRenewals& fact : renewals)
     if (fact.state.lastSuccess) out.Sample(labels(fact), *fact.state.lastSuccess);
   out.Family("renewal_consecutive_failures", "gauge", "Renewal attempts that failed since the last success.");
-  for (const RenewalFacts& fact : renewals) out.Sample(labels(fact), fact.state.failures);
+  for (const host::lifecycle::SlotRenewals& fact : renewals) out.Sample(labels(fact), fact.state.failures);
   out.Family("renewal_next_attempt_timestamp_seconds", "gauge",
              "When the timer will next renew the configured client certificate: its due time, or after failures "
              "the later of that and the backoff's end, Unix time.");
-  for (const RenewalFacts& fact : renewals)
+  for (const host::lifecycle::SlotRenewals& fact : renewals)
     if (fact.nextAttempt) out.Sample(labels(fact), *fact.nextAttempt);
   out.Family("renewal_hook_failed", "gauge", "Whether the command run after the last renewal failed (1) or not (0).");
-  for (const RenewalFacts& fact : renewals) out.Sample(labels(fact), !fact.state.hookError.empty());
+  for (const host::lifecycle::SlotRenewals& fact : renewals) out.Sample(labels(fact), !fact.state.hookError.empty());
 }
 
 std::string Render(bool readable, const std::vector<StoredCertificate>& inventory, const PendingKeys& pending,
-                   const std::vector<RenewalFacts>& renewals, const JournalFacts& journal,
+                   const std::vector<host::lifecycle::SlotRenewals>& renewals, const JournalFacts& journal,
                    const std::vector<ProbeVerdict>& probes, RevocationPolicy policy) {
   const std::int64_t now = std::time(nullptr);
   Exposition out;
@@ -171,7 +171,7 @@ int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   options.revocation.ocspMaxAgeSeconds = arguments.ocspMaxAge.value * 86400;
   std::vector<StoredCertificate> inventory;
   PendingKeys pending;
-  std::vector<RenewalFacts> renewals;
+  std::vector<host::lifecycle::SlotRenewals> renewals;
   JournalFacts journal;
   std::string failure;
   int status = kExitOk;

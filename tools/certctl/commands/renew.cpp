@@ -1,29 +1,22 @@
 // renew: a type's client certificate renewed over CMP now, or every
-// configured one that is due (--all --due, as the timer runs it); enroll:
+// configured one (that is due: --all --due, as the timer runs it); enroll:
 // the first certificate of an empty slot, with the CA's one-time secret.
 // The lifecycle library decides and records; this file asks and tells.
-#include <algorithm>
-#include <ctime>
-
-#include "host/lifecycle/cmp_authority.h"
 #include "host/lifecycle/renewal.h"
-#include "host/lifecycle/schedule.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
-#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/lifecycle_run.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/passwords.h"
-#include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/lib/trust_anchors.h"
 
 namespace certctl::commands {
 namespace {
 
 namespace lifecycle = host::lifecycle;
-namespace results = ozo::results;
 
-// How long an exchange with the CA may take unless --timeout says: longer
+// How long a run's network work may take unless --timeout says: longer
 // than a probe's, since a CA may have the client poll.
 constexpr int kExchangeTimeoutSeconds = 30;
 
@@ -36,189 +29,178 @@ struct Arguments {
   std::optional<host::tls::PeerAddress> probe;
   std::optional<std::string> servername;
   Timeout timeout{kExchangeTimeoutSeconds};
-  Timeout hookTimeout{host::lifecycle::kDefaultHookSeconds};
+  Timeout hookTimeout{lifecycle::kDefaultHookSeconds};
   bool noProbe = false;
   bool all = false;
   bool due = false;
 };
 
-// A run of one slot: the library's order, and how long its network may take.
-struct Order {
-  explicit Order(ivo::PeerType type) : type(type) {}
-  ivo::PeerType type;
-  lifecycle::RenewalOrder renewal;
-  double hookTimeoutSeconds = host::lifecycle::kDefaultHookSeconds;
-};
-
-// The order for `type`: its stored settings, with the options over them.
-Order OrderFor(ivo::PeerType type, const lifecycle::RenewalConfig* stored, const Arguments& arguments) {
-  Order order(type);
-  lifecycle::RenewalConfig& config = order.renewal.config;
-  order.renewal.type = type;
-  order.renewal.initiator = UserInitiator();
-  if (stored) config = *stored;
-  if (arguments.server) config.server = arguments.server->url;
-  if (arguments.command) config.command = arguments.command->name;
-  order.renewal.trustedOrigin = "the certificates kept with the renewal settings";
+// What the options set over the slot's kept settings, for this run.
+lifecycle::Overrides OverridesOf(const Arguments& arguments) {
+  lifecycle::Overrides overrides;
+  if (arguments.server) overrides.server = arguments.server->url;
+  if (arguments.command) overrides.command = arguments.command->name;
   if (arguments.trusted) {
-    config.trusted = arguments.trusted->certificates;
-    order.renewal.trustedOrigin = arguments.trusted->path;
+    overrides.trusted = arguments.trusted->certificates;
+    overrides.trustedOrigin = arguments.trusted->path;
   }
-  if (arguments.sender) config.sender = arguments.sender->der;
-  if (arguments.probe) config.probe = arguments.probe->text();
-  if (arguments.servername) config.servername = *arguments.servername;
-  if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
-  order.renewal.noTrial = arguments.noProbe;
-  if (config.server.empty())
-    throw Failure(kExitUsage, std::string("no CA is named for ") + type.keyword() +
-                                  ": give --server URL, or keep one with certctl renew-config " + type.keyword() +
-                                  " --server URL");
-  order.renewal.timeoutSeconds = arguments.timeout.seconds;
-  order.hookTimeoutSeconds = arguments.hookTimeout.seconds;
-  return order;
+  if (arguments.sender) overrides.sender = arguments.sender->der;
+  if (arguments.probe || arguments.servername)
+    overrides.trial =
+        lifecycle::TrialTarget{arguments.probe ? arguments.probe->text() : "", arguments.servername.value_or("")};
+  return overrides;
 }
 
-// What a run came to, told: a success on stdout once durable; a refusal or
-// failure as a Failure with its exit status.
-int Tell(const GlobalOptions& global, const Order& order, const lifecycle::RenewalOutcome& outcome) {
-  const std::string keyword = order.type.keyword();
-  const std::string& server = order.renewal.config.server;
-  if (outcome.step == lifecycle::RenewalStep::StoreFailed)
-    throw Failure(kExitStore, "the store cannot be used: " + DescribeResult(outcome.result), outcome.result);
-  if (outcome.step == lifecycle::RenewalStep::Failed) {
+// What a run came to, told: the line and facts of a success once durable,
+// or the Failure with its exit status.
+struct Told {
+  std::string line;
+  Json facts;
+  std::optional<Failure> failure;
+};
+
+Told Tell(ivo::PeerType type, bool enroll, const lifecycle::RenewalOutcome& outcome) {
+  const std::string keyword = type.keyword();
+  const std::string& words = outcome.status.words();
+  const ozo::result_t result = outcome.status.code();
+  Told told;
+  if (outcome.step == lifecycle::RenewalStep::StoreFailed) {
+    told.failure = Failure(kExitStore, words, result);
+  } else if (outcome.step == lifecycle::RenewalStep::Failed) {
     const lifecycle::RenewalState& state = outcome.state;
     const bool locked = outcome.refusal == lifecycle::RenewalRefusal::Locked;
-    throw Failure(kExitFailed, (locked ? DescribeResult(outcome.result) + ": " : "") + outcome.error +
-                                   (locked ? " (certctl policy unlock " + keyword + " client allows it)" : "") +
-                                   (outcome.refusedSender.empty()
-                                        ? ""
-                                        : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)") +
-                                   "; " + std::to_string(state.failures) +
-                                   (state.failures == 1 ? " failure" : " failures in a row") +
-                                   (outcome.nextAttempt ? ", next attempt " + IsoFromSeconds(*outcome.nextAttempt)
-                                                        : "; nothing retries it on its own"));
+    told.failure =
+        Failure(kExitFailed,
+                (locked ? DescribeResult(result) + ": " : "") + words +
+                    (locked ? " (certctl policy unlock " + keyword + " client allows it)" : "") +
+                    (outcome.refusedSender.empty()
+                         ? ""
+                         : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)") +
+                    "; " + std::to_string(state.failures) + (state.failures == 1 ? " failure" : " failures in a row") +
+                    (outcome.nextAttempt ? ", next attempt " + IsoFromSeconds(*outcome.nextAttempt)
+                                         : "; nothing retries it on its own"),
+                result);
+  } else if (outcome.step == lifecycle::RenewalStep::Refused) {
+    switch (outcome.refusal) {
+      case lifecycle::RenewalRefusal::NoAnchors:
+        told.failure = NoAnchorsRefusal(words);
+        break;
+      case lifecycle::RenewalRefusal::SlotHolds:
+        told.failure = Failure(kExitUsage, words + " already: certctl renew " + keyword + " renews it");
+        break;
+      case lifecycle::RenewalRefusal::SlotEmpty:
+        told.failure = Failure(kExitUsage, words + ": certctl enroll " + keyword + " makes its first certificate");
+        break;
+      case lifecycle::RenewalRefusal::BadRequest:
+        told.failure = Failure(
+            kExitUsage, words + " (--server URL, or certctl renew-config " + keyword + " --server URL keeps one)");
+        break;
+      case lifecycle::RenewalRefusal::Component:
+        told.failure = Failure(kExitFailed, Refusal(result) + ": " + words, result);
+        break;
+      default:
+        told.failure = Failure(kExitFailed, words, result);
+    }
   }
-  switch (outcome.refusal) {
-    case lifecycle::RenewalRefusal::None:
-    case lifecycle::RenewalRefusal::Locked:  // counted as a failure above
-      break;
-    case lifecycle::RenewalRefusal::NoAnchors:
-      throw NoAnchorsRefusal(outcome.error);
-    case lifecycle::RenewalRefusal::SlotHolds:
-      throw Failure(kExitUsage, outcome.error + " already: certctl renew " + keyword + " renews it");
-    case lifecycle::RenewalRefusal::SlotEmpty:
-      throw Failure(kExitUsage, outcome.error + ": certctl enroll " + keyword + " makes its first certificate");
-    case lifecycle::RenewalRefusal::Component:
-      throw Failure(kExitFailed, Refusal(outcome.result) + ": " + outcome.error, outcome.result);
-    case lifecycle::RenewalRefusal::Unreadable:
-    case lifecycle::RenewalRefusal::BadRequest:
-    case lifecycle::RenewalRefusal::KeyChanged:
-      throw Failure(kExitFailed, outcome.error, outcome.result);
-  }
+  if (told.failure) return told;
   const lifecycle::Installation& installed = outcome.installation;
-  Json facts = {{"type", keyword},
-                {"from", outcome.fromTheCa ? server : "the certificate kept pending"},
+  told.facts = {{"type", keyword},
+                {"from", outcome.fromTheCa ? outcome.server : "the certificate kept pending"},
                 {"subject", installed.subject},
                 {"serial", installed.serial},
                 {"notAfter", IsoFromSeconds(installed.notAfter)},
                 {"due", IsoFromSeconds(outcome.due)},
                 {"tracked", outcome.tracked}};
-  if (!outcome.tried.empty()) facts["trial"] = {{"peer", outcome.tried.peer}, {"works", true}};
-  if (outcome.step == lifecycle::RenewalStep::HookFailed) facts["hookError"] = outcome.error;
-  Announce(global,
-           "client certificate of " + keyword + (order.renewal.enroll ? " enrolled" : " renewed") +
-               (outcome.fromTheCa ? " by " + server : " with the certificate kept pending") + ": " + installed.subject +
-               ", serial " + installed.serial + ", ends " + IsoFromSeconds(installed.notAfter) +
-               (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer) +
-               (outcome.tracked ? "; next renewal due " + IsoFromSeconds(outcome.due)
-                                : "; due for renewal " + IsoFromSeconds(outcome.due) +
-                                      ", but nothing renews it on its own (certctl renew-config " + keyword + ")"),
-           facts);
+  if (!outcome.tried.empty()) told.facts["trial"] = {{"peer", outcome.tried.peer}, {"works", true}};
+  if (outcome.step == lifecycle::RenewalStep::HookFailed) told.facts["hookError"] = words;
+  told.line = "client certificate of " + keyword + (enroll ? " enrolled" : " renewed") +
+              (outcome.fromTheCa ? " by " + outcome.server : " with the certificate kept pending") + ": " +
+              installed.subject + ", serial " + installed.serial + ", ends " + IsoFromSeconds(installed.notAfter) +
+              (outcome.tried.empty() ? "" : "; it works against " + outcome.tried.peer) +
+              (outcome.tracked ? "; next renewal due " + IsoFromSeconds(outcome.due)
+                               : "; due for renewal " + IsoFromSeconds(outcome.due) +
+                                     ", but nothing renews it on its own (certctl renew-config " + keyword + ")");
   if (outcome.beforeTooLong)
-    PrintFailure("warning: the new " + keyword + " client certificate lives less than the " +
-                 std::to_string(*order.renewal.config.beforeDays) +
-                 " days of --before: it is due at two thirds of its lifetime (certctl renew-config " + keyword +
-                 " --before DAYS)");
+    PrintFailure("warning: the new " + keyword + " client certificate lives less than its --before days" +
+                 ": it is due at two thirds of its lifetime (certctl renew-config " + keyword + " --before DAYS)");
+  if (outcome.endsSooner)
+    PrintFailure("warning: the new " + keyword + " client certificate ends before the one it replaced, on " +
+                 IsoFromSeconds(installed.notAfter));
   if (outcome.step == lifecycle::RenewalStep::HookFailed)
-    throw Failure(kExitFailed, "the " + keyword + " client certificate is renewed, but " + outcome.error);
+    told.failure = Failure(kExitFailed, "the " + keyword + " client certificate is renewed, but " + words);
+  return told;
+}
+
+// One slot renewed now, its outcome told; throws its failure.
+int RenewOne(const GlobalOptions& global, const Arguments& arguments) {
+  lifecycle::RenewalOrder order;
+  order.type = arguments.type->value;
+  order.overrides = OverridesOf(arguments);
+  order.tryPair = !arguments.noProbe;
+  order.timeoutSeconds = arguments.timeout.seconds;
+  order.initiator = UserInitiator();
+  LifecycleRun run(global, arguments.hookTimeout.seconds);
+  const Told told = Tell(*order.type, false, lifecycle::RunRenewal(order, run.with()));
+  if (!told.line.empty()) Announce(global, told.line, told.facts);
+  if (told.failure) throw *told.failure;
   return kExitOk;
 }
 
-// Runs the order in a session of its own: the library's steps, the trial
-// against the peer when one is named.
-int Run(const GlobalOptions& global, const Order& order) {
-  Session session(global, Access::WriteSecrets);
-  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
-  lifecycle::SqliteLifecycleStore store(session.store());
-  lifecycle::CmpAuthority ca;
-  lifecycle::RenewalDependencies with(store, *manager, ca);
-  with.trial = lifecycle::TlsTrial(*manager, order.type);
-  with.hookVariables = {{"CERTCTL_STORE", session.path()}};  // certctl in the hook works on this store
-  with.hookTimeoutSeconds = order.hookTimeoutSeconds;
-  const lifecycle::RenewalOutcome outcome = lifecycle::RunRenewal(order.renewal, with);
-  manager.Reset();
-  session.ThrowIfStoreFailed(outcome.result);
-  return Tell(global, order, outcome);
+// A slot not due yet, told: when it is due, or after failures when the
+// backoff lets the timer try again.
+Told Waiting(const lifecycle::SlotRun& slot) {
+  const std::string keyword = slot.type.keyword();
+  Told told;
+  told.facts = {{"type", keyword}, {"waiting", true}, {"due", IsoFromSeconds(*slot.due)}};
+  if (slot.nextAttempt) told.facts["nextAttempt"] = IsoFromSeconds(*slot.nextAttempt);
+  told.line = slot.nextAttempt && *slot.nextAttempt > *slot.due
+                  ? keyword + ": due since " + IsoFromSeconds(*slot.due) + ", next attempt " +
+                        IsoFromSeconds(*slot.nextAttempt) + " after " + std::to_string(slot.state.failures) +
+                        (slot.state.failures == 1 ? " failure" : " failures")
+                  : keyword + ": not due before " + IsoFromSeconds(*slot.due);
+  return told;
 }
 
-// The slots to renew, read in one read-only session: TYPE, or each one with
-// settings; with --due, whether each is due (and past any backoff).
-struct Candidate {
-  RenewalFacts facts;
-  bool ready = true;
-};
-
-std::vector<Candidate> Candidates(const GlobalOptions& global, const Arguments& arguments) {
-  Session session(global, Access::Read);
-  const std::int64_t now = std::time(nullptr);
-  std::vector<RenewalFacts> facts = ReadRenewalFacts(session, ReadInventory(session));
-  if (arguments.type && std::none_of(facts.begin(), facts.end(),
-                                     [&](const RenewalFacts& fact) { return fact.type == arguments.type->value; })) {
-    facts.emplace_back(arguments.type->value);
+// Every configured slot (that is due), each told; --json prints one array.
+int RenewAll(const GlobalOptions& global, const Arguments& arguments) {
+  LifecycleRun run(global, arguments.hookTimeout.seconds);
+  std::vector<lifecycle::SlotRun> slots;
+  ThrowIfStoreFailed(lifecycle::RenewAll(run.with(), arguments.due, arguments.timeout.seconds, UserInitiator(), slots));
+  if (slots.empty()) {
+    Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)",
+             global.json ? Json::array() : Json(nullptr));
+    return kExitFalse;
   }
-  std::vector<Candidate> chosen;
-  for (const RenewalFacts& fact : facts)
-    if (arguments.type ? fact.type == arguments.type->value : fact.config.has_value())
-      chosen.push_back({fact, !arguments.due || (fact.due && lifecycle::RenewalDue(now, *fact.due, fact.state))});
-  return chosen;
+  int worst = kExitOk;
+  bool renewed = false;
+  Json all = Json::array();
+  for (const lifecycle::SlotRun& slot : slots) {
+    const Told told = slot.ran ? Tell(slot.type, false, slot.outcome) : Waiting(slot);
+    renewed |= slot.ran && !told.failure;
+    if (told.failure) {
+      worst = std::max(worst, told.failure->exitCode);
+      if (global.json)
+        all.push_back(
+            {{"type", slot.type.keyword()}, {"error", told.failure->what()}, {"exit", told.failure->exitCode}});
+      else
+        ReportFailure(global, "renew " + std::string(slot.type.keyword()) + ": " + told.failure->what(),
+                      told.failure->exitCode);
+    }
+    if (told.line.empty()) continue;
+    if (global.json)
+      all.push_back(told.facts);
+    else
+      Announce(global, told.line);
+  }
+  if (global.json) PrintJson(all);
+  return worst != kExitOk ? worst : renewed ? kExitOk : kExitFalse;
 }
 
 int Renew(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.all == arguments.type.has_value()) throw Failure(kExitUsage, "renew takes TYPE or --all");
-  const std::vector<Candidate> candidates = Candidates(global, arguments);
-  if (candidates.empty()) {
-    Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)",
-             {{"renewed", Json::array()}});
-    return kExitFalse;
-  }
-  int renewed = 0, failed = 0;
-  for (const Candidate& candidate : candidates) {
-    const RenewalFacts& facts = candidate.facts;
-    const std::string keyword = facts.type.keyword();
-    if (!candidate.ready) {
-      const std::int64_t next = facts.due ? lifecycle::NextAttempt(*facts.due, facts.state) : 0;
-      Json waiting = {{"type", keyword}, {"waiting", true}};
-      if (facts.due) waiting.update({{"due", IsoFromSeconds(*facts.due)}, {"nextAttempt", IsoFromSeconds(next)}});
-      Announce(global,
-               !facts.due          ? keyword + ": no client certificate to renew"
-               : next > *facts.due ? keyword + ": due since " + IsoFromSeconds(*facts.due) + ", next attempt " +
-                                         IsoFromSeconds(next) + " after " + std::to_string(facts.state.failures) +
-                                         (facts.state.failures == 1 ? " failure" : " failures")
-                                   : keyword + ": not due before " + IsoFromSeconds(*facts.due),
-               waiting);
-      continue;
-    }
-    try {
-      Run(global, OrderFor(facts.type, facts.config ? &*facts.config : nullptr, arguments));
-      ++renewed;
-    } catch (const Failure& failure) {
-      if (arguments.type) throw;  // main names the command and its type
-      // --all goes on with the next slot, and names the one that failed.
-      ReportFailure(global, "renew " + keyword + ": " + failure.what(), failure.exitCode);
-      failed = std::max(failed, failure.exitCode);
-    }
-  }
-  return failed ? failed : renewed ? kExitOk : kExitFalse;
+  if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
+  if (arguments.due && !arguments.all) throw Failure(kExitUsage, "--due goes with --all");
+  return arguments.all ? RenewAll(global, arguments) : RenewOne(global, arguments);
 }
 
 struct EnrollArguments {
@@ -237,22 +219,28 @@ struct EnrollArguments {
 };
 
 int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
-  Arguments renewal;
-  renewal.server = arguments.server;
-  renewal.trusted = arguments.trusted;
-  renewal.sender = arguments.sender;
-  renewal.probe = arguments.probe;
-  renewal.servername = arguments.servername;
-  renewal.timeout = arguments.timeout;
-  Order order = OrderFor(arguments.type.value, nullptr, renewal);
-  order.renewal.enroll = true;
-  order.renewal.keepSettings = !arguments.noTrack;
-  order.renewal.reference = arguments.reference;
-  const host::Secret secret = ReadPassword({arguments.secretFile.path, ""}, "");
-  order.renewal.secret = &secret.text();
-  order.renewal.subject = arguments.subject.fields;
-  for (const AlternativeName& name : arguments.alternativeNames) order.renewal.alternativeNames.push_back(name.text);
-  return Run(global, order);
+  lifecycle::EnrollmentOrder order;
+  order.type = arguments.type.value;
+  order.settings.server = arguments.server.url;
+  if (arguments.trusted) {
+    order.settings.trusted = arguments.trusted->certificates;
+    order.trustedOrigin = arguments.trusted->path;
+  }
+  if (arguments.sender) order.settings.sender = arguments.sender->der;
+  if (arguments.probe) order.settings.trialPeer = arguments.probe->text();
+  order.settings.trialServername = arguments.servername.value_or("");
+  order.keepSettings = !arguments.noTrack;
+  order.reference = arguments.reference;
+  order.secret = ReadPassword({arguments.secretFile.path, ""}, "");
+  order.subject = arguments.subject.fields;
+  for (const AlternativeName& name : arguments.alternativeNames) order.alternativeNames.push_back(name.text);
+  order.timeoutSeconds = arguments.timeout.seconds;
+  order.initiator = UserInitiator();
+  LifecycleRun run(global);
+  const Told told = Tell(*order.type, true, lifecycle::RunEnrollment(order, run.with()));
+  if (!told.line.empty()) Announce(global, told.line, told.facts);
+  if (told.failure) throw *told.failure;
+  return kExitOk;
 }
 
 }  // namespace
@@ -262,7 +250,7 @@ Command Renew() {
       "renew", "the client certificate renewed over CMP", {OptionalOperand(&Arguments::type, "TYPE")},
       {Option(&Arguments::server, "--server", "URL", "the CA's CMP address (default: the slot's renewal settings)"),
        Option(&Arguments::trusted, "--trusted", "FILE",
-              "the CA's answers and the new certificate must chain to these (default: the server certificate)"),
+              "the CA's answers and the new certificate must chain to these (default: the settings')"),
        Option(&Arguments::sender, "--sender", "DN",
               "the subject that signs the CA's answers (default: the CA or an RA)"),
        Option(&Arguments::command, "--cmd", "kur|cr",
@@ -274,7 +262,7 @@ Command Renew() {
        Option(&Arguments::hookTimeout, "--hook-timeout", "SECONDS", "stop the hook after SECONDS"),
        Switch(&Arguments::noProbe, "--no-probe", "install untried, though settings or a refused trial name a peer"),
        Switch(&Arguments::all, "--all", "every slot with renewal settings"),
-       Switch(&Arguments::due, "--due", "only those whose certificate is due")},
+       Switch(&Arguments::due, "--due", "with --all: only those due now (after any backoff), as the timer runs it")},
       Renew);
 }
 

@@ -4,17 +4,15 @@
 #include <ctime>
 #include <iostream>
 
-#include "host/lifecycle/schedule.h"
+#include "host/lifecycle/settings.h"
+#include "host/lifecycle/slots.h"
 #include "host/lifecycle/trust.h"
-#include "host/storage/journal_records.h"
 #include "ossl/text.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
-#include "tools/certctl/lib/files.h"
-#include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/lifecycle_run.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
-#include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/lib/terminal_text.h"
 #include "tools/certctl/lib/trust_anchors.h"
 
@@ -50,24 +48,19 @@ Json ConfigJson(ivo::PeerType type, const Config& config) {
                {"server", config.server},
                {"cmd", config.command},
                {"trusted", !config.trusted.empty()}};
-  if (!config.probe.empty()) json["probe"] = config.probe;
-  if (!config.servername.empty()) json["servername"] = config.servername;
+  if (!config.trialPeer.empty()) json["probe"] = config.trialPeer;
+  if (!config.trialServername.empty()) json["servername"] = config.trialServername;
   if (config.beforeDays) json["beforeDays"] = *config.beforeDays;
   if (!config.hook.empty()) json["exec"] = config.hook;
   if (!config.sender.empty()) json["sender"] = SenderText(config);
   return json;
 }
 
-// The anchors a renewal with `config` takes for the CA's answers and its
-// new certificates (host::lifecycle::SlotAnchors).
-host::lifecycle::TrustAnchors AnchorsOf(Session& session, ivo::PeerType type, const Config& config) {
-  const ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
-  return host::lifecycle::SlotAnchors(*manager, type, config.trusted, "the certificates kept with the settings");
-}
-
 void PrintConfig(const GlobalOptions& global, Session& session, ivo::PeerType type, const Config& config) {
   if (global.json) return PrintJson(ConfigJson(type, config));
-  const host::lifecycle::TrustAnchors anchors = AnchorsOf(session, type, config);
+  const ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  const host::lifecycle::TrustAnchors anchors =
+      host::lifecycle::SlotAnchors(*manager, type, config.trusted, "the certificates kept with the settings");
   const std::string problem = host::lifecycle::AnchorsProblem(anchors);
   const std::string trusted = problem.empty() ? anchors.origin
                               : anchors.certificates.empty()
@@ -75,24 +68,19 @@ void PrintConfig(const GlobalOptions& global, Session& session, ivo::PeerType ty
                                   : problem + ": each renewal is refused until --trusted CA-FILE is given";
   std::printf("server   %s\ncmd      %s\ntrusted  %s\n", Printable(config.server).c_str(), config.command.c_str(),
               Printable(trusted).c_str());
-  if (!config.probe.empty()) std::printf("probe    %s\n", Printable(config.probe).c_str());
-  if (!config.servername.empty()) std::printf("name     %s\n", Printable(config.servername).c_str());
+  if (!config.trialPeer.empty()) std::printf("probe    %s\n", Printable(config.trialPeer).c_str());
+  if (!config.trialServername.empty()) std::printf("name     %s\n", Printable(config.trialServername).c_str());
   if (config.beforeDays) std::printf("before   %lld days\n", static_cast<long long>(*config.beforeDays));
   if (!config.hook.empty()) std::printf("exec     %s\n", Printable(config.hook).c_str());
   if (!config.sender.empty()) std::printf("sender   %s\n", Printable(SenderText(config)).c_str());
 }
 
-// A --before that the stored certificate's lifetime cannot hold would make
-// it due before it was issued: a local mistake, refused now (kExitUsage).
-void RefuseBeforeBeyondLifetime(Session& session, ivo::PeerType type, std::optional<std::int64_t> beforeDays) {
-  for (const StoredCertificate& stored : ReadInventory(session))
-    if (stored.type == type && stored.client && stored.notAfterSeconds > stored.notBeforeSeconds &&
-        !host::lifecycle::BeforeFits(stored.notBeforeSeconds, stored.notAfterSeconds, beforeDays))
-      throw Failure(kExitUsage,
-                    "--before " + std::to_string(*beforeDays) + " is not shorter than the " + type.keyword() +
-                        " client certificate's lifetime of " +
-                        std::to_string((stored.notAfterSeconds - stored.notBeforeSeconds) / host::lifecycle::kDay) +
-                        " days: it would be due before it was issued");
+// The settings as kept now, or none.
+std::optional<Config> KeptSettings(Session& session, ivo::PeerType type) {
+  Config config;
+  const ozo::result_t read = session.store().renewalConfigs().Get(type, config);
+  session.ThrowIfStoreFailed(read);
+  return ozo::Succeeded(read) ? std::optional(config) : std::nullopt;
 }
 
 int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
@@ -102,47 +90,42 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
                        arguments.servername || arguments.before || arguments.hook || arguments.sender;
   if (!arguments.show && !arguments.remove && !changes)
     throw Failure(kExitUsage, "renew-config takes --show, --remove, or the settings to keep");
-  Config config;
-  Session session(global, arguments.show ? Access::Read : Access::WriteSecrets);
-  const ozo::result_t read = session.store().renewalConfigs().Get(type, config);
-  session.ThrowIfStoreFailed(read);
-  const bool stored = ozo::Succeeded(read);
-  if ((arguments.show || arguments.remove) && !stored) {
-    Announce(global, keyword + " has no renewal settings", {{"type", keyword}, {"configured", false}});
-    return kExitFalse;
-  }
+  const Json none = {{"type", keyword}, {"configured", false}};
   if (arguments.show) {
-    PrintConfig(global, session, type, config);
+    Session session(global, Access::Read);
+    const std::optional<Config> kept = KeptSettings(session, type);
+    if (!kept) return Announce(global, keyword + " has no renewal settings", none), kExitFalse;
+    PrintConfig(global, session, type, *kept);
     return kExitOk;
   }
-  std::string detail;
+  LifecycleRun run(global);
   if (arguments.remove) {
-    session.ThrowIfStoreFailed(session.store().renewalConfigs().Remove(type));
-    detail = "settings removed";
-  } else {
-    if (arguments.server) config.server = arguments.server->url;
-    if (config.server.empty())
-      throw Failure(kExitUsage, "the first settings of " + keyword + " name the CA: --server URL");
-    if (arguments.command) config.command = arguments.command->name;
-    if (arguments.trusted) config.trusted = arguments.trusted->certificates;
-    if (arguments.sender) config.sender = arguments.sender->der;
-    if (arguments.probe) config.probe = arguments.probe->text();
-    if (arguments.servername) config.servername = *arguments.servername;
-    if (arguments.before) config.beforeDays = arguments.before->value;
-    if (arguments.hook) config.hook = *arguments.hook;
-    if (const host::lifecycle::TrustAnchors anchors = AnchorsOf(session, type, config);
-        !host::lifecycle::AnchorsProblem(anchors).empty())
-      throw NoAnchorsRefusal(host::lifecycle::AnchorsProblem(anchors));
-    RefuseBeforeBeyondLifetime(session, type, config.beforeDays);
-    session.ThrowIfStoreFailed(session.store().renewalConfigs().Put(type, config));
-    detail = "settings kept: " + config.server;
+    const host::Status removed = host::lifecycle::RemoveRenewalSettings(run.store(), type, UserInitiator());
+    ThrowIfStoreFailed(removed);
+    if (removed.code() == ozo::results::False)
+      return Announce(global, keyword + " has no renewal settings", none), kExitFalse;
+    Announce(global, "renewal settings of " + keyword + " removed", none);
+    return kExitOk;
   }
-  session.ThrowIfStoreFailed(session.store().journal().Append(
-      host::OperationRecord("renew-config", keyword + " client", detail, UserInitiator())));
-  session.Commit();
-  Json facts = arguments.remove ? Json{{"type", keyword}, {"configured", false}} : ConfigJson(type, config);
-  if (!arguments.remove) facts["configured"] = true;
-  Announce(global, "renewal settings of " + keyword + (arguments.remove ? " removed" : " kept"), facts);
+  host::lifecycle::Overrides given;
+  if (arguments.server) given.server = arguments.server->url;
+  if (arguments.command) given.command = arguments.command->name;
+  if (arguments.trusted) given.trusted = arguments.trusted->certificates;
+  if (arguments.sender) given.sender = arguments.sender->der;
+  if (arguments.probe || arguments.servername)
+    given.trial =
+        host::lifecycle::TrialTarget{arguments.probe ? arguments.probe->text() : "", arguments.servername.value_or("")};
+  if (arguments.before) given.beforeDays = arguments.before->value;
+  if (arguments.hook) given.hook = *arguments.hook;
+  const Config config = host::lifecycle::Merged(KeptSettings(run.session(), type), given);
+  const host::Status kept =
+      host::lifecycle::KeepRenewalSettings(run.store(), run.manager(), type, config, UserInitiator());
+  ThrowIfStoreFailed(kept);
+  if (kept.code() == ozo::results::InvalidState) throw NoAnchorsRefusal(kept.words());
+  if (!kept.ok()) throw Failure(kExitUsage, "the " + keyword + " renewal settings are not kept: " + kept.words());
+  Json facts = ConfigJson(type, config);
+  facts["configured"] = true;
+  Announce(global, "renewal settings of " + keyword + " kept", facts);
   return kExitOk;
 }
 
@@ -152,18 +135,23 @@ std::string Moment(const std::optional<std::int64_t>& seconds) { return seconds 
 
 int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
   Session session(global, Access::Read);
+  const ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
+  host::lifecycle::SqliteLifecycleStore store(session.store());
+  std::vector<host::lifecycle::SlotRenewals> slots;
+  ThrowIfStoreFailed(host::lifecycle::ReadSlotRenewals(store, *manager, slots));
   Json json = Json::array();
   std::vector<std::vector<std::string>> rows = {
       {"TYPE", "CA", "DUE", "LAST ATTEMPT", "LAST SUCCESS", "FAILURES", "NEXT ATTEMPT", "LAST ERROR"}};
-  for (const RenewalFacts& fact : ReadRenewalFacts(session, ReadInventory(session))) {
-    const State& state = fact.state;
-    Json entry = {{"type", fact.type.keyword()}, {"configured", fact.config.has_value()}, {"failures", state.failures}};
-    if (fact.config) entry["server"] = fact.config->server;
-    const std::pair<const char*, std::optional<std::int64_t>> moments[] = {{"notAfter", fact.notAfter},
-                                                                           {"due", fact.due},
+  for (const host::lifecycle::SlotRenewals& slot : slots) {
+    const State& state = slot.state;
+    Json entry = {
+        {"type", slot.type.keyword()}, {"configured", slot.settings.has_value()}, {"failures", state.failures}};
+    if (slot.settings) entry["server"] = slot.settings->server;
+    const std::pair<const char*, std::optional<std::int64_t>> moments[] = {{"notAfter", slot.notAfter},
+                                                                           {"due", slot.due},
                                                                            {"lastAttempt", state.lastAttempt},
                                                                            {"lastSuccess", state.lastSuccess},
-                                                                           {"nextAttempt", fact.nextAttempt}};
+                                                                           {"nextAttempt", slot.nextAttempt}};
     for (const auto& [name, moment] : moments)
       if (moment) entry[name] = IsoFromSeconds(*moment);
     if (!state.lastError.empty()) entry["lastError"] = state.lastError;
@@ -171,14 +159,14 @@ int ShowStatus(const GlobalOptions& global, const StatusArguments&) {
     json.push_back(std::move(entry));
     std::string error = state.lastError.empty() ? "-" : state.lastError;
     if (!state.hookError.empty()) error += " (" + state.hookError + ")";
-    rows.push_back({fact.type.keyword(), fact.config ? fact.config->server : "-", Moment(fact.due),
-                    Moment(state.lastAttempt), Moment(state.lastSuccess), std::to_string(state.failures),
-                    Moment(fact.nextAttempt), error});
+    rows.push_back({slot.type.keyword(), slot.settings ? slot.settings->server : "- (nothing renews it)",
+                    Moment(slot.due), Moment(state.lastAttempt), Moment(state.lastSuccess),
+                    std::to_string(state.failures), Moment(slot.nextAttempt), error});
   }
   if (global.json)
     PrintJson(json);
   else if (rows.size() == 1)
-    std::cout << "no renewal settings or attempts\n";
+    std::cout << "no client certificates, renewal settings or attempts\n";
   else
     PrintTable(rows);
   return kExitOk;

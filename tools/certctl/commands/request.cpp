@@ -4,6 +4,7 @@
 
 #include "host/lifecycle/pending_key.h"
 #include "tools/certctl/cli/command.h"
+#include "tools/certctl/lib/lifecycle_run.h"
 #include "tools/certctl/lib/manager_run.h"
 #include "tools/certctl/lib/output.h"
 
@@ -25,16 +26,14 @@ struct Arguments {
 };
 
 int Cancel(const GlobalOptions& global, ivo::PeerType type) {
-  Session session(global, Access::Write);
-  lifecycle::SqliteLifecycleStore store(session.store());
-  const result_t cancelled = lifecycle::CancelRequest(store, type, UserInitiator());
-  if (cancelled == results::NotFound) {
+  LifecycleRun run(global);
+  const host::Status cancelled = lifecycle::CancelRequest(run.store(), type, UserInitiator());
+  ThrowIfStoreFailed(cancelled);
+  if (cancelled.code() == results::False) {
     Announce(global, std::string("no key is pending for ") + type.keyword(),
              {{"type", type.keyword()}, {"cancelled", false}});
     return kExitFalse;
   }
-  session.ThrowIfStoreFailed(cancelled);
-  session.Commit();
   Announce(global, std::string("the pending key of ") + type.keyword() + " is dropped",
            {{"type", type.keyword()}, {"cancelled", true}});
   return kExitOk;
@@ -43,10 +42,6 @@ int Cancel(const GlobalOptions& global, ivo::PeerType type) {
 int Request(const GlobalOptions& global, const Arguments& arguments) {
   const ivo::PeerType type = arguments.type.value;
   if (arguments.cancel) return Cancel(global, type);
-  // The store takes a private key: it must be one others cannot read.
-  Session session(global, Access::WriteSecrets);
-  ozo::ref_ptr<ivo::ICertificatesManager> manager = StartManager(session);
-  lifecycle::SqliteLifecycleStore store(session.store());
   lifecycle::KeyOrder order;
   order.type = type;
   order.algorithm = arguments.keyType.algorithm;
@@ -58,15 +53,16 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
   }
   order.initiator = UserInitiator();
   lifecycle::KeyRequest request;
-  std::string error;
-  const result_t made = lifecycle::RequestKey(store, *manager, order, request, error);
-  manager.Reset();
-  session.ThrowIfStoreFailed(made);
-  if (made == results::NotFound)
-    throw Failure(kExitUsage, std::string("the ") + type.keyword() +
-                                  " client slot is empty: name the request's subject with --subject");
-  if (ozo::Failed(made)) throw Failure(kExitFailed, "no request made: " + error, made);
-  session.Commit();
+  {
+    // The store takes a private key: it must be one others cannot read.
+    LifecycleRun run(global);
+    const host::Status made = lifecycle::RequestKey(run.store(), run.manager(), order, request);
+    ThrowIfStoreFailed(made);
+    if (made.code() == results::NotFound)
+      throw Failure(kExitUsage, std::string("the ") + type.keyword() +
+                                    " client slot is empty: name the request's subject with --subject");
+    if (!made.ok()) throw Failure(kExitFailed, "no request made: " + made.words(), made.code());
+  }
   const std::string said =
       (request.reused ? "the pending key " + request.keyText + " is used again (--new-key makes another)"
                       : "a new key " + request.keyText + " is pending") +
