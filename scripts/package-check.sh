@@ -146,46 +146,21 @@ fi
 grep -q '^0x80000045' "$work/guide/locked.out"
 echo "the guide's host: built with CMake and pkg-config, shares the store's locks and journal with certctl"
 
-# The guide's in-process renewal, against OpenSSL's mock CA on the loopback
-# address: a store whose server certificate is the issuing CA's and whose
-# edr client certificate is due for a new one. The mock CA answers with a
-# fixed certificate, the one for the key certctl makes pending first.
-guide_block renew.cpp > "$work/guide/renew.cpp"
-[ -s "$work/guide/renew.cpp" ]
+# The guide's in-process renewal, run as the guide has it: its program built
+# with pkg-config, its steps in an empty folder (a CA, the store set up
+# through the module and the library, OpenSSL's mock CA, the renewal).
+renewal=$work/guide/renewal
+mkdir "$renewal"
+guide_block renew.cpp > "$renewal/renew.cpp"
+guide_block renew.sh > "$renewal/renew.sh"
+[ -s "$renewal/renew.cpp" ]
+[ -s "$renewal/renew.sh" ]
 # shellcheck disable=SC2046
-g++ -std=c++17 "$work/guide/renew.cpp" $(pkg-config --cflags --libs certificates_manager_host) -o "$work/guide/renew"
-pki=$work/guide/pki
-mkdir "$pki"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$pki/ca.key" -out "$pki/ca.pem" \
-  -days 30 -subj "/CN=Issuing CA" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign \
-  2>/dev/null
-issue() {  # NAME EXTENSION: a certificate of the CA's for a new key, NAME.pem and NAME.key
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$pki/$1.key" -subj "/CN=$1" 2>/dev/null |
-    openssl x509 -req -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -days 30 -extfile <(echo "$2") -out "$pki/$1.pem" \
-      2>/dev/null
-}
-issue cmp.test extendedKeyUsage=cmcRA
-issue agent.test extendedKeyUsage=clientAuth
-openssl pkcs12 -export -in "$pki/agent.test.pem" -inkey "$pki/agent.test.key" -passout pass:s3cret \
-  -out "$pki/agent.p12"
-printf s3cret >"$pki/password"
-renewing=$pki/store.db
-"$certctl" --store "$renewing" set-server edr "$pki/ca.pem" >/dev/null
-"$certctl" --store "$renewing" set-client edr "$pki/agent.p12" --password-file "$pki/password" >/dev/null
-"$certctl" --store "$renewing" request edr -o "$pki/next.csr" >/dev/null 2>&1
-openssl x509 -req -in "$pki/next.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -days 30 -copy_extensions copy \
-  -out "$pki/next.pem" 2>/dev/null
-timeout 60 openssl cmp -port 0 -srv_cert "$pki/cmp.test.pem" -srv_key "$pki/cmp.test.key" \
-  -srv_trusted "$pki/ca.pem" -rsp_cert "$pki/next.pem" >"$pki/ca.out" 2>&1 &
-ca_pid=$!
-for _ in $(seq 100); do grep -q '^ACCEPT' "$pki/ca.out" && break; sleep 0.1; done
-port=$(sed -n 's/^ACCEPT .*:\([0-9]*\) .*/\1/p' "$pki/ca.out")
-renewed=0
-"$work/guide/renew" "$module" "$renewing" "http://127.0.0.1:$port/pkix/" >"$pki/renew.out" || renewed=$?
-kill "$ca_pid" 2>/dev/null || echo "the mock CA had ended (its timeout bounds it)"
-[ "$renewed" -eq 0 ] || { cat "$pki/renew.out"; echo "the guide's renewal failed"; exit 1; }
-grep -q '^renewed: CN=agent.test' "$pki/renew.out"
-prints 'operation renew' "$certctl" --store "$renewing" events
+g++ -std=c++17 "$renewal/renew.cpp" $(pkg-config --cflags --libs certificates_manager_host) -o "$renewal/renew"
+(cd "$renewal" && MODULE=$module bash -euo pipefail renew.sh >renew.out 2>renew.err) ||
+  { cat "$renewal/renew.err" "$renewal/ca.log"; echo "the guide's renewal failed"; exit 1; }
+grep -q '^renewed: CN=agent.test' "$renewal/renew.out"
+prints 'operation renew' "$certctl" --store "$renewal/store.db" events
 echo "the guide's renewal: built with pkg-config, renewed the edr client certificate over CMP in-process"
 
 cmake -S examples/minimal_host -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
