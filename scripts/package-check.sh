@@ -126,7 +126,8 @@ guide_block CMakeLists.txt > "$work/guide/CMakeLists.txt"
 [ -s "$work/guide/CMakeLists.txt" ]
 cmake -S "$work/guide" -B "$work/guide/build" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
 cmake --build "$work/guide/build" >/dev/null
-export PKG_CONFIG_PATH="$stage/usr/lib/$(gcc -print-multiarch)/pkgconfig"
+PKG_CONFIG_PATH="$stage/usr/lib/$(gcc -print-multiarch)/pkgconfig"
+export PKG_CONFIG_PATH
 module=$(pkg-config --variable=module certificates_manager)
 # shellcheck disable=SC2046  # pkg-config's flags are words
 g++ -std=c++17 "$work/guide/host.cpp" $(pkg-config --cflags --libs certificates_manager_host) -o "$work/guide/host-pc"
@@ -214,8 +215,9 @@ else
   read -r -a renew_command <<<"$(sed -n 's/^ExecStart=//p' "$renew_unit")"
   renew_status=0
   env -i PATH=/usr/bin:/bin CERTCTL_STORE="$system_store" "${renew_command[@]}" || renew_status=$?
-  [ "$renew_status" -eq 1 ] && grep -q '^SuccessExitStatus=1' "$renew_unit" ||
-    { echo "the renewal unit's command exits $renew_status with nothing due"; exit 1; }
+  if [ "$renew_status" -ne 1 ] || ! grep -q '^SuccessExitStatus=1' "$renew_unit"; then
+    echo "the renewal unit's command exits $renew_status with nothing due"; exit 1
+  fi
   rm -f "$system_store"
 fi
 cd "$root"
