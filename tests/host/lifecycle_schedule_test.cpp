@@ -57,6 +57,9 @@ TEST(RenewalSchedule, AFailureCountsAndBacksOffAndASuccessClearsIt) {
   EXPECT_FALSE(host::lifecycle::RenewalDue(now + 2 * kHour, now, state)) << "a backed-off attempt waits";
   EXPECT_TRUE(host::lifecycle::RenewalDue(now + 3 * kHour, now, state));
   EXPECT_FALSE(host::lifecycle::RenewalDue(now + 3 * kHour, now + 4 * kHour, state)) << "not due yet";
+  state.failures = host::lifecycle::kMaxFailures;  // a count restored or kept for years stays within its bound
+  host::lifecycle::RecordFailure(state, now + 3 * kHour, "still", now + 30 * kDay);
+  EXPECT_EQ(state.failures, host::lifecycle::kMaxFailures);
   host::lifecycle::RecordSuccess(state, now + 3 * kHour, now + 60 * kDay);
   EXPECT_EQ(state.failures, 0);
   EXPECT_EQ(state.lastSuccess, now + 3 * kHour);
