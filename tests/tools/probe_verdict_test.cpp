@@ -8,16 +8,16 @@
 #include <functional>
 #include <optional>
 
+#include "host/revocation/revocation.h"
 #include "ossl/text.h"
 #include "tests/support/lifecycle_fixture.h"
-#include "tools/certctl/probe/revocation.h"
 #include "tools/certctl/probe/verdict.h"
 
 namespace {
 
-using certctl::CertificateRevocation;
-using certctl::RevocationStatus;
 using certctl::State;
+using host::revocation::CertificateRevocation;
+using host::revocation::RevocationStatus;
 using ossl::UniquePtr;
 
 const std::int64_t kNow = std::time(nullptr);
@@ -35,42 +35,50 @@ CertificateRevocation Found(std::optional<RevocationStatus> status, const char* 
 constexpr auto kGood = RevocationStatus::Good;
 constexpr auto kRevoked = RevocationStatus::Revoked;
 constexpr auto kUnknown = RevocationStatus::Unknown;
+constexpr auto kNotCheckable = RevocationStatus::NotCheckable;
 
 TEST(RevocationEvidence, ARevocationOutranksAGoodAnswerWhichOutranksAnUnknownOne) {
   struct Row {
     std::optional<RevocationStatus> kept, other, stands;
   } const rows[] = {
-      {std::nullopt, kUnknown, kUnknown}, {kUnknown, kGood, kGood},       {kGood, kRevoked, kRevoked},
-      {kRevoked, kGood, kRevoked},        {kRevoked, kUnknown, kRevoked}, {kGood, kUnknown, kGood},
-      {kGood, std::nullopt, kGood},
+      {std::nullopt, kUnknown, kUnknown}, {kUnknown, kGood, kGood},
+      {kGood, kRevoked, kRevoked},        {kRevoked, kGood, kRevoked},
+      {kRevoked, kUnknown, kRevoked},     {kGood, kUnknown, kGood},
+      {kGood, std::nullopt, kGood},       {kNotCheckable, kUnknown, kUnknown},
+      {kNotCheckable, kGood, kGood},      {kUnknown, kNotCheckable, kUnknown},
   };
   for (const Row& row : rows) {
     CertificateRevocation kept = Found(row.kept, "kept");
-    certctl::Merge(kept, Found(row.other, "other"));
+    host::revocation::Merge(kept, Found(row.other, "other"));
     EXPECT_EQ(kept.status, row.stands);
   }
   CertificateRevocation first = Found(kUnknown, "first");
-  certctl::Merge(first, Found(kUnknown, "second"));
+  host::revocation::Merge(first, Found(kUnknown, "second"));
   EXPECT_EQ(first.source, "first") << "the first unknown stays";
 }
 
-TEST(RevocationEvidence, TheChainIsAsBadAsItsWorstCertificate) {
+TEST(RevocationEvidence, TheChainIsRevokedByAnyCertificateElseItIsWhatItsLeafIs) {
   struct Row {
     std::vector<std::optional<RevocationStatus>> statuses;
-    std::optional<RevocationStatus> worst;
+    std::optional<RevocationStatus> chain;
+    bool allGood;
   } const rows[] = {
-      {{}, std::nullopt},
-      {{std::nullopt, std::nullopt}, std::nullopt},
-      {{kGood, std::nullopt}, kGood},
-      {{kGood, kUnknown}, kUnknown},
-      {{kRevoked, kUnknown}, kRevoked},  // a level that could not be checked hides no revocation
-      {{kUnknown, kRevoked}, kRevoked},
-      {{kRevoked, kGood}, kRevoked},
+      {{}, std::nullopt, true},
+      {{std::nullopt, std::nullopt}, std::nullopt, true},
+      {{kGood, std::nullopt}, kGood, true},
+      {{kGood, kUnknown}, kGood, false},  // an intermediate that cannot be judged pages no one
+      {{kGood, kNotCheckable}, kGood, false},
+      {{kNotCheckable, kGood}, kNotCheckable, false},
+      {{kUnknown, kGood}, kUnknown, false},
+      {{kRevoked, kUnknown}, kRevoked, false},  // a level that could not be checked hides no revocation
+      {{kUnknown, kRevoked}, kRevoked, false},
+      {{kGood, kRevoked}, kRevoked, false},
   };
   for (const Row& row : rows) {
-    certctl::RevocationResult result;
+    host::revocation::RevocationResult result;
     for (const auto& status : row.statuses) result.certificates.push_back(Found(status));
-    EXPECT_EQ(certctl::WorstStatus(result), row.worst);
+    EXPECT_EQ(host::revocation::ChainStatus(result), row.chain);
+    EXPECT_EQ(host::revocation::AllGood(result), row.allGood);
   }
 }
 
@@ -140,8 +148,8 @@ TEST(OcspAnswer, IsEvidenceOnlyWhenSignedCurrentAboutThisCertificateAndForThisRe
     OCSP_request_add1_nonce(request.get(), nullptr, -1);
     const std::string der = Respond(row.answer, leaf.get(), ca, row.signedByStranger ? stranger : ca, request.get());
     const CertificateRevocation verdict =
-        certctl::OcspVerdict(der, leaf.get(), ca.certificate(), {leaf.get(), ca.certificate()}, ca.certificate(),
-                             request.get(), "OCSP test", week);
+        host::revocation::OcspVerdict(der, leaf.get(), ca.certificate(), {leaf.get(), ca.certificate()},
+                                      ca.certificate(), request.get(), "OCSP test", week);
     EXPECT_EQ(verdict.status, row.status);
     EXPECT_NE(verdict.problem.find(row.problem), std::string::npos) << verdict.problem;
     if (row.status == kRevoked) {
@@ -154,26 +162,27 @@ TEST(OcspAnswer, ARevokedFromTheResponderOutranksAGoodStapledOne) {
   const test::TestCa ca("Probe CA");
   const UniquePtr<EVP_PKEY> key = test::NewTestKey();
   const UniquePtr<X509> leaf = ca.IssueCertificate(key.get(), "peer.test", kNow - kDay, 30);
-  certctl::RevocationFacts facts;
+  host::revocation::RevocationFacts facts;
   facts.stapled = Respond({}, leaf.get(), ca, ca, nullptr);
-  certctl::OcspAnswer asked;
+  host::revocation::OcspAnswer asked;
   asked.source = "OCSP http://ocsp.test/";
   asked.response = Respond({V_OCSP_CERTSTATUS_REVOKED}, leaf.get(), ca, ca, nullptr);
   facts.answers.push_back(std::move(asked));
-  certctl::RevocationOptions options;
+  host::revocation::RevocationOptions options;
   options.ocsp = true;
-  const certctl::RevocationResult result = certctl::JudgeRevocation({leaf.get(), ca.certificate()}, 1, facts, options);
+  const host::revocation::RevocationResult result =
+      host::revocation::JudgeRevocation({leaf.get(), ca.certificate()}, 1, facts, options);
   ASSERT_EQ(result.certificates.size(), 1u);
   EXPECT_EQ(result.certificates[0].status, kRevoked);
   EXPECT_EQ(result.certificates[0].source, "OCSP http://ocsp.test/");
 
-  certctl::RevocationFacts unreachable;
-  certctl::OcspAnswer none;
+  host::revocation::RevocationFacts unreachable;
+  host::revocation::OcspAnswer none;
   none.source = "OCSP http://ocsp.test/";
   none.problem = "the responder cannot be reached: connection refused";
   unreachable.answers.push_back(std::move(none));
-  const certctl::RevocationResult unknown =
-      certctl::JudgeRevocation({leaf.get(), ca.certificate()}, 1, unreachable, options);
+  const host::revocation::RevocationResult unknown =
+      host::revocation::JudgeRevocation({leaf.get(), ca.certificate()}, 1, unreachable, options);
   EXPECT_EQ(unknown.certificates[0].status, kUnknown);
   EXPECT_EQ(unknown.certificates[0].problem, "the responder cannot be reached: connection refused");
 }
@@ -202,6 +211,14 @@ TEST(ProbeVerdict, StatesFollowTheRules) {
     return [each](certctl::ProbeVerdict& verdict, certctl::ProbeOptions& options) {
       options.revocation.policy = each;
       verdict.revocation.certificates[0] = Found(kUnknown);
+    };
+  };
+  // A good peer's certificate, and an intermediate found `status`.
+  const auto intermediate = [](RevocationStatus status, certctl::RevocationPolicy each) {
+    return [status, each](certctl::ProbeVerdict& verdict, certctl::ProbeOptions& options) {
+      options.revocation.policy = each;
+      verdict.revocation.certificates = {Found(kGood, "OCSP"), Found(status, "OCSP")};
+      verdict.revocation.certificates[1].depth = 1;
     };
   };
   struct Row {
@@ -241,7 +258,8 @@ TEST(ProbeVerdict, StatesFollowTheRules) {
          v.revocation.certificates[1].depth = 1;
        },
        State::Critical, "the intermediate CN=x is revoked by OCSP"},
-      {"unknown, soft", policy(certctl::RevocationPolicy::Soft), State::Ok, "revocation unknown (--revocation soft)"},
+      {"unknown, soft", policy(certctl::RevocationPolicy::Soft), State::Ok,
+       "the revocation of the peer's certificate CN=x is unknown (no CRL of its issuer)"},
       {"unknown, warn", policy(certctl::RevocationPolicy::Warn), State::Warning, "is unknown"},
       {"unknown, strict", policy(certctl::RevocationPolicy::Strict), State::Critical, "is unknown"},
       {"nothing stapled, stapling required", [](auto&, auto& o) { o.revocation.requireStapling = true; },
@@ -254,7 +272,16 @@ TEST(ProbeVerdict, StatesFollowTheRules) {
        },
        State::Warning, "due for an update"},
       {"good", [](auto& v, auto&) { v.revocation.certificates[0] = Found(kGood, "CRL x"); }, State::Ok,
-       "revocation checked for 1 of 1 certificates below the anchor, none revoked"},
+       "revocation: 1 of 1 certificates below the anchor good, none revoked"},
+      {"an intermediate unknown, warn", intermediate(kUnknown, certctl::RevocationPolicy::Warn), State::Ok,
+       "1 of 2 certificates below the anchor good, none revoked; the revocation of the intermediate CN=x is unknown"},
+      {"an intermediate unknown, strict", intermediate(kUnknown, certctl::RevocationPolicy::Strict), State::Critical,
+       "the revocation of the intermediate CN=x is unknown"},
+      {"an intermediate names no responder, strict", intermediate(kNotCheckable, certctl::RevocationPolicy::Strict),
+       State::Critical, "the intermediate CN=x is not checkable"},
+      {"the peer names no source, warn",
+       [](auto& v, auto&) { v.revocation.certificates[0] = Found(kNotCheckable, "OCSP"); }, State::Ok,
+       "the peer's certificate CN=x is not checkable"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -268,7 +295,7 @@ TEST(ProbeVerdict, StatesFollowTheRules) {
   }
 }
 
-TEST(ProbeVerdict, AMetricsProbeFailsOnARevocationAndUnderStrictOnAnUnknown) {
+TEST(ProbeVerdict, AMetricsProbeFailsOnARevocationAndUnderStrictOnWhatIsNotGood) {
   struct Row {
     bool works;
     std::optional<RevocationStatus> status;
@@ -281,6 +308,8 @@ TEST(ProbeVerdict, AMetricsProbeFailsOnARevocationAndUnderStrictOnAnUnknown) {
       {true, kUnknown, certctl::RevocationPolicy::Warn, true},
       {true, kUnknown, certctl::RevocationPolicy::Strict, false},
       {false, kGood, certctl::RevocationPolicy::Soft, false},
+      {true, kNotCheckable, certctl::RevocationPolicy::Warn, true},
+      {true, kNotCheckable, certctl::RevocationPolicy::Strict, false},
   };
   for (const Row& row : rows) {
     certctl::ProbeVerdict verdict;

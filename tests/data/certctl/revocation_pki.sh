@@ -9,6 +9,10 @@
 #   revoked.pem     revoked.test, issued by inter, revoked (keyCompromise)
 #   nameless.pem    elsewhere.test, issued by inter (names neither localhost nor 127.0.0.1)
 #   below.pem       below.test, a good leaf of the revoked inter2
+#   private.pem     "Private CA", issued by the root, naming no responder and
+#                   no CRL distribution point; it signs its own leaves' OCSP
+#                   responses
+#   quiet.pem       quiet.test, a good leaf of private.pem
 #   agent.p12       a client certificate of inter; agent-revoked.p12 one it revoked
 #   *-chain.pem     each leaf followed by its intermediate
 #   good.ocsp, revoked.ocsp   OCSP responses for stapling, valid a day
@@ -20,13 +24,13 @@
 #   expired.crl     inter's CRL whose next update was due yesterday
 #   pub/            what the HTTP server publishes: the CRLs (DER) and the
 #                   issuers' certificates
-# Usage: revocation_pki.sh ROOT_OCSP INTER_OCSP INTER2_OCSP HTTP NOW: the
+# Usage: revocation_pki.sh ROOT_OCSP INTER_OCSP INTER2_OCSP PRIVATE_OCSP HTTP NOW: the
 # addresses (HOST:PORT) named in the certificates' Authority Information
 # Access and CRL distribution points, and the moment (seconds since 1970)
 # the certificates start at: the root holds a year, the others 60 days, the
 # CRLs 7 days. The password of the PKCS#12 files is in `password`.
 set -eu
-root_ocsp=$1 inter_ocsp=$2 inter2_ocsp=$3 http=$4 now=$5
+root_ocsp=$1 inter_ocsp=$2 inter2_ocsp=$3 private_ocsp=$4 http=$5 now=$6
 at() { date -u -d "@$((now + $1 * 86400))" +%Y%m%d%H%M%SZ; }  # DAYS after NOW
 export NAME=unnamed  # the leaf section names $NAME; openssl expands it whenever it reads ca.cnf
 
@@ -35,7 +39,7 @@ request() { key "$1" && openssl req -new -key "$1.key" -subj "/CN=$2" -out "$1.c
 
 # One section per CA, each with its own database, the CA certificate and
 # key named after it.
-for ca in root inter inter2; do
+for ca in root inter inter2 private; do
   mkdir -p "db/$ca"
   : > "db/$ca/index.txt"
   echo 1000 > "db/$ca/serial"
@@ -86,6 +90,15 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:below.test,DNS:localhost,IP:127.0.0.1
 authorityInfoAccess = OCSP;URI:http://$inter2_ocsp,caIssuers;URI:http://$http/inter2.der
 crlDistributionPoints = URI:http://$http/inter2.crl
+[ca_silent]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign,digitalSignature
+[quiet]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:quiet.test,DNS:localhost,IP:127.0.0.1
+authorityInfoAccess = OCSP;URI:http://$private_ocsp
 [responder]
 basicConstraints = critical,CA:FALSE
 keyUsage = critical,digitalSignature
@@ -110,6 +123,8 @@ issue inter leaf agent agent.test
 issue inter leaf agent-revoked agent-revoked.test
 issue inter responder responder "Issuing CA OCSP"
 issue inter2 below below below.test
+issue root ca_silent private "Private CA"
+issue private quiet quiet quiet.test
 cp db/inter/index.txt db/inter/before-revocation.txt
 openssl ca -config ca.cnf -name inter -revoke revoked.pem -crl_reason keyCompromise 2> revoke.log
 openssl ca -config ca.cnf -name inter -revoke agent-revoked.pem -crl_reason affiliationChanged 2>> revoke.log
@@ -126,6 +141,7 @@ openssl ca -gencrl -config ca.cnf -name inter -crl_lastupdate 20000101000000Z \
 
 for leaf in good revoked nameless agent agent-revoked; do cat $leaf.pem inter.pem > $leaf-chain.pem; done
 cat below.pem inter2.pem > below-chain.pem
+cat quiet.pem private.pem > quiet-chain.pem
 echo "revocation-pki" > password
 for agent in agent agent-revoked; do
   openssl pkcs12 -export -in $agent.pem -inkey $agent.key -certfile inter.pem -passout file:password -out $agent.p12

@@ -10,10 +10,25 @@
 #include <vector>
 
 #include "host/lifecycle/request.h"
+#include "host/revocation/revocation.h"
+#include "host/tls/peer_address.h"
 #include "ivo/certificate_type_table.h"
-#include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
+
+// How long a network operation may take unless --timeout says otherwise: a
+// probe's connect and handshake, a revocation fetch.
+constexpr double kDefaultTimeoutSeconds = 10;
+
+// The revocation checks, as certctl's probes, metrics and check use them.
+using host::revocation::CertificateRevocation;
+using host::revocation::kCrlDistributionPoints;
+using host::revocation::kDefaultOcspMaxAgeDays;
+using host::revocation::RevocationFacts;
+using host::revocation::RevocationOptions;
+using host::revocation::RevocationPolicy;
+using host::revocation::RevocationResult;
+using host::revocation::RevocationStatus;
 
 // A peer type: edr, sandbox, ndr, siem (any case) or 1-4. A TYPE operand
 // is required: the parser sets it before the command runs, so the first

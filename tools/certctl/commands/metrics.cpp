@@ -22,6 +22,7 @@ struct Arguments {
   std::vector<ProbeRequest> probes;
   Timeout timeout;
   bool ocsp = false;
+  bool ocspLeafOnly = false;
   std::string crl;
   RevocationMode revocation;
   Days ocspMaxAge{kDefaultOcspMaxAgeDays};
@@ -165,7 +166,8 @@ std::vector<ProbeVerdict> RunProbes(const GlobalOptions& global, const std::vect
 int Metrics(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.deadline = host::Deadline(arguments.timeout.seconds);
-  options.revocation.ocsp = arguments.ocsp;
+  options.revocation.ocsp = arguments.ocsp || arguments.ocspLeafOnly;
+  options.revocation.ocspLeafOnly = arguments.ocspLeafOnly;
   options.revocation.crl = arguments.crl;
   options.revocation.policy = arguments.revocation.value;
   options.revocation.ocspMaxAgeSeconds = arguments.ocspMaxAge.value * 86400;
@@ -207,6 +209,7 @@ Command Metrics() {
               "add a probe of TYPE's peer at HOST, sending SERVERNAME (repeatable)"),
        Option(&Arguments::timeout, "--timeout", "SECONDS", "give up a probe's connect and handshake after SECONDS"),
        Switch(&Arguments::ocsp, "--ocsp", "each probe asks the OCSP responders when nothing good is stapled"),
+       Switch(&Arguments::ocspLeafOnly, "--ocsp-leaf-only", "each probe asks only the peer's own responder"),
        Option(&Arguments::crl, "--crl", "FILE|URL|fetch", "each probe checks the chain against CRLs"),
        Option(&Arguments::revocation, "--revocation", "soft|warn|strict",
               "how a revocation check that could not be made counts in probe_success"),

@@ -17,6 +17,7 @@ struct Arguments {
   Days warning{30};
   Days critical{7};
   bool ocsp = false;
+  bool ocspLeafOnly = false;
   std::string crl;
   bool requireStapling = false;
   RevocationMode revocation;
@@ -36,12 +37,13 @@ int Probe(const GlobalOptions& global, const Arguments& arguments) {
   ProbeOptions options;
   options.servername = arguments.servername;
   options.deadline = host::Deadline(arguments.timeout.seconds);
-  options.revocation = {arguments.ocsp,
-                        arguments.crl,
-                        arguments.requireStapling,
-                        arguments.revocation.value,
-                        arguments.revocationWarning.value,
-                        arguments.ocspMaxAge.value * 86400};
+  options.revocation.ocsp = arguments.ocsp || arguments.ocspLeafOnly;
+  options.revocation.ocspLeafOnly = arguments.ocspLeafOnly;
+  options.revocation.crl = arguments.crl;
+  options.revocation.requireStapling = arguments.requireStapling;
+  options.revocation.policy = arguments.revocation.value;
+  options.revocation.warningHours = arguments.revocationWarning.value;
+  options.revocation.ocspMaxAgeSeconds = arguments.ocspMaxAge.value * 86400;
   try {
     options.thresholds = ThresholdsOf(arguments.warning.value, arguments.critical.value);
     const PeerSlots slots = std::move(ReadPeerSlots(global, {arguments.type.value}).at(arguments.type.value));
@@ -68,6 +70,7 @@ Command Probe() {
        Option(&Arguments::warning, "-w,--warning", "DAYS", "WARNING when a certificate ends within DAYS"),
        Option(&Arguments::critical, "-c,--critical", "DAYS", "CRITICAL when it ends within DAYS"),
        Switch(&Arguments::ocsp, "--ocsp", "ask the OCSP responders when nothing good is stapled"),
+       Switch(&Arguments::ocspLeafOnly, "--ocsp-leaf-only", "ask only the peer's own responder (implies --ocsp)"),
        Option(&Arguments::crl, "--crl", "FILE|URL|fetch",
               "check the chain against CRLs (fetch: the distribution points)"),
        Switch(&Arguments::requireStapling, "--require-stapling", "CRITICAL when the peer staples no OCSP response"),

@@ -2,8 +2,8 @@
 
 #include <ctime>
 
+#include "host/revocation/fetch.h"
 #include "tools/certctl/lib/certificate_report.h"
-#include "tools/certctl/probe/revocation_fetch.h"
 
 namespace certctl {
 

@@ -31,10 +31,11 @@ std::string ClientLine(const ProbeVerdict& verdict) {
 }
 
 const char* StatusName(const std::optional<RevocationStatus>& status) {
-  return !status                                ? "not checked"
-         : *status == RevocationStatus::Good    ? "good"
-         : *status == RevocationStatus::Revoked ? "revoked"
-                                                : "unknown";
+  return !status                                     ? "not checked"
+         : *status == RevocationStatus::Good         ? "good"
+         : *status == RevocationStatus::Revoked      ? "revoked"
+         : *status == RevocationStatus::NotCheckable ? "not checkable"
+                                                     : "unknown";
 }
 
 }  // namespace
@@ -153,10 +154,14 @@ void RenderProbes(Exposition& out, const std::vector<ProbeVerdict>& verdicts, Re
   // No sample when nothing was checked: an alert must never read "good"
   // for a check that did not happen.
   out.Family("probe_revocation_status", "gauge",
-             "The peer's chain by OCSP and CRLs: 0 good, 1 revoked (any certificate), 2 unknown.");
+             "The peer's chain by OCSP and CRLs: 1 when any certificate is revoked, else the peer's own: 0 good, 2 "
+             "unknown, 3 not checkable (its certificate names no source the check asked for).");
   for (const ProbeVerdict& verdict : verdicts)
-    if (const auto status = WorstStatus(verdict.revocation))
-      out.Sample(labels(verdict), *status == RevocationStatus::Good ? 0 : *status == RevocationStatus::Revoked ? 1 : 2);
+    if (const auto status = ChainStatus(verdict.revocation))
+      out.Sample(labels(verdict), *status == RevocationStatus::Good      ? 0
+                                  : *status == RevocationStatus::Revoked ? 1
+                                  : *status == RevocationStatus::Unknown ? 2
+                                                                         : 3);
   out.Family("probe_revocation_next_update_timestamp_seconds", "gauge",
              "The soonest next update of the OCSP responses and CRLs that judged the chain, Unix time.");
   for (const ProbeVerdict& verdict : verdicts)

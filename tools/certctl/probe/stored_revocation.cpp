@@ -2,9 +2,9 @@
 
 #include <openssl/err.h>
 
+#include "host/revocation/fetch.h"
 #include "tools/certctl/lib/certificate_file.h"
 #include "tools/certctl/lib/failure.h"
-#include "tools/certctl/probe/revocation_fetch.h"
 
 namespace certctl {
 namespace {
@@ -20,7 +20,7 @@ struct Stored {
 std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::string& source,
                                                   const host::Deadline& deadline) {
   std::string error;
-  const std::vector<UniquePtr<X509_CRL>> crls = LoadCrls(source, deadline, error);
+  const std::vector<UniquePtr<X509_CRL>> crls = host::revocation::LoadCrls(source, deadline, error);
   if (crls.empty()) throw Failure(kExitUsage, "--crl " + error);
   std::vector<Stored> stored;
   std::vector<UniquePtr<X509>> issuers;  // every certificate at hand that may have signed a CRL
@@ -46,7 +46,7 @@ std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::s
   }
   std::vector<SlotRevocation> found;
   for (const Stored& each : stored) {
-    if (!CrlOfIssuer(crls, each.certificate.get()) ||
+    if (!host::revocation::CrlOfIssuer(crls, each.certificate.get()) ||
         X509_check_issued(each.certificate.get(), each.certificate.get()) == X509_V_OK)
       continue;
     SlotRevocation slot{each.type, each.client, {}};
@@ -60,7 +60,7 @@ std::vector<SlotRevocation> CheckStoredRevocation(Session& session, const std::s
         issuer = candidate.get();
     ERR_clear_error();
     if (issuer) {
-      slot.verdict = CrlVerdicts({each.certificate.get(), issuer}, 1, crls).front();
+      slot.verdict = host::revocation::CrlVerdicts({each.certificate.get(), issuer}, 1, crls).front();
     } else {
       slot.verdict.status = RevocationStatus::Unknown;
       slot.verdict.problem = "the CRL's signature cannot be checked: its issuer's certificate is not stored";

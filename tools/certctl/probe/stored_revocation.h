@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "host/net/deadline.h"
+#include "host/revocation/fetch.h"
+#include "tools/certctl/cli/values.h"
 #include "tools/certctl/lib/session.h"
-#include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
 

@@ -16,8 +16,6 @@ void Add(ProbeVerdict& verdict, State state, const std::string& message) {
   verdict.state = Worse(verdict.state, state);
 }
 
-std::string DaysText(std::int64_t days) { return std::to_string(days) + (days == 1 ? " day" : " days"); }
-
 // The keyword of the probed type: every probe that ran was of a type (only
 // a probe that could not start has none).
 const char* Keyword(const ProbeVerdict& verdict) { return verdict.type ? verdict.type->keyword() : ""; }
@@ -58,7 +56,7 @@ void JudgeHandshake(ProbeVerdict& verdict, const ProbeOptions& options, std::int
       Add(verdict, end,
           own.notAfterSeconds <= now
               ? "the peer's certificate ended on " + own.notAfter
-              : "the peer's certificate ends in " + DaysText(*verdict.peerDaysLeft) + " (" + own.notAfter + ")");
+              : "the peer's certificate ends in " + SpanText(own.notAfterSeconds - now) + " (" + own.notAfter + ")");
   }
   if (result.handshake && verdict.clientStored && !result.clientRequested)
     Add(verdict, State::Warning,
@@ -74,25 +72,30 @@ std::string Naming(const CertificateRevocation& each) {
 }
 
 // The states of what the revocation checks found. A check that was not
-// made says nothing.
+// made says nothing; a revocation anywhere is CRITICAL; the leaf's check
+// that could not be made counts as the policy says; under strict, every
+// certificate checked must be good, one that names no source included.
 void JudgeRevocationFound(ProbeVerdict& verdict, const RevocationOptions& options, std::int64_t now) {
   const RevocationResult& found = verdict.revocation;
   if (options.requireStapling && !found.stapled)
     Add(verdict, State::Critical, verdict.target.text() + " staples no OCSP response (--require-stapling)");
-  const State unmade = options.policy == RevocationPolicy::Strict ? State::Critical
-                       : options.policy == RevocationPolicy::Warn ? State::Warning
-                                                                  : State::Ok;
+  const bool strict = options.policy == RevocationPolicy::Strict;
+  const State unmade = strict ? State::Critical : options.policy == RevocationPolicy::Warn ? State::Warning : State::Ok;
   if (!found.staplingProblem.empty() && unmade != State::Ok)
     Add(verdict, unmade, "the stapled OCSP response is not accepted: " + found.staplingProblem);
   for (const CertificateRevocation& each : found.certificates) {
+    const bool judgedByPolicy = each.depth == 0 || strict;
     if (each.status == RevocationStatus::Revoked) {
       Add(verdict, State::Critical,
           Naming(each) + " is revoked" + (each.revokedAt ? " since " + IsoFromSeconds(*each.revokedAt) : "") +
               (each.reason.empty() ? "" : " (" + each.reason + ")") + " by " + each.source +
               (each.problem.empty() ? "" : "; " + each.problem));
-    } else if (each.status == RevocationStatus::Unknown && unmade != State::Ok &&
+    } else if (each.status == RevocationStatus::Unknown && judgedByPolicy && unmade != State::Ok &&
                !(each.depth == 0 && !found.staplingProblem.empty() && each.problem == found.staplingProblem)) {
       Add(verdict, unmade, "the revocation of " + Naming(each) + " is unknown: " + each.problem);
+    } else if (each.status == RevocationStatus::NotCheckable && strict) {
+      Add(verdict, State::Critical,
+          "the revocation of " + Naming(each) + " is not checkable: " + each.problem + " (--revocation strict)");
     } else if (each.status == RevocationStatus::Good && each.nextUpdate && options.warningHours > 0 &&
                *each.nextUpdate - now < static_cast<std::int64_t>(options.warningHours * 3600)) {
       Add(verdict, State::Warning,
@@ -102,23 +105,36 @@ void JudgeRevocationFound(ProbeVerdict& verdict, const RevocationOptions& option
   }
 }
 
+// What the revocation checks came to, for a probe that found nothing wrong:
+// how many certificates were found good, and each that could not be judged.
+std::string RevocationSummary(const RevocationResult& found) {
+  const std::vector<CertificateRevocation>& checked = found.certificates;
+  const auto good = std::count_if(checked.begin(), checked.end(),
+                                  [](const auto& each) { return each.status == RevocationStatus::Good; });
+  const auto asked =
+      std::count_if(checked.begin(), checked.end(), [](const auto& each) { return each.status.has_value(); });
+  if (asked == 0) return "";
+  std::string summary = "; revocation: " + std::to_string(good) + " of " + std::to_string(checked.size()) +
+                        " certificates below the anchor good, none revoked";
+  for (const CertificateRevocation& each : checked)
+    if (each.status == RevocationStatus::NotCheckable)
+      summary += "; " + Naming(each) + " is not checkable (" + each.problem + ")";
+    else if (each.status == RevocationStatus::Unknown)
+      summary += "; the revocation of " + Naming(each) + " is unknown (" + each.problem + ")";
+  return summary;
+}
+
 // The summary of a probe that found nothing wrong.
-std::string OkSummary(const ProbeVerdict& verdict) {
+std::string OkSummary(const ProbeVerdict& verdict, std::int64_t now) {
   const host::tls::HandshakeResult& result = verdict.result;
   const std::string type = Keyword(verdict);
-  std::string summary = verdict.target.text() + " is trusted by the stored " + type + " server certificate" +
-                        (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" +
-                        result.protocol + "); its certificate ends in " + DaysText(verdict.peerDaysLeft.value_or(0)) +
-                        " (" + (result.chain.empty() ? "" : result.chain.front().notAfter) + ")";
-  const std::vector<CertificateRevocation>& checked = verdict.revocation.certificates;
-  const auto count =
-      std::count_if(checked.begin(), checked.end(), [](const auto& each) { return each.status.has_value(); });
-  const std::string of = std::to_string(count) + " of " + std::to_string(checked.size());
-  if (WorstStatus(verdict.revocation) == RevocationStatus::Good)
-    summary += "; revocation checked for " + of + " certificates below the anchor, none revoked";
-  else if (WorstStatus(verdict.revocation) == RevocationStatus::Unknown)
-    summary += "; revocation unknown (--revocation soft)";
-  return summary;
+  return verdict.target.text() + " is trusted by the stored " + type + " server certificate" +
+         (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" + result.protocol +
+         ")" +
+         (result.chain.empty() ? ""
+                               : "; its certificate ends in " + SpanText(result.chain.front().notAfterSeconds - now) +
+                                     " (" + result.chain.front().notAfter + ")") +
+         RevocationSummary(verdict.revocation);
 }
 
 }  // namespace
@@ -130,7 +146,7 @@ bool Works(const host::tls::HandshakeResult& result) {
 void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t now) {
   JudgeHandshake(verdict, options, now);
   if (verdict.works && verdict.result.chainTrusted) JudgeRevocationFound(verdict, options.revocation, now);
-  if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict);
+  if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict, now);
 }
 
 ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, const host::tls::PeerAddress& target) {
@@ -142,9 +158,9 @@ ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, 
 }
 
 bool ProbeSucceeded(const ProbeVerdict& verdict, RevocationPolicy policy) {
-  const std::optional<RevocationStatus> status = WorstStatus(verdict.revocation);
+  const std::optional<RevocationStatus> status = ChainStatus(verdict.revocation);
   return verdict.works && status != RevocationStatus::Revoked &&
-         !(policy == RevocationPolicy::Strict && status == RevocationStatus::Unknown);
+         !(policy == RevocationPolicy::Strict && !AllGood(verdict.revocation));
 }
 
 }  // namespace certctl

@@ -8,8 +8,8 @@
 
 #include "host/tls/handshake.h"
 #include "ivo/certificate_type_table.h"
+#include "tools/certctl/cli/values.h"
 #include "tools/certctl/lib/monitoring.h"
-#include "tools/certctl/probe/revocation.h"
 
 namespace certctl {
 

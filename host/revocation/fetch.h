@@ -5,9 +5,9 @@
 #pragma once
 
 #include "host/net/deadline.h"
-#include "tools/certctl/probe/revocation.h"
+#include "host/revocation/revocation.h"
 
-namespace certctl {
+namespace host::revocation {
 
 // Asks the responder `certificate`'s Authority Information Access names
 // about it (`issuer` signed it), by `deadline`, with a nonce.
@@ -26,4 +26,4 @@ std::vector<UniquePtr<X509_CRL>> LoadCrls(const std::string& source, const host:
 RevocationFacts FetchRevocation(const std::vector<X509*>& chain, int anchorDepth, const std::string& stapled,
                                 const RevocationOptions& options, const host::Deadline& deadline);
 
-}  // namespace certctl
+}  // namespace host::revocation

@@ -1,4 +1,4 @@
-#include "tools/certctl/probe/revocation_fetch.h"
+#include "host/revocation/fetch.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -8,9 +8,8 @@
 #include <iterator>
 
 #include "host/net/http_fetch.h"
-#include "tools/certctl/lib/certificate_report.h"
 
-namespace certctl {
+namespace host::revocation {
 namespace {
 
 // The CRLs of `bytes`: every PEM block, else one DER CRL.
@@ -38,7 +37,7 @@ std::vector<std::string> DistributionPoints(X509* certificate) {
     if (!point->distpoint || point->distpoint->type != 0) continue;
     const GENERAL_NAMES* names = point->distpoint->name.fullname;
     for (int j = 0; j < sk_GENERAL_NAME_num(names); ++j) {
-      const std::string text = AlternativeNameText(sk_GENERAL_NAME_value(names, j));
+      const std::string text = ossl::AlternativeNameText(sk_GENERAL_NAME_value(names, j));
       if (text.rfind("URI:", 0) == 0) urls.push_back(text.substr(4));
     }
   }
@@ -51,6 +50,7 @@ void FetchCrls(const std::vector<X509*>& chain, int anchorDepth, const Revocatio
                const host::Deadline& deadline, RevocationFacts& facts) {
   facts.crlProblems.assign(static_cast<std::size_t>(anchorDepth), "");
   facts.crlSources.assign(static_cast<std::size_t>(anchorDepth), options.crl);
+  facts.crlUnnamed.assign(static_cast<std::size_t>(anchorDepth), false);
   if (!options.fetchesCrls()) {
     std::string error;
     facts.crls = LoadCrls(options.crl, deadline, error);
@@ -59,7 +59,10 @@ void FetchCrls(const std::vector<X509*>& chain, int anchorDepth, const Revocatio
   }
   for (int depth = 0; depth < anchorDepth; ++depth) {
     const std::vector<std::string> urls = DistributionPoints(chain[depth]);
-    if (urls.empty()) facts.crlProblems[depth] = "its certificate names no CRL distribution point";
+    if (urls.empty()) {
+      facts.crlProblems[depth] = "its certificate names no CRL distribution point";
+      facts.crlUnnamed[depth] = true;
+    }
     for (const std::string& url : urls) {
       std::string error;
       std::vector<UniquePtr<X509_CRL>> fetched = LoadCrls(url, deadline, error);
@@ -80,6 +83,7 @@ OcspAnswer AskResponder(X509* certificate, X509* issuer, const host::Deadline& d
   const std::string url = urls && sk_OPENSSL_STRING_num(urls.get()) > 0 ? sk_OPENSSL_STRING_value(urls.get(), 0) : "";
   if (url.empty()) {
     answer.problem = "its certificate names no OCSP responder";
+    answer.named = false;
     return answer;
   }
   answer.source = "OCSP " + url;
@@ -126,7 +130,8 @@ RevocationFacts FetchRevocation(const std::vector<X509*>& chain, int anchorDepth
   facts.stapled = stapled;
   if (anchorDepth <= 0 || static_cast<std::size_t>(anchorDepth) >= chain.size()) return facts;
   facts.answers.resize(static_cast<std::size_t>(anchorDepth));
-  for (int depth = 0; options.ocsp && depth < anchorDepth; ++depth) {
+  const int asked = options.ocspLeafOnly ? 1 : anchorDepth;
+  for (int depth = 0; options.ocsp && depth < asked; ++depth) {
     if (depth == 0 && !stapled.empty()) {
       const CertificateRevocation settled = OcspVerdict(stapled, chain[0], chain[1], chain, chain[anchorDepth], nullptr,
                                                         "stapled OCSP", options.ocspMaxAgeSeconds);
@@ -138,4 +143,4 @@ RevocationFacts FetchRevocation(const std::vector<X509*>& chain, int anchorDepth
   return facts;
 }
 
-}  // namespace certctl
+}  // namespace host::revocation

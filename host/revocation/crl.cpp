@@ -5,11 +5,9 @@
 #include <algorithm>
 #include <map>
 
-#include "tools/certctl/lib/certificate_report.h"
-#include "tools/certctl/lib/dates.h"
-#include "tools/certctl/probe/revocation.h"
+#include "host/revocation/revocation.h"
 
-namespace certctl {
+namespace host::revocation {
 namespace {
 
 // What each depth's verification said: every error at that depth, in order.
@@ -63,13 +61,13 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
     X509* certificate = chain[depth];
     CertificateRevocation verdict;
     verdict.depth = depth;
-    verdict.subject = NameText(X509_get_subject_name(certificate));
+    verdict.subject = ossl::NameText(X509_get_subject_name(certificate));
     X509_CRL* crl = CrlOfIssuer(crls, certificate);
     if (crl && X509_CRL_get0_nextUpdate(crl)) verdict.nextUpdate = SecondsOf(X509_CRL_get0_nextUpdate(crl));
     const std::vector<int>& found = errors.found[depth];
     const int code = found.empty() ? X509_V_OK : found.front();
     const std::string stale =
-        "the CRL is stale: its next update was due " + IsoFromSeconds(verdict.nextUpdate.value_or(0));
+        "the CRL is stale: its next update was due " + ossl::IsoFromSeconds(verdict.nextUpdate.value_or(0));
     if (code == X509_V_OK) {
       verdict.status = RevocationStatus::Good;
     } else if (RevocationStands(found)) {
@@ -95,4 +93,4 @@ std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, 
   return verdicts;
 }
 
-}  // namespace certctl
+}  // namespace host::revocation

@@ -12,15 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "host/tls/peer_address.h"
 #include "ossl/holders.h"
 #include "ossl/text.h"
 
-namespace certctl {
-
-// How long a network operation may take unless --timeout says otherwise: a
-// probe's connect and handshake, a revocation fetch.
-constexpr double kDefaultTimeoutSeconds = 10;
+namespace host::revocation {
 
 using ossl::CertificateStack;
 using ossl::SecondsOf;
@@ -28,7 +23,9 @@ using ossl::UniquePtr;
 
 // How a check that could not be made (a responder or CRL out of reach, an
 // answer of "unknown", a stale CRL) counts: OK with a note (soft), WARNING
-// (the default) or CRITICAL (strict).
+// (the default) or CRITICAL (strict). The leaf's check counts so; a
+// certificate above it counts only under strict, which also demands a
+// source for every certificate of the chain (see ChainStatus).
 enum class RevocationPolicy { Soft, Warn, Strict };
 
 // The --crl source that stands for each certificate's distribution points.
@@ -38,8 +35,9 @@ constexpr const char* kCrlDistributionPoints = "fetch";
 constexpr std::int64_t kDefaultOcspMaxAgeDays = 7;
 
 struct RevocationOptions {
-  bool ocsp = false;  // ask the responders when nothing good is stapled
-  std::string crl;    // "": none; kCrlDistributionPoints; else a file or URL
+  bool ocsp = false;          // ask the responders when nothing good is stapled
+  bool ocspLeafOnly = false;  // ask only the leaf's responder
+  std::string crl;            // "": none; kCrlDistributionPoints; else a file or URL
   bool fetchesCrls() const { return crl == kCrlDistributionPoints; }
   bool requireStapling = false;  // nothing stapled is CRITICAL
   RevocationPolicy policy = RevocationPolicy::Warn;
@@ -52,7 +50,11 @@ struct RevocationOptions {
 // CRL says when it was made and until when it holds.
 constexpr long kRevocationClockSkewSeconds = 300;
 
-enum class RevocationStatus { Good, Revoked, Unknown };
+// NotCheckable: the certificate names no source the check asked for (no
+// OCSP responder for an OCSP check, no CRL distribution point for CRLs
+// fetched from them), so no answer can ever come; Unknown: a source was
+// named or given and gave no usable answer.
+enum class RevocationStatus { Good, Revoked, Unknown, NotCheckable };
 
 // What was found for one certificate of the chain (depth 0: the peer's).
 struct CertificateRevocation {
@@ -78,12 +80,14 @@ struct OcspAnswer {
   std::string response;             // DER; empty when none came
   std::string source;               // "OCSP http://...", or "OCSP" when the certificate names none
   std::string problem;              // why none came
+  bool named = true;                // false: the certificate names no responder
 };
 struct RevocationFacts {
   std::string stapled;                             // DER, or empty
   std::vector<std::optional<OcspAnswer>> answers;  // by depth, where a responder was asked
   std::vector<UniquePtr<X509_CRL>> crls;
   std::vector<std::string> crlSources, crlProblems;  // by depth, when CRLs were asked for
+  std::vector<bool> crlUnnamed;  // by depth: fetching from distribution points, the certificate names none
 };
 
 // The certificates below the anchor in `chain` (the verified chain, the
@@ -95,13 +99,20 @@ RevocationResult JudgeRevocation(const std::vector<X509*>& chain, int anchorDept
                                  const RevocationOptions& options);
 
 // Which verdict stands when two sources judged one certificate: a
-// revocation, else a good answer, else the first unknown; `other` replaces
-// `kept` only when it ranks higher.
+// revocation, else a good answer, else the first unknown, else not
+// checkable; `other` replaces `kept` only when it ranks higher.
 void Merge(CertificateRevocation& kept, const CertificateRevocation& other);
 
-// The chain's worst status (revoked, then unknown, then good), and the
-// soonest next update; none when nothing was checked.
-std::optional<RevocationStatus> WorstStatus(const RevocationResult& revocation);
+// What the chain comes to: revoked when any certificate was found revoked,
+// else the leaf's own status (none when the leaf was not checked). A
+// certificate above the leaf that could not be judged does not make the
+// chain unknown: its issuer is a CA the anchor vouches for, and most
+// private CAs name no responder for their intermediates.
+std::optional<RevocationStatus> ChainStatus(const RevocationResult& revocation);
+// Whether every certificate checked was found good, as strict demands.
+bool AllGood(const RevocationResult& revocation);
+// The soonest next update of the answers that judged the chain; none when
+// nothing was checked.
 std::optional<std::int64_t> SoonestUpdate(const RevocationResult& revocation);
 
 // `certificate` (issued by `issuer`) judged by the OCSP response `der`:
@@ -126,4 +137,4 @@ X509_CRL* CrlOfIssuer(const std::vector<UniquePtr<X509_CRL>>& crls, X509* certif
 std::vector<CertificateRevocation> CrlVerdicts(const std::vector<X509*>& chain, int anchorDepth,
                                                const std::vector<UniquePtr<X509_CRL>>& crls);
 
-}  // namespace certctl
+}  // namespace host::revocation

@@ -3,11 +3,9 @@
 #include <openssl/ocsp.h>
 #include <openssl/x509v3.h>
 
-#include "tools/certctl/lib/certificate_report.h"
-#include "tools/certctl/lib/dates.h"
-#include "tools/certctl/probe/revocation.h"
+#include "host/revocation/revocation.h"
 
-namespace certctl {
+namespace host::revocation {
 namespace {
 
 // The first reason OpenSSL queued, or `otherwise`.
@@ -36,7 +34,7 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
                                   const std::vector<X509*>& chain, X509* anchor, OCSP_REQUEST* request,
                                   const std::string& source, std::int64_t maxAgeSeconds) {
   CertificateRevocation verdict;
-  verdict.subject = NameText(X509_get_subject_name(certificate));
+  verdict.subject = ossl::NameText(X509_get_subject_name(certificate));
   verdict.source = source;
   const auto* at = reinterpret_cast<const unsigned char*>(der.data());
   const UniquePtr<OCSP_RESPONSE> response(d2i_OCSP_RESPONSE(nullptr, &at, static_cast<long>(der.size())));
@@ -64,15 +62,15 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
   // The age bound applies only without a next update: OpenSSL would apply
   // it to every answer.
   if (!OCSP_check_validity(thisUpdate, nextUpdate, kRevocationClockSkewSeconds, nextUpdate ? -1 : maxAgeSeconds))
-    return Unknown(verdict, nextUpdate
-                                ? "the response is stale or not yet valid"
-                                : "the response is stale: made " + IsoFromSeconds(SecondsOf(thisUpdate).value_or(0)) +
-                                      " without a next update, it is older than " +
-                                      std::to_string(maxAgeSeconds / 86400) + " days (--ocsp-max-age)");
+    return Unknown(verdict, nextUpdate ? "the response is stale or not yet valid"
+                                       : "the response is stale: made " +
+                                             ossl::IsoFromSeconds(SecondsOf(thisUpdate).value_or(0)) +
+                                             " without a next update, it is older than " +
+                                             std::to_string(maxAgeSeconds / 86400) + " days (--ocsp-max-age)");
   const std::optional<std::int64_t> made = SecondsOf(thisUpdate), issued = SecondsOf(X509_get0_notBefore(certificate));
   if (!made || !issued || *made + kRevocationClockSkewSeconds < *issued)
-    return Unknown(verdict, "the response was made " + IsoFromSeconds(made.value_or(0)) +
-                                ", before the certificate was issued (" + IsoFromSeconds(issued.value_or(0)) +
+    return Unknown(verdict, "the response was made " + ossl::IsoFromSeconds(made.value_or(0)) +
+                                ", before the certificate was issued (" + ossl::IsoFromSeconds(issued.value_or(0)) +
                                 "): it says nothing about it");
   ERR_clear_error();
   if (state == V_OCSP_CERTSTATUS_GOOD) {
@@ -87,4 +85,4 @@ CertificateRevocation OcspVerdict(const std::string& der, X509* certificate, X50
   return verdict;
 }
 
-}  // namespace certctl
+}  // namespace host::revocation

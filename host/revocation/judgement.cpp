@@ -1,8 +1,6 @@
-#include "tools/certctl/probe/revocation.h"
+#include "host/revocation/revocation.h"
 
-#include "tools/certctl/lib/certificate_report.h"
-
-namespace certctl {
+namespace host::revocation {
 namespace {
 
 // A responder's answer judged, or why there is none.
@@ -12,8 +10,8 @@ CertificateRevocation Judged(const OcspAnswer& answer, const std::vector<X509*>&
     return OcspVerdict(answer.response, chain[depth], chain[depth + 1], chain, anchor, answer.request.get(),
                        answer.source, maxAgeSeconds);
   CertificateRevocation unknown;
-  unknown.subject = NameText(X509_get_subject_name(chain[depth]));
-  unknown.status = RevocationStatus::Unknown;
+  unknown.subject = ossl::NameText(X509_get_subject_name(chain[depth]));
+  unknown.status = answer.named ? RevocationStatus::Unknown : RevocationStatus::NotCheckable;
   unknown.source = answer.source;
   unknown.problem = answer.problem;
   return unknown;
@@ -23,10 +21,11 @@ CertificateRevocation Judged(const OcspAnswer& answer, const std::vector<X509*>&
 
 void Merge(CertificateRevocation& kept, const CertificateRevocation& other) {
   const auto rank = [](const CertificateRevocation& each) {
-    return !each.status                                ? 0
-           : *each.status == RevocationStatus::Revoked ? 3
-           : *each.status == RevocationStatus::Good    ? 2
-                                                       : 1;
+    return !each.status                                     ? 0
+           : *each.status == RevocationStatus::Revoked      ? 4
+           : *each.status == RevocationStatus::Good         ? 3
+           : *each.status == RevocationStatus::NotCheckable ? 1
+                                                            : 2;
   };
   if (rank(other) > rank(kept)) kept = other;
 }
@@ -40,7 +39,7 @@ RevocationResult JudgeRevocation(const std::vector<X509*>& chain, int anchorDept
   for (int depth = 0; depth < anchorDepth; ++depth) {
     CertificateRevocation entry;
     entry.depth = depth;
-    entry.subject = NameText(X509_get_subject_name(chain[depth]));
+    entry.subject = ossl::NameText(X509_get_subject_name(chain[depth]));
     result.certificates.push_back(entry);
   }
   if (result.stapled) {
@@ -62,7 +61,9 @@ RevocationResult JudgeRevocation(const std::vector<X509*>& chain, int anchorDept
   for (int depth = 0; depth < anchorDepth; ++depth) {
     CertificateRevocation& verdict = verdicts[static_cast<std::size_t>(depth)];
     CertificateRevocation& kept = result.certificates[static_cast<std::size_t>(depth)];
-    verdict.source = "CRL " + facts.crlSources[static_cast<std::size_t>(depth)];
+    const bool unnamed =
+        static_cast<std::size_t>(depth) < facts.crlUnnamed.size() && facts.crlUnnamed[static_cast<std::size_t>(depth)];
+    verdict.source = unnamed ? "CRL" : "CRL " + facts.crlSources[static_cast<std::size_t>(depth)];
     // A CRL named by the operator covers the issuers it covers: the others
     // are not checked by it, which is no failure of the check.
     if (!options.fetchesCrls() && !facts.crls.empty() && !CrlOfIssuer(facts.crls, chain[depth])) {
@@ -71,20 +72,23 @@ RevocationResult JudgeRevocation(const std::vector<X509*>& chain, int anchorDept
     }
     const std::string& problem = facts.crlProblems[static_cast<std::size_t>(depth)];
     if (!problem.empty() && verdict.status != RevocationStatus::Revoked) verdict.problem = problem;
+    if (verdict.status == RevocationStatus::Unknown && unnamed) verdict.status = RevocationStatus::NotCheckable;
     Merge(kept, verdict);
   }
   return result;
 }
 
-std::optional<RevocationStatus> WorstStatus(const RevocationResult& revocation) {
-  std::optional<RevocationStatus> worst;
-  for (const CertificateRevocation& each : revocation.certificates) {
-    if (!each.status) continue;
-    if (!worst || *each.status == RevocationStatus::Revoked ||
-        (*each.status == RevocationStatus::Unknown && *worst == RevocationStatus::Good))
-      worst = each.status;
-  }
-  return worst;
+std::optional<RevocationStatus> ChainStatus(const RevocationResult& revocation) {
+  for (const CertificateRevocation& each : revocation.certificates)
+    if (each.status == RevocationStatus::Revoked) return each.status;
+  if (revocation.certificates.empty()) return std::nullopt;
+  return revocation.certificates.front().status;
+}
+
+bool AllGood(const RevocationResult& revocation) {
+  for (const CertificateRevocation& each : revocation.certificates)
+    if (each.status && *each.status != RevocationStatus::Good) return false;
+  return true;
 }
 
 std::optional<std::int64_t> SoonestUpdate(const RevocationResult& revocation) {
@@ -94,4 +98,4 @@ std::optional<std::int64_t> SoonestUpdate(const RevocationResult& revocation) {
   return soonest;
 }
 
-}  // namespace certctl
+}  // namespace host::revocation
