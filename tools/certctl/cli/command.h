@@ -39,6 +39,7 @@ struct OptionRow {
   Setter set{};               // a switch is set with "" when given
   std::string defaultText{};  // what the field holds when the option is not given ("10"), for the help
   bool mode = false;          // a switch that takes no other option of its command (--show, --cancel)
+  bool insteadOfOperands = false;  // stands for the operands (renew --all): never offered after one
   Completion completion{};    // of the value
 
   // "--out": the name the row is known by in messages.
@@ -116,6 +117,13 @@ template <class Arguments>
 OptionRow Mode(bool Arguments::*field, const char* names, const char* help) {
   OptionRow row = Option(field, names, nullptr, help);
   row.mode = true;
+  return row;
+}
+// A switch (or option) that stands for the command's operands or goes only
+// with one that does (renew --all, --due): completion offers it only while
+// no operand is given; the command refuses both given together.
+inline OptionRow InsteadOfOperands(OptionRow row) {
+  row.insteadOfOperands = true;
   return row;
 }
 template <class Arguments, class Field>

@@ -90,7 +90,8 @@ std::vector<std::string> Completions(const std::vector<std::string>& words) {
   } else if (!current.empty() && current[0] == '-') {
     for (const auto* rows : {at.command ? &at.command->options : nullptr, &GlobalOptionRows()})
       for (std::size_t i = 0; rows && i < rows->size(); ++i)
-        for (const std::string& name : Names((*rows)[i])) offered.words.push_back(name);
+        if (!(*rows)[i].insteadOfOperands || at.operands == 0)
+          for (const std::string& name : Names((*rows)[i])) offered.words.push_back(name);
   } else {
     if (at.operands == 0) offered.words = NextWords(at.path);
     if (at.command && at.operands < at.command->operands.size()) {

@@ -261,8 +261,9 @@ Command Renew() {
               "bound the run's network work: the CA's exchange, polling included, and the trial"),
        Option(&Arguments::hookTimeout, "--hook-timeout", "SECONDS", "stop the hook after SECONDS"),
        Switch(&Arguments::noProbe, "--no-probe", "install untried, though settings or a refused trial name a peer"),
-       Switch(&Arguments::all, "--all", "every slot with renewal settings"),
-       Switch(&Arguments::due, "--due", "with --all: only those due now (after any backoff), as the timer runs it")},
+       InsteadOfOperands(Switch(&Arguments::all, "--all", "every slot with renewal settings")),
+       InsteadOfOperands(Switch(&Arguments::due, "--due",
+                                "with --all: only those due now (after any backoff), as the timer runs it"))},
       Renew);
 }
 
