@@ -249,7 +249,12 @@ bool Renewal::AskTheCa() {
   if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
   if (!KeyStillOurs()) return false;
   m_outcome.refusedSender = answer.refusedSender;
-  if (!answer.issued) return Fail("the CA at " + m_config.server + ": " + answer.error);
+  if (!answer.issued) {
+    // A transfer's failure names the address already: it is said once.
+    const std::string named = m_config.server + ": ";
+    const bool namesIt = answer.error.compare(0, named.size(), named) == 0;
+    return Fail("the CA at " + named + (namesIt ? answer.error.substr(named.size()) : answer.error));
+  }
   if (const result_t held = KeepPendingCertificate(m_store, m_type, answer.certificates); ozo::Failed(held))
     return StoreFailed(held);
   // What the CA sent outlives the trial against the peer.

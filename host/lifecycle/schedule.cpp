@@ -17,7 +17,7 @@ std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optiona
 std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t notAfter) {
   const int doublings = static_cast<int>(std::clamp<std::int64_t>(failures - 1, 0, 5));
   const std::int64_t wait = std::min(kHour << doublings, kDay);
-  return std::max(now, std::min(now + wait, notAfter - kDay));
+  return std::min(now + wait, std::max(notAfter - kDay, now + kHour));
 }
 
 std::int64_t NextAttempt(std::int64_t due, const RenewalState& state) {

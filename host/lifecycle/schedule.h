@@ -27,7 +27,9 @@ std::int64_t DueTime(std::int64_t notBefore, std::int64_t notAfter, std::optiona
 
 // When to try again after the `failures`-th failure in a row at `now`: 1 h,
 // 2 h, 4 h ... after it, at most a day; never later than a day before
-// `notAfter`, nor earlier than `now`.
+// `notAfter`, and within that last day an hour after each failure: the
+// next run tries again, and the next attempt said is never the moment
+// that failed.
 std::int64_t RetryTime(std::int64_t now, std::int64_t failures, std::int64_t notAfter);
 
 // How long past its due moment a renewal may take before it is late: the

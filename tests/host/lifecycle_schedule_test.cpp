@@ -39,7 +39,8 @@ TEST(RenewalSchedule, RetriesBackOffFromAnHourToADayAndNeverPastTheLastDay) {
       {6, farEnd, now + kDay},
       {40, farEnd, now + kDay},
       {6, now + 30 * kHour, now + 6 * kHour},  // a day before the end comes first
-      {1, now + 12 * kHour, now},              // within the last day: at once
+      {1, now + 12 * kHour, now + kHour},      // within the last day: hourly
+      {6, now + 2 * kHour, now + kHour},       // and after the end too
   };
   for (const Case& c : cases) EXPECT_EQ(host::lifecycle::RetryTime(now, c.failures, c.notAfter), c.retry) << c.failures;
 }

@@ -35,12 +35,12 @@ struct OptionRow {
   const char* value;  // the value's name ("FILE"); null for a switch
   const char* help;
   bool required = false;
-  bool repeatable = false;    // each value is kept (a vector field)
-  Setter set{};               // a switch is set with "" when given
-  std::string defaultText{};  // what the field holds when the option is not given ("10"), for the help
-  bool mode = false;          // a switch that takes no other option of its command (--show, --cancel)
+  bool repeatable = false;         // each value is kept (a vector field)
+  Setter set{};                    // a switch is set with "" when given
+  std::string defaultText{};       // what the field holds when the option is not given ("10"), for the help
+  bool mode = false;               // a switch that takes no other option of its command (--show, --cancel)
   bool insteadOfOperands = false;  // stands for the operands (renew --all): never offered after one
-  Completion completion{};    // of the value
+  Completion completion{};         // of the value
 
   // "--out": the name the row is known by in messages.
   std::string LongName() const;

@@ -57,7 +57,7 @@ int ListEvents(const GlobalOptions& global, const ListArguments& arguments) {
       json.push_back({{"id", entries[i].id},
                       {"kind", operation ? "operation" : "component"},
                       {"event", EventName(e.eventType)},
-                      {"type", e.eventType},
+                      {"eventCode", e.eventType},
                       {"severity", e.severity},
                       {"initiator", InitiatorText(e.initiator)},
                       {"time", IsoFromSeconds(e.time)},

@@ -29,6 +29,10 @@ int GetServerAs(const GlobalOptions& global, const Arguments& arguments, bool pe
   });
 }
 
+// The container goes to --out; what is said about it goes to standard
+// output: the password alone ("password: ..."), when asked for, or one JSON
+// object with --json. With --out -, standard output holds the container
+// alone: the password then goes to standard error.
 int GetClientContainer(const GlobalOptions& global, const Arguments& arguments) {
   return WithManager(global, Access::Read, [&](Session& session, ivo::ICertificatesManager& manager) {
     ivo::ClientCertificate record;
@@ -36,10 +40,19 @@ int GetClientContainer(const GlobalOptions& global, const Arguments& arguments) 
     Outcome outcome = Report(session, result, "", "");
     if (outcome.status != kExitOk) return outcome;
     WriteOutput(arguments.out.path, record.certificate.data(), record.certificate.size(), 0600);
-    if (arguments.showPassword)
-      std::cout << "password: " << record.password.c_str() << "\n";
-    else
-      outcome.message = "container written to " + arguments.out.path + " (password hidden; --show-password)";
+    if (arguments.out.path == "-") {
+      if (arguments.showPassword) std::cerr << "password: " << record.password.c_str() << "\n";
+      return outcome;
+    }
+    outcome.facts = {{"type", arguments.type.value.keyword()}, {"output", arguments.out.path}};
+    outcome.message = "container written to " + arguments.out.path;
+    if (!arguments.showPassword) {
+      outcome.message += " (password hidden; --show-password)";
+    } else if (global.json) {
+      outcome.facts["password"] = record.password.c_str();
+    } else {
+      outcome.message = "password: " + std::string(record.password.c_str());  // one line a script reads
+    }
     return outcome;
   });
 }
