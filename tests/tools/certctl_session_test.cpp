@@ -2,8 +2,8 @@
 // tests/data/certctl/<session>.txt, in the form of cram tests. An indented
 // "$ " line is a shell command, run in the folder of the sample files with
 // certctl on the PATH, $CERTCTL_STORE set to store.db, and $MAN_PAGE,
-// $VERSION, $COMPLETION and $ALERT_RULES naming certctl's man page,
-// version, bash completion and Prometheus alert rules, $SESSIONS the folder
+// $VERSION, $COMPLETION, $ALERT_RULES and $README naming certctl's man page,
+// version, bash completion, Prometheus alert rules and README, $SESSIONS the folder
 // of the sessions and their helper scripts, and $NOW the test's
 // start (seconds since 1970, what the times shown are relative to); the indented lines after it are what it printed:
 // its standard output, then its standard error marked "! ", then "[N]" when its exit status N is not 0. An indented
@@ -62,6 +62,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
                                             "VERSION=" CM_VERSION,
                                             "COMPLETION=" CM_COMPLETION,
                                             "ALERT_RULES=" CM_ALERT_RULES,
+                                            "README=" CM_README,
                                             "NOW=" + std::to_string(kNow),
                                             "SESSIONS=" CM_SESSIONS_DIR};
     for (const auto& [name, address] : m_addresses) {
