@@ -62,6 +62,11 @@ struct Free<OCSP_RESPONSE> : FreeWith<OCSP_RESPONSE_free> {};
 template <>
 struct Free<OSSL_CMP_CTX> : FreeWith<OSSL_CMP_CTX_free> {};
 template <>
+struct Free<OSSL_CMP_ITAV> : FreeWith<OSSL_CMP_ITAV_free> {};
+inline void FreeItavs(STACK_OF(OSSL_CMP_ITAV) * itavs) { sk_OSSL_CMP_ITAV_pop_free(itavs, OSSL_CMP_ITAV_free); }
+template <>
+struct Free<STACK_OF(OSSL_CMP_ITAV)> : FreeWith<FreeItavs> {};
+template <>
 struct Free<OSSL_LIB_CTX> : FreeWith<OSSL_LIB_CTX_free> {};
 template <>
 struct Free<OSSL_PROVIDER> : FreeWith<OSSL_PROVIDER_unload> {};

@@ -16,7 +16,10 @@
 namespace host::lifecycle {
 
 struct CaRequest {
-  enum class Kind { Initialization, Certification, KeyUpdate };
+  // GeneralMessage: a general message (genm) under the current pair, which
+  // asks for nothing: whether the CA answers, and its answer's protection
+  // holds, as a dry run wants to know.
+  enum class Kind { Initialization, Certification, KeyUpdate, GeneralMessage };
   Kind kind = Kind::KeyUpdate;
   // Where the CA takes requests (the slot's settings' server), and when the
   // whole exchange must have ended, polling included (null: a CA's own
@@ -35,7 +38,7 @@ struct CaRequest {
   std::string reference;
   const ozo::string8_t* secret = nullptr;
   const X509_NAME* subject = nullptr;
-  EVP_PKEY* newKey = nullptr;  // the key the new certificate is for
+  EVP_PKEY* newKey = nullptr;  // the key the new certificate is for (none for a general message)
   // Who may speak for the CA, by one rule (see trust.h): its signed answers
   // and the new certificate must both chain to `anchors`; the answers must
   // be signed by the CA itself, an RA or CA by its extended key usage
@@ -56,6 +59,7 @@ struct CaAnswer {
   // The subject of a signer refused for want of the CA's or an RA's
   // standing (the caller may name it as the expected sender), else empty.
   std::string refusedSender;
+  bool answered = false;  // a general message was answered, its protection verified
 };
 
 // The kinds of request a renewal's settings name: "ir", "cr", "kur"; false

@@ -26,9 +26,9 @@ struct ExchangeChecks {
   const TrustAnchors* anchors = nullptr;
   std::function<std::int64_t()> now;
   bool senderPinned = false;
-  std::string refusedSender;  // a signer that does not speak for the CA
-  std::string signerProblem;  // why the first signer refused did not verify
-  std::string issuedProblem;  // why the new certificate is rejected
+  std::string refusedSender;                 // a signer that does not speak for the CA
+  std::string signerProblem;                 // why the first signer refused did not verify
+  std::string issuedProblem;                 // why the new certificate is rejected
   std::vector<UniquePtr<X509>> issuedChain;  // its verified chain, once accepted
 };
 
@@ -62,7 +62,8 @@ bool SignerTrusted(ExchangeChecks& checks, X509* signer, STACK_OF(X509) * receiv
     // Said apart: an expired signer is the CA's to renew, an untrusted one
     // may be the operator's --trusted.
     if (checks.signerProblem.empty())  // "CN=ra.test does not chain to ca.pem: certificate has expired"
-      checks.signerProblem = ossl::NameText(X509_get_subject_name(signer)) + problem.substr(problem.rfind("it ", 0) == 0 ? 2 : 0);
+      checks.signerProblem =
+          ossl::NameText(X509_get_subject_name(signer)) + problem.substr(problem.rfind("it ", 0) == 0 ? 2 : 0);
     return false;
   }
   if (checks.senderPinned || SpeaksForTheCa(signer)) return true;
@@ -269,7 +270,14 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
           OSSL_CMP_CTX_set1_oldCert(ctx, exchange.certificate);
   }
   if (exchange.subject) set = set && OSSL_CMP_CTX_set1_subjectName(ctx, exchange.subject);
-  if (set && EVP_PKEY_up_ref(exchange.newKey)) {
+  const bool general = exchange.kind == CaRequest::Kind::GeneralMessage;
+  if (general) {
+    // One question the CA may answer or echo (OpenSSL's mock CA echoes):
+    // which key types it signs with.
+    UniquePtr<OSSL_CMP_ITAV> question(OSSL_CMP_ITAV_create(OBJ_nid2obj(NID_id_it_signKeyPairTypes), nullptr));
+    set = set && question && OSSL_CMP_CTX_push0_genm_ITAV(ctx, question.get());
+    if (set) question.release();  // the context's now
+  } else if (set && EVP_PKEY_up_ref(exchange.newKey)) {
     UniquePtr<EVP_PKEY> newKey(exchange.newKey);
     set = OSSL_CMP_CTX_set0_newPkey(ctx, 1, newKey.get());
     if (set) newKey.release();  // the context's now
@@ -283,7 +291,17 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
   const int type = exchange.kind == CaRequest::Kind::Initialization  ? OSSL_CMP_IR
                    : exchange.kind == CaRequest::Kind::Certification ? OSSL_CMP_CR
                                                                      : OSSL_CMP_KUR;
-  X509* issued = OSSL_CMP_exec_certreq(ctx, type, nullptr);  // owned by the context
+  X509* issued = nullptr;  // owned by the context
+  if (general) {
+    const UniquePtr<STACK_OF(OSSL_CMP_ITAV)> answer(OSSL_CMP_exec_GENM_ses(ctx));
+    outcome.answered = answer != nullptr;
+  } else {
+    issued = OSSL_CMP_exec_certreq(ctx, type, nullptr);
+  }
+  if (outcome.answered) {
+    ERR_clear_error();
+    return outcome;
+  }
   if (!issued) {
     char status[512] = "";
     const bool answered =
@@ -294,8 +312,10 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
     outcome.error = !transfer.error.empty() ? transfer.error
                     : !queued.empty()       ? queued
                     : answered              ? status
-                    : !said.empty()         ? "no certificate came back: " + said
-                                            : "no certificate came back";
+                    : !said.empty()
+                        ? std::string(general ? "no answer came back: " : "no certificate came back: ") + said
+                    : general ? "no answer came back"
+                              : "no certificate came back";
     if (answered && OSSL_CMP_CTX_get_status(ctx) == OSSL_CMP_PKISTATUS_waiting)
       outcome.error = "the CA still had the request waiting when the time was up: " + outcome.error;
     if (const std::string dated = DatedOutSigner(said); !dated.empty()) checks.signerProblem = dated;

@@ -23,6 +23,7 @@ struct Plan {
   const Overrides* overrides = nullptr;         // a renewal's, over the kept settings
   const EnrollmentOrder* enrollment = nullptr;  // an enrollment's
   bool tryPair = true;
+  bool rehearse = false;  // a dry run: nothing is written
   double timeoutSeconds = 30;
   ivo::ChangeInitiator initiator;
   bool enroll() const { return enrollment != nullptr; }
@@ -51,6 +52,13 @@ class Renewal {
   bool TryAgainstThePeer();
   bool Install();
   void RunHook();
+  void Rehearse();
+
+  // A request to the CA as the settings have it, under the current pair
+  // (or the one-time secret), its expected sender held in `sender`.
+  CaRequest RequestOf(CaRequest::Kind kind, UniquePtr<X509_NAME>& sender);
+  // The CA's words after its address, said once.
+  std::string CaWords(const std::string& error) const;
 
   // Ends the run before anything changed: nothing is counted.
   bool Refuse(RenewalRefusal refusal, result_t result, const std::string& words);
@@ -73,7 +81,8 @@ class Renewal {
   const std::string m_keyword;
   const Deadline m_deadline;              // the run's network work: the CA's exchange, then the trial
   const std::int64_t m_now;               // when the run began: what its state records
-  ossl::Container m_current;              // the slot's pair; empty for an enrollment
+  ivo::ClientCertificate m_record;        // the slot's pair as stored; empty for an enrollment
+  ossl::Container m_current;              // the slot's pair, opened; empty for an enrollment
   std::int64_t m_notAfter = 0;            // its end: the latest a retry may wait for
   std::optional<RenewalConfig> m_stored;  // the slot's renewal settings, when it has some
   RenewalConfig m_config;                 // what this run goes by: the kept settings and the order's
@@ -133,7 +142,7 @@ bool Renewal::KeyStillOurs() {
 // The slot as it stands: its pair, its kept settings (and so what this run
 // goes by), its state. An empty slot is said before anything else is asked.
 bool Renewal::ReadSlot() {
-  ivo::ClientCertificate record;
+  ivo::ClientCertificate& record = m_record;
   const result_t read = m_with.manager.GetClientCertificate(m_type, record);
   if (ozo::Failed(read) && read != results::NotFound) return StoreFailed(read);
   const bool stored = ozo::Succeeded(read);
@@ -177,6 +186,9 @@ bool Renewal::Settle() {
   bool locked = false;
   if (const result_t read = m_store.IsSettingLocked(m_type.ids().clientSetting, locked); ozo::Failed(read))
     return StoreFailed(read);
+  if (locked && m_plan.rehearse)
+    return Refuse(RenewalRefusal::Locked, results::AccessDenied,
+                  "the policy locks the " + m_keyword + " client slot against local change");
   if (locked) {
     PendingKey pending;
     const bool keyPending = ozo::Succeeded(m_store.GetPendingKey(m_type, pending));
@@ -225,8 +237,29 @@ bool Renewal::AskTheCa() {
   // The key outlives the exchange, whatever comes of it.
   if (const result_t committed = m_store.Commit(); ozo::Failed(committed)) return StoreFailed(committed);
 
+  UniquePtr<X509_NAME> sender;
+  CaRequest request = RequestOf(m_kind, sender);
+  const UniquePtr<X509_NAME> name = m_plan.enroll() ? NameOf(m_plan.enrollment->subject, error) : nullptr;
+  request.subject = name.get();
+  request.newKey = newKey.get();
+  const CaAnswer answer = m_with.ca.Request(request);
+  if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
+  if (!KeyStillOurs()) return false;
+  m_outcome.refusedSender = answer.refusedSender;
+  if (!answer.issued) return Fail(CaWords(answer.error));
+  if (const result_t held = KeepPendingCertificate(m_store, m_type, answer.certificates); ozo::Failed(held))
+    return StoreFailed(held);
+  // What the CA sent outlives the trial against the peer.
+  result_t committed = m_store.Commit();
+  if (ozo::Succeeded(committed)) committed = m_store.Begin();
+  if (ozo::Failed(committed)) return StoreFailed(committed);
+  m_outcome.fromTheCa = true;
+  return true;
+}
+
+CaRequest Renewal::RequestOf(CaRequest::Kind kind, UniquePtr<X509_NAME>& sender) {
   CaRequest request;
-  request.kind = m_kind;
+  request.kind = kind;
   request.server = m_config.server;
   request.deadline = &m_deadline;
   request.now = [this] { return Now(); };
@@ -237,32 +270,18 @@ bool Renewal::AskTheCa() {
     request.reference = m_plan.enrollment->reference;
     request.secret = &m_plan.enrollment->secret.text();
   }
-  const UniquePtr<X509_NAME> name = m_plan.enroll() ? NameOf(m_plan.enrollment->subject, error) : nullptr;
-  request.subject = name.get();
   const auto* senderDer = reinterpret_cast<const unsigned char*>(m_config.sender.data());
-  const UniquePtr<X509_NAME> sender(
-      m_config.sender.empty() ? nullptr
-                              : d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_config.sender.size())));
+  if (!m_config.sender.empty())
+    sender.reset(d2i_X509_NAME(nullptr, &senderDer, static_cast<long>(m_config.sender.size())));
   request.expectedSender = sender.get();
-  request.newKey = newKey.get();
-  const CaAnswer answer = m_with.ca.Request(request);
-  if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun);
-  if (!KeyStillOurs()) return false;
-  m_outcome.refusedSender = answer.refusedSender;
-  if (!answer.issued) {
-    // A transfer's failure names the address already: it is said once.
-    const std::string named = m_config.server + ": ";
-    const bool namesIt = answer.error.compare(0, named.size(), named) == 0;
-    return Fail("the CA at " + named + (namesIt ? answer.error.substr(named.size()) : answer.error));
-  }
-  if (const result_t held = KeepPendingCertificate(m_store, m_type, answer.certificates); ozo::Failed(held))
-    return StoreFailed(held);
-  // What the CA sent outlives the trial against the peer.
-  result_t committed = m_store.Commit();
-  if (ozo::Succeeded(committed)) committed = m_store.Begin();
-  if (ozo::Failed(committed)) return StoreFailed(committed);
-  m_outcome.fromTheCa = true;
-  return true;
+  return request;
+}
+
+std::string Renewal::CaWords(const std::string& error) const {
+  // A transfer's failure names the address already.
+  const std::string named = m_config.server + ": ";
+  const bool namesIt = error.compare(0, named.size(), named) == 0;
+  return "the CA at " + named + (namesIt ? error.substr(named.size()) : error);
 }
 
 bool Renewal::Prepare() {
@@ -350,6 +369,22 @@ void Renewal::RunHook() {
   if (ozo::Failed(kept)) StoreFailed(kept);
 }
 
+void Renewal::Rehearse() {
+  m_store.Rollback();  // a dry run writes nothing
+  m_outcome.step = RenewalStep::Rehearsed;
+  UniquePtr<X509_NAME> sender;
+  const CaAnswer answer = m_with.ca.Request(RequestOf(CaRequest::Kind::GeneralMessage, sender));
+  m_outcome.refusedSender = answer.refusedSender;
+  if (!answer.answered) {
+    m_outcome.status = Status(results::UnspecifiedError, CaWords(answer.error));
+    return;
+  }
+  if (!m_with.trial || m_trial.empty()) return;
+  m_outcome.trial = m_with.trial(m_type, m_record, m_trial, m_deadline);
+  m_outcome.tried = m_trial;
+  if (!m_outcome.trial.proven()) m_outcome.status = Status(results::UnspecifiedError, m_outcome.trial.words);
+}
+
 RenewalOutcome Renewal::Run() {
   if (const Status open = NoUnitOpen(m_store); !open.ok()) {
     m_outcome.refusal = RenewalRefusal::UnitOpen;
@@ -365,6 +400,7 @@ RenewalOutcome Renewal::Run() {
   const std::optional<TrialTarget> ordered =
       m_plan.enroll() ? std::optional(m_config.trial()) : m_plan.overrides->trial;
   m_trial = ChooseTrial(m_plan.tryPair, ordered, pending, m_stored ? m_stored->trial() : TrialTarget{});
+  if (m_plan.rehearse) return Rehearse(), m_outcome;
   if ((ozo::Failed(read) || pending.certificates.empty()) && !AskTheCa()) return m_outcome;
   if (Prepare() && TryAgainstThePeer() && Install()) RunHook();
   return m_outcome;
@@ -384,6 +420,17 @@ RenewalOutcome RunRenewal(const RenewalOrder& order, RenewalDependencies& with) 
   Plan plan(*order.type);
   plan.overrides = &order.overrides;
   plan.tryPair = order.tryPair;
+  plan.timeoutSeconds = order.timeoutSeconds;
+  plan.initiator = order.initiator;
+  return Renewal(plan, with).Run();
+}
+
+RenewalOutcome RehearseRenewal(const RenewalOrder& order, RenewalDependencies& with) {
+  if (!order.type) return NoType();
+  Plan plan(*order.type);
+  plan.overrides = &order.overrides;
+  plan.tryPair = order.tryPair;
+  plan.rehearse = true;
   plan.timeoutSeconds = order.timeoutSeconds;
   plan.initiator = order.initiator;
   return Renewal(plan, with).Run();

@@ -85,6 +85,7 @@ enum class RenewalStep {
   Failed,       // counted in the state, the next attempt backed off
   Renewed,      // the new pair is in, the state counts the success
   HookFailed,   // renewed, and the hook failed (kept in the state)
+  Rehearsed,    // a dry run: nothing changed; `status` says whether a renewal could go ahead now
 };
 
 // Why a run was refused before anything was counted (but Locked, which the
@@ -136,6 +137,16 @@ struct RenewalOutcome {
 // never installed. The peer tried is the order's, else the one that refused
 // the certificate kept pending, else the settings'.
 RenewalOutcome RunRenewal(const RenewalOrder& order, RenewalDependencies& with);
+
+// A dry run of `order`: what a renewal needs, checked without changing
+// anything. The slot's pair, its settings and anchors as RunRenewal reads
+// them (refused as it refuses, a locked slot included, nothing counted);
+// the CA asked a general message under the current pair, its answer's
+// protection verified against the anchors and its sender held to a
+// renewal's rule; the current pair tried against the peer a renewal would
+// try. Step Rehearsed, `status` ok when a renewal could go ahead now, else
+// the first reason it could not. No key, state or journal entry is written.
+RenewalOutcome RehearseRenewal(const RenewalOrder& order, RenewalDependencies& with);
 RenewalOutcome RunEnrollment(const EnrollmentOrder& order, RenewalDependencies& with);
 
 // One slot's part in RenewAll: not due (`ran` false, its next attempt), or

@@ -22,14 +22,12 @@ TrialResult Judge(const tls::HandshakeResult& result, const std::string& peer, c
   if (result.verifyError != X509_V_OK)
     return {Verdict::Unproven, peer + " is not trusted by the stored " + keyword +
                                    " server certificate: " + X509_verify_cert_error_string(result.verifyError)};
-  if (result.clientAccepted == false)
-    return {Verdict::Refused, peer + " refused the new pair: " + result.clientRefusal};
+  if (result.clientAccepted == false) return {Verdict::Refused, peer + " refused the pair: " + result.clientRefusal};
   if (!result.failure.empty()) return {Verdict::Unreached, peer + " could not be tried: " + result.failure};
   if (!result.clientRequested)
     return {Verdict::Unproven,
-            peer + " asked for no client certificate: the new pair was never offered, so the trial proves nothing"};
-  if (!result.clientAccepted)
-    return {Verdict::Unproven, peer + " gave no verdict on the new pair " + deadline.Within()};
+            peer + " asked for no client certificate: the pair was never offered, so the trial proves nothing"};
+  if (!result.clientAccepted) return {Verdict::Unproven, peer + " gave no verdict on the pair " + deadline.Within()};
   return {};
 }
 
@@ -52,7 +50,7 @@ Trial TlsTrial(ivo::ICertificatesManager& manager) {
               peer + " cannot be tried: no " + keyword + " server certificate is stored to trust it"};
     ossl::Container pair;
     if (ossl::OpenContainer(Bytes(newPair.certificate), newPair.password.c_str(), pair) != ossl::ContainerProblem::None)
-      return {Verdict::Unproven, peer + " cannot be tried: the new container cannot be opened"};
+      return {Verdict::Unproven, peer + " cannot be tried: the container cannot be opened"};
     tls::HandshakeInput input;
     input.anchor = anchors.front().get();
     input.clientCertificate = pair.certificate.get();

@@ -68,6 +68,9 @@ struct Command {
   // What the command's exit statuses mean, when they are not the tool's
   // usual ones; for the help and the man page.
   const char* exitStatus = nullptr;
+  // What `help COMMAND` says after the summary, wrapped at 79 columns: the
+  // rules a person needs before running it.
+  const char* details = nullptr;
   // Reads the given values into the command's arguments and runs it;
   // returns the exit status, throws Failure.
   std::function<int(const GlobalOptions&, const GivenValues&)> run;
@@ -140,7 +143,7 @@ OperandRow OptionalOperand(Field Arguments::*field, const char* name) {
 template <class Arguments>
 Command Define(const char* path, const char* summary, std::vector<OperandRow> operands, std::vector<OptionRow> options,
                int (*body)(const GlobalOptions&, const Arguments&)) {
-  Command command{path, summary, std::move(operands), std::move(options), nullptr, {}, {}};
+  Command command{path, summary, std::move(operands), std::move(options), nullptr, nullptr, {}, {}};
   command.run = [operandRows = command.operands, optionRows = command.options, body](const GlobalOptions& global,
                                                                                      const GivenValues& given) {
     Arguments arguments;

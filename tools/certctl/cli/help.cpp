@@ -66,6 +66,7 @@ std::string CommandHelp(const Command& command) {
   std::string summary = command.summary;
   summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
   std::string text = UsageLine(command) + "\n\n" + summary + ".\n";
+  if (command.details) text += "\n" + std::string(command.details);
   if (!command.options.empty()) text += "\nOptions:\n" + OptionLines(command.options);
   return text + "\nGlobal options (--store, --json, ...): certctl --help.\n\n" +
          (command.exitStatus ? command.exitStatus : kExitStatus);

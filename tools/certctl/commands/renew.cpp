@@ -33,6 +33,7 @@ struct Arguments {
   bool noProbe = false;
   bool all = false;
   bool due = false;
+  bool dryRun = false;
 };
 
 // What the options set over the slot's kept settings, for this run.
@@ -58,6 +59,31 @@ struct Told {
   Json facts;
   std::optional<Failure> failure;
 };
+
+// A dry run told: what held, or the first reason a renewal could not go
+// ahead now (exit 2).
+Told ToldRehearsal(ivo::PeerType type, const lifecycle::RenewalOutcome& outcome) {
+  const std::string keyword = type.keyword();
+  Told told;
+  if (!outcome.status.ok()) {
+    told.failure = Failure(kExitFailed,
+                           "dry run: " + outcome.status.words() +
+                               (outcome.refusedSender.empty()
+                                    ? ""
+                                    : " (--sender '" + outcome.refusedSender + "' accepts that signer by name)") +
+                               "; nothing changed",
+                           outcome.status.code());
+    return told;
+  }
+  told.facts = {{"type", keyword}, {"dryRun", true}, {"server", outcome.server}, {"ready", true}};
+  if (!outcome.tried.empty()) told.facts["trial"] = {{"peer", outcome.tried.peer}, {"works", true}};
+  told.line = "dry run of " + keyword + ": the CA at " + outcome.server +
+              " answers under the current pair, its signature trusted; " +
+              (outcome.tried.empty() ? "no peer is named, so the new pair would go in untried"
+                                     : "the current pair works against " + outcome.tried.peer) +
+              "; a renewal could go ahead now (nothing changed)";
+  return told;
+}
 
 Told Tell(ivo::PeerType type, bool enroll, const lifecycle::RenewalOutcome& outcome) {
   const std::string keyword = type.keyword();
@@ -103,6 +129,7 @@ Told Tell(ivo::PeerType type, bool enroll, const lifecycle::RenewalOutcome& outc
     }
   }
   if (told.failure) return told;
+  if (outcome.step == lifecycle::RenewalStep::Rehearsed) return ToldRehearsal(type, outcome);
   const lifecycle::Installation& installed = outcome.installation;
   told.facts = {{"type", keyword},
                 {"from", outcome.fromTheCa ? outcome.server : "the certificate kept pending"},
@@ -140,7 +167,9 @@ int RenewOne(const GlobalOptions& global, const Arguments& arguments) {
   order.timeoutSeconds = arguments.timeout.seconds;
   order.initiator = UserInitiator();
   LifecycleRun run(global, arguments.hookTimeout.seconds);
-  const Told told = Tell(*order.type, false, lifecycle::RunRenewal(order, run.with()));
+  const Told told =
+      Tell(*order.type, false,
+           arguments.dryRun ? lifecycle::RehearseRenewal(order, run.with()) : lifecycle::RunRenewal(order, run.with()));
   if (!told.line.empty()) Announce(global, told.line, told.facts);
   if (told.failure) throw *told.failure;
   return kExitOk;
@@ -200,6 +229,7 @@ int Renew(const GlobalOptions& global, const Arguments& arguments) {
   if (arguments.all == arguments.type.has_value()) throw Failure(kExitUsage, "renew takes TYPE or --all");
   if (arguments.noProbe && arguments.probe) throw Failure(kExitUsage, "--probe and --no-probe exclude each other");
   if (arguments.due && !arguments.all) throw Failure(kExitUsage, "--due goes with --all");
+  if (arguments.dryRun && arguments.all) throw Failure(kExitUsage, "--dry-run goes with TYPE: one slot at a time");
   return arguments.all ? RenewAll(global, arguments) : RenewOne(global, arguments);
 }
 
@@ -245,8 +275,20 @@ int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
 
 }  // namespace
 
+constexpr const char* kRenewDetails = R"(A slot is due at two thirds of its certificate's lifetime, or --before DAYS
+(renew-config) before its end when that comes first. --all --due renews the
+slots that are due and whose backoff after a failure (1 h, 2 h, 4 h ... a
+day) has passed, as certctl-renew.timer runs it twice a day.
+After a renewal the settings' hook (renew-config --exec) runs through /bin/sh
+with CERTCTL_STORE, CERTCTL_TYPE, CERTCTL_SUBJECT, CERTCTL_SERIAL,
+CERTCTL_NOT_AFTER and CERTCTL_CHAIN_FILE (the new chain as PEM in an
+owner-only file removed after the hook; never the key). Its output goes to
+standard error; it is stopped after --hook-timeout, and a failed hook leaves
+the new pair in place.
+)";
+
 Command Renew() {
-  return Define<Arguments>(
+  Command renew = Define<Arguments>(
       "renew", "the client certificate renewed over CMP", {OptionalOperand(&Arguments::type, "TYPE")},
       {Option(&Arguments::server, "--server", "URL", "the CA's CMP address (default: the slot's renewal settings)"),
        Option(&Arguments::trusted, "--trusted", "FILE",
@@ -261,10 +303,15 @@ Command Renew() {
               "bound the run's network work: the CA's exchange, polling included, and the trial"),
        Option(&Arguments::hookTimeout, "--hook-timeout", "SECONDS", "stop the hook after SECONDS"),
        Switch(&Arguments::noProbe, "--no-probe", "install untried, though settings or a refused trial name a peer"),
+       Switch(&Arguments::dryRun, "--dry-run",
+              "check what a renewal needs (settings, the CA's answer, the current pair against the peer); change "
+              "nothing"),
        InsteadOfOperands(Switch(&Arguments::all, "--all", "every slot with renewal settings")),
        InsteadOfOperands(Switch(&Arguments::due, "--due",
                                 "with --all: only those due now (after any backoff), as the timer runs it"))},
       Renew);
+  renew.details = kRenewDetails;
+  return renew;
 }
 
 Command Enroll() {
