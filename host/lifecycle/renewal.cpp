@@ -370,7 +370,6 @@ void Renewal::RunHook() {
 }
 
 void Renewal::Rehearse() {
-  m_store.Rollback();  // a dry run writes nothing
   m_outcome.step = RenewalStep::Rehearsed;
   UniquePtr<X509_NAME> sender;
   const CaAnswer answer = m_with.ca.Request(RequestOf(CaRequest::Kind::GeneralMessage, sender));
@@ -391,7 +390,10 @@ RenewalOutcome Renewal::Run() {
     m_outcome.status = open;
     return m_outcome;
   }
-  if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun), m_outcome;
+  // A dry run reads what is committed, outside any unit: it may run on a
+  // store opened only to read.
+  if (!m_plan.rehearse)
+    if (const result_t begun = m_store.Begin(); ozo::Failed(begun)) return StoreFailed(begun), m_outcome;
   if (!ReadSlot() || !Settle()) return m_outcome;
   PendingKey pending;
   const result_t read = m_store.GetPendingKey(m_type, pending);

@@ -166,7 +166,7 @@ int RenewOne(const GlobalOptions& global, const Arguments& arguments) {
   order.tryPair = !arguments.noProbe;
   order.timeoutSeconds = arguments.timeout.seconds;
   order.initiator = UserInitiator();
-  LifecycleRun run(global, arguments.hookTimeout.seconds);
+  LifecycleRun run(global, arguments.hookTimeout.seconds, arguments.dryRun ? Access::Read : Access::WriteSecrets);
   const Told told =
       Tell(*order.type, false,
            arguments.dryRun ? lifecycle::RehearseRenewal(order, run.with()) : lifecycle::RunRenewal(order, run.with()));

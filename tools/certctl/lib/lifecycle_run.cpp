@@ -4,8 +4,8 @@
 
 namespace certctl {
 
-LifecycleRun::LifecycleRun(const RunOptions& global, double hookTimeoutSeconds)
-    : m_session(global, Access::WriteSecrets),
+LifecycleRun::LifecycleRun(const RunOptions& global, double hookTimeoutSeconds, Access access)
+    : m_session(global, access),
       m_manager(StartManager(m_session)),
       m_store(m_session.store()),
       m_with(m_store, *m_manager, m_ca) {

@@ -13,7 +13,10 @@ namespace certctl {
 
 class LifecycleRun {
  public:
-  explicit LifecycleRun(const RunOptions& global, double hookTimeoutSeconds = host::lifecycle::kDefaultHookSeconds);
+  // `access`: Read for a dry run, which opens the store read-only and
+  // creates nothing.
+  explicit LifecycleRun(const RunOptions& global, double hookTimeoutSeconds = host::lifecycle::kDefaultHookSeconds,
+                        Access access = Access::WriteSecrets);
   LifecycleRun(const LifecycleRun&) = delete;
   LifecycleRun& operator=(const LifecycleRun&) = delete;
 
