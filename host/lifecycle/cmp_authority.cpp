@@ -309,6 +309,10 @@ CaAnswer CmpAuthority::Request(const CaRequest& exchange) {
     const std::string queued = QueuedErrors();
     // OpenSSL's queue names what failed and carries the CA's PKIStatus, its
     // failure bits and status string when it answered so.
+    // The caller names the CA; a transfer's failure is said without the
+    // address it names too.
+    const std::string named = transfer.url + ": ";
+    if (transfer.error.compare(0, named.size(), named) == 0) transfer.error.erase(0, named.size());
     outcome.error = !transfer.error.empty() ? transfer.error
                     : !queued.empty()       ? queued
                     : answered              ? status

@@ -277,12 +277,7 @@ CaRequest Renewal::RequestOf(CaRequest::Kind kind, UniquePtr<X509_NAME>& sender)
   return request;
 }
 
-std::string Renewal::CaWords(const std::string& error) const {
-  // A transfer's failure names the address already.
-  const std::string named = m_config.server + ": ";
-  const bool namesIt = error.compare(0, named.size(), named) == 0;
-  return "the CA at " + named + (namesIt ? error.substr(named.size()) : error);
-}
+std::string Renewal::CaWords(const std::string& error) const { return "the CA at " + m_config.server + ": " + error; }
 
 bool Renewal::Prepare() {
   std::string error;
