@@ -107,7 +107,7 @@ std::string BaseImage(const std::string& folder) {
     order.type = ivo::PeerType::From(3);
     order.name = lifecycle::NameFields{{"CN", "fuzz"}};
     lifecycle::KeyRequest request;
-    Require(lifecycle::RequestKey(rows, *manager, order, request, error) == 0);
+    Require(lifecycle::RequestKey(rows, *manager, order, request).ok());
     Require(store->locks().SetLocked(ivo::PeerType::From(4)->ids().serverSetting, true) == 0);
   }
   const std::string path = folder + "/base.backup";

@@ -1,108 +1,84 @@
 // Owners of OpenSSL objects, for the component, the reference host and
-// certctl alike. One line per type says how it is freed. A UniquePtr passed
-// by value moves ownership and a raw pointer is borrowed (OpenSSL's own get0
-// and get1 say the same); release() is called only where ownership really
-// leaves, such as after a set0 that succeeded. Raw outputs are adopted by a
-// holder before their result is checked, so no path leaks.
+// certctl alike. One line per type says it is owned; ossl/holders.cpp says
+// how each is freed, so that a header holding one needs only OpenSSL's
+// type names (<openssl/types.h>), never the headers that declare its
+// functions. A UniquePtr passed by value moves ownership and a raw pointer
+// is borrowed (OpenSSL's own get0 and get1 say the same); release() is
+// called only where ownership really leaves, such as after a set0 that
+// succeeded. Raw outputs are adopted by a holder before their result is
+// checked, so no path leaks.
 #pragma once
 
-#include <openssl/bio.h>
-#include <openssl/cmp.h>
-#include <openssl/evp.h>
-#include <openssl/ocsp.h>
-#include <openssl/pkcs12.h>
-#include <openssl/provider.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
+#include <openssl/safestack.h>
+#include <openssl/types.h>
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace ossl {
+// The types held that <openssl/types.h> does not name, by the names of
+// their structures in OpenSSL's headers (the typedef each stands for is
+// said where it is owned below).
+struct BASIC_CONSTRAINTS_st;
+struct PKCS12_st;
+struct X509_extension_st;
+struct X509_req_st;
+struct ocsp_basic_response_st;
+struct ocsp_cert_id_st;
+struct ocsp_request_st;
+struct ossl_cmp_ctx_st;
+struct ossl_cmp_itav_st;
+struct stack_st_ASN1_OBJECT;
+struct stack_st_DIST_POINT;
+struct stack_st_GENERAL_NAME;
+struct stack_st_OSSL_CMP_ITAV;
+struct stack_st_X509;
+struct stack_st_X509_EXTENSION;
 
-template <auto FreeFunction>
-struct FreeWith {
-  template <class T>
-  void operator()(T* object) const noexcept {
-    FreeFunction(object);
-  }
-};
+namespace ossl {
 
 template <class T>
 struct Free;
-template <>
-struct Free<ASN1_STRING> : FreeWith<ASN1_STRING_free> {};  // ASN1_BIT_STRING, ASN1_ENUMERATED too
-template <>
-struct Free<BASIC_CONSTRAINTS> : FreeWith<BASIC_CONSTRAINTS_free> {};
-template <>
-struct Free<BIGNUM> : FreeWith<BN_free> {};
-template <>
-struct Free<BIO> : FreeWith<BIO_free_all> {};
-template <>
-struct Free<CRL_DIST_POINTS> : FreeWith<CRL_DIST_POINTS_free> {};
-template <>
-struct Free<EVP_MD> : FreeWith<EVP_MD_free> {};
-template <>
-struct Free<EVP_PKEY> : FreeWith<EVP_PKEY_free> {};
-template <>
-struct Free<EXTENDED_KEY_USAGE> : FreeWith<EXTENDED_KEY_USAGE_free> {};
-template <>
-struct Free<GENERAL_NAMES> : FreeWith<GENERAL_NAMES_free> {};
-template <>
-struct Free<OCSP_BASICRESP> : FreeWith<OCSP_BASICRESP_free> {};
-template <>
-struct Free<OCSP_CERTID> : FreeWith<OCSP_CERTID_free> {};
-template <>
-struct Free<OCSP_REQUEST> : FreeWith<OCSP_REQUEST_free> {};
-template <>
-struct Free<OCSP_RESPONSE> : FreeWith<OCSP_RESPONSE_free> {};
-template <>
-struct Free<OSSL_CMP_CTX> : FreeWith<OSSL_CMP_CTX_free> {};
-template <>
-struct Free<OSSL_CMP_ITAV> : FreeWith<OSSL_CMP_ITAV_free> {};
-inline void FreeItavs(STACK_OF(OSSL_CMP_ITAV) * itavs) { sk_OSSL_CMP_ITAV_pop_free(itavs, OSSL_CMP_ITAV_free); }
-template <>
-struct Free<STACK_OF(OSSL_CMP_ITAV)> : FreeWith<FreeItavs> {};
-template <>
-struct Free<OSSL_LIB_CTX> : FreeWith<OSSL_LIB_CTX_free> {};
-template <>
-struct Free<OSSL_PROVIDER> : FreeWith<OSSL_PROVIDER_unload> {};
-template <>
-struct Free<PKCS12> : FreeWith<PKCS12_free> {};
-template <>
-struct Free<PKCS8_PRIV_KEY_INFO> : FreeWith<PKCS8_PRIV_KEY_INFO_free> {};
-template <>
-struct Free<SSL> : FreeWith<SSL_free> {};
-template <>
-struct Free<SSL_CTX> : FreeWith<SSL_CTX_free> {};
-template <>
-struct Free<X509> : FreeWith<X509_free> {};
-template <>
-struct Free<X509_CRL> : FreeWith<X509_CRL_free> {};
-template <>
-struct Free<X509_EXTENSION> : FreeWith<X509_EXTENSION_free> {};
-template <>
-struct Free<X509_NAME> : FreeWith<X509_NAME_free> {};
-template <>
-struct Free<X509_REQ> : FreeWith<X509_REQ_free> {};
-// A store handed to OpenSSL with a set0 call is released after it succeeded.
-template <>
-struct Free<X509_STORE> : FreeWith<X509_STORE_free> {};
-template <>
-struct Free<X509_STORE_CTX> : FreeWith<X509_STORE_CTX_free> {};
-inline void FreeCertificates(STACK_OF(X509) * certificates) { sk_X509_pop_free(certificates, X509_free); }
-template <>
-struct Free<STACK_OF(X509)> : FreeWith<FreeCertificates> {};
-inline void FreeExtensions(STACK_OF(X509_EXTENSION) * extensions) {
-  sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
-}
-template <>
-struct Free<STACK_OF(X509_EXTENSION)> : FreeWith<FreeExtensions> {};
-template <>
-struct Free<STACK_OF(OPENSSL_STRING)> : FreeWith<X509_email_free> {};
+
+#define OSSL_OWNED(T)                          \
+  template <>                                  \
+  struct Free<T> {                             \
+    void operator()(T* object) const noexcept; \
+  }
+OSSL_OWNED(ASN1_STRING);  // ASN1_BIT_STRING, ASN1_ENUMERATED too
+OSSL_OWNED(BASIC_CONSTRAINTS_st);
+OSSL_OWNED(BIGNUM);
+OSSL_OWNED(BIO);                  // and the BIOs chained after it
+OSSL_OWNED(stack_st_DIST_POINT);  // CRL_DIST_POINTS
+OSSL_OWNED(EVP_MD);
+OSSL_OWNED(EVP_PKEY);
+OSSL_OWNED(stack_st_ASN1_OBJECT);    // EXTENDED_KEY_USAGE
+OSSL_OWNED(stack_st_GENERAL_NAME);   // GENERAL_NAMES
+OSSL_OWNED(ocsp_basic_response_st);  // OCSP_BASICRESP
+OSSL_OWNED(ocsp_cert_id_st);         // OCSP_CERTID
+OSSL_OWNED(ocsp_request_st);         // OCSP_REQUEST
+OSSL_OWNED(OCSP_RESPONSE);
+OSSL_OWNED(ossl_cmp_ctx_st);   // OSSL_CMP_CTX
+OSSL_OWNED(ossl_cmp_itav_st);  // OSSL_CMP_ITAV
+OSSL_OWNED(OSSL_LIB_CTX);
+OSSL_OWNED(OSSL_PROVIDER);  // unloaded
+OSSL_OWNED(PKCS12_st);      // PKCS12
+OSSL_OWNED(PKCS8_PRIV_KEY_INFO);
+OSSL_OWNED(SSL);      // libssl's: freed by ossl/tls_holders.cpp
+OSSL_OWNED(SSL_CTX);  // libssl's too
+OSSL_OWNED(X509);
+OSSL_OWNED(X509_CRL);
+OSSL_OWNED(X509_extension_st);  // X509_EXTENSION
+OSSL_OWNED(X509_NAME);
+OSSL_OWNED(X509_req_st);  // X509_REQ
+OSSL_OWNED(X509_STORE);   // a store handed to OpenSSL with a set0 call is released after it succeeded
+OSSL_OWNED(X509_STORE_CTX);
+OSSL_OWNED(stack_st_OSSL_CMP_ITAV);   // and each item
+OSSL_OWNED(stack_st_X509);            // and each certificate
+OSSL_OWNED(stack_st_X509_EXTENSION);  // and each extension
+OSSL_OWNED(stack_st_OPENSSL_STRING);  // and each string (X509_get1_ocsp's, X509_get1_email's)
+#undef OSSL_OWNED
 
 template <class T>
 using UniquePtr = std::unique_ptr<T, Free<T>>;
@@ -110,7 +86,7 @@ using UniquePtr = std::unique_ptr<T, Free<T>>;
 // Memory OpenSSL allocated for the caller (a text, an encoding, a URL's
 // parts): freed with OPENSSL_free.
 struct MemoryFree {
-  void operator()(void* memory) const noexcept { OPENSSL_free(memory); }
+  void operator()(void* memory) const noexcept;
 };
 template <class T>
 using Memory = std::unique_ptr<T, MemoryFree>;
@@ -122,7 +98,7 @@ class WipedBytes {
   WipedBytes() = default;
   WipedBytes(const WipedBytes&) = delete;
   WipedBytes& operator=(const WipedBytes&) = delete;
-  ~WipedBytes() { OPENSSL_clear_free(m_data, m_size > 0 ? static_cast<std::size_t>(m_size) : 0); }
+  ~WipedBytes();
   // Where an i2d function writes: WipedBytes bytes; bytes.size(i2d(x, bytes.out()));
   unsigned char** out() noexcept { return &m_data; }
   void size(int size) noexcept { m_size = size; }
@@ -137,12 +113,7 @@ class WipedBytes {
 // A stack holding a reference of its own to each of `certificates`, in
 // order, as OpenSSL's verifications and containers take them; null when
 // OpenSSL is out of memory (never a stack that lacks one of them).
-inline UniquePtr<STACK_OF(X509)> CertificateStack(const std::vector<X509*>& certificates) {
-  UniquePtr<STACK_OF(X509)> stack(sk_X509_new_null());
-  for (X509* each : certificates)
-    if (!stack || !X509_add_cert(stack.get(), each, X509_ADD_FLAG_UP_REF)) return nullptr;
-  return stack;
-}
+UniquePtr<STACK_OF(X509)> CertificateStack(const std::vector<X509*>& certificates);
 
 // The certificates held, borrowed.
 inline std::vector<X509*> Borrowed(const std::vector<UniquePtr<X509>>& certificates) {

@@ -2,6 +2,7 @@
 
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
+#include <openssl/provider.h>
 
 #include "ossl/text.h"
 

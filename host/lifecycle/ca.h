@@ -2,18 +2,19 @@
 // CMP (CmpAuthority); tests give one that answers as their step wants.
 #pragma once
 
-#include <openssl/x509.h>
+#include <openssl/types.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "host/lifecycle/trust.h"
 #include "host/net/deadline.h"
 #include "ozo/types/basic_string.h"
 
 namespace host::lifecycle {
+
+struct TrustAnchors;  // host/lifecycle/trust.h
 
 struct CaRequest {
   // GeneralMessage: a general message (genm) under the current pair, which

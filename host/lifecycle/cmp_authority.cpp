@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "host/lifecycle/cmp_address.h"
+#include "host/lifecycle/trust.h"
 #include "host/net/deadline.h"
 #include "host/net/http_fetch.h"
 #include "ossl/text.h"

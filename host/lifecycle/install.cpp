@@ -4,6 +4,7 @@
 
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
+#include "host/lifecycle/trust.h"
 #include "host/storage/journal_records.h"
 
 namespace host::lifecycle {

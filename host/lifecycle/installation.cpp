@@ -9,6 +9,7 @@
 
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
+#include "host/lifecycle/trust.h"
 #include "host/storage/journal_records.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"

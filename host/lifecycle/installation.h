@@ -9,11 +9,12 @@
 #include "host/lifecycle/hook.h"
 #include "host/lifecycle/store.h"
 #include "host/lifecycle/trial.h"
-#include "host/lifecycle/trust.h"
 #include "host/net/deadline.h"
 #include "ivo/certificates_manager.h"
 
 namespace host::lifecycle {
+
+struct TrustAnchors;  // host/lifecycle/trust.h
 
 // A signed certificate checked against the pending key and wrapped with it
 // into a container (see MakeContainer) under a fresh random password (32

@@ -6,14 +6,33 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host::lifecycle {
 
-// Why an order without a peer type is refused.
+// What made a pending key that a person's request made (PendingKey::madeBy).
 inline constexpr const char* kMadeByRequest = "request";
 
+// Why an order without a peer type is refused.
 inline constexpr const char* kNoPeerType = "the order names no peer type (edr, sandbox, ndr or siem)";
+
+// The kinds of key a slot's pending key may be.
+enum class KeyAlgorithm { EcP256, EcP384, Rsa2048, Rsa3072, Rsa4096 };
+
+// A name's fields in order ({"CN", "agent"}).
+using NameFields = std::vector<std::pair<std::string, std::string>>;
+
+// What a certificate request asks for. Subject alternative names in
+// openssl's words ("DNS:agent.test", "IP:10.0.0.1", "email:a@b",
+// "URI:https://x"); usages in openssl's words ("digitalSignature",
+// "clientAuth").
+struct RequestSubject {
+  NameFields name;
+  std::vector<std::string> alternativeNames;
+  std::vector<std::string> keyUsage;
+  std::vector<std::string> extendedKeyUsage;
+};
 
 // A key made for the slot's next certificate, kept until that certificate
 // is installed (or the key is dropped): the private key (DER, PKCS#8), when

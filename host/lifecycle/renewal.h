@@ -21,7 +21,6 @@
 
 #include "host/lifecycle/ca.h"
 #include "host/lifecycle/installation.h"
-#include "host/lifecycle/request.h"
 #include "host/lifecycle/settings.h"
 #include "host/lifecycle/store.h"
 #include "host/secret.h"

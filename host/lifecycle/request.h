@@ -3,32 +3,17 @@
 // certificate's usages, and signed as a PKCS#10 request.
 #pragma once
 
-#include <openssl/x509v3.h>
+#include <openssl/types.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "host/lifecycle/records.h"
 #include "ossl/holders.h"
 #include "ozo/result.h"
 
 namespace host::lifecycle {
-
-// The kinds of key a slot's pending key may be.
-enum class KeyAlgorithm { EcP256, EcP384, Rsa2048, Rsa3072, Rsa4096 };
-
-// A name's fields in order ({"CN", "agent"}).
-using NameFields = std::vector<std::pair<std::string, std::string>>;
-
-// Subject alternative names in openssl's words ("DNS:agent.test",
-// "IP:10.0.0.1", "email:a@b", "URI:https://x"); usages in openssl's words
-// ("digitalSignature", "clientAuth").
-struct RequestSubject {
-  NameFields name;
-  std::vector<std::string> alternativeNames;
-  std::vector<std::string> keyUsage;
-  std::vector<std::string> extendedKeyUsage;
-};
 
 // The name of `fields`, in order; null with `error` saying which field
 // OpenSSL refuses ("C=USA": a country is its two-letter code).

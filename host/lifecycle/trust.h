@@ -7,8 +7,6 @@
 // key into the slot.
 #pragma once
 
-#include <openssl/x509.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "host/net/deadline_clock.h"
 #include "host/net/name_lookup.h"
 
 namespace host {
@@ -15,7 +16,7 @@ namespace host {
 bool WaitFor(int fd, short events, const Deadline& deadline) {
   for (;;) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline.at() - Deadline::Clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(MomentOf(deadline) - DeadlineClock::now()).count();
     if (left <= 0) return false;
     pollfd wanted{fd, events, 0};
     const int ready = ::poll(&wanted, 1, static_cast<int>(left));
@@ -32,7 +33,7 @@ Descriptor ConnectWithin(const std::string& host, std::uint16_t port, const Dead
   hints.ai_flags = AI_NUMERICSERV | (literal ? AI_NUMERICHOST : 0);
   AddressList found(nullptr, ::freeaddrinfo);
   bool timedOut = false;
-  if (const int code = LookUp(host, std::to_string(port), hints, deadline.at(), found, timedOut)) {
+  if (const int code = LookUp(host, std::to_string(port), hints, MomentOf(deadline), found, timedOut)) {
     failure = timedOut                                   ? "no answer from the resolver " + deadline.Within()
               : code == EAI_NONAME || code == EAI_NODATA ? "name not found: " + host
                                                          : "cannot resolve " + host + ": " + gai_strerror(code);
@@ -68,7 +69,7 @@ Descriptor ConnectWithin(const std::string& host, std::uint16_t port, const Dead
 
 SocketCutoff::SocketCutoff(int fd, const Deadline& deadline) {
   try {
-    m_watch = std::thread([this, fd, at = deadline.at()] {
+    m_watch = std::thread([this, fd, at = MomentOf(deadline)] {
       std::unique_lock<std::mutex> lock(m_mutex);
       if (m_done.wait_until(lock, at, [this] { return m_finished; })) return;
       m_fired = true;

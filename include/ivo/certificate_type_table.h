@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
-#include <iterator>
 #include <optional>
 #include <string_view>
 

@@ -5,6 +5,7 @@
 #include "host/lifecycle/install.h"
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
+#include "host/lifecycle/trust.h"
 #include "ossl/text.h"
 #include "tests/support/lifecycle_fixture.h"
 #include "tests/support/manager_fixture.h"

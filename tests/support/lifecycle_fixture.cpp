@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "host/lifecycle/records.h"
+#include "host/lifecycle/trust.h"
 #include "ossl/pkcs12.h"
 #include "ossl/text.h"
 #include "ozo/module.h"

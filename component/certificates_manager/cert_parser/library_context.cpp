@@ -1,6 +1,7 @@
 #include "certificates_manager/cert_parser/library_context.h"
 
 #include <openssl/err.h>
+#include <openssl/provider.h>
 
 #include <memory>
 #include <mutex>

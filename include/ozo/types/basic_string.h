@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -132,8 +131,10 @@ class basic_string_t {
   // read from where growing moved it.
   basic_string_t& append(const Ch* text, size_type length) {
     if (length > max_size() - m_size) throw std::length_error("ozo::basic_string_t::append()");
-    const std::less_equal<const Ch*> before;
-    const bool own = before(data(), text) && before(text, data() + m_size);
+    // Compared as addresses: `text` may point anywhere, and only addresses
+    // are ordered across objects.
+    const auto at = [](const Ch* pointer) { return reinterpret_cast<std::uintptr_t>(pointer); };
+    const bool own = at(data()) <= at(text) && at(text) <= at(data() + m_size);
     const size_type offset = own ? static_cast<size_type>(text - data()) : 0;
     Grow(m_size + length);
     Ch* p = data();
