@@ -31,16 +31,19 @@ add_library(certificates_manager_headers INTERFACE)
 target_include_directories(certificates_manager_headers INTERFACE $<INSTALL_INTERFACE:${CM_INCLUDE_DIR}>)
 set_target_properties(certificates_manager_headers PROPERTIES EXPORT_NAME headers)
 set_target_properties(reference_host PROPERTIES OUTPUT_NAME certificates_manager_host)
+set_target_properties(lifecycle_testing PROPERTIES OUTPUT_NAME certificates_manager_testing EXPORT_NAME testing)
 # The reference host brings the headers, SQLite, Threads and dl with it.
 target_link_libraries(reference_host INTERFACE $<INSTALL_INTERFACE:CertificatesManager::headers>)
-install(TARGETS certificates_manager_headers reference_host EXPORT CertificatesManagerTargets
+install(TARGETS certificates_manager_headers reference_host lifecycle_testing EXPORT CertificatesManagerTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-# The static library ships without its debug information (a twentieth of
+# The static libraries ship without their debug information (a twentieth of
 # the size), as CPACK_STRIP_FILES ships the runtime's binaries.
-install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --enable-deterministic-archives
-                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:reference_host>\"
-                COMMAND_ERROR_IS_FATAL ANY)"
-        COMPONENT dev)
+foreach(archive reference_host lifecycle_testing)
+  install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --enable-deterministic-archives
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:${archive}>\"
+                  COMMAND_ERROR_IS_FATAL ANY)"
+          COMPONENT dev)
+endforeach()
 install(DIRECTORY include/ DESTINATION ${CM_INCLUDE_DIR} COMPONENT dev)
 install(DIRECTORY host/ DESTINATION ${CM_INCLUDE_DIR}/host COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY ossl/ DESTINATION ${CM_INCLUDE_DIR}/ossl COMPONENT dev FILES_MATCHING PATTERN "*.h")
@@ -58,7 +61,7 @@ install(FILES ${PROJECT_BINARY_DIR}/CertificatesManagerConfig.cmake
 # its own headers and libraries.
 file(RELATIVE_PATH CM_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
 string(REGEX REPLACE "/$" "" CM_PC_TO_PREFIX "${CM_PC_TO_PREFIX}")
-foreach(pc certificates_manager certificates_manager_host)
+foreach(pc certificates_manager certificates_manager_host certificates_manager_testing)
   configure_file(cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 endforeach()

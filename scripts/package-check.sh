@@ -10,7 +10,9 @@
 #     per CMake target (headers with the module, reference_host) builds and
 #     runs; the guide's host, taken from docs/host-guide.md as it stands,
 #     builds with CMake and with pkg-config (also --define-prefix) and runs
-#     on a store whose locks and events certctl shares; the example host runs;
+#     on a store whose locks and events certctl shares; the guide's renewal
+#     (mock CA, a TLS peer, the due loop) and its test with the installed
+#     doubles run as written; the example host runs;
 #  5. as root: installs the packages with dpkg -i, runs certctl --help, finds
 #     its man page and runs a set/query/check cycle from the installed files
 #     alone, sets root's default store without HOME as the metrics unit reads
@@ -160,9 +162,27 @@ guide_block renew.sh > "$renewal/renew.sh"
 g++ -std=c++17 "$renewal/renew.cpp" $(pkg-config --cflags --libs certificates_manager_host) -o "$renewal/renew"
 (cd "$renewal" && MODULE=$module bash -euo pipefail renew.sh >renew.out 2>renew.err) ||
   { cat "$renewal/renew.err" "$renewal/ca.log"; echo "the guide's renewal failed"; exit 1; }
-grep -q '^renewed: CN=agent.test' "$renewal/renew.out"
+grep -q '^renewed: CN=agent.test, serial [0-9A-F]*, tried against 127.0.0.1:18830' "$renewal/renew.out"
+grep -q '^edr: not due before ' "$renewal/renew.out"
 prints 'operation renew' "$certctl" --store "$renewal/store.db" events
-echo "the guide's renewal: built with pkg-config, renewed the edr client certificate over CMP in-process"
+echo "the guide's renewal: built with pkg-config, renewed the edr client certificate over CMP in-process," \
+  "tried against openssl s_server -Verify 1, then renewed what was due in one call"
+
+# The guide's test of a host with the installed doubles, no network: with
+# CMake (its ctest) and with pkg-config.
+doubles=$work/guide/test
+mkdir "$doubles"
+guide_block test.cpp > "$doubles/test.cpp"
+guide_block test/CMakeLists.txt > "$doubles/CMakeLists.txt"
+[ -s "$doubles/test.cpp" ]
+[ -s "$doubles/CMakeLists.txt" ]
+cmake -S "$doubles" -B "$doubles/build" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
+cmake --build "$doubles/build" >/dev/null
+ctest --test-dir "$doubles/build" --output-on-failure >/dev/null
+# shellcheck disable=SC2046
+g++ -std=c++17 "$doubles/test.cpp" $(pkg-config --cflags --libs certificates_manager_testing) -o "$doubles/test-pc"
+prints '^refused: the CA at http://ca.test/: .* (Unspecified error)$' "$doubles/test-pc" "$module" "$doubles/store.db"
+echo "the guide's test: the installed doubles renew in-process, built with CMake and pkg-config"
 
 cmake -S examples/minimal_host -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
 cmake --build "$work/example" >/dev/null

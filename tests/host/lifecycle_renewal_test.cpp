@@ -15,7 +15,7 @@ namespace {
 
 namespace lifecycle = host::lifecycle;
 using lifecycle::RenewalStep;
-using Answer = test::ScriptedCa::Answer;
+using Answer = test::InProcessCa::Answer;
 
 class Renewal : public test::LifecycleTest {
  public:  // the step table sets the seams' answers
@@ -64,7 +64,7 @@ class Renewal : public test::LifecycleTest {
 
 struct Step {
   const char* name;
-  std::function<void(Renewal&, test::FaultyLifecycleStore&, test::ScriptedCa&)> fail;
+  std::function<void(Renewal&, test::FaultyLifecycleStore&, test::InProcessCa&)> fail;
   RenewalStep step;
   bool renewed;         // the slot holds a new pair
   const char* pending;  // what stays pending: "", "key", "key+certificate"
@@ -278,6 +278,24 @@ TEST_F(Renewal, RenewAllRunsTheSlotsThatAreDueAndTellsOfTheOthers) {
   ASSERT_EQ(due.size(), 1u);
   EXPECT_TRUE(due[0].ran);
   EXPECT_EQ(due[0].outcome.step, RenewalStep::Renewed) << due[0].outcome.status.words();
+}
+
+// A dry run asks the CA and tries the current pair, says whether a
+// renewal could go ahead, and changes nothing, whatever the CA answers.
+TEST_F(Renewal, ADryRunSaysWhetherARenewalCouldGoAheadAndChangesNothing) {
+  const std::string serial = SlotSerial();
+  const lifecycle::RenewalOutcome ready = lifecycle::RehearseRenewal(m_order, m_with);
+  EXPECT_EQ(ready.step, RenewalStep::Rehearsed);
+  EXPECT_TRUE(ready.status.ok()) << ready.status.words();
+  EXPECT_EQ(m_tried, std::vector<std::string>{"peer.test:443/"});
+  m_authority.answer = Answer::Refuse;
+  const lifecycle::RenewalOutcome refused = lifecycle::RehearseRenewal(m_order, m_with);
+  EXPECT_EQ(refused.step, RenewalStep::Rehearsed);
+  EXPECT_NE(refused.status.words().find("rejection"), std::string::npos) << refused.status.words();
+  EXPECT_EQ(SlotSerial(), serial);
+  EXPECT_EQ(Pending(), "");
+  EXPECT_FALSE(State().lastAttempt);
+  EXPECT_TRUE(m_hooks.empty());
 }
 
 }  // namespace
