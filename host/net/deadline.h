@@ -9,6 +9,10 @@
 
 namespace host {
 
+// How long a peer's network work may take unless its caller says otherwise:
+// a probe's connect and handshake, a revocation fetch.
+constexpr double kDefaultTimeoutSeconds = 10;
+
 class Deadline {
  public:
   // `seconds` from now, by the steady clock; fractions count.

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "host/lifecycle/request.h"
+#include "host/net/deadline.h"
 #include "host/revocation/revocation.h"
 #include "host/tls/peer_address.h"
 #include "ivo/certificate_type_table.h"
 
 namespace certctl {
 
-// How long a network operation may take unless --timeout says otherwise: a
-// probe's connect and handshake, a revocation fetch.
-constexpr double kDefaultTimeoutSeconds = 10;
+// How long a network operation may take unless --timeout says otherwise.
+using host::kDefaultTimeoutSeconds;
 
 // The revocation checks, as certctl's probes, metrics and check use them.
 using host::revocation::CertificateRevocation;

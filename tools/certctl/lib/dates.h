@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "host/monitoring/state.h"
 #include "ossl/text.h"
 
 namespace certctl {
@@ -20,11 +21,7 @@ std::string IsoFromIntervals(std::uint64_t intervalsSince1601);
 // Seconds since 1970 of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM:SS" or
 // "YYYY-MM-DDTHH:MM:SSZ" (UTC); nullopt for anything else.
 std::optional<std::int64_t> SecondsFromIso(const std::string& text);
-// Whole days from `now` to `seconds`, rounded down (negative once past).
-std::int64_t DaysUntil(std::int64_t seconds, std::int64_t now);
-// A span of time as a person says it, rounded down to its largest whole
-// unit: "3 days", "1 day", "6 hours", "1 hour", "40 minutes", "less than a
-// minute"; a negative span as its length.
-std::string SpanText(std::int64_t seconds);
+using host::monitoring::DaysUntil;
+using host::monitoring::SpanText;
 
 }  // namespace certctl

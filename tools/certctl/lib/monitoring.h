@@ -1,9 +1,13 @@
-// What check and probe share as monitoring plugins: the states, which one
-// wins, and the thresholds in days.
+// What check and probe share as monitoring plugins: the host's verdicts
+// (states, which one wins, thresholds in days, a peer's verdict), and how
+// certctl reads and prints them.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "host/monitoring/peer_verdict.h"
+#include "host/monitoring/state.h"
 
 namespace certctl {
 
@@ -13,23 +17,22 @@ constexpr const char* kPluginExitStatus =
 2 CRITICAL, 3 UNKNOWN (also for bad usage, or a store that cannot be read).
 )";
 
-// The plugin states; each is the exit status.
-enum class State { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+// The verdicts' rules are the host's; certctl prints them.
+using host::monitoring::JudgePeer;
+using host::monitoring::NameOf;
+using host::monitoring::ProbeOptions;
+using host::monitoring::ProbeSucceeded;
+using host::monitoring::ProbeVerdict;
+using host::monitoring::State;
+using host::monitoring::StateOfEnd;
+using host::monitoring::Thresholds;
+using host::monitoring::Unknown;
+using host::monitoring::Works;
+using host::monitoring::Worse;
 
-const char* NameOf(State state);
-// The worst state wins: CRITICAL, then WARNING, then UNKNOWN, then OK (a
-// record that cannot be read does not hide a certificate about to expire).
-State Worse(State a, State b);
-
-struct Thresholds {
-  std::int64_t warningDays = 30;
-  std::int64_t criticalDays = 7;
-};
 // -w/--warning and -c/--critical, as a command reads them; throws Failure
 // (kExitUsage) for a critical threshold above the warning one.
 Thresholds ThresholdsOf(std::int64_t warningDays, std::int64_t criticalDays);
-// The state of a certificate that ends `secondsLeft` from now.
-State StateOfEnd(std::int64_t secondsLeft, const Thresholds& thresholds);
 // "'LABEL'=VALUE;WARNING;CRITICAL" ("U" for an unknown value).
 std::string DaysPerformance(const std::string& label, const std::int64_t* daysLeft, const Thresholds& thresholds);
 

@@ -2,8 +2,9 @@
 // revocation fetches for a trusted peer, then the verdict.
 #pragma once
 
+#include "tools/certctl/cli/values.h"
+#include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/peer_slots.h"
-#include "tools/certctl/probe/verdict.h"
 
 namespace certctl {
 

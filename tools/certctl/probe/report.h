@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/certctl/cli/values.h"
 #include "tools/certctl/lib/exposition.h"
+#include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/output.h"
-#include "tools/certctl/probe/verdict.h"
 
 namespace certctl {
 

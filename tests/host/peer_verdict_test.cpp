@@ -1,6 +1,8 @@
 // The probe's verdict as pure functions: which revocation evidence stands,
 // what an OCSP answer proves, and what state a probe's facts come to. Each
 // table row is one rule; breaking the rule fails the row.
+#include "host/monitoring/peer_verdict.h"
+
 #include <gtest/gtest.h>
 #include <openssl/ocsp.h>
 
@@ -11,11 +13,10 @@
 #include "host/revocation/revocation.h"
 #include "ossl/text.h"
 #include "tests/support/lifecycle_fixture.h"
-#include "tools/certctl/probe/verdict.h"
 
 namespace {
 
-using certctl::State;
+using host::monitoring::State;
 using host::revocation::CertificateRevocation;
 using host::revocation::RevocationStatus;
 using ossl::UniquePtr;
@@ -189,8 +190,8 @@ TEST(OcspAnswer, ARevokedFromTheResponderOutranksAGoodStapledOne) {
 
 // A probe whose handshake went well: the peer trusted, its certificate
 // ending in 100 days, the stored client certificate asked for and accepted.
-certctl::ProbeVerdict Worked() {
-  certctl::ProbeVerdict verdict;
+host::monitoring::ProbeVerdict Worked() {
+  host::monitoring::ProbeVerdict verdict;
   verdict.type = ivo::PeerType::From(1);
   verdict.target = {"peer.test", 443, false};
   verdict.clientStored = true;
@@ -206,16 +207,16 @@ certctl::ProbeVerdict Worked() {
 }
 
 TEST(ProbeVerdict, StatesFollowTheRules) {
-  using Change = std::function<void(certctl::ProbeVerdict&, certctl::ProbeOptions&)>;
-  const auto policy = [](certctl::RevocationPolicy each) {
-    return [each](certctl::ProbeVerdict& verdict, certctl::ProbeOptions& options) {
+  using Change = std::function<void(host::monitoring::ProbeVerdict&, host::monitoring::ProbeOptions&)>;
+  const auto policy = [](host::revocation::RevocationPolicy each) {
+    return [each](host::monitoring::ProbeVerdict& verdict, host::monitoring::ProbeOptions& options) {
       options.revocation.policy = each;
       verdict.revocation.certificates[0] = Found(kUnknown);
     };
   };
   // A good peer's certificate, and an intermediate found `status`.
-  const auto intermediate = [](RevocationStatus status, certctl::RevocationPolicy each) {
-    return [status, each](certctl::ProbeVerdict& verdict, certctl::ProbeOptions& options) {
+  const auto intermediate = [](RevocationStatus status, host::revocation::RevocationPolicy each) {
+    return [status, each](host::monitoring::ProbeVerdict& verdict, host::monitoring::ProbeOptions& options) {
       options.revocation.policy = each;
       verdict.revocation.certificates = {Found(kGood, "OCSP"), Found(status, "OCSP")};
       verdict.revocation.certificates[1].depth = 1;
@@ -253,15 +254,15 @@ TEST(ProbeVerdict, StatesFollowTheRules) {
        "the peer's certificate CN=x is revoked by CRL x"},
       {"revoked while another level is unknown, soft",
        [](auto& v, auto& o) {
-         o.revocation.policy = certctl::RevocationPolicy::Soft;
+         o.revocation.policy = host::revocation::RevocationPolicy::Soft;
          v.revocation.certificates = {Found(kUnknown), Found(kRevoked, "OCSP")};
          v.revocation.certificates[1].depth = 1;
        },
        State::Critical, "the intermediate CN=x is revoked by OCSP"},
-      {"unknown, soft", policy(certctl::RevocationPolicy::Soft), State::Ok,
+      {"unknown, soft", policy(host::revocation::RevocationPolicy::Soft), State::Ok,
        "the revocation of the peer's certificate CN=x is unknown (no CRL of its issuer)"},
-      {"unknown, warn", policy(certctl::RevocationPolicy::Warn), State::Warning, "is unknown"},
-      {"unknown, strict", policy(certctl::RevocationPolicy::Strict), State::Critical, "is unknown"},
+      {"unknown, warn", policy(host::revocation::RevocationPolicy::Warn), State::Warning, "is unknown"},
+      {"unknown, strict", policy(host::revocation::RevocationPolicy::Strict), State::Critical, "is unknown"},
       {"nothing stapled, stapling required", [](auto&, auto& o) { o.revocation.requireStapling = true; },
        State::Critical, "staples no OCSP response"},
       {"good, due for an update within the warning hours",
@@ -273,22 +274,23 @@ TEST(ProbeVerdict, StatesFollowTheRules) {
        State::Warning, "due for an update"},
       {"good", [](auto& v, auto&) { v.revocation.certificates[0] = Found(kGood, "CRL x"); }, State::Ok,
        "revocation: 1 of 1 certificates below the anchor good, none revoked"},
-      {"an intermediate unknown, warn", intermediate(kUnknown, certctl::RevocationPolicy::Warn), State::Ok,
+      {"an intermediate unknown, warn", intermediate(kUnknown, host::revocation::RevocationPolicy::Warn), State::Ok,
        "1 of 2 certificates below the anchor good, none revoked; the revocation of the intermediate CN=x is unknown"},
-      {"an intermediate unknown, strict", intermediate(kUnknown, certctl::RevocationPolicy::Strict), State::Critical,
-       "the revocation of the intermediate CN=x is unknown"},
-      {"an intermediate names no responder, strict", intermediate(kNotCheckable, certctl::RevocationPolicy::Strict),
-       State::Critical, "the intermediate CN=x is not checkable"},
+      {"an intermediate unknown, strict", intermediate(kUnknown, host::revocation::RevocationPolicy::Strict),
+       State::Critical, "the revocation of the intermediate CN=x is unknown"},
+      {"an intermediate names no responder, strict",
+       intermediate(kNotCheckable, host::revocation::RevocationPolicy::Strict), State::Critical,
+       "the intermediate CN=x is not checkable"},
       {"the peer names no source, warn",
        [](auto& v, auto&) { v.revocation.certificates[0] = Found(kNotCheckable, "OCSP"); }, State::Ok,
        "the peer's certificate CN=x is not checkable"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    certctl::ProbeVerdict verdict = Worked();
-    certctl::ProbeOptions options;
+    host::monitoring::ProbeVerdict verdict = Worked();
+    host::monitoring::ProbeOptions options;
     row.change(verdict, options);
-    certctl::JudgePeer(verdict, options, kNow);
+    host::monitoring::JudgePeer(verdict, options, kNow);
     EXPECT_EQ(verdict.state, row.state);
     EXPECT_NE(verdict.summary.find(row.summary), std::string::npos) << verdict.summary;
     EXPECT_EQ(verdict.works, row.works);
@@ -299,23 +301,23 @@ TEST(ProbeVerdict, AMetricsProbeFailsOnARevocationAndUnderStrictOnWhatIsNotGood)
   struct Row {
     bool works;
     std::optional<RevocationStatus> status;
-    certctl::RevocationPolicy policy;
+    host::revocation::RevocationPolicy policy;
     bool succeeded;
   } const rows[] = {
-      {true, std::nullopt, certctl::RevocationPolicy::Strict, true},
-      {true, kGood, certctl::RevocationPolicy::Warn, true},
-      {true, kRevoked, certctl::RevocationPolicy::Soft, false},
-      {true, kUnknown, certctl::RevocationPolicy::Warn, true},
-      {true, kUnknown, certctl::RevocationPolicy::Strict, false},
-      {false, kGood, certctl::RevocationPolicy::Soft, false},
-      {true, kNotCheckable, certctl::RevocationPolicy::Warn, true},
-      {true, kNotCheckable, certctl::RevocationPolicy::Strict, false},
+      {true, std::nullopt, host::revocation::RevocationPolicy::Strict, true},
+      {true, kGood, host::revocation::RevocationPolicy::Warn, true},
+      {true, kRevoked, host::revocation::RevocationPolicy::Soft, false},
+      {true, kUnknown, host::revocation::RevocationPolicy::Warn, true},
+      {true, kUnknown, host::revocation::RevocationPolicy::Strict, false},
+      {false, kGood, host::revocation::RevocationPolicy::Soft, false},
+      {true, kNotCheckable, host::revocation::RevocationPolicy::Warn, true},
+      {true, kNotCheckable, host::revocation::RevocationPolicy::Strict, false},
   };
   for (const Row& row : rows) {
-    certctl::ProbeVerdict verdict;
+    host::monitoring::ProbeVerdict verdict;
     verdict.works = row.works;
     verdict.revocation.certificates.push_back(Found(row.status));
-    EXPECT_EQ(certctl::ProbeSucceeded(verdict, row.policy), row.succeeded);
+    EXPECT_EQ(host::monitoring::ProbeSucceeded(verdict, row.policy), row.succeeded);
   }
 }
 

@@ -1,12 +1,15 @@
-#include "tools/certctl/probe/verdict.h"
+#include "host/monitoring/peer_verdict.h"
 
 #include <algorithm>
 
-#include "tools/certctl/lib/dates.h"
-#include "tools/certctl/lib/output.h"
+#include "ossl/text.h"
 
-namespace certctl {
+namespace host::monitoring {
 namespace {
+
+using ossl::IsoFromSeconds;
+using revocation::CertificateRevocation;
+using revocation::RevocationStatus;
 
 void Add(ProbeVerdict& verdict, State state, const std::string& message) {
   if (verdict.state == State::Ok || Worse(verdict.state, state) != verdict.state)
@@ -32,7 +35,7 @@ std::string TrustProblem(const ProbeVerdict& verdict, const std::string& checked
 
 // The verdict on what the handshake showed.
 void JudgeHandshake(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t now) {
-  const host::tls::HandshakeResult& result = verdict.result;
+  const tls::HandshakeResult& result = verdict.result;
   const std::string type = Keyword(verdict);
   const std::string target = verdict.target.text();
   verdict.state = State::Ok;
@@ -49,7 +52,7 @@ void JudgeHandshake(ProbeVerdict& verdict, const ProbeOptions& options, std::int
                                    " client certificate is stored (it sent: " + result.clientRefusal + ")");
   verdict.works = Works(result);
   if (!result.chain.empty()) {
-    const host::tls::PeerCertificate& own = result.chain.front();
+    const tls::PeerCertificate& own = result.chain.front();
     verdict.peerDaysLeft = DaysUntil(own.notAfterSeconds, now);
     const State end = StateOfEnd(own.notAfterSeconds - now, options.thresholds);
     if (verdict.works && end != State::Ok)
@@ -126,7 +129,7 @@ std::string RevocationSummary(const RevocationResult& found) {
 
 // The summary of a probe that found nothing wrong.
 std::string OkSummary(const ProbeVerdict& verdict, std::int64_t now) {
-  const host::tls::HandshakeResult& result = verdict.result;
+  const tls::HandshakeResult& result = verdict.result;
   const std::string type = Keyword(verdict);
   return verdict.target.text() + " is trusted by the stored " + type + " server certificate" +
          (result.clientOffered ? " and accepts the " + type + " client certificate" : "") + " (" + result.protocol +
@@ -139,7 +142,7 @@ std::string OkSummary(const ProbeVerdict& verdict, std::int64_t now) {
 
 }  // namespace
 
-bool Works(const host::tls::HandshakeResult& result) {
+bool Works(const tls::HandshakeResult& result) {
   return result.handshake && result.verifyError == X509_V_OK && result.clientAccepted != false;
 }
 
@@ -149,7 +152,7 @@ void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t 
   if (verdict.state == State::Ok) verdict.summary = OkSummary(verdict, now);
 }
 
-ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, const host::tls::PeerAddress& target) {
+ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type, const tls::PeerAddress& target) {
   ProbeVerdict verdict;
   verdict.type = type;
   verdict.target = target;
@@ -163,4 +166,4 @@ bool ProbeSucceeded(const ProbeVerdict& verdict, RevocationPolicy policy) {
          !(policy == RevocationPolicy::Strict && !AllGood(verdict.revocation));
 }
 
-}  // namespace certctl
+}  // namespace host::monitoring

@@ -6,31 +6,36 @@
 #include <optional>
 #include <string>
 
+#include "host/monitoring/state.h"
+#include "host/net/deadline.h"
+#include "host/revocation/revocation.h"
 #include "host/tls/handshake.h"
 #include "ivo/certificate_type_table.h"
-#include "tools/certctl/cli/values.h"
-#include "tools/certctl/lib/monitoring.h"
 
-namespace certctl {
+namespace host::monitoring {
+
+using revocation::RevocationOptions;
+using revocation::RevocationPolicy;
+using revocation::RevocationResult;
 
 struct ProbeOptions {
   std::string servername;  // empty: the target's host when it is a name
   // The handshake and every revocation fetch end by it: a run's options
   // are made when the run starts.
-  host::Deadline deadline{kDefaultTimeoutSeconds};
+  Deadline deadline{kDefaultTimeoutSeconds};
   Thresholds thresholds;
   RevocationOptions revocation;
 };
 
 struct ProbeVerdict {
   std::optional<ivo::PeerType> type;
-  host::tls::PeerAddress target;
+  tls::PeerAddress target;
   State state = State::Unknown;
   std::string summary;
   // The stored pair works: the handshake completed, the peer is trusted and
   // refused no client certificate (its end may still be near).
   bool works = false;
-  host::tls::HandshakeResult result;
+  tls::HandshakeResult result;
   std::optional<std::int64_t> peerDaysLeft;
   std::string anchorSubject;    // the stored server certificate's subject
   bool clientStored = false;    // a client certificate is stored, and offered when asked for
@@ -42,7 +47,7 @@ struct ProbeVerdict {
 };
 
 // Whether what the handshake showed means the stored pair works.
-bool Works(const host::tls::HandshakeResult& result);
+bool Works(const tls::HandshakeResult& result);
 
 // Judges `verdict`'s facts (its result and revocation) at `now`: sets its
 // state, summary, works and the peer's days left. A failed connection, an
@@ -57,11 +62,11 @@ void JudgePeer(ProbeVerdict& verdict, const ProbeOptions& options, std::int64_t 
 // The verdict of a probe that could not run (bad usage, the store): UNKNOWN,
 // for `type` and `target` when they are known.
 ProbeVerdict Unknown(const std::string& why, std::optional<ivo::PeerType> type = std::nullopt,
-                     const host::tls::PeerAddress& target = {});
+                     const tls::PeerAddress& target = {});
 
 // Whether a probe counts as a success in the metrics: the pair worked and
 // no certificate of the chain is revoked; under strict, one whose
 // revocation could not be checked fails it too.
 bool ProbeSucceeded(const ProbeVerdict& verdict, RevocationPolicy policy);
 
-}  // namespace certctl
+}  // namespace host::monitoring
