@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/lifecycle/request.h"
+#include "host/monitoring/stored_verdict.h"
 #include "host/net/deadline.h"
 #include "host/revocation/revocation.h"
 #include "host/tls/peer_address.h"
@@ -40,11 +41,8 @@ struct PeerType {
 struct CertKind {
   bool client = false;
 };
-// A slot, TYPE/KIND ("edr/server").
-struct SlotRef {
-  ivo::PeerType type = ivo::PeerType::All().front();  // set by the parser, as PeerType's
-  bool client = false;
-};
+// A slot, TYPE/KIND ("edr/server"); the parser sets it, as PeerType's.
+using host::monitoring::SlotRef;
 // A whole number of days, 0 to 999,999,999.
 struct Days {
   std::int64_t value = 0;

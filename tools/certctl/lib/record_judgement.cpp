@@ -78,14 +78,6 @@ StoredCertificate JudgeInScratchHost(const host::Module& component, const TraceR
 
 }  // namespace
 
-std::string StatusOf(const StoredCertificate& stored, std::int64_t now) {
-  if (!stored.problem.empty()) return stored.loadable ? "undecodable" : "cannot be loaded";
-  if (now < stored.notBeforeSeconds) return "not yet valid";
-  return now < stored.notAfterSeconds ? "valid" : "expired";
-}
-
-std::string StoredCertificate::slot() const { return std::string(type.keyword()) + " " + kind(); }
-
 StoredCertificate JudgeRecord(const host::Module& component, const TraceRoute& trace, ivo::PeerType type,
                               const ivo::ServerCertificate& record) {
   return JudgeInScratchHost(component, trace, type, record, false);

@@ -8,38 +8,14 @@
 #include <string>
 
 #include "host/module.h"
+#include "host/monitoring/stored_verdict.h"
 #include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/session.h"
 
 namespace certctl {
 
-struct StoredCertificate {
-  explicit StoredCertificate(ivo::PeerType type) : type(type) {}
-  ivo::PeerType type;
-  bool client = false;
-  // Why the component cannot use the record, as a phrase ("cannot be
-  // decoded (0x80000151): its stored password does not open it"); empty when
-  // it can, and the fields below are set.
-  std::string problem;
-  // False when the component refuses to start over the record at all (dates
-  // it cannot represent): such a record keeps every slot from being used.
-  bool loadable = true;
-  std::string subject;
-  std::string issuer;
-  std::string serial;     // hex octets, as the manager writes them
-  std::string notBefore;  // "YYYY-MM-DDTHH:MM:SSZ"
-  std::string notAfter;
-  std::int64_t notBeforeSeconds = 0;  // since 1970, UTC
-  std::int64_t notAfterSeconds = 0;
-
-  const char* kind() const { return client ? "client" : "server"; }
-  // "edr server"
-  std::string slot() const;
-};
-
-// "valid", "expired", "not yet valid" (at `now`, seconds since 1970),
-// "cannot be loaded" or "undecodable".
-std::string StatusOf(const StoredCertificate& stored, std::int64_t now);
+using host::monitoring::StatusOf;
+using host::monitoring::StoredCertificate;
 
 // Creates a manager over a host of its own that holds only `record` in the
 // slot of `type` (1-4), and takes down what the manager makes of it: its
