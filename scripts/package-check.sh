@@ -46,12 +46,15 @@ trap cleanup EXIT
 # Reproducible: the packages' dates are the commit's.
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 export SOURCE_DATE_EPOCH
-build_packages() {  # <build folder>
-  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DCM_BUILD_TESTS=OFF \
-    >/dev/null
-  cmake --build "$1" -j "$(nproc)" >/dev/null
-  rm -f "$1"/*.deb
-  (cd "$1" && cpack >/dev/null)
+build_packages() {  # <build folder>; on failure, the end of its log says why
+  mkdir -p "$1"
+  if ! { cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCM_BUILD_TESTS=OFF && cmake --build "$1" -j "$(nproc)" && rm -f "$1"/*.deb && (cd "$1" && cpack); } \
+    >"$1/package.log" 2>&1; then
+    tail -30 "$1/package.log"
+    echo "the packages do not build in $1 ($1/package.log)"
+    exit 1
+  fi
 }
 build=build/package
 build_packages "$build"
