@@ -13,15 +13,7 @@ using ossl::UniquePtr;
 namespace lifecycle = host::lifecycle;
 
 LifecycleTest::LifecycleTest() {
-  std::string error;
-  EXPECT_EQ(host::SqliteStore::Open(m_dir.File("store.db"), host::SqliteStore::Mode::ReadWrite, m_sqlite, error), 0)
-      << error;
-  host::HostOptions options;
-  options.store = m_sqlite;
-  m_host = std::make_unique<host::ServiceHost>(std::move(options));
-  ozo::ref_ptr<ozo::IObject> object;
-  EXPECT_EQ(ozoCreateObject(ivo::ClsIdCertificatesManager, m_host->locatorAddress(), object.Ref()), 0);
-  EXPECT_EQ(ozo::QueryInterface(object.get(), m_manager), 0);
+  EXPECT_EQ(m_temporary.error(), "");
   const std::string anchor = m_ca.Pem();
   EXPECT_EQ(
       m_manager->SetServerCertificate(kType, ivo::ServerCertificate{ozo::blob_t(anchor.data(), anchor.size())}, User()),
@@ -30,10 +22,7 @@ LifecycleTest::LifecycleTest() {
   m_store = std::make_unique<FaultyLifecycleStore>(*m_sqlite);
 }
 
-LifecycleTest::~LifecycleTest() {
-  m_sqlite->RollbackWork();
-  m_manager.Reset();
-}
+LifecycleTest::~LifecycleTest() { m_manager.Reset(); }
 
 void LifecycleTest::StorePair(int days) {
   const UniquePtr<EVP_PKEY> key = NewTestKey();

@@ -9,19 +9,18 @@
 
 #include <cstdint>
 #include <ctime>
-#include <memory>
 #include <string>
 
 #include "host/lifecycle/store.h"
-#include "host/service_host.h"
 #include "host/storage/sqlite_store.h"
 #include "host/testing/faulty_lifecycle_store.h"
 #include "host/testing/in_process_ca.h"
+#include "host/testing/temporary_store.h"
 #include "host/testing/test_ca.h"
 #include "ivo/certificate_type_table.h"
 #include "ivo/certificates_manager.h"
 #include "ossl/holders.h"
-#include "tests/support/temp_dir.h"
+#include "ozo/module.h"
 
 namespace test {
 
@@ -50,10 +49,9 @@ class LifecycleTest : public testing::Test {
   // Stores a pair of the CA's for the slot, ending `days` from kNow.
   void StorePair(int days = 90);
 
-  TempDir m_dir;
-  ozo::ref_ptr<host::SqliteStore> m_sqlite;
-  std::unique_ptr<host::ServiceHost> m_host;
-  ozo::ref_ptr<ivo::ICertificatesManager> m_manager;
+  host::testing::TemporaryStore m_temporary{&ozoCreateObject};
+  host::SqliteStore* m_sqlite = &m_temporary.store();
+  ozo::ref_ptr<ivo::ICertificatesManager> m_manager{&m_temporary.manager()};
   std::unique_ptr<FaultyLifecycleStore> m_store;
   TestCa m_ca{"Test CA"};
   InProcessCa m_authority{m_ca, kNow};
