@@ -11,6 +11,7 @@
 
 #include "host/lifecycle/schedule.h"
 #include "host/monitoring/stored_verdict.h"
+#include "host/revocation/stored.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/inventory.h"
@@ -18,7 +19,6 @@
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/renewal_facts.h"
 #include "tools/certctl/lib/terminal_text.h"
-#include "tools/certctl/probe/stored_revocation.h"
 
 namespace certctl::commands {
 namespace {
@@ -123,7 +123,13 @@ int Check(const GlobalOptions& global, const Arguments& arguments) {
       if (Selected(options, type, "client")) pending.emplace(type, facts);
     if (!arguments.crl.empty()) {
       bool covered = false;
-      for (const SlotRevocation& slot : CheckStoredRevocation(session, arguments.crl, deadline))
+      std::vector<host::revocation::SlotRevocation> covering;
+      const host::Status checked =
+          host::revocation::CheckStoredByCrl(session.host(), session.store(), arguments.crl, deadline, covering);
+      if (!checked.ok())
+        throw Failure(checked.storeFailed() ? kExitStore : kExitUsage,
+                      (checked.storeFailed() ? "" : "--crl ") + checked.words(), checked.code());
+      for (const host::revocation::SlotRevocation& slot : covering)
         if (Selected(options, slot.type, slot.client ? "client" : "server")) {
           verdicts.push_back(RevocationVerdict(slot.type, slot.client, slot.verdict));
           covered = true;
