@@ -5,7 +5,7 @@
 
 #include "ozo/error_handling/callstack.h"
 #include "ozo/result_messages.h"
-#include "ozo/text/utf.h"
+#include "ozo/utf.h"
 
 namespace ozo {
 namespace {

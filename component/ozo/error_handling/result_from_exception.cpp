@@ -6,7 +6,7 @@
 #include <typeinfo>
 
 #include "ozo/error_handling/exception.h"
-#include "ozo/text/utf.h"
+#include "ozo/utf.h"
 
 namespace ozo {
 namespace {

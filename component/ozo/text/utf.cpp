@@ -1,4 +1,4 @@
-#include "ozo/text/utf.h"
+#include "ozo/utf.h"
 
 #include <climits>
 #include <cwchar>

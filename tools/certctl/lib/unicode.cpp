@@ -4,29 +4,6 @@
 #include <wchar.h>
 
 namespace certctl {
-namespace {
-
-constexpr std::uint32_t kReplacement = 0xFFFD;
-
-void AppendUtf8(std::uint32_t point, std::string& out) {
-  if (point < 0x80) {
-    out += static_cast<char>(point);
-  } else if (point < 0x800) {
-    out += static_cast<char>(0xC0 | point >> 6);
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else if (point < 0x10000) {
-    out += static_cast<char>(0xE0 | point >> 12);
-    out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | point >> 18);
-    out += static_cast<char>(0x80 | (point >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  }
-}
-
-}  // namespace
 
 std::uint32_t DecodeUtf8(std::string_view text, std::size_t at, std::size_t& length) {
   const auto lead = static_cast<unsigned char>(text[at]);
@@ -63,34 +40,6 @@ std::size_t DisplayWidth(std::string_view text) {
   }
   if (utf8) ::uselocale(previous);
   return width;
-}
-
-std::u16string Utf16Of(std::string_view text) {
-  std::u16string out;
-  for (std::size_t at = 0, length = 0; at < text.size(); at += length ? length : 1) {
-    std::uint32_t point = DecodeUtf8(text, at, length);
-    if (!length) point = kReplacement;
-    if (point >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(point);
-    }
-  }
-  return out;
-}
-
-std::string Utf8Of(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t point = text[i];
-    if (point >= 0xD800 && point <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      point = 0x10000 + ((point - 0xD800) << 10) + (text[++i] - 0xDC00);
-    else if (point >= 0xD800 && point <= 0xDFFF)
-      point = kReplacement;
-    AppendUtf8(point, out);
-  }
-  return out;
 }
 
 }  // namespace certctl

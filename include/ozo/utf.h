@@ -1,4 +1,6 @@
-// Conversions between UTF-8 and UTF-16 text.
+// Conversions between UTF-8 and UTF-16 text (the component's strings are
+// UTF-16). Implemented by the framework runtime; the reference host carries
+// them too.
 #pragma once
 
 #include <string>
