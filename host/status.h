@@ -10,6 +10,10 @@
 
 namespace host {
 
+// A result code as a person reads it: "0x80000045 (Access denied)", the
+// component's own codes named too.
+std::string ResultText(ozo::result_t result);
+
 class Status {
  public:
   // Success.

@@ -79,4 +79,34 @@ std::string MakeContainer(EVP_PKEY* key, X509* certificate, const std::vector<X5
   return std::string(reinterpret_cast<const char*>(der.data()), static_cast<std::size_t>(der.size()));
 }
 
+std::string Describe(ContainerProblem problem, ProblemHolder holder) {
+  // What is said of a file (after its name) and of a stored record. A switch
+  // without a default: the compiler names a problem left without words.
+  const auto say = [holder](const char* file, const char* record) {
+    return holder == ProblemHolder::File ? file : record;
+  };
+  switch (problem) {
+    case ContainerProblem::None:
+      return "";
+    case ContainerProblem::Empty:
+      return say("is empty", "it is empty");
+    case ContainerProblem::NotPkcs12:
+      return say("is not a PKCS#12 container", "it is not a PKCS#12 container");
+    case ContainerProblem::WrongPassword:
+      return say("cannot be opened with this password (its integrity check fails)",
+                 "its stored password does not open it");
+    case ContainerProblem::Damaged:
+      return say("is damaged: its contents cannot be read", "it is damaged: its contents cannot be read");
+    case ContainerProblem::NoCertificate:
+      return say("holds no certificate", "it holds no certificate");
+    case ContainerProblem::NoKey:
+      return say("holds a certificate but no private key: a client certificate needs its key",
+                 "it holds a certificate but no private key");
+    case ContainerProblem::KeyMismatch:
+      return say("holds a private key that matches none of its certificates",
+                 "its private key matches none of its certificates");
+  }
+  return "";
+}
+
 }  // namespace ossl

@@ -34,6 +34,12 @@ enum class ContainerProblem {
 // loaded into the process's default context the first time one needs it.
 ContainerProblem OpenContainer(std::string_view bytes, const char* password, Container& container);
 
+// What the problem says of a file ("is not a PKCS#12 container", after its
+// name) or of a stored record ("its stored password does not open it");
+// empty for None.
+enum class ProblemHolder { File, Record };
+std::string Describe(ContainerProblem problem, ProblemHolder holder);
+
 // `key`, `certificate` and `chain` under `password`: the key shrouded with
 // AES-256-CBC and PBKDF2 (SHA-256), the certificates in the clear (they are
 // public: a TLS 1.2 handshake sends them so), a SHA-256 MAC over all. Each

@@ -2,13 +2,12 @@
 
 #include <stdlib.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include "ozo/result_messages.h"
+#include "host/status.h"
 
 namespace host::testing {
 
@@ -29,10 +28,7 @@ void TemporaryStore::Make(const Create& create) {
   options.store = m_store;
   m_services = std::make_unique<ServiceHost>(std::move(options));
   if (const ozo::result_t made = create(m_services->locatorAddress(), m_manager); ozo::Failed(made)) {
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08x", static_cast<unsigned>(made));
-    m_error =
-        std::string("the module made no manager: ") + code + " (" + std::string(ozo::GetResultMessage(made)) + ")";
+    m_error = "the module made no manager: " + ResultText(made);
     return;
   }
   m_lifecycle = std::make_unique<lifecycle::SqliteLifecycleStore>(*m_store);

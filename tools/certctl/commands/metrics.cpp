@@ -9,9 +9,10 @@
 
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/inventory.h"
+#include "tools/certctl/lib/monitoring.h"
 #include "tools/certctl/lib/output.h"
+#include "tools/certctl/lib/peer_slots.h"
 #include "tools/certctl/lib/renewal_facts.h"
-#include "tools/certctl/probe/probe_run.h"
 #include "tools/certctl/probe/report.h"
 
 namespace certctl::commands {

@@ -3,7 +3,8 @@
 // state (0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN) and its first line the
 // status line. It reads the store and changes nothing, journals nothing.
 #include "tools/certctl/cli/command.h"
-#include "tools/certctl/probe/probe_run.h"
+#include "tools/certctl/lib/monitoring.h"
+#include "tools/certctl/lib/peer_slots.h"
 #include "tools/certctl/probe/report.h"
 
 namespace certctl::commands {

@@ -44,34 +44,6 @@ ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& 
   return ossl::OpenContainer(View(bytes), password.c_str(), file);
 }
 
-std::string Describe(ContainerProblem problem, Holder holder) {
-  // What is said of a file (after its name) and of a stored record. A switch
-  // without a default: the compiler names a problem left without words.
-  const auto say = [holder](const char* file, const char* record) { return holder == Holder::File ? file : record; };
-  switch (problem) {
-    case ContainerProblem::None:
-      return "";
-    case ContainerProblem::Empty:
-      return say("is empty", "it is empty");
-    case ContainerProblem::NotPkcs12:
-      return say("is not a PKCS#12 container", "it is not a PKCS#12 container");
-    case ContainerProblem::WrongPassword:
-      return say("cannot be opened with this password (its integrity check fails)",
-                 "its stored password does not open it");
-    case ContainerProblem::Damaged:
-      return say("is damaged: its contents cannot be read", "it is damaged: its contents cannot be read");
-    case ContainerProblem::NoCertificate:
-      return say("holds no certificate", "it holds no certificate");
-    case ContainerProblem::NoKey:
-      return say("holds a certificate but no private key: a client certificate needs its key",
-                 "it holds a certificate but no private key");
-    case ContainerProblem::KeyMismatch:
-      return say("holds a private key that matches none of its certificates",
-                 "its private key matches none of its certificates");
-  }
-  return "";
-}
-
 std::string DateProblem(const X509* certificate) {
   const std::optional<std::int64_t> notBefore = SecondsOf(X509_get0_notBefore(certificate));
   const std::optional<std::int64_t> notAfter = SecondsOf(X509_get0_notAfter(certificate));

@@ -39,11 +39,8 @@ using ContainerProblem = ossl::ContainerProblem;
 
 // Reads the container with `password` (legacy algorithms included).
 ContainerProblem ReadClientFile(const ozo::blob_t& bytes, const ozo::string8_t& password, ClientFile& file);
-// What the problem says of a file ("is not a PKCS#12 container", after its
-// name) or of a stored record ("its stored password does not open it");
-// empty for None.
-enum class Holder { File, Record };
-std::string Describe(ContainerProblem problem, Holder holder);
+using ossl::Describe;
+using Holder = ossl::ProblemHolder;
 
 using ossl::SecondsOf;
 // Why the component cannot represent the certificate's dates ("its validity

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "host/status.h"
 #include "ozo/result.h"
 
 namespace certctl {
@@ -24,7 +25,7 @@ class Failure : public std::runtime_error {
 };
 
 // "0x8000004c (Not found)", as the component's traces print codes.
-std::string DescribeResult(ozo::result_t result);
+inline std::string DescribeResult(ozo::result_t result) { return host::ResultText(result); }
 
 // Writes "certctl: MESSAGE" on stderr, made safe for a terminal (see
 // Printable): a failure's words may come from a CA, a peer or a file.

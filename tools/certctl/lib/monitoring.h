@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/monitoring/peer_probe.h"
 #include "host/monitoring/peer_verdict.h"
 #include "host/monitoring/state.h"
 
@@ -21,6 +22,7 @@ constexpr const char* kPluginExitStatus =
 using host::monitoring::JudgePeer;
 using host::monitoring::NameOf;
 using host::monitoring::ProbeOptions;
+using host::monitoring::ProbePeer;
 using host::monitoring::ProbeSucceeded;
 using host::monitoring::ProbeVerdict;
 using host::monitoring::State;
