@@ -94,7 +94,7 @@ int RestoreFrom(const GlobalOptions& global, const Arguments& arguments) {
   JournalChanges(session, "restore", before, ReadSlotsHeld(session));
   std::vector<host::lifecycle::Settled> settled;
   session.ThrowIfStoreFailed(host::lifecycle::SettleImported(lifecycleStore, arguments.withRenewalSettings, ownSettings,
-                                                             UserInitiator(), settled));
+                                                             host::ProcessUser(), settled));
   for (const host::lifecycle::Settled& each : settled) said.push_back(Told(each));
   session.Commit();
   for (const std::string& line : said) Announce(global, line);

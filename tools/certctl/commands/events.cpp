@@ -4,6 +4,7 @@
 
 #include "host/storage/journal_records.h"
 #include "ivo/certificate_type_table.h"
+#include "ozo/utf.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/dates.h"
 #include "tools/certctl/lib/output.h"
@@ -19,7 +20,8 @@ std::string InitiatorText(const ivo::ChangeInitiator& initiator) {
   static const char* kKinds[] = {"policy", "user", "product", "scheduler"};
   std::string text = initiator.kind < 4 ? kKinds[initiator.kind] : "kind " + std::to_string(initiator.kind);
   if (initiator.details) {
-    text += " " + Utf8Of(initiator.details->name.view()) + " (" + std::to_string(initiator.details->id) + ")";
+    text += " " + ozo::text::Utf16ToUtf8(initiator.details->name.view()) + " (" +
+            std::to_string(initiator.details->id) + ")";
   }
   return text;
 }

@@ -98,7 +98,7 @@ Verdict VerdictOn(const GlobalOptions& global, const ozo::blob_t& bytes, const S
           : JudgeRecord(component, trace, ivo::PeerType::All().front(), ivo::ServerCertificate{bytes});
   if (!judged.problem.empty()) return {kExitFailed, "the certificates manager: it " + judged.problem};
   if (const std::string outside = ValidityProblem(name, certificate); !outside.empty())
-    return {kExitFailed, DescribeResult(ozo::results::CertificateOutOfValidityPeriod) + ": " + outside};
+    return {kExitFailed, host::ResultText(ozo::results::CertificateOutOfValidityPeriod) + ": " + outside};
   return {};
 }
 

@@ -51,7 +51,7 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
   order.tryPair = !arguments.noProbe;
   order.runHook = !arguments.noHook;
   order.timeoutSeconds = arguments.timeout.seconds;
-  order.initiator = UserInitiator();
+  order.initiator = host::ProcessUser();
   LifecycleRun run(global, arguments.hookTimeout.seconds);
   const lifecycle::InstallOutcome outcome = lifecycle::Install(order, run.with());
   ThrowIfStoreFailed(outcome.status);
@@ -67,7 +67,7 @@ int Install(const GlobalOptions& global, const Arguments& arguments) {
     throw Failure(kExitUsage, error + ": certctl request " + keyword + " makes a key, install " + keyword +
                                   " FILE takes its signed certificate");
   if (result == results::CertificateOutOfValidityPeriod)
-    throw Failure(kExitFailed, DescribeResult(result) + ": " + error, result);
+    throw Failure(kExitFailed, host::ResultText(result) + ": " + error, result);
   if (result == results::NotMatched)
     throw Failure(kExitUsage, source + ": " + error + ": the CA must sign the pending key's request (certctl request " +
                                   keyword + " writes it again)");

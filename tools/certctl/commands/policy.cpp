@@ -66,7 +66,7 @@ int SetLock(const GlobalOptions& global, const LockArguments& arguments, bool lo
   if (ozo::Succeeded(result))
     result = session.store().journal().Append(
         host::OperationRecord(lock ? "policy lock" : "policy unlock", slot,
-                              lock ? "local changes are refused" : "local changes are allowed", UserInitiator()));
+                              lock ? "local changes are refused" : "local changes are allowed", host::ProcessUser()));
   if (ozo::Failed(result))
     throw Failure(kExitStore, "the store cannot be used: cannot change the policy: " + session.StoreFailure(), result);
   session.Commit();

@@ -2,6 +2,7 @@
 // removed all the same, but no event can describe it and the component
 // reports the failure to describe it: the removal is complete, so it is
 // kept, journalled and reported as done.
+#include "host/storage/saved_slot.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/manager_run.h"
@@ -25,13 +26,13 @@ int Remove(const GlobalOptions& global, const Arguments& arguments, bool client)
         JudgeSlot(session.host(), session.component(), session.trace(), type, client);
     const bool broken = stored && !stored->problem.empty();
     const result_t result = client ? (arguments.policy ? manager.RemovePolicyClientCertificate(type)
-                                                       : manager.RemoveClientCertificate(type, UserInitiator()))
+                                                       : manager.RemoveClientCertificate(type, host::ProcessUser()))
                                    : (arguments.policy ? manager.RemovePolicyServerCertificate(type)
-                                                       : manager.RemoveServerCertificate(type, UserInitiator()));
+                                                       : manager.RemoveServerCertificate(type, host::ProcessUser()));
     session.ThrowIfStoreFailed(result);
     if (ozo::Failed(result) && broken &&
         !JudgeSlot(session.host(), session.component(), session.trace(), type, client)) {
-      JournalRemoval(session, type, client, arguments.policy ? ivo::ChangeInitiator() : UserInitiator());
+      host::JournalRemoval(session.host(), type, client, arguments.policy ? ivo::ChangeInitiator() : host::ProcessUser());
       return Outcome{
           kExitOk,
           stored->slot() + " record removed; no certificate is named in its event, since it " + stored->problem,

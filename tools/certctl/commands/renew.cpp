@@ -97,7 +97,7 @@ Told Tell(ivo::PeerType type, bool enroll, const lifecycle::RenewalOutcome& outc
     const bool locked = outcome.refusal == lifecycle::RenewalRefusal::Locked;
     told.failure =
         Failure(kExitFailed,
-                (locked ? DescribeResult(result) + ": " : "") + words +
+                (locked ? host::ResultText(result) + ": " : "") + words +
                     (locked ? " (certctl policy unlock " + keyword + " client allows it)" : "") +
                     (outcome.refusedSender.empty()
                          ? ""
@@ -165,7 +165,7 @@ int RenewOne(const GlobalOptions& global, const Arguments& arguments) {
   order.overrides = OverridesOf(arguments);
   order.tryPair = !arguments.noProbe;
   order.timeoutSeconds = arguments.timeout.seconds;
-  order.initiator = UserInitiator();
+  order.initiator = host::ProcessUser();
   LifecycleRun run(global, arguments.hookTimeout.seconds, arguments.dryRun ? Access::Read : Access::WriteSecrets);
   const Told told =
       Tell(*order.type, false,
@@ -194,7 +194,7 @@ Told Waiting(const lifecycle::SlotRun& slot) {
 int RenewAll(const GlobalOptions& global, const Arguments& arguments) {
   LifecycleRun run(global, arguments.hookTimeout.seconds);
   std::vector<lifecycle::SlotRun> slots;
-  ThrowIfStoreFailed(lifecycle::RenewAll(run.with(), arguments.due, arguments.timeout.seconds, UserInitiator(), slots));
+  ThrowIfStoreFailed(lifecycle::RenewAll(run.with(), arguments.due, arguments.timeout.seconds, host::ProcessUser(), slots));
   if (slots.empty()) {
     Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)",
              global.json ? Json::array() : Json(nullptr));
@@ -265,7 +265,7 @@ int Enroll(const GlobalOptions& global, const EnrollArguments& arguments) {
   order.subject = arguments.subject.fields;
   for (const AlternativeName& name : arguments.alternativeNames) order.alternativeNames.push_back(name.text);
   order.timeoutSeconds = arguments.timeout.seconds;
-  order.initiator = UserInitiator();
+  order.initiator = host::ProcessUser();
   LifecycleRun run(global);
   const Told told = Tell(*order.type, true, lifecycle::RunEnrollment(order, run.with()));
   if (!told.line.empty()) Announce(global, told.line, told.facts);

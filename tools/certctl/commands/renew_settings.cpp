@@ -100,7 +100,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   }
   LifecycleRun run(global);
   if (arguments.remove) {
-    const host::Status removed = host::lifecycle::RemoveRenewalSettings(run.store(), type, UserInitiator());
+    const host::Status removed = host::lifecycle::RemoveRenewalSettings(run.store(), type, host::ProcessUser());
     ThrowIfStoreFailed(removed);
     if (removed.code() == ozo::results::False)
       return Announce(global, keyword + " has no renewal settings", none), kExitFalse;
@@ -119,7 +119,7 @@ int Configure(const GlobalOptions& global, const ConfigArguments& arguments) {
   if (arguments.hook) given.hook = *arguments.hook;
   const Config config = host::lifecycle::Merged(KeptSettings(run.session(), type), given);
   const host::Status kept =
-      host::lifecycle::KeepRenewalSettings(run.store(), run.manager(), type, config, UserInitiator());
+      host::lifecycle::KeepRenewalSettings(run.store(), run.manager(), type, config, host::ProcessUser());
   ThrowIfStoreFailed(kept);
   if (kept.code() == ozo::results::InvalidState) throw NoAnchorsRefusal(kept.words());
   if (!kept.ok()) throw Failure(kExitUsage, "the " + keyword + " renewal settings are not kept: " + kept.words());

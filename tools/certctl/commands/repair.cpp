@@ -1,4 +1,5 @@
 // repair: the records the component cannot use, removed.
+#include "host/storage/saved_slot.h"
 #include "tools/certctl/cli/command.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/manager_run.h"
@@ -30,8 +31,8 @@ int RepairStore(const GlobalOptions& global, const Arguments& arguments) {
     const result_t result = session.host().RemoveRecord(stored.type, stored.client);
     session.ThrowIfStoreFailed(result);
     if (ozo::Failed(result))
-      throw Failure(kExitFailed, "cannot remove the " + stored.slot() + " record: " + DescribeResult(result), result);
-    JournalRemoval(session, stored.type, stored.client, UserInitiator());
+      throw Failure(kExitFailed, "cannot remove the " + stored.slot() + " record: " + host::ResultText(result), result);
+    host::JournalRemoval(session.host(), stored.type, stored.client, host::ProcessUser());
     removed.push_back("removed the " + stored.slot() + " record: it " + stored.problem);
   }
   session.Commit();

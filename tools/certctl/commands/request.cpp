@@ -27,7 +27,7 @@ struct Arguments {
 
 int Cancel(const GlobalOptions& global, ivo::PeerType type) {
   LifecycleRun run(global);
-  const host::Status cancelled = lifecycle::CancelRequest(run.store(), type, UserInitiator());
+  const host::Status cancelled = lifecycle::CancelRequest(run.store(), type, host::ProcessUser());
   ThrowIfStoreFailed(cancelled);
   if (cancelled.code() == results::False) {
     Announce(global, std::string("no key is pending for ") + type.keyword(),
@@ -51,7 +51,7 @@ int Request(const GlobalOptions& global, const Arguments& arguments) {
     order.alternativeNames.emplace();
     for (const AlternativeName& name : arguments.alternativeNames) order.alternativeNames->push_back(name.text);
   }
-  order.initiator = UserInitiator();
+  order.initiator = host::ProcessUser();
   lifecycle::KeyRequest request;
   {
     // The store takes a private key: it must be one others cannot read.

@@ -52,15 +52,15 @@ int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
         if (client) {
           const ivo::ClientCertificate record(blob, password.text());
           result = arguments.policy ? manager.SetPolicyClientCertificate(type, record)
-                                    : manager.SetClientCertificate(type, record, UserInitiator());
+                                    : manager.SetClientCertificate(type, record, host::ProcessUser());
         } else {
           const ivo::ServerCertificate record{blob};
           result = arguments.policy ? manager.SetPolicyServerCertificate(type, record)
-                                    : manager.SetServerCertificate(type, record, UserInitiator());
+                                    : manager.SetServerCertificate(type, record, host::ProcessUser());
         }
         session.ThrowIfStoreFailed(result);
         if (result == results::CertificateOutOfValidityPeriod)
-          throw Failure(kExitFailed, DescribeResult(result) + ": " + ValidityProblem(file, certificate.get()), result);
+          throw Failure(kExitFailed, host::ResultText(result) + ": " + ValidityProblem(file, certificate.get()), result);
         if (result == results::ExceptionHasNoResultCode)
           if (const std::optional<StoredCertificate> broken = BrokenRecord(session, type, client))
             throw Failure(kExitFailed,

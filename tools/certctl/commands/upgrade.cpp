@@ -62,7 +62,7 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
       session.component().Create(app_core::facade::upgrade::ClsIdCertificatesManagerPersistentDataUpgrader,
                                  session.host().locatorAddress(), upgrader);
   if (ozo::Failed(created))
-    throw Failure(kExitFailed, "cannot create the upgrader: " + DescribeResult(created), created);
+    throw Failure(kExitFailed, "cannot create the upgrader: " + host::ResultText(created), created);
   const result_t result = upgrader->Upgrade(old.get(), &session.store());
   upgrader.Reset();
   if (const std::string failure = old->FirstFailure(); !failure.empty())
@@ -72,7 +72,7 @@ int Upgrade(const GlobalOptions& global, const Arguments& arguments) {
     const result_t restored = PutBack(session.host(), saved);
     session.ThrowIfStoreFailed(restored);
     if (ozo::Failed(restored))
-      throw Failure(kExitFailed, "cannot keep a record out of the upgrade: " + DescribeResult(restored), restored);
+      throw Failure(kExitFailed, "cannot keep a record out of the upgrade: " + host::ResultText(restored), restored);
   }
   const SlotsHeld after = ReadSlotsHeld(session);
   JournalChanges(session, "upgrade", before, after);

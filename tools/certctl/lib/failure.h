@@ -24,9 +24,6 @@ class Failure : public std::runtime_error {
   ozo::result_t result;
 };
 
-// "0x8000004c (Not found)", as the component's traces print codes.
-inline std::string DescribeResult(ozo::result_t result) { return host::ResultText(result); }
-
 // Writes "certctl: MESSAGE" on stderr, made safe for a terminal (see
 // Printable): a failure's words may come from a CA, a peer or a file.
 void PrintFailure(const std::string& message);

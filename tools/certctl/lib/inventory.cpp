@@ -22,9 +22,9 @@ std::optional<StoredCertificate> ReadSlot(host::ServiceHost& host, const host::M
   // node holds something else than a record.
   unreadable.loadable = read == ozo::results::FileTooBig;
   unreadable.problem = read == ozo::results::FileTooBig
-                           ? "cannot be read: it holds a value larger than a store keeps (" + DescribeResult(read) + ")"
+                           ? "cannot be read: it holds a value larger than a store keeps (" + host::ResultText(read) + ")"
                            : "cannot be read: the slot holds no " + std::string(unreadable.kind()) +
-                                 " certificate record (" + DescribeResult(read) + ")";
+                                 " certificate record (" + host::ResultText(read) + ")";
   return unreadable;
 }
 

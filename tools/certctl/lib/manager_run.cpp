@@ -1,15 +1,8 @@
 #include "tools/certctl/lib/manager_run.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <ctime>
-
-#include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/failure.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/output.h"
-#include "tools/certctl/lib/unicode.h"
 
 namespace certctl {
 
@@ -28,12 +21,12 @@ std::string Refusal(result_t result) {
   if (result == results::AccessDenied) hint = ": the policy locks this setting";
   if (result == results::ExceptionHasNoResultCode)
     hint = ": the component cannot decode the stored record (certctl repair removes it)";
-  return DescribeResult(result) + hint;
+  return host::ResultText(result) + hint;
 }
 
 std::string LockedClientSlot(ivo::PeerType type) {
   const std::string keyword = type.keyword();
-  return DescribeResult(results::AccessDenied) + ": the policy locks the " + keyword +
+  return host::ResultText(results::AccessDenied) + ": the policy locks the " + keyword +
          " client slot; the pending key stays (certctl policy unlock " + keyword + " client allows the change)";
 }
 
@@ -44,7 +37,7 @@ ozo::ref_ptr<ivo::ICertificatesManager> StartManager(Session& session) {
   session.ThrowIfStoreFailed(created);
   const std::string culprits = UnloadableRecords(session);
   throw Failure(kExitFailed,
-                culprits.empty() ? "cannot create the certificates manager: " + DescribeResult(created)
+                culprits.empty() ? "cannot create the certificates manager: " + host::ResultText(created)
                                  : "the certificates manager cannot start: " + culprits,
                 created);
 }
@@ -63,26 +56,6 @@ int WithManagerOf(Session& session, const RunOptions& global,
   session.Commit();
   Announce(global, outcome.message, outcome.facts);
   return outcome.status;
-}
-
-void JournalRemoval(Session& session, ivo::PeerType type, bool client, const ivo::ChangeInitiator& initiator) {
-  const ivo::CertificateTypeIds& ids = type.ids();
-  ivo::CertificateEvent event;
-  event.eventType = client ? ids.clientRemoved : ids.serverRemoved;
-  event.initiator = initiator;
-  event.time = static_cast<std::int64_t>(std::time(nullptr));
-  session.host().events().Publish(&event);
-}
-
-ivo::ChangeInitiator UserInitiator() {
-  ivo::ChangeInitiator initiator;
-  initiator.kind = ivo::ChangeInitiator::User;
-  initiator.details.emplace();
-  initiator.details->id = static_cast<std::uint32_t>(::getuid());
-  const passwd* user = ::getpwuid(::getuid());
-  const std::u16string name = Utf16Of(user ? user->pw_name : "unknown");
-  initiator.details->name = ozo::string16_t(name.data(), name.size());
-  return initiator;
 }
 
 }  // namespace certctl

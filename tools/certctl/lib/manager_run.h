@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "host/initiator.h"
 #include "ivo/certificates_manager.h"
 #include "tools/certctl/lib/output.h"
 #include "tools/certctl/lib/session.h"
@@ -46,15 +47,7 @@ int WithManager(const RunOptions& global, Access access,
 int WithManagerOf(Session& session, const RunOptions& global,
                   const std::function<Outcome(ivo::ICertificatesManager&)>& body);
 
-// Journals the removal of a record no event describes (one that could not
-// be decoded): the type's "removed" event, without certificate fields, by
-// `initiator`.
-void JournalRemoval(Session& session, ivo::PeerType type, bool client, const ivo::ChangeInitiator& initiator);
-
 // The help of --policy, which delivers a change as the policy.
 constexpr const char* kPolicyHelp = "the change comes from the policy (never refused by it)";
-
-// Local changes name the user who runs the tool.
-ivo::ChangeInitiator UserInitiator();
 
 }  // namespace certctl

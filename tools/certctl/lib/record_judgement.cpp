@@ -54,7 +54,7 @@ StoredCertificate JudgeInScratchHost(const host::Module& component, const TraceR
   RouteTrace(host.tracer(), trace.level, trace.log);
   const ozo::result_t written = host.WriteRecord(type, record);
   if (ozo::Failed(written))
-    throw Failure(kExitFailed, "cannot prepare a record to judge: " + DescribeResult(written), written);
+    throw Failure(kExitFailed, "cannot prepare a record to judge: " + host::ResultText(written), written);
   ozo::ref_ptr<ivo::ICertificatesManager> manager;
   const ozo::result_t created = component.Create(ivo::ClsIdCertificatesManager, host.locatorAddress(), manager);
   if (ozo::Failed(created)) {
@@ -70,7 +70,7 @@ StoredCertificate JudgeInScratchHost(const host::Module& component, const TraceR
     TakeApart(document.c_str(), entry);
   } else {
     const std::string why = ExplainRecord(record, false);
-    entry.problem = why.empty() ? "cannot be decoded: " + DescribeResult(queried)
+    entry.problem = why.empty() ? "cannot be decoded: " + host::ResultText(queried)
                                 : "cannot be decoded (" + Code(queried) + "): " + why;
   }
   return entry;

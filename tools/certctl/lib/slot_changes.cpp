@@ -3,48 +3,17 @@
 #include <set>
 
 #include "host/storage/journal_records.h"
-#include "ivo/certificate_type_table.h"
 #include "tools/certctl/lib/inventory.h"
 #include "tools/certctl/lib/manager_run.h"
 
 namespace certctl {
 
 using ozo::result_t;
-namespace results = ozo::results;
-
-SavedSlot SaveSlot(host::ServiceHost& host, ivo::PeerType type, bool client) {
-  SavedSlot saved{type, client, {}};
-  if (client) {
-    ivo::ClientCertificate record;
-    if (ozo::Succeeded(host.ReadRecord(type, record))) saved.record = std::move(record);
-  } else {
-    ivo::ServerCertificate record;
-    if (ozo::Succeeded(host.ReadRecord(type, record))) saved.record = std::move(record);
-  }
-  return saved;
-}
-
-result_t PutBack(host::ServiceHost& host, const SavedSlot& saved) {
-  if (const auto* server = std::get_if<ivo::ServerCertificate>(&saved.record))
-    return host.WriteRecord(saved.type, *server);
-  if (const auto* client = std::get_if<ivo::ClientCertificate>(&saved.record))
-    return host.WriteRecord(saved.type, *client);
-  const result_t removed = host.RemoveRecord(saved.type, saved.client);
-  return removed == results::NotFound ? results::NoError : removed;
-}
 
 std::vector<SavedSlot> LockedSlots(Session& session) {
-  std::set<std::uint32_t> locked;
-  const result_t read = session.store().locks().Locked(locked);
-  if (ozo::Failed(read))
-    throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
   std::vector<SavedSlot> slots;
-  for (const ivo::PeerType type : ivo::PeerType::All())
-    for (const bool client : {false, true}) {
-      const auto& ids = type.ids();
-      if (locked.count(client ? ids.clientSetting : ids.serverSetting))
-        slots.push_back(SaveSlot(session.host(), type, client));
-    }
+  if (const result_t read = host::SaveLockedSlots(session.host(), session.store(), slots); ozo::Failed(read))
+    throw Failure(kExitStore, "the store cannot be used: cannot read the locks: " + session.StoreFailure(), read);
   return slots;
 }
 
@@ -76,7 +45,7 @@ std::vector<std::string> JournalChanges(Session& session, const std::string& ope
                                : was == before.end() ? "added " + now->second.subject
                                                      : "now " + now->second.subject + ", was " + was->second.subject;
     const result_t journalled =
-        session.store().journal().Append(host::OperationRecord(operation, slot, detail, UserInitiator()));
+        session.store().journal().Append(host::OperationRecord(operation, slot, detail, host::ProcessUser()));
     if (ozo::Failed(journalled))
       throw Failure(kExitStore,
                     "the store cannot be used: cannot journal the " + operation + ": " + session.StoreFailure(),

@@ -4,24 +4,16 @@
 
 #include <map>
 #include <string>
-#include <variant>
 #include <vector>
 
-#include "host/service_host.h"
+#include "host/storage/saved_slot.h"
 #include "tools/certctl/lib/session.h"
 
 namespace certctl {
 
-// A slot's record as it was before an operation, to put back.
-struct SavedSlot {
-  ivo::PeerType type;
-  bool client;
-  std::variant<std::monostate, ivo::ServerCertificate, ivo::ClientCertificate> record;
-};
-SavedSlot SaveSlot(host::ServiceHost& host, ivo::PeerType type, bool client);
-// Writes the saved record back (removes the slot's when it held none); the
-// first failure.
-ozo::result_t PutBack(host::ServiceHost& host, const SavedSlot& saved);
+using host::PutBack;
+using host::SavedSlot;
+using host::SaveSlot;
 
 // The slots the store's policy locks against local changes.
 std::vector<SavedSlot> LockedSlots(Session& session);

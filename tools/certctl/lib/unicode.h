@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "ozo/utf.h"
-
 namespace certctl {
 
 // The character at `at` of `text` and its length in bytes; `length` is 0 for
@@ -18,10 +16,5 @@ std::uint32_t DecodeUtf8(std::string_view text, std::size_t at, std::size_t& len
 // The columns a terminal gives UTF-8 text (wcwidth): 2 for a wide (CJK)
 // character, 0 for a combining one, 1 for a byte that is no UTF-8.
 std::size_t DisplayWidth(std::string_view text);
-
-// UTF-16 of UTF-8 text, and back: the framework's conversions (what is no
-// UTF-8, or a lone surrogate, becomes U+FFFD).
-inline std::u16string Utf16Of(std::string_view text) { return ozo::text::Utf8ToUtf16(text); }
-inline std::string Utf8Of(std::u16string_view text) { return ozo::text::Utf16ToUtf8(text); }
 
 }  // namespace certctl
