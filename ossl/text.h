@@ -13,8 +13,14 @@
 #include <vector>
 
 #include "ossl/holders.h"
+#include "ozo/types/blob.h"
 
 namespace ossl {
+
+// The bytes of a component's blob, to read without a copy.
+inline std::string_view View(const ozo::blob_t& bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
 
 // What `write` (a function of a BIO, such as PEM_write_bio_X509 bound to its
 // object) writes into a memory BIO; empty when it fails.

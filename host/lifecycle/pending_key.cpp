@@ -92,9 +92,8 @@ result_t SubjectFor(LifecycleStore& store, ivo::ICertificatesManager& manager, i
   ivo::ClientCertificate record;
   ossl::Container current;
   if (!known && ozo::Succeeded(manager.GetClientCertificate(type, record)) &&
-      ossl::OpenContainer(
-          std::string_view(reinterpret_cast<const char*>(record.certificate.data()), record.certificate.size()),
-          record.password.c_str(), current) == ossl::ContainerProblem::None) {
+      ossl::OpenContainer(ossl::View(record.certificate), record.password.c_str(), current) ==
+          ossl::ContainerProblem::None) {
     subject = SubjectOf(current.certificate.get());
     known = true;
   }

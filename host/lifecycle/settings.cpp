@@ -73,9 +73,8 @@ Status Refusal(ivo::ICertificatesManager& manager, ivo::PeerType type, const Ren
   ivo::ClientCertificate record;
   ossl::Container pair;
   if (config.beforeDays && ozo::Succeeded(manager.GetClientCertificate(type, record)) &&
-      ossl::OpenContainer(
-          std::string_view(reinterpret_cast<const char*>(record.certificate.data()), record.certificate.size()),
-          record.password.c_str(), pair) == ossl::ContainerProblem::None) {
+      ossl::OpenContainer(ossl::View(record.certificate), record.password.c_str(), pair) ==
+          ossl::ContainerProblem::None) {
     const std::int64_t from = ossl::SecondsOf(X509_get0_notBefore(pair.certificate.get())).value_or(0);
     const std::int64_t to = ossl::SecondsOf(X509_get0_notAfter(pair.certificate.get())).value_or(0);
     if (to > from && !BeforeFits(from, to, config.beforeDays))

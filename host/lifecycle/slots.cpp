@@ -41,9 +41,8 @@ Status ReadSlotRenewals(LifecycleStore& store, ivo::ICertificatesManager& manage
     ivo::ClientCertificate record;
     ossl::Container pair;
     if (ozo::Succeeded(manager.GetClientCertificate(type, record)) &&
-        ossl::OpenContainer(
-            std::string_view(reinterpret_cast<const char*>(record.certificate.data()), record.certificate.size()),
-            record.password.c_str(), pair) == ossl::ContainerProblem::None)
+        ossl::OpenContainer(ossl::View(record.certificate), record.password.c_str(), pair) ==
+            ossl::ContainerProblem::None)
       pairs[type] = {ossl::SecondsOf(X509_get0_notBefore(pair.certificate.get())).value_or(0),
                      ossl::SecondsOf(X509_get0_notAfter(pair.certificate.get())).value_or(0)};
   }

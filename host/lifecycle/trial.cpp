@@ -11,10 +11,6 @@ namespace {
 
 using Verdict = TrialResult::Verdict;
 
-std::string_view Bytes(const ozo::blob_t& blob) {
-  return std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size());
-}
-
 // The verdict on what the handshake showed; see TlsTrial.
 TrialResult Judge(const tls::HandshakeResult& result, const std::string& peer, const std::string& keyword,
                   const Deadline& deadline) {
@@ -43,13 +39,14 @@ Trial TlsTrial(ivo::ICertificatesManager& manager) {
     const std::string peer = address.text(target.servername);
     ivo::ServerCertificate server;
     const std::vector<ossl::UniquePtr<X509>> anchors = ozo::Succeeded(manager.GetServerCertificate(type, server))
-                                                           ? ossl::ReadCertificates(Bytes(server.certificate))
+                                                           ? ossl::ReadCertificates(ossl::View(server.certificate))
                                                            : std::vector<ossl::UniquePtr<X509>>();
     if (anchors.empty())
       return {Verdict::Unproven,
               peer + " cannot be tried: no " + keyword + " server certificate is stored to trust it"};
     ossl::Container pair;
-    if (ossl::OpenContainer(Bytes(newPair.certificate), newPair.password.c_str(), pair) != ossl::ContainerProblem::None)
+    if (ossl::OpenContainer(ossl::View(newPair.certificate), newPair.password.c_str(), pair) !=
+        ossl::ContainerProblem::None)
       return {Verdict::Unproven, peer + " cannot be tried: the container cannot be opened"};
     tls::HandshakeInput input;
     input.anchor = anchors.front().get();

@@ -18,10 +18,6 @@ namespace results = ozo::results;
 
 namespace {
 
-std::string_view Bytes(const ozo::blob_t& blob) {
-  return std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size());
-}
-
 // The certificates of `from` that may sign certificates.
 std::vector<UniquePtr<X509>> Signers(std::vector<UniquePtr<X509>> from) {
   std::vector<UniquePtr<X509>> signers;
@@ -88,13 +84,13 @@ TrustAnchors SlotAnchors(ivo::ICertificatesManager& manager, ivo::PeerType type,
   }
   ivo::ServerCertificate server;
   if (ozo::Succeeded(manager.GetServerCertificate(type, server)))
-    anchors.certificates = Signers(ossl::ReadCertificates(Bytes(server.certificate)));
+    anchors.certificates = Signers(ossl::ReadCertificates(ossl::View(server.certificate)));
   anchors.origin = "the stored " + keyword + " server certificate";
   if (!anchors.certificates.empty()) return anchors;
   ivo::ClientCertificate client;
   ossl::Container container;
   if (ozo::Succeeded(manager.GetClientCertificate(type, client)) &&
-      ossl::OpenContainer(Bytes(client.certificate), client.password.c_str(), container) ==
+      ossl::OpenContainer(ossl::View(client.certificate), client.password.c_str(), container) ==
           ossl::ContainerProblem::None)
     anchors.certificates = Signers(std::move(container.others));
   anchors.origin = "the CA certificates of the " + keyword + " client container";

@@ -7,14 +7,6 @@
 #include "ossl/text.h"
 
 namespace host::monitoring {
-namespace {
-
-std::string_view Bytes(const ozo::blob_t& blob) {
-  return std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size());
-}
-
-}  // namespace
-
 Status ReadPeerSlots(ServiceHost& services, SqliteStore& store, ivo::PeerType type, PeerSlots& slots) {
   slots = PeerSlots(type);
   const auto storeFailure = [&store]() -> std::optional<Status> {
@@ -34,7 +26,7 @@ Status ReadPeerSlots(ServiceHost& services, SqliteStore& store, ivo::PeerType ty
     slots.problem = "the stored " + name + " server record cannot be read: " + ResultText(readServer);
     return {};
   }
-  std::vector<ossl::UniquePtr<X509>> certificates = ossl::ReadCertificates(Bytes(server.certificate));
+  std::vector<ossl::UniquePtr<X509>> certificates = ossl::ReadCertificates(ossl::View(server.certificate));
   if (certificates.empty()) {
     slots.problem = "the stored " + name + " server certificate " +
                     (server.certificate.size() == 0 ? "is empty" : "is not a certificate (neither DER nor PEM)");
@@ -49,7 +41,7 @@ Status ReadPeerSlots(ServiceHost& services, SqliteStore& store, ivo::PeerType ty
   ossl::Container opened;
   const ossl::ContainerProblem problem =
       ozo::Failed(readClient) ? ossl::ContainerProblem::Damaged
-                              : ossl::OpenContainer(Bytes(client.certificate), client.password.c_str(), opened);
+                              : ossl::OpenContainer(ossl::View(client.certificate), client.password.c_str(), opened);
   if (problem != ossl::ContainerProblem::None)
     slots.problem = "the stored " + name +
                     " client certificate cannot be used: " + ossl::Describe(problem, ossl::ProblemHolder::Record);

@@ -21,10 +21,6 @@ struct Stored {
   UniquePtr<X509> certificate;
 };
 
-std::string_view Bytes(const ozo::blob_t& blob) {
-  return std::string_view(reinterpret_cast<const char*>(blob.data()), blob.size());
-}
-
 }  // namespace
 
 Status CheckStoredByCrl(ServiceHost& services, SqliteStore& store, const std::string& source, const Deadline& deadline,
@@ -44,8 +40,9 @@ Status CheckStoredByCrl(ServiceHost& services, SqliteStore& store, const std::st
     ivo::ServerCertificate server;
     const ozo::result_t readServer = services.ReadRecord(type, server);
     if (const auto failed = storeFailure()) return *failed;
-    std::vector<UniquePtr<X509>> certificates =
-        ozo::Succeeded(readServer) ? ossl::ReadCertificates(Bytes(server.certificate)) : std::vector<UniquePtr<X509>>();
+    std::vector<UniquePtr<X509>> certificates = ozo::Succeeded(readServer)
+                                                    ? ossl::ReadCertificates(ossl::View(server.certificate))
+                                                    : std::vector<UniquePtr<X509>>();
     if (!certificates.empty()) {
       for (const UniquePtr<X509>& each : certificates)
         if (X509_up_ref(each.get())) issuers.emplace_back(each.get());
@@ -55,7 +52,7 @@ Status CheckStoredByCrl(ServiceHost& services, SqliteStore& store, const std::st
     const ozo::result_t readClient = services.ReadRecord(type, client);
     if (const auto failed = storeFailure()) return *failed;
     ossl::Container container;
-    if (ozo::Succeeded(readClient) && ossl::OpenContainer(Bytes(client.certificate), client.password.c_str(),
+    if (ozo::Succeeded(readClient) && ossl::OpenContainer(ossl::View(client.certificate), client.password.c_str(),
                                                           container) == ossl::ContainerProblem::None) {
       for (UniquePtr<X509>& other : container.others) issuers.push_back(std::move(other));
       stored.push_back({type, true, std::move(container.certificate)});
