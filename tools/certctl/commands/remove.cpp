@@ -32,7 +32,8 @@ int Remove(const GlobalOptions& global, const Arguments& arguments, bool client)
     session.ThrowIfStoreFailed(result);
     if (ozo::Failed(result) && broken &&
         !JudgeSlot(session.host(), session.component(), session.trace(), type, client)) {
-      host::JournalRemoval(session.host(), type, client, arguments.policy ? ivo::ChangeInitiator() : host::ProcessUser());
+      host::JournalRemoval(session.host(), type, client,
+                           arguments.policy ? ivo::ChangeInitiator() : host::ProcessUser());
       return Outcome{
           kExitOk,
           stored->slot() + " record removed; no certificate is named in its event, since it " + stored->problem,

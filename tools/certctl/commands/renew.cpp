@@ -194,7 +194,8 @@ Told Waiting(const lifecycle::SlotRun& slot) {
 int RenewAll(const GlobalOptions& global, const Arguments& arguments) {
   LifecycleRun run(global, arguments.hookTimeout.seconds);
   std::vector<lifecycle::SlotRun> slots;
-  ThrowIfStoreFailed(lifecycle::RenewAll(run.with(), arguments.due, arguments.timeout.seconds, host::ProcessUser(), slots));
+  ThrowIfStoreFailed(
+      lifecycle::RenewAll(run.with(), arguments.due, arguments.timeout.seconds, host::ProcessUser(), slots));
   if (slots.empty()) {
     Announce(global, "no client certificate has renewal settings (certctl renew-config TYPE --server URL)",
              global.json ? Json::array() : Json(nullptr));

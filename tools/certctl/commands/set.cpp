@@ -60,7 +60,8 @@ int Set(const GlobalOptions& global, const Arguments& arguments, bool client) {
         }
         session.ThrowIfStoreFailed(result);
         if (result == results::CertificateOutOfValidityPeriod)
-          throw Failure(kExitFailed, host::ResultText(result) + ": " + ValidityProblem(file, certificate.get()), result);
+          throw Failure(kExitFailed, host::ResultText(result) + ": " + ValidityProblem(file, certificate.get()),
+                        result);
         if (result == results::ExceptionHasNoResultCode)
           if (const std::optional<StoredCertificate> broken = BrokenRecord(session, type, client))
             throw Failure(kExitFailed,

@@ -21,10 +21,11 @@ std::optional<StoredCertificate> ReadSlot(host::ServiceHost& host, const host::M
   // The component passes over a record it cannot read, unless the slot's
   // node holds something else than a record.
   unreadable.loadable = read == ozo::results::FileTooBig;
-  unreadable.problem = read == ozo::results::FileTooBig
-                           ? "cannot be read: it holds a value larger than a store keeps (" + host::ResultText(read) + ")"
-                           : "cannot be read: the slot holds no " + std::string(unreadable.kind()) +
-                                 " certificate record (" + host::ResultText(read) + ")";
+  unreadable.problem =
+      read == ozo::results::FileTooBig
+          ? "cannot be read: it holds a value larger than a store keeps (" + host::ResultText(read) + ")"
+          : "cannot be read: the slot holds no " + std::string(unreadable.kind()) + " certificate record (" +
+                host::ResultText(read) + ")";
   return unreadable;
 }
 
