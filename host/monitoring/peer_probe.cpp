@@ -9,15 +9,10 @@
 namespace host::monitoring {
 Status ReadPeerSlots(ServiceHost& services, SqliteStore& store, ivo::PeerType type, PeerSlots& slots) {
   slots = PeerSlots(type);
-  const auto storeFailure = [&store]() -> std::optional<Status> {
-    const std::string failure = store.FirstFailure();
-    if (failure.empty()) return std::nullopt;
-    return Status::StoreFailure(ozo::results::MediaError, "the store cannot be used: " + failure);
-  };
   const std::string name = type.keyword();
   ivo::ServerCertificate server;
   const ozo::result_t readServer = services.ReadRecord(type, server);
-  if (const auto failed = storeFailure()) return *failed;
+  if (Status failed = store.FirstFailureStatus(); !failed.ok()) return failed;
   if (readServer == ozo::results::NotFound) {
     slots.problem = "no " + name + " server certificate is stored: nothing to trust the peer with";
     return {};
@@ -36,7 +31,7 @@ Status ReadPeerSlots(ServiceHost& services, SqliteStore& store, ivo::PeerType ty
 
   ivo::ClientCertificate client;  // wipes the password when the scope ends
   const ozo::result_t readClient = services.ReadRecord(type, client);
-  if (const auto failed = storeFailure()) return *failed;
+  if (Status failed = store.FirstFailureStatus(); !failed.ok()) return failed;
   if (readClient == ozo::results::NotFound) return {};
   ossl::Container opened;
   const ossl::ContainerProblem problem =

@@ -3,7 +3,6 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
-#include <optional>
 #include <string_view>
 
 #include "host/revocation/fetch.h"
@@ -29,17 +28,12 @@ Status CheckStoredByCrl(ServiceHost& services, SqliteStore& store, const std::st
   std::string error;
   const std::vector<UniquePtr<X509_CRL>> crls = LoadCrls(source, deadline, error);
   if (crls.empty()) return Status(ozo::results::InvalidArgument, error);
-  const auto storeFailure = [&store]() -> std::optional<Status> {
-    const std::string failure = store.FirstFailure();
-    if (failure.empty()) return std::nullopt;
-    return Status::StoreFailure(ozo::results::MediaError, "the store cannot be used: " + failure);
-  };
   std::vector<Stored> stored;
   std::vector<UniquePtr<X509>> issuers;  // every certificate at hand that may have signed a CRL
   for (const ivo::PeerType type : ivo::PeerType::All()) {
     ivo::ServerCertificate server;
     const ozo::result_t readServer = services.ReadRecord(type, server);
-    if (const auto failed = storeFailure()) return *failed;
+    if (Status failed = store.FirstFailureStatus(); !failed.ok()) return failed;
     std::vector<UniquePtr<X509>> certificates = ozo::Succeeded(readServer)
                                                     ? ossl::ReadCertificates(ossl::View(server.certificate))
                                                     : std::vector<UniquePtr<X509>>();
@@ -50,7 +44,7 @@ Status CheckStoredByCrl(ServiceHost& services, SqliteStore& store, const std::st
     }
     ivo::ClientCertificate client;
     const ozo::result_t readClient = services.ReadRecord(type, client);
-    if (const auto failed = storeFailure()) return *failed;
+    if (Status failed = store.FirstFailureStatus(); !failed.ok()) return failed;
     ossl::Container container;
     if (ozo::Succeeded(readClient) && ossl::OpenContainer(ossl::View(client.certificate), client.password.c_str(),
                                                           container) == ossl::ContainerProblem::None) {

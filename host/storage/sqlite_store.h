@@ -17,6 +17,7 @@
 
 #include "host/host_object.h"
 #include "host/lifecycle/records.h"
+#include "host/status.h"
 #include "host/storage/sqlite_connection.h"
 #include "host/storage/sqlite_journal.h"
 #include "host/storage/sqlite_private_copy.h"
@@ -173,6 +174,9 @@ class SqliteStore : public HostObject<ozo::IPersistentStorage> {
   // began, or, outside one, since the store opened (a failed unit's
   // included), as "<SQLite's message>", or empty.
   std::string FirstFailure();
+  // The same as a Status: ok when there is none, else a store failure
+  // ("the store cannot be used: <SQLite's message>").
+  Status FirstFailureStatus();
   // The last SQLite error text of the connection the calling thread works
   // through, for messages.
   std::string LastError();

@@ -92,6 +92,12 @@ std::string SqliteStore::FirstFailure() {
   return link.failureText;
 }
 
+Status SqliteStore::FirstFailureStatus() {
+  const std::string failure = FirstFailure();
+  if (failure.empty()) return {};
+  return Status::StoreFailure(ozo::results::MediaError, "the store cannot be used: " + failure);
+}
+
 std::string SqliteStore::LastError() {
   Link& link = Current();
   std::lock_guard<std::recursive_mutex> lock(link.mutex);
