@@ -3,7 +3,6 @@
 // password are never found (files, open descriptors, released memory).
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
-#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -20,6 +19,7 @@
 
 #include "host/service_host.h"
 #include "ossl/holders.h"
+#include "ossl/text.h"
 #include "tests/support/loopback_peers.h"
 #include "tests/tools/certctl_fixture.h"
 
@@ -102,22 +102,12 @@ class Enrollment : public test::CertctlTest {
     const UniquePtr<EVP_PKEY> ownedKey(key);
     const UniquePtr<X509> ownedCertificate(certificate);
     if (X509_check_private_key(certificate, key) != 1) return "the key does not match the certificate";
-    const UniquePtr<BIGNUM> serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
-    char* hex = BN_bn2hex(serial.get());
-    const std::string text = hex;
-    OPENSSL_free(hex);
-    return text;
+    return ossl::SerialHex(certificate);
   }
 
   static std::string SerialOf(const std::string& pemFile) {
-    const ozo::blob_t bytes = test::ReadFile(pemFile);
-    const UniquePtr<BIO> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    const UniquePtr<X509> certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-    const UniquePtr<BIGNUM> serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate.get()), nullptr));
-    char* hex = BN_bn2hex(serial.get());
-    const std::string text = hex;
-    OPENSSL_free(hex);
-    return text;
+    const std::vector<UniquePtr<X509>> read = ossl::ReadCertificates(test::ReadWholeFile(pemFile));
+    return read.empty() ? "no certificate in " + pemFile : ossl::SerialHex(read.front().get());
   }
 };
 

@@ -57,15 +57,6 @@ TEST_F(CertctlTest, AReadOnlyStoreServesReadsAndRefusesChangesUntouched) {
   EXPECT_EQ(test::ReadWholeFile(m_store), before);
 }
 
-TEST_F(CertctlTest, TwoToolsWritingAtOnceLeaveOneOfTheirRecords) {
-  const std::string out1 = Path("o1"), err1 = Path("e1"), out2 = Path("o2"), err2 = Path("e2");
-  const pid_t first = test::SpawnProcess(Argv({"set-server", "edr", Path("edr.der")}, m_store), out1, err1);
-  const pid_t second = test::SpawnProcess(Argv({"set-server", "edr", Path("edr2.pem")}, m_store), out2, err2);
-  for (int exit : {test::ExitOf(first), test::ExitOf(second)}) EXPECT_TRUE(exit == 0 || exit == 4);
-  const std::string list = Run({"list", "--json"}).out;
-  EXPECT_TRUE(list.find("CN=edr.test") != std::string::npos || list.find("CN=edr2.test") != std::string::npos) << list;
-}
-
 // A process killed at any point of a change leaves a store that opens, in
 // which the slot holds the old or the new record, never a damaged one.
 TEST_F(CertctlTest, SigkillAtRandomPointsNeverDamagesTheStore) {
