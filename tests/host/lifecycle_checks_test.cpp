@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -315,12 +316,19 @@ TEST(RenewalHook, GetsItsFactsAndTheChainAndNoMoreTime) {
   std::string chainPath = test::ReadWholeFile(chainCopy + ".path");
   chainPath.pop_back();
   EXPECT_FALSE(std::filesystem::exists(chainPath)) << "the chain file goes with the hook";
-  // Killed, it is gone or a zombie nobody reaped yet.
-  const std::string stat =
-      test::ReadWholeFile("/proc/" + std::to_string(std::stoi(test::ReadWholeFile(orphan))) + "/stat");
-  const std::size_t state = stat.rfind(") ");
-  EXPECT_TRUE(stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z'))
-      << "the hook's whole process group was killed: " << stat;
+  // Killed, it is soon gone or a zombie nobody reaped yet (a SIGKILL takes
+  // effect when the process next runs, which a loaded machine may delay).
+  const std::string statPath = "/proc/" + std::to_string(std::stoi(test::ReadWholeFile(orphan))) + "/stat";
+  const auto dead = [](const std::string& stat) {
+    const std::size_t state = stat.rfind(") ");
+    return stat.empty() || (state != std::string::npos && stat[state + 2] == 'Z');
+  };
+  std::string stat = test::ReadWholeFile(statPath);
+  for (int wait = 0; wait < 500 && !dead(stat); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    stat = test::ReadWholeFile(statPath);
+  }
+  EXPECT_TRUE(dead(stat)) << "the hook's whole process group was killed: " << stat;
 }
 
 }  // namespace

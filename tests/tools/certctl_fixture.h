@@ -4,8 +4,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <tuple>
@@ -156,6 +158,10 @@ class CertctlTest : public testing::Test {
     return RunProcess(Argv(args, store.empty() ? m_store : store), m_dir.path(), environment);
   }
 
+  // SQLite's verdict on `store` (the test's store when empty): "ok" when it
+  // is whole.
+  std::string Integrity(const std::string& store = "") const;
+
   // Writes a record straight into `store` (the test's store when empty), as
   // a previous run, an older product or a damaged disk may have left it:
   // certctl refuses what has ended or cannot be read.
@@ -169,6 +175,27 @@ class CertctlTest : public testing::Test {
 inline void CertctlTest::Write(const std::string& name, const ozo::blob_t& bytes) const {
   std::ofstream(Path(name), std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string CertctlTest::Integrity(const std::string& store) const {
+  ozo::ref_ptr<host::SqliteStore> opened;
+  std::string error;
+  if (host::SqliteStore::Open(store.empty() ? m_store : store, host::SqliteStore::Mode::ReadOnly, opened, error) != 0)
+    return error;
+  sqlite3_stmt* check = nullptr;
+  sqlite3_prepare_v2(opened->db(), "PRAGMA integrity_check", -1, &check, nullptr);
+  const std::string verdict =
+      sqlite3_step(check) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(check, 0)) : "no row";
+  sqlite3_finalize(check);
+  return verdict;
+}
+
+// The entries of `folder` whose names start with `prefix`.
+inline std::vector<std::string> Entries(const std::string& folder, const std::string& prefix = "") {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename().string());
+  return names;
 }
 
 namespace detail {

@@ -1,6 +1,6 @@
 // certctl against files, processes and resolvers that work against it: a
-// backup that carries code or damage, kills in the middle of a read or a
-// backup, an abort while a password is held, a resolver that never answers.
+// backup that carries code or damage, an abort while a password is held, a
+// resolver that never answers. (Kills are in certctl_kill_test.cpp.)
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <thread>
 
 #include "tests/support/loopback_peers.h"
@@ -26,14 +25,6 @@ void Sql(const std::string& file, const std::string& statements) {
   ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
   EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
-}
-
-// The entries of `folder` whose names start with `prefix`.
-std::vector<std::string> Entries(const std::string& folder, const std::string& prefix = "") {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename().string());
-  return names;
 }
 
 class HostileInput : public CertctlTest {
@@ -114,7 +105,7 @@ TEST_F(HostileInput, ARemovedOrReplacedContainerLeavesNoTraceInTheStore) {
   const std::string sample = container.substr(container.size() / 2, 48);
   const auto traces = [&] {
     std::string found;
-    for (const std::string& name : Entries(m_dir.path(), "store.db")) {
+    for (const std::string& name : test::Entries(m_dir.path(), "store.db")) {
       const std::string bytes = test::ReadWholeFile(Path(name));
       if (bytes.find("s3cret") != std::string::npos) found += name + " holds the password; ";
       if (bytes.find(sample) != std::string::npos) found += name + " holds the container; ";
@@ -127,52 +118,6 @@ TEST_F(HostileInput, ARemovedOrReplacedContainerLeavesNoTraceInTheStore) {
   ASSERT_EQ(Run({"set-client", "edr", Path("client.p12"), "--password-file", Path("password")}).exit, 0);
   ASSERT_EQ(Run({"set-client", "edr", Path("client2.p12"), "--password-file", Path("password")}).exit, 0);
   EXPECT_EQ(traces().find("container"), std::string::npos) << traces();
-}
-
-// A reader killed at any point leaves nothing behind, also while it reads a
-// store a dead writer left a journal in (it reads a private copy then).
-TEST_F(HostileInput, KilledReadersLeaveNoCopyAnywhere) {
-  const std::string tmp = Path("tmp"), logs = Path("logs");
-  std::filesystem::create_directory(tmp);
-  std::filesystem::create_directory(logs);
-  const pid_t writer = ::fork();
-  if (writer == 0) {  // dies in the middle of a transaction: the journal stays hot
-    sqlite3* db = nullptr;
-    sqlite3_open(m_store.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA cache_size=2; BEGIN; UPDATE node_values SET data = zeroblob(4000);", nullptr, nullptr,
-                 nullptr);
-    ::_exit(0);
-  }
-  ASSERT_EQ(test::ExitOf(writer), 0);
-  ASSERT_TRUE(std::filesystem::exists(m_store + "-journal"));
-  const std::vector<std::string> before = Entries(m_dir.path());
-  std::mt19937 random(7);
-  for (int round = 0; round < 50; ++round) {
-    const pid_t reader = test::SpawnProcess(Argv({"list"}, m_store), logs + "/o", logs + "/e", {"TMPDIR=" + tmp});
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-    ::kill(reader, SIGKILL);
-    test::ExitOf(reader);
-    ASSERT_EQ(Entries(tmp), std::vector<std::string>()) << "round " << round;
-    ASSERT_EQ(Entries(m_dir.path()), before) << "round " << round;
-  }
-  EXPECT_NE(Run({"list"}).out.find("edr   client"), std::string::npos);
-}
-
-// A backup killed at any point leaves at most its own temporary file beside
-// the target, and the next backup removes it.
-TEST_F(HostileInput, KilledBackupsLeaveAtMostOneTemporaryFileWhichTheNextRemoves) {
-  const std::string folder = Path("backups");
-  std::filesystem::create_directory(folder);
-  std::mt19937 random(11);
-  for (int round = 0; round < 50; ++round) {
-    const pid_t backup = test::SpawnProcess(Argv({"backup", folder + "/b.db"}, m_store), Path("o"), Path("e"));
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-    ::kill(backup, SIGKILL);
-    test::ExitOf(backup);
-    ASSERT_LE(Entries(folder, ".b.db.").size(), 1u) << "round " << round;
-  }
-  ASSERT_EQ(Run({"backup", folder + "/b.db"}).exit, 0);
-  EXPECT_EQ(Entries(folder, ".b.db."), std::vector<std::string>());
 }
 
 // An abort while certctl holds a password (it waits for a store another
@@ -193,7 +138,7 @@ TEST_F(HostileInput, AnAbortWhileAPasswordIsHeldLeavesItInNoCore) {
   EXPECT_EQ(test::ExitOf(waiting), -1);
   sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(lock);
-  for (const std::string& name : Entries(m_dir.path(), "core"))
+  for (const std::string& name : test::Entries(m_dir.path(), "core"))
     EXPECT_EQ(test::ReadWholeFile(Path(name)).find("s3cret"), std::string::npos) << name << " holds the password";
 }
 
