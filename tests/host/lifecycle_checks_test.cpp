@@ -110,6 +110,8 @@ TEST(CaAnswerSigner, OnlyTheCaOrACertificateItMadeToSpeakForItMaySign) {
     bool speaks;
   } rows[] = {
       {"the CA", ca.IssueCertificate(key.get(), "sub CA", kNow, 30, true), true},
+      {"a CA by its key usage alone",
+       ca.IssueCertificate(key.get(), "old CA", kNow, 30, false, {"critical,keyCertSign", nullptr, false}), true},
       {"an RA", ca.IssueCertificate(key.get(), "ra", kNow, 30, false, {nullptr, "cmcRA"}), true},
       {"a CA's signing certificate", ca.IssueCertificate(key.get(), "cmc", kNow, 30, false, {nullptr, "cmcCA"}), true},
       {"a client", ca.IssueCertificate(key.get(), "agent", kNow, 30), false},
