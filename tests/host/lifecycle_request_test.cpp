@@ -6,6 +6,7 @@
 #include "host/lifecycle/pending_key.h"
 #include "host/lifecycle/schedule.h"
 #include "host/lifecycle/trust.h"
+#include "ossl/pkcs12.h"
 #include "ossl/text.h"
 #include "tests/support/lifecycle_fixture.h"
 #include "tests/support/manager_fixture.h"
@@ -96,6 +97,25 @@ TEST_F(Request, AnInstallationTakesOnlyACertificateForThePendingKeyThatCanSign) 
               row.expected);
     EXPECT_NE(error.find(row.error), std::string::npos) << error;
   }
+}
+
+// The slot's anchors are the CA certificates it holds: a stored server
+// certificate that cannot sign (a pinned peer's) gives way to the CA
+// certificates of the slot's container.
+TEST_F(Request, APinnedServerCertificateGivesWayToTheContainersCa) {
+  const ossl::UniquePtr<EVP_PKEY> key = test::NewTestKey();
+  const std::string pinned = m_ca.Issue(key.get(), "peer.test", kNow - 60, 30);
+  ASSERT_EQ(m_manager->SetServerCertificate(kType, ivo::ServerCertificate{ozo::blob_t(pinned.data(), pinned.size())},
+                                            test::User()),
+            0);
+  const ossl::UniquePtr<X509> agent = m_ca.IssueCertificate(key.get(), "agent.test", kNow - 60, 30);
+  const std::string container = ossl::MakeContainer(key.get(), agent.get(), {m_ca.certificate()}, "s3cret");
+  ASSERT_EQ(m_manager->SetClientCertificate(
+                kType, ivo::ClientCertificate(ozo::blob_t(container.data(), container.size()), "s3cret"), test::User()),
+            0);
+  const lifecycle::TrustAnchors anchors = lifecycle::SlotAnchors(*m_manager, kType, "", "--trusted");
+  EXPECT_EQ(anchors.origin, "the CA certificates of the edr client container");
+  EXPECT_EQ(lifecycle::AnchorsProblem(anchors), "");
 }
 
 // An installation by hand into a slot that renews on its own is one of its
