@@ -177,17 +177,22 @@ inline void CertctlTest::Write(const std::string& name, const ozo::blob_t& bytes
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// SQLite's verdict on an open database: "ok" when it is whole.
+inline std::string IntegrityOf(sqlite3* db) {
+  sqlite3_stmt* check = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+  const std::string verdict =
+      sqlite3_step(check) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(check, 0)) : "no row";
+  sqlite3_finalize(check);
+  return verdict;
+}
+
 inline std::string CertctlTest::Integrity(const std::string& store) const {
   ozo::ref_ptr<host::SqliteStore> opened;
   std::string error;
   if (host::SqliteStore::Open(store.empty() ? m_store : store, host::SqliteStore::Mode::ReadOnly, opened, error) != 0)
     return error;
-  sqlite3_stmt* check = nullptr;
-  sqlite3_prepare_v2(opened->db(), "PRAGMA integrity_check", -1, &check, nullptr);
-  const std::string verdict =
-      sqlite3_step(check) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(check, 0)) : "no row";
-  sqlite3_finalize(check);
-  return verdict;
+  return IntegrityOf(opened->db());
 }
 
 // The entries of `folder` whose names start with `prefix`.

@@ -5,7 +5,6 @@
 // and hold, as a whole (slots, events and locks together), either the state
 // before the change or the state after it; exit 0 must mean the latter, and a
 // failed run must print no success.
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -65,12 +64,7 @@ std::string StateOf(const std::string& path) {
   if (ozo::Failed(host::SqliteStore::Open(path, host::SqliteStore::Mode::ReadWrite, store, error)))
     return "cannot open: " + error;
   std::ostringstream state;
-  sqlite3_stmt* check = nullptr;
-  sqlite3_prepare_v2(store->db(), "PRAGMA integrity_check", -1, &check, nullptr);
-  state << "integrity "
-        << (sqlite3_step(check) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(check, 0)) : "?")
-        << "\n";
-  sqlite3_finalize(check);
+  state << "integrity " << test::IntegrityOf(store->db()) << "\n";
 
   host::HostOptions options;
   options.store = store;
