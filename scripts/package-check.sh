@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The packages and the installed files, as an integrator meets them:
 #  1. builds the Debian packages twice from this commit, in two folders
-#     (build/package, build/package-again), and compares them byte for byte;
+#     (build/package, or the build folder given, and build/package-again,
+#     which builds no tests), and compares them byte for byte: a build whose
+#     tests are on makes the same packages, so the test command packages its
+#     release build instead of building a third time;
 #  2. lintian at its pedantic level: any finding fails, but those the
 #     packages explain in their overrides (dist/debian/lintian-overrides);
 #  3. checksec on every binary the packages install: full RELRO, stack
@@ -17,6 +20,7 @@
 #     its man page and runs a set/query/check cycle from the installed files
 #     alone, sets root's default store without HOME as the metrics unit reads
 #     it, then purges the packages.
+#   scripts/package-check.sh [BUILD_FOLDER]
 set -euo pipefail
 # Whether what a command printed holds PATTERN. The output is taken whole
 # first: grep -q in a pipe stops reading at its match, and the writer's
@@ -46,19 +50,18 @@ trap cleanup EXIT
 # Reproducible: the packages' dates are the commit's.
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 export SOURCE_DATE_EPOCH
-build_packages() {  # <build folder>; on failure, the end of its log says why
+build_packages() {  # <build folder> [cmake arguments]; on failure, the end of its log says why
   mkdir -p "$1"
-  if ! { cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-    -DCM_BUILD_TESTS=OFF && cmake --build "$1" -j "$(nproc)" && rm -f "$1"/*.deb && (cd "$1" && cpack); } \
-    >"$1/package.log" 2>&1; then
+  if ! { cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr "${@:2}" &&
+    cmake --build "$1" -j "$(nproc)" && rm -f "$1"/*.deb && (cd "$1" && cpack); } >"$1/package.log" 2>&1; then
     tail -30 "$1/package.log"
     echo "the packages do not build in $1 ($1/package.log)"
     exit 1
   fi
 }
-build=build/package
-build_packages "$build"
-build_packages build/package-again
+build=${1:-build/package}
+if [ $# -gt 0 ]; then build_packages "$build"; else build_packages "$build" -DCM_BUILD_TESTS=OFF; fi
+build_packages build/package-again -DCM_BUILD_TESTS=OFF
 debs=("$build"/certificates-manager_*.deb "$build"/certificates-manager-dev_*.deb)
 for deb in "${debs[@]}"; do
   echo "-- $(basename "$deb")"

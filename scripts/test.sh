@@ -35,7 +35,9 @@ configure_and_build() {  # <build dir> [targets...] -- <cmake args...>
 }
 
 stage "release build: all tests"
-configure_and_build build/release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Installed under /usr, as the packages are: the package stage packages
+# this build.
+configure_and_build build/release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 ctest --test-dir build/release -j "$jobs" --output-on-failure --timeout 600
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer: all tests but the kills"
@@ -56,4 +58,4 @@ stage "libFuzzer targets, ${FUZZ_SECONDS:-15} s each"
 scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
 
 stage "packages: build, lintian, the example host on a staged install, dpkg -i and removal"
-scripts/package-check.sh
+scripts/package-check.sh build/release
