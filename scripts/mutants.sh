@@ -8,6 +8,11 @@
 # first: a suite that already fails stops it before any fault. Prints one
 # table row per fault and the totals; exits non-zero when a fault survives
 # or does not build.
+#   MUTANTS_MATRIX=FILE    runs the whole suite on each fault, not only up to
+#                          its first failure, and writes a row "FAULT<tab>TEST"
+#                          per test that failed on it into FILE: with it, the
+#                          faults only one test catches (slower: the whole
+#                          suite, about two minutes, for every fault)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +47,9 @@ restore=""
 trap '[ -n "$restore" ] && git checkout -q -- "$restore"' EXIT
 
 caught=0 survived=0 broken=0
+# The suite runs up to its first failure, or whole for the matrix.
+until=(--stop-on-failure)
+[ -n "${MUTANTS_MATRIX:-}" ] && until=(--output-log "$build/fault.log") && : >"$MUTANTS_MATRIX"
 printf '%-28s %s\n' "FAULT" "RESULT"
 # The table is read on its own descriptor: a test that reads standard input
 # cannot swallow the rows after its own; and the faults measured are counted
@@ -61,10 +69,14 @@ open(path, "w").write(text.replace(old, new, 1))  # found once: checked above
 PY
   if ! cmake --build "$build" -j "$jobs" >/dev/null 2>&1; then
     result="does not build"; broken=$((broken + 1))
-  elif ctest --test-dir "$build" -j "$jobs" --stop-on-failure --timeout 300 >/dev/null 2>&1 </dev/null; then
+  elif ctest --test-dir "$build" -j "$jobs" "${until[@]}" --timeout 300 >/dev/null 2>&1 </dev/null; then
     result="SURVIVED"; survived=$((survived + 1))
   else
     result="caught"; caught=$((caught + 1))
+  fi
+  if [ -n "${MUTANTS_MATRIX:-}" ] && [ "$result" = caught ]; then
+    sed -n '/^The following tests FAILED:/,/^$/s/^[[:space:]]*[0-9]* - \(.*\) ([^()]*)$/\1/p' "$build/fault.log" |
+      sed "s/^/$name\t/" >>"$MUTANTS_MATRIX"
   fi
   git checkout -q -- "$file"
   restore=""
