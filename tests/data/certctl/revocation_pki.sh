@@ -37,9 +37,12 @@ pki() { sh "$(dirname "$0")/pki" "$@"; }
 published() {  # ISSUER RESPONDER: where a certificate of ISSUER says its status is told
   echo "authorityInfoAccess=OCSP;URI:http://$2,caIssuers;URI:http://$http/$1.der crlDistributionPoints=URI:http://$http/$1.crl"
 }
-server() {  # NAME ISSUER EXT...: a leaf for TLS servers (and clients) named NAME.test
-  name=$1 issuer=$2 && shift 2
-  pki cert "$name" "$name.test" "$issuer" basicConstraints=critical,CA:FALSE keyUsage=critical,digitalSignature "$@"
+leaf() {  # NAME CN ISSUER EXT...: a certificate that may sign nothing but with its key, and EXT
+  name=$1 cn=$2 issuer=$3 && shift 3
+  pki cert "$name" "$cn" "$issuer" basicConstraints=critical,CA:FALSE keyUsage=critical,digitalSignature "$@"
+}
+server() {  # NAME ISSUER EXT...: a TLS peer named NAME.test
+  name=$1 issuer=$2 && shift 2 && leaf "$name" "$name.test" "$issuer" "$@"
 }
 here="DNS:localhost,IP:127.0.0.1"
 
@@ -55,8 +58,7 @@ server nameless inter extendedKeyUsage=serverAuth subjectAltName=DNS:elsewhere.t
 server below inter2 extendedKeyUsage=serverAuth "subjectAltName=DNS:below.test,$here" $(published inter2 "$inter2_ocsp")
 server quiet private extendedKeyUsage=serverAuth "subjectAltName=DNS:quiet.test,$here" \
   "authorityInfoAccess=OCSP;URI:http://$private_ocsp"
-pki cert responder "Issuing CA OCSP" inter basicConstraints=critical,CA:FALSE keyUsage=critical,digitalSignature \
-  extendedKeyUsage=OCSPSigning
+leaf responder "Issuing CA OCSP" inter extendedKeyUsage=OCSPSigning
 
 cp pki.db/inter/index before-revocation.index
 pki revoke revoked inter keyCompromise
