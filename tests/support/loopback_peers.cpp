@@ -131,6 +131,7 @@ LoopbackPeers::~LoopbackPeers() {
     ::waitpid(server, nullptr, 0);
   }
   for (const int listener : m_listeners) ::close(listener);
+  for (const auto& [address, socket] : m_reserved) ::close(socket);
 }
 
 std::string LoopbackPeers::Serve(const std::vector<std::string>& arguments, const std::string& folder) {
@@ -195,6 +196,7 @@ std::string LoopbackPeers::Ocsp(const std::string& address, const std::vector<st
                                 const std::string& folder) {
   std::vector<std::string> command = {"openssl", "ocsp", "-port", address.substr(address.rfind(':') + 1)};
   command.insert(command.end(), arguments.begin(), arguments.end());
+  Release(address);
   // Waits for its "ACCEPT" line: a connection made only to see it listen
   // stalls openssl ocsp, which serves one connection at a time.
   return Start(command, folder, "openssl ocsp");
@@ -202,6 +204,7 @@ std::string LoopbackPeers::Ocsp(const std::string& address, const std::vector<st
 
 std::string LoopbackPeers::Http(const std::string& address, const std::string& folder) {
   const std::string port = address.substr(address.rfind(':') + 1);
+  Release(address);
   return StartOn({"python3", "-m", "http.server", "--bind", "127.0.0.1", port, "--directory", folder}, folder, address);
 }
 
@@ -249,8 +252,17 @@ std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& d
 
 std::string LoopbackPeers::Unused() {
   std::string address;
-  ::close(BoundSocket(address));
+  const int socket = BoundSocket(address);
+  m_reserved.emplace_back(address, socket);
   return address;
+}
+
+void LoopbackPeers::Release(const std::string& address) {
+  const auto reserved = std::find_if(m_reserved.begin(), m_reserved.end(),
+                                     [&address](const auto& entry) { return entry.first == address; });
+  if (reserved == m_reserved.end()) return;
+  ::close(reserved->second);
+  m_reserved.erase(reserved);
 }
 
 }  // namespace test

@@ -45,8 +45,10 @@ class LoopbackPeers {
   //  "slow":    relays every connection to `detail` a second after it came:
   //             a CA that takes a second for each message.
   std::string Hostile(const std::string& kind, const std::string& detail);
-  // A port nothing listens on: connections are refused.
-  static std::string Unused();
+  // A port nothing listens on: connections are refused. It stays reserved
+  // (bound, never listening) until Ocsp or Http starts a server on it or
+  // the object ends, so no server started meanwhile is given the same port.
+  std::string Unused();
 
  private:
   // Starts `command` (under `timeout`) in `folder` and waits for the
@@ -56,10 +58,14 @@ class LoopbackPeers {
   // `address` accepts connections.
   std::string StartOn(const std::vector<std::string>& command, const std::string& folder, const std::string& address);
   pid_t Spawn(const std::vector<std::string>& command, const std::string& folder, const std::string& output);
+  // Frees the port of `address` that Unused holds, for the server about to
+  // listen on it.
+  void Release(const std::string& address);
 
   std::vector<pid_t> m_servers;
   std::vector<std::pair<std::string, pid_t>> m_addresses;
   std::vector<int> m_listeners;
+  std::vector<std::pair<std::string, int>> m_reserved;  // Unused's address, its bound socket
 };
 
 }  // namespace test

@@ -210,7 +210,7 @@ TEST_F(HostileInput, ControlsFromACaOrAnHttpServerReachNoTerminalRaw) {
 // process's own cost aside), and one that refuses says so at once.
 TEST_F(HostileInput, TheTimeoutBoundsEveryFetchOfARunTogether) {
   test::LoopbackPeers peers;
-  const std::string first = peers.Silent(), second = peers.Silent(), refused = test::LoopbackPeers::Unused();
+  const std::string first = peers.Silent(), second = peers.Silent(), refused = peers.Unused();
   test::CertificateParams ca = Valid(-1, 365, "Probe CA");
   ca.key = test::KeyType::Rsa2048;
   test::CertificateParams leaf = Valid(-1, 60, "probe.test");

@@ -153,7 +153,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
       m_addresses.emplace_back(name, verb == "serve"    ? m_peers.Serve(arguments, m_dir.path())
                                      : verb == "cmp"    ? m_peers.Cmp(arguments, m_dir.path())
                                      : verb == "silent" ? m_peers.Silent()
-                                                        : test::LoopbackPeers::Unused());
+                                                        : m_peers.Unused());
       return;
     }
     if (verb == "sql" || verb == "crash") {
