@@ -25,12 +25,18 @@ namespace {
 // session, short enough that a crashed test leaves nothing running for long.
 constexpr int kServerLifetimeSeconds = 300;
 
-// A TCP socket bound to 127.0.0.1 on a port the kernel chooses.
-int BoundSocket(std::string& address) {
+// A TCP socket bound to 127.0.0.1 on `port`, or on a port the kernel
+// chooses when it is 0. A given port is taken over from a server that has
+// just stopped, whose connections may linger in TIME_WAIT: hence
+// SO_REUSEADDR, which still keeps the port from being chosen for another.
+int BoundSocket(std::string& address, std::uint16_t port = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int reuse = 1;
+  if (fd >= 0 && port != 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
   sockaddr_in bound{};
   bound.sin_family = AF_INET;
   bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bound.sin_port = htons(port);
   socklen_t length = sizeof(bound);
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&bound), sizeof(bound)) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
@@ -214,6 +220,7 @@ void LoopbackPeers::Stop(const std::string& address) {
       ::kill(server, SIGTERM);
       ::waitpid(server, nullptr, 0);
       m_servers.erase(std::remove(m_servers.begin(), m_servers.end(), server), m_servers.end());
+      Reserve(static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
       return;
     }
   throw std::invalid_argument("no server at " + address);
@@ -250,9 +257,11 @@ std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& d
   return address;
 }
 
-std::string LoopbackPeers::Unused() {
+std::string LoopbackPeers::Unused() { return Reserve(0); }
+
+std::string LoopbackPeers::Reserve(std::uint16_t port) {
   std::string address;
-  const int socket = BoundSocket(address);
+  const int socket = BoundSocket(address, port);
   m_reserved.emplace_back(address, socket);
   return address;
 }

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,9 @@ class LoopbackPeers {
   std::string Ocsp(const std::string& address, const std::vector<std::string>& arguments, const std::string& folder);
   // Starts a static HTTP server of `folder` on `address` (one Unused gave).
   std::string Http(const std::string& address, const std::string& folder);
-  // Stops the server started at `address` by Serve, Cmp, Ocsp or Http.
+  // Stops the server started at `address` by Serve, Cmp, Ocsp or Http. Its
+  // port stays reserved, as Unused's are: connections to it are refused and
+  // no server started later is given it.
   void Stop(const std::string& address);
   // A listener whose connections complete (the kernel accepts them) and
   // never hear a byte.
@@ -58,6 +61,9 @@ class LoopbackPeers {
   // `address` accepts connections.
   std::string StartOn(const std::vector<std::string>& command, const std::string& folder, const std::string& address);
   pid_t Spawn(const std::vector<std::string>& command, const std::string& folder, const std::string& output);
+  // Holds `port` (one of the kernel's choosing when 0) bound and never
+  // listening until Release or the end of the object; its address.
+  std::string Reserve(std::uint16_t port);
   // Frees the port of `address` that Unused holds, for the server about to
   // listen on it.
   void Release(const std::string& address);
