@@ -72,7 +72,7 @@ int ConnectTo(const std::string& address) {
   const std::size_t colon = address.rfind(':');
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
-  peer.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1))));
+  peer.sin_port = htons(static_cast<std::uint16_t>(std::stoi(LoopbackPeers::PortOf(address))));
   ::inet_pton(AF_INET, address.substr(0, colon).c_str(), &peer.sin_addr);
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) == 0) return fd;
@@ -200,7 +200,7 @@ std::string LoopbackPeers::StartOn(const std::vector<std::string>& command, cons
 
 std::string LoopbackPeers::Ocsp(const std::string& address, const std::vector<std::string>& arguments,
                                 const std::string& folder) {
-  std::vector<std::string> command = {"openssl", "ocsp", "-port", address.substr(address.rfind(':') + 1)};
+  std::vector<std::string> command = {"openssl", "ocsp", "-port", PortOf(address)};
   command.insert(command.end(), arguments.begin(), arguments.end());
   Release(address);
   // Waits for its "ACCEPT" line: a connection made only to see it listen
@@ -209,9 +209,9 @@ std::string LoopbackPeers::Ocsp(const std::string& address, const std::vector<st
 }
 
 std::string LoopbackPeers::Http(const std::string& address, const std::string& folder) {
-  const std::string port = address.substr(address.rfind(':') + 1);
   Release(address);
-  return StartOn({"python3", "-m", "http.server", "--bind", "127.0.0.1", port, "--directory", folder}, folder, address);
+  return StartOn({"python3", "-m", "http.server", "--bind", "127.0.0.1", PortOf(address), "--directory", folder},
+                 folder, address);
 }
 
 void LoopbackPeers::Stop(const std::string& address) {
@@ -220,7 +220,7 @@ void LoopbackPeers::Stop(const std::string& address) {
       ::kill(server, SIGTERM);
       ::waitpid(server, nullptr, 0);
       m_servers.erase(std::remove(m_servers.begin(), m_servers.end(), server), m_servers.end());
-      Reserve(static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
+      Reserve(static_cast<std::uint16_t>(std::stoi(PortOf(address))));
       return;
     }
   throw std::invalid_argument("no server at " + address);
@@ -258,6 +258,8 @@ std::string LoopbackPeers::Hostile(const std::string& kind, const std::string& d
 }
 
 std::string LoopbackPeers::Unused() { return Reserve(0); }
+
+std::string LoopbackPeers::PortOf(const std::string& address) { return address.substr(address.rfind(':') + 1); }
 
 std::string LoopbackPeers::Reserve(std::uint16_t port) {
   std::string address;

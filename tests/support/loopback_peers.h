@@ -52,6 +52,8 @@ class LoopbackPeers {
   // (bound, never listening) until Ocsp or Http starts a server on it or
   // the object ends, so no server started meanwhile is given the same port.
   std::string Unused();
+  // The port of "HOST:PORT".
+  static std::string PortOf(const std::string& address);
 
  private:
   // Starts `command` (under `timeout`) in `folder` and waits for the
@@ -71,7 +73,7 @@ class LoopbackPeers {
   std::vector<pid_t> m_servers;
   std::vector<std::pair<std::string, pid_t>> m_addresses;
   std::vector<int> m_listeners;
-  std::vector<std::pair<std::string, int>> m_reserved;  // Unused's address, its bound socket
+  std::vector<std::pair<std::string, int>> m_reserved;  // a reserved port's address, its bound socket
 };
 
 }  // namespace test

@@ -67,7 +67,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
                                             "SESSIONS=" CM_SESSIONS_DIR};
     for (const auto& [name, address] : m_addresses) {
       environment.push_back(name + "=" + address);
-      environment.push_back(name + "_PORT=" + address.substr(address.rfind(':') + 1));
+      environment.push_back(name + "_PORT=" + test::LoopbackPeers::PortOf(address));
     }
     const test::ProcessResult result =
         test::RunProcess({"/bin/sh", "-c", "cd '" + m_dir.path() + "' && " + command}, m_scratch.path(), environment);
@@ -86,7 +86,7 @@ class CertctlSessions : public test::CertctlTest, public testing::WithParamInter
   std::string Masked(std::string text) const {
     for (const auto& [name, address] : m_addresses) {
       text = std::regex_replace(text, std::regex(address), "$$" + name);
-      text = std::regex_replace(text, std::regex("localhost" + address.substr(address.rfind(':')) + "\\b"),
+      text = std::regex_replace(text, std::regex("localhost:" + test::LoopbackPeers::PortOf(address) + "\\b"),
                                 "localhost:$$" + name + "_PORT");
     }
     static const std::regex kSeconds(
